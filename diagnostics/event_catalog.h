@@ -1,0 +1,16 @@
+// The numbered events and their fixed English descriptions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using EventId = int32_t;
+
+// Not an event: PostEvent takes it as the command that switches reporting on.
+constexpr EventId kStartReportingCommand = 9999;
+
+namespace EventCatalog {
+// The description of an event; "Event Not defined." for an unknown id. The
+// four error ids 9058, 9059, 9060 and 9063 carry the current LastErrorText.
+std::string Describe(EventId id);
+}  // namespace EventCatalog

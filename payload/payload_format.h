@@ -1,0 +1,59 @@
+// The payload appended to the executable: entries laid end to end, each made of
+// its data, its size (u32 LE), its name, the name's length (1 byte) and the
+// 7-byte marker. The chain is read backwards from the last marker.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace payload {
+
+constexpr size_t kMarkerSize = 7;
+constexpr size_t kMaxNameLength = 127;
+
+// The marker bytes, built at run time so that the program's own constant data
+// never holds them (an executable without payload must not find one in itself).
+std::string Marker();
+
+// Where things lie in an executable file, as far as the payload cares.
+struct FileLayout {
+  int64_t file_size = 0;
+  // Where the marker search begins: from the MS-DOS header's page count, or 0
+  // for a file without one.
+  int64_t search_start = 0;
+  // The end of the search: the certificate table's offset when the PE names one
+  // (what follows a signature is never payload), otherwise the file size.
+  int64_t search_end = 0;
+  bool has_certificate_table = false;
+  int64_t certificate_offset = 0;
+  int64_t certificate_size = 0;
+  // File offset of the security data directory entry (8 bytes), or -1.
+  int64_t security_directory_offset = -1;
+  // End of the PE image (end of the last section's raw data), or 0.
+  int64_t image_end = 0;
+};
+
+FileLayout ReadFileLayout(std::FILE* file);
+
+struct ScannedEntry {
+  std::string name;  // as stored in the file
+  int64_t data_offset = 0;
+  uint32_t size = 0;
+};
+
+struct PayloadScan {
+  std::vector<ScannedEntry> entries;  // in file order
+  int64_t start = 0;  // first byte of the first entry's data (== end when empty)
+  int64_t end = 0;    // first byte after the last marker
+};
+
+// Walks the chain backwards from the last marker inside the layout's search
+// range. A broken link ends the walk; entries nearer the end are kept.
+PayloadScan ScanPayload(std::FILE* file, const FileLayout& layout);
+
+// Appends one entry (data, size, name, length, marker) to `out`.
+void AppendEntry(const std::string& name, const std::string& data, std::string* out);
+
+}  // namespace payload

@@ -1,0 +1,59 @@
+// Files and folders. Paths are Windows paths joined with a backslash; the posix
+// build translates them at this boundary (see platform/posix/native_path.h).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file) std::fclose(file);
+  }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Path of the running executable; empty when it cannot be read.
+std::string ExecutablePath();
+
+// The user's temporary folder, ending in a separator; empty when the folder
+// path is unknown or longer than 256 characters.
+std::string TempFolder();
+
+// The system folder (e.g. C:\WINDOWS\system32), without a trailing separator.
+std::string SystemFolder();
+
+// Opens a file with C stdio semantics ("rb", "wb", "w", "ab"...); null on failure.
+UniqueFile OpenFile(const std::string& path, const char* mode);
+
+bool PathExists(const std::string& path);
+bool IsFolder(const std::string& path);
+
+// Creates one folder level.
+bool CreateFolder(const std::string& path);
+// Creates a folder with all missing parents; true when it exists afterwards.
+bool CreateFolderTree(const std::string& path);
+bool RemoveFile(const std::string& path);
+// Removes an empty folder.
+bool RemoveFolder(const std::string& path);
+// Moves `from` onto `to`, replacing it.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+struct FolderEntry {
+  std::string name;
+  bool is_folder = false;
+};
+// The entries of a folder, without "." and "..". False when the folder cannot be read.
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
+
+// Size of a file in bytes, or -1.
+int64_t FileSize(const std::string& path);
+
+// Joins a folder and a name with exactly one backslash.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace platform
