@@ -12,6 +12,9 @@ namespace payload {
 
 constexpr size_t kMarkerSize = 7;
 constexpr size_t kMaxNameLength = 127;
+// Sizes from 2^31 up end the walk: an entry's size is kept as a signed 32-bit
+// number.
+constexpr uint32_t kMaxEntrySize = 0x7FFFFFFF;
 
 // The marker bytes, built at run time so that the program's own constant data
 // never holds them (an executable without payload must not find one in itself).
@@ -35,7 +38,12 @@ struct FileLayout {
   int64_t image_end = 0;
 };
 
+// Reads the headers of an open file; a file that is not a PE simply gets a
+// layout without image or certificate table. Leaves the file position anywhere.
 FileLayout ReadFileLayout(std::FILE* file);
+
+// Reads exactly `size` bytes at `offset`; false on a short read or a bad offset.
+bool ReadFileBytes(std::FILE* file, int64_t offset, void* out, size_t size);
 
 struct ScannedEntry {
   std::string name;  // as stored in the file
@@ -51,9 +59,11 @@ struct PayloadScan {
 
 // Walks the chain backwards from the last marker inside the layout's search
 // range. A broken link ends the walk; entries nearer the end are kept.
+// Duplicate names are all listed; the reader keeps the one nearest the end.
 PayloadScan ScanPayload(std::FILE* file, const FileLayout& layout);
 
-// Appends one entry (data, size, name, length, marker) to `out`.
+// Appends one entry (data, size, name, length, marker) to `out`. The name must
+// be at most kMaxNameLength bytes; the packer upper-cases it beforehand.
 void AppendEntry(const std::string& name, const std::string& data, std::string* out);
 
 }  // namespace payload
