@@ -1,0 +1,51 @@
+// The entries of the payload appended to the program's own executable, read
+// once at start-up and kept for the life of the process.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+struct PayloadEntry {
+  std::string name;  // upper-cased
+  int32_t size = 0;
+  // size + 1 bytes, the last one 0, so that text entries are C strings.
+  std::unique_ptr<char[]> data;
+};
+
+class PayloadReader {
+ public:
+  // Reads the payload of the running executable. Never fails: a missing,
+  // unreadable or broken payload just gives fewer entries (possibly none).
+  PayloadReader();
+  // Reads the payload of the executable at `path` (tests and tools).
+  explicit PayloadReader(const std::string& path);
+
+  PayloadReader(const PayloadReader&) = delete;
+  PayloadReader& operator=(const PayloadReader&) = delete;
+
+  // Lookups upper-case the requested name (ASCII only) and compare it with the
+  // stored names byte for byte.
+  bool hasEntry(std::string name) const;
+  // The entry's NUL-terminated data, owned by the reader; null when absent.
+  const char* entryData(std::string name) const;
+  // The entry's size; 0 when absent.
+  int32_t entrySize(std::string name) const;
+  // Writes the entry to directory\fileName; true when every byte was written.
+  // An absent entry deletes that file instead (a stale copy from an earlier
+  // run) and counts as success.
+  bool saveEntry(std::string entryName, std::string fileName, std::string directory) const;
+
+  size_t entryCount() const { return entries_.size(); }
+
+ private:
+  void Read(const std::string& path);
+  const PayloadEntry* Find(const std::string& name) const;
+
+  // Keyed by the name as stored in the file. Written only by the constructor.
+  std::map<std::string, std::unique_ptr<PayloadEntry>> entries_;
+};
+
+// Plain ASCII upper-casing: only a-z change, whatever the locale.
+std::string ToUpperAscii(std::string text);
