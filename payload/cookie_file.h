@@ -1,0 +1,12 @@
+// The hand-off file "cookie.txt" that names the content and catalog of this run
+// for the programs the run starts.
+#pragma once
+
+#include <string>
+
+// Replaces folder\cookie.txt with "Content=<contentId>" CR LF
+// "Catalog=<catalogId>". Silent on failure; writes nothing for an empty folder.
+void writeCookieFile(std::string folder, std::string catalogId, std::string contentId);
+
+// The text without one pair of surrounding double quotes, if it has them.
+std::string unquote(std::string text);

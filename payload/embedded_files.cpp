@@ -1,0 +1,38 @@
+#include "payload/embedded_files.h"
+
+#include "diagnostics/event_logger.h"
+#include "payload/payload_reader.h"
+
+namespace {
+
+struct EmbeddedPicture {
+  const char* name;  // entry and file name
+  EventId failure;
+};
+
+// In the order in which they are written.
+constexpr EmbeddedPicture kPictures[] = {
+    {"LOGOICON.ICO", 3014},     {"BACKGROUND.JPG", 3015},       {"SPLASHSCREEN.JPG", 3016},
+    {"LOGOIMAGE.JPG", 3017},    {"PROGRESSBAR_BIRD.JPG", 3018},
+};
+
+constexpr const char* kOptionalInstallers[] = {"dotnetfx.exe", "dotnetServicePack.exe"};
+
+}  // namespace
+
+void extractEmbeddedFiles(const PayloadReader& reader, const std::string& workingDirectory) {
+  if (workingDirectory.empty()) return;
+  for (const EmbeddedPicture& picture : kPictures) {
+    if (!reader.saveEntry(picture.name, picture.name, workingDirectory)) {
+      PostEvent(picture.failure);
+    }
+  }
+}
+
+void saveOptionalInstallers(const PayloadReader& reader, const std::string& workingDirectory) {
+  if (workingDirectory.empty()) return;
+  for (const char* name : kOptionalInstallers) {
+    // Unlike the pictures, an absent installer leaves an earlier download alone.
+    if (reader.hasEntry(name)) reader.saveEntry(name, name, workingDirectory);
+  }
+}
