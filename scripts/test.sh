@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, then builds and tests every
+# preset in turn and stops at the first failure.
+#   scripts/test.sh            all steps
+#   scripts/test.sh STEP...    only these, in the order given
+# Steps: deps host host-tsan win32 wine-prefix win32-tests sources
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+jobs=2
+all_steps=(deps host host-tsan win32 wine-prefix win32-tests sources)
+steps=("$@")
+((${#steps[@]})) || steps=("${all_steps[@]}")
+
+step_deps() {
+  if [[ $(id -u) -eq 0 ]]; then
+    scripts/install-deps.sh
+  else
+    # Without root it can only tell what is missing.
+    scripts/install-deps.sh || echo "test: continuing without root; builds may fail"
+  fi
+}
+
+# configure, build and ctest one host preset
+host_preset() {
+  cmake --preset "$1" &&
+    cmake --build --preset "$1" -j"$jobs" &&
+    ctest --preset "$1"
+}
+step_host() { host_preset host; }
+step_host-tsan() { host_preset host-tsan; }
+
+step_win32() {
+  cmake --preset win32 &&
+    cmake --build --preset win32 -j"$jobs" --target bootstrapper bootpack &&
+    scripts/check-imports.sh build/win32/bootstrapper.exe build/win32/bootpack.exe || return 1
+  stub_size=$(stat -c %s build/win32/bootstrapper.exe)
+  echo "test: stub build/win32/bootstrapper.exe is $stub_size bytes"
+}
+
+step_wine-prefix() { scripts/wine-prefix.sh >/dev/null && scripts/wine-prefix.sh check; }
+
+step_win32-tests() {
+  cmake --preset win32-tests &&
+    cmake --build --preset win32-tests -j"$jobs" --target unit_tests &&
+    ctest --preset win32-tests
+}
+
+step_sources() { scripts/check-sources.sh; }
+
+names=()
+times=()
+results=()
+stub_size=
+summary() {
+  echo
+  echo "==================== test summary ===================="
+  local i total=0
+  for i in "${!names[@]}"; do
+    printf '  %-12s %-6s %5d s\n' "${names[$i]}" "${results[$i]}" "${times[$i]}"
+    total=$((total + times[i]))
+  done
+  printf '  %-12s %-6s %5d s\n' total "" "$total"
+  [[ -n "$stub_size" ]] && echo "  stub size: $stub_size bytes"
+}
+
+for step in "${steps[@]}"; do
+  if ! declare -F "step_$step" >/dev/null; then
+    echo "test: unknown step '$step' (steps: ${all_steps[*]})" >&2
+    exit 2
+  fi
+  echo
+  echo "==================== $step ===================="
+  start=$SECONDS
+  "step_$step"
+  rc=$?
+  names+=("$step")
+  times+=($((SECONDS - start)))
+  if ((rc != 0)); then
+    results+=(FAILED)
+    summary
+    echo
+    echo "test: FAILED at step '$step' (exit code $rc); later steps were not run"
+    exit 1
+  fi
+  results+=(ok)
+done
+
+summary
+echo
+echo "test: all ${#names[@]} steps passed"
