@@ -37,7 +37,8 @@ int64_t Clamp(int64_t value, int64_t low, int64_t high) {
 int64_t FileSizeOf(std::FILE* file) {
   if (std::fseek(file, 0, SEEK_END) != 0) return 0;
   long size = std::ftell(file);
-  return size < 0 ? 0 : size;
+  // Offsets are kept below 2^31 throughout (a folder may even claim more).
+  return size < 0 || size > 0x7FFFFFFFL ? 0 : size;
 }
 
 // Start of the marker search from the MS-DOS header's page count: pages of
