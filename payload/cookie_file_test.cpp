@@ -1,0 +1,48 @@
+#include "payload/cookie_file.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "tests/test_paths.h"
+
+namespace {
+
+using test_paths::ReadWholeFile;
+using test_paths::WriteWholeFile;
+
+TEST(CookieFileTest, WritesTwoLinesWithCrLf) {
+  test_paths::ScratchFolder folder;
+  ASSERT_TRUE(WriteWholeFile(folder.File("cookie.txt"), "a much longer cookie from an earlier run"));
+
+  writeCookieFile(folder.path(), "", unquote("\"Parlor_Pinball\""));
+
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(folder.File("cookie.txt"), &bytes));
+  EXPECT_EQ("Content=Parlor_Pinball\r\nCatalog=", bytes);
+
+  writeCookieFile(folder.path(), "CAT-7", "plain");
+  ASSERT_TRUE(ReadWholeFile(folder.File("cookie.txt"), &bytes));
+  EXPECT_EQ("Content=plain\r\nCatalog=CAT-7", bytes);
+}
+
+TEST(CookieFileTest, FailuresAreSilentAndAnEmptyFolderWritesNothing) {
+  test_paths::ScratchFolder folder;
+  writeCookieFile(folder.File("missing"), "c", "x");
+  EXPECT_FALSE(platform::PathExists(folder.File("missing")));
+
+  // The empty folder would mean the root of the current drive.
+  writeCookieFile("", "c", "x");
+  EXPECT_FALSE(platform::PathExists("\\cookie.txt"));
+}
+
+TEST(CookieFileTest, Unquote) {
+  EXPECT_EQ("Parlor_Pinball", unquote("\"Parlor_Pinball\""));
+  EXPECT_EQ("plain", unquote("plain"));
+  EXPECT_EQ("", unquote("\"\""));
+  EXPECT_EQ("\"", unquote("\""));
+  EXPECT_EQ("\"open", unquote("\"open"));
+  EXPECT_EQ("\"inner\"", unquote("\"\"inner\"\""));
+  EXPECT_EQ("", unquote(""));
+}
+
+}  // namespace
