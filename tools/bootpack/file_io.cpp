@@ -1,0 +1,49 @@
+#include "tools/bootpack/file_io.h"
+
+#include "payload/payload_format.h"
+#include "platform/files.h"
+
+namespace bootpack {
+
+bool ReadWholeFile(const std::string& path, std::string* data) {
+  platform::UniqueFile file = platform::OpenFile(path, "rb");
+  if (!file) return false;
+  data->clear();
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) data->append(buffer, got);
+  return !std::ferror(file.get());
+}
+
+bool ReadAt(std::FILE* file, int64_t offset, uint32_t size, std::string* data) {
+  data->resize(size);
+  return size == 0 || payload::ReadFileBytes(file, offset, &(*data)[0], size);
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& data) {
+  bool ok;
+  {
+    platform::UniqueFile file = platform::OpenFile(path, "wb");
+    if (!file) return false;
+    ok = data.empty() || std::fwrite(data.data(), 1, data.size(), file.get()) == data.size();
+    // A full disk may only show at the final flush.
+    ok = std::fclose(file.release()) == 0 && ok;
+  }
+  if (!ok) platform::RemoveFile(path);
+  return ok;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string AsciiUpper(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+}  // namespace bootpack
