@@ -12,7 +12,8 @@ using test_paths::WriteWholeFile;
 
 TEST(CookieFileTest, WritesTwoLinesWithCrLf) {
   test_paths::ScratchFolder folder;
-  ASSERT_TRUE(WriteWholeFile(folder.File("cookie.txt"), "a much longer cookie from an earlier run"));
+  ASSERT_TRUE(
+      WriteWholeFile(folder.File("cookie.txt"), "a much longer cookie from an earlier run"));
 
   writeCookieFile(folder.path(), "", unquote("\"Parlor_Pinball\""));
 

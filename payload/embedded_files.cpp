@@ -12,8 +12,8 @@ struct EmbeddedPicture {
 
 // In the order in which they are written.
 constexpr EmbeddedPicture kPictures[] = {
-    {"LOGOICON.ICO", 3014},     {"BACKGROUND.JPG", 3015},       {"SPLASHSCREEN.JPG", 3016},
-    {"LOGOIMAGE.JPG", 3017},    {"PROGRESSBAR_BIRD.JPG", 3018},
+    {"LOGOICON.ICO", 3014},  {"BACKGROUND.JPG", 3015},       {"SPLASHSCREEN.JPG", 3016},
+    {"LOGOIMAGE.JPG", 3017}, {"PROGRESSBAR_BIRD.JPG", 3018},
 };
 
 constexpr const char* kOptionalInstallers[] = {"dotnetfx.exe", "dotnetServicePack.exe"};

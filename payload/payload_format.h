@@ -53,8 +53,8 @@ struct ScannedEntry {
 
 struct PayloadScan {
   std::vector<ScannedEntry> entries;  // in file order
-  int64_t start = 0;  // first byte of the first entry's data (== end when empty)
-  int64_t end = 0;    // first byte after the last marker
+  int64_t start = 0;                  // first byte of the first entry's data (== end when empty)
+  int64_t end = 0;                    // first byte after the last marker
 };
 
 // Walks the chain backwards from the last marker inside the layout's search

@@ -71,7 +71,8 @@ TEST_F(SettingsTest, ShippedLikeConfiguration) {
   RecordedEvents events;
   Parse(kShippedLikeConfig);
 
-  EXPECT_EQ("http://dl.example.test/install/dotnet1/dotnetfx.exe", Get(DOTNETFRAMEWORK_PRIMARY_URL));
+  EXPECT_EQ("http://dl.example.test/install/dotnet1/dotnetfx.exe",
+            Get(DOTNETFRAMEWORK_PRIMARY_URL));
   EXPECT_EQ("http://dl.example.test/install/dotnet2/dotnetfx.exe",
             Get(DOTNETFRAMEWORK_SECONDARY_URL));
   EXPECT_EQ("http://cdn.example.test/installs/setupfiles/torvaneagent.msi", Get(TORVANEAGENTURL));
