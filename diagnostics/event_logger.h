@@ -9,10 +9,13 @@
 #include <string>
 
 #include "diagnostics/event_catalog.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 
+// Items of the command queue: made by the posting thread, owned by the queue,
+// destroyed by the sender thread once handled.
 class LoggerCommand {
  public:
   virtual ~LoggerCommand() = default;
@@ -39,45 +42,57 @@ class FinishCommand : public LoggerCommand {
   int Kind() const override { return 3; }
 };
 
+// The product uses the defaults; tests shorten the waits, pick the port and
+// hand in a registry of their own.
 struct EventLoggerOptions {
-  uint32_t idle_wait_ms = 15000;   // the sender's wait for a command
-  uint32_t drain_limit_ms = 60000; // how long undelivered records are retried at exit
+  uint32_t idle_wait_ms = 15000;    // the sender's wait for a command
+  uint32_t drain_limit_ms = 60000;  // how long undelivered records are retried at exit
   int log_server_port = 80;
+  platform::Registry* registry = nullptr;  // for the AGENT field; null: the system's
 };
 
 class EventLogger {
  public:
-  // Creates or empties D\TorvaneLogFile.txt, writes the banner and starts the
-  // sender thread. Throws the text "Error: Could not open the log file".
+  // Creates or empties directory\TorvaneLogFile.txt, writes the banner and
+  // starts the sender thread. Throws std::runtime_error with the text
+  // "Error: Could not open the log file" when the file cannot be opened.
   explicit EventLogger(const std::string& directory,
                        const EventLoggerOptions& options = EventLoggerOptions());
-  ~EventLogger();  // only for tests: the product's logger lives until exit
+  // Only tests destroy a logger (finishing it first); the product's lives until exit.
+  ~EventLogger();
+  EventLogger(const EventLogger&) = delete;
+  EventLogger& operator=(const EventLogger&) = delete;
 
   void Enqueue(const std::string& record);
   void StartReporting();
-  // Queues the finish command and waits until the sender thread has ended.
+  // Queues the finish command and waits until the sender thread has ended
+  // (at most the drain limit plus the delivery attempts in progress). Call it
+  // from one thread; later calls return at once.
   void Finish();
   void SetLogServer(const std::string& host);
+  // The run's UUID text; fixed before the sender starts, so no lock.
   std::string RunId() const { return run_id_; }
   const std::string& log_path() const { return log_path_; }
+  platform::Registry& registry() const { return *registry_; }
 
  private:
   friend class ReportSender;
   void Push(LoggerCommand* command);
 
-  EventLoggerOptions options_;
-  platform::UniqueFile log_file_;                    // sender thread only
-  std::string log_path_;
+  EventLoggerOptions options_;                           // read-only after construction
+  platform::Registry* registry_;                         // read-only after construction
+  platform::UniqueFile log_file_;                        // sender thread only
+  std::string log_path_;                                 // read-only after construction
   std::deque<std::unique_ptr<LoggerCommand>> commands_;  // under lock_
-  std::deque<std::string> reports_;                  // sender thread only
-  platform::Lock lock_;                              // commands_ and log_server_
-  platform::Event done_{false, false};               // set by the sender as its last act
-  platform::Semaphore command_count_{0, 0x100000};   // one release per queued command
-  std::string log_server_;                           // under lock_
-  std::string run_id_;                               // written before the sender starts
-  int reporting_enabled_ = 0;                        // sender thread only
+  std::deque<std::string> reports_;                      // sender thread only
+  platform::Lock lock_;                                  // commands_ and log_server_
+  platform::Event done_{false, false};                   // set by the sender as its last act
+  platform::Semaphore command_count_{0, 0x100000};       // one release per queued command
+  std::string log_server_;                               // under lock_
+  std::string run_id_;                                   // written before the sender starts
+  int reporting_enabled_ = 0;                            // sender thread only
   std::unique_ptr<platform::Thread> sender_;
-  bool finished_ = false;
+  bool finished_ = false;  // the thread that calls Finish only
 };
 
 // The process-wide logger that PostEvent and friends use; null until start-up
@@ -85,10 +100,19 @@ class EventLogger {
 void SetGlobalEventLogger(EventLogger* logger);
 EventLogger* GlobalEventLogger();
 
+// Builds the record in the calling thread and queues it; 9999 switches
+// reporting on instead. Never waits for the file or the network (7003 may
+// wait up to 3 s for the agent id).
 void PostEvent(EventId id);
+// "WATERMARK='value'," followed by the record of event 3021.
 void ReportWatermark(const std::string& value);
 
-std::string BuildEventRecord(EventId id);
+// AGENT (7003 only), EVENTID, DESC and TIMESTAMP as NAME='value', comma-separated,
+// values verbatim.
+std::string BuildEventRecord(EventId id, platform::Registry& registry = platform::SystemRegistry());
+// "YYYY-MM-DD hh:mm:ss.mmm" of the current UTC time (of `time` for the overload).
 std::string FormatTimestamp();
-// HKCU\SOFTWARE\Torvane RuntimeGuid, tried 6 times 500 ms apart; "?" if never read.
+std::string FormatTimestamp(const platform::UtcTime& time);
+// HKCU\SOFTWARE\Torvane RuntimeGuid, tried 6 times with 500 ms after each
+// failure; "?" if never read.
 std::string ReadAgentId(platform::Registry& registry = platform::SystemRegistry());

@@ -1,0 +1,62 @@
+#include "diagnostics/event_catalog.h"
+
+#include <gtest/gtest.h>
+
+#include "diagnostics/error_texts.h"
+
+namespace {
+
+TEST(EventCatalogTest, FixedTextsKeepTheirWording) {
+  EXPECT_EQ(EventCatalog::Describe(3111), "Bootstrapper exited.");
+  EXPECT_EQ(EventCatalog::Describe(3000), "Launched Bootstrapper on user's machine.");
+  EXPECT_EQ(EventCatalog::Describe(3010), "Neccessary data detachment started.");
+  EXPECT_EQ(EventCatalog::Describe(3112),
+            "Application exited due to exception.Unable to extract necessary information.");
+  EXPECT_EQ(EventCatalog::Describe(8111), "Rollback completed.Application will exit now.");
+  EXPECT_EQ(EventCatalog::Describe(5105), "DirectX setup download cancelled by user..");
+  EXPECT_EQ(EventCatalog::Describe(5106), "Flash setup download cancelled by user..");
+  EXPECT_EQ(EventCatalog::Describe(7004), "Launching took more then expected time.");
+  EXPECT_EQ(EventCatalog::Describe(9050), "Error occured while getting system directory.");
+  EXPECT_EQ(EventCatalog::Describe(9001),
+            "Bootstrapper exited after clicking 'Cancel' button in EULA dialog.");
+  EXPECT_EQ(EventCatalog::Describe(7003), "Successfully launched Torvane Agent.");
+  EXPECT_EQ(EventCatalog::Describe(9066),
+            "Found a valid installer file in local Temp folder or CD source.");
+}
+
+TEST(EventCatalogTest, GapsAndOtherNumbersAreNotEvents) {
+  for (EventId id : {7008, 0, -1, 9053, 9057, 3007, 3009, 4008, 6016, 9067, 9999, 100000}) {
+    EXPECT_EQ(EventCatalog::Describe(id), "Event Not defined.") << id;
+  }
+}
+
+TEST(EventCatalogTest, LateDirectXAndFlashIdsRepeatTheCompletedTexts) {
+  EXPECT_EQ(EventCatalog::Describe(6103), EventCatalog::Describe(6012));
+  EXPECT_EQ(EventCatalog::Describe(6104), EventCatalog::Describe(6015));
+  EXPECT_EQ(EventCatalog::Describe(6103), "DirectX setup installation completed.");
+}
+
+TEST(EventCatalogTest, ErrorIdsCarryTheLastErrorTextWhateverItsCategory) {
+  SetLastErrorText(9058, "The service is temporarily overloaded.");
+  for (EventId id : {9058, 9059, 9060, 9063}) {
+    EXPECT_EQ(EventCatalog::Describe(id), "HTTP ERROR: The service is temporarily overloaded.")
+        << id;
+  }
+}
+
+// The tables hold 129 fixed texts plus the four error ids; every text is one
+// line of printable ASCII, as the log file and the report need.
+TEST(EventCatalogTest, EveryEventHasOneLineOfAscii) {
+  SetLastErrorText(9063, "marker");
+  int defined = 0;
+  for (EventId id = 0; id < 10000; ++id) {
+    std::string text = EventCatalog::Describe(id);
+    if (text == "Event Not defined.") continue;
+    ++defined;
+    ASSERT_FALSE(text.empty()) << id;
+    for (char c : text) ASSERT_TRUE(c >= 0x20 && c < 0x7F) << id;
+  }
+  EXPECT_EQ(defined, 129 + 4);
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+#include "diagnostics/event_logger.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <regex>
+#include <stdexcept>
+#include <thread>
+
+#include "diagnostics/error_texts.h"
+#include "tests/event_log_reader.h"
+#include "tests/fake_registry.h"
+#include "tests/test_paths.h"
+
+namespace {
+
+using testing_logs::ReadLogLines;
+
+const char kTimestamp[] = R"(TIMESTAMP='\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}')";
+
+// A logger writing to a scratch folder, with no log server to reach: every
+// test here finishes before reporting would send anything.
+class EventLoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder_.path().empty());
+    options_.idle_wait_ms = 100;
+    options_.drain_limit_ms = 300;
+    options_.registry = &registry_;
+  }
+  void TearDown() override {
+    if (logger_) logger_->Finish();
+    SetGlobalEventLogger(nullptr);
+  }
+  void StartLogger() {
+    logger_.reset(new EventLogger(folder_.path(), options_));
+    logger_->SetLogServer("");
+    SetGlobalEventLogger(logger_.get());
+  }
+  std::vector<std::string> FinishAndReadLines() {
+    logger_->Finish();
+    std::vector<std::string> lines;
+    EXPECT_TRUE(ReadLogLines(logger_->log_path(), &lines));
+    return lines;
+  }
+
+  test_paths::ScratchFolder folder_;
+  FakeRegistry registry_;
+  EventLoggerOptions options_;
+  std::unique_ptr<EventLogger> logger_;
+};
+
+TEST_F(EventLoggerTest, NewRunEmptiesTheFileAndWritesTheBanner) {
+  std::string path = folder_.File("TorvaneLogFile.txt");
+  ASSERT_TRUE(test_paths::WriteWholeFile(path, "a line of the previous run\n"));
+  StartLogger();
+  EXPECT_EQ(logger_->log_path(), path);
+  logger_->Finish();
+  std::string bytes;
+  ASSERT_TRUE(test_paths::ReadWholeFile(path, &bytes));
+  EXPECT_EQ(bytes, testing_logs::ExpectedBanner());
+}
+
+TEST_F(EventLoggerTest, MissingFolderFailsWithTheStartUpText) {
+  try {
+    EventLogger logger(folder_.File("no-such-folder"), options_);
+    FAIL() << "constructed without a log file";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "Error: Could not open the log file");
+  }
+}
+
+TEST_F(EventLoggerTest, RecordsAreWrittenOneLineEachInPostingOrder) {
+  StartLogger();
+  PostEvent(3000);
+  PostEvent(-5);
+  PostEvent(12345);
+  PostErrorEvent(9058, "100% of nothing");
+  ReportWatermark("wm-1");
+  std::vector<std::string> lines = FinishAndReadLines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_TRUE(std::regex_match(
+      lines[0], std::regex(std::string("EVENTID='3000',DESC='Launched Bootstrapper on user's "
+                                       "machine\\.',") +
+                           kTimestamp)))
+      << lines[0];
+  EXPECT_TRUE(std::regex_match(
+      lines[1], std::regex(std::string("EVENTID='-5',DESC='Event Not defined\\.',") + kTimestamp)))
+      << lines[1];
+  EXPECT_EQ(lines[2].find("EVENTID='12345',DESC='Event Not defined.',TIMESTAMP='"), 0u);
+  EXPECT_EQ(lines[3].find("EVENTID='9058',DESC='HTTP ERROR: 100% of nothing',TIMESTAMP='"), 0u);
+  EXPECT_TRUE(std::regex_match(
+      lines[4], std::regex(std::string("WATERMARK='wm-1',EVENTID='3021',DESC='Reporting "
+                                       "Bootstrapper configuration watermark value',") +
+                           kTimestamp)))
+      << lines[4];
+}
+
+// Reporting never switched on: Finish hands back at once and nothing is lost
+// from the file.
+TEST_F(EventLoggerTest, FinishWithoutReportingReturnsPromptly) {
+  StartLogger();
+  for (EventId id = 4000; id < 4008; ++id) PostEvent(id);
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> lines = FinishAndReadLines();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(lines.size(), 8u);
+}
+
+TEST_F(EventLoggerTest, WithoutALoggerPostingDoesNothing) {
+  SetGlobalEventLogger(nullptr);
+  PostEvent(3000);
+  PostEvent(kStartReportingCommand);
+  ReportWatermark("x");
+  PostErrorEvent(9060, "nobody listens");
+  EXPECT_EQ(GlobalEventLogger(), nullptr);
+}
+
+TEST_F(EventLoggerTest, RunIdIsANewUuidText) {
+  StartLogger();
+  test_paths::ScratchFolder other_folder;
+  EventLogger other(other_folder.path(), options_);
+  std::regex uuid("[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}");
+  EXPECT_TRUE(std::regex_match(logger_->RunId(), uuid)) << logger_->RunId();
+  EXPECT_NE(logger_->RunId(), other.RunId());
+  other.Finish();
+}
+
+// The download and install threads report errors at the same time: each
+// record must carry its own thread's text.
+TEST_F(EventLoggerTest, ConcurrentErrorPostsKeepTheirOwnTexts) {
+  StartLogger();
+  const int kEach = 200;
+  std::thread download([] {
+    for (int i = 0; i < kEach; ++i) PostErrorEvent(9058, "download " + std::to_string(i));
+  });
+  std::thread install([] {
+    for (int i = 0; i < kEach; ++i) PostErrorEvent(9060, "install " + std::to_string(i));
+  });
+  download.join();
+  install.join();
+  std::vector<std::string> lines = FinishAndReadLines();
+  ASSERT_EQ(lines.size(), 2u * kEach);
+  int downloads = 0;
+  for (const std::string& line : lines) {
+    if (line.find("EVENTID='9058',DESC='HTTP ERROR: download ") == 0) {
+      ++downloads;
+    } else {
+      EXPECT_EQ(line.find("EVENTID='9060',DESC='INSTALLATION ERROR: install "), 0u) << line;
+    }
+  }
+  EXPECT_EQ(downloads, kEach);
+}
+
+TEST(FormatTimestampTest, KnownTime) {
+  platform::UtcTime time;
+  time.year = 2026;
+  time.month = 12;
+  time.day = 7;
+  time.hour = 22;
+  time.minute = 56;
+  time.second = 28;
+  time.millisecond = 94;
+  EXPECT_EQ(FormatTimestamp(time), "2026-12-07 22:56:28.094");
+}
+
+// Checked against the C library's own UTC clock.
+TEST(FormatTimestampTest, CurrentTimeIsUtc) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::time_t now = std::time(nullptr);
+    std::string stamp = FormatTimestamp();
+    char expected[32];
+    std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M", std::gmtime(&now));
+    ASSERT_EQ(stamp.size(), 23u);
+    if (stamp.compare(0, 16, expected) == 0) return;  // else a minute turned over
+  }
+  FAIL() << "FormatTimestamp disagrees with gmtime";
+}
+
+class AgentIdTest : public EventLoggerTest {};
+
+TEST_F(AgentIdTest, ReadsTheGuidTextUpToItsTerminator) {
+  registry_.SetString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimeGuid",
+                      "0f8fad5b-d9cb-469f-a165-70867728950e");
+  EXPECT_EQ(ReadAgentId(registry_), "0f8fad5b-d9cb-469f-a165-70867728950e");
+  EXPECT_EQ(registry_.read_count(), 1);
+}
+
+TEST_F(AgentIdTest, RetriesUntilTheValueAppears) {
+  registry_.SetString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimeGuid",
+                      "abc");
+  registry_.FailNextReads(2);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadAgentId(registry_), "abc");
+  EXPECT_EQ(registry_.read_count(), 3);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(950));
+}
+
+TEST_F(AgentIdTest, SuccessfulLaunchRecordNamesTheAgent) {
+  registry_.SetString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimeGuid",
+                      "0f8fad5b-d9cb-469f-a165-70867728950e");
+  StartLogger();
+  PostEvent(7003);
+  PostEvent(7002);
+  std::vector<std::string> lines = FinishAndReadLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].find("AGENT='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='7003',DESC='"
+                          "Successfully launched Torvane Agent.',TIMESTAMP='"),
+            0u)
+      << lines[0];
+  EXPECT_EQ(lines[1].find("EVENTID='7002',"), 0u) << lines[1];
+}
+
+// Six tries 500 ms apart, then "?" (this test takes three seconds).
+TEST_F(AgentIdTest, MissingValueGivesAQuestionMark) {
+  StartLogger();
+  auto start = std::chrono::steady_clock::now();
+  PostEvent(7003);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+  EXPECT_EQ(registry_.read_count(), 6);
+  std::vector<std::string> lines = FinishAndReadLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].find("AGENT='?',EVENTID='7003',"), 0u) << lines[0];
+}
+
+}  // namespace

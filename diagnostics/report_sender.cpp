@@ -1,0 +1,112 @@
+#include "diagnostics/report_sender.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "diagnostics/event_logger.h"
+#include "diagnostics/request_encoding.h"
+#include "platform/clock.h"
+#include "platform/http.h"
+
+namespace {
+
+constexpr char kUserAgent[] = "TORVANE_NETWORKS_WF";
+
+enum CommandKind { kTimeout = 0, kMessage = 1, kStartReporting = 2, kFinish = 3 };
+
+}  // namespace
+
+void ReportSender::ThreadMain(void* logger) { Run(*static_cast<EventLogger*>(logger)); }
+
+void ReportSender::WriteRecord(EventLogger& logger, const std::string& record) {
+  // A failed write is not worth losing the report for: it still goes out.
+  std::FILE* file = logger.log_file_.get();
+  std::fputs(record.c_str(), file);
+  std::fputc('\n', file);
+  std::fflush(file);
+  logger.reports_.push_back(record);
+}
+
+void ReportSender::Run(EventLogger& logger) {
+  bool done = false;
+  bool draining = false;  // finishing with records still undelivered
+  uint32_t drain_start = 0;
+  while (!done) {
+    std::unique_ptr<LoggerCommand> command;
+    if (logger.command_count_.Wait(logger.options_.idle_wait_ms)) {
+      platform::LockGuard guard(logger.lock_);
+      if (!logger.commands_.empty()) {
+        command = std::move(logger.commands_.front());
+        logger.commands_.pop_front();
+      }
+    }
+    // An idle wake-up retries what is waiting, once reporting is on.
+    int kind = command ? command->Kind() : (logger.reporting_enabled_ ? kStartReporting : kTimeout);
+
+    // Unsigned difference: a wrap of the tick counter does no harm.
+    if (draining && platform::TickCount() - drain_start >= logger.options_.drain_limit_ms) {
+      done = true;  // this cycle is still handled in full
+    }
+
+    switch (kind) {
+      case kMessage:
+        WriteRecord(logger, static_cast<MessageCommand*>(command.get())->record());
+        if (logger.reporting_enabled_) SendPendingReports(logger);
+        break;
+      case kStartReporting:
+        if (command) logger.reporting_enabled_ = 1;
+        SendPendingReports(logger);
+        if (draining && logger.reports_.empty()) done = true;
+        break;
+      case kFinish:
+        if (!logger.reporting_enabled_) {
+          done = true;  // the user never got as far as the progress window: nothing is sent
+          break;
+        }
+        SendPendingReports(logger);
+        if (logger.reports_.empty()) {
+          done = true;
+        } else if (!draining) {
+          draining = true;
+          drain_start = platform::TickCount();
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  logger.done_.Set();
+}
+
+void ReportSender::SendPendingReports(EventLogger& logger) {
+  std::string host;
+  {
+    platform::LockGuard guard(logger.lock_);
+    host = logger.log_server_;
+  }
+  if (logger.reports_.empty() || host.empty()) return;
+
+  std::unique_ptr<platform::HttpSession> session = platform::HttpSession::Open(kUserAgent);
+  if (!session) return;
+  std::unique_ptr<platform::HttpConnection> connection =
+      platform::HttpConnection::Connect(*session, host, logger.options_.log_server_port);
+  if (!connection) return;
+
+  std::string failed;
+  bool has_failed = false;
+  while (!logger.reports_.empty() && !has_failed) {
+    std::string record = std::move(logger.reports_.front());
+    logger.reports_.pop_front();
+    std::string object_name = EncodeRequestTarget("?TOKEN='" + logger.run_id_ + "'," + record);
+    if (!connection->SendGet(object_name)) {
+      failed = std::move(record);
+      has_failed = true;
+    }
+  }
+  // The connection goes before its session.
+  connection.reset();
+  session.reset();
+  // Behind the records still waiting, so one bad record does not hold up the rest.
+  if (has_failed) logger.reports_.push_back(std::move(failed));
+}

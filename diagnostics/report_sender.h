@@ -1,0 +1,22 @@
+// The logger's sender thread: writes each record to the log file and, once
+// reporting is on, sends it to the log server as one GET on port 80.
+#pragma once
+
+#include <string>
+
+class EventLogger;
+
+class ReportSender {
+ public:
+  // The thread entry; `logger` is the EventLogger. Sets the logger's done
+  // event as its last act.
+  static void ThreadMain(void* logger);
+
+  // One delivery pass over one connection: sends the report queue front to
+  // back and stops at the first failure, which goes to the back of the queue.
+  static void SendPendingReports(EventLogger& logger);
+
+ private:
+  static void Run(EventLogger& logger);
+  static void WriteRecord(EventLogger& logger, const std::string& record);
+};

@@ -1,0 +1,224 @@
+#include "diagnostics/report_sender.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "diagnostics/request_encoding.h"
+#include "tests/event_log_reader.h"
+#include "tests/fake_registry.h"
+#include "tests/servers/loopback_http_server.h"
+#include "tests/test_paths.h"
+
+namespace {
+
+using testing_logs::ReadLogLines;
+using testing_servers::LoopbackHttpServer;
+using testing_servers::RecordedRequest;
+using testing_servers::ResponsePlan;
+
+constexpr uint32_t kIdleWaitMs = 100;
+constexpr uint32_t kDrainLimitMs = 500;
+
+void SleepMs(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// The EVENTID of a report, read from its request target.
+std::string EventIdOf(const RecordedRequest& request) {
+  size_t start = request.target.find("EVENTID='");
+  if (start == std::string::npos) return std::string();
+  start += 9;
+  return request.target.substr(start, request.target.find('\'', start) - start);
+}
+
+// A logger reporting to a loopback server on port 80, as the product does.
+class ReportSenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LoopbackHttpServer::StartResult started = server_.Start(80);
+    if (started == LoopbackHttpServer::StartResult::kPermissionDenied) {
+      GTEST_SKIP() << "port 80 needs root";
+    }
+    ASSERT_EQ(started, LoopbackHttpServer::StartResult::kOk) << "port 80 is taken";
+    ASSERT_FALSE(folder_.path().empty());
+    EventLoggerOptions options;
+    options.idle_wait_ms = kIdleWaitMs;
+    options.drain_limit_ms = kDrainLimitMs;
+    options.registry = &registry_;
+    logger_.reset(new EventLogger(folder_.path(), options));
+    logger_->SetLogServer("127.0.0.1");
+    SetGlobalEventLogger(logger_.get());
+  }
+  void TearDown() override {
+    if (logger_) logger_->Finish();
+    SetGlobalEventLogger(nullptr);
+  }
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    EXPECT_TRUE(ReadLogLines(logger_->log_path(), &lines));
+    return lines;
+  }
+  std::string ExpectedTarget(const std::string& record) {
+    // The HTTP layer puts the object name on the server's root.
+    return "/" + EncodeRequestTarget("?TOKEN='" + logger_->RunId() + "'," + record);
+  }
+
+  LoopbackHttpServer server_;
+  test_paths::ScratchFolder folder_;
+  FakeRegistry registry_;
+  std::unique_ptr<EventLogger> logger_;
+};
+
+TEST_F(ReportSenderTest, RecordsAreHeldUntilReportingStarts) {
+  PostEvent(3000);
+  PostEvent(3010);
+  PostEvent(3019);
+  SleepMs(4 * kIdleWaitMs);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+  EXPECT_EQ(LogLines().size(), 3u);
+
+  PostEvent(kStartReportingCommand);
+  ASSERT_TRUE(server_.WaitForRequests(3, 5000));
+  PostEvent(4062);
+  ASSERT_TRUE(server_.WaitForRequests(4, 5000));
+  logger_->Finish();
+  EXPECT_EQ(LogLines().size(), 4u);  // the start-reporting command wrote nothing
+  EXPECT_EQ(server_.RequestCount(), 4u);
+}
+
+// Everything held since start-up goes out in one pass: one connection, one GET
+// per record, in the order of the file.
+TEST_F(ReportSenderTest, TwentyHeldRecordsGoOutInOrderOverOneConnection) {
+  for (EventId id = 5000; id < 5020; ++id) PostEvent(id);
+  SleepMs(2 * kIdleWaitMs);
+  PostEvent(kStartReportingCommand);
+  ASSERT_TRUE(server_.WaitForRequests(20, 5000));
+  logger_->Finish();
+
+  std::vector<std::string> lines = LogLines();
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(lines.size(), 20u);
+  ASSERT_EQ(requests.size(), 20u);
+  for (size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].method, "GET");
+    EXPECT_EQ(requests[i].target, ExpectedTarget(lines[i]));
+    EXPECT_EQ(requests[i].connection, requests[0].connection) << i;
+    EXPECT_EQ(requests[i].Header("User-Agent"), "TORVANE_NETWORKS_WF");
+    EXPECT_EQ(requests[i].Header("Host").find("127.0.0.1"), 0u);
+    EXPECT_EQ(EventIdOf(requests[i]), std::to_string(5000 + i));
+  }
+  EXPECT_EQ(requests[0].target.find("/?TOKEN='" + logger_->RunId() + "',EVENTID='5000',"), 0u);
+  EXPECT_EQ(server_.ConnectionCount(), 1);
+}
+
+// With A, B and C waiting and A failing, the next pass sends B, C, then A.
+TEST_F(ReportSenderTest, FailedRecordIsRetriedBehindTheOthers) {
+  server_.SetResponder([](const RecordedRequest& request) {
+    return request.index == 0 ? ResponsePlan::CloseWithoutAnswer() : ResponsePlan::Status(200);
+  });
+  PostEvent(3000);  // A
+  PostEvent(3001);  // B
+  PostEvent(3002);  // C
+  PostEvent(kStartReportingCommand);
+  ASSERT_TRUE(server_.WaitForRequests(4, 5000));
+  SleepMs(4 * kIdleWaitMs);
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(EventIdOf(requests[0]), "3000");
+  EXPECT_EQ(EventIdOf(requests[1]), "3001");
+  EXPECT_EQ(EventIdOf(requests[2]), "3002");
+  EXPECT_EQ(EventIdOf(requests[3]), "3000");
+  EXPECT_EQ(requests[3].target, requests[0].target);
+}
+
+// The answer is not examined: a server error still counts as delivered.
+TEST_F(ReportSenderTest, ErrorAnswerIsNotRetried) {
+  server_.SetDefaultResponse(ResponsePlan::Status(500));
+  PostEvent(kStartReportingCommand);
+  PostEvent(6001);
+  PostEvent(6002);
+  ASSERT_TRUE(server_.WaitForRequests(2, 5000));
+  SleepMs(4 * kIdleWaitMs);
+  auto start = std::chrono::steady_clock::now();
+  logger_->Finish();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kDrainLimitMs));
+  EXPECT_EQ(server_.RequestCount(), 2u);
+}
+
+TEST_F(ReportSenderTest, FinishWithoutReportingMakesNoRequest) {
+  for (EventId id = 3000; id < 3006; ++id) PostEvent(id);
+  auto start = std::chrono::steady_clock::now();
+  logger_->Finish();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  SleepMs(2 * kIdleWaitMs);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+  EXPECT_EQ(LogLines().size(), 6u);
+}
+
+// An error text with a line break must not split the report into a request
+// line and a header of its own.
+TEST_F(ReportSenderTest, LineBreakInAnErrorTextStaysInsideTheTarget) {
+  PostErrorEvent(9058, "bad\r\nX-Injected: 1");
+  PostEvent(kStartReportingCommand);
+  ASSERT_TRUE(server_.WaitForRequests(1, 5000));
+  SleepMs(2 * kIdleWaitMs);
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].target.find("DESC='HTTP%20ERROR:%20bad%0D%0AX-Injected:%201',"),
+            std::string::npos)
+      << requests[0].target;
+  EXPECT_FALSE(requests[0].HasHeader("X-Injected"));
+}
+
+// Nothing listens: at exit the sender retries for the drain limit, then gives
+// up; the records stay in the file.
+TEST(ReportSenderDrainTest, GivesUpAfterTheDrainLimit) {
+  LoopbackHttpServer closed;
+  ASSERT_EQ(closed.Start(0), LoopbackHttpServer::StartResult::kOk);
+  int closed_port = closed.port();
+  closed.Stop();
+
+  test_paths::ScratchFolder folder;
+  FakeRegistry registry;
+  EventLoggerOptions options;
+  options.idle_wait_ms = kIdleWaitMs;
+  options.drain_limit_ms = kDrainLimitMs;
+  options.log_server_port = closed_port;
+  options.registry = &registry;
+  EventLogger logger(folder.path(), options);
+  logger.SetLogServer("127.0.0.1");
+  logger.Enqueue("EVENTID='1'");
+  logger.Enqueue("EVENTID='2'");
+  logger.StartReporting();
+  auto start = std::chrono::steady_clock::now();
+  logger.Finish();
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(kDrainLimitMs));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(kDrainLimitMs + 3000));
+  std::vector<std::string> lines;
+  ASSERT_TRUE(ReadLogLines(logger.log_path(), &lines));
+  EXPECT_EQ(lines, (std::vector<std::string>{"EVENTID='1'", "EVENTID='2'"}));
+}
+
+// An empty server name sends nothing, yet the drain is still waited out.
+TEST(ReportSenderDrainTest, EmptyServerNameStillWaitsOutTheDrain) {
+  test_paths::ScratchFolder folder;
+  FakeRegistry registry;
+  EventLoggerOptions options;
+  options.idle_wait_ms = kIdleWaitMs;
+  options.drain_limit_ms = kDrainLimitMs;
+  options.registry = &registry;
+  EventLogger logger(folder.path(), options);
+  logger.SetLogServer("");
+  logger.StartReporting();
+  logger.Enqueue("EVENTID='1'");
+  auto start = std::chrono::steady_clock::now();
+  logger.Finish();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kDrainLimitMs));
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// A small HTTP/1.1 server on 127.0.0.1 for tests: it keeps connections alive,
+// records every request (target, headers, which connection) and answers each
+// as a ResponsePlan says, faults included.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace testing_servers {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+struct RecordedRequest {
+  std::string method;
+  std::string target;  // the request target exactly as it stood on the request line
+  std::string version;
+  HeaderList headers;  // in the order sent
+  std::string body;
+  int connection = 0;  // 1 for the first connection accepted, 2 for the next...
+  int index = 0;       // 0 for the first request the server saw
+
+  // Header lookups ignore the case of the name.
+  bool HasHeader(const std::string& name) const;
+  std::string Header(const std::string& name) const;
+};
+
+// How to answer one request.
+struct ResponsePlan {
+  enum class Action {
+    kAnswer,              // status line, headers, body
+    kCloseWithoutAnswer,  // read the request, then close the connection
+  };
+  enum class Length {
+    kExact,     // Content-Length: the body's size
+    kAbsent,    // no Content-Length: the body ends when the connection closes
+    kDeclared,  // Content-Length: declared_length, which may lie about the body
+  };
+
+  Action action = Action::kAnswer;
+  int status = 200;
+  std::string reason;  // empty: the usual phrase for the status
+  HeaderList headers;  // extra headers, e.g. Location
+  std::string body;
+  Length length = Length::kExact;
+  uint64_t declared_length = 0;
+  uint32_t delay_before_answer_ms = 0;
+  size_t chunk_size = 0;        // 0: the body in one write
+  uint32_t chunk_delay_ms = 0;  // pause before each chunk after the first (a slow body)
+  bool close_after = false;     // close once answered (always so with Length::kAbsent)
+
+  static ResponsePlan Status(int status, std::string body = std::string());
+  static ResponsePlan Redirect(int status, const std::string& location);
+  static ResponsePlan CloseWithoutAnswer();
+};
+
+// Chooses the answer for a request; called on the connection's own thread.
+using Responder = std::function<ResponsePlan(const RecordedRequest&)>;
+
+class LoopbackHttpServer {
+ public:
+  enum class StartResult { kOk, kPermissionDenied, kAddressInUse, kError };
+
+  LoopbackHttpServer();
+  ~LoopbackHttpServer();  // stops the server
+  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+  // Listens on 127.0.0.1:port (0: a free port, see port()). While the port is
+  // in use it keeps trying for up to `in_use_retry_ms`.
+  StartResult Start(int port = 0, uint32_t in_use_retry_ms = 5000);
+  // Closes the listener and every connection (abortively, so no TIME_WAIT
+  // keeps the port) and joins the threads. Called by the destructor.
+  void Stop();
+  int port() const { return port_; }
+
+  // The answer to every request when no responder is set: 200 with an empty body.
+  void SetDefaultResponse(const ResponsePlan& plan);
+  void SetResponder(Responder responder);
+
+  std::vector<RecordedRequest> Requests() const;
+  size_t RequestCount() const;
+  int ConnectionCount() const;
+  // True once at least `count` requests have arrived; false after the timeout.
+  bool WaitForRequests(size_t count, uint32_t timeout_ms) const;
+
+ private:
+  struct Connection;
+  void AcceptLoop();
+  void Serve(Connection* connection);
+  ResponsePlan PlanFor(const RecordedRequest& request);
+  bool Answer(Connection* connection, const ResponsePlan& plan);
+
+  intptr_t listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptor_;
+
+  mutable std::mutex mutex_;  // guards everything below
+  mutable std::condition_variable arrived_;
+  std::vector<RecordedRequest> requests_;
+  std::vector<std::unique_ptr<Connection>> connections_;
+  ResponsePlan default_plan_;
+  Responder responder_;
+};
+
+}  // namespace testing_servers

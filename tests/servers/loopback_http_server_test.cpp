@@ -1,0 +1,156 @@
+#include "tests/servers/loopback_http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using testing_servers::LoopbackHttpServer;
+using testing_servers::RecordedRequest;
+using testing_servers::ResponsePlan;
+
+// A bare TCP client, so the server is checked against bytes on the wire rather
+// than against an HTTP library's reading of them.
+class RawClient {
+ public:
+  explicit RawClient(int port) {
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<unsigned short>(port));
+    connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawClient() {
+#ifdef _WIN32
+    closesocket(socket_);
+#else
+    close(socket_);
+#endif
+  }
+  bool connected() const { return connected_; }
+  bool Send(const std::string& bytes) {
+    return send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0) ==
+           static_cast<int>(bytes.size());
+  }
+  // Reads until `size` bytes have come (0: until the server closes).
+  std::string Receive(size_t size = 0) {
+    std::string bytes;
+    char chunk[4096];
+    while (size == 0 || bytes.size() < size) {
+      int got = recv(socket_, chunk,
+                     size ? static_cast<int>(std::min(sizeof chunk, size - bytes.size()))
+                          : static_cast<int>(sizeof chunk),
+                     0);
+      if (got <= 0) break;
+      bytes.append(chunk, static_cast<size_t>(got));
+    }
+    return bytes;
+  }
+
+ private:
+#ifdef _WIN32
+  SOCKET socket_;
+#else
+  int socket_;
+#endif
+  bool connected_ = false;
+};
+
+class LoopbackHttpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(server_.Start(0), LoopbackHttpServer::StartResult::kOk); }
+  LoopbackHttpServer server_;
+};
+
+TEST_F(LoopbackHttpServerTest, KeepsTheConnectionForSeveralRequests) {
+  server_.SetResponder([](const RecordedRequest& request) {
+    return ResponsePlan::Status(request.index == 0 ? 200 : 404, "body" + request.target);
+  });
+  RawClient client(server_.port());
+  ASSERT_TRUE(client.connected());
+  std::string first_answer = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nbody/a";
+  std::string second_answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 11\r\n\r\nbody/?b='c'";
+  ASSERT_TRUE(client.Send("GET /a HTTP/1.1\r\nHost: x\r\nX-One: 1\r\n\r\n"));
+  EXPECT_EQ(client.Receive(first_answer.size()), first_answer);
+  ASSERT_TRUE(client.Send("GET /?b='c' HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_EQ(client.Receive(second_answer.size()), second_answer);
+
+  RawClient other(server_.port());
+  ASSERT_TRUE(other.Send("GET /z HTTP/1.1\r\n\r\n"));
+  ASSERT_TRUE(server_.WaitForRequests(3, 2000));
+  std::vector<RecordedRequest> requests = server_.Requests();
+  EXPECT_EQ(requests[0].target, "/a");
+  EXPECT_EQ(requests[0].Header("x-one"), "1");
+  EXPECT_FALSE(requests[1].HasHeader("X-One"));
+  EXPECT_EQ(requests[1].target, "/?b='c'");
+  EXPECT_EQ(requests[0].connection, 1);
+  EXPECT_EQ(requests[1].connection, 1);
+  EXPECT_EQ(requests[2].connection, 2);
+  EXPECT_EQ(server_.ConnectionCount(), 2);
+}
+
+TEST_F(LoopbackHttpServerTest, ClosesWithoutAnswer) {
+  server_.SetDefaultResponse(ResponsePlan::CloseWithoutAnswer());
+  RawClient client(server_.port());
+  ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(client.Receive(), "");
+  EXPECT_EQ(server_.RequestCount(), 1u);
+}
+
+TEST_F(LoopbackHttpServerTest, BodyWithoutLengthEndsAtClose) {
+  ResponsePlan plan = ResponsePlan::Status(200, "0123456789");
+  plan.length = ResponsePlan::Length::kAbsent;
+  plan.chunk_size = 4;
+  plan.chunk_delay_ms = 10;
+  server_.SetDefaultResponse(plan);
+  RawClient client(server_.port());
+  ASSERT_TRUE(client.Send("GET /f HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(client.Receive(), "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n0123456789");
+}
+
+TEST_F(LoopbackHttpServerTest, LyingLengthAndRedirect) {
+  server_.SetResponder([](const RecordedRequest& request) {
+    if (request.index == 1) return ResponsePlan::Redirect(302, "http://127.0.0.1/next");
+    ResponsePlan plan = ResponsePlan::Status(200, "abc");
+    plan.length = ResponsePlan::Length::kDeclared;
+    plan.declared_length = 10;
+    return plan;
+  });
+  RawClient client(server_.port());
+  ASSERT_TRUE(client.Send("GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\n"));
+  std::string expected =
+      "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"
+      "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1/next\r\nContent-Length: 0\r\n\r\n";
+  EXPECT_EQ(client.Receive(expected.size()), expected);
+}
+
+TEST_F(LoopbackHttpServerTest, WaitingForRequestsTimesOut) {
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(server_.WaitForRequests(1, 100));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+}
+
+TEST(LoopbackHttpServerPortTest, SecondServerOnTheSamePortIsRefused) {
+  LoopbackHttpServer first;
+  ASSERT_EQ(first.Start(0), LoopbackHttpServer::StartResult::kOk);
+  EXPECT_NE(first.port(), 0);
+  LoopbackHttpServer second;
+  EXPECT_EQ(second.Start(first.port(), 200), LoopbackHttpServer::StartResult::kAddressInUse);
+}
+
+}  // namespace
