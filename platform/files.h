@@ -33,9 +33,10 @@ UniqueFile OpenFile(const std::string& path, const char* mode);
 bool PathExists(const std::string& path);
 bool IsFolder(const std::string& path);
 
-// Creates one folder level.
+// Creates one folder level; false when it could not be made or already exists.
 bool CreateFolder(const std::string& path);
-// Creates a folder with all missing parents; true when it exists afterwards.
+// Creates a folder with all missing parents, level by level (a drive or
+// \\server\share prefix is taken as given); true when it exists afterwards.
 bool CreateFolderTree(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Removes an empty folder.
@@ -53,7 +54,8 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
 // Size of a file in bytes, or -1.
 int64_t FileSize(const std::string& path);
 
-// Joins a folder and a name with exactly one backslash.
+// Joins a folder and a name with exactly one backslash, whether or not the
+// folder ends in one (leading backslashes of the name are dropped).
 std::string JoinPath(const std::string& folder, const std::string& name);
 
 }  // namespace platform

@@ -33,12 +33,18 @@ class HttpConnection {
   ~HttpConnection();
 
   // Sends "GET <object_name>" with no headers or body; true when the request
-  // went out and an answer came back (whatever its status). The answer is not read.
+  // went out and an answer came back (whatever its status). The answer is not
+  // read. The object name passes through EscapeRequestTarget first.
   bool SendGet(const std::string& object_name);
 
  private:
   explicit HttpConnection(Native* native) : native_(native) {}
   Native* native_;
 };
+
+// Percent-encodes control bytes, DEL and the space (as %0D, %20...) and leaves
+// every other byte alone: a CR LF in an object name could otherwise end the
+// request line and smuggle in header lines.
+std::string EscapeRequestTarget(const std::string& object_name);
 
 }  // namespace platform

@@ -1,0 +1,50 @@
+// File helpers that are the same on every platform.
+#include "platform/files.h"
+#include "platform/md5.h"
+
+namespace platform {
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  size_t start = 0;
+  while (start < name.size() && name[start] == '\\') ++start;
+  std::string result = folder;
+  if (result.empty() || result.back() != '\\') result += '\\';
+  result.append(name, start, std::string::npos);
+  return result;
+}
+
+// Built level by level with CreateFolder rather than with the shell's helper,
+// which the oldest supported systems lack and which refuses relative paths.
+bool CreateFolderTree(const std::string& path) {
+  if (path.empty()) return false;
+  if (IsFolder(path)) return true;
+  size_t pos = 0;
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    // \\server\share: neither level can be created.
+    pos = path.find_first_of("\\/", 2);
+    if (pos != std::string::npos) pos = path.find_first_of("\\/", pos + 1);
+    if (pos == std::string::npos) return false;
+  } else if (path.size() >= 2 && path[1] == ':') {
+    pos = 2;
+  }
+  while ((pos = path.find_first_of("\\/", pos + 1)) != std::string::npos) {
+    std::string level = path.substr(0, pos);
+    if (!IsSeparator(level.back()) && !IsFolder(level)) CreateFolder(level);
+  }
+  CreateFolder(path);
+  return IsFolder(path);
+}
+
+std::string Md5Hex(const void* data, size_t size) {
+  Md5 md5;
+  if (!md5.ok()) return std::string();
+  md5.Update(data, size);
+  return md5.HexDigest();
+}
+
+}  // namespace platform

@@ -1,0 +1,14 @@
+// The posix build's boundary between the logic's Windows paths and native ones.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Backslashes become '/', repeated separators collapse, and a drive path
+// "X:\rest" maps to "$KESTREL_DRIVE_ROOT/x/rest" (default root
+// "/tmp/kestrel-drive"; the variable is read at each call). As on Windows,
+// the drive itself is not created by the file functions: "$root/x" must exist.
+std::string NativePath(const std::string& logic_path);
+
+}  // namespace platform
