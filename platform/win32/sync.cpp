@@ -1,0 +1,114 @@
+#include "platform/sync.h"
+
+#include <windows.h>
+
+namespace platform {
+
+struct Waitable::Native {
+  HANDLE handle = nullptr;
+};
+
+Waitable::~Waitable() {
+  if (native_->handle) CloseHandle(native_->handle);
+  delete native_;
+}
+
+bool Waitable::Wait(uint32_t timeout_ms) {
+  return native_->handle && WaitForSingleObject(native_->handle, timeout_ms) == WAIT_OBJECT_0;
+}
+
+Semaphore::Semaphore(long initial, long maximum) : Waitable(new Native) {
+  native_->handle = CreateSemaphoreA(nullptr, initial, maximum, nullptr);
+}
+
+bool Semaphore::Release() {
+  return native_->handle && ReleaseSemaphore(native_->handle, 1, nullptr) != 0;
+}
+
+Event::Event(bool manual_reset, bool initially_set) : Waitable(new Native) {
+  native_->handle = CreateEventA(nullptr, manual_reset, initially_set, nullptr);
+}
+
+void Event::Set() {
+  if (native_->handle) SetEvent(native_->handle);
+}
+
+void Event::Reset() {
+  if (native_->handle) ResetEvent(native_->handle);
+}
+
+int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms) {
+  HANDLE handles[2] = {first.native()->handle, second.native()->handle};
+  if (!handles[0] || !handles[1]) return -1;
+  // With both signalled, the lowest index is reported: the first wins.
+  DWORD result = WaitForMultipleObjects(2, handles, FALSE, timeout_ms);
+  if (result == WAIT_OBJECT_0) return 0;
+  if (result == WAIT_OBJECT_0 + 1) return 1;
+  return -1;
+}
+
+struct Lock::Native {
+  CRITICAL_SECTION section;
+};
+
+Lock::Lock() : native_(new Native) { InitializeCriticalSection(&native_->section); }
+
+Lock::~Lock() {
+  DeleteCriticalSection(&native_->section);
+  delete native_;
+}
+
+void Lock::Acquire() { EnterCriticalSection(&native_->section); }
+void Lock::Release() { LeaveCriticalSection(&native_->section); }
+
+namespace {
+
+struct StartInfo {
+  ThreadProc proc;
+  void* arg;
+};
+
+// The thread owns its StartInfo, so the Thread object may go away first.
+DWORD WINAPI ThreadEntry(LPVOID parameter) {
+  StartInfo info = *static_cast<StartInfo*>(parameter);
+  delete static_cast<StartInfo*>(parameter);
+  info.proc(info.arg);
+  return 0;
+}
+
+HANDLE StartThread(ThreadProc proc, void* arg) {
+  StartInfo* info = new StartInfo{proc, arg};
+  HANDLE handle = CreateThread(nullptr, 0, ThreadEntry, info, 0, nullptr);
+  if (!handle) delete info;
+  return handle;
+}
+
+}  // namespace
+
+struct Thread::Native {
+  HANDLE handle = nullptr;
+};
+
+Thread::Thread(ThreadProc proc, void* arg) : native_(new Native) {
+  native_->handle = StartThread(proc, arg);
+}
+
+Thread::~Thread() {
+  if (native_->handle) CloseHandle(native_->handle);
+  delete native_;
+}
+
+bool Thread::started() const { return native_->handle != nullptr; }
+
+void Thread::Join() {
+  if (native_->handle) WaitForSingleObject(native_->handle, INFINITE);
+}
+
+bool StartDetachedThread(ThreadProc proc, void* arg) {
+  HANDLE handle = StartThread(proc, arg);
+  if (!handle) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+}  // namespace platform
