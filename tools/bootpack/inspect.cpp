@@ -31,7 +31,8 @@ const char kExtractHelp[] =
     "the same name the one nearer the end of the file is written, as the\n"
     "bootstrapper reads it.\n"
     "\n"
-    "Exit status: 0 extracted, 1 the file has no payload, 2 a NAME is not in the payload, an entry name is\n"
+    "Exit status: 0 extracted, 1 the file has no payload, 2 a NAME is not in the payload, an entry "
+    "name is\n"
     "not a plain file name, or a file cannot be read or written.\n";
 
 // A packed executable opened for reading, with its payload located.

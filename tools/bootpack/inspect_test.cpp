@@ -63,8 +63,8 @@ TEST_F(InspectTest, ListShowsNameSizeAndDigestInFileOrder) {
 }
 
 TEST_F(InspectTest, ListMarksEntriesTheBootstrapperNeverReads) {
-  std::string exe = bootpack_test::DosStub() + Entry("EULA.TXT", "first") +
-                    Entry("logo.jpg", "x") + Entry("EULA.TXT", "second");
+  std::string exe = bootpack_test::DosStub() + Entry("EULA.TXT", "first") + Entry("logo.jpg", "x") +
+                    Entry("EULA.TXT", "second");
   ASSERT_EQ(0, List(Put("game.exe", exe))) << err_;
   std::string first_line = out_.substr(0, out_.find('\n'));
   EXPECT_NE(std::string::npos, first_line.find("(never read: a later entry has this name)"))

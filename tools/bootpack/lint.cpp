@@ -58,7 +58,8 @@ bool IsGuidBody(const std::string& text, bool (*digit)(char)) {
 }
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && AsciiUpper(text.substr(0, prefix.size())) == AsciiUpper(prefix);
+  return text.size() >= prefix.size() &&
+         AsciiUpper(text.substr(0, prefix.size())) == AsciiUpper(prefix);
 }
 
 // The form a value must have for the bootstrapper to use it as meant; empty
@@ -79,7 +80,9 @@ std::string CheckForm(int slot, const std::string& value) {
           IsGuidBody(value.substr(1, 36), IsUpperHex)) {
         return "";
       }
-      return key + " is not a GUID in braces with upper-case hex digits ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})";
+      return key +
+             " is not a GUID in braces with upper-case hex digits "
+             "({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})";
     case WFGUID:
       if (IsGuidBody(value, IsLowerHex)) return "";
       return key + " is not a GUID of 36 characters with lower-case hex digits and no braces";
@@ -189,7 +192,8 @@ class Linter {
     }
     if (content.find('=', eq + 1) != std::string::npos) {
       size_t run_end = content.find_first_not_of('=', eq);
-      bool doubled = run_end == std::string::npos || content.find('=', run_end) == std::string::npos;
+      bool doubled =
+          run_end == std::string::npos || content.find('=', run_end) == std::string::npos;
       Add(n, Severity::kError,
           doubled ? "\"==\": the bootstrapper reads the value without the \"=\" (a value cannot "
                     "contain \"=\")"
@@ -257,7 +261,8 @@ void PrintFindings(const std::string& label, const LintReport& report, std::FILE
   for (const LintFinding& finding : report.findings) {
     const char* kind = finding.severity == Severity::kError ? "error" : "warning";
     if (finding.line > 0) {
-      std::fprintf(out, "%s:%d: %s: %s\n", label.c_str(), finding.line, kind, finding.message.c_str());
+      std::fprintf(out, "%s:%d: %s: %s\n", label.c_str(), finding.line, kind,
+                   finding.message.c_str());
     } else {
       std::fprintf(out, "%s: %s: %s\n", label.c_str(), kind, finding.message.c_str());
     }

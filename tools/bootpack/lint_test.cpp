@@ -63,8 +63,8 @@ bool HasFinding(const LintReport& report, int line, Severity severity, const std
 std::string Dump(const LintReport& report) {
   std::string text;
   for (const LintFinding& f : report.findings) {
-    text += std::to_string(f.line) + (f.severity == Severity::kError ? " E " : " W ") +
-            f.message + "\n";
+    text += std::to_string(f.line) + (f.severity == Severity::kError ? " E " : " W ") + f.message +
+            "\n";
   }
   return text;
 }
@@ -88,8 +88,8 @@ TEST(LintTest, KeysMatchWithoutRegardToCase) {
 }
 
 struct Case {
-  int line;         // replaced line, and the line the finding names
-  std::string raw;  // its new text with line end
+  int line;          // replaced line, and the line the finding names
+  std::string raw;   // its new text with line end
   const char* part;  // a piece of the expected message
 };
 
@@ -130,7 +130,8 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
   for (const Case& c : cases) {
     LintReport report = LintConfig(WithLine(c.line, c.raw));
     EXPECT_TRUE(HasFinding(report, c.line, Severity::kError, c.part))
-        << "line " << c.line << ": " << c.raw << "\n" << Dump(report);
+        << "line " << c.line << ": " << c.raw << "\n"
+        << Dump(report);
     EXPECT_EQ(2, report.ExitStatus()) << c.raw;
   }
 }
@@ -146,8 +147,8 @@ TEST(LintTest, DoubtfulLinesAreWarningsOnly) {
   };
   for (const Case& c : cases) {
     LintReport report = LintConfig(WithLine(c.line, c.raw));
-    EXPECT_TRUE(HasFinding(report, c.line, Severity::kWarning, c.part))
-        << c.raw << "\n" << Dump(report);
+    EXPECT_TRUE(HasFinding(report, c.line, Severity::kWarning, c.part)) << c.raw << "\n"
+                                                                        << Dump(report);
     EXPECT_EQ(1, report.ExitStatus()) << c.raw << "\n" << Dump(report);
   }
 }

@@ -61,7 +61,8 @@ class Packer {
     }
     std::fprintf(out_, "%s: %u entries, payload %lu-%lu, %lu bytes\n", options_.out.c_str(),
                  static_cast<unsigned>(inputs.size()), static_cast<unsigned long>(image.size()),
-                 static_cast<unsigned long>(payload_end), static_cast<unsigned long>(result.size()));
+                 static_cast<unsigned long>(payload_end),
+                 static_cast<unsigned long>(result.size()));
     return 0;
   }
 
@@ -119,7 +120,7 @@ class Packer {
 
     if (has_payload && !options_.replace) {
       return Error(options_.stub + " already carries a payload of " +
-                  std::to_string(scan.entries.size()) + " entries (use --replace)");
+                   std::to_string(scan.entries.size()) + " entries (use --replace)");
     }
     if (layout.has_certificate_table && !options_.replace) {
       return Error(options_.stub +
@@ -131,7 +132,8 @@ class Packer {
     if (layout.has_certificate_table && layout.certificate_offset < keep) {
       keep = layout.certificate_offset;
     }
-    if (keep > static_cast<int64_t>(payload::kMaxEntrySize) || !ReadAt(file.get(), 0, static_cast<uint32_t>(keep), image)) {
+    if (keep > static_cast<int64_t>(payload::kMaxEntrySize) ||
+        !ReadAt(file.get(), 0, static_cast<uint32_t>(keep), image)) {
       return Error("cannot read " + options_.stub);
     }
     if (image->size() < 2 || image->compare(0, 2, "MZ") != 0) {
@@ -141,8 +143,8 @@ class Packer {
     // the file ends; a payload before that point would never be found.
     if (layout.search_start > keep) {
       return Error(options_.stub + ": its MS-DOS header puts the payload search at " +
-                  std::to_string(layout.search_start) + ", after the stub's end " +
-                  std::to_string(keep));
+                   std::to_string(layout.search_start) + ", after the stub's end " +
+                   std::to_string(keep));
     }
     if (layout.has_certificate_table && layout.security_directory_offset >= 0 &&
         layout.security_directory_offset + 8 <= keep) {
