@@ -16,7 +16,7 @@ packages=(
   cmake make g++ pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcurl4-openssl-dev libssl-dev
   # Script helpers
-  python3 file git ca-certificates
+  python3 file git
 )
 
 missing=()
