@@ -42,6 +42,7 @@ rm -f "$out"
 lint_rc=0
 "$bootpack" lint demo/CONFIG.TXT || lint_rc=$?
 ((lint_rc < 2)) || { echo "demo: demo/CONFIG.TXT has errors" >&2; exit 1; }
+((lint_rc == 0)) && echo "demo: demo/CONFIG.TXT lints clean"
 "$bootpack" pack --stub build/win32/bootstrapper.exe --out "$out" "${entries[@]}"
 "$bootpack" list "$out"
 echo "demo: $out is $(stat -c %s "$out") bytes (stub $(stat -c %s build/win32/bootstrapper.exe))"
