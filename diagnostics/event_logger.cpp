@@ -12,7 +12,20 @@ namespace {
 // Not a host name, so nothing can be delivered before the configuration names
 // the log server: 38 characters in groups of 8, 4, 4, 4, 4, 4 and 4.
 constexpr char kPlaceholderLogServer[] = "00000000-0000-0000-0000-0000-0000-0000";
-static_assert(sizeof(kPlaceholderLogServer) == 38 + 1, "placeholder is 38 characters");
+
+constexpr bool HasGuidGroups(const char* text) {
+  const int groups[] = {8, 4, 4, 4, 4, 4, 4};
+  for (int group = 0; group < 7; ++group) {
+    if (group > 0 && *text++ != '-') return false;
+    for (int digit = 0; digit < groups[group]; ++digit, ++text) {
+      bool hex = (*text >= '0' && *text <= '9') || (*text >= 'a' && *text <= 'f');
+      if (!hex) return false;
+    }
+  }
+  return *text == '\0';
+}
+static_assert(sizeof(kPlaceholderLogServer) == 38 + 1 && HasGuidGroups(kPlaceholderLogServer),
+              "the placeholder is 38 characters in GUID-like groups");
 
 constexpr char kBanner[] =
     "\n\n\n\n*****************TORVANE NETWORKS WAYFARER*****************\n\n";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <regex>
@@ -131,13 +132,23 @@ TEST_F(EventLoggerTest, RunIdIsANewUuidText) {
 // record must carry its own thread's text.
 TEST_F(EventLoggerTest, ConcurrentErrorPostsKeepTheirOwnTexts) {
   StartLogger();
-  const int kEach = 200;
-  std::thread download([] {
-    for (int i = 0; i < kEach; ++i) PostErrorEvent(9058, "download " + std::to_string(i));
-  });
-  std::thread install([] {
-    for (int i = 0; i < kEach; ++i) PostErrorEvent(9060, "install " + std::to_string(i));
-  });
+  // The window between a store and its post is short: it takes many rounds
+  // for a missing lock to show.
+#ifdef _WIN32
+  const int kEach = 5000;  // Wine's thread switches are slower and wider
+#else
+  const int kEach = 20000;
+#endif
+  std::atomic<int> ready{0};
+  auto poster = [&ready](EventId category, const std::string& text) {
+    // Both start together, so their store-and-post pairs overlap.
+    ready.fetch_add(1);
+    while (ready.load() < 2) {
+    }
+    for (int i = 0; i < kEach; ++i) PostErrorEvent(category, text + std::to_string(i));
+  };
+  std::thread download(poster, 9058, "download ");
+  std::thread install(poster, 9060, "install ");
   download.join();
   install.join();
   std::vector<std::string> lines = FinishAndReadLines();

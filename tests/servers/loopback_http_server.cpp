@@ -201,6 +201,12 @@ ResponsePlan ResponsePlan::CloseWithoutAnswer() {
   return plan;
 }
 
+ResponsePlan ResponsePlan::ResetWithoutAnswer() {
+  ResponsePlan plan;
+  plan.action = Action::kResetWithoutAnswer;
+  return plan;
+}
+
 struct LoopbackHttpServer::Connection {
   Socket socket = kNoSocket;
   int number = 0;
@@ -324,6 +330,7 @@ ResponsePlan LoopbackHttpServer::PlanFor(const RecordedRequest& request) {
 void LoopbackHttpServer::Serve(Connection* connection) {
   Socket socket = connection->socket;
   std::string buffer;
+  bool reset = false;
   // Reads more bytes into the buffer; false when the connection or the server ends.
   auto receive_more = [&]() {
     while (!stopping_) {
@@ -365,7 +372,8 @@ void LoopbackHttpServer::Serve(Connection* connection) {
     arrived_.notify_all();
 
     ResponsePlan plan = PlanFor(request);
-    if (plan.action == ResponsePlan::Action::kCloseWithoutAnswer) return false;
+    if (plan.action == ResponsePlan::Action::kResetWithoutAnswer) reset = true;
+    if (plan.action != ResponsePlan::Action::kAnswer) return false;
     if (!Answer(connection, plan)) return false;
     std::string connection_header = Lower(request.Header("Connection"));
     bool client_closes = connection_header == "close" ||
@@ -375,8 +383,8 @@ void LoopbackHttpServer::Serve(Connection* connection) {
 
   while (serve_one()) {
   }
-  // At Stop the connection is reset, so no TIME_WAIT keeps the port.
-  if (stopping_) {
+  // At Stop the connection is reset too, so no TIME_WAIT keeps the port.
+  if (reset || stopping_) {
     AbortiveClose(socket);
   } else {
     GracefulClose(socket);

@@ -36,7 +36,8 @@ struct RecordedRequest {
 struct ResponsePlan {
   enum class Action {
     kAnswer,              // status line, headers, body
-    kCloseWithoutAnswer,  // read the request, then close the connection
+    kCloseWithoutAnswer,  // read the request, then close the connection (FIN)
+    kResetWithoutAnswer,  // read the request, then reset the connection (RST)
   };
   enum class Length {
     kExact,     // Content-Length: the body's size
@@ -59,6 +60,7 @@ struct ResponsePlan {
   static ResponsePlan Status(int status, std::string body = std::string());
   static ResponsePlan Redirect(int status, const std::string& location);
   static ResponsePlan CloseWithoutAnswer();
+  static ResponsePlan ResetWithoutAnswer();
 };
 
 // Chooses the answer for a request; called on the connection's own thread.

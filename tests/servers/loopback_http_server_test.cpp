@@ -104,12 +104,18 @@ TEST_F(LoopbackHttpServerTest, KeepsTheConnectionForSeveralRequests) {
   EXPECT_EQ(server_.ConnectionCount(), 2);
 }
 
-TEST_F(LoopbackHttpServerTest, ClosesWithoutAnswer) {
-  server_.SetDefaultResponse(ResponsePlan::CloseWithoutAnswer());
-  RawClient client(server_.port());
-  ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\n\r\n"));
-  EXPECT_EQ(client.Receive(), "");
-  EXPECT_EQ(server_.RequestCount(), 1u);
+TEST_F(LoopbackHttpServerTest, ClosesOrResetsWithoutAnswer) {
+  server_.SetResponder([](const RecordedRequest& request) {
+    return request.index == 0 ? ResponsePlan::CloseWithoutAnswer()
+                              : ResponsePlan::ResetWithoutAnswer();
+  });
+  RawClient closed(server_.port());
+  ASSERT_TRUE(closed.Send("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(closed.Receive(), "");
+  RawClient reset(server_.port());
+  ASSERT_TRUE(reset.Send("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(reset.Receive(), "");
+  EXPECT_EQ(server_.RequestCount(), 2u);
 }
 
 TEST_F(LoopbackHttpServerTest, BodyWithoutLengthEndsAtClose) {
