@@ -1,0 +1,31 @@
+// A window host for the flow tests: its own pipeline signals, and a record of
+// what the windows asked of the session.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "engine/pipeline_signals.h"
+#include "ui/window_host.h"
+
+class FakeWindowHost : public WindowHost {
+ public:
+  void* Instance() override { return nullptr; }
+  std::string WorkingDirectory() override { return "C:\\Temp\\TorvaneInstaller"; }
+  std::string WindowTitle() override { return title; }
+  void SetWindowTitle(const std::string& text) override { title = text; }
+  std::string EulaText() override {
+    ++eulaTextReads;
+    return eulaText;
+  }
+  void KillChildProcesses() override { ++kills; }
+  void SetCancelSurveyFlag() override { surveyFlag = 1; }
+  PipelineSignals& Signals() override { return signals; }
+
+  PipelineSignals signals;
+  std::string title;
+  std::string eulaText;
+  std::atomic<int> eulaTextReads{0};
+  int kills = 0;
+  int surveyFlag = 0;
+};

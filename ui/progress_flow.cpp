@@ -1,0 +1,57 @@
+#include "ui/progress_flow.h"
+
+#include "diagnostics/event_logger.h"
+#include "engine/pipeline_signals.h"
+#include "ui/resource_ids.h"
+#include "ui/window_host.h"
+
+namespace {
+
+constexpr EventId kClickedCloseBox = 9004;
+constexpr EventId kClickedCancel = 9005;
+
+}  // namespace
+
+void ProgressFlow::OnCancelRequest(int command) {
+  PostEvent(command == IDC_PROGRESS_CANCEL ? kClickedCancel : kClickedCloseBox);
+  PipelineSignals& signals = host_.Signals();
+  if (signals.abortFlag.load()) {
+    // The installation is already being abandoned: nothing left to confirm.
+    controls_.Close();
+    return;
+  }
+  if (confirmationOpen_) return;
+  confirmationOpen_ = true;
+  controls_.EnableCancel(false);
+  if (!controls_.ConfirmAbort()) {
+    confirmationOpen_ = false;
+    controls_.EnableCancel(true);
+    return;
+  }
+  cancelling_ = true;
+  controls_.SetStatusLine(kCancellingText);
+  controls_.EnableCancel(false);
+  controls_.ShowCancel(false);
+  controls_.HideCaptionAndPercent();
+  AbortInstallation(signals);
+  host_.SetCancelSurveyFlag();
+  host_.KillChildProcesses();
+  // Hidden, but enabled again so a later close request still reaches us.
+  controls_.EnableCancel(true);
+}
+
+void ProgressFlow::ShowPercent(const std::string& text) {
+  // A download round that ends after the cancel still reports: the bar may
+  // move, but the percentage text stays hidden under "Cancelling...".
+  controls_.SetPercent(PercentOfText(text), text, !cancelling_);
+}
+
+int PercentOfText(const std::string& text) {
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > 100) return 100;
+  }
+  return value;
+}

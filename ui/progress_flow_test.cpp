@@ -1,0 +1,140 @@
+#include "ui/progress_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/recorded_events.h"
+#include "ui/fake_window_host_test.h"
+
+namespace {
+
+class FakeProgressControls : public ProgressControls {
+ public:
+  bool ConfirmAbort() override {
+    ++questions;
+    if (whileAsking) whileAsking();
+    return answer;
+  }
+  void SetStatusLine(const std::string& text) override { status.push_back(text); }
+  void SetPercent(int percent, const std::string& text, bool showText) override {
+    bar = percent;
+    if (showText) percentText = text;
+  }
+  void EnableCancel(bool enable) override { cancelEnabled = enable; }
+  void ShowCancel(bool show) override { cancelShown = show; }
+  void HideCaptionAndPercent() override { captionShown = false; }
+  void Close() override { ++closes; }
+
+  bool answer = false;
+  std::function<void()> whileAsking;  // what arrives while the box is open
+  int questions = 0;
+  std::vector<std::string> status;
+  int bar = 0;
+  std::string percentText = "0% Complete";
+  bool cancelEnabled = true;
+  bool cancelShown = true;
+  bool captionShown = true;
+  int closes = 0;
+};
+
+class ProgressFlowTest : public ::testing::Test {
+ protected:
+  RecordedEvents events_;
+  FakeWindowHost host_;
+  FakeProgressControls controls_;
+  ProgressFlow flow_{controls_, host_};
+};
+
+TEST_F(ProgressFlowTest, AnswerNoLeavesEverythingRunning) {
+  controls_.answer = false;
+  flow_.OnCancelRequest(1012);
+  EXPECT_EQ(1, controls_.questions);
+  EXPECT_FALSE(flow_.confirmationOpen());
+  EXPECT_TRUE(controls_.cancelEnabled);
+  EXPECT_TRUE(controls_.cancelShown);
+  EXPECT_TRUE(controls_.status.empty());
+  EXPECT_EQ(0, host_.signals.abortFlag.load());
+  EXPECT_EQ(0, host_.surveyFlag);
+  EXPECT_EQ(0, host_.kills);
+  EXPECT_EQ(0, controls_.closes);
+  EXPECT_EQ(std::vector<int>({9005}), events_.Ids());
+}
+
+TEST_F(ProgressFlowTest, AnswerYesAbandonsTheInstallation) {
+  controls_.answer = true;
+  flow_.OnCancelRequest(1012);
+  EXPECT_EQ(std::vector<std::string>({"Cancelling installation..."}), controls_.status);
+  EXPECT_FALSE(controls_.cancelShown);
+  EXPECT_TRUE(controls_.cancelEnabled);  // hidden but enabled again
+  EXPECT_FALSE(controls_.captionShown);
+  EXPECT_EQ(1, host_.signals.abortFlag.load());
+  EXPECT_TRUE(host_.signals.abortSignal.Wait(0));
+  EXPECT_EQ(1, host_.surveyFlag);
+  EXPECT_EQ(1, host_.kills);
+  EXPECT_TRUE(flow_.confirmationOpen());
+  EXPECT_EQ(0, controls_.closes);  // the worker closes the window once the pipeline ends
+}
+
+TEST_F(ProgressFlowTest, CloseBoxAfterYesClosesAtOnce) {
+  controls_.answer = true;
+  flow_.OnCancelRequest(1012);
+  flow_.OnCancelRequest(2);
+  EXPECT_EQ(1, controls_.questions);
+  EXPECT_EQ(1, controls_.closes);
+  EXPECT_EQ(std::vector<int>({9005, 9004}), events_.Ids());
+}
+
+TEST_F(ProgressFlowTest, SecondRequestWhileAskingDoesNothing) {
+  controls_.answer = false;
+  controls_.whileAsking = [this] {
+    flow_.OnCancelRequest(1012);
+    flow_.OnCancelRequest(2);  // Alt+F4 on the window behind the box
+  };
+  flow_.OnCancelRequest(1012);
+  EXPECT_EQ(1, controls_.questions);
+  EXPECT_EQ(0, controls_.closes);
+  EXPECT_EQ(std::vector<int>({9005, 9005, 9004}), events_.Ids());
+}
+
+TEST_F(ProgressFlowTest, StepFailingWhileAskingLetsTheNextRequestClose) {
+  controls_.answer = false;
+  controls_.whileAsking = [this] { AbortInstallation(host_.signals); };
+  flow_.OnCancelRequest(2);
+  EXPECT_EQ(0, controls_.closes);
+  EXPECT_EQ(0, host_.surveyFlag);  // the user did not confirm
+  flow_.OnCancelRequest(2);
+  EXPECT_EQ(1, controls_.questions);
+  EXPECT_EQ(1, controls_.closes);
+}
+
+TEST_F(ProgressFlowTest, CloseWhenAStepHasFailedAsksNothing) {
+  AbortInstallation(host_.signals);
+  flow_.OnCancelRequest(1012);
+  EXPECT_EQ(0, controls_.questions);
+  EXPECT_EQ(1, controls_.closes);
+  EXPECT_EQ(0, host_.kills);
+}
+
+TEST_F(ProgressFlowTest, PercentMovesBarAndTextUntilCancelled) {
+  flow_.ShowPercent("37% Complete");
+  EXPECT_EQ(37, controls_.bar);
+  EXPECT_EQ("37% Complete", controls_.percentText);
+  controls_.answer = true;
+  flow_.OnCancelRequest(1012);
+  flow_.ShowPercent("38% Complete");
+  EXPECT_EQ(38, controls_.bar);
+  EXPECT_EQ("37% Complete", controls_.percentText);
+}
+
+TEST(PercentOfTextTest, LeadingNumberClamped) {
+  EXPECT_EQ(1, PercentOfText("1% Complete"));
+  EXPECT_EQ(100, PercentOfText("100% Complete"));
+  EXPECT_EQ(0, PercentOfText("% Complete"));
+  EXPECT_EQ(0, PercentOfText(""));
+  EXPECT_EQ(100, PercentOfText("12345% Complete"));
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// What the windows need from the session that runs them. The session fills it
+// in before the splash starts; tests hand in a fake.
+#pragma once
+
+#include <string>
+
+struct PipelineSignals;
+
+class WindowHost {
+ public:
+  virtual ~WindowHost() = default;
+  // The program's module (an HINSTANCE): dialog templates and button bitmaps.
+  virtual void* Instance() = 0;
+  // Where start-up extracted the pictures.
+  virtual std::string WorkingDirectory() = 0;
+  // The title of all three windows, computed at start-up; the licence
+  // window computes it again and stores it here.
+  virtual std::string WindowTitle() = 0;
+  virtual void SetWindowTitle(const std::string& title) = 0;
+  // The queued steps' licence text; asked only after stepsReady.
+  virtual std::string EulaText() = 0;
+  // Ends the agent launcher and MiniServer processes.
+  virtual void KillChildProcesses() = 0;
+  // Makes shutdown offer the cancellation survey.
+  virtual void SetCancelSurveyFlag() = 0;
+  virtual PipelineSignals& Signals() = 0;
+};
