@@ -11,6 +11,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -28,6 +29,11 @@ const Socket kNoSocket = INVALID_SOCKET;
 const int kSendFlags = 0;
 const int kShutdownSend = SD_SEND;
 int LastSocketError() { return WSAGetLastError(); }
+bool WouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+void MakeNonBlocking(Socket socket) {
+  u_long on = 1;
+  ioctlsocket(socket, FIONBIO, &on);
+}
 bool IsPermissionDenied(int error) { return error == WSAEACCES; }
 bool IsAddressInUse(int error) { return error == WSAEADDRINUSE; }
 void CloseSocket(Socket socket) { closesocket(socket); }
@@ -45,6 +51,8 @@ const Socket kNoSocket = -1;
 const int kSendFlags = MSG_NOSIGNAL;  // a client that went away must not kill the test run
 const int kShutdownSend = SHUT_WR;
 int LastSocketError() { return errno; }
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+void MakeNonBlocking(Socket socket) { fcntl(socket, F_SETFL, fcntl(socket, F_GETFL) | O_NONBLOCK); }
 bool IsPermissionDenied(int error) { return error == EACCES; }
 bool IsAddressInUse(int error) { return error == EADDRINUSE; }
 void CloseSocket(Socket socket) { close(socket); }
@@ -65,14 +73,55 @@ int WaitReadable(Socket socket, uint32_t timeout_ms) {
   return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
 }
 
-bool SendAll(Socket socket, const char* data, size_t size) {
+// 1 when writable, 0 on timeout, -1 on error.
+int WaitWritable(Socket socket, uint32_t timeout_ms) {
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(socket, &writable);
+  timeval timeout;
+  timeout.tv_sec = static_cast<long>(timeout_ms / 1000);
+  timeout.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
+  int ready = select(static_cast<int>(socket + 1), nullptr, &writable, nullptr, &timeout);
+  return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
+}
+
+// Connection sockets do not block, so a client that stops reading cannot
+// hold Stop up: a full send buffer is waited out in short polls.
+bool SendAll(Socket socket, const char* data, size_t size, const std::atomic<bool>& stopping) {
   while (size > 0) {
     int sent = send(socket, data, static_cast<int>(std::min<size_t>(size, 1 << 16)), kSendFlags);
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<size_t>(sent);
+    if (sent > 0) {
+      data += sent;
+      size -= static_cast<size_t>(sent);
+      continue;
+    }
+    if (sent == 0 || !WouldBlock(LastSocketError())) return false;
+    while (!stopping) {
+      int ready = WaitWritable(socket, kPollMs);
+      if (ready < 0) return false;
+      if (ready > 0) break;
+    }
+    if (stopping) return false;
   }
   return true;
+}
+
+constexpr size_t kPatternPeriod = 65521;
+constexpr size_t kGeneratedPiece = 1 << 16;
+
+const std::vector<char>& Pattern() {
+  static const std::vector<char> pattern = [] {
+    std::vector<char> bytes(kPatternPeriod);
+    uint32_t state = 0x12345678u;
+    for (char& byte : bytes) {
+      state ^= state << 13;  // xorshift32
+      state ^= state >> 17;
+      state ^= state << 5;
+      byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+  }();
+  return pattern;
 }
 
 // Closes without lingering: the port is free again at once, with no TIME_WAIT.
@@ -201,6 +250,51 @@ ResponsePlan ResponsePlan::CloseWithoutAnswer() {
   return plan;
 }
 
+ResponsePlan ResponsePlan::WithoutLength(std::string body) {
+  ResponsePlan plan = Status(200, std::move(body));
+  plan.length = Length::kAbsent;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::ShortBody(std::string body, uint64_t declared_length) {
+  ResponsePlan plan = Status(200, std::move(body));
+  plan.length = Length::kDeclared;
+  plan.declared_length = declared_length;
+  plan.close_after = true;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::SlowBody(std::string body, size_t chunk_size, uint32_t chunk_delay_ms) {
+  ResponsePlan plan = Status(200, std::move(body));
+  plan.chunk_size = chunk_size;
+  plan.chunk_delay_ms = chunk_delay_ms;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::Generated(uint64_t size) {
+  ResponsePlan plan;
+  plan.generated_size = size;
+  return plan;
+}
+
+void GeneratedBody(uint64_t offset, char* out, size_t size) {
+  const std::vector<char>& pattern = Pattern();
+  size_t at = static_cast<size_t>(offset % kPatternPeriod);
+  while (size > 0) {
+    size_t piece = std::min(size, kPatternPeriod - at);
+    std::memcpy(out, pattern.data() + at, piece);
+    out += piece;
+    size -= piece;
+    at = 0;
+  }
+}
+
+std::string GeneratedBody(uint64_t offset, size_t size) {
+  std::string bytes(size, '\0');
+  if (size > 0) GeneratedBody(offset, &bytes[0], size);
+  return bytes;
+}
+
 ResponsePlan ResponsePlan::ResetWithoutAnswer() {
   ResponsePlan plan;
   plan.action = Action::kResetWithoutAnswer;
@@ -308,6 +402,7 @@ void LoopbackHttpServer::AcceptLoop() {
     if (WaitReadable(listener, kPollMs) <= 0) continue;
     Socket accepted = accept(listener, nullptr, nullptr);
     if (accepted == kNoSocket) continue;
+    MakeNonBlocking(accepted);
     std::lock_guard<std::mutex> guard(mutex_);
     connections_.emplace_back(new Connection);
     Connection* connection = connections_.back().get();
@@ -339,6 +434,7 @@ void LoopbackHttpServer::Serve(Connection* connection) {
       if (ready == 0) continue;
       char chunk[4096];
       int got = recv(socket, chunk, sizeof chunk, 0);
+      if (got < 0 && WouldBlock(LastSocketError())) continue;
       if (got <= 0) return false;
       buffer.append(chunk, static_cast<size_t>(got));
       return true;
@@ -406,9 +502,10 @@ bool LoopbackHttpServer::Answer(Connection* connection, const ResponsePlan& plan
   std::string head = "HTTP/1.1 " + std::to_string(plan.status) + " " +
                      (plan.reason.empty() ? ReasonPhrase(plan.status) : plan.reason) + "\r\n";
   for (const auto& header : plan.headers) head += header.first + ": " + header.second + "\r\n";
+  const uint64_t body_size = plan.generated_size ? plan.generated_size : plan.body.size();
   switch (plan.length) {
     case ResponsePlan::Length::kExact:
-      head += "Content-Length: " + std::to_string(plan.body.size()) + "\r\n";
+      head += "Content-Length: " + std::to_string(body_size) + "\r\n";
       break;
     case ResponsePlan::Length::kDeclared:
       head += "Content-Length: " + std::to_string(plan.declared_length) + "\r\n";
@@ -420,13 +517,24 @@ bool LoopbackHttpServer::Answer(Connection* connection, const ResponsePlan& plan
     head += "Connection: close\r\n";
   }
   head += "\r\n";
-  if (!SendAll(socket, head.data(), head.size())) return false;
+  if (!SendAll(socket, head.data(), head.size(), stopping_)) return false;
 
-  size_t chunk = plan.chunk_size ? plan.chunk_size : plan.body.size();
-  for (size_t offset = 0; offset < plan.body.size(); offset += chunk) {
+  const uint64_t chunk = plan.chunk_size       ? plan.chunk_size
+                         : plan.generated_size ? kGeneratedPiece
+                                               : std::max<uint64_t>(body_size, 1);
+  std::vector<char> piece;
+  for (uint64_t offset = 0; offset < body_size; offset += chunk) {
     if (offset > 0 && plan.chunk_delay_ms && !pause(plan.chunk_delay_ms)) return false;
-    size_t size = std::min(chunk, plan.body.size() - offset);
-    if (!SendAll(socket, plan.body.data() + offset, size)) return false;
+    size_t size = static_cast<size_t>(std::min(chunk, body_size - offset));
+    const char* data;
+    if (plan.generated_size) {
+      piece.resize(size);
+      GeneratedBody(offset, piece.data(), size);
+      data = piece.data();
+    } else {
+      data = plan.body.data() + offset;
+    }
+    if (!SendAll(socket, data, size, stopping_)) return false;
   }
   return true;
 }

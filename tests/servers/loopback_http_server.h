@@ -52,8 +52,12 @@ struct ResponsePlan {
   std::string body;
   Length length = Length::kExact;
   uint64_t declared_length = 0;
+  // When not 0, the body is this many bytes of GeneratedBody, made piece by
+  // piece as it is sent (so a body of any size costs no memory); `body` is
+  // then not used.
+  uint64_t generated_size = 0;
   uint32_t delay_before_answer_ms = 0;
-  size_t chunk_size = 0;        // 0: the body in one write
+  size_t chunk_size = 0;        // 0: the body in one write (a generated one in 64 KiB pieces)
   uint32_t chunk_delay_ms = 0;  // pause before each chunk after the first (a slow body)
   bool close_after = false;     // close once answered (always so with Length::kAbsent)
 
@@ -61,7 +65,21 @@ struct ResponsePlan {
   static ResponsePlan Redirect(int status, const std::string& location);
   static ResponsePlan CloseWithoutAnswer();
   static ResponsePlan ResetWithoutAnswer();
+  // 200 with a body that the closing connection ends, and no Content-Length.
+  static ResponsePlan WithoutLength(std::string body);
+  // 200 announcing `declared_length` bytes, sending `body`, then closing.
+  static ResponsePlan ShortBody(std::string body, uint64_t declared_length);
+  // 200 whose body comes in chunks with a pause before each but the first.
+  static ResponsePlan SlowBody(std::string body, size_t chunk_size, uint32_t chunk_delay_ms);
+  // 200 with `size` bytes of GeneratedBody and their Content-Length.
+  static ResponsePlan Generated(uint64_t size);
 };
+
+// The generated body's bytes from `offset` on: a fixed pseudo-random pattern
+// with a period of 65521 bytes (a prime, so no power-of-two block size lines
+// up with it and a lost or repeated block shows).
+void GeneratedBody(uint64_t offset, char* out, size_t size);
+std::string GeneratedBody(uint64_t offset, size_t size);
 
 // Chooses the answer for a request; called on the connection's own thread.
 using Responder = std::function<ResponsePlan(const RecordedRequest&)>;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -143,6 +144,39 @@ TEST_F(LoopbackHttpServerTest, LyingLengthAndRedirect) {
       "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"
       "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1/next\r\nContent-Length: 0\r\n\r\n";
   EXPECT_EQ(client.Receive(expected.size()), expected);
+}
+
+TEST_F(LoopbackHttpServerTest, GeneratedBodyAndShortBody) {
+  server_.SetResponder([](const RecordedRequest& request) {
+    return request.target == "/gen" ? ResponsePlan::Generated(200000)
+                                    : ResponsePlan::ShortBody("abc", 100);
+  });
+  RawClient client(server_.port());
+  ASSERT_TRUE(client.Send("GET /gen HTTP/1.1\r\n\r\n"));
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n";
+  std::string answer = client.Receive(head.size() + 200000);
+  EXPECT_EQ(answer.substr(0, head.size()), head);
+  EXPECT_TRUE(answer.substr(head.size()) == testing_servers::GeneratedBody(0, 200000));
+  // The pattern repeats every 65521 bytes and reads alike from any offset.
+  EXPECT_EQ(testing_servers::GeneratedBody(65521 * 3 + 7, 50),
+            testing_servers::GeneratedBody(7, 50));
+  EXPECT_NE(testing_servers::GeneratedBody(65536, 50), testing_servers::GeneratedBody(0, 50));
+
+  // A short body ends with the connection.
+  ASSERT_TRUE(client.Send("GET /short HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(client.Receive(),
+            "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nabc");
+}
+
+TEST_F(LoopbackHttpServerTest, AClientThatStopsReadingDoesNotHoldStopUp) {
+  server_.SetDefaultResponse(ResponsePlan::Generated(uint64_t{1} << 30));
+  RawClient client(server_.port());
+  ASSERT_TRUE(client.Send("GET /huge HTTP/1.1\r\n\r\n"));
+  EXPECT_FALSE(client.Receive(4096).empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the buffers fill up
+  auto start = std::chrono::steady_clock::now();
+  server_.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(LoopbackHttpServerTest, WaitingForRequestsTimesOut) {
