@@ -1,6 +1,7 @@
 // HTTP client (WinINet on win32, libcurl on posix).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,8 +13,9 @@ class HttpConnection;
 class HttpSession {
  public:
   struct Native;
-  // Null when the session cannot be opened.
-  static std::unique_ptr<HttpSession> Open(const std::string& user_agent);
+  // Null when the session cannot be opened. `flags` are InternetOpenA's
+  // (posix: ignored; libcurl keeps no cookies and shows no UI anyway).
+  static std::unique_ptr<HttpSession> Open(const std::string& user_agent, unsigned flags = 0);
   ~HttpSession();
   Native* native() const { return native_; }
 
@@ -41,6 +43,48 @@ class HttpConnection {
   explicit HttpConnection(Native* native) : native_(native) {}
   Native* native_;
 };
+
+// One download of a whole address (InternetOpenUrlA). Redirects are followed;
+// the final response's head is in when Open returns, its body is read in
+// rounds: QueryAvailable, then Read.
+class HttpDownload {
+ public:
+  struct Native;
+  // Null on failure, with a WinINet error code and the server's last response
+  // text (often empty). An empty address fails. `flags` are InternetOpenUrlA's
+  // (posix: ignored). Posix runs the transfer on its own thread and maps
+  // libcurl's failures to WinINet codes: host not resolved 12007, connection
+  // refused or failed 12029, time-out 12002, bad address 12005, unknown scheme
+  // 12006, too many redirects 12156, broken answer 12152, connection reset or
+  // aborted 12030, anything else 12004.
+  static std::unique_ptr<HttpDownload> Open(HttpSession& session, const std::string& url,
+                                            unsigned flags, uint32_t* error,
+                                            std::string* response_text);
+  // Stops a transfer still running.
+  ~HttpDownload();
+  HttpDownload(const HttpDownload&) = delete;
+  HttpDownload& operator=(const HttpDownload&) = delete;
+
+  // The final response's status code and Content-Length as decimal texts.
+  // Either query fails when its buffer of 10 bytes is too small (a value of
+  // more than 9 digits); the length query fails when there is no length.
+  bool QueryStatus(std::string* digits);
+  bool QueryContentLength(std::string* digits);
+  // Waits until some of the body can be read; 0 at the end of the body (a
+  // connection that closes early also ends it). False when the transfer failed.
+  bool QueryAvailable(uint32_t* bytes);
+  // Reads up to `size` bytes, waiting until that many are in unless the body
+  // ends first. False on a transfer failure before any byte was read.
+  bool Read(void* buffer, uint32_t size, uint32_t* read);
+
+ private:
+  explicit HttpDownload(Native* native) : native_(native) {}
+  Native* native_;
+};
+
+// Drops the system's cached copy of an address (DeleteUrlCacheEntryA; posix
+// keeps no cache, so there is nothing to drop).
+void DropCachedCopy(const std::string& url);
 
 // Percent-encodes control bytes, DEL and the space (as %0D, %20...) and leaves
 // every other byte alone: a CR LF in an object name could otherwise end the

@@ -1,6 +1,17 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -18,7 +29,7 @@ struct HttpSession::Native {
   std::string user_agent;
 };
 
-std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent) {
+std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent, unsigned) {
   InitCurlOnce();
   Native* native = new Native;
   native->user_agent = user_agent;
@@ -66,5 +77,317 @@ bool HttpConnection::SendGet(const std::string& object_name) {
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DiscardBody);
   return curl_easy_perform(easy) == CURLE_OK;
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The body waits here between the transfer thread and the reader; a full
+// buffer holds the transfer back, so memory does not grow with the body.
+constexpr size_t kBufferBytes = 1 << 20;
+constexpr long kConnectTimeoutMs = 60000;
+// What WinINet waits for data before it gives up on a connection.
+constexpr auto kReceiveTimeout = std::chrono::seconds(30);
+constexpr long kMaxRedirects = 30;
+
+// WinINet's codes for libcurl's failures, so callers describe them alike.
+uint32_t WinInetErrorFor(CURLcode result) {
+  switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return 12007;  // ERROR_INTERNET_NAME_NOT_RESOLVED
+    case CURLE_COULDNT_CONNECT:
+      return 12029;  // ERROR_INTERNET_CANNOT_CONNECT
+    case CURLE_OPERATION_TIMEDOUT:
+      return 12002;  // ERROR_INTERNET_TIMEOUT
+    case CURLE_URL_MALFORMAT:
+      return 12005;  // ERROR_INTERNET_INVALID_URL
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return 12006;  // ERROR_INTERNET_UNRECOGNIZED_SCHEME
+    case CURLE_TOO_MANY_REDIRECTS:
+      return 12156;  // ERROR_HTTP_REDIRECT_FAILED
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_GOT_NOTHING:
+      return 12152;  // ERROR_HTTP_INVALID_SERVER_RESPONSE
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return 12030;  // ERROR_INTERNET_CONNECTION_ABORTED
+    default:
+      return 12004;  // ERROR_INTERNET_INTERNAL_ERROR
+  }
+}
+
+bool StartsWith(const char* line, size_t size, const char* prefix) {
+  size_t length = std::strlen(prefix);
+  return size >= length && strncasecmp(line, prefix, length) == 0;
+}
+
+std::string TrimmedValue(const char* line, size_t size, size_t name_length) {
+  std::string value(line + name_length, size - name_length);
+  size_t first = value.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  size_t last = value.find_last_not_of(" \t\r\n");
+  return value.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+struct HttpDownload::Native {
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
+  std::thread transfer;
+  std::string url;
+  std::string user_agent;
+  std::atomic<bool> cancel{false};  // set by the owner's destructor
+
+  // The response whose head is being read (transfer thread only). Every
+  // response of a redirect chain starts afresh at its status line.
+  struct Head {
+    int status = 0;
+    bool has_length = false;
+    std::string length;
+    bool has_location = false;
+    bool complete = false;
+  } reading;
+  Clock::time_point last_activity;  // transfer thread only
+
+  std::mutex mutex;  // guards everything below
+  std::condition_variable changed;
+  bool head_in = false;  // the final response's head, copied to `head`
+  Head head;
+  bool ended = false;
+  CURLcode result = CURLE_OK;
+  std::vector<char> ring;  // kBufferBytes, allocated once the head is in
+  size_t ring_start = 0;
+  size_t ring_count = 0;
+
+  ~Native() {
+    if (multi && easy) curl_multi_remove_handle(multi, easy);
+    if (easy) curl_easy_cleanup(easy);
+    if (multi) curl_multi_cleanup(multi);
+  }
+
+  void PublishHead() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (head_in) return;
+    head = reading;
+    head_in = true;
+    ring.resize(kBufferBytes);
+    changed.notify_all();
+  }
+
+  static size_t OnHeader(char* line, size_t size, size_t count, void* context) {
+    Native* self = static_cast<Native*>(context);
+    const size_t length = size * count;
+    self->last_activity = Clock::now();
+    Head& head = self->reading;
+    if (StartsWith(line, length, "HTTP/")) {
+      head = Head();
+      std::string status_line(line, length);
+      size_t blank = status_line.find(' ');
+      if (blank != std::string::npos) head.status = std::atoi(status_line.c_str() + blank + 1);
+    } else if (StartsWith(line, length, "Content-Length:")) {
+      head.has_length = true;
+      head.length = TrimmedValue(line, length, 15);
+    } else if (StartsWith(line, length, "Location:")) {
+      head.has_location = !TrimmedValue(line, length, 9).empty();
+    } else if (std::strspn(line, "\r\n") == length) {
+      head.complete = true;
+      // An interim answer or a redirect that will be followed is not the
+      // response the caller asked about.
+      const bool redirect = head.status >= 300 && head.status < 400 && head.has_location;
+      if (head.status >= 200 && !redirect) self->PublishHead();
+    }
+    return length;
+  }
+
+  static size_t OnBody(char* data, size_t size, size_t count, void* context) {
+    Native* self = static_cast<Native*>(context);
+    const size_t length = size * count;
+    self->PublishHead();
+    std::unique_lock<std::mutex> lock(self->mutex);
+    size_t done = 0;
+    while (done < length) {
+      self->changed.wait(lock, [&] { return self->cancel || self->ring_count < kBufferBytes; });
+      if (self->cancel) return 0;  // stops the transfer with a write error
+      const size_t end = (self->ring_start + self->ring_count) % kBufferBytes;
+      const size_t piece =
+          std::min({length - done, kBufferBytes - self->ring_count, kBufferBytes - end});
+      std::memcpy(self->ring.data() + end, data + done, piece);
+      self->ring_count += piece;
+      done += piece;
+      self->changed.notify_all();
+    }
+    lock.unlock();
+    self->last_activity = Clock::now();
+    return length;
+  }
+
+  // The transfer thread.
+  void Run() {
+    last_activity = Clock::now();
+    int running = 1;
+    CURLcode outcome = CURLE_OK;
+    while (!cancel) {
+      if (curl_multi_perform(multi, &running) != CURLM_OK) {
+        outcome = CURLE_OUT_OF_MEMORY;
+        break;
+      }
+      if (!running) break;
+      // Waiting for the connection is curl's own time limit; once connected,
+      // data must keep coming.
+      curl_off_t connect_time = 0;
+      curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect_time);
+      if (connect_time == 0) {
+        last_activity = Clock::now();
+      } else if (Clock::now() - last_activity > kReceiveTimeout) {
+        outcome = CURLE_OPERATION_TIMEDOUT;
+        break;
+      }
+      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    if (cancel) {
+      outcome = CURLE_ABORTED_BY_CALLBACK;
+    } else if (!running) {
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE) outcome = message->data.result;
+      }
+    }
+    // A redirect that was not followed after all is the final response.
+    if (outcome == CURLE_OK && reading.complete) PublishHead();
+    std::lock_guard<std::mutex> lock(mutex);
+    ended = true;
+    result = outcome;
+    changed.notify_all();
+  }
+
+  void Stop() {
+    cancel = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      changed.notify_all();
+    }
+    curl_multi_wakeup(multi);
+    if (transfer.joinable()) transfer.join();
+  }
+};
+
+std::unique_ptr<HttpDownload> HttpDownload::Open(HttpSession& session, const std::string& url,
+                                                 unsigned, uint32_t* error,
+                                                 std::string* response_text) {
+  *error = 0;
+  response_text->clear();
+  if (url.empty()) {
+    *error = 87;  // ERROR_INVALID_PARAMETER, as WinINet answers
+    return nullptr;
+  }
+  InitCurlOnce();
+  std::unique_ptr<Native> native(new Native);
+  native->url = url;
+  native->user_agent = session.native()->user_agent;
+  native->easy = curl_easy_init();
+  native->multi = curl_multi_init();
+  if (!native->easy || !native->multi) {
+    *error = 12004;
+    return nullptr;
+  }
+  CURL* easy = native->easy;
+  curl_easy_setopt(easy, CURLOPT_URL, native->url.c_str());
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, native->user_agent.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // Only web addresses: a "file:" address must not read local files.
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Native::OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, native.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Native::OnBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, native.get());
+  if (curl_multi_add_handle(native->multi, easy) != CURLM_OK) {
+    *error = 12004;
+    return nullptr;
+  }
+  Native* raw = native.get();
+  native->transfer = std::thread([raw] { raw->Run(); });
+
+  bool head_in;
+  CURLcode result;
+  {
+    std::unique_lock<std::mutex> lock(native->mutex);
+    native->changed.wait(lock, [&] { return native->head_in || native->ended; });
+    head_in = native->head_in;
+    result = native->result;
+  }
+  if (!head_in) {
+    native->Stop();
+    *error = WinInetErrorFor(result);
+    return nullptr;
+  }
+  return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
+}
+
+HttpDownload::~HttpDownload() {
+  native_->Stop();
+  delete native_;
+}
+
+bool HttpDownload::QueryStatus(std::string* digits) {
+  std::lock_guard<std::mutex> lock(native_->mutex);
+  if (native_->head.status <= 0) return false;
+  *digits = std::to_string(native_->head.status);
+  return true;
+}
+
+bool HttpDownload::QueryContentLength(std::string* digits) {
+  std::lock_guard<std::mutex> lock(native_->mutex);
+  const Native::Head& head = native_->head;
+  if (!head.has_length || head.length.size() > 9) return false;
+  *digits = head.length;
+  return true;
+}
+
+namespace {
+
+// Where the body ends, a connection that closed before the announced length
+// counts as its end, as WinINet sees it; other failures are failures.
+bool EndedCleanly(CURLcode result) { return result == CURLE_OK || result == CURLE_PARTIAL_FILE; }
+
+}  // namespace
+
+bool HttpDownload::QueryAvailable(uint32_t* bytes) {
+  Native* native = native_;
+  std::unique_lock<std::mutex> lock(native->mutex);
+  native->changed.wait(lock, [&] { return native->ring_count > 0 || native->ended; });
+  if (native->ring_count == 0 && !EndedCleanly(native->result)) return false;
+  *bytes = static_cast<uint32_t>(native->ring_count);
+  return true;
+}
+
+bool HttpDownload::Read(void* buffer, uint32_t size, uint32_t* read) {
+  Native* native = native_;
+  char* out = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  std::unique_lock<std::mutex> lock(native->mutex);
+  while (done < size) {
+    native->changed.wait(lock, [&] { return native->ring_count > 0 || native->ended; });
+    if (native->ring_count == 0) break;  // the body has ended
+    const size_t piece = std::min(
+        {static_cast<size_t>(size - done), native->ring_count, kBufferBytes - native->ring_start});
+    std::memcpy(out + done, native->ring.data() + native->ring_start, piece);
+    native->ring_start = (native->ring_start + piece) % kBufferBytes;
+    native->ring_count -= piece;
+    done += static_cast<uint32_t>(piece);
+    native->changed.notify_all();
+  }
+  *read = done;
+  return done > 0 || EndedCleanly(native->result);
+}
+
+void DropCachedCopy(const std::string&) {}
 
 }  // namespace platform

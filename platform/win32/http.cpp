@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstring>
+
 namespace platform {
 namespace {
 
@@ -27,9 +29,9 @@ struct HttpSession::Native {
   InternetHandle internet;
 };
 
-std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent) {
+std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent, unsigned flags) {
   HINTERNET handle =
-      InternetOpenA(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      InternetOpenA(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, flags);
   if (!handle) return nullptr;
   return std::unique_ptr<HttpSession>(new HttpSession(new Native(handle)));
 }
@@ -59,5 +61,72 @@ bool HttpConnection::SendGet(const std::string& object_name) {
   if (!request.get()) return false;
   return HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0) != 0;
 }
+
+struct HttpDownload::Native {
+  explicit Native(HINTERNET handle) : request(handle) {}
+  InternetHandle request;
+};
+
+namespace {
+
+// A header as text in a 10-byte buffer: a longer value fails the query.
+bool QueryHeader(HINTERNET request, DWORD which, std::string* digits) {
+  char buffer[10];
+  DWORD length = sizeof buffer;
+  if (!HttpQueryInfoA(request, which, buffer, &length, nullptr)) return false;
+  digits->assign(buffer, length);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<HttpDownload> HttpDownload::Open(HttpSession& session, const std::string& url,
+                                                 unsigned flags, uint32_t* error,
+                                                 std::string* response_text) {
+  *error = 0;
+  response_text->clear();
+  HINTERNET handle =
+      InternetOpenUrlA(session.native()->internet.get(), url.c_str(), nullptr, 0, flags, 0);
+  if (!handle) {
+    *error = GetLastError();
+    char text[500];
+    DWORD length = sizeof text;
+    DWORD code = 0;
+    if (InternetGetLastResponseInfoA(&code, text, &length) && length > 0) {
+      size_t size = length < sizeof text ? length : sizeof text;
+      const void* end = std::memchr(text, '\0', size);
+      if (end) size = static_cast<size_t>(static_cast<const char*>(end) - text);
+      response_text->assign(text, size);
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<HttpDownload>(new HttpDownload(new Native(handle)));
+}
+
+HttpDownload::~HttpDownload() { delete native_; }
+
+bool HttpDownload::QueryStatus(std::string* digits) {
+  return QueryHeader(native_->request.get(), HTTP_QUERY_STATUS_CODE, digits);
+}
+
+bool HttpDownload::QueryContentLength(std::string* digits) {
+  return QueryHeader(native_->request.get(), HTTP_QUERY_CONTENT_LENGTH, digits);
+}
+
+bool HttpDownload::QueryAvailable(uint32_t* bytes) {
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(native_->request.get(), &available, 0, 0)) return false;
+  *bytes = available;
+  return true;
+}
+
+bool HttpDownload::Read(void* buffer, uint32_t size, uint32_t* read) {
+  DWORD got = 0;
+  BOOL ok = InternetReadFile(native_->request.get(), buffer, size, &got);
+  *read = ok ? got : 0;
+  return ok != 0;
+}
+
+void DropCachedCopy(const std::string& url) { DeleteUrlCacheEntryA(url.c_str()); }
 
 }  // namespace platform

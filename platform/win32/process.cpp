@@ -1,0 +1,143 @@
+#include "platform/process.h"
+
+#include <windows.h>
+// After <windows.h>, which it needs.
+#include <tlhelp32.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+class KernelHandle {
+ public:
+  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
+  ~KernelHandle() {
+    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  KernelHandle(const KernelHandle&) = delete;
+  KernelHandle& operator=(const KernelHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+struct Process::Native {
+  Native(HANDLE handle, DWORD process_id) : process(handle), id(process_id) {}
+  KernelHandle process;
+  DWORD id;
+};
+
+namespace {
+
+// CreateProcessA may write into the command line, so it gets its own copy.
+std::unique_ptr<Process::Native> Create(const char* application, const std::string& command_line,
+                                        DWORD creation_flags, bool hidden, uint32_t* error) {
+  std::vector<char> line(command_line.begin(), command_line.end());
+  line.push_back('\0');
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  if (hidden) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
+  PROCESS_INFORMATION created;
+  ZeroMemory(&created, sizeof created);
+  if (!CreateProcessA(application, line.data(), nullptr, nullptr, FALSE, creation_flags, nullptr,
+                      nullptr, &startup, &created)) {
+    *error = GetLastError();
+    return nullptr;
+  }
+  CloseHandle(created.hThread);
+  return std::unique_ptr<Process::Native>(
+      new Process::Native(created.hProcess, created.dwProcessId));
+}
+
+}  // namespace
+
+std::unique_ptr<Process> Process::Start(const std::string& command_line, uint32_t* error) {
+  *error = 0;
+  std::unique_ptr<Native> native =
+      Create(nullptr, command_line, CREATE_NO_WINDOW, /*hidden=*/false, error);
+  if (!native) return nullptr;
+  return std::unique_ptr<Process>(new Process(native.release()));
+}
+
+std::unique_ptr<Process> Process::StartHidden(const std::string& application,
+                                              const std::string& command_line, uint32_t* error) {
+  *error = 0;
+  std::unique_ptr<Native> native =
+      Create(application.c_str(), command_line, CREATE_DEFAULT_ERROR_MODE, /*hidden=*/true, error);
+  if (!native) return nullptr;
+  return std::unique_ptr<Process>(new Process(native.release()));
+}
+
+Process::~Process() { delete native_; }
+
+uint32_t Process::id() const { return native_->id; }
+
+bool Process::WaitForExit(uint32_t timeout_ms) {
+  return WaitForSingleObject(native_->process.get(), timeout_ms) == WAIT_OBJECT_0;
+}
+
+int Process::ExitCode() {
+  DWORD code = 0;
+  if (!GetExitCodeProcess(native_->process.get(), &code)) return -1;
+  return static_cast<int>(code);
+}
+
+bool Process::Terminate(uint32_t exit_code) {
+  return TerminateProcess(native_->process.get(), exit_code) != 0;
+}
+
+namespace {
+
+typedef HANDLE(WINAPI* CreateSnapshotFunction)(DWORD, DWORD);
+typedef BOOL(WINAPI* WalkFunction)(HANDLE, PROCESSENTRY32*);
+
+// The process list functions arrived with Windows 2000: looked up at run
+// time, so the program still loads on NT 4.0 (where the list reads as failed).
+struct ToolHelp {
+  ToolHelp() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel) return;
+    create_snapshot = reinterpret_cast<CreateSnapshotFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "CreateToolhelp32Snapshot")));
+    first = reinterpret_cast<WalkFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "Process32First")));
+    next = reinterpret_cast<WalkFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "Process32Next")));
+  }
+  bool ok() const { return create_snapshot && first && next; }
+  CreateSnapshotFunction create_snapshot = nullptr;
+  WalkFunction first = nullptr;
+  WalkFunction next = nullptr;
+};
+
+}  // namespace
+
+bool SnapshotProcesses(std::vector<ProcessEntry>* entries) {
+  entries->clear();
+  static const ToolHelp tool_help;
+  if (!tool_help.ok()) return false;
+  KernelHandle snapshot(tool_help.create_snapshot(TH32CS_SNAPPROCESS, 0));
+  if (snapshot.get() == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  if (!tool_help.first(snapshot.get(), &entry)) return false;
+  do {
+    ProcessEntry process;
+    process.id = entry.th32ProcessID;
+    process.parent_id = entry.th32ParentProcessID;
+    process.name = entry.szExeFile;
+    entries->push_back(process);
+    entry.dwSize = sizeof entry;
+  } while (tool_help.next(snapshot.get(), &entry));
+  return true;
+}
+
+}  // namespace platform
