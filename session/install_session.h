@@ -1,14 +1,32 @@
 // What start-up builds and hands to the InstallWorker: the payload, the queue
-// of steps and the working directory. Complete before the worker starts.
+// of steps, the working directory and the system services the steps ask.
+// Complete before the worker starts; read-only to it afterwards.
 #pragma once
 
 #include <string>
 
 #include "engine/install_manager.h"
 #include "payload/payload_reader.h"
+#include "platform/msi.h"
+#include "platform/registry.h"
 
 struct InstallSession {
+  // The running executable's payload and the process-wide services.
+  explicit InstallSession(const std::string& workingDirectory)
+      : workingDirectory(workingDirectory) {}
+  // Another executable's payload and the given services (tests).
+  InstallSession(const std::string& executablePath, const std::string& workingDirectory,
+                 PipelineSignals& signals, platform::MessageBoxes& boxes,
+                 platform::Registry& registry, platform::WindowsInstaller& installer)
+      : reader(executablePath),
+        manager(signals, boxes),
+        workingDirectory(workingDirectory),
+        registry(&registry),
+        installer(&installer) {}
+
   PayloadReader reader;
   InstallManager manager;
   std::string workingDirectory;  // empty when it could not be made
+  platform::Registry* registry = &platform::SystemRegistry();
+  platform::WindowsInstaller* installer = &platform::SystemWindowsInstaller();
 };

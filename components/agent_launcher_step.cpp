@@ -1,0 +1,156 @@
+#include "components/agent_launcher_step.h"
+
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "engine/pipeline_signals.h"
+#include "payload/cookie_file.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+
+namespace {
+
+constexpr char kOutputFile[] = "BrindleAgentLauncherOutput.txt";
+constexpr char kLauncherSuffix[] = "agentlauncher.exe";
+constexpr double kSlowAdvanceCeiling = 0.95;
+constexpr int kSlowAdvanceLimit = 45;
+
+bool EndsWithIgnoringCase(const std::string& name, const std::string& lowerSuffix) {
+  if (name.size() < lowerSuffix.size()) return false;
+  const size_t start = name.size() - lowerSuffix.size();
+  for (size_t i = 0; i < lowerSuffix.size(); ++i) {
+    char c = name[start + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lowerSuffix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string FindAgentLauncher(const std::string& runtimePath) {
+  std::vector<platform::FolderEntry> entries;
+  if (!platform::ListFolder(runtimePath, &entries)) return std::string();
+  for (const platform::FolderEntry& entry : entries) {
+    if (!entry.is_folder && EndsWithIgnoringCase(entry.name, kLauncherSuffix)) {
+      // An installer writes the folder with a trailing backslash; JoinPath keeps one.
+      return platform::JoinPath(runtimePath, entry.name);
+    }
+  }
+  return std::string();
+}
+
+AgentLauncherStep::AgentLauncherStep(const char* eulaText, const std::string& deskId,
+                                     const std::string& deskInstallValue,
+                                     const std::string& contentId,
+                                     const std::string& outputFolder,
+                                     const std::vector<std::string>& dependencies,
+                                     platform::Registry& registry)
+    : LauncherWatchStep(eulaText, outputFolder),
+      deskId(deskId),
+      deskInstall(deskInstallValue != "0"),
+      dependencies(dependencies),
+      registry_(registry) {
+  contentName = contentId;
+}
+
+std::string AgentLauncherStep::ReadRuntimePath() {
+  std::string path;
+  if (registry_.ReadString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane",
+                           "RuntimePath", 260, &path) ||
+      registry_.ReadString(platform::RegistryRoot::kLocalMachine, "SOFTWARE\\Ostrand",
+                           "RuntimePath", 260, &path)) {
+    return path;
+  }
+  return std::string();
+}
+
+std::string AgentLauncherStep::BuildLauncherArguments() {
+  std::string arguments;
+  for (const std::string& dependency : dependencies) arguments += " -w " + dependency;
+  // The separators are the launcher's own; their double blanks are kept.
+  if (deskInstall) {
+    arguments += " ";
+    arguments += " -q -i " + deskId + " -s " + deskId + " " + "-i " + contentName;
+    trackedWeight = 0.0;
+    componentWeight = 1.0;
+    trackedName = deskId;
+  } else {
+    arguments += " ";
+    arguments += " -q -i " + contentName + " " + " -w " + contentName + " " + " -s " + contentName;
+    trackedWeight = 0.5;
+    componentWeight = 0.5;
+    output.deskPercent = 100;
+    trackedName = unquote(contentName);
+  }
+  return arguments;
+}
+
+int AgentLauncherStep::Install() {
+  PostEvent(7001);
+  phase = 2;
+  NotifyProgress();
+  if (deskId.empty() || contentName == "\"\"") {
+    PostEvent(7006);
+    return 7006;
+  }
+  const std::string runtimePath = ReadRuntimePath();
+  if (runtimePath.empty()) {
+    PostEvent(7007);
+    return 7007;
+  }
+  std::string arguments = BuildLauncherArguments();
+  const std::string launcher = FindAgentLauncher(runtimePath);
+  if (launcher.empty()) {
+    PostEvent(7010);
+    return 7010;
+  }
+  // Quoted: the working directory lies under the user's profile, whose path
+  // usually holds blanks, and an unquoted redirection would stop at the first.
+  const std::string outputPath = platform::JoinPath(outputFolder, kOutputFile);
+  arguments += " -ld c > \"" + outputPath + "\"";
+  std::unique_ptr<platform::Process> interpreter =
+      StartInterpreter(" /C \"\"" + launcher + "\" " + arguments + "\"");
+  if (!interpreter) {
+    PostEvent(7002);
+    return 7002;
+  }
+  WaitForProgramToAppear(interpreter->id());
+  platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
+
+  int idle = 0;
+  int tick = 0;
+  while (IsChildRunning(interpreter->id())) {
+    if (signals().abortFlag.load()) {
+      PostEvent(7009);  // the launcher itself keeps running
+      return 7009;
+    }
+    ParseLauncherOutput(file.get(), trackedName);
+    if (RaiseToLaunchProgress()) {
+      idle = 0;
+    } else if (installFraction.load() < kSlowAdvanceCeiling) {
+      ++idle;
+      if (idle < kSlowAdvanceLimit && tick == 0) {
+        // Every third quiet poll moves the bar a little, at most 15 times.
+        RaiseFraction(installFraction, installFraction.load() + 0.01);
+        NotifyProgress();
+      } else if (idle >= timing.idleTimeoutPolls) {
+        return TimeOut(std::move(file), *interpreter);
+      }
+      tick = (tick + 1) % 3;
+    }
+    platform::SleepMs(timing.pollMs);
+  }
+  file.reset();
+  interpreter.reset();
+  PostEvent(7003);
+  installDone.Release();
+  return 1;
+}
+
+int AgentLauncherStep::TimeOut(platform::UniqueFile file, platform::Process& interpreter) {
+  file.reset();
+  interpreter.Terminate(0);
+  PostEvent(7004);
+  messageBoxes().Show(SupportMessage(7004), "Installation Error", platform::kMessageOk);
+  return 7004;
+}

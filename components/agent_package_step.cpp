@@ -1,0 +1,64 @@
+#include "components/agent_package_step.h"
+
+#include "components/step_events.h"
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "engine/downloader.h"
+#include "engine/pipeline_signals.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+
+namespace {
+constexpr int kInstalledState = 5;  // INSTALLSTATE_DEFAULT
+constexpr InstallEvents kInstallEvents = {6007, 6009, 6102, 6008};
+}  // namespace
+
+std::string MsiexecCommandLine(const std::string& packagePath) {
+  // By its full path: a bare "msiexec" is searched in the executable's own
+  // folder first, which is usually Downloads.
+  return "\"" + platform::JoinPath(platform::SystemFolder(), "msiexec.exe") + "\" /i \"" +
+         packagePath + "\" /qn REBOOT=ReallySuppress";
+}
+
+AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
+                                   const std::string& directory, const std::string& fileName,
+                                   const std::string& productCode,
+                                   platform::WindowsInstaller& installer)
+    : InstallStep(eulaText, url, directory, fileName), productCode(productCode),
+      installer_(installer) {
+  availableLocally = false;  // the package is always fetched afresh
+  displayName = "Brindle Agent";
+  downloadWeight = 1.0;
+  expectedInstallSeconds = 15;
+  requiredMegabytes = 65;
+  commandLine = MsiexecCommandLine(localPath);
+}
+
+int AgentPackageStep::Download() {
+  PostEvent(5012);
+  const int result = DownloadFile(*this);
+  if (result == 1) {
+    PostEvent(5014);
+  } else {
+    PostEvent(signals().abortFlag.load() ? 5104 : 5013);
+  }
+  return result;
+}
+
+int AgentPackageStep::Install() { return InstallWithEvents(*this, kInstallEvents); }
+
+bool AgentPackageStep::IsInstalled() {
+  int state = -1;
+  uint32_t error = 0;
+  if (installer_.QueryProductState(productCode, &state, &error) !=
+      platform::WindowsInstaller::Outcome::kAnswered) {
+    // Without the Windows Installer nothing can be installed: abandon at once.
+    AbortInstallation(signals());
+    messageBoxes().Show(SupportMessage(static_cast<int>(error)), "Installation Error",
+                        platform::kMessageOk);
+    return false;
+  }
+  const bool installed = state == kInstalledState;
+  PostEvent(installed ? 4005 : 4006);
+  return installed;
+}

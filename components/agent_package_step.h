@@ -1,0 +1,28 @@
+// The agent's MSI package: asked of the Windows Installer by product code,
+// always downloaded afresh, installed silently by msiexec.
+#pragma once
+
+#include <string>
+
+#include "engine/install_step.h"
+#include "platform/msi.h"
+
+class AgentPackageStep : public InstallStep {
+ public:
+  AgentPackageStep(const char* eulaText, const std::string& url, const std::string& directory,
+                   const std::string& fileName, const std::string& productCode,
+                   platform::WindowsInstaller& installer = platform::SystemWindowsInstaller());
+
+  int Download() override;
+  int Install() override;
+  bool IsInstalled() override;
+  bool EulaComesFirst() override { return true; }
+
+  std::string productCode;
+
+ private:
+  platform::WindowsInstaller& installer_;
+};
+
+// The msiexec command line for a package (msiexec by its full path).
+std::string MsiexecCommandLine(const std::string& packagePath);

@@ -1,0 +1,71 @@
+#include "components/dotnet_framework_step.h"
+
+#include "components/step_events.h"
+#include "diagnostics/event_logger.h"
+
+namespace {
+
+constexpr FallbackDownloadEvents kDownloadEvents = {5000, 5004, 5100, 5002,
+                                                    5001, 5005, 5101, 5003};
+constexpr InstallEvents kInstallEvents = {6001, 6003, 6100, 6002};
+
+const char kVersion10Switches[] =
+    " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"";
+const char kSwitches[] = " /q:a /c:\"install /l /q\"";
+
+}  // namespace
+
+DotNetFrameworkStep::DotNetFrameworkStep(const char* eulaText, const std::string& primaryUrl,
+                                         const std::string& secondaryUrl, const std::string& md5,
+                                         const std::string& directory,
+                                         const std::string& fileName,
+                                         const std::string& versionCode,
+                                         platform::Registry& registry)
+    : InstallStep(eulaText, primaryUrl, directory, fileName, md5),
+      secondaryUrl(secondaryUrl),
+      frameworkVersionCode(versionCode),
+      registry_(registry) {
+  displayName = "Microsoft .NET Framework";
+  downloadWeight = availableLocally ? 0.0 : 2.0;
+  installWeight = 3.0;
+  expectedInstallSeconds = 200;
+  requiredMegabytes = 50;
+  // Quoted: an unquoted path with blanks ("Documents and Settings") would let
+  // Windows run a planted C:\Documents.exe instead.
+  commandLine = "\"" + localPath + "\"" +
+                (frameworkVersionCode == "0" ? kVersion10Switches : kSwitches);
+}
+
+int DotNetFrameworkStep::Download() {
+  return DownloadWithFallback(*this, secondaryUrl, kDownloadEvents);
+}
+
+int DotNetFrameworkStep::Install() { return InstallWithEvents(*this, kInstallEvents); }
+
+bool DotNetFrameworkStep::IsInstalled() {
+  using platform::RegistryRoot;
+  bool installed = false;
+  uint32_t value = 0;
+  std::string bytes;
+  switch (VersionNumber(frameworkVersionCode)) {
+    case 0:
+      installed = registry_.ReadValue(RegistryRoot::kLocalMachine,
+                                      "Software\\Microsoft\\.NETFramework\\Policy\\v1.0", "3705",
+                                      260, &bytes);
+      break;
+    case 2:
+      installed = registry_.ReadDword(RegistryRoot::kLocalMachine,
+                                      "Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727",
+                                      "Install", &value) &&
+                  value == 1;
+      break;
+    default:
+      installed = registry_.ReadDword(RegistryRoot::kLocalMachine,
+                                      "Software\\Microsoft\\NET Framework Setup\\NDP\\v1.1.4322",
+                                      "Install", &value) &&
+                  value == 1;
+      break;
+  }
+  PostEvent(installed ? 4001 : 4002);
+  return installed;
+}

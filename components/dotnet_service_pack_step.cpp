@@ -1,0 +1,69 @@
+#include "components/dotnet_service_pack_step.h"
+
+#include <cstdlib>
+
+#include "components/step_events.h"
+#include "diagnostics/event_logger.h"
+
+namespace {
+
+constexpr FallbackDownloadEvents kDownloadEvents = {5006, 5010, 5102, 5008,
+                                                    5007, 5011, 5103, 5009};
+constexpr InstallEvents kInstallEvents = {6004, 6006, 6101, 6005};
+
+// The Active Setup "Version" text of the 1.0 Service Pack ends in its level,
+// as in 1,0,3705,1.
+int ActiveSetupLevel(const std::string& text) {
+  const size_t comma = text.rfind(',');
+  if (comma == std::string::npos) return -1;
+  return std::atoi(text.c_str() + comma + 1);
+}
+
+}  // namespace
+
+DotNetServicePackStep::DotNetServicePackStep(const char* eulaText, const std::string& primaryUrl,
+                                             const std::string& secondaryUrl,
+                                             const std::string& md5,
+                                             const std::string& directory,
+                                             const std::string& fileName,
+                                             const std::string& versionCode,
+                                             platform::Registry& registry)
+    : InstallStep(eulaText, primaryUrl, directory, fileName, md5),
+      secondaryUrl(secondaryUrl),
+      frameworkVersionCode(versionCode),
+      registry_(registry) {
+  displayName = "Microsoft .NET Framework Service Pack";
+  downloadWeight = availableLocally ? 0.0 : 1.5;
+  installWeight = 2.0;
+  expectedInstallSeconds = 200;
+  requiredMegabytes = 50;
+  commandLine = "\"" + localPath + "\" /q";  // quoted, as for the Framework
+}
+
+int DotNetServicePackStep::Download() {
+  return DownloadWithFallback(*this, secondaryUrl, kDownloadEvents);
+}
+
+int DotNetServicePackStep::Install() { return InstallWithEvents(*this, kInstallEvents); }
+
+bool DotNetServicePackStep::IsInstalled() {
+  using platform::RegistryRoot;
+  bool installed = false;
+  uint32_t level = 0;
+  const int version = VersionNumber(frameworkVersionCode);
+  if (version == 0) {
+    std::string text;
+    installed = registry_.ReadString(
+                    RegistryRoot::kLocalMachine,
+                    "Software\\Microsoft\\Active Setup\\Installed "
+                    "Components\\{FDC11A6F-17D1-48f9-9EA3-9051954BAA24}",
+                    "Version", 260, &text) &&
+                ActiveSetupLevel(text) == 1;
+  } else if (version == 1 || version == 2) {
+    const char* key = version == 1 ? "Software\\Microsoft\\NET Framework Setup\\NDP\\v1.1.4322"
+                                   : "Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
+    installed = registry_.ReadDword(RegistryRoot::kLocalMachine, key, "SP", &level) && level == 1;
+  }
+  PostEvent(installed ? 4003 : 4004);
+  return installed;
+}

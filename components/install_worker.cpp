@@ -1,0 +1,55 @@
+#include "components/install_worker.h"
+
+#include <memory>
+
+#include "components/agent_launcher_step.h"
+#include "components/agent_package_step.h"
+#include "components/dotnet_framework_step.h"
+#include "components/dotnet_service_pack_step.h"
+#include "components/miniserver_step.h"
+#include "payload/cookie_file.h"
+#include "payload/embedded_files.h"
+#include "payload/settings.h"
+#include "session/install_session.h"
+
+void RunInstallWorker(InstallSession& session) {
+  const PayloadReader& reader = session.reader;
+  InstallManager& manager = session.manager;
+  const Settings& settings = GlobalSettings();
+  const std::string& directory = session.workingDirectory;
+
+  saveOptionalInstallers(reader, directory);
+  manager.AddStep(std::make_unique<DotNetFrameworkStep>(
+      reader.entryData("DOTNETFRAMEWORKEULA.TXT"), settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
+      settings.get(DOTNETFRAMEWORK_SECONDARY_URL), settings.get(DOTNETFRAMEWORK_MD5_KEY),
+      directory, "dotnetfx.exe", settings.get(DOTNETFRAMEWORKVERSION), *session.registry));
+  manager.AddStep(std::make_unique<DotNetServicePackStep>(
+      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"),
+      settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
+      settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
+      settings.get(DOTNETSERVICEPACK_MD5_KEY), directory, "dotnetServicePack.exe",
+      settings.get(DOTNETFRAMEWORKVERSION), *session.registry));
+  manager.AddStep(std::make_unique<AgentPackageStep>(
+      reader.entryData("TORVANEAGENTEULA.TXT"), settings.get(TORVANEAGENTURL), directory,
+      "TorvaneAgent.msi", settings.get(TORVANEAGENTGUID), *session.installer));
+  if (IsMiniServerPresent()) {
+    manager.SetStatusText("Installing...");
+    manager.AddStep(std::make_unique<MiniServerStep>(reader.entryData("EULA.TXT"), directory));
+  } else {
+    manager.SetStatusText("Requesting " + settings.get(DISPLAYID) + " files...");
+    manager.AddStep(std::make_unique<AgentLauncherStep>(
+        reader.entryData("EULA.TXT"), settings.get(DESKID), settings.get(DESKINSTALL),
+        settings.get(CONTENTID), directory, agentDependencies(), *session.registry));
+  }
+
+  PipelineSignals& signals = manager.signals();
+  signals.stepsReady.Release();
+  if (manager.CheckDiskSpace()) {
+    writeCookieFile(settings.get(FILEPATH_ON_SYSTEM_STARTUP), settings.get(CATALOGID),
+                    unquote(settings.get(CONTENTID)));
+    manager.RunPipeline();
+  }
+  if (ProgressView* window = signals.progressWindow.load()) window->Close();
+}
+
+void InstallWorker(void* arg) { RunInstallWorker(*static_cast<InstallSession*>(arg)); }

@@ -1,0 +1,59 @@
+#include "components/launcher_watch_step.h"
+
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "engine/pipeline_signals.h"
+#include "engine/process_runner.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+
+bool IsChildRunning(uint32_t interpreterId) {
+  return IsProcessRunning(interpreterId, true, "conhost.exe");
+}
+
+LauncherWatchStep::LauncherWatchStep(const char* eulaText, const std::string& outputFolder)
+    : InstallStep(eulaText), outputFolder(outputFolder) {
+  waitLevel = 1;
+  selfReportedProgress = 1;
+  downloadWeight = 0.0;
+}
+
+int LauncherWatchStep::Download() {
+  downloadDone.Release();
+  return 1;
+}
+
+void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& trackedName) {
+  ::ParseLauncherOutput(&output, file, trackedName, [this](const std::string& msg, int32_t code) {
+    PostErrorEvent(9060, msg);
+    messageBoxes().Show(SupportMessage(code), "Installation Error", platform::kMessageOk);
+    AbortInstallation(signals());
+  });
+}
+
+double LauncherWatchStep::ComputeLaunchProgress() const {
+  return ::ComputeLaunchProgress(output, componentWeight, trackedWeight);
+}
+
+std::unique_ptr<platform::Process> LauncherWatchStep::StartInterpreter(
+    const std::string& arguments) {
+  uint32_t error = 0;
+  return platform::Process::StartHidden(
+      platform::JoinPath(platform::SystemFolder(), "cmd.exe"), arguments, &error);
+}
+
+void LauncherWatchStep::WaitForProgramToAppear(uint32_t interpreterId) {
+  if (IsChildRunning(interpreterId)) return;
+  for (int i = 0; i < timing.startChecks; ++i) {
+    platform::SleepMs(timing.pollMs);
+    if (IsChildRunning(interpreterId) || signals().abortFlag.load()) return;
+  }
+}
+
+bool LauncherWatchStep::RaiseToLaunchProgress() {
+  const double progress = ComputeLaunchProgress();
+  if (progress <= installFraction.load()) return false;
+  RaiseFraction(installFraction, progress);
+  NotifyProgress();
+  return true;
+}

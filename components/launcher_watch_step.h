@@ -1,0 +1,55 @@
+// A step that runs a program through the command interpreter, with its output
+// redirected into a file of the working directory, and turns the lines of that
+// file into progress. The agent launcher and the MiniServer are watched so.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "components/launcher_output.h"
+#include "engine/install_step.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+// The waits of the watch. The counts are fixed; tests shorten the sleeps.
+struct LaunchTiming {
+  uint32_t pollMs = 250;         // one look at the output file
+  int startChecks = 60;          // looks for the program to appear
+  int idleTimeoutPolls = 1200;   // polls without progress before giving up
+  uint32_t finalPauseMs = 5000;  // the MiniServer's pause before its interpreter is ended
+};
+
+class LauncherWatchStep : public InstallStep {
+ public:
+  LauncherWatchStep(const char* eulaText, const std::string& outputFolder);
+
+  // Nothing to download.
+  int Download() override;
+
+  // Applies the lines added to the output file since the last call; an Error
+  // line posts 9060, shows the support box and abandons the installation.
+  void ParseLauncherOutput(std::FILE* file, const std::string& trackedName);
+  double ComputeLaunchProgress() const;
+
+  LauncherOutput output;
+  std::string contentName;
+  std::string outputFolder;
+  double trackedWeight = 0.0;
+  double componentWeight = 0.0;
+  LaunchTiming timing;
+
+ protected:
+  // Starts the interpreter hidden; null (after nothing is posted) on failure.
+  std::unique_ptr<platform::Process> StartInterpreter(const std::string& arguments);
+  // Sleeps before each check, up to timing.startChecks times, until the program
+  // started by the interpreter runs or the installation is abandoned.
+  void WaitForProgramToAppear(uint32_t interpreterId);
+  // Raises the bar to the launcher's progress; false when there was none new.
+  bool RaiseToLaunchProgress();
+};
+
+// Whether a program started by the interpreter with this id still runs. A
+// console host that newer systems attach to the interpreter is not counted:
+// it outlives the program and would keep the step waiting for ever.
+bool IsChildRunning(uint32_t interpreterId);

@@ -1,0 +1,75 @@
+#include "components/miniserver_step.h"
+
+#include "diagnostics/event_logger.h"
+#include "engine/pipeline_signals.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr char kMiniServer[] = ".\\launcher\\miniserver.exe";
+constexpr char kOutputFile[] = "MiniServerOutput.txt";
+constexpr char kTrackedName[] = "Content";
+constexpr double kSlowAdvanceCeiling = 0.95;
+constexpr int kSlowAdvanceLimit = 15;
+
+}  // namespace
+
+bool IsMiniServerPresent() {
+  if (!platform::PathExists(kMiniServer)) return false;
+  PostEvent(7500);
+  return true;
+}
+
+MiniServerStep::MiniServerStep(const char* eulaText, const std::string& outputFolder)
+    : LauncherWatchStep(eulaText, outputFolder) {
+  requiredMegabytes = 65;
+  contentName = kTrackedName;
+}
+
+int MiniServerStep::Install() {
+  phase = 2;
+  NotifyProgress();
+  trackedWeight = 0.75;
+  componentWeight = 0.25;
+  const std::string outputPath = platform::JoinPath(outputFolder, kOutputFile);
+  // /K keeps the interpreter after the MiniServer has ended; the step ends it.
+  std::unique_ptr<platform::Process> interpreter = StartInterpreter(
+      std::string(" /K \"\"") + kMiniServer + "\" -ld c > \"" + outputPath + "\"\"");
+  if (!interpreter) {
+    PostEvent(7501);
+    return 7501;
+  }
+  WaitForProgramToAppear(interpreter->id());
+  platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
+
+  int advances = 0;
+  int tick = 0;
+  while (IsChildRunning(interpreter->id())) {
+    ParseLauncherOutput(file.get(), kTrackedName);
+    if (signals().abortFlag.load()) break;
+    if (RaiseToLaunchProgress()) {
+      advances = 0;
+    } else if (installFraction.load() < kSlowAdvanceCeiling) {
+      if (advances < kSlowAdvanceLimit && tick == 0) {
+        RaiseFraction(installFraction, installFraction.load() + 0.01);
+        NotifyProgress();
+        ++advances;
+      }
+      tick = (tick + 1) % 3;
+    }
+    platform::SleepMs(timing.pollMs);
+  }
+  ParseLauncherOutput(file.get(), kTrackedName);  // what it wrote at the very end
+  file.reset();
+  if (signals().abortFlag.load()) {
+    PostEvent(9064);  // the interpreter keeps running
+    return 9064;
+  }
+  platform::SleepMs(timing.finalPauseMs);
+  interpreter->Terminate(0);
+  interpreter.reset();
+  RaiseFraction(installFraction, 1.0);
+  NotifyProgress();
+  installDone.Release();
+  return 1;
+}

@@ -1,0 +1,63 @@
+#include "components/step_events.h"
+
+#include <cctype>
+#include <string>
+
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "engine/downloader.h"
+#include "engine/install_step.h"
+#include "engine/pipeline_signals.h"
+#include "engine/process_runner.h"
+#include "platform/message_box.h"
+
+int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
+                         const FallbackDownloadEvents& events) {
+  PostEvent(events.primaryStarted);
+  if (DownloadFile(step) == 1) {
+    PostEvent(events.primaryCompleted);
+    return 1;
+  }
+  if (step.signals().abortFlag.load()) {
+    PostEvent(events.primaryCancelled);
+    return events.primaryCancelled;
+  }
+  PostEvent(events.primaryFailed);
+  step.url = secondaryUrl;
+  PostEvent(events.secondaryStarted);
+  const int result = DownloadFile(step);
+  if (result == 1) {
+    PostEvent(events.secondaryCompleted);
+    return 1;
+  }
+  if (step.signals().abortFlag.load()) {
+    PostEvent(events.secondaryCancelled);
+    return events.secondaryCancelled;
+  }
+  PostEvent(events.secondaryFailed);
+  step.messageBoxes().Show(SupportMessage(result), "Download Error", platform::kMessageOk);
+  return result;
+}
+
+int InstallWithEvents(InstallStep& step, const InstallEvents& events) {
+  PostEvent(events.started);
+  const int result = RunInstaller(step);
+  if (result == 1) {
+    PostEvent(events.completed);
+  } else if (step.signals().abortFlag.load()) {
+    PostEvent(events.cancelled);
+  } else {
+    PostEvent(events.failed);
+  }
+  return result;
+}
+
+int VersionNumber(const std::string& code) {
+  int value = 0;
+  for (char c : code) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) break;
+    value = value * 10 + (c - '0');
+    if (value > 100000) break;  // a version code is small; stop before overflow
+  }
+  return value;
+}

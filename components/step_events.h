@@ -1,0 +1,28 @@
+// The event pattern the prerequisite steps share: a download from a primary
+// and a secondary address, and an install between its own events.
+#pragma once
+
+#include "diagnostics/event_catalog.h"
+
+class InstallStep;
+
+struct FallbackDownloadEvents {
+  EventId primaryStarted, primaryCompleted, primaryCancelled, primaryFailed;
+  EventId secondaryStarted, secondaryCompleted, secondaryCancelled, secondaryFailed;
+};
+
+// DownloadFile from step.url, then from `secondaryUrl`; after both failed the
+// "Download Error" box with the support message. Returns 1, the cancel event or
+// the last failure code.
+int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
+                         const FallbackDownloadEvents& events);
+
+struct InstallEvents {
+  EventId started, completed, cancelled, failed;
+};
+
+// RunInstaller between the step's events; returns what RunInstaller returned.
+int InstallWithEvents(InstallStep& step, const InstallEvents& events);
+
+// The integer value of a version code's leading digits (empty or non-numeric: 0).
+int VersionNumber(const std::string& code);

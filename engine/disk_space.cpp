@@ -1,0 +1,28 @@
+// The room check before the pipeline: the system drive must hold what the
+// queued steps need.
+#include <cstdint>
+
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "engine/install_manager.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+bool InstallManager::CheckDiskSpace() {
+  if (requiredMegabytes_ <= 0) return true;
+  const std::string systemFolder = platform::SystemFolder();
+  if (systemFolder.empty()) {
+    PostEvent(9050);
+    boxes_.Show(SupportMessage(9050), "Installation Error", platform::kMessageOk);
+    return false;
+  }
+  const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;
+  if (!platform::HasFreeSpace(systemFolder, bytes)) {
+    PostEvent(9051);
+    boxes_.Show("We're sorry, your system does not have enough free disk space to complete this "
+                "installation.",
+                "Installation Error", platform::kMessageOk);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,128 @@
+#include "engine/downloader.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "engine/file_md5.h"
+#include "engine/install_step.h"
+#include "engine/pipeline_signals.h"
+#include "platform/files.h"
+#include "platform/http.h"
+
+namespace {
+
+constexpr char kUserAgent[] = "Brindle Bootstrapper";
+constexpr unsigned kSessionFlags = 0x00080200;  // no cookies, no UI
+// Existing connection, passive, keep connection, resynchronise.
+constexpr unsigned kRequestFlags = 0x28400800;
+
+int Fail(EventId id) {
+  PostEvent(id);
+  return id;
+}
+
+int FailWithText(const std::string& text) {
+  PostErrorEvent(9058, text);
+  return 9058;
+}
+
+bool IsVerifiedComponent(const std::string& name) {
+  return name == "Microsoft .NET Framework" || name == "Microsoft .NET Framework Service Pack";
+}
+
+std::string ShortBodyText(double received, double total) {
+  char text[160];
+  std::snprintf(text, sizeof text, "The download ended early: %.0f of %.0f bytes arrived.",
+                received, total);
+  return text;
+}
+
+int Transfer(InstallStep& step) {
+  std::unique_ptr<platform::HttpSession> session =
+      platform::HttpSession::Open(kUserAgent, kSessionFlags);
+  if (!session) return Fail(9061);
+
+  uint32_t error = 0;
+  std::string response;
+  std::unique_ptr<platform::HttpDownload> download =
+      platform::HttpDownload::Open(*session, step.url, kRequestFlags, &error, &response);
+  if (!download) {
+    if (step.url.empty()) return FailWithText("URL is blank.");
+    return FailWithText(!response.empty() ? response
+                                          : DescribeHttpStatus(static_cast<int>(error)));
+  }
+
+  std::string digits;
+  const int status = download->QueryStatus(&digits) ? std::atoi(digits.c_str()) : 0;
+  if (status != 200) return FailWithText(DescribeHttpStatus(status));
+  if (!download->QueryContentLength(&digits)) {
+    return FailWithText("Failed to retrieve file size, possibly due to an invalid URL.");
+  }
+  const double total = std::strtod(digits.c_str(), nullptr);
+  step.bytesTotal.store(total);
+
+  platform::UniqueFile file = platform::OpenFile(step.localPath, "wb");
+  if (!file) return Fail(9052);
+
+  PipelineSignals& signals = step.signals();
+  std::vector<char> buffer;
+  bool writeFailed = false;
+  for (;;) {
+    uint32_t available = 0;
+    if (!download->QueryAvailable(&available) || signals.abortFlag.load() || available == 0) {
+      break;
+    }
+    buffer.resize(available);
+    uint32_t got = 0;
+    if (!download->Read(buffer.data(), available, &got)) break;
+    if (got == 0) continue;
+    if (std::fwrite(buffer.data(), 1, got, file.get()) != got) {
+      writeFailed = true;
+      break;
+    }
+    step.bytesReceived.store(step.bytesReceived.load() + got);
+    InstallStep::RaiseFraction(step.downloadFraction, step.bytesReceived.load() / total);
+    step.NotifyProgress();
+  }
+  // A full disk may show only when the buffered tail is written.
+  if (std::fclose(file.release()) != 0) writeFailed = true;
+  download.reset();
+  session.reset();
+
+  if (signals.abortFlag.load()) return Fail(9065);  // the partial file stays
+  if (writeFailed) {
+    platform::RemoveFile(step.localPath);
+    return Fail(9052);
+  }
+  if (step.bytesReceived.load() < total) {
+    // The connection ended before the announced length: never hand on a short file.
+    platform::RemoveFile(step.localPath);
+    return FailWithText(ShortBodyText(step.bytesReceived.load(), total));
+  }
+  if (IsVerifiedComponent(step.displayName) && Md5Differs(step.localPath, step.md5)) {
+    platform::RemoveFile(step.localPath);
+    platform::DropCachedCopy(step.url);
+    return Fail(9062);
+  }
+  step.downloadDone.Release();
+  return 1;
+}
+
+}  // namespace
+
+int DownloadFile(InstallStep& step) {
+  step.phase = 1;
+  if (step.signals().abortFlag.load()) return Fail(9065);
+  if (step.availableLocally) {
+    step.downloadDone.Release();
+    PostEvent(9066);
+    return 1;
+  }
+  try {
+    return Transfer(step);
+  } catch (...) {
+    return FailWithText(DescribeHttpStatus(0));
+  }
+}

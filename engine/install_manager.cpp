@@ -1,0 +1,63 @@
+#include "engine/install_manager.h"
+
+#include <cstdio>
+
+namespace {
+
+void TrimBlanks(std::string* text) {
+  const char* blanks = " \r\n\t";
+  const size_t first = text->find_first_not_of(blanks);
+  if (first == std::string::npos) {
+    text->clear();
+    return;
+  }
+  const size_t last = text->find_last_not_of(blanks);
+  *text = text->substr(first, last - first + 1);
+}
+
+}  // namespace
+
+InstallManager::InstallManager(PipelineSignals& signals, platform::MessageBoxes& boxes)
+    : signals_(signals), boxes_(boxes) {}
+
+void InstallManager::AddStep(std::unique_ptr<InstallStep> step) {
+  // Attached first: the check may abandon the installation or show a box.
+  step->Attach(this, &InstallManager::RefreshProgress, &signals_, &boxes_);
+  if (step->IsInstalled()) return;  // installed: no licence, weight or disk need
+  totalWeight_ += step->downloadWeight + step->installWeight;
+  requiredMegabytes_ += step->requiredMegabytes;
+  if (step->eulaText) {
+    const std::string text = step->eulaText;
+    if (eulaText_.empty()) {
+      eulaText_ = text;
+    } else if (step->EulaComesFirst()) {
+      eulaText_ = text + "\r\n\r\n" + eulaText_;
+    } else {
+      eulaText_ = eulaText_ + "\r\n\r\n" + text;
+    }
+    TrimBlanks(&eulaText_);
+  }
+  steps_.push_back(std::move(step));
+}
+
+int InstallManager::OverallPercent() {
+  if (totalWeight_ <= 0.0) return 0;
+  double sum = 0.0;
+  for (const auto& step : steps_) sum += step->StepProgress();
+  return static_cast<int>(sum / totalWeight_ * 100.0);
+}
+
+void InstallManager::RefreshProgress(InstallManager* manager) {
+  ProgressView* window = manager->signals_.progressWindow.load();
+  if (!window) return;
+  // Both pipeline threads refresh the bar; the lock keeps the last text whole
+  // and the same percentage from being shown twice.
+  platform::LockGuard guard(manager->percentLock_);
+  const int percent = manager->OverallPercent();
+  if (percent < 1 || percent > 100) return;
+  char text[32];
+  std::snprintf(text, sizeof text, "%d%% Complete", percent);
+  if (manager->lastPercentText_ == text) return;
+  manager->lastPercentText_ = text;
+  window->ShowPercent(text);
+}

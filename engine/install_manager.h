@@ -1,0 +1,53 @@
+// The ordered queue of installation steps: their gathered licence text, disk
+// need and progress weights, and the percentage the progress window shows.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/install_step.h"
+#include "engine/pipeline_signals.h"
+#include "platform/message_box.h"
+
+class InstallManager {
+ public:
+  explicit InstallManager(PipelineSignals& signals = GlobalPipelineSignals(),
+                          platform::MessageBoxes& boxes = platform::SystemMessageBoxes());
+  InstallManager(const InstallManager&) = delete;
+  InstallManager& operator=(const InstallManager&) = delete;
+
+  // Drops a step whose component is installed; otherwise queues it and counts
+  // its weights, disk need and licence text.
+  void AddStep(std::unique_ptr<InstallStep> step);
+  void SetStatusText(const std::string& text) { statusText_ = text; }
+  std::string StatusText() const { return statusText_; }
+  std::string EulaText() const { return eulaText_; }
+
+  // The sum of the steps' progress over the total weight, in whole percent.
+  int OverallPercent();
+  // Shows the percentage when the progress window is up and the text changed.
+  static void RefreshProgress(InstallManager* manager);
+
+  // False when the system drive lacks room for the queued steps (the user was told).
+  bool CheckDiskSpace();
+  // Runs the DownloadThread and the InstallThread and waits for both.
+  void RunPipeline();
+
+  const std::vector<std::unique_ptr<InstallStep>>& steps() const { return steps_; }
+  int requiredMegabytes() const { return requiredMegabytes_; }
+  double totalWeight() const { return totalWeight_; }
+  PipelineSignals& signals() const { return signals_; }
+  platform::MessageBoxes& messageBoxes() const { return boxes_; }
+
+ private:
+  PipelineSignals& signals_;
+  platform::MessageBoxes& boxes_;
+  std::vector<std::unique_ptr<InstallStep>> steps_;  // complete before the pipeline starts
+  int requiredMegabytes_ = 0;
+  std::string lastPercentText_;  // the thread that refreshes the bar
+  std::string statusText_;
+  std::string eulaText_;
+  double totalWeight_ = 0.0;
+  platform::Lock percentLock_;  // both pipeline threads refresh the bar
+};

@@ -1,0 +1,116 @@
+#include "engine/install_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/fake_message_boxes.h"
+#include "tests/recording_progress_view.h"
+
+namespace {
+
+class WeightedStep : public InstallStep {
+ public:
+  WeightedStep(const char* eula, double download, double install, int megabytes,
+               bool installed = false, bool first = false)
+      : InstallStep(eula), installed_(installed), first_(first) {
+    downloadWeight = download;
+    installWeight = install;
+    requiredMegabytes = megabytes;
+  }
+  bool IsInstalled() override { return installed_; }
+  bool EulaComesFirst() override { return first_; }
+
+ private:
+  bool installed_;
+  bool first_;
+};
+
+class InstallManagerTest : public testing::Test {
+ protected:
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  InstallManager manager_{signals_, boxes_};
+};
+
+TEST_F(InstallManagerTest, InstalledStepContributesNothing) {
+  manager_.AddStep(std::make_unique<WeightedStep>("licence", 2.0, 3.0, 50, true));
+  EXPECT_TRUE(manager_.steps().empty());
+  EXPECT_EQ(manager_.totalWeight(), 0.0);
+  EXPECT_EQ(manager_.requiredMegabytes(), 0);
+  EXPECT_EQ(manager_.EulaText(), "");
+}
+
+TEST_F(InstallManagerTest, GathersLicencesWithTheAgentTextFirstAndTrimsTheEnds) {
+  manager_.AddStep(std::make_unique<WeightedStep>("\r\n.NET text ", 2.0, 3.0, 50));
+  manager_.AddStep(std::make_unique<WeightedStep>("SP text\r\n\r\n", 1.5, 2.0, 50));
+  manager_.AddStep(std::make_unique<WeightedStep>("\tAgent text", 1.0, 1.0, 65, false, true));
+  manager_.AddStep(std::make_unique<WeightedStep>(nullptr, 0.0, 1.0, 0));
+  // Trimmed after each join, so the blank that ended the .NET text goes too.
+  EXPECT_EQ(manager_.EulaText(), "Agent text\r\n\r\n.NET text\r\n\r\nSP text");
+  EXPECT_DOUBLE_EQ(manager_.totalWeight(), 11.5);
+  EXPECT_EQ(manager_.requiredMegabytes(), 165);
+}
+
+TEST_F(InstallManagerTest, AllBlankLicenceBecomesEmpty) {
+  manager_.AddStep(std::make_unique<WeightedStep>(" \r\n\t ", 1.0, 1.0, 0));
+  EXPECT_EQ(manager_.EulaText(), "");
+}
+
+TEST_F(InstallManagerTest, HalfTheDotNetDownloadIsEightPercent) {
+  auto dotnet = std::make_unique<WeightedStep>(nullptr, 2.0, 3.0, 50);
+  InstallStep* first = dotnet.get();
+  manager_.AddStep(std::move(dotnet));
+  manager_.AddStep(std::make_unique<WeightedStep>(nullptr, 1.5, 2.0, 50));
+  manager_.AddStep(std::make_unique<WeightedStep>(nullptr, 1.0, 1.0, 65));
+  manager_.AddStep(std::make_unique<WeightedStep>(nullptr, 0.0, 1.0, 0));
+  first->phase = 1;
+  first->bytesTotal = 1000.0;
+  first->bytesReceived = 500.0;
+  EXPECT_EQ(manager_.OverallPercent(), 8);
+}
+
+TEST_F(InstallManagerTest, FractionsNeverFallNorPassOne) {
+  SharedDouble fraction{0.5};
+  InstallStep::RaiseFraction(fraction, 0.4);
+  EXPECT_EQ(fraction.load(), 0.5);
+  InstallStep::RaiseFraction(fraction, 1.2);
+  EXPECT_EQ(fraction.load(), 0.5);
+  InstallStep::RaiseFraction(fraction, 1.0);
+  EXPECT_EQ(fraction.load(), 1.0);
+}
+
+TEST_F(InstallManagerTest, ProgressIsShownOnlyOnceTheWindowIsUpAndOnlyWhenItChanges) {
+  auto step = std::make_unique<WeightedStep>(nullptr, 1.0, 1.0, 0);
+  InstallStep* raw = step.get();
+  manager_.AddStep(std::move(step));
+  RecordingProgressView view;
+  raw->phase = 1;
+  raw->bytesTotal = 100.0;
+  raw->bytesReceived = 50.0;
+  raw->NotifyProgress();  // no window yet: nothing shown
+  EXPECT_TRUE(view.percents().empty());
+  signals_.progressWindow = &view;
+  raw->NotifyProgress();
+  raw->bytesReceived = 1.0;
+  raw->NotifyProgress();  // the fraction never falls: still 25 %, not shown again
+  raw->installFraction = 1.0;
+  raw->bytesReceived = 100.0;
+  raw->NotifyProgress();
+  raw->NotifyProgress();
+  EXPECT_EQ(view.percents(), (std::vector<std::string>{"25% Complete", "100% Complete"}));
+}
+
+TEST_F(InstallManagerTest, ZeroPercentIsNeverShown) {
+  auto step = std::make_unique<WeightedStep>(nullptr, 1.0, 1.0, 0);
+  InstallStep* raw = step.get();
+  manager_.AddStep(std::move(step));
+  RecordingProgressView view;
+  signals_.progressWindow = &view;
+  raw->NotifyProgress();
+  EXPECT_TRUE(view.percents().empty());
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/install_manager.h"
+#include "tests/fake_message_boxes.h"
+#include "tests/recording_progress_view.h"
+
+namespace {
+
+class Journal {
+ public:
+  void Add(const std::string& line) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lines_.push_back(line);
+  }
+  std::vector<std::string> lines() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lines_;
+  }
+  // Position of a line, or -1.
+  int IndexOf(const std::string& line) const {
+    auto all = lines();
+    auto it = std::find(all.begin(), all.end(), line);
+    return it == all.end() ? -1 : static_cast<int>(it - all.begin());
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// A step whose Download and Install give chosen results; a result of 0 makes
+// the operation wait for the abort, as a running transfer does.
+class ScriptedStep : public InstallStep {
+ public:
+  ScriptedStep(Journal* journal, std::string name, int download, int install, int level = 0)
+      : InstallStep(nullptr), journal_(journal), name_(std::move(name)),
+        download_(download), install_(install) {
+    waitLevel = level;
+  }
+  int Download() override {
+    journal_->Add("download " + name_);
+    int result = Run(download_, 9065);
+    if (result == 1) downloadDone.Release();
+    return result;
+  }
+  int Install() override {
+    journal_->Add("install " + name_);
+    if (signals().abortFlag.load()) return 9064;
+    int result = Run(install_, 9064);
+    if (result == 1) installDone.Release();
+    return result;
+  }
+
+ private:
+  int Run(int result, int onAbort) {
+    if (result != 0) return result;
+    while (!signals().abortFlag.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return onAbort;
+  }
+  Journal* journal_;
+  std::string name_;
+  int download_;
+  int install_;
+};
+
+class PipelineTest : public testing::Test {
+ protected:
+  void Add(const std::string& name, int download, int install, int level = 0) {
+    manager_.AddStep(std::make_unique<ScriptedStep>(&journal_, name, download, install, level));
+  }
+  void OpenProgressWindow() {
+    signals_.progressWindow = &view_;
+    signals_.installGoAhead.Release();
+  }
+  // Runs the pipeline on its own thread, as the worker does.
+  void Start() {
+    runner_ = std::thread([this] {
+      manager_.RunPipeline();
+      finished_ = true;
+    });
+  }
+  void Finish() {
+    if (runner_.joinable()) runner_.join();
+  }
+  void TearDown() override {
+    if (!finished_) {
+      AbortInstallation(signals_);
+      signals_.installGoAhead.Release();
+    }
+    Finish();
+  }
+
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  InstallManager manager_{signals_, boxes_};
+  RecordingProgressView view_;
+  Journal journal_;
+  std::thread runner_;
+  std::atomic<bool> finished_{false};
+};
+
+TEST_F(PipelineTest, DownloadsRunAheadAndTheGatedStepWaitsForThePreviousInstall) {
+  Add("dotnet", 1, 1);
+  Add("agent", 1, 1);
+  Add("launcher", 1, 1, 1);
+  manager_.SetStatusText("Requesting Solitaire files...");
+  Start();
+  // Before the window opens nothing installs, and the gated step does not download.
+  while (journal_.IndexOf("download agent") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download dotnet", "download agent"}));
+  OpenProgressWindow();
+  Finish();
+  EXPECT_TRUE(finished_);
+  EXPECT_LT(journal_.IndexOf("install agent"), journal_.IndexOf("download launcher"));
+  EXPECT_LT(journal_.IndexOf("install dotnet"), journal_.IndexOf("install agent"));
+  EXPECT_EQ(journal_.lines().size(), 6u);
+  EXPECT_EQ(view_.status(), (std::vector<std::string>{"Requesting Solitaire files..."}));
+  EXPECT_EQ(signals_.abortFlag.load(), 0);
+}
+
+TEST_F(PipelineTest, AGatedStepFirstInTheQueuePassesItsGateAtOnce) {
+  Add("launcher", 1, 1, 1);
+  OpenProgressWindow();
+  Start();
+  Finish();
+  EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download launcher", "install launcher"}));
+}
+
+TEST_F(PipelineTest, DownloadFailureBeforeTheWindowOpensEndsTheInstallThreadAtItsFirstWait) {
+  Add("dotnet", 9058, 1);
+  Add("launcher", 1, 1, 1);
+  Start();
+  while (!signals_.abortFlag.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_FALSE(finished_);  // the InstallThread waits for the window without the abort
+  OpenProgressWindow();
+  Finish();
+  EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download dotnet"}));
+}
+
+TEST_F(PipelineTest, InstallFailureWakesTheDownloadThreadAtItsGate) {
+  OpenProgressWindow();
+  Add("agent", 1, 1603);
+  Add("launcher", 1, 1, 1);
+  Start();
+  Finish();
+  EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download agent", "install agent"}));
+  EXPECT_EQ(signals_.abortFlag.load(), 1);
+}
+
+TEST_F(PipelineTest, CancelDuringADownloadEndsBothThreads) {
+  OpenProgressWindow();
+  Add("dotnet", 0, 1);  // a transfer that runs until the abort
+  Add("agent", 1, 1);
+  Start();
+  while (journal_.IndexOf("download dotnet") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  AbortInstallation(signals_);
+  Finish();
+  EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download dotnet"}));
+}
+
+TEST_F(PipelineTest, CancelDuringAnInstallLeavesTheRestUndone) {
+  OpenProgressWindow();
+  Add("dotnet", 1, 0);  // an installer that runs until the abort
+  Add("agent", 1, 1);
+  Add("launcher", 1, 1, 1);
+  Start();
+  while (journal_.IndexOf("install dotnet") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  AbortInstallation(signals_);
+  Finish();
+  EXPECT_EQ(journal_.IndexOf("install agent"), -1);
+  EXPECT_EQ(journal_.IndexOf("download launcher"), -1);
+}
+
+TEST_F(PipelineTest, AbortInstallationReleasesTheSignalOnce) {
+  AbortInstallation(signals_);
+  AbortInstallation(signals_);
+  EXPECT_TRUE(signals_.abortSignal.Wait(0));
+  EXPECT_FALSE(signals_.abortSignal.Wait(0));
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#include "engine/process_runner.h"
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "engine/install_step.h"
+#include "engine/pipeline_signals.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+
+namespace {
+
+constexpr uint32_t kPollMs = 1000;
+
+bool SameNameIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return i == a.size() && !b[i];
+}
+
+void RaiseByElapsedTime(InstallStep& step) {
+  if (step.expectedInstallSeconds <= 0) return;
+  const double elapsed = static_cast<double>(NowSeconds() - step.installStart.load());
+  InstallStep::RaiseFraction(step.installFraction, elapsed / step.expectedInstallSeconds);
+}
+
+}  // namespace
+
+int RunInstaller(InstallStep& step) {
+  step.installStart = NowSeconds();
+  step.phase = 2;
+  step.NotifyProgress();
+  PipelineSignals& signals = step.signals();
+  if (signals.abortFlag.load()) {
+    PostEvent(9064);
+    return 9064;
+  }
+
+  uint32_t error = 0;
+  std::unique_ptr<platform::Process> process = platform::Process::Start(step.commandLine, &error);
+  if (!process) {
+    PostErrorEvent(9060, DescribeInstallerExitCode(static_cast<int>(error)));
+    return 9060;
+  }
+  // Waiting on the process itself notices its end at once; the abort flag is
+  // still looked at every second.
+  while (!process->WaitForExit(0)) {
+    if (signals.abortFlag.load()) {
+      PostEvent(9064);  // the installer itself keeps running
+      return 9064;
+    }
+    RaiseByElapsedTime(step);
+    step.NotifyProgress();
+    process->WaitForExit(kPollMs);
+  }
+  const int code = process->ExitCode();
+  process.reset();
+
+  if (code == 0 || code == 3010) {
+    step.installDone.Release();
+    step.phase = 3;
+    InstallStep::RaiseFraction(step.installFraction, 1.0);
+    step.NotifyProgress();
+    return 1;
+  }
+  PostErrorEvent(9060, DescribeInstallerExitCode(code));
+  step.messageBoxes().Show(SupportMessage(code), "Installation Error", platform::kMessageOk);
+  // 1 means success to the pipeline: an installer that exits with 1 failed.
+  return code == 1 ? 9060 : code;
+}
+
+bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name) {
+  std::vector<platform::ProcessEntry> entries;
+  if (!platform::SnapshotProcesses(&entries)) return false;
+  for (const platform::ProcessEntry& entry : entries) {
+    if ((match_parent ? entry.parent_id : entry.id) != id) continue;
+    if (ignored_name && SameNameIgnoringCase(entry.name, ignored_name)) continue;
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,32 @@
+// The installer stand-in answers from the registry stand-in: a product is
+// installed when HKEY_LOCAL_MACHINE\KestrelInstalledProducts holds its code
+// as a dword state (5 = installed).
+#include "platform/msi.h"
+
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+constexpr int kUnknownProduct = -1;
+
+class FileBackedInstaller : public WindowsInstaller {
+ public:
+  Outcome QueryProductState(const std::string& product_code, int* state, uint32_t*) override {
+    uint32_t value = 0;
+    *state = SystemRegistry().ReadDword(RegistryRoot::kLocalMachine, "KestrelInstalledProducts",
+                                        product_code, &value)
+                 ? static_cast<int>(value)
+                 : kUnknownProduct;
+    return Outcome::kAnswered;
+  }
+};
+
+}  // namespace
+
+WindowsInstaller& SystemWindowsInstaller() {
+  static FileBackedInstaller installer;
+  return installer;
+}
+
+}  // namespace platform

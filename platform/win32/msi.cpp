@@ -1,0 +1,55 @@
+#include "platform/msi.h"
+
+#include <windows.h>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+class LibraryHandle {
+ public:
+  explicit LibraryHandle(HMODULE module) : module_(module) {}
+  ~LibraryHandle() {
+    if (module_) FreeLibrary(module_);
+  }
+  LibraryHandle(const LibraryHandle&) = delete;
+  LibraryHandle& operator=(const LibraryHandle&) = delete;
+  HMODULE get() const { return module_; }
+
+ private:
+  HMODULE module_;
+};
+
+class SystemInstaller : public WindowsInstaller {
+ public:
+  Outcome QueryProductState(const std::string& product_code, int* state,
+                            uint32_t* error) override {
+    // By its full path: a bare name is searched in the executable's own folder
+    // first, which is usually Downloads.
+    const std::string path = JoinPath(SystemFolder(), "msi.dll");
+    LibraryHandle library(LoadLibraryA(path.c_str()));
+    if (!library.get()) {
+      *error = GetLastError();
+      return Outcome::kNoLibrary;
+    }
+    typedef INT(WINAPI * QueryProductStateA)(LPCSTR);
+    QueryProductStateA query = reinterpret_cast<QueryProductStateA>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "MsiQueryProductStateA")));
+    if (!query) {
+      *error = GetLastError();
+      return Outcome::kNoFunction;
+    }
+    *state = query(product_code.c_str());
+    return Outcome::kAnswered;
+  }
+};
+
+}  // namespace
+
+WindowsInstaller& SystemWindowsInstaller() {
+  static SystemInstaller installer;
+  return installer;
+}
+
+}  // namespace platform
