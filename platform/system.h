@@ -1,4 +1,4 @@
-// Facts about the machine: free disk space.
+// Facts about the machine: its system version, free disk space, the last error.
 #pragma once
 
 #include <cstdint>
@@ -13,5 +13,17 @@ namespace platform {
 // that does not exist is measured at its nearest existing parent on the same
 // drive: the translated drive holds no Windows system folder.
 bool HasFreeSpace(const std::string& folder, uint32_t bytes);
+
+struct OsVersion {
+  uint32_t platform_id = 0;  // 2 for the NT family
+  uint32_t major = 0;
+  uint32_t minor = 0;
+};
+// GetVersionExA with the basic record; on posix an NT 5.1 stand-in, or the
+// version in $KESTREL_OS_VERSION ("platform.major.minor") for tests.
+OsVersion ReadOsVersion();
+
+// The calling thread's last system error code (GetLastError; errno on posix).
+uint32_t LastErrorCode();
 
 }  // namespace platform

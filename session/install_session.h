@@ -11,9 +11,10 @@
 #include "platform/registry.h"
 
 struct InstallSession {
-  // The running executable's payload and the process-wide services.
-  explicit InstallSession(const std::string& workingDirectory)
-      : workingDirectory(workingDirectory) {}
+  // The running executable's payload.
+  InstallSession(const std::string& workingDirectory, PipelineSignals& signals,
+                 platform::MessageBoxes& boxes)
+      : manager(signals, boxes), workingDirectory(workingDirectory) {}
   // Another executable's payload and the given services (tests).
   InstallSession(const std::string& executablePath, const std::string& workingDirectory,
                  PipelineSignals& signals, platform::MessageBoxes& boxes,

@@ -2,6 +2,10 @@
 
 #include <sys/statvfs.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/files.h"
 #include "platform/posix/native_path.h"
 
@@ -25,5 +29,27 @@ bool HasFreeSpace(const std::string& folder, uint32_t bytes) {
       static_cast<unsigned long long>(volume.f_bfree) * volume.f_frsize;
   return free_bytes >= bytes;
 }
+
+}  // namespace platform
+
+namespace platform {
+
+OsVersion ReadOsVersion() {
+  OsVersion version;
+  version.platform_id = 2;
+  version.major = 5;
+  version.minor = 1;
+  if (const char* text = std::getenv("KESTREL_OS_VERSION")) {
+    unsigned id = 0, major = 0, minor = 0;
+    if (std::sscanf(text, "%u.%u.%u", &id, &major, &minor) == 3) {
+      version.platform_id = id;
+      version.major = major;
+      version.minor = minor;
+    }
+  }
+  return version;
+}
+
+uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
 
 }  // namespace platform

@@ -35,3 +35,21 @@ bool HasFreeSpace(const std::string& folder, uint32_t bytes) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+OsVersion ReadOsVersion() {
+  OSVERSIONINFOA info;
+  ZeroMemory(&info, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;  // the basic record, 148 bytes
+  GetVersionExA(&info);                    // its result is not looked at
+  OsVersion version;
+  version.platform_id = info.dwPlatformId;
+  version.major = info.dwMajorVersion;
+  version.minor = info.dwMinorVersion;
+  return version;
+}
+
+uint32_t LastErrorCode() { return GetLastError(); }
+
+}  // namespace platform

@@ -1,0 +1,165 @@
+#include "session/session.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "components/install_worker.h"
+#include "diagnostics/error_texts.h"
+#include "diagnostics/event_logger.h"
+#include "payload/embedded_files.h"
+#include "payload/settings.h"
+#include "platform/files.h"
+#include "platform/sync.h"
+#include "platform/system.h"
+#include "session/install_session.h"
+#include "session/shutdown.h"
+#include "session/working_directory.h"
+#include "ui/window_host.h"
+#include "ui/window_title.h"
+
+namespace {
+
+constexpr char kProductTitle[] = "Kestrel Bootstrapper";
+
+// What the windows need from the run. Written on the main thread only.
+class SessionWindowHost : public WindowHost {
+ public:
+  SessionWindowHost(const SessionOptions& options, InstallSession& session, std::string title)
+      : options_(options), session_(session), title_(std::move(title)) {}
+
+  void* Instance() override { return options_.instance; }
+  std::string WorkingDirectory() override { return session_.workingDirectory; }
+  std::string WindowTitle() override { return title_; }
+  void SetWindowTitle(const std::string& title) override { title_ = title; }
+  std::string EulaText() override { return session_.manager.EulaText(); }
+  void KillChildProcesses() override { ::KillChildProcesses(); }
+  void SetCancelSurveyFlag() override { cancelSurveyFlag_ = 1; }
+  PipelineSignals& Signals() override { return *options_.signals; }
+
+  int cancelSurveyFlag() const { return cancelSurveyFlag_; }
+
+ private:
+  const SessionOptions& options_;
+  InstallSession& session_;
+  std::string title_;
+  int cancelSurveyFlag_ = 0;
+};
+
+// The logger and the InstallSession live until the process ends: the worker
+// and the sender may still use them while the process exits. Kept here, they
+// stay reachable rather than leaked.
+template <class T>
+T* KeepUntilExit(T* object) {
+  static std::vector<void*>* kept = new std::vector<void*>();
+  kept->push_back(object);
+  return object;
+}
+
+bool StartDetachedWorker(InstallSession* session) {
+  return platform::StartDetachedThread(&InstallWorker, session);
+}
+
+void FinishLogger() {
+  if (EventLogger* logger = GlobalEventLogger()) logger->Finish();
+}
+
+std::string ExtractionFailureText(uint32_t code) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "ERROR %lu:Unable to extract necessary information. The EXE could be corrupt. "
+                "Please try downloading the EXE again.",
+                static_cast<unsigned long>(code));
+  return text;
+}
+
+// Builds the InstallSession, reads the settings and starts the worker; null
+// when the run must end (the user has been told and the logger finished).
+InstallSession* PrepareInstallation(const SessionOptions& options) {
+  platform::MessageBoxes& boxes = *options.boxes;
+  try {
+    std::string directory;
+    if (!GetWorkingDirectory(&directory)) directory.clear();
+    // Lives until the process ends: the worker is never joined.
+    InstallSession* session = KeepUntilExit(
+        options.executablePath.empty()
+            ? new InstallSession(directory, *options.signals, boxes)
+            : new InstallSession(options.executablePath, directory, *options.signals, boxes,
+                                 platform::SystemRegistry(), platform::SystemWindowsInstaller()));
+    if (!session->workingDirectory.empty()) {
+      extractEmbeddedFiles(session->reader, session->workingDirectory);
+    }
+    if (session->workingDirectory.empty()) {
+      boxes.Show(SupportMessage(static_cast<int>(platform::LastErrorCode())),
+                 "Installation Error", platform::kMessageOk);
+      PostEvent(3012);
+      FinishLogger();
+      return nullptr;
+    }
+    parseConfiguration(session->reader);
+    const std::string startupFolder = GlobalSettings().get(FILEPATH_ON_SYSTEM_STARTUP);
+    if (!startupFolder.empty() && !platform::PathExists(startupFolder)) {
+      platform::CreateFolderTree(startupFolder);  // a failure is ignored
+    }
+    bool (*start)(InstallSession*) = options.startWorker ? options.startWorker : &StartDetachedWorker;
+    if (!start(session)) throw std::runtime_error("the worker could not start");
+    return session;
+  } catch (...) {
+    const uint32_t code = platform::LastErrorCode();
+    boxes.Show(ExtractionFailureText(code), kProductTitle, platform::kMessageOk);
+    PostEvent(3112);
+    FinishLogger();
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+int RunSession(const SessionOptions& options) {
+  platform::MessageBoxes& boxes = *options.boxes;
+  if (options.instanceMutexStatus == 183) {
+    boxes.Show("Please wait for the first game request to complete...", kProductTitle,
+               platform::kMessageOk);
+    return 0;
+  }
+  try {
+    std::string directory;
+    if (!GetWorkingDirectory(&directory)) {
+      throw std::runtime_error("Error: Unable to create temporary directory");
+    }
+    // Lives until the process ends, like the threads that post to it.
+    SetGlobalEventLogger(KeepUntilExit(new EventLogger(directory)));
+  } catch (const std::exception& error) {
+    boxes.Show(error.what(), kProductTitle, platform::kMessageOk | platform::kMessageIconStop);
+    return 0;
+  }
+  PostEvent(3000);
+  if (!IsSupportedOs()) {
+    boxes.Show("We're sorry, this installation cannot continue because your operating system "
+               "is not supported.",
+               "Installation Error", platform::kMessageOk);
+    PostEvent(3002);
+    FinishLogger();
+    return 0;
+  }
+  InstallSession* session = PrepareInstallation(options);
+  if (!session) return 0;
+
+  SessionWindowHost host(options, *session, ComputeWindowTitle());
+  int quitCode = 0;
+  try {
+    if (options.runWindows) quitCode = options.runWindows(host);
+  } catch (...) {
+    PostEvent(3112);
+  }
+
+  KillChildProcesses();
+  CleanStartupFolder(GlobalSettings().get(FILEPATH_ON_SYSTEM_STARTUP));
+  if (host.cancelSurveyFlag()) OfferSurvey(boxes, GlobalEventLogger()->RunId());
+  if (options.releasePictures) options.releasePictures();
+  PostEvent(3111);
+  FinishLogger();
+  return quitCode;
+}

@@ -1,0 +1,31 @@
+// One run of the bootstrapper from start-up to shutdown: the single-copy and
+// system checks, the working directory and logger, the payload and settings,
+// the worker, the window sequence, then the orderly end.
+#pragma once
+
+#include <string>
+
+#include "engine/pipeline_signals.h"
+#include "platform/message_box.h"
+
+class WindowHost;
+struct InstallSession;
+
+struct SessionOptions {
+  void* instance = nullptr;  // the program's module
+  // The single-instance mutex's creation status (183: another copy runs).
+  unsigned long instanceMutexStatus = 0;
+  // Shows the splash and the windows after it, then runs the message loop;
+  // returns the loop's quit code. Null: no windows (tests).
+  int (*runWindows)(WindowHost& host) = nullptr;
+  // Frees what the windows shared.
+  void (*releasePictures)() = nullptr;
+  // Starts the InstallWorker; false when it could not start.
+  bool (*startWorker)(InstallSession* session) = nullptr;  // null: a detached thread
+  platform::MessageBoxes* boxes = &platform::SystemMessageBoxes();
+  PipelineSignals* signals = &GlobalPipelineSignals();
+  std::string executablePath;  // empty: the running executable's payload
+};
+
+// Returns the process exit code: 0 on every early exit, else the quit code.
+int RunSession(const SessionOptions& options);

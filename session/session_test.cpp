@@ -1,0 +1,188 @@
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "diagnostics/event_logger.h"
+#include "payload/settings.h"
+#include "platform/files.h"
+#include "session/shutdown.h"
+#include "tests/event_log_reader.h"
+#include "tests/fake_message_boxes.h"
+#include "tests/payload_builder.h"
+#include "tests/test_paths.h"
+#include "ui/window_host.h"
+
+namespace {
+
+// Points the temporary folder at a scratch folder while the object lives.
+class ScopedTempFolder {
+ public:
+  explicit ScopedTempFolder(const std::string& folder) {
+    const char* old = std::getenv(kVariable);
+    had_old_ = old != nullptr;
+    if (old) old_ = old;
+    Set(folder + (folder.back() == '\\' || folder.back() == '/' ? "" : kSeparator));
+  }
+  ~ScopedTempFolder() {
+    if (had_old_) {
+      Set(old_);
+    } else {
+#ifdef _WIN32
+      _putenv_s(kVariable, "");
+#else
+      unsetenv(kVariable);
+#endif
+    }
+  }
+
+ private:
+#ifdef _WIN32
+  static constexpr const char* kVariable = "TMP";
+  static constexpr const char* kSeparator = "\\";
+  static void Set(const std::string& value) { _putenv_s(kVariable, value.c_str()); }
+#else
+  static constexpr const char* kVariable = "TMPDIR";
+  static constexpr const char* kSeparator = "/";
+  static void Set(const std::string& value) { setenv(kVariable, value.c_str(), 1); }
+#endif
+  bool had_old_ = false;
+  std::string old_;
+};
+
+// What a window sequence saw and did.
+struct WindowScript {
+  std::string title;
+  std::string eula;
+  bool cancel = false;
+  int quitCode = 0;
+};
+WindowScript* currentScript = nullptr;
+
+int ScriptedWindows(WindowHost& host) {
+  currentScript->title = host.WindowTitle();
+  currentScript->eula = host.EulaText();
+  if (currentScript->cancel) host.SetCancelSurveyFlag();
+  return currentScript->quitCode;
+}
+
+bool NoWorker(InstallSession*) { return true; }
+bool FailingWorker(InstallSession*) { return false; }
+
+class SessionTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    GlobalSettings().Clear();
+    agentDependencies().clear();
+    currentScript = &script_;
+    startupFolder_ = temp_.File("WF");
+    const std::string config = "TorvaneIISLogServer=\r\nClientID=Kestrel\r\nDisplayID=Solitaire\r\n"
+                               "FILEPATH_ON_SYSTEM_STARTUP=" + startupFolder_ + "\r\n";
+    ASSERT_TRUE(test_paths::WriteWholeFile(
+        exe_.File("game.exe"),
+        "stub" + test_payload::Entry("CONFIG.TXT", config) + test_payload::Entry("EULA.TXT", "x")));
+    options_.executablePath = exe_.File("game.exe");
+    options_.boxes = &boxes_;
+    options_.signals = &signals_;
+    options_.runWindows = &ScriptedWindows;
+    options_.startWorker = &NoWorker;
+  }
+  void TearDown() override {
+    SetGlobalEventLogger(nullptr);
+    GlobalSettings().Clear();
+  }
+  std::string LogPath() const {
+    return platform::JoinPath(temp_.File("TorvaneInstaller"), "TorvaneLogFile.txt");
+  }
+  std::vector<std::string> LoggedIds() const {
+    std::vector<std::string> lines, ids;
+    testing_logs::ReadLogLines(LogPath(), &lines);
+    for (const std::string& line : lines) {
+      const size_t at = line.find("EVENTID='");
+      if (at != std::string::npos) ids.push_back(line.substr(at + 9, 4));
+    }
+    return ids;
+  }
+
+  test_paths::ScratchFolder temp_;
+  test_paths::ScratchFolder exe_;
+  ScopedTempFolder scopedTemp_{temp_.path()};
+  std::string startupFolder_;
+  FakeMessageBoxes boxes_;
+  PipelineSignals signals_;
+  WindowScript script_;
+  SessionOptions options_;
+};
+
+TEST_F(SessionTest, ASecondCopyOnlyAsksToWait) {
+  options_.instanceMutexStatus = 183;
+  EXPECT_EQ(RunSession(options_), 0);
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].text, "Please wait for the first game request to complete...");
+  EXPECT_EQ(boxes_.shown()[0].title, "Kestrel Bootstrapper");
+  EXPECT_FALSE(platform::PathExists(LogPath()));
+}
+
+TEST_F(SessionTest, AnOrdinaryRunLogsStartUpAndShutdownInOrder) {
+  script_.quitCode = 0;
+  EXPECT_EQ(RunSession(options_), 0);
+  EXPECT_EQ(LoggedIds(), (std::vector<std::string>{"3000", "3010", "3019", "3115", "3111"}));
+  EXPECT_EQ(script_.title, "Kestrel - Solitaire");
+  EXPECT_TRUE(boxes_.shown().empty());  // no survey without a cancel
+  EXPECT_FALSE(platform::PathExists(startupFolder_));  // made at start, removed at the end
+}
+
+TEST_F(SessionTest, AConfirmedCancelOffersTheSurveyWithTheRunId) {
+  script_.cancel = true;
+  RunSession(options_);
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].title, "Abort Installation");
+  EXPECT_EQ(boxes_.shown()[0].style, platform::kMessageYesNo | platform::kMessageIconQuestion);
+}
+
+TEST_F(SessionTest, AWorkerThatCannotStartEndsTheRunWith3112) {
+  options_.startWorker = &FailingWorker;
+  EXPECT_EQ(RunSession(options_), 0);
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_NE(boxes_.shown()[0].text.find(":Unable to extract necessary information. The EXE could "
+                                        "be corrupt. Please try downloading the EXE again."),
+            std::string::npos);
+  EXPECT_EQ(boxes_.shown()[0].text.rfind("ERROR ", 0), 0u);
+  EXPECT_EQ(LoggedIds(), (std::vector<std::string>{"3000", "3010", "3019", "3112"}));
+}
+
+#ifndef _WIN32
+TEST_F(SessionTest, AnUnsupportedSystemIsRefusedAfterTheFirstEvent) {
+  setenv("KESTREL_OS_VERSION", "2.6.0", 1);
+  EXPECT_EQ(RunSession(options_), 0);
+  unsetenv("KESTREL_OS_VERSION");
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].title, "Installation Error");
+  EXPECT_EQ(LoggedIds(), (std::vector<std::string>{"3000", "3002"}));
+}
+#endif
+
+TEST(ShutdownTest, SurveyAddressCarriesTheRunId) {
+  const std::string address = SurveyAddress("0f0e-run");
+  EXPECT_NE(address.find("/TakeSurvey?id=641272&ext_ref=0f0e-run"), std::string::npos);
+  EXPECT_EQ(address.find("%t"), std::string::npos);
+}
+
+TEST(ShutdownTest, CleaningLeavesAFolderThatHoldsASubFolder) {
+  test_paths::ScratchFolder scratch;
+  const std::string folder = scratch.File("WF");
+  ASSERT_TRUE(platform::CreateFolder(folder));
+  ASSERT_TRUE(platform::CreateFolder(platform::JoinPath(folder, "keep")));
+  ASSERT_TRUE(test_paths::WriteWholeFile(platform::JoinPath(folder, "cookie.txt"), "x"));
+  CleanStartupFolder(folder);
+  EXPECT_FALSE(platform::PathExists(platform::JoinPath(folder, "cookie.txt")));
+  EXPECT_TRUE(platform::IsFolder(folder));
+  platform::RemoveFolder(platform::JoinPath(folder, "keep"));
+  CleanStartupFolder(folder);
+  EXPECT_FALSE(platform::PathExists(folder));
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+#include "session/shutdown.h"
+
+#include <vector>
+
+#include "diagnostics/deployment.h"
+#include "diagnostics/event_logger.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+
+bool IsSupportedOs() {
+  const platform::OsVersion version = platform::ReadOsVersion();
+  return version.platform_id == 2 && version.major < 6;
+}
+
+bool KillChildProcesses() {
+  // By its full path: a bare name is searched in the executable's own folder
+  // first, which is usually Downloads.
+  const std::string taskkill = platform::JoinPath(platform::SystemFolder(), "taskkill.exe");
+  const bool started = platform::ShellOpen(
+      taskkill, " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
+  PostEvent(started ? 3115 : 3114);
+  return true;
+}
+
+void CleanStartupFolder(const std::string& folder) {
+  // An empty setting would make the folder the drive's root.
+  if (folder.empty()) return;
+  std::vector<platform::FolderEntry> entries;
+  int failures = 0;
+  if (platform::ListFolder(folder, &entries)) {
+    for (const platform::FolderEntry& entry : entries) {
+      if (entry.is_folder) continue;  // sub-folders are left alone
+      if (!platform::RemoveFile(platform::JoinPath(folder, entry.name))) ++failures;
+    }
+  }
+  if (failures == 0) platform::RemoveFolder(folder);  // fails harmlessly when not empty
+}
+
+std::string SurveyAddress(const std::string& runId) {
+  std::string address = deployment::kSurveyAddress;
+  for (size_t at = address.find("%t"); at != std::string::npos;
+       at = address.find("%t", at + runId.size())) {
+    address.replace(at, 2, runId);
+  }
+  return address;
+}
+
+void OfferSurvey(platform::MessageBoxes& boxes, const std::string& runId) {
+  const int answer = boxes.Show(
+      "We are sorry that you have decided to cancel your Kestrel install.\r\nWould you like to "
+      "fill out a short survey to provide feedback about your install experience?",
+      "Abort Installation", platform::kMessageYesNo | platform::kMessageIconQuestion);
+  if (answer == platform::kAnswerYes) platform::ShellOpen(SurveyAddress(runId), "", false);
+}

@@ -1,0 +1,26 @@
+// What the end of a run does besides the logger: ending the launcher
+// processes, emptying the start-up folder, the cancellation survey.
+#pragma once
+
+#include <string>
+
+namespace platform {
+class MessageBoxes;
+}
+
+// Supported: the NT family before version 6 (NT 4.0, 2000, XP, Server 2003).
+bool IsSupportedOs();
+
+// Ends every *AgentLauncher.exe and miniserver.exe with their children
+// (taskkill, without waiting); posts 3115, or 3114 when it cannot start.
+bool KillChildProcesses();
+
+// Deletes the files of the start-up folder and then the folder, unless a
+// deletion failed. An empty setting names no folder: nothing is touched.
+void CleanStartupFolder(const std::string& folder);
+
+// The survey address with every "%t" replaced by the run's id.
+std::string SurveyAddress(const std::string& runId);
+
+// Asks whether the user will take the survey and opens it on Yes.
+void OfferSurvey(platform::MessageBoxes& boxes, const std::string& runId);

@@ -1,0 +1,9 @@
+// The working directory: "TorvaneInstaller" in the user's temporary folder.
+// Never deleted, so downloaded installers are found again by a later run.
+#pragma once
+
+#include <string>
+
+// Makes the folder if needed; false when the temporary folder is unknown or
+// the folder cannot be made.
+bool GetWorkingDirectory(std::string* path);
