@@ -9,6 +9,6 @@ constexpr const char kSupportAddress[] = "http://www.torvane.com/support";
 constexpr const char kSurveyAddress[] =
     "http://survey.torvane.com/wsb.dll/s/TakeSurvey?id=641272&ext_ref=%t";
 // The privacy policy linked from the licence window.
-constexpr const char kPrivacyAddress[] = "http://www.torvane.com/privacy";
+constexpr const char kPrivacyAddress[] = "http://www.torvane.com/PrivacyPolicy.aspx";
 
 }  // namespace deployment

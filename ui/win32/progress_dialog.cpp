@@ -1,0 +1,214 @@
+// The progress window: status line, percentage, the large picture and Cancel.
+// Worker-side threads reach it only through ProgressLink, whose calls become
+// synchronous messages handled here on the main thread.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
+#include <atomic>
+
+#include "diagnostics/event_logger.h"
+#include "engine/pipeline_signals.h"
+#include "payload/settings.h"
+#include "ui/button_keys.h"
+#include "ui/layout.h"
+#include "ui/progress_flow.h"
+#include "ui/resource_ids.h"
+#include "ui/win32/dialogs.h"
+#include "ui/win32/shared_pictures.h"
+#include "ui/win32/window_drawing.h"
+#include "ui/window_host.h"
+
+namespace ui {
+
+namespace {
+
+constexpr EventId kProgressInitialised = 4062;
+
+// Private messages of the window.
+constexpr UINT kGoAheadMessage = WM_APP + 1;     // posted to itself once on screen
+constexpr UINT kStatusLineMessage = WM_APP + 2;  // lParam: const std::string*
+constexpr UINT kPercentMessage = WM_APP + 3;     // lParam: const std::string*
+constexpr UINT kCloseMessage = WM_APP + 4;
+
+constexpr char kAbortQuestion[] = "Are you sure you want to abort the installation?";
+constexpr char kAbortTitle[] = "Abort Installation";
+
+// The window as the engine sees it. It outlives the window (the engine may
+// still call after the window has gone), so its calls then do nothing.
+class ProgressLink : public ProgressView {
+ public:
+  void SetStatusLine(const std::string& text) override { Send(kStatusLineMessage, &text); }
+  void ShowPercent(const std::string& text) override { Send(kPercentMessage, &text); }
+  void Close() override { Send(kCloseMessage, nullptr); }
+
+  // Written by the main thread when the window is ready and when it goes;
+  // read by any thread.
+  std::atomic<HWND> window{nullptr};
+
+ private:
+  void Send(UINT message, const std::string* text) {
+    if (HWND target = window.load()) {
+      SendMessageA(target, message, 0, reinterpret_cast<LPARAM>(text));
+    }
+  }
+};
+
+ProgressLink& Link() {
+  static ProgressLink link;
+  return link;
+}
+
+class ProgressDialog : public ProgressControls {
+ public:
+  explicit ProgressDialog(WindowHost& host) : host_(host) {}
+
+  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+  bool ConfirmAbort() override {
+    return MessageBoxA(dialog_, kAbortQuestion, kAbortTitle, MB_YESNO | MB_ICONEXCLAMATION) ==
+           IDYES;
+  }
+  void SetStatusLine(const std::string& text) override { Retext(IDC_STATUS_LINE, text); }
+  void SetPercent(int percent, const std::string& text, bool showText) override {
+    SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETPOS, percent, 0);
+    if (showText) Retext(IDC_PERCENT_TEXT, text);
+  }
+  void EnableCancel(bool enable) override { EnableWindow(Item(IDC_PROGRESS_CANCEL), enable); }
+  void ShowCancel(bool show) override {
+    ShowWindow(Item(IDC_PROGRESS_CANCEL), show ? SW_SHOW : SW_HIDE);
+  }
+  void HideCaptionAndPercent() override {
+    ShowWindow(Item(IDC_CAPTION_TEXT), SW_HIDE);
+    ShowWindow(Item(IDC_PERCENT_TEXT), SW_HIDE);
+  }
+  void Close() override {
+    EndDialog(dialog_, 0);
+    PostQuitMessage(0);
+  }
+
+ private:
+  HWND Item(int id) const { return GetDlgItem(dialog_, id); }
+  // A transparent text leaves its old letters behind unless the background
+  // is repainted first, which hiding it does.
+  void Retext(int id, const std::string& text) {
+    ShowWindow(Item(id), SW_HIDE);
+    SetWindowTextA(Item(id), text.c_str());
+    ShowWindow(Item(id), SW_SHOW);
+  }
+  void Open();
+  void GoAhead();
+  INT_PTR StaticColour(HDC dc, HWND control);
+
+  WindowHost& host_;
+  HWND dialog_ = nullptr;
+  ProgressFlow flow_{*this, host_};
+  WindowFont captionFont_{"Arial", 15, 7, 400, false, ANSI_CHARSET, 0x20};
+  WindowFont displayFont_{"Arial Bold", 20, 8, 900, false, DEFAULT_CHARSET, 0x50};
+  WindowFont statusFont_{"Arial Bold", 16, 7, 900, false, DEFAULT_CHARSET, 0x50};
+  WindowFont percentFont_{"Arial", 15, 6, 500, false, DEFAULT_CHARSET, 0x50};
+};
+
+void ProgressDialog::Open() {
+  SetWindowTextA(dialog_, host_.WindowTitle().c_str());
+  WindowIcon();
+  BackgroundPicture();
+  LargePicture();
+  SetWindowIcons(dialog_);
+  SetFocus(Item(IDC_PROGRESS_CANCEL));
+  PostMessageA(dialog_, kGoAheadMessage, 0, 0);
+  SubclassButtonKeys(Item(IDC_PROGRESS_CANCEL), &ProgressCancelKey);
+  captionFont_.ApplyTo(Item(IDC_CAPTION_TEXT));
+  displayFont_.ApplyTo(Item(IDC_DISPLAY_NAME));
+  statusFont_.ApplyTo(Item(IDC_STATUS_LINE));
+  percentFont_.ApplyTo(Item(IDC_PERCENT_TEXT));
+  const Settings& settings = GlobalSettings();
+  SetWindowTextA(Item(IDC_CAPTION_TEXT), settings.progressCaption().c_str());
+  SetWindowTextA(Item(IDC_DISPLAY_NAME), settings.displayId().c_str());
+  ResizeToPicture(Item(IDC_PROGRESS_CANCEL), CancelButtonBitmaps()[kButtonNormal]);
+  PostEvent(kProgressInitialised);
+}
+
+void ProgressDialog::GoAhead() {
+  SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETSTEP, 100, 0);
+  SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
+  Link().window = dialog_;
+  PipelineSignals& signals = host_.Signals();
+  signals.progressWindow = &Link();
+  signals.installGoAhead.Release();
+}
+
+INT_PTR ProgressDialog::StaticColour(HDC dc, HWND control) {
+  if (GetDlgCtrlID(control) == IDC_PROGRESS_BAR) {
+    SetBkColor(dc, RGB(0, 0, 0));
+    return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNHIGHLIGHT));
+  }
+  return TransparentStatic(dc);
+}
+
+INT_PTR CALLBACK ProgressDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongA(dialog, DWL_USER, lParam);
+    ProgressDialog* self = reinterpret_cast<ProgressDialog*>(lParam);
+    self->dialog_ = dialog;
+    self->Open();
+    return FALSE;  // the focus is already on Cancel
+  }
+  ProgressDialog* self = reinterpret_cast<ProgressDialog*>(GetWindowLongA(dialog, DWL_USER));
+  if (!self) return FALSE;
+  switch (message) {
+    case kGoAheadMessage:
+      self->GoAhead();
+      return TRUE;
+    case kStatusLineMessage:
+      self->flow_.SetStatusLine(*reinterpret_cast<const std::string*>(lParam));
+      return TRUE;
+    case kPercentMessage:
+      self->flow_.ShowPercent(*reinterpret_cast<const std::string*>(lParam));
+      return TRUE;
+    case kCloseMessage:
+      self->Close();
+      return TRUE;
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      if (HIWORD(wParam) == BN_CLICKED && (id == IDC_PROGRESS_CANCEL || id == IDCANCEL)) {
+        self->flow_.OnCancelRequest(id);
+      }
+      return TRUE;
+    }
+    case WM_DRAWITEM: {
+      const DRAWITEMSTRUCT& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlID == IDC_PROGRESS_CANCEL) DrawButton(item, CancelButtonBitmaps());
+      return TRUE;
+    }
+    case WM_CTLCOLORSTATIC:
+      return self->StaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_ERASEBKGND:
+      return CurrentBackground() != nullptr;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(dialog, &paint);
+      PaintBackground(dc, dialog, CurrentBackground());
+      PaintPictureInto(dc, dialog, self->Item(IDC_LARGE_PICTURE), CurrentLargePicture());
+      EndPaint(dialog, &paint);
+      return TRUE;
+    }
+    case WM_DESTROY:
+      // From here on the engine's calls find no window.
+      Link().window = nullptr;
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void ShowProgressWindow(WindowHost& host) {
+  PostEvent(kStartReportingCommand);
+  ProgressDialog dialog(host);
+  DialogBoxParamA(static_cast<HINSTANCE>(host.Instance()), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                  &ProgressDialog::Proc, reinterpret_cast<LPARAM>(&dialog));
+}
+
+}  // namespace ui

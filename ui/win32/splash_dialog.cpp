@@ -1,0 +1,122 @@
+// The splash window: the splash picture centred in the work area, for three
+// seconds at least and until the worker has queued the steps.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
+#include "diagnostics/event_logger.h"
+#include "ui/layout.h"
+#include "ui/resource_ids.h"
+#include "ui/splash_flow.h"
+#include "ui/win32/dialogs.h"
+#include "ui/win32/shared_pictures.h"
+#include "ui/win32/window_drawing.h"
+#include "ui/window_host.h"
+#include "ui/window_sequence.h"
+
+namespace ui {
+
+namespace {
+
+constexpr EventId kSplashInitialised = 4060;
+constexpr UINT_PTR kSplashTimer = 0;
+constexpr UINT kSplashMilliseconds = 3000;
+
+class SplashDialog : public SplashControls {
+ public:
+  explicit SplashDialog(WindowHost& host) : host_(host) {}
+
+  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+  void StopTimer() override { KillTimer(dialog_, kSplashTimer); }
+  void End() override { EndDialog(dialog_, 0); }
+  void EmptyBackground() override { ui::EmptyBackground(); }
+  void ShowLicenceWindow(const std::string& licenceText) override {
+    ui::ShowLicenceWindow(host_, licenceText);
+  }
+  void ShowProgressWindow() override { ui::ShowProgressWindow(host_); }
+
+ private:
+  void Open();
+
+  WindowHost& host_;
+  HWND dialog_ = nullptr;
+};
+
+void SplashDialog::Open() {
+  SplashPicture();
+  SetWindowIcons(dialog_);
+  // Without its picture the window keeps the template's size, centred the same way.
+  int width = 0;
+  int height = 0;
+  BITMAP info;
+  HBITMAP picture = CurrentBackground();
+  if (picture && GetObjectA(picture, sizeof info, &info) == sizeof info) {
+    width = info.bmWidth;
+    height = info.bmHeight;
+  } else {
+    RECT frame;
+    GetWindowRect(dialog_, &frame);
+    width = frame.right - frame.left;
+    height = frame.bottom - frame.top;
+  }
+  MONITORINFO monitor;
+  monitor.cbSize = sizeof monitor;
+  ScreenRect work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (GetMonitorInfoA(MonitorFromWindow(dialog_, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+    work = {monitor.rcWork.left, monitor.rcWork.top, monitor.rcWork.right, monitor.rcWork.bottom};
+  }
+  const Placement at = CenterInWorkArea(width, height, work);
+  SetWindowPos(dialog_, HWND_TOPMOST, at.x, at.y, at.width, at.height, 0);
+  SetWindowPos(GetDlgItem(dialog_, IDC_PICTURE_FRAME), nullptr, 0, 0, at.width, at.height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  SetTimer(dialog_, kSplashTimer, kSplashMilliseconds, nullptr);
+  PostEvent(kSplashInitialised);
+}
+
+INT_PTR CALLBACK SplashDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongA(dialog, DWL_USER, lParam);
+    SplashDialog* self = reinterpret_cast<SplashDialog*>(lParam);
+    self->dialog_ = dialog;
+    self->Open();
+    return TRUE;
+  }
+  SplashDialog* self = reinterpret_cast<SplashDialog*>(GetWindowLongA(dialog, DWL_USER));
+  if (!self) return FALSE;
+  switch (message) {
+    case WM_TIMER:
+      // The licence and progress windows run from inside this call.
+      RunSplashTimer(*self, self->host_);
+      return TRUE;
+    case WM_ERASEBKGND:
+      // The picture covers the whole client area.
+      return CurrentBackground() != nullptr;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(dialog, &paint);
+      PaintBackground(dc, dialog, CurrentBackground());
+      EndPaint(dialog, &paint);
+      return TRUE;
+    }
+    case WM_CTLCOLORSTATIC:
+      return TransparentStatic(reinterpret_cast<HDC>(wParam));
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+}  // namespace ui
+
+int StartSplash(WindowHost& host) {
+  HINSTANCE instance = static_cast<HINSTANCE>(host.Instance());
+  InitCommonControls();  // the progress bar's class
+  ui::SetPicturePaths(host.WorkingDirectory());
+  ui::LoadButtonBitmaps(instance);
+  ui::SplashDialog splash(host);
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SPLASH), nullptr, &ui::SplashDialog::Proc,
+                  reinterpret_cast<LPARAM>(&splash));
+  return 1;
+}

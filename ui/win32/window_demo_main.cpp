@@ -1,0 +1,138 @@
+// Not part of the product: runs the window sequence with made-up data so the
+// windows can be looked at (and driven) under Wine.
+//   window_demo.exe FOLDER [--hold-at N] [--no-licence]
+// FOLDER holds the pictures and, optionally, CONFIG.TXT and the licence texts
+// of the demo payload. A stand-in worker queues nothing, releases the splash
+// after a second and moves the bar to 100 % (or holds it at N % until the
+// user cancels), then closes the progress window. Exit code 3 after a
+// confirmed cancel, else 0.
+#include <windows.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/pipeline_signals.h"
+#include "payload/settings.h"
+#include "platform/clock.h"
+#include "platform/sync.h"
+#include "ui/window_host.h"
+#include "ui/window_sequence.h"
+#include "ui/window_title.h"
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::string text;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    std::fclose(file);
+  }
+  return text;
+}
+
+void ReadConfiguration(const std::string& path) {
+  const std::string text = ReadText(path);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) {
+      std::string key = line.substr(0, equals);
+      for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      storeSetting(key, line.substr(equals + 1));
+    }
+    start = end + 1;
+  }
+}
+
+class DemoHost : public WindowHost {
+ public:
+  DemoHost(HINSTANCE instance, const std::string& folder, bool licence)
+      : instance_(instance), folder_(folder) {
+    if (!licence) return;
+    for (const char* name : {"TORVANEAGENTEULA.TXT", "DOTNETFRAMEWORKEULA.TXT",
+                             "DOTNETFRAMEWORKSERVICEPACKEULA.TXT", "EULA.TXT"}) {
+      const std::string text = ReadText(folder + "\\" + name);
+      if (text.empty()) continue;
+      if (!licence_.empty()) licence_ += "\r\n\r\n";
+      licence_ += text;
+    }
+    if (licence_.empty()) licence_ = "Demo licence text.\r\n\r\nSecond paragraph.";
+  }
+  void* Instance() override { return instance_; }
+  std::string WorkingDirectory() override { return folder_; }
+  std::string WindowTitle() override { return title_; }
+  void SetWindowTitle(const std::string& title) override { title_ = title; }
+  std::string EulaText() override { return licence_; }
+  void KillChildProcesses() override {}
+  void SetCancelSurveyFlag() override { surveyFlag = 1; }
+  PipelineSignals& Signals() override { return GlobalPipelineSignals(); }
+
+  int surveyFlag = 0;
+
+ private:
+  HINSTANCE instance_;
+  std::string folder_;
+  std::string title_;
+  std::string licence_;
+};
+
+int holdAt = 101;
+
+void DemoWorker(void*) {
+  PipelineSignals& signals = GlobalPipelineSignals();
+  platform::SleepMs(1000);
+  signals.stepsReady.Release();
+  signals.installGoAhead.Wait();
+  ProgressView* window = signals.progressWindow.load();
+  window->SetStatusLine("Requesting " + GlobalSettings().displayId() + " files...");
+  for (int percent = 1; percent <= 100 && !signals.abortFlag.load(); ++percent) {
+    if (percent > holdAt) {
+      signals.abortSignal.Wait();
+      break;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%d%% Complete", percent);
+    window->ShowPercent(text);
+    platform::SleepMs(40);
+  }
+  // A cancelled installation takes a moment to wind down.
+  platform::SleepMs(signals.abortFlag.load() ? 1500 : 500);
+  window->Close();
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  if (__argc < 2) {
+    MessageBoxA(nullptr, "usage: window_demo FOLDER [--hold-at N] [--no-licence]", "window_demo",
+                MB_OK);
+    return 2;
+  }
+  const std::string folder = __argv[1];
+  bool licence = true;
+  for (int i = 2; i < __argc; ++i) {
+    if (std::strcmp(__argv[i], "--hold-at") == 0 && i + 1 < __argc) holdAt = std::atoi(__argv[++i]);
+    if (std::strcmp(__argv[i], "--no-licence") == 0) licence = false;
+  }
+  ReadConfiguration(folder + "\\CONFIG.TXT");
+  DemoHost host(instance, folder, licence);
+  host.SetWindowTitle(ComputeWindowTitle());
+  platform::StartDetachedThread(&DemoWorker, nullptr);
+  StartSplash(host);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  ReleasePictures();
+  return host.surveyFlag ? 3 : 0;
+}
