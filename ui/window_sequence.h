@@ -9,6 +9,10 @@ class WindowHost;
 // must outlive the call.
 int StartSplash(WindowHost& host);
 
+// StartSplash, then the thread's message loop until the quit message that
+// the last window posted; returns the quit code. Fits SessionOptions::runWindows.
+int RunWindows(WindowHost& host);
+
 // Frees the window icon, the pictures and the eight button bitmaps the
 // windows shared; called once at shutdown.
 void ReleasePictures();

@@ -120,3 +120,13 @@ int StartSplash(WindowHost& host) {
                   reinterpret_cast<LPARAM>(&splash));
   return 1;
 }
+
+int RunWindows(WindowHost& host) {
+  StartSplash(host);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return message.message == WM_QUIT ? static_cast<int>(message.wParam) : 0;
+}

@@ -127,12 +127,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   DemoHost host(instance, folder, licence);
   host.SetWindowTitle(ComputeWindowTitle());
   platform::StartDetachedThread(&DemoWorker, nullptr);
-  StartSplash(host);
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+  RunWindows(host);
   ReleasePictures();
   return host.surveyFlag ? 3 : 0;
 }
