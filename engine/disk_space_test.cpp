@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/install_manager.h"
+#include "tests/fake_message_boxes.h"
+#include "tests/recorded_events.h"
+#include "tests/test_paths.h"
+
+#ifndef _WIN32
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/native_path.h"
+#endif
+
+namespace {
+
+#ifndef _WIN32
+// Drive C: of the posix build, in a folder of its own for one test. Set
+// before the test's logger starts and restored after it ended, so no thread
+// reads the variable while it changes.
+class DriveRoot {
+ public:
+  DriveRoot() {
+    if (const char* old = getenv("KESTREL_DRIVE_ROOT")) {
+      had_old_ = true;
+      old_ = old;
+    }
+    setenv("KESTREL_DRIVE_ROOT", platform::NativePath(root_.path()).c_str(), 1);
+  }
+  ~DriveRoot() {
+    unlink(Drive().c_str());  // a link, when the test made one
+    if (had_old_) {
+      setenv("KESTREL_DRIVE_ROOT", old_.c_str(), 1);
+    } else {
+      unsetenv("KESTREL_DRIVE_ROOT");
+    }
+  }
+  std::string Drive() const { return platform::NativePath(root_.path()) + "/c"; }
+
+ private:
+  test_paths::ScratchFolder root_;
+  bool had_old_ = false;
+  std::string old_;
+};
+#endif
+
+class DiskSpaceTest : public testing::Test {
+ protected:
+  void Require(const std::vector<int>& megabytes) {
+    for (int size : megabytes) {
+      auto step = std::make_unique<InstallStep>(nullptr);
+      step->requiredMegabytes = size;
+      manager_.AddStep(std::move(step));
+    }
+  }
+
+#ifndef _WIN32
+  DriveRoot drive_;
+#endif
+  RecordedEvents events_;
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  InstallManager manager_{signals_, boxes_};
+};
+
+TEST_F(DiskSpaceTest, NothingToStoreAsksNothing) {
+  // On posix drive C: does not exist here, so any question would fail.
+  Require({0, 0});
+  EXPECT_TRUE(manager_.CheckDiskSpace());
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_TRUE(events_.Ids().empty());
+}
+
+TEST_F(DiskSpaceTest, TheShippedStepsFitOnThisMachine) {
+#ifndef _WIN32
+  ASSERT_EQ(0, mkdir(drive_.Drive().c_str(), 0755));
+#endif
+  Require({50, 50, 65, 65});  // .NET, Service Pack, agent, MiniServer
+  EXPECT_EQ(230, manager_.requiredMegabytes());
+  EXPECT_TRUE(manager_.CheckDiskSpace());
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_TRUE(events_.Ids().empty());
+}
+
+#ifndef _WIN32
+TEST_F(DiskSpaceTest, AFullSystemDriveStopsTheInstallation) {
+  // /proc has no free blocks at all: a full drive.
+  ASSERT_EQ(0, symlink("/proc", drive_.Drive().c_str()));
+  Require({50, 50, 65});
+  EXPECT_FALSE(manager_.CheckDiskSpace());
+  const std::vector<FakeMessageBoxes::Shown> shown = boxes_.shown();
+  ASSERT_EQ(1u, shown.size());
+  EXPECT_EQ(
+      "We're sorry, your system does not have enough free disk space to complete this "
+      "installation.",
+      shown[0].text);
+  EXPECT_EQ("Installation Error", shown[0].title);
+  EXPECT_EQ(platform::kMessageOk, shown[0].style);
+  EXPECT_EQ((std::vector<int>{9051}), events_.Ids());
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,283 @@
+#include "engine/downloader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/install_manager.h"
+#include "platform/files.h"
+#include "tests/fake_message_boxes.h"
+#include "tests/recorded_events.h"
+#include "tests/recording_progress_view.h"
+#include "tests/servers/loopback_http_server.h"
+#include "tests/test_paths.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "platform/posix/native_path.h"
+#endif
+
+namespace {
+
+using testing_servers::GeneratedBody;
+using testing_servers::LoopbackHttpServer;
+using testing_servers::RecordedRequest;
+using testing_servers::ResponsePlan;
+
+// RFC 1321's digest of "abc".
+const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class DownloaderTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server_.Start(0)); }
+
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+  }
+
+  // A step of the download form, queued in this test's own manager.
+  InstallStep& AddStep(const std::string& url, const std::string& md5 = std::string(),
+                       const std::string& directory = std::string()) {
+    auto step = std::make_unique<InstallStep>(
+        nullptr, url, directory.empty() ? folder_.path() : directory, "setup.exe", md5);
+    InstallStep* raw = step.get();
+    manager_.AddStep(std::move(step));
+    return *raw;
+  }
+
+  std::string Target() const { return folder_.File("setup.exe"); }
+
+  std::string FileBytes() const {
+    std::string bytes;
+    EXPECT_TRUE(test_paths::ReadWholeFile(Target(), &bytes));
+    return bytes;
+  }
+
+  test_paths::ScratchFolder folder_;
+  LoopbackHttpServer server_;
+  RecordedEvents events_;
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  InstallManager manager_{signals_, boxes_};
+  RecordingProgressView view_;
+};
+
+TEST_F(DownloaderTest, StoresTheExactBodyAndReleasesDownloadDone) {
+  const std::string body = GeneratedBody(0, 300000);
+  server_.SetDefaultResponse(ResponsePlan::Status(200, body));
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"));
+  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_EQ(body, FileBytes());
+  EXPECT_TRUE(step.downloadDone.Wait(0));
+  EXPECT_EQ(1, step.phase.load());
+  EXPECT_EQ(300000.0, step.bytesTotal.load());
+  EXPECT_EQ(300000.0, step.bytesReceived.load());
+  ASSERT_EQ(1u, server_.RequestCount());
+  EXPECT_EQ("/dotnetfx.exe", server_.Requests()[0].target);
+  EXPECT_EQ("Brindle Bootstrapper", server_.Requests()[0].Header("User-Agent"));
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_TRUE(events_.Ids().empty());
+}
+
+TEST_F(DownloaderTest, ProgressRisesToTheWholeDownload) {
+  ResponsePlan plan = ResponsePlan::Generated(1 << 20);
+  plan.chunk_size = 64 * 1024;
+  plan.chunk_delay_ms = 5;
+  server_.SetDefaultResponse(plan);
+  signals_.progressWindow = &view_;
+  InstallStep& step = AddStep(Url("/agent.msi"));
+  ASSERT_EQ(1, DownloadFile(step));
+  EXPECT_EQ(1.0, step.downloadFraction.load());
+  EXPECT_EQ(step.bytesTotal.load(), step.bytesReceived.load());
+  // One step weighs 1 + 1: the whole download is half the bar.
+  const std::vector<std::string> percents = view_.percents();
+  ASSERT_GE(percents.size(), 3u);
+  for (size_t i = 1; i < percents.size(); ++i) {
+    EXPECT_LT(std::atoi(percents[i - 1].c_str()), std::atoi(percents[i].c_str()));
+  }
+  EXPECT_EQ("50% Complete", percents.back());
+}
+
+TEST_F(DownloaderTest, FollowsARedirect) {
+  server_.SetResponder([this](const RecordedRequest& request) {
+    if (request.target == "/old") return ResponsePlan::Redirect(302, Url("/new"));
+    return ResponsePlan::Status(200, "the installer");
+  });
+  InstallStep& step = AddStep(Url("/old"));
+  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_EQ("the installer", FileBytes());
+  ASSERT_EQ(2u, server_.RequestCount());
+  EXPECT_EQ("/new", server_.Requests()[1].target);
+}
+
+TEST_F(DownloaderTest, BlankAddressFailsWithoutTouchingAFile) {
+  InstallStep& step = AddStep("");
+  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_FALSE(platform::PathExists(Target()));
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_TRUE(Contains(events_.LogText(), "EVENTID='9058',DESC='HTTP ERROR: URL is blank.'"));
+}
+
+TEST_F(DownloaderTest, ErrorStatusesFailWithTheirTextAndNoFile) {
+  struct Case {
+    int status;
+    const char* text;
+  };
+  const Case cases[] = {
+      {404, "HTTP ERROR: The server has not found anything matching the requested URI"},
+      {500, "HTTP ERROR: The server encountered an unexpected condition"},
+  };
+  for (const Case& c : cases) {
+    server_.SetDefaultResponse(ResponsePlan::Status(c.status, "<html>error page</html>"));
+    InstallStep& step = AddStep(Url("/missing"));
+    EXPECT_EQ(9058, DownloadFile(step)) << c.status;
+    EXPECT_FALSE(platform::PathExists(Target())) << c.status;
+    EXPECT_FALSE(step.downloadDone.Wait(0));
+  }
+  const std::string log = events_.LogText();
+  for (const Case& c : cases) EXPECT_TRUE(Contains(log, c.text)) << log;
+  EXPECT_EQ(2u, events_.Ids().size());
+}
+
+TEST_F(DownloaderTest, RefusedConnectionFails) {
+  LoopbackHttpServer closed;
+  ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, closed.Start(0));
+  const int port = closed.port();
+  closed.Stop();
+  InstallStep& step = AddStep("http://127.0.0.1:" + std::to_string(port) + "/dotnetfx.exe");
+  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_FALSE(platform::PathExists(Target()));
+  EXPECT_EQ((std::vector<int>{9058}), events_.Ids());
+}
+
+TEST_F(DownloaderTest, AnswerWithoutLengthFails) {
+  server_.SetDefaultResponse(ResponsePlan::WithoutLength("some bytes"));
+  InstallStep& step = AddStep(Url("/x"));
+  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_TRUE(Contains(events_.LogText(),
+                       "DESC='HTTP ERROR: Failed to retrieve file size, "
+                       "possibly due to an invalid URL.'"));
+}
+
+TEST_F(DownloaderTest, BodyEndingBeforeItsLengthIsAFailureAndTheShortFileGoes) {
+  server_.SetDefaultResponse(ResponsePlan::ShortBody(std::string(1000, 'x'), 5000));
+  InstallStep& step = AddStep(Url("/agent.msi"));
+  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_FALSE(platform::PathExists(Target()));
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_TRUE(Contains(events_.LogText(), "1000 of 5000 bytes"));
+}
+
+TEST_F(DownloaderTest, AbortDuringTheTransferKeepsThePartialFile) {
+  ResponsePlan plan = ResponsePlan::Generated(1 << 20);
+  plan.chunk_size = 16 * 1024;
+  plan.chunk_delay_ms = 50;  // about three seconds for the whole body
+  server_.SetDefaultResponse(plan);
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"));
+  int result = 0;
+  std::thread download([&] { result = DownloadFile(step); });
+  while (step.bytesReceived.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  AbortInstallation(signals_);
+  download.join();
+  EXPECT_EQ(9065, result);
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  const int64_t size = platform::FileSize(Target());
+  EXPECT_GT(size, 0);
+  EXPECT_LT(size, 1 << 20);
+  EXPECT_EQ(static_cast<double>(size), step.bytesReceived.load());
+  EXPECT_EQ((std::vector<int>{9065}), events_.Ids());
+}
+
+TEST_F(DownloaderTest, AbortBeforeTheStartSendsNoRequest) {
+  AbortInstallation(signals_);
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"));
+  EXPECT_EQ(9065, DownloadFile(step));
+  EXPECT_EQ(1, step.phase.load());
+  EXPECT_EQ(0u, server_.RequestCount());
+  EXPECT_FALSE(platform::PathExists(Target()));
+  EXPECT_EQ((std::vector<int>{9065}), events_.Ids());
+}
+
+TEST_F(DownloaderTest, LocalCopyIsUsedWithoutAnyRequest) {
+  ASSERT_TRUE(test_paths::WriteWholeFile(Target(), "abc"));
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"), kAbcMd5);
+  ASSERT_TRUE(step.availableLocally);
+  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_TRUE(step.downloadDone.Wait(0));
+  EXPECT_EQ(0u, server_.RequestCount());
+  EXPECT_EQ((std::vector<int>{9066}), events_.Ids());
+}
+
+TEST_F(DownloaderTest, StaleFileIsNoLocalCopyWhenADigestIsConfigured) {
+  ASSERT_TRUE(test_paths::WriteWholeFile(Target(), "ab"));  // an earlier, broken transfer
+  server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"), kAbcMd5);
+  step.displayName = "Microsoft .NET Framework";
+  EXPECT_FALSE(step.availableLocally);
+  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_EQ("abc", FileBytes());
+  EXPECT_EQ(1u, server_.RequestCount());
+}
+
+TEST_F(DownloaderTest, DotNetDownloadsAreCheckedByDigest) {
+  server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
+  for (const char* name : {"Microsoft .NET Framework", "Microsoft .NET Framework Service Pack"}) {
+    InstallStep& wrong = AddStep(Url("/dotnetfx.exe"), "0123456789abcdef0123456789abcdef");
+    wrong.displayName = name;
+    EXPECT_EQ(9062, DownloadFile(wrong)) << name;
+    EXPECT_FALSE(platform::PathExists(Target())) << name;
+    EXPECT_FALSE(wrong.downloadDone.Wait(0));
+
+    InstallStep& right = AddStep(Url("/dotnetfx.exe"), kAbcMd5);
+    right.displayName = name;
+    EXPECT_EQ(1, DownloadFile(right)) << name;
+    EXPECT_EQ("abc", FileBytes());
+    EXPECT_TRUE(right.downloadDone.Wait(0));
+    ASSERT_TRUE(platform::RemoveFile(Target()));
+  }
+  EXPECT_EQ((std::vector<int>{9062, 9062}), events_.Ids());
+}
+
+TEST_F(DownloaderTest, TheAgentPackageIsNeverComparedWithADigest) {
+  server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
+  InstallStep& step = AddStep(Url("/TorvaneAgent.msi"), "0123456789abcdef0123456789abcdef");
+  step.displayName = "Torvane Agent";
+  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_EQ("abc", FileBytes());
+}
+
+TEST_F(DownloaderTest, FileThatCannotBeCreatedFails) {
+  server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"), "", folder_.File("no such folder"));
+  EXPECT_EQ(9052, DownloadFile(step));
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_EQ((std::vector<int>{9052}), events_.Ids());
+}
+
+#ifndef _WIN32
+// A full disk shows as a failed write: the download fails rather than hand
+// on a truncated installer.
+TEST_F(DownloaderTest, WriteFailureIsNotSuccess) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  server_.SetDefaultResponse(ResponsePlan::Generated(200000));
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"));
+  // A link in the scratch folder: the failed download removes the link only.
+  ASSERT_EQ(0, symlink("/dev/full", platform::NativePath(Target()).c_str()));
+  EXPECT_EQ(9052, DownloadFile(step));
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_EQ((std::vector<int>{9052}), events_.Ids());
+}
+#endif
+
+}  // namespace
