@@ -1,25 +1,37 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
+#include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "components/dotnet_framework_step.h"
 #include "components/dotnet_service_pack_step.h"
 #include "engine/install_manager.h"
+#include "platform/files.h"
+#include "platform/registry.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/fake_registry.h"
+#include "tests/fixture_paths.h"
 #include "tests/recorded_events.h"
+#include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
 
 namespace {
 
 using platform::RegistryRoot;
+using testing_servers::LoopbackHttpServer;
+using testing_servers::RecordedRequest;
+using testing_servers::ResponsePlan;
 
 const char kNdp11[] = "Software\\Microsoft\\NET Framework Setup\\NDP\\v1.1.4322";
 const char kNdp20[] = "Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
 const char kPolicy10[] = "Software\\Microsoft\\.NETFramework\\Policy\\v1.0";
 const char kActiveSetup10[] =
-    "Software\\Microsoft\\Active Setup\\Installed Components\\{FDC11A6F-17D1-48f9-9EA3-9051954BAA24}";
+    "Software\\Microsoft\\Active Setup\\Installed "
+    "Components\\{FDC11A6F-17D1-48f9-9EA3-9051954BAA24}";
 
 std::string Dword(uint32_t value) {
   std::string bytes(4, '\0');
@@ -45,10 +57,10 @@ TEST_F(DotNetStepsTest, CommandLinesQuoteTheInstallerAndKeepTheSwitchesExact) {
   const std::string path = "\"" + folder_.File("dotnetfx.exe") + "\"";
   EXPECT_EQ(Framework("1").commandLine, path + " /q:a /c:\"install /l /q\"");
   EXPECT_EQ(Framework("").commandLine, path + " /q:a /c:\"install /l /q\"");
-  EXPECT_EQ(Framework("0").commandLine,
-            path + " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"");
-  EXPECT_EQ(ServicePack("1").commandLine,
-            "\"" + folder_.File("dotnetServicePack.exe") + "\" /q");
+  EXPECT_EQ(
+      Framework("0").commandLine,
+      path + " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"");
+  EXPECT_EQ(ServicePack("1").commandLine, "\"" + folder_.File("dotnetServicePack.exe") + "\" /q");
 }
 
 TEST_F(DotNetStepsTest, WeightsDependOnALocalCopy) {
@@ -103,5 +115,175 @@ TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
   EXPECT_EQ(registry_.read_count(), readsBefore);  // no key for other versions
   EXPECT_EQ(events.Ids(), (std::vector<int>{4003, 4004, 4003, 4004, 4004, 4004}));
 }
+
+// The download events of one of the two prerequisite steps, as its table lists them.
+struct StepKind {
+  const char* name;
+  bool framework;
+  int checkedMissing, primaryStarted, primaryDone, primaryFailed, secondaryStarted, secondaryDone,
+      bothFailed, primaryCancelled, secondaryCancelled;
+};
+
+void PrintTo(const StepKind& kind, std::ostream* out) { *out << kind.name; }
+
+const StepKind kFramework = {"Framework", true, 4002, 5000, 5004, 5002,
+                             5001,        5005, 5003, 5100, 5101};
+const StepKind kServicePack = {"ServicePack", false, 4004, 5006, 5010, 5008,
+                               5007,          5011,  5009, 5102, 5103};
+
+// RFC 1321's digest of "abc".
+const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
+
+class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
+ protected:
+  void SetUp() override {
+    server_.SetResponder([](const RecordedRequest& request) {
+      if (request.target == "/abc") return ResponsePlan::Status(200, "abc");
+      if (request.target == "/abd") return ResponsePlan::Status(200, "abd");
+      // 200 KB in 1 KB pieces 20 ms apart: still running when the test cancels.
+      if (request.target == "/slow")
+        return ResponsePlan::SlowBody(std::string(200000, 'x'), 1024, 20);
+      return ResponsePlan::Status(404, "gone");
+    });
+    ASSERT_EQ(server_.Start(), LoopbackHttpServer::StartResult::kOk);
+  }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+  }
+  // The step of this kind for the two addresses, queued (not installed).
+  InstallStep& Queue(const std::string& primary, const std::string& secondary) {
+    const std::string md5 = kAbcMd5;
+    if (GetParam().framework) {
+      manager_.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, Url(primary), Url(secondary),
+                                                             md5, folder_.path(), "dotnetfx.exe",
+                                                             "1", registry_));
+    } else {
+      manager_.AddStep(std::make_unique<DotNetServicePackStep>(
+          nullptr, Url(primary), Url(secondary), md5, folder_.path(), "dotnetServicePack.exe", "1",
+          registry_));
+    }
+    return *manager_.steps().back();
+  }
+  // Cancels, as the progress window does, once `count` requests have arrived.
+  std::thread CancelAfterRequests(size_t count) {
+    return std::thread([this, count] {
+      if (server_.WaitForRequests(count, 10000)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      AbortInstallation(signals_);
+    });
+  }
+
+  RecordedEvents events_;
+  test_paths::ScratchFolder folder_;
+  FakeRegistry registry_;
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  InstallManager manager_{signals_, boxes_};
+  LoopbackHttpServer server_;
+};
+
+TEST_P(DotNetDownloadTest, PrimaryFailsAndTheSecondaryServes) {
+  const StepKind& k = GetParam();
+  InstallStep& step = Queue("/missing", "/abc");
+  EXPECT_EQ(step.Download(), 1);
+  EXPECT_EQ(step.url, Url("/abc"));  // the secondary address is kept
+  std::string bytes;
+  ASSERT_TRUE(test_paths::ReadWholeFile(step.localPath, &bytes));
+  EXPECT_EQ(bytes, "abc");
+  EXPECT_TRUE(step.downloadDone.Wait(0));
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
+                              k.secondaryStarted, k.secondaryDone}));
+}
+
+TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
+  const StepKind& k = GetParam();
+  // The primary answers 404 (9058); the secondary's body fails its digest (9062).
+  InstallStep& step = Queue("/missing", "/abd");
+  EXPECT_EQ(step.Download(), 9062);
+  EXPECT_FALSE(platform::PathExists(step.localPath));  // a file that failed its digest goes
+  const auto shown = boxes_.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].title, "Download Error");
+  EXPECT_EQ(shown[0].style, platform::kMessageOk);
+  EXPECT_NE(shown[0].text.find("contact support"), std::string::npos);
+  EXPECT_EQ(shown[0].text.substr(shown[0].text.size() - 18), "<Error Code: 9062>");
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
+                              k.secondaryStarted, 9062, k.bothFailed}));
+}
+
+TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox) {
+  const StepKind& k = GetParam();
+  InstallStep& step = Queue("/slow", "/abc");
+  std::thread cancel = CancelAfterRequests(1);
+  EXPECT_EQ(step.Download(), k.primaryCancelled);
+  cancel.join();
+  EXPECT_EQ(server_.RequestCount(), 1u);
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9065, k.primaryCancelled}));
+}
+
+TEST_P(DotNetDownloadTest, CancelDuringTheSecondaryReturnsItsOwnEvent) {
+  const StepKind& k = GetParam();
+  InstallStep& step = Queue("/missing", "/slow");
+  std::thread cancel = CancelAfterRequests(2);
+  EXPECT_EQ(step.Download(), k.secondaryCancelled);
+  cancel.join();
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
+                              k.secondaryStarted, 9065, k.secondaryCancelled}));
+}
+
+TEST_P(DotNetDownloadTest, AVerifiedLocalCopyIsNotFetched) {
+  const StepKind& k = GetParam();
+  ASSERT_TRUE(test_paths::WriteWholeFile(
+      folder_.File(k.framework ? "dotnetfx.exe" : "dotnetServicePack.exe"), "abc"));
+  InstallStep& step = Queue("/abc", "/abc");
+  EXPECT_TRUE(step.availableLocally);
+  EXPECT_EQ(step.downloadWeight, 0.0);
+  EXPECT_EQ(step.Download(), 1);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9066, k.primaryDone}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, DotNetDownloadTest, testing::Values(kFramework, kServicePack),
+                         [](const testing::TestParamInfo<StepKind>& info) {
+                           return std::string(info.param.name);
+                         });
+
+#ifdef _WIN32
+// The fake .NET installer run from a folder whose path has blanks: the quoted
+// path reaches it whole, and it writes what the installed-check reads.
+TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks) {
+  RecordedEvents events;
+  test_paths::ScratchFolder scratch;
+  const std::string folder = scratch.File("Documents and Settings");
+  ASSERT_TRUE(platform::CreateFolder(folder));
+  ASSERT_TRUE(
+      test_paths::CopyFixture("fake_dotnetfx.exe", platform::JoinPath(folder, "dotnetfx.exe")));
+
+  PipelineSignals signals;
+  FakeMessageBoxes boxes;
+  InstallManager manager(signals, boxes);
+  FakeRegistry missing;  // queued whatever the prefix holds
+  manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, "", "", "", folder, "dotnetfx.exe",
+                                                        "1", missing));
+  ASSERT_EQ(manager.steps().size(), 1u);
+  EXPECT_EQ(manager.steps()[0]->Install(), 1);
+  std::string log;
+  ASSERT_TRUE(test_paths::ReadWholeFile(platform::JoinPath(folder, "dotnetfx.exe.log"), &log));
+  EXPECT_NE(log.find("/q:a /c:\"install /l /q\""), std::string::npos) << log;
+  DotNetFrameworkStep check(nullptr, "", "", "", folder, "dotnetfx.exe", "1");
+  EXPECT_TRUE(check.IsInstalled());  // the real registry now has v1.1.4322 Install=1
+  EXPECT_TRUE(boxes.shown().empty());
+  EXPECT_EQ(events.Ids(), (std::vector<int>{4002, 6001, 6003, 4001}));
+}
+#endif
 
 }  // namespace

@@ -4,7 +4,18 @@
 
 #include "diagnostics/event_logger.h"
 
-RecordedEvents::RecordedEvents() : logger_(new EventLogger(folder_.path())) {
+namespace {
+
+EventLoggerOptions WithRegistry(platform::Registry* registry) {
+  EventLoggerOptions options;
+  options.registry = registry;
+  return options;
+}
+
+}  // namespace
+
+RecordedEvents::RecordedEvents(platform::Registry* registry)
+    : logger_(new EventLogger(folder_.path(), WithRegistry(registry))) {
   SetGlobalEventLogger(logger_.get());
 }
 

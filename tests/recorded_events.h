@@ -9,10 +9,14 @@
 #include "tests/test_paths.h"
 
 class EventLogger;
+namespace platform {
+class Registry;
+}
 
 class RecordedEvents {
  public:
-  RecordedEvents();
+  // `registry` answers the AGENT field of event 7003 (null: the system's).
+  explicit RecordedEvents(platform::Registry* registry = nullptr);
   ~RecordedEvents();
   RecordedEvents(const RecordedEvents&) = delete;
   RecordedEvents& operator=(const RecordedEvents&) = delete;

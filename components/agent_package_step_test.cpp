@@ -1,0 +1,244 @@
+#include "components/agent_package_step.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "components/dotnet_framework_step.h"
+#include "engine/install_manager.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "tests/fake_message_boxes.h"
+#include "tests/fake_registry.h"
+#include "tests/fake_windows_installer.h"
+#include "tests/fixture_paths.h"
+#include "tests/recorded_events.h"
+#include "tests/servers/loopback_http_server.h"
+#include "tests/test_paths.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+using platform::WindowsInstaller;
+using testing_servers::LoopbackHttpServer;
+using testing_servers::RecordedRequest;
+using testing_servers::ResponsePlan;
+
+const char kProductCode[] = "{67BFB40A-5EF0-49EF-8A51-E9EF7B3EB965}";
+const char kInstallFolder[] =
+    "C:\\Documents and Settings\\Tester\\Local Settings\\Temp\\TorvaneInstaller";
+
+std::string SystemFolderAsWindowsSaysIt() {
+#ifdef _WIN32
+  char folder[MAX_PATH] = {0};
+  GetSystemDirectoryA(folder, sizeof folder);
+  return folder;
+#else
+  return "C:\\WINDOWS\\system32";  // the posix layer's system folder
+#endif
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class AgentPackageTest : public testing::Test {
+ protected:
+  std::unique_ptr<AgentPackageStep> Step(const std::string& url = "http://127.0.0.1:1/agent",
+                                         const std::string& directory = kInstallFolder) {
+    return std::make_unique<AgentPackageStep>("AGENT LICENCE", url, directory, "TorvaneAgent.msi",
+                                              kProductCode, installer_);
+  }
+
+  RecordedEvents events_;
+  test_paths::ScratchFolder folder_;
+  FakeWindowsInstaller installer_;
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  InstallManager manager_{signals_, boxes_};
+};
+
+TEST_F(AgentPackageTest, MsiexecRunsByItsFullPathWithTheQuotedPackage) {
+  std::unique_ptr<AgentPackageStep> step = Step();
+  EXPECT_EQ(step->commandLine,
+            "\"" + SystemFolderAsWindowsSaysIt() +
+                "\\msiexec.exe\" /i \"C:\\Documents and Settings\\Tester\\Local "
+                "Settings\\Temp\\TorvaneInstaller\\TorvaneAgent.msi\" /qn REBOOT=ReallySuppress");
+  EXPECT_EQ(step->displayName, "Brindle Agent");
+  EXPECT_EQ(step->downloadWeight, 1.0);
+  EXPECT_EQ(step->installWeight, 1.0);
+  EXPECT_EQ(step->requiredMegabytes, 65);
+  EXPECT_EQ(step->expectedInstallSeconds, 15);
+  EXPECT_TRUE(step->md5.empty());
+}
+
+TEST_F(AgentPackageTest, APackageLeftByAnEarlierRunIsFetchedAgain) {
+  ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("TorvaneAgent.msi"), "old package"));
+  std::unique_ptr<AgentPackageStep> step = Step("http://127.0.0.1:1/agent", folder_.path());
+  EXPECT_FALSE(step->availableLocally);
+  EXPECT_EQ(step->downloadWeight, 1.0);
+}
+
+TEST_F(AgentPackageTest, OnlyTheDefaultStateCountsAsInstalled) {
+  installer_.SetState(kProductCode, 5);
+  manager_.AddStep(Step());
+  EXPECT_TRUE(manager_.steps().empty());
+  EXPECT_TRUE(manager_.EulaText().empty());  // a dropped step's licence is not shown
+  EXPECT_EQ(manager_.requiredMegabytes(), 0);
+  // Advertised (1), absent (2), unknown product (-1), invalid argument (-2).
+  for (int state : {1, 2, -1, -2}) {
+    installer_.SetState(kProductCode, state);
+    EXPECT_FALSE(Step()->IsInstalled()) << state;
+  }
+  EXPECT_EQ(installer_.queries(), std::vector<std::string>(5, kProductCode));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{4005, 4006, 4006, 4006, 4006}));
+  EXPECT_EQ(signals_.abortFlag.load(), 0);
+}
+
+TEST_F(AgentPackageTest, AMissingAgentIsQueuedWithItsLicenceFirst) {
+  FakeRegistry noFramework;
+  manager_.AddStep(std::make_unique<DotNetFrameworkStep>(
+      "DOTNET LICENCE", "", "", "", folder_.path(), "dotnetfx.exe", "1", noFramework));
+  manager_.AddStep(Step());
+  ASSERT_EQ(manager_.steps().size(), 2u);
+  EXPECT_EQ(manager_.EulaText(), "AGENT LICENCE\r\n\r\nDOTNET LICENCE");
+  EXPECT_EQ(manager_.requiredMegabytes(), 50 + 65);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{4002, 4006}));
+}
+
+TEST_F(AgentPackageTest, WithoutTheInstallerLibraryTheInstallationIsAbandoned) {
+  installer_.FailWith(WindowsInstaller::Outcome::kNoLibrary, 126);
+  manager_.AddStep(Step());
+  EXPECT_EQ(manager_.steps().size(), 1u);  // queued: the pipeline stops at its first download
+  EXPECT_EQ(signals_.abortFlag.load(), 1);
+  EXPECT_TRUE(signals_.abortSignal.Wait(0));
+  installer_.FailWith(WindowsInstaller::Outcome::kNoFunction, 127);
+  manager_.AddStep(Step());
+
+  const auto shown = boxes_.shown();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].title, "Installation Error");
+  EXPECT_EQ(shown[0].style, platform::kMessageOk);
+  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 126>")) << shown[0].text;
+  EXPECT_TRUE(EndsWith(shown[1].text, "<Error Code: 127>")) << shown[1].text;
+  EXPECT_TRUE(events_.Ids().empty());  // the box says it; no event is posted
+}
+
+class AgentDownloadTest : public AgentPackageTest {
+ protected:
+  void SetUp() override {
+    server_.SetResponder([](const RecordedRequest& request) {
+      if (request.target == "/agent.msi") return ResponsePlan::Status(200, "new package");
+      if (request.target == "/slow")
+        return ResponsePlan::SlowBody(std::string(200000, 'x'), 1024, 20);
+      return ResponsePlan::Status(404);
+    });
+    ASSERT_EQ(server_.Start(), LoopbackHttpServer::StartResult::kOk);
+  }
+  InstallStep& Queue(const std::string& path) {
+    manager_.AddStep(
+        Step("http://127.0.0.1:" + std::to_string(server_.port()) + path, folder_.path()));
+    return *manager_.steps().back();
+  }
+  LoopbackHttpServer server_;
+};
+
+TEST_F(AgentDownloadTest, DownloadOverwritesAnOldPackage) {
+  ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("TorvaneAgent.msi"), "old package"));
+  InstallStep& step = Queue("/agent.msi");
+  EXPECT_EQ(step.Download(), 1);
+  std::string bytes;
+  ASSERT_TRUE(test_paths::ReadWholeFile(folder_.File("TorvaneAgent.msi"), &bytes));
+  EXPECT_EQ(bytes, "new package");
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 5012, 5014}));
+}
+
+TEST_F(AgentDownloadTest, AFailedDownloadHasNoSecondAddressAndNoBox) {
+  InstallStep& step = Queue("/missing");
+  EXPECT_EQ(step.Download(), 9058);
+  EXPECT_EQ(server_.RequestCount(), 1u);
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 5012, 9058, 5013}));
+}
+
+TEST_F(AgentDownloadTest, CancelDuringTheDownload) {
+  InstallStep& step = Queue("/slow");
+  std::thread cancel([this] {
+    server_.WaitForRequests(1, 10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    AbortInstallation(signals_);
+  });
+  EXPECT_EQ(step.Download(), 9065);
+  cancel.join();
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 5012, 9065, 5104}));
+}
+
+#ifdef _WIN32
+// The real Windows Installer with the test package built by wixl.
+class AgentPackageUnderWindows : public testing::Test {
+ protected:
+  std::unique_ptr<AgentPackageStep> Step(const std::string& package, const std::string& code) {
+    const std::string fixtures = test_paths::FixturePath("");
+    auto step = std::make_unique<AgentPackageStep>(nullptr, "", fixtures, package, code);
+    step->Attach(nullptr, nullptr, &signals_, &boxes_);
+    return step;
+  }
+  static int Msiexec(const std::string& arguments) {
+    uint32_t error = 0;
+    std::unique_ptr<platform::Process> process = platform::Process::Start(
+        "\"" + SystemFolderAsWindowsSaysIt() + "\\msiexec.exe\" " + arguments, &error);
+    if (!process || !process->WaitForExit(60000)) return -1;
+    return process->ExitCode();
+  }
+
+  RecordedEvents events_;
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+};
+
+TEST_F(AgentPackageUnderWindows, InstallsTheTestPackageWithMsiexec) {
+  EXPECT_FALSE(Step("TestAgent.msi", kProductCode)->IsInstalled());
+  std::unique_ptr<AgentPackageStep> step = Step("TestAgent.msi", kProductCode);
+  ASSERT_EQ(step->Install(), 1);
+  EXPECT_TRUE(step->installDone.Wait(0));
+  EXPECT_TRUE(Step("TestAgent.msi", kProductCode)->IsInstalled());
+
+  // What the package records for the launcher step and the event reports.
+  std::string path, guid;
+  EXPECT_TRUE(platform::SystemRegistry().ReadString(
+      platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimePath", 260, &path));
+  EXPECT_EQ(path, "C:\\Program Files\\Torvane\\Agent\\");
+  EXPECT_TRUE(platform::SystemRegistry().ReadString(
+      platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimeGuid", 260, &guid));
+  EXPECT_EQ(guid, "763FFD6B-A198-4866-A687-FB9E5BC14769");
+
+  EXPECT_EQ(Msiexec(std::string("/x ") + kProductCode + " /qn"), 0);
+  EXPECT_FALSE(Step("TestAgent.msi", kProductCode)->IsInstalled());
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 6007, 6009, 4005, 4006}));
+}
+
+TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
+  const char failingCode[] = "{200319D5-171E-4A35-B7F9-75F40CAE980C}";
+  std::unique_ptr<AgentPackageStep> step = Step("TestAgentFailing.msi", failingCode);
+  EXPECT_EQ(step->Install(), 1603);
+  EXPECT_FALSE(step->installDone.Wait(0));
+  const auto shown = boxes_.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].title, "Installation Error");
+  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 1603>")) << shown[0].text;
+  EXPECT_FALSE(Step("TestAgentFailing.msi", failingCode)->IsInstalled());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{6007, 9060, 6008, 4006}));
+}
+#endif
+
+}  // namespace

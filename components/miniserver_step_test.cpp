@@ -1,0 +1,205 @@
+#include "components/miniserver_step.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/install_manager.h"
+#include "payload/cookie_file.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "tests/fake_message_boxes.h"
+#include "tests/fixture_paths.h"
+#include "tests/launcher_harness.h"
+#include "tests/recorded_events.h"
+#include "tests/test_paths.h"
+
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class MiniServerTest : public testing::Test {
+ protected:
+  MiniServerStep& Queue(const std::string& outputFolder) {
+    manager_.AddStep(std::make_unique<MiniServerStep>("CLIENT LICENCE", outputFolder));
+    return static_cast<MiniServerStep&>(*manager_.steps().back());
+  }
+
+  RecordedEvents events_;
+  test_paths::ScratchFolder folder_;
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  InstallManager manager_{signals_, boxes_};
+};
+
+TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
+  MiniServerStep& step = Queue("C:\\Out");
+  EXPECT_EQ(manager_.EulaText(), "CLIENT LICENCE");
+  EXPECT_EQ(manager_.requiredMegabytes(), 65);
+  EXPECT_EQ(step.contentName, "Content");
+  EXPECT_EQ(step.waitLevel, 1);
+  EXPECT_EQ(step.selfReportedProgress, 1);
+  EXPECT_EQ(step.downloadWeight, 0.0);
+  EXPECT_EQ(step.installWeight, 1.0);
+}
+
+TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
+  ScopedCurrentFolder here(folder_.path());
+  ASSERT_TRUE(here.ok());
+  EXPECT_FALSE(IsMiniServerPresent());
+  ASSERT_TRUE(platform::CreateFolder(folder_.File("launcher")));
+  ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("launcher\\miniserver.exe"), "x"));
+  EXPECT_TRUE(IsMiniServerPresent());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{7500}));
+}
+
+#ifndef _WIN32
+class MiniServerRunTest : public MiniServerTest {
+ protected:
+  static constexpr const char* kWorkFolder =
+      "C:\\Documents and Settings\\Tester\\Local Settings\\Temp\\TorvaneInstaller";
+  static constexpr const char* kOutput =
+      "C:\\Documents and Settings\\Tester\\Local "
+      "Settings\\Temp\\TorvaneInstaller\\MiniServerOutput.txt";
+
+  void SetUp() override {
+    ASSERT_TRUE(drive_.MakeFolders(kWorkFolder));
+    ASSERT_TRUE(drive_.WriteFile(kOutput, ""));
+  }
+  MiniServerStep& QueueRun() {
+    MiniServerStep& step = Queue(kWorkFolder);
+    step.timing.pollMs = 2;
+    step.timing.finalPauseMs = 0;
+    return step;
+  }
+  std::string Append(const std::string& line) const {
+    return "printf '%s\\n' '" + line + "' >> " + drive_.ShellQuoted(kOutput);
+  }
+
+  FakeInterpreterDrive drive_;
+};
+
+TEST_F(MiniServerRunTest, ContentProgressThenTheFullBarWhenItEnds) {
+  MiniServerStep& step = QueueRun();
+  drive_.SetProgram(Append("<DownloadProgress AppName=\"Content\" Percent=\"40\" />") +
+                    "\nsleep 0.8");
+  FractionLog log(step);
+
+  EXPECT_EQ(step.Install(), 1);
+  EXPECT_TRUE(step.installDone.Wait(0));
+  EXPECT_EQ(drive_.CommandLineSeen(),
+            " /K \"\".\\launcher\\miniserver.exe\" -ld c > \"" + std::string(kOutput) + "\"\"");
+  const std::vector<double> fractions = log.values();
+  ASSERT_GE(fractions.size(), 3u);
+  // 0.75 x 40 x 0.01 = 0.30 from the output, then at most fifteen hundredths
+  // of creeping, then 1.0 once the MiniServer has ended.
+  bool sawOutput = false;
+  for (double fraction : fractions) sawOutput |= std::abs(fraction - 0.30) < 1e-9;
+  EXPECT_TRUE(sawOutput);
+  EXPECT_NEAR(fractions[fractions.size() - 2], 0.45, 1e-9);
+  EXPECT_EQ(fractions.back(), 1.0);
+  EXPECT_TRUE(events_.Ids().empty());  // an ordinary end posts nothing
+}
+
+TEST_F(MiniServerRunTest, OutputWrittenJustBeforeTheEndIsApplied) {
+  MiniServerStep& step = QueueRun();
+  drive_.SetProgram(
+      Append("<DownloadProgress AppName=\"Content\" Percent=\"100\" />") + "\n" +
+      Append("<CurrentStep Step=\"ApplicationWait\" State=\"Finished\">Parlor</CurrentStep>") +
+      "\n" +
+      Append("<CurrentStep Step=\"ApplicationStart\" State=\"Finished\">"
+             "Torvane.Ads.AgentAdEngine</CurrentStep>"));
+  EXPECT_EQ(step.Install(), 1);
+  EXPECT_EQ(step.output.trackedPercent, 100);
+  EXPECT_EQ(step.output.deskPercent, 100);
+  EXPECT_EQ(step.output.adEnginePercent, 100);
+  EXPECT_EQ(step.output.webServicesPercent, 0);
+}
+
+TEST_F(MiniServerRunTest, AnErrorLineEndsTheWatchAtOnce) {
+  MiniServerStep& step = QueueRun();
+  drive_.SetProgram(Append("<Error Msg=\"No room\" Code=\"112\" />") +
+                    "\nwhile :; do sleep 0.05; done");
+  EXPECT_EQ(step.Install(), 9064);
+  EXPECT_FALSE(step.installDone.Wait(0));
+  const auto shown = boxes_.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].title, "Installation Error");
+  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{9060, 9064}));
+}
+
+TEST_F(MiniServerRunTest, WithoutAnInterpreterTheStepFails) {
+  EXPECT_EQ(QueueRun().Install(), 7501);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{7501}));
+}
+#endif  // !_WIN32
+
+#ifdef _WIN32
+int CountInterpreters() {
+  std::vector<platform::ProcessEntry> entries;
+  platform::SnapshotProcesses(&entries);
+  int count = 0;
+  for (const auto& entry : entries) count += entry.name == "cmd.exe";
+  return count;
+}
+
+// The fake MiniServer under ".\launcher", run by the real interpreter with /K,
+// which stays after the program has ended; the step ends it.
+TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) {
+    GTEST_SKIP() << "cmd /K needs a display under Wine (run under scripts/xvfb.sh)";
+  }
+  RecordedEvents events;
+  test_paths::ScratchFolder scratch;
+  const std::string work = scratch.File("Local Settings");
+  ASSERT_TRUE(platform::CreateFolder(work));
+  ASSERT_TRUE(platform::CreateFolder(scratch.File("launcher")));
+  const std::string server = scratch.File("launcher\\miniserver.exe");
+  ASSERT_TRUE(test_paths::CopyFixture("fake_miniserver.exe", server));
+  ASSERT_TRUE(test_paths::WriteWholeFile(server + ".ms", "600"));
+  writeCookieFile(work, "Cat1", "Content_X");
+  ASSERT_TRUE(
+      test_paths::WriteWholeFile(server + ".cookie", platform::JoinPath(work, "cookie.txt")));
+  ScopedCurrentFolder here(scratch.path());
+  ASSERT_TRUE(here.ok());
+  const int interpretersBefore = CountInterpreters();
+
+  PipelineSignals signals;
+  FakeMessageBoxes boxes;
+  InstallManager manager(signals, boxes);
+  manager.AddStep(std::make_unique<MiniServerStep>(nullptr, work));
+  MiniServerStep& step = static_cast<MiniServerStep&>(*manager.steps()[0]);
+  step.timing.pollMs = 50;
+  step.timing.finalPauseMs = 200;
+  FractionLog log(step);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(step.Install(), 1);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  std::printf("[          ] the MiniServer step took %d ms\n", static_cast<int>(took.count()));
+
+  EXPECT_EQ(CountInterpreters(), interpretersBefore);
+  EXPECT_EQ(step.output.trackedPercent, 100);
+  EXPECT_EQ(log.values().back(), 1.0);
+  std::string output;
+  ASSERT_TRUE(test_paths::ReadWholeFile(platform::JoinPath(work, "MiniServerOutput.txt"), &output));
+  EXPECT_NE(output.find("args: \".\\launcher\\miniserver.exe\" -ld c"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("cookie: Content=Content_X\n"), std::string::npos) << output;
+  EXPECT_TRUE(boxes.shown().empty());
+  EXPECT_TRUE(events.Ids().empty());
+}
+#endif  // _WIN32
+
+}  // namespace

@@ -1,0 +1,169 @@
+#include "tests/launcher_harness.h"
+
+#include "engine/install_step.h"
+
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/posix/native_path.h"
+#endif
+
+namespace {
+FractionLog* g_active = nullptr;  // the one log attached; tests run one at a time
+}  // namespace
+
+FractionLog::FractionLog(InstallStep& step) : step_(step) {
+  g_active = this;
+  step.Attach(step.owner, &FractionLog::Record, &step.signals(), &step.messageBoxes());
+}
+
+FractionLog::~FractionLog() {
+  step_.Attach(step_.owner, nullptr, &step_.signals(), &step_.messageBoxes());
+  g_active = nullptr;
+}
+
+void FractionLog::Record(InstallManager*) {
+  FractionLog* log = g_active;
+  if (!log) return;
+  std::lock_guard<std::mutex> guard(log->mutex_);
+  log->values_.push_back(log->step_.installFraction.load());
+}
+
+std::vector<double> FractionLog::values() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return values_;
+}
+
+ScopedCurrentFolder::ScopedCurrentFolder(const std::string& folder) {
+  char old[4096];
+#ifdef _WIN32
+  if (!_getcwd(old, sizeof old)) return;
+  old_ = old;
+  ok_ = _chdir(folder.c_str()) == 0;
+#else
+  if (!getcwd(old, sizeof old)) return;
+  old_ = old;
+  ok_ = chdir(platform::NativePath(folder).c_str()) == 0;
+#endif
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder() {
+  if (!ok_) return;
+#ifdef _WIN32
+  const int restored = _chdir(old_.c_str());
+#else
+  const int restored = chdir(old_.c_str());
+#endif
+  (void)restored;
+}
+
+#ifndef _WIN32
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+}  // namespace
+
+FakeInterpreterDrive::FakeInterpreterDrive() {
+  char pattern[] = "/tmp/kestrel-drive-XXXXXX";
+  root_ = mkdtemp(pattern);
+  if (const char* old = std::getenv("KESTREL_DRIVE_ROOT")) {
+    hadRoot_ = true;
+    oldRoot_ = old;
+  }
+  setenv("KESTREL_DRIVE_ROOT", root_.c_str(), 1);
+  char folder[4096];
+  if (getcwd(folder, sizeof folder)) oldFolder_ = folder;
+  // An interpreter line that the shell splits differently could redirect into
+  // the current folder; let it land here.
+  if (chdir(root_.c_str()) != 0) oldFolder_.clear();
+  MakeFolders("C:\\WINDOWS\\system32");
+}
+
+FakeInterpreterDrive::~FakeInterpreterDrive() {
+  // A script the step left running (cancel, time-out): ended by its id, and
+  // only while it is still our script.
+  const std::string pid = ReadText(root_ + "/pid");
+  if (!pid.empty() &&
+      ReadText("/proc/" + std::to_string(std::atoi(pid.c_str())) + "/cmdline").find(root_) !=
+          std::string::npos) {
+    kill(std::atoi(pid.c_str()), SIGKILL);
+  }
+  if (!oldFolder_.empty()) {
+    const int restored = chdir(oldFolder_.c_str());
+    (void)restored;
+  }
+  if (hadRoot_) {
+    setenv("KESTREL_DRIVE_ROOT", oldRoot_.c_str(), 1);
+  } else {
+    unsetenv("KESTREL_DRIVE_ROOT");
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(root_, ignored);
+}
+
+void FakeInterpreterDrive::SetProgram(const std::string& body) {
+  const std::string path = root_ + "/c/WINDOWS/system32/cmd.exe";
+  std::ofstream script(path, std::ios::binary | std::ios::trunc);
+  script << "#!/bin/sh\n"
+         << "tr '\\000' '\\n' < /proc/$PPID/cmdline > " << Quote(root_ + "/seen") << "\n"
+         << "echo $$ > " << Quote(root_ + "/pid") << "\n"
+         << body << "\n";
+  script.close();
+  chmod(path.c_str(), 0755);
+}
+
+std::string FakeInterpreterDrive::Native(const std::string& drivePath) const {
+  return platform::NativePath(drivePath);
+}
+
+std::string FakeInterpreterDrive::ShellQuoted(const std::string& drivePath) const {
+  return Quote(Native(drivePath));
+}
+
+bool FakeInterpreterDrive::MakeFolders(const std::string& drivePath) const {
+  std::error_code error;
+  std::filesystem::create_directories(Native(drivePath), error);
+  return !error;
+}
+
+bool FakeInterpreterDrive::WriteFile(const std::string& drivePath, const std::string& bytes) const {
+  std::ofstream out(Native(drivePath), std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out);
+}
+
+std::string FakeInterpreterDrive::CommandLineSeen() const {
+  // The parent's arguments, one a line: /bin/sh, -c, '<cmd.exe>'<command line>.
+  std::istringstream lines(ReadText(root_ + "/seen"));
+  std::string shell, dashC, command;
+  std::getline(lines, shell);
+  std::getline(lines, dashC);
+  std::getline(lines, command);
+  const std::string program = Quote(root_ + "/c/WINDOWS/system32/cmd.exe");
+  if (dashC != "-c" || command.compare(0, program.size(), program) != 0) return std::string();
+  return command.substr(program.size());
+}
+
+#endif

@@ -1,0 +1,80 @@
+// What the launcher and MiniServer step tests share: a record of the progress
+// a step reports, and on posix a command interpreter stand-in.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+class InstallManager;
+class InstallStep;
+
+// Records the step's installFraction at each NotifyProgress while it lives.
+// The step must be queued already (AddStep), so that it has an owner.
+class FractionLog {
+ public:
+  explicit FractionLog(InstallStep& step);
+  ~FractionLog();
+  FractionLog(const FractionLog&) = delete;
+  FractionLog& operator=(const FractionLog&) = delete;
+
+  std::vector<double> values() const;
+
+ private:
+  static void Record(InstallManager* owner);
+
+  InstallStep& step_;
+  mutable std::mutex mutex_;
+  std::vector<double> values_;
+};
+
+// Makes a folder (a logic path) the process's current folder while it lives;
+// ".\launcher\miniserver.exe" is looked up there.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::string& folder);
+  ~ScopedCurrentFolder();
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  std::string old_;
+  bool ok_ = false;
+};
+
+#ifndef _WIN32
+// A drive of its own (KESTREL_DRIVE_ROOT, restored afterwards; also the
+// current folder meanwhile) whose C:\WINDOWS\system32\cmd.exe is a shell
+// script. The posix StartHidden runs it from /bin/sh -c, so the script can
+// read the command line the step built from its parent's command line. It
+// then runs `body` itself: the script is the one program the interpreter
+// started, the child that IsChildRunning looks for. cmd.exe would create the
+// redirected output file before starting the program; the test makes it.
+class FakeInterpreterDrive {
+ public:
+  FakeInterpreterDrive();
+  // Ends a script still running and removes the drive.
+  ~FakeInterpreterDrive();
+  FakeInterpreterDrive(const FakeInterpreterDrive&) = delete;
+  FakeInterpreterDrive& operator=(const FakeInterpreterDrive&) = delete;
+
+  // Installs cmd.exe with this shell text as what it runs.
+  void SetProgram(const std::string& body);
+  // The native path of a drive path ("C:\..."), and the same quoted for the shell.
+  std::string Native(const std::string& drivePath) const;
+  std::string ShellQuoted(const std::string& drivePath) const;
+  // Creates the folders of a drive path; writes a file there.
+  bool MakeFolders(const std::string& drivePath) const;
+  bool WriteFile(const std::string& drivePath, const std::string& bytes) const;
+  // The command line the interpreter was given, without its program path
+  // (" /C ..." or " /K ..."); empty when the script has not run.
+  std::string CommandLineSeen() const;
+
+ private:
+  std::string root_;
+  std::string oldRoot_;
+  bool hadRoot_ = false;
+  std::string oldFolder_;
+};
+#endif
