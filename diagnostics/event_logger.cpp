@@ -1,5 +1,7 @@
 #include "diagnostics/event_logger.h"
 
+#include "diagnostics/startup_error.h"
+
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
@@ -41,7 +43,7 @@ EventLogger::EventLogger(const std::string& directory, const EventLoggerOptions&
   log_path_ = platform::JoinPath(directory, "TorvaneLogFile.txt");
   // Text mode: line breaks become CR LF on Windows. Earlier runs are not kept.
   log_file_ = platform::OpenFile(log_path_, "w");
-  if (!log_file_) throw std::runtime_error("Error: Could not open the log file");
+  if (!log_file_) throw StartupError("Error: Could not open the log file");
   std::fputs(kBanner, log_file_.get());
   std::fflush(log_file_.get());
   run_id_ = platform::NewUuidText();
@@ -113,10 +115,17 @@ std::string BuildEventRecord(EventId id, platform::Registry& registry) {
 std::string FormatTimestamp() { return FormatTimestamp(platform::UtcNow()); }
 
 std::string FormatTimestamp(const platform::UtcTime& time) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d:%02d.%03d", time.year, time.month,
-                time.day, time.hour, time.minute, time.second, time.millisecond);
-  return text;
+  // "%02d-%02d-%02d %02d:%02d:%02d.%03d" into 24 bytes, without the printf
+  // family, which would add its own formatting engine to the stub.
+  auto padded = [](int value, size_t width) {
+    std::string digits = std::to_string(value);
+    return digits.size() < width ? std::string(width - digits.size(), '0') + digits : digits;
+  };
+  const std::string text = padded(time.year, 2) + "-" + padded(time.month, 2) + "-" +
+                           padded(time.day, 2) + " " + padded(time.hour, 2) + ":" +
+                           padded(time.minute, 2) + ":" + padded(time.second, 2) + "." +
+                           padded(time.millisecond, 3);
+  return text.substr(0, 23);
 }
 
 std::string ReadAgentId(platform::Registry& registry) {

@@ -54,7 +54,7 @@ struct EventLoggerOptions {
 class EventLogger {
  public:
   // Creates or empties directory\TorvaneLogFile.txt, writes the banner and
-  // starts the sender thread. Throws std::runtime_error with the text
+  // starts the sender thread. Throws StartupError with the text
   // "Error: Could not open the log file" when the file cannot be opened.
   explicit EventLogger(const std::string& directory,
                        const EventLoggerOptions& options = EventLoggerOptions());

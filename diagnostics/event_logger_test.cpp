@@ -1,4 +1,5 @@
 #include "diagnostics/event_logger.h"
+#include "diagnostics/startup_error.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ TEST_F(EventLoggerTest, MissingFolderFailsWithTheStartUpText) {
   try {
     EventLogger logger(folder_.File("no-such-folder"), options_);
     FAIL() << "constructed without a log file";
-  } catch (const std::runtime_error& error) {
+  } catch (const StartupError& error) {
     EXPECT_STREQ(error.what(), "Error: Could not open the log file");
   }
 }

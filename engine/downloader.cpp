@@ -33,10 +33,8 @@ bool IsVerifiedComponent(const std::string& name) {
 }
 
 std::string ShortBodyText(double received, double total) {
-  char text[160];
-  std::snprintf(text, sizeof text, "The download ended early: %.0f of %.0f bytes arrived.",
-                received, total);
-  return text;
+  return "The download ended early: " + std::to_string(static_cast<unsigned long long>(received)) +
+         " of " + std::to_string(static_cast<unsigned long long>(total)) + " bytes arrived.";
 }
 
 int Transfer(InstallStep& step) {
@@ -60,7 +58,7 @@ int Transfer(InstallStep& step) {
   if (!download->QueryContentLength(&digits)) {
     return FailWithText("Failed to retrieve file size, possibly due to an invalid URL.");
   }
-  const double total = std::strtod(digits.c_str(), nullptr);
+  const double total = static_cast<double>(std::strtoul(digits.c_str(), nullptr, 10));
   step.bytesTotal.store(total);
 
   platform::UniqueFile file = platform::OpenFile(step.localPath, "wb");

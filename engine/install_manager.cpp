@@ -1,6 +1,5 @@
 #include "engine/install_manager.h"
 
-#include <cstdio>
 
 namespace {
 
@@ -55,8 +54,7 @@ void InstallManager::RefreshProgress(InstallManager* manager) {
   platform::LockGuard guard(manager->percentLock_);
   const int percent = manager->OverallPercent();
   if (percent < 1 || percent > 100) return;
-  char text[32];
-  std::snprintf(text, sizeof text, "%d%% Complete", percent);
+  const std::string text = std::to_string(percent) + "% Complete";
   if (manager->lastPercentText_ == text) return;
   manager->lastPercentText_ = text;
   window->ShowPercent(text);

@@ -1,5 +1,3 @@
-#include <cstdio>
-
 #include "platform/http.h"
 
 namespace platform {
@@ -9,9 +7,10 @@ std::string EscapeRequestTarget(const std::string& object_name) {
   for (char c : object_name) {
     unsigned char byte = static_cast<unsigned char>(c);
     if (byte <= 0x20 || byte == 0x7F) {
-      char escaped[4];
-      std::snprintf(escaped, sizeof(escaped), "%%%02X", byte);
-      result += escaped;
+      const char* hex = "0123456789ABCDEF";
+      result += '%';
+      result += hex[byte >> 4];
+      result += hex[byte & 0xF];
     } else {
       result += c;
     }

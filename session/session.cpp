@@ -1,14 +1,13 @@
 #include "session/session.h"
 
-#include <cstdio>
-#include <exception>
 #include <memory>
-#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "components/install_worker.h"
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/startup_error.h"
 #include "payload/embedded_files.h"
 #include "payload/settings.h"
 #include "platform/files.h"
@@ -67,12 +66,9 @@ void FinishLogger() {
 }
 
 std::string ExtractionFailureText(uint32_t code) {
-  char text[200];
-  std::snprintf(text, sizeof text,
-                "ERROR %lu:Unable to extract necessary information. The EXE could be corrupt. "
-                "Please try downloading the EXE again.",
-                static_cast<unsigned long>(code));
-  return text;
+  return "ERROR " + std::to_string(code) +
+         ":Unable to extract necessary information. The EXE could be corrupt. Please try "
+         "downloading the EXE again.";
 }
 
 // Builds the InstallSession, reads the settings and starts the worker; null
@@ -104,7 +100,7 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
       platform::CreateFolderTree(startupFolder);  // a failure is ignored
     }
     bool (*start)(InstallSession*) = options.startWorker ? options.startWorker : &StartDetachedWorker;
-    if (!start(session)) throw std::runtime_error("the worker could not start");
+    if (!start(session)) throw StartupError("the worker could not start");
     return session;
   } catch (...) {
     const uint32_t code = platform::LastErrorCode();
@@ -127,11 +123,11 @@ int RunSession(const SessionOptions& options) {
   try {
     std::string directory;
     if (!GetWorkingDirectory(&directory)) {
-      throw std::runtime_error("Error: Unable to create temporary directory");
+      throw StartupError("Error: Unable to create temporary directory");
     }
     // Lives until the process ends, like the threads that post to it.
     SetGlobalEventLogger(KeepUntilExit(new EventLogger(directory)));
-  } catch (const std::exception& error) {
+  } catch (const StartupError& error) {
     boxes.Show(error.what(), kProductTitle, platform::kMessageOk | platform::kMessageIconStop);
     return 0;
   }

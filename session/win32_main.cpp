@@ -1,5 +1,25 @@
-// The stub's entry. Until the windows exist it only proves the link and the
-// import table; the session's start-up replaces it.
+// The program's entry: it only sets up what must exist before anything runs
+// and hands over to the session.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "platform/single_instance.h"
+#include "session/session.h"
+#include "ui/window_sequence.h"
+
+namespace {
+
+// Made by static initialisation, before the entry runs; open until the
+// process ends, so a second copy is refused exactly as long as this one runs.
+const platform::NamedMutex singleInstance("Global\\{54FBF465-AC9B-4630-B2B8-1C94ABF7BEB0}");
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  SessionOptions options;
+  options.instance = instance;
+  options.instanceMutexStatus = singleInstance.creation_status();
+  options.runWindows = &RunWindows;
+  options.releasePictures = &ReleasePictures;
+  return RunSession(options);
+}
+
