@@ -114,35 +114,46 @@ void BenchDownload(const std::string& folder, uint64_t size, int runs) {
   server.SetDefaultResponse(ResponsePlan::Generated(size));
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/body.bin";
   const double megabytes = size / 1048576.0;
-  const std::string curl = "curl -s -o '" + folder + "/curl.bin' '" + url + "'";
+  // curl reports its own transfer time, which leaves out its start-up: the
+  // ratio is taken against that, the stricter of the two.
+  const std::string curl = "curl -s -w '%{time_total}' -o '" + folder + "/curl.bin' '" + url + "'";
 
   std::printf("== 1. download of %.0f MiB from the loopback server\n", megabytes);
-  std::vector<double> ours, theirs;
+  std::vector<double> ours, theirs, theirs_wall;
   // Taken in turns, so a change in the machine's load hits both alike.
   for (int run = 0; run < runs; ++run) {
     // Each side starts without its old file and with no dirty pages waiting
     // to be written back: neither is download time.
     platform::RemoveFile(folder + "/curl.bin");
     sync();
-    const double curl_seconds = TimeCommand(curl);
+    const Clock::time_point curl_start = Clock::now();
+    const double curl_seconds = std::strtod(CommandOutput(curl).c_str(), nullptr);
+    const double curl_wall = SecondsSince(curl_start);
     platform::RemoveFile(folder + "/kestrel.bin");
     sync();
     bool ok = false;
     const double our_seconds = KestrelDownload(url, folder, &ok);
-    if (curl_seconds < 0 || !ok) {
+    if (curl_seconds <= 0 || !ok) {
       std::printf("run %d failed (curl %s, DownloadFile %s)\n", run + 1,
-                  curl_seconds < 0 ? "failed" : "ok", ok ? "ok" : "failed");
+                  curl_seconds <= 0 ? "failed" : "ok", ok ? "ok" : "failed");
       return;
     }
     theirs.push_back(megabytes / curl_seconds);
+    theirs_wall.push_back(megabytes / curl_wall);
     ours.push_back(megabytes / our_seconds);
-    std::printf("run %d: DownloadFile %7.1f MB/s   curl %7.1f MB/s\n", run + 1, ours.back(),
-                theirs.back());
+    std::printf(
+        "run %d: DownloadFile %7.1f MB/s   curl %7.1f MB/s (%7.1f MB/s with its start-up)\n",
+        run + 1, ours.back(), theirs.back(), theirs_wall.back());
   }
   const int64_t ours_size = platform::FileSize(folder + "/kestrel.bin");
   const int64_t curl_size = platform::FileSize(folder + "/curl.bin");
-  std::printf("median: DownloadFile %.1f MB/s, curl %.1f MB/s (sizes %lld, %lld)\n", Median(ours),
-              Median(theirs), static_cast<long long>(ours_size), static_cast<long long>(curl_size));
+  std::printf(
+      "median: DownloadFile %.1f MB/s, curl %.1f MB/s (%.1f with start-up); sizes %lld, %lld\n",
+      Median(ours), Median(theirs), Median(theirs_wall), static_cast<long long>(ours_size),
+      static_cast<long long>(curl_size));
+  const bool same =
+      std::system(("cmp -s '" + folder + "/kestrel.bin' '" + folder + "/curl.bin'").c_str()) == 0;
+  std::printf("the two files are %s\n", same ? "identical" : "DIFFERENT");
   PrintRatio("download", Median(ours), Median(theirs), 0.9);
 }
 
