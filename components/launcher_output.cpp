@@ -98,13 +98,19 @@ void ApplyLauncherLine(LauncherOutput* output, const std::string& line,
 }
 
 void ApplyLauncherText(LauncherOutput* output, const std::string& text,
-                       const std::string& trackedName, const LauncherErrorHandler& onError) {
+                       const std::string& trackedName, const LauncherErrorHandler& onError,
+                       bool lastRead) {
   size_t p = output->readOffset;
   while (p < text.size()) {
     // The search starts one past p, so an empty line joins the line after it;
     // that line's tag still comes from its own "<".
     size_t end = text.find('\n', p + 1);
-    if (end == std::string::npos) end = text.size();
+    if (end == std::string::npos) {
+      // Taken now, a line cut by the writer would lose its rest, an Error line
+      // among them: it waits for its end while the program still runs.
+      if (!lastRead) break;
+      end = text.size();
+    }
     ApplyLauncherLine(output, text.substr(p, end - p), trackedName, onError);
     p = end + 1;
   }
@@ -113,7 +119,7 @@ void ApplyLauncherText(LauncherOutput* output, const std::string& text,
 }
 
 void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& trackedName,
-                         const LauncherErrorHandler& onError) {
+                         const LauncherErrorHandler& onError, bool lastRead) {
   if (!file) return;
   // The file grows while the launcher runs; the size is taken afresh each time.
   if (std::fseek(file, 0, SEEK_END) != 0) return;
@@ -123,7 +129,7 @@ void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::str
   std::vector<char> buffer(static_cast<size_t>(size));
   size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
   // Lines are taken from what could be read, never from unread bytes.
-  ApplyLauncherText(output, std::string(buffer.data(), got), trackedName, onError);
+  ApplyLauncherText(output, std::string(buffer.data(), got), trackedName, onError, lastRead);
 }
 
 double ComputeLaunchProgress(const LauncherOutput& output, double componentWeight,

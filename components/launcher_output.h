@@ -51,15 +51,17 @@ int32_t LauncherDecimal(const std::string& text);
 void ApplyLauncherLine(LauncherOutput* output, const std::string& line,
                        const std::string& trackedName, const LauncherErrorHandler& onError);
 
-// Applies the lines of `text` from output->readOffset on and advances it. The
-// whole text is consumed, an unterminated last line included.
+// Applies the lines of `text` from output->readOffset on and advances it. An
+// unterminated last line may still be being written: it waits for its line end
+// unless this is the last read, which applies and consumes it as it stands.
 void ApplyLauncherText(LauncherOutput* output, const std::string& text,
-                       const std::string& trackedName, const LauncherErrorHandler& onError);
+                       const std::string& trackedName, const LauncherErrorHandler& onError,
+                       bool lastRead = false);
 
 // Reads the open output file again from its start and applies the lines not
 // yet consumed. A null file changes nothing.
 void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& trackedName,
-                         const LauncherErrorHandler& onError);
+                         const LauncherErrorHandler& onError, bool lastRead = false);
 
 // The step's progress fraction: the three component applications weigh
 // 0.1 (ad engine), 0.6 (desk) and 0.3 (web services) within componentWeight.

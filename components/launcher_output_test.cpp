@@ -30,8 +30,8 @@ LauncherErrorHandler Recorder(Parsed* parsed) {
   };
 }
 
-void Parse(Parsed* parsed, std::FILE* file, const std::string& tracked) {
-  ParseLauncherOutput(&parsed->output, file, tracked, Recorder(parsed));
+void Parse(Parsed* parsed, std::FILE* file, const std::string& tracked, bool lastRead = false) {
+  ParseLauncherOutput(&parsed->output, file, tracked, Recorder(parsed), lastRead);
 }
 
 Parsed ParseFixture(const std::string& name, const std::string& tracked) {
@@ -39,7 +39,7 @@ Parsed ParseFixture(const std::string& name, const std::string& tracked) {
   platform::UniqueFile file =
       platform::OpenFile(SourcePath("tests/fixtures/launcher_output/" + name), "rb");
   EXPECT_TRUE(file) << name;
-  Parse(&parsed, file.get(), tracked);
+  Parse(&parsed, file.get(), tracked, /*lastRead=*/true);  // a finished output
   return parsed;
 }
 
@@ -189,20 +189,23 @@ TEST_F(LauncherOutputFileTest, ReadsOnlyNewLinesFromAFileThatGrowsWhileOpen) {
   EXPECT_EQ(1u, parsed_.errors.size());
 }
 
-TEST_F(LauncherOutputFileTest, AnUnterminatedLineIsConsumedAndItsRestIsNoLine) {
-  Append("<DownloadProgress AppName=\"Parlor\" Percent=\"4\" ");
+TEST_F(LauncherOutputFileTest, ALineStillBeingWrittenWaitsForItsEnd) {
+  Append("<Error Msg=\"Disk ");
   platform::UniqueFile reader = platform::OpenFile(path_, "rb");
   ASSERT_TRUE(reader);
   Parse(&parsed_, reader.get(), "Game");
-  EXPECT_EQ(4, parsed_.output.deskPercent);
-  // A line cut in its middle is lost: its rest arrives as a fragment without a tag.
-  Append("/>\n<DownloadProgress AppName=\"Parl");
+  EXPECT_EQ(0u, parsed_.output.readOffset);
+  Append("full\" Code=\"112\" />\n<DownloadProgress AppName=\"Parl");
   Parse(&parsed_, reader.get(), "Game");
-  Append(
-      "or\" Percent=\"42\" />\n<DownloadProgress AppName=\"Torvane.Ads.AgentAdEngine\" "
-      "Percent=\"9\" />\n");
+  ASSERT_EQ(1u, parsed_.errors.size());
+  EXPECT_EQ("Disk full", parsed_.errors[0].msg);
+  Append("or\" Percent=\"42\" />\n<DownloadProgress AppName=\"Torvane.Ads.AgentAdEngine\" "
+         "Percent=\"9\" />");
   Parse(&parsed_, reader.get(), "Game");
-  EXPECT_EQ(4, parsed_.output.deskPercent);
+  EXPECT_EQ(42, parsed_.output.deskPercent);
+  EXPECT_EQ(0, parsed_.output.adEnginePercent);
+  // The last read, after the program has ended, takes the line as it stands.
+  Parse(&parsed_, reader.get(), "Game", /*lastRead=*/true);
   EXPECT_EQ(9, parsed_.output.adEnginePercent);
 }
 

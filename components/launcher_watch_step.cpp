@@ -23,12 +23,16 @@ int LauncherWatchStep::Download() {
   return 1;
 }
 
-void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& trackedName) {
-  ::ParseLauncherOutput(&output, file, trackedName, [this](const std::string& msg, int32_t code) {
-    PostErrorEvent(9060, msg);
-    messageBoxes().Show(SupportMessage(code), "Installation Error", platform::kMessageOk);
-    AbortInstallation(signals());
-  });
+void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& trackedName,
+                                            bool lastRead) {
+  ::ParseLauncherOutput(
+      &output, file, trackedName,
+      [this](const std::string& msg, int32_t code) {
+        PostErrorEvent(9060, msg);
+        messageBoxes().Show(SupportMessage(code), "Installation Error", platform::kMessageOk);
+        AbortInstallation(signals());
+      },
+      lastRead);
 }
 
 double LauncherWatchStep::ComputeLaunchProgress() const {

@@ -28,8 +28,10 @@ class LauncherWatchStep : public InstallStep {
   int Download() override;
 
   // Applies the lines added to the output file since the last call; an Error
-  // line posts 9060, shows the support box and abandons the installation.
-  void ParseLauncherOutput(std::FILE* file, const std::string& trackedName);
+  // line posts 9060, shows the support box and abandons the installation. The
+  // last read, after the program ended, also takes an unterminated last line.
+  void ParseLauncherOutput(std::FILE* file, const std::string& trackedName,
+                           bool lastRead = false);
   double ComputeLaunchProgress() const;
 
   LauncherOutput output;

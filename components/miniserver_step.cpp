@@ -59,7 +59,7 @@ int MiniServerStep::Install() {
     }
     platform::SleepMs(timing.pollMs);
   }
-  ParseLauncherOutput(file.get(), kTrackedName);  // what it wrote at the very end
+  ParseLauncherOutput(file.get(), kTrackedName, /*lastRead=*/true);  // its very last lines
   file.reset();
   if (signals().abortFlag.load()) {
     PostEvent(9064);  // the interpreter keeps running
