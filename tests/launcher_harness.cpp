@@ -1,9 +1,14 @@
 #include "tests/launcher_harness.h"
 
+#include <chrono>
+
 #include "engine/install_step.h"
+#include "engine/pipeline_signals.h"
+#include "platform/process.h"
 
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #else
 #include <signal.h>
 #include <sys/stat.h>
@@ -65,6 +70,54 @@ ScopedCurrentFolder::~ScopedCurrentFolder() {
 #endif
   (void)restored;
 }
+
+namespace {
+
+// A conhost.exe whose parent is a cmd.exe.
+bool ConsoleHostUnderInterpreter() {
+  std::vector<platform::ProcessEntry> entries;
+  if (!platform::SnapshotProcesses(&entries)) return false;
+  for (const auto& host : entries) {
+    if (host.name != "conhost.exe") continue;
+    for (const auto& parent : entries) {
+      if (parent.id == host.parent_id && parent.name == "cmd.exe") return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+StepWatchdog::StepWatchdog(PipelineSignals& signals, int limitMs) {
+  thread_ = std::thread([this, &signals, limitMs] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!done_.load()) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        fired_ = true;
+        AbortInstallation(signals);
+        return;
+      }
+      if (!sawConsoleHost_.load() && ConsoleHostUnderInterpreter()) sawConsoleHost_ = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+}
+
+StepWatchdog::~StepWatchdog() {
+  done_ = true;
+  thread_.join();
+}
+
+#ifdef _WIN32
+bool RunWithoutConsole() {
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+    FreeConsole();
+    return true;
+  }
+  return false;
+}
+#endif
 
 #ifndef _WIN32
 

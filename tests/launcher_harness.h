@@ -2,12 +2,15 @@
 // a step reports, and on posix a command interpreter stand-in.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class InstallManager;
 class InstallStep;
+struct PipelineSignals;
 
 // Records the step's installFraction at each NotifyProgress while it lives.
 // The step must be queued already (AddStep), so that it has an owner.
@@ -42,6 +45,35 @@ class ScopedCurrentFolder {
   std::string old_;
   bool ok_ = false;
 };
+
+// Abandons the installation if the watched step has not returned in time, so
+// that a step that never sees its program end fails instead of hanging. It
+// also notes whether a console host ran under a command interpreter meanwhile.
+class StepWatchdog {
+ public:
+  StepWatchdog(PipelineSignals& signals, int limitMs);
+  ~StepWatchdog();  // stops watching
+  StepWatchdog(const StepWatchdog&) = delete;
+  StepWatchdog& operator=(const StepWatchdog&) = delete;
+
+  bool fired() const { return fired_.load(); }
+  bool sawConsoleHost() const { return sawConsoleHost_.load(); }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<bool> fired_{false};
+  std::atomic<bool> sawConsoleHost_{false};
+  std::thread thread_;
+};
+
+#ifdef _WIN32
+// The bootstrapper is a GUI program: the interpreter it starts gets a console
+// of its own, which under Wine with a display brings a conhost.exe child and
+// keeps "cmd /K" waiting for input. The test process leaves its console to be
+// started the same way; only when its standard output is not a console (the
+// output would be lost otherwise). True when the process has no console now.
+bool RunWithoutConsole();
+#endif
 
 #ifndef _WIN32
 // A drive of its own (KESTREL_DRIVE_ROOT, restored afterwards; also the
