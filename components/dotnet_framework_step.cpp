@@ -1,13 +1,11 @@
 #include "components/dotnet_framework_step.h"
 
-#include "components/step_events.h"
 #include "diagnostics/event_logger.h"
 
 namespace {
 
-constexpr FallbackDownloadEvents kDownloadEvents = {5000, 5004, 5100, 5002,
-                                                    5001, 5005, 5101, 5003};
-constexpr InstallEvents kInstallEvents = {6001, 6003, 6100, 6002};
+const DotNetComponentStep::Events kEvents = {{5000, 5004, 5100, 5002, 5001, 5005, 5101, 5003},
+                                             {6001, 6003, 6100, 6002}};
 
 const char kVersion10Switches[] =
     " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"";
@@ -21,26 +19,13 @@ DotNetFrameworkStep::DotNetFrameworkStep(const char* eulaText, const std::string
                                          const std::string& fileName,
                                          const std::string& versionCode,
                                          platform::Registry& registry)
-    : InstallStep(eulaText, primaryUrl, directory, fileName, md5),
-      secondaryUrl(secondaryUrl),
-      frameworkVersionCode(versionCode),
-      registry_(registry) {
+    : DotNetComponentStep(eulaText, primaryUrl, secondaryUrl, md5, directory, fileName,
+                          versionCode, registry, kEvents) {
   displayName = "Microsoft .NET Framework";
   downloadWeight = availableLocally ? 0.0 : 2.0;
   installWeight = 3.0;
-  expectedInstallSeconds = 200;
-  requiredMegabytes = 50;
-  // Quoted: an unquoted path with blanks ("Documents and Settings") would let
-  // Windows run a planted C:\Documents.exe instead.
-  commandLine = "\"" + localPath + "\"" +
-                (frameworkVersionCode == "0" ? kVersion10Switches : kSwitches);
+  commandLine = QuotedLocalPath() + (frameworkVersionCode == "0" ? kVersion10Switches : kSwitches);
 }
-
-int DotNetFrameworkStep::Download() {
-  return DownloadWithFallback(*this, secondaryUrl, kDownloadEvents);
-}
-
-int DotNetFrameworkStep::Install() { return InstallWithEvents(*this, kInstallEvents); }
 
 bool DotNetFrameworkStep::IsInstalled() {
   using platform::RegistryRoot;

@@ -4,10 +4,9 @@
 
 #include <string>
 
-#include "engine/install_step.h"
-#include "platform/registry.h"
+#include "components/dotnet_component_step.h"
 
-class DotNetFrameworkStep : public InstallStep {
+class DotNetFrameworkStep : public DotNetComponentStep {
  public:
   DotNetFrameworkStep(const char* eulaText, const std::string& primaryUrl,
                       const std::string& secondaryUrl, const std::string& md5,
@@ -15,13 +14,5 @@ class DotNetFrameworkStep : public InstallStep {
                       const std::string& versionCode,
                       platform::Registry& registry = platform::SystemRegistry());
 
-  int Download() override;
-  int Install() override;
   bool IsInstalled() override;
-
-  std::string secondaryUrl;
-  std::string frameworkVersionCode;
-
- private:
-  platform::Registry& registry_;
 };

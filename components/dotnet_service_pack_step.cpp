@@ -2,14 +2,12 @@
 
 #include <cstdlib>
 
-#include "components/step_events.h"
 #include "diagnostics/event_logger.h"
 
 namespace {
 
-constexpr FallbackDownloadEvents kDownloadEvents = {5006, 5010, 5102, 5008,
-                                                    5007, 5011, 5103, 5009};
-constexpr InstallEvents kInstallEvents = {6004, 6006, 6101, 6005};
+const DotNetComponentStep::Events kEvents = {{5006, 5010, 5102, 5008, 5007, 5011, 5103, 5009},
+                                             {6004, 6006, 6101, 6005}};
 
 // The Active Setup "Version" text of the 1.0 Service Pack ends in its level,
 // as in 1,0,3705,1.
@@ -28,23 +26,13 @@ DotNetServicePackStep::DotNetServicePackStep(const char* eulaText, const std::st
                                              const std::string& fileName,
                                              const std::string& versionCode,
                                              platform::Registry& registry)
-    : InstallStep(eulaText, primaryUrl, directory, fileName, md5),
-      secondaryUrl(secondaryUrl),
-      frameworkVersionCode(versionCode),
-      registry_(registry) {
+    : DotNetComponentStep(eulaText, primaryUrl, secondaryUrl, md5, directory, fileName,
+                          versionCode, registry, kEvents) {
   displayName = "Microsoft .NET Framework Service Pack";
   downloadWeight = availableLocally ? 0.0 : 1.5;
   installWeight = 2.0;
-  expectedInstallSeconds = 200;
-  requiredMegabytes = 50;
-  commandLine = "\"" + localPath + "\" /q";  // quoted, as for the Framework
+  commandLine = QuotedLocalPath() + " /q";
 }
-
-int DotNetServicePackStep::Download() {
-  return DownloadWithFallback(*this, secondaryUrl, kDownloadEvents);
-}
-
-int DotNetServicePackStep::Install() { return InstallWithEvents(*this, kInstallEvents); }
 
 bool DotNetServicePackStep::IsInstalled() {
   using platform::RegistryRoot;

@@ -3,10 +3,9 @@
 
 #include <string>
 
-#include "engine/install_step.h"
-#include "platform/registry.h"
+#include "components/dotnet_component_step.h"
 
-class DotNetServicePackStep : public InstallStep {
+class DotNetServicePackStep : public DotNetComponentStep {
  public:
   DotNetServicePackStep(const char* eulaText, const std::string& primaryUrl,
                         const std::string& secondaryUrl, const std::string& md5,
@@ -14,13 +13,5 @@ class DotNetServicePackStep : public InstallStep {
                         const std::string& versionCode,
                         platform::Registry& registry = platform::SystemRegistry());
 
-  int Download() override;
-  int Install() override;
   bool IsInstalled() override;
-
-  std::string secondaryUrl;
-  std::string frameworkVersionCode;
-
- private:
-  platform::Registry& registry_;
 };
