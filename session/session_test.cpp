@@ -171,6 +171,16 @@ TEST(ShutdownTest, SurveyAddressCarriesTheRunId) {
   EXPECT_EQ(address.find("%t"), std::string::npos);
 }
 
+TEST(ShutdownTest, AnEmptyStartupSettingCleansNothing) {
+  // The setting names no folder; "\\*.*" would be the drive's root.
+  test_paths::ScratchFolder scratch;
+  const std::string kept = scratch.File("kept.txt");
+  ASSERT_TRUE(test_paths::WriteWholeFile(kept, "x"));
+  CleanStartupFolder("");
+  EXPECT_TRUE(platform::PathExists(kept));
+  EXPECT_TRUE(platform::IsFolder(scratch.path()));
+}
+
 TEST(ShutdownTest, CleaningLeavesAFolderThatHoldsASubFolder) {
   test_paths::ScratchFolder scratch;
   const std::string folder = scratch.File("WF");
