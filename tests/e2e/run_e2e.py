@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""The end-to-end suite: each scenario packs a payload, starts loopback
+servers, runs the real bootstrapper under Wine in a fresh prefix on a private
+X display, acts as the user would, and checks what the run left behind.
+
+  tests/e2e/run_e2e.py [NAME...]      run all scenarios, or those named
+  tests/e2e/run_e2e.py --list         list the scenarios
+
+Needs the win32 build (bootstrapper.exe, bootpack.exe) and the win32-tests
+build (the fixtures). Prints one line per scenario and ends with
+"N passed, M failed"; exits 1 when any failed."""
+
+import argparse
+import os
+import shutil
+import sys
+import time
+
+import importlib
+
+import payload
+import rig
+import road
+
+# Every scenarios*.py here registers its roads when imported; a new file of
+# roads needs no change here.
+for _module in sorted(f[:-3] for f in os.listdir(os.path.dirname(os.path.abspath(__file__)))
+                      if f.startswith("scenarios") and f.endswith(".py")):
+    importlib.import_module(_module)
+
+
+class Context:
+    """What all runs share: builds, the display, the probe, the input."""
+
+    def __init__(self, args):
+        self.work = os.path.abspath(args.work)
+        self.keep = args.keep
+        self.stub = os.path.join(args.win32, "bootstrapper.exe")
+        self.fixtures = os.path.join(args.tests, "tests", "fixtures")
+        for path in (self.stub, os.path.join(self.fixtures, "TestAgent.msi")):
+            if not os.path.exists(path):
+                raise SystemExit(f"e2e: {path} is missing; build the win32 and win32-tests presets")
+        host_bootpack = args.bootpack or os.path.join(rig.ROOT, "build", "host", "bootpack")
+        if os.path.exists(host_bootpack) and not host_bootpack.endswith(".exe"):
+            self.bootpack, self.bootpack_on_wine = [host_bootpack], False
+        else:
+            # The Windows build of the packing tool, run in the scenario's prefix.
+            self.bootpack = ["wine", os.path.join(args.win32, "bootpack.exe")]
+            self.bootpack_on_wine = True
+        os.makedirs(self.work, exist_ok=True)
+        self.probe = rig.Probe(os.path.join(self.work, "tools"))
+        self.display = rig.Display()
+        self.input = rig.Input(self.display.env)
+
+    def fixture(self, name):
+        return os.path.join(self.fixtures, name)
+
+    def pack(self, run, entries):
+        if self.bootpack_on_wine:
+            payload.pack(self.bootpack, self.stub, run.exe, entries, os.path.join(run.dir, "payload"),
+                         force=run.setup.get("force_pack", False), path_arg=rig.windows_path,
+                         env=run.prefix.env)
+        else:
+            payload.pack(self.bootpack, self.stub, run.exe, entries, os.path.join(run.dir, "payload"),
+                         force=run.setup.get("force_pack", False))
+
+    def close(self):
+        self.display.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
+    parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
+    parser.add_argument("--list", action="store_true", help="list the scenarios and stop")
+    parser.add_argument("--win32", default=os.path.join(rig.ROOT, "build", "win32"),
+                        help="win32 build folder (default build/win32)")
+    parser.add_argument("--tests", default=os.path.join(rig.ROOT, "build", "win32-tests"),
+                        help="win32-tests build folder (default build/win32-tests)")
+    parser.add_argument("--bootpack", help="host bootpack (default build/host/bootpack, "
+                        "else the win32 bootpack.exe under Wine)")
+    parser.add_argument("--work", default=os.path.join(rig.ROOT, "build", "e2e"),
+                        help="where runs keep their files (default build/e2e)")
+    parser.add_argument("--keep", action="store_true", help="keep each run's Wine prefix")
+    parser.add_argument("--repeat", type=int, default=1, help="run the selection this many times")
+    args = parser.parse_args()
+
+    if args.list:
+        for name in road.SCENARIOS:
+            print(name)
+        return 0
+    names = args.names or list(road.SCENARIOS)
+    unknown = [n for n in names if n not in road.SCENARIOS]
+    if unknown:
+        print(f"e2e: unknown scenarios {unknown}; --list shows them", file=sys.stderr)
+        return 2
+
+    context = Context(args)
+    passed = failed = 0
+    began = time.time()
+    try:
+        for _ in range(args.repeat):
+            for name in names:
+                ok, seconds, run = road.execute(name, context)
+                print(f"{name:<28} {'PASS' if ok else 'FAIL'} {seconds:6.1f} s", flush=True)
+                for failure in run.failures:
+                    print(f"    - {failure}")
+                for note in run.notes:
+                    print(f"    note: {note}")
+                if run.leftovers:
+                    print(f"    left running at exit (ended by the harness): {', '.join(run.leftovers)}")
+                if not ok:
+                    print(f"    files: {run.dir}")
+                passed += ok
+                failed += not ok
+    finally:
+        context.close()
+    print(f"e2e: {time.time() - began:.0f} s in all")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,325 @@
+"""The roads. Each is a set-up (the decorator's keywords, see road.scenario)
+and a body: the person's input, then what must hold afterwards."""
+
+import os
+import time
+
+import rig
+import servers
+from payload import AGENT_RUNTIME_GUID, DOTNET_PRIMARY, LICENCES, PICTURES, STARTUP_FOLDER
+from road import AGENT_KEY, NDP11, TITLE, primary_downloads, scenario
+
+EVERYTHING = ("dotnet", "servicepack", "agent")
+NO_LICENCES = {name: None for name in LICENCES}
+BUTTONS = os.path.join(rig.ROOT, "ui", "win32", "resources")
+DEMO = os.path.join(rig.ROOT, "demo")
+
+SURVEY_QUESTION = (
+    "We are sorry that you have decided to cancel your Kestrel install.\r\n"
+    "Would you like to fill out a short survey to provide feedback about your install experience?")
+ABORT_QUESTION = "Are you sure you want to abort the installation?"
+
+AGENT_DIR = r"C:\Program Files\Torvane\Agent"
+LAUNCHER_OUTPUT = "BrindleAgentLauncherOutput.txt"
+# What the launcher is given after the dependencies, for desk "Parlor" and
+# the quoted content id.
+LAUNCHER_ARGS = ('-w Torvane.Services.Agent.WebServices -w Torvane.Ads.AgentAdEngine  '
+                 '-q -i Parlor -s Parlor -i "Parlor_Solitaire" -ld c')
+
+
+def launcher_ran(r):
+    """The launcher step's traces: its command line, the cookie it read, the
+    bar at 100 %, the AGENT field of 7003, the start-up folder gone."""
+    output = (r.workdir_file(LAUNCHER_OUTPUT) or "").replace("\r\n", "\n")
+    r.check(LAUNCHER_ARGS in output, f"launcher arguments not as expected: {output[:300]!r}")
+    r.check("cookie: Content=Parlor_Solitaire\n" in output and "cookie: Catalog=\n" in output,
+            f"the launcher did not see the cookie file: {output[:300]!r}")
+    r.expect_text_seen("progress", 1021, "100% Complete")
+    r.expect_text_seen("progress", 1003, "Requesting Solitaire Parlor files...")
+    r.expect_agent_field(AGENT_RUNTIME_GUID)
+    r.expect_startup_folder_removed()
+
+
+@scenario("fresh-machine")
+def fresh_machine(r):
+    """.NET, its Service Pack and the agent missing: all three downloaded from
+    their primary addresses and installed, then the launcher."""
+    r.start()
+    r.accept_licence()
+    r.wait_exit(180)
+    r.expect_exit(0)
+    r.expect_log_well_formed()
+    r.expect_events(
+        # start-up, the queue, the windows, the installs, the launch, the exit
+        (3000, 3010, 3021, 3019, 4002, 4004, 4006, 9003, 4062,
+         6001, 6003, 6004, 6006, 6007, 6009, 7001, 7003, 3115, 3111),
+        # downloads follow the queue and precede their installs
+        (4006, 5000, 5004, 5006, 5010, 5012, 5014, 6007),
+        (5004, 6001), (5010, 6004),
+        (3019, 4060, 4061, 9003),
+        complete=True)
+    r.expect_reports()
+    r.expect_windows("splash", "licence", "progress")
+    r.expect_boxes()
+    r.expect_registry("HKLM", NDP11, "Install", 1)
+    r.expect_registry("HKLM", NDP11, "SP", 1)
+    r.expect_registry("HKCU", AGENT_KEY, "RuntimeGuid", AGENT_RUNTIME_GUID)
+    r.expect_path(AGENT_DIR + r"\TestAgentLauncher.exe")
+    r.expect_workdir(has=("dotnetfx.exe", "dotnetServicePack.exe", "TorvaneAgent.msi",
+                          "TorvaneLogFile.txt", LAUNCHER_OUTPUT, "SPLASHSCREEN.JPG",
+                          "BACKGROUND.JPG", "PROGRESSBAR_BIRD.JPG", "LOGOICON.ICO"))
+    # The installers ran silently with the switches of a 1.1 set-up.
+    r.check('/q:a /c:"install /l /q"' in (r.workdir_file("dotnetfx.exe.log") or ""),
+            "dotnetfx.exe was not run with its silent switches")
+    r.check("/q" in (r.workdir_file("dotnetServicePack.exe.log") or ""),
+            "dotnetServicePack.exe was not run")
+    launcher_ran(r)
+
+
+def check_splash(r):
+    """The splash is the size of its picture and shows it 1:1."""
+    picture = os.path.join(DEMO, "SPLASHSCREEN.JPG")
+    splash = r.wait_window("splash")
+    time.sleep(0.5)
+    left, top, right, bottom = splash["rect"]
+    r.check((right - left, bottom - top) == rig.image_size(picture),
+            f"splash is {right - left}x{bottom - top}, its picture {rig.image_size(picture)}")
+    shot = r.shot("splash", splash)
+    spots = [(40, 30), (300, 80), (100, 160), (60, 190), (380, 250)]
+    for spot, seen, drawn in zip(spots, rig.pixels(shot, spots), rig.pixels(picture, spots)):
+        r.check(rig.near(seen, drawn), f"splash at {spot} is {seen}, the picture has {drawn}")
+
+
+@scenario("everything-installed", installed=EVERYTHING, entries={"EULA.TXT": None})
+def everything_installed(r):
+    """All components in place and no client licence: the progress window
+    follows the splash, only the launcher runs."""
+    r.start()
+    check_splash(r)
+    r.wait_window("progress")
+    r.wait_exit()
+    r.expect_exit(0)
+    r.expect_log_well_formed()
+    r.expect_events((3000, 3010, 3021, 3019, 4001, 4003, 4005, 4062, 7001, 7003, 3115, 3111),
+                    (3019, 4060, 4062), complete=True)
+    r.expect_windows("splash", "progress")
+    r.expect_boxes()
+    r.expect_reports()
+    r.check(not r.downloads.requests, f"downloads requested: {r.downloads.requests}")
+    r.expect_workdir(lacks=("dotnetfx.exe", "dotnetServicePack.exe", "TorvaneAgent.msi"))
+    # The splash stays its three seconds even when the steps are ready at once.
+    times = {rec.id: rec.time for rec in r.records()}
+    r.check(times[4062] - times[4060] >= 2.9,
+            f"the splash closed after {times[4062] - times[4060]:.2f} s")
+    launcher_ran(r)
+
+
+def decline(r, act, event, other):
+    r.start()
+    licence = r.wait_window("licence")
+    r.focus(TITLE)
+    act(licence)
+    r.wait_exit(60)
+    r.expect_exit(0)
+    r.expect_log_well_formed()
+    r.expect_events(3000, 3019, 4060, 4061, event, 3115, 3111)
+    r.expect_absent(other, 9003, 4062, 6001, 7001)
+    r.expect_reports(delivered=False)
+    r.expect_boxes()  # no survey question after a declined licence
+    r.expect_windows("splash", "licence")
+    r.expect_startup_folder_removed()
+
+
+@scenario("licence-cancel-button")
+def licence_cancel_button(r):
+    """Cancel on the licence ends the run: 9001, nothing reported."""
+    decline(r, lambda licence: r.click(licence, 1009), 9001, 9002)
+
+
+@scenario("licence-escape")
+def licence_escape(r):
+    """Escape closes the licence window like its close box: 9002."""
+    decline(r, lambda licence: r.key("Escape"), 9002, 9001)
+
+
+@scenario("second-copy-refused", installed=EVERYTHING)
+def second_copy_refused(r):
+    """A second start while the first runs: one box, no log of its own."""
+    r.start()
+    r.wait_window("licence")
+    first_line = r.records()[0].line
+    second = r.start_second()
+    r.answer_box("Kestrel Bootstrapper", "OK", icon=False)
+    r.check(second.wait(30) == 0, "the second copy did not end with 0")
+    records = r.records()
+    r.check(records and records[0].line == first_line and r.ids().count(3000) == 1,
+            "the second copy touched the log file")
+    r.focus(TITLE)
+    r.key("Escape")
+    r.wait_exit(60)
+    r.expect_exit(0)
+    r.expect_boxes(("Kestrel Bootstrapper",
+                    "Please wait for the first game request to complete..."))
+    r.expect_events(3000, 4061, 9002, 3111)
+
+
+@scenario("unsupported-system", windows="win7")
+def unsupported_system(r):
+    """A system that says it is Windows 7 is refused after 3000."""
+    r.start()
+    r.answer_box("Installation Error", "OK", icon=False)
+    r.wait_exit(60)
+    r.expect_exit(0)
+    r.expect_log_well_formed()
+    r.expect_exactly(3000, 3002)
+    r.expect_boxes(("Installation Error", "We're sorry, this installation cannot continue "
+                    "because your operating system is not supported."))
+    r.expect_windows()
+    r.expect_reports(delivered=False)
+    r.expect_path(STARTUP_FOLDER, exists=False)
+
+
+def button_colour(r, window, control_id, shot_name):
+    """The colour of an owner-drawn button a few pixels inside its face."""
+    control = [c for c in window["controls"] if c["id"] == control_id][0]
+    path = r.shot(shot_name, control)
+    return rig.pixels(path, [(10, 12)])[0]
+
+
+@scenario("licence-radio-buttons", installed=EVERYTHING)
+def licence_radio_buttons(r):
+    """Declining greys OK out; accepting again brings it back and focuses it,
+    so Enter then accepts."""
+    yellow, grey = (rig.pixels(os.path.join(BUTTONS, f"ok_{state}.bmp"), [(10, 12)])[0]
+                    for state in ("normal", "disabled"))
+    r.start()
+    licence = r.wait_window("licence")
+    r.focus(TITLE)
+    time.sleep(0.5)
+    shot = r.shot("licence", licence)
+    # The background picture, a vertical gradient, is stretched over the
+    # window: compare a point high and a point low at the left edge.
+    background = os.path.join(DEMO, "BACKGROUND.JPG")
+    bw, bh = rig.image_size(background)
+    height = licence["rect"][3] - licence["rect"][1]
+    for y in (60, height - 30):
+        seen = rig.pixels(shot, [(12, y)])[0]
+        drawn = rig.pixels(background, [(12, (y - 20) * bh // (height - 20))])[0]
+        r.check(rig.near(seen, drawn, 12), f"licence background at y={y} is {seen}, not {drawn}")
+    r.check(rig.near(button_colour(r, licence, 1008, "ok-accepting"), yellow), "OK not yellow")
+    r.click(licence, 1007)
+    time.sleep(0.5)
+    licence = r.wait_window("licence")
+    ok = [c for c in licence["controls"] if c["id"] == 1008][0]
+    r.check(not ok["enabled"], "OK still enabled after declining")
+    r.check(rig.near(button_colour(r, licence, 1008, "ok-declining"), grey), "OK not grey")
+    r.shot("licence-declined", licence)
+    r.click(licence, 1006)
+    time.sleep(0.5)
+    licence = r.wait_window("licence")
+    ok = [c for c in licence["controls"] if c["id"] == 1008][0]
+    r.check(ok["enabled"], "OK still disabled after accepting again")
+    r.check(rig.near(button_colour(r, licence, 1008, "ok-accepting-again"), yellow),
+            "OK not yellow again")
+    r.key("Return")
+    r.wait_event(9003, 10)
+    r.wait_exit()
+    r.expect_exit(0)
+    r.expect_events(4061, 9003, 4062, 7001, 7003, 3111)
+    r.expect_absent(9001, 9002)
+
+
+@scenario("progress-cancel",
+          entries=NO_LICENCES,
+          downloads=dict(primary_downloads(), **{DOTNET_PRIMARY: servers.held("fake_dotnetfx.exe")}))
+def progress_cancel(r):
+    """While .NET downloads: Enter and Space on the focused Cancel do nothing;
+    Cancel asks, No goes on, Yes cancels and the survey is offered at exit."""
+    r.start()
+    progress = r.wait_window("progress")
+    r.focus(TITLE)
+    time.sleep(0.5)
+    r.shot("progress", progress)
+    r.key("Return")
+    r.key("space")
+    time.sleep(1.5)
+    r.check(r.now("box", "Abort Installation") is None, "Enter or Space on Cancel asked to abort")
+    r.expect_absent(9005)
+
+    r.click(progress, 1012)
+    r.wait_window("box", "Abort Installation")
+    time.sleep(0.3)
+    r.shot("cancel-confirmation")
+    cancel = [c for c in r.now("progress")["controls"] if c["id"] == 1012][0]
+    r.check(not cancel["enabled"], "Cancel stays enabled while the question is open")
+    r.answer_box("Abort Installation", "No", icon=True)
+    time.sleep(0.5)
+    progress = r.wait_window("progress")
+    cancel = [c for c in progress["controls"] if c["id"] == 1012][0]
+    r.check(cancel["enabled"] and cancel["visible"], "Cancel not back after No")
+    r.expect_absent(5100)
+
+    r.click(progress, 1012)
+    r.answer_box("Abort Installation", "Yes")
+    # The download waits for the server in the middle of a read: the window
+    # shows the cancelling state until the read returns.
+    progress = r.now("progress")
+    if r.check(progress is not None, "the progress window closed at once"):
+        r.shot("progress-cancelling", progress)
+        shown = {c["id"]: c for c in progress["controls"]}
+        r.check(shown[1003]["text"] == "Cancelling installation..." and shown[1003]["visible"],
+                f"status line {shown[1003]['text']!r}")
+        r.check(not shown[1012]["visible"], "Cancel still shown while cancelling")
+        r.check(not shown[1037]["visible"] and not shown[1021]["visible"],
+                "caption or percentage still shown while cancelling")
+    r.downloads.routes[DOTNET_PRIMARY].release()
+    r.answer_box("Abort Installation", "No", timeout=60, icon=True)
+    r.wait_exit(60)
+    r.expect_exit(0)
+    r.expect_log_well_formed()
+    r.expect_events((3000, 3019, 4002, 4004, 4006, 5000, 5100, 3115, 3111),
+                    (4060, 4062, 9005, 9005, 5100))
+    r.check(r.ids().count(9005) == 2, "9005 not posted twice")
+    r.expect_absent(5004, 6001, 4061, 9003)
+    r.expect_boxes(("Abort Installation", ABORT_QUESTION), ("Abort Installation", ABORT_QUESTION),
+                   ("Abort Installation", SURVEY_QUESTION))
+    r.expect_reports()
+    r.expect_startup_folder_removed()
+
+
+GARBAGE = b"This is a text file, not a picture.\r\n" * 40
+
+
+@scenario("pictures-not-jpeg", installed=EVERYTHING,
+          entries={name: GARBAGE for name in PICTURES})
+def pictures_not_jpeg(r):
+    """Pictures that are not pictures: the windows come without them, and the
+    run goes on to the end."""
+    r.start()
+    splash = r.wait_window("splash")
+    time.sleep(0.5)
+    shot = r.shot("splash", splash)
+    width, height = rig.image_size(shot)
+    spots = rig.pixels(shot, [(width // 4, height // 4), (width // 2, height // 2),
+                              (3 * width // 4, 3 * height // 4)])
+    r.check(len(set(spots)) == 1, f"splash not plain: {spots}")
+    licence = r.wait_window("licence")
+    r.focus(TITLE)
+    time.sleep(0.5)
+    path = r.shot("licence", licence)
+    # The demo background is a light blue gradient; without it the window
+    # shows one plain colour where the gradient would be.
+    width = licence["rect"][2] - licence["rect"][0]
+    height = licence["rect"][3] - licence["rect"][1]
+    spots = rig.pixels(path, [(width // 2, 40), (width // 2, height - 60), (20, height // 2)])
+    r.check(len(set(spots)) == 1, f"background not plain: {spots}")
+    r.key("Return")
+    r.wait_event(9003, 10)
+    progress = r.wait_window("progress")
+    r.shot("progress", progress)
+    r.wait_exit()
+    r.expect_exit(0)
+    r.expect_log_well_formed()
+    r.expect_events(3000, 3019, 4060, 4061, 9003, 4062, 7001, 7003, 3115, 3111)
+    r.expect_absent(3014, 3015, 3016, 3018, 3112)
+    r.expect_windows("splash", "licence", "progress")

@@ -1,0 +1,220 @@
+"""Loopback servers of an end-to-end run: the download server, whose answer
+is chosen per path (a fault kind), and the log server on port 80, which
+records every request target it receives."""
+
+import errno
+import http.server
+import os
+import socket
+import threading
+import time
+
+# The loopback address of both servers. Another suite on the same machine may
+# hold 127.0.0.1:80; any other 127.x.y.z address is loopback too.
+HOST = os.environ.get("KESTREL_E2E_HOST", "127.0.0.1")
+
+
+class Fault:
+    """How the download server answers one path. `source` is a file path, or
+    the name of a file in the fixtures folder; it is read by `load`."""
+
+    def __init__(self, kind, source=None, seconds=0.0, alter=None, pieces=40):
+        self.kind = kind
+        self.source = source
+        self.seconds = seconds
+        self.alter = alter
+        self.pieces = pieces
+        self.gate = threading.Event()
+        self.body = b"<html>Not Found</html>" if kind == "404" else b""
+
+    def load(self, fixtures):
+        """Reads the body; a fault object serves one run at a time."""
+        self.gate = threading.Event()
+        if self.source is not None:
+            path = self.source if os.path.isabs(self.source) else os.path.join(fixtures, self.source)
+            with open(path, "rb") as f:
+                self.body = f.read()
+            if self.alter:
+                self.body = self.alter(self.body)
+        return self
+
+    def release(self):
+        """Lets a held body go on."""
+        self.gate.set()
+
+    def __repr__(self):
+        return f"Fault({self.kind}, {self.source})"
+
+
+def serve(source):
+    """200 with the file's bytes."""
+    return Fault("ok", source)
+
+
+def not_found():
+    """404 with a short page."""
+    return Fault("404")
+
+
+def _flip_middle_byte(body):
+    body = bytearray(body)
+    body[len(body) // 2] ^= 0xFF
+    return bytes(body)
+
+
+def wrong_digest(source):
+    """200 with the file's bytes, one of them changed: its MD5 no longer
+    matches the configured one."""
+    return Fault("ok", source, alter=_flip_middle_byte)
+
+
+def slow(source, seconds, pieces=40):
+    """200 with the file's bytes in `pieces` parts spread over about
+    `seconds`: few pieces make long silences in which a read blocks."""
+    return Fault("slow", source, seconds, pieces=pieces)
+
+
+def held(source):
+    """200 with the first half of the file's bytes; the rest follows only
+    when the road calls the fault's release(), so a download is known to be
+    in the middle of a read while the road looks at the windows."""
+    return Fault("held", source)
+
+
+def short(source):
+    """200 whose Content-Length promises the whole file, but the connection
+    closes after half of it."""
+    return Fault("short", source)
+
+
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    # The rig's own loopback server has the same habit: many short clients.
+    request_queue_size = 64
+
+
+class DownloadServer:
+    """Serves `routes` (path -> Fault) on 127.0.0.1 at a free port; any other
+    path is a 404. Records (time, path, kind) per request in `requests`."""
+
+    def __init__(self, routes=None):
+        self.routes = dict(routes or {})
+        self.requests = []
+        owner = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.0"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                path = self.path.split("?", 1)[0]
+                fault = owner.routes.get(path) or not_found()
+                owner.requests.append((time.time(), path, fault.kind))
+                try:
+                    self._answer(fault)
+                except (BrokenPipeError, ConnectionResetError):
+                    pass  # a cancelled download closes its end
+
+            def _answer(self, fault):
+                if fault.kind == "404":
+                    self.send_response(404)
+                    self.send_header("Content-Type", "text/html")
+                    self.send_header("Content-Length", str(len(fault.body)))
+                    self.end_headers()
+                    self.wfile.write(fault.body)
+                    return
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(fault.body)))
+                self.end_headers()
+                body = fault.body
+                if fault.kind == "ok":
+                    self.wfile.write(body)
+                elif fault.kind == "short":
+                    self.wfile.write(body[: len(body) // 2])
+                    self.wfile.flush()
+                    self.close_connection = True
+                elif fault.kind == "held":
+                    half = len(body) // 2
+                    self.wfile.write(body[:half])
+                    self.wfile.flush()
+                    fault.gate.wait(300)
+                    self.wfile.write(body[half:])
+                elif fault.kind == "slow":
+                    step = -(-len(body) // fault.pieces)
+                    for start in range(0, len(body), step):
+                        self.wfile.write(body[start : start + step])
+                        self.wfile.flush()
+                        time.sleep(fault.seconds / fault.pieces)
+
+        self._server = _Server((HOST, 0), Handler)
+        self.port = self._server.server_address[1]
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+
+    def url(self, path):
+        return f"http://{HOST}:{self.port}{path}"
+
+    def hits(self, path):
+        return sum(1 for _, p, _ in self.requests if p == path)
+
+    def stop(self):
+        for fault in self.routes.values():
+            fault.release()
+        self._server.shutdown()
+        self._server.server_close()
+
+
+class LogServer:
+    """The event-report receiver on 127.0.0.1:80. Every request target is
+    recorded raw, with its arrival time, in `requests`; each gets an empty
+    200. Keeps connections open: one report pass sends many requests over one
+    connection."""
+
+    PORT = 80
+
+    def __init__(self, wait_seconds=60):
+        self.requests = []
+        owner = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                owner.requests.append((time.time(), self.path, self.headers.get("User-Agent")))
+                self.send_response(200)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
+        # Another suite on this machine may hold the port for a while.
+        deadline = time.time() + wait_seconds
+        while True:
+            try:
+                self._server = _Server((HOST, self.PORT), Handler)
+                break
+            except OSError as error:
+                if error.errno != errno.EADDRINUSE or time.time() > deadline:
+                    raise
+                time.sleep(0.5)
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+
+    def stop(self):
+        self._server.shutdown()
+        self._server.server_close()
+
+
+def port_is_free(port):
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind((HOST, port))
+            return True
+        except OSError:
+            return False
