@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""The demo: the built-in demo payload (demo/) with a CONFIG.TXT that points
+at loopback servers, packed onto the stub and run under Wine on a fresh
+machine, which downloads and installs the test fixtures and runs the fake
+launcher.
+
+  tests/e2e/demo.py [--headless]
+
+With a display ($DISPLAY) you click through it yourself. Without one (or
+with --headless) it runs on a private display, accepts the licence with
+xdotool, photographs each window into the output folder (splash, licence,
+progress, the cancel question, answered No) and prints the event log."""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+import payload
+import rig
+import road
+import servers
+
+SHOTS = ("splash", "licence", "progress", "cancel-confirmation")
+
+
+class Screen:
+    """The user's own display."""
+
+    def __init__(self):
+        self.env = dict(os.environ)
+
+    def stop(self):
+        pass
+
+
+class Context:
+    def __init__(self, args, display):
+        self.work = os.path.dirname(os.path.abspath(args.out))
+        self.keep = False
+        self.stub = os.path.join(args.win32, "bootstrapper.exe")
+        self.fixtures = os.path.join(args.tests, "tests", "fixtures")
+        self.bootpack = args.bootpack
+        self.display = display
+        self.probe = rig.Probe(os.path.join(self.work, "e2e", "tools"))
+        self.input = rig.Input(display.env)
+
+    def fixture(self, name):
+        return os.path.join(self.fixtures, name)
+
+    def pack(self, run, entries):
+        # The configuration is kept where the user can read it.
+        with open(os.path.join(run.dir, "CONFIG.TXT"), "wb") as f:
+            f.write(entries["CONFIG.TXT"])
+        lint = subprocess.run([self.bootpack, "lint", os.path.join(run.dir, "CONFIG.TXT")],
+                              capture_output=True, text=True)
+        print(lint.stdout + lint.stderr, end="")
+        if lint.returncode >= 2:
+            raise SystemExit("demo: the generated CONFIG.TXT has errors")
+        payload.pack([self.bootpack], self.stub, run.exe, entries, os.path.join(run.dir, "payload"))
+        print(subprocess.run([self.bootpack, "list", run.exe], capture_output=True,
+                             text=True).stdout, end="")
+
+
+def demo_entries():
+    """The upper-case files of demo/: pictures and licence texts."""
+    folder = os.path.join(rig.ROOT, "demo")
+    return {name: os.path.join(folder, name) for name in sorted(os.listdir(folder))
+            if name == name.upper() and name != "CONFIG.TXT"}
+
+
+def photograph(r, out):
+    """As a person: looks at each window, accepts the licence with Enter,
+    asks to cancel and thinks better of it."""
+    splash = r.wait_window("splash")
+    time.sleep(0.5)
+    shots = {"splash": r.shot("splash", splash)}
+    licence = r.wait_window("licence", timeout=60)
+    r.focus(road.TITLE)
+    time.sleep(0.8)
+    shots["licence"] = r.shot("licence", licence)
+    r.key("Return")
+    progress = r.wait_window("progress")
+    r.focus(road.TITLE)
+    time.sleep(2.5)
+    shots["progress"] = r.shot("progress", r.now("progress") or progress)
+    r.click(progress, 1012)
+    box = r.wait_window("box", "Abort Installation")
+    time.sleep(0.5)
+    shots["cancel-confirmation"] = r.shot("cancel-confirmation", _around(progress, box))
+    r.answer_box("Abort Installation", "No")
+    for name, path in shots.items():
+        final = os.path.join(out, name + ".png")
+        shutil.copyfile(path, final)
+        print(f"demo: {final}")
+
+
+def _around(*windows):
+    """A window dict whose rectangle holds all the given windows."""
+    rects = [w["rect"] for w in windows]
+    return {"rect": [min(r[0] for r in rects), min(r[1] for r in rects),
+                     max(r[2] for r in rects), max(r[3] for r in rects)]}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
+    parser.add_argument("--win32", default=os.path.join(rig.ROOT, "build", "win32"))
+    parser.add_argument("--tests", default=os.path.join(rig.ROOT, "build", "win32-tests"))
+    parser.add_argument("--bootpack", default=os.path.join(rig.ROOT, "build", "host", "bootpack"))
+    parser.add_argument("--out", default=os.path.join(rig.ROOT, "build", "demo"))
+    parser.add_argument("--headless", action="store_true", help="run on a private display even "
+                        "when $DISPLAY is set")
+    parser.add_argument("--launcher-ms", type=int, default=8000,
+                        help="how long the fake launcher runs (default 8000)")
+    args = parser.parse_args()
+
+    interactive = bool(os.environ.get("DISPLAY")) and not args.headless
+    if not servers.port_is_free(servers.LogServer.PORT):
+        print("demo: port 80 is taken; waiting up to a minute for it", flush=True)
+    display = Screen() if interactive else rig.Display()
+    try:
+        context = Context(args, display)
+        name = os.path.basename(os.path.abspath(args.out))
+        # A fresh machine: nothing installed, the fixtures on the download server.
+        r = road.Run(name, {"launcher_ms": args.launcher_ms, "entries": demo_entries()}, context)
+        os.rmdir(r.cwd)
+        r.cwd = r.dir
+        r.exe = os.path.join(r.dir, "KestrelSetup-demo.exe")
+        run_demo(r, interactive)
+    finally:
+        display.stop()
+    return 0 if r.exit_code == 0 else 1
+
+
+def run_demo(r, interactive):
+    try:
+        r.prepare()
+        print(f"demo: downloads from http://127.0.0.1:{r.downloads.port}/, "
+              "event reports to http://127.0.0.1:80/")
+        r.start()
+        if interactive:
+            print(f"demo: {os.path.basename(r.exe)} runs on {os.environ['DISPLAY']}; click through it")
+        else:
+            photograph(r, r.dir)
+        r.wait_exit(600)
+    finally:
+        r.finish()
+        print("\n==================== TorvaneLogFile.txt ====================")
+        print((r.log_text() or "(none)").replace("\r\n", "\n").strip("\n"))
+        print("=============================================================")
+        print(f"demo: {len(r.reports())} event reports reached the log server; "
+              f"{os.path.basename(r.exe)} exited with {r.exit_code}")
+        r.keep_artefacts()
+        shutil.rmtree(r.prefix.path, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
