@@ -3,12 +3,12 @@
 # preset in turn and stops at the first failure.
 #   scripts/test.sh            all steps
 #   scripts/test.sh STEP...    only these, in the order given
-# Steps: deps host host-tsan win32 wine-prefix win32-tests sources
+# Steps: deps host host-tsan win32 wine-prefix win32-tests e2e sources
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 jobs=2
-all_steps=(deps host host-tsan win32 wine-prefix win32-tests sources)
+all_steps=(deps host host-tsan win32 wine-prefix win32-tests e2e sources)
 steps=("$@")
 ((${#steps[@]})) || steps=("${all_steps[@]}")
 
@@ -48,6 +48,16 @@ step_win32-tests() {
   grep -h -E '^\[==========\] [0-9]+ tests? from|^\[  PASSED  \]' \
     build/win32-tests/Testing/Temporary/LastTest.log | sed 's/^/test: under Wine: /'
   return 0
+}
+
+# The real bootstrapper under Wine, driven like a user (tests/e2e/README.md).
+# Needs the win32 and win32-tests builds; starts its own X display.
+step_e2e() {
+  cmake --preset win32 >/dev/null &&
+    cmake --build --preset win32 -j"$jobs" --target bootstrapper bootpack >/dev/null &&
+    cmake --preset win32-tests >/dev/null &&
+    cmake --build --preset win32-tests -j"$jobs" --target test_fixtures >/dev/null || return 1
+  python3 tests/e2e/run_e2e.py --win32 build/win32 --tests build/win32-tests
 }
 
 step_sources() { scripts/check-sources.sh; }
