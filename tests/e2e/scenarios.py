@@ -323,3 +323,34 @@ def pictures_not_jpeg(r):
     r.expect_events(3000, 3019, 4060, 4061, 9003, 4062, 7001, 7003, 3115, 3111)
     r.expect_absent(3014, 3015, 3016, 3018, 3112)
     r.expect_windows("splash", "licence", "progress")
+
+
+def click_close_box(r, window):
+    """The close box at the right end of the title bar, which the window
+    manager draws."""
+    left, top, right, bottom = window["rect"]
+    r.ctx.input.click(right - 9, top + 9)
+
+
+@scenario("progress-close-box",
+          entries=NO_LICENCES,
+          downloads=dict(primary_downloads(), **{DOTNET_PRIMARY: servers.held("fake_dotnetfx.exe")}))
+def progress_close_box(r):
+    """The close box asks like Cancel (9004); once the user said Yes, it
+    closes the window at once, though the download has not stopped yet."""
+    r.start()
+    progress = r.wait_window("progress")
+    r.focus(TITLE)
+    click_close_box(r, progress)
+    r.answer_box("Abort Installation", "Yes")
+    progress = r.wait_window("progress")
+    r.check(r.ids().count(9004) == 1, f"9004 posted {r.ids().count(9004)} times")
+    click_close_box(r, progress)
+    r.answer_box("Abort Installation", "No", timeout=30)
+    r.wait_exit(60)
+    r.expect_exit(0)
+    r.expect_log_well_formed()
+    r.expect_events((4062, 9004, 9004, 3115, 3111))
+    r.expect_absent(9005, 5004, 6001)
+    r.expect_boxes(("Abort Installation", ABORT_QUESTION), ("Abort Installation", SURVEY_QUESTION))
+    r.expect_reports()
