@@ -75,6 +75,9 @@ void EventLogger::Finish() {
   if (!sender_ || !sender_->started()) return;
   Push(new FinishCommand);
   done_.Wait();
+  // Setting the event was the sender's last act: it ends at once.
+  sender_->Join();
+  sender_.reset();
 }
 
 void EventLogger::SetLogServer(const std::string& host) {
