@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/md5.h"
+#include "tests/rfc1321_suite.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
 
@@ -22,22 +23,7 @@ class FileMd5Test : public testing::Test {
 };
 
 TEST_F(FileMd5Test, MatchesTheRfc1321TestSuite) {
-  const struct {
-    const char* text;
-    const char* digest;
-  } suite[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"a", "0cc175b9c0f1b6a831c399e269772661"},
-      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "d174ab98d277d9f5a5611c2c9f419d9f"},
-      {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
-       "0",
-       "57edf4a22be3c955ac49da2e2107b67a"},
-  };
-  for (const auto& entry : suite) {
+  for (const rfc1321::Case& entry : rfc1321::kSuite) {
     const std::string path = Write(entry.text);
     EXPECT_EQ(entry.digest, FileMd5(path)) << '"' << entry.text << '"';
     EXPECT_FALSE(Md5Differs(path, entry.digest));
