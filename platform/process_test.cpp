@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/sync.h"
+#include "tests/process_test_support.h"
 #include "tests/test_paths.h"
 
 #ifdef _WIN32
@@ -23,19 +24,9 @@
 namespace platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-uint32_t OwnId() {
-#ifdef _WIN32
-  return GetCurrentProcessId();
-#else
-  return static_cast<uint32_t>(getpid());
-#endif
-}
+using process_tests::Clock;
+using process_tests::MillisecondsSince;
+using process_tests::OwnId;
 
 #ifdef _WIN32
 // tests/fixtures/exit_with.c, built beside the test binary.

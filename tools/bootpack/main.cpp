@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/bootpack/inspect.h"
+#include "tools/bootpack/entries.h"
 #include "tools/bootpack/lint.h"
 #include "tools/bootpack/pack.h"
 

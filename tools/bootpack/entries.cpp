@@ -1,4 +1,4 @@
-#include "tools/bootpack/inspect.h"
+#include "tools/bootpack/entries.h"
 
 #include <map>
 
