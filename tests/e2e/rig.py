@@ -11,6 +11,8 @@ import subprocess
 import tempfile
 import time
 
+from window_record import cp1252
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 HERE = os.path.dirname(os.path.abspath(__file__))
 IMPORT = "/usr/bin/import"
@@ -180,20 +182,27 @@ class Prefix:
 
 
 class Probe:
-    """tests/e2e/wininfo.c, built once, run inside a prefix."""
+    """tests/e2e/wininfo.c and the window recorder DLL, built once, run inside
+    a prefix. The probe looks at windows as they are now, which is what input
+    needs (where to click); what a road asserts on comes from the record."""
 
     def __init__(self, tools_dir):
-        source = os.path.join(HERE, "wininfo.c")
+        sources = [os.path.join(HERE, name) for name in ("wininfo.c", "window_recorder.c", "window_json.h")]
+        newest = max(os.path.getmtime(path) for path in sources)
         self.exe = os.path.join(tools_dir, "wininfo.exe")
-        if not os.path.exists(self.exe) or os.path.getmtime(self.exe) < os.path.getmtime(source):
-            os.makedirs(tools_dir, exist_ok=True)
-            run(["i686-w64-mingw32-gcc", "-O1", "-s", "-Wall", "-o", self.exe, source])
+        self.recorder = os.path.join(tools_dir, "window_recorder.dll")
+        os.makedirs(tools_dir, exist_ok=True)
+        for target, source, extra in ((self.exe, "wininfo.c", []),
+                                      (self.recorder, "window_recorder.c", ["-shared"])):
+            if not os.path.exists(target) or os.path.getmtime(target) < newest:
+                run(["i686-w64-mingw32-gcc", "-O1", "-s", "-Wall"] + extra
+                    + ["-o", target, os.path.join(HERE, source)])
 
-    def _lines(self, prefix, what):
+    def _lines(self, prefix, *what):
         # Output goes through a file, not a pipe: a wineserver started by
         # this `wine` would hold a pipe open for its whole life.
         with tempfile.TemporaryFile() as out:
-            subprocess.run(["wine", windows_path(self.exe), what], env=prefix.env, stdout=out,
+            subprocess.run(["wine", windows_path(self.exe)] + list(what), env=prefix.env, stdout=out,
                            stderr=subprocess.DEVNULL, timeout=30)
             out.seek(0)
             text = out.read().decode("ascii", "replace")
@@ -207,24 +216,42 @@ class Probe:
                     pass  # a window that went away in mid-line
         return lines
 
+    @staticmethod
+    def _letters(window):
+        window["title"] = cp1252(window["title"])
+        for control in window["controls"]:
+            control["text"] = cp1252(control["text"])
+        return window
+
     def windows(self, prefix):
-        windows = self._lines(prefix, "windows")
-        for window in windows:
-            window["title"] = _cp1252(window["title"])
-            for control in window["controls"]:
-                control["text"] = _cp1252(control["text"])
-        return windows
+        return [self._letters(w) for w in self._lines(prefix, "windows")]
+
+    def window(self, prefix, hwnd):
+        """The window as it is now, once it has painted; None when it is gone."""
+        found = self._lines(prefix, "window", str(hwnd))
+        return self._letters(found[0]) if found else None
 
     def processes(self, prefix):
         return self._lines(prefix, "processes")
 
-
-def _cp1252(text):
-    """The probe passes bytes as code points; make them the letters they are."""
-    try:
-        return text.encode("latin-1").decode("cp1252")
-    except (UnicodeEncodeError, UnicodeDecodeError):
-        return text
+    def start_recording(self, prefix, log_path):
+        """Installs the recorder's hook for the prefix's desktop; it stays until
+        the prefix's processes are ended. Programs whose environment has
+        KESTREL_WINDOW_RECORD then write their windows' changes there."""
+        out = open(log_path, "wb")
+        process = subprocess.Popen(["wine", windows_path(self.exe), "record",
+                                    windows_path(self.recorder)],
+                                   env=prefix.env, stdout=out, stderr=subprocess.STDOUT)
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            with open(log_path, "rb") as f:
+                said = f.read()
+            if b"recording" in said:
+                return process
+            if process.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise RuntimeError(f"the window recorder did not start: {said.decode('ascii', 'replace')}")
 
 
 def _ere(text):

@@ -20,6 +20,7 @@ import catalog
 import payload
 import rig
 import servers
+from window_record import WindowRecord, kind_of
 
 SCENARIOS = collections.OrderedDict()
 
@@ -117,17 +118,11 @@ class Run:
         self.notes = []
         self.process = None
         self.exit_code = None
-        self.boxes = []  # (title, text) of every message box, in order of appearance
-        self.windows_seen = []  # (kind, title) of every window, in order of appearance
-        self.texts = collections.defaultdict(list)  # (kind, control id) -> texts in order
         self.leftovers = []
-        self._seen_hwnds = {}  # hwnd -> index in windows_seen
-        self._watching = False
-        self._watcher = None
+        # What the windows did, written by the window recorder as it happened.
+        self.record = WindowRecord(os.path.join(self.dir, "windows.jsonl"))
         self._shot_count = 0
         self._settled = False
-        self.watch_interval = 0.2
-        self._lock = threading.Lock()
         self.prefix = None
         self.downloads = None
         self.log_server = None
@@ -179,6 +174,10 @@ class Run:
             else:
                 entries[name] = content
         self.ctx.pack(self, entries)
+        # Last, so that nothing the set-up ran is recorded; it also starts the
+        # prefix's Wine before Setup.exe (two programs started at the same
+        # moment in a fresh prefix may hang).
+        self.ctx.probe.start_recording(self.prefix, os.path.join(self.dir, "recorder.out"))
 
     def _place(self, folder, files):
         for relative, content in files.items():
@@ -192,21 +191,19 @@ class Run:
 
     def _environment(self):
         ms = str(self.setup.get("launcher_ms", 3000))
-        env = {"KESTREL_FAKE_LAUNCHER_MS": ms, "KESTREL_FAKE_MINISERVER_MS": ms}
+        env = {"KESTREL_FAKE_LAUNCHER_MS": ms, "KESTREL_FAKE_MINISERVER_MS": ms,
+               "KESTREL_WINDOW_RECORD": rig.windows_path(self.record.path)}
         env.update(self.setup.get("env", {}))
         return env
 
     # ----- running ------------------------------------------------------
 
     def start(self):
-        """Starts Setup.exe from the current directory and watches its windows."""
+        """Starts Setup.exe from the current directory."""
         self._wine_log = open(os.path.join(self.dir, "wine.log"), "wb")
         self.process = self.prefix.start([rig.windows_path(self.exe)], self.cwd, self._environment(),
                                          self._wine_log)
         self.started = time.time()
-        self._watching = True
-        self._watcher = threading.Thread(target=self._watch, daemon=True)
-        self._watcher.start()
         return self.process
 
     def start_second(self):
@@ -214,73 +211,73 @@ class Run:
         return self.prefix.start([rig.windows_path(self.exe)], self.cwd, self._environment(),
                                  self._wine_log)
 
-    def _watch(self):
-        while self._watching:
-            try:
-                self._look()
-            except Exception as error:  # the probe may race a closing window
-                self.note(f"probe: {error}")
-            time.sleep(self.watch_interval)
+    # ----- what the windows did ---------------------------------------------
 
-    def _look(self):
-        windows = self.ctx.probe.windows(self.prefix)
-        for w in windows:
-            kind = self._record(w)
-            if kind in ("progress", "licence"):
-                for control in w["controls"]:
-                    if control["class"] != "Static" or not control["visible"]:
-                        continue
-                    seen = self.texts[(kind, control["id"])]
-                    if not seen or seen[-1] != control["text"]:
-                        seen.append(control["text"])
-        return windows
+    @property
+    def windows_seen(self):
+        """(kind, title) of every window, in the order they opened."""
+        return self.record.refresh().seen()
 
-    def _record(self, w):
-        """Notes a window the first time it is seen; returns its kind."""
-        kind = kind_of(w)
-        with self._lock:
-            known = self._seen_hwnds.get(w["hwnd"])
-            # A window caught before its controls exist is classed again once
-            # they are there.
-            if known is None or (self.windows_seen[known][0] == "other" and kind != "other"):
-                if known is None:
-                    self._seen_hwnds[w["hwnd"]] = len(self.windows_seen)
-                    self.windows_seen.append((kind, w["title"]))
-                else:
-                    self.windows_seen[known] = (kind, w["title"])
-                if kind == "box":
-                    self.boxes.append((w["title"], box_text(w)))
-        return kind
+    @property
+    def boxes(self):
+        """(title, text) of every message box, in the order they opened."""
+        return self.record.refresh().boxes()
+
+    def texts(self, kind, control_id):
+        """Every text a control of the windows of `kind` showed, in order."""
+        return self.record.refresh().texts(kind, control_id)
+
+    def wait_until(self, condition, timeout, what):
+        """Waits until condition() (on a fresh record) gives something true,
+        and returns it."""
+        deadline = time.time() + timeout
+        while True:
+            self.record.refresh()
+            found = condition()
+            if found:
+                return found
+            if time.time() > deadline or (self.process and self.process.poll() is not None
+                                          and not condition()):
+                self.shot("no-" + what.split()[0])
+                raise Failed(f"no {what} within {timeout} s")
+            time.sleep(0.05)
+
+    def live(self, window):
+        """A recorded window as the probe sees it now (where its controls
+        are), or as the record last knew it when it has gone."""
+        return self.ctx.probe.window(self.prefix, window.hwnd) or window.as_dict()
+
+    def recorded(self, kind, title=None, timeout=30, skip=()):
+        """The first open window of `kind` ("splash", "licence", "progress",
+        "box"), optionally with `title`, as recorded."""
+        return self.wait_until(lambda: next(iter(self.record.of_kind(kind, title, True, skip)), None),
+                              timeout, f"{kind} window{' ' + repr(title) if title else ''}")
 
     def wait_window(self, kind, title=None, timeout=30):
-        """The probe's view of the first visible window of `kind` ("splash",
-        "licence", "progress", "box"), optionally with `title`."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            for w in self.ctx.probe.windows(self.prefix):
-                if self._record(w) == kind and (title is None or w["title"] == title):
-                    return w
-            if self.process and self.process.poll() is not None:
-                break
-            time.sleep(0.2)
-        self.shot(f"no-{kind}")
-        raise Failed(f"no {kind} window{' ' + repr(title) if title else ''} within {timeout} s")
+        """The first open window of `kind`, as the probe sees it now."""
+        return self.live(self.recorded(kind, title, timeout))
 
     def now(self, kind, title=None):
-        """The window of `kind` as the probe sees it now, or None."""
-        for w in self.ctx.probe.windows(self.prefix):
-            if self._record(w) == kind and (title is None or w["title"] == title):
-                return w
-        return None
+        """The open window of `kind` as the probe sees it now, or None."""
+        found = self.record.refresh().of_kind(kind, title, open_only=True)
+        return self.live(found[0]) if found else None
 
     def gone(self, kind, title=None, timeout=10):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if not any(kind_of(w) == kind and (title is None or w["title"] == title)
-                       for w in self.ctx.probe.windows(self.prefix)):
-                return True
-            time.sleep(0.2)
-        return False
+        try:
+            self.wait_until(lambda: not self.record.of_kind(kind, title, open_only=True), timeout,
+                           f"end of the {kind} window")
+            return True
+        except Failed:
+            return False
+
+    def wait_text(self, kind, control_id, text, timeout=10):
+        """Waits until the control has shown `text` (now or before)."""
+        try:
+            self.wait_until(lambda: text in self.record.texts(kind, control_id), timeout,
+                           f"text {text!r}")
+            return True
+        except Failed:
+            return False
 
     def focus(self, title, timeout=20):
         """Finds the window by its title as X sees it and activates it."""
@@ -305,20 +302,26 @@ class Run:
     def control(self, kind, control_id, title=None):
         return control_of(self.wait_window(kind, title), control_id)
 
-    def answer_box(self, title, button="OK", timeout=30, icon=None):
-        """Waits for a message box, brings it to the front and clicks a button.
-        icon: True or False checks, before answering, whether it shows one."""
-        box = self.wait_window("box", title, timeout)
-        self._record(box)
+    def answer_box(self, title, button="OK", timeout=30, icon=None, key=None, skip=()):
+        """Waits for a message box (not one of `skip`, handles), brings it to
+        the front and clicks a button, or presses `key`; returns the box as
+        recorded once it has closed. icon: True or False checks, before
+        answering, whether it shows one."""
+        recorded = self.recorded("box", title, timeout, skip)
+        box = self.live(recorded)
         self.focus(title)
         if icon is not None:
-            time.sleep(0.3)  # painted by now
-            shown = self.icon_shown(box)
+            shown = self.icon_shown(self.live(recorded))  # painted: the probe waits for that
             self.check(shown == icon, f"the {title!r} box {'lacks' if icon else 'shows'} an icon")
-        self.click(box, BUTTONS[button])
-        if not self.gone("box", title, 5):
-            self.fail(f"the {title!r} box stayed after {button}")
-        return box
+        if key:
+            self.key(key)
+        else:
+            self.click(box, BUTTONS[button])
+        try:
+            self.wait_until(lambda: not recorded.shown, 5, "end of the box")
+        except Failed:
+            self.fail(f"the {title!r} box stayed after {key or button}")
+        return recorded
 
     def accept_licence(self):
         """As a person: waits for the licence, brings it to the front and
@@ -346,10 +349,6 @@ class Run:
             self.shot("stuck")
             raise Failed(f"Setup.exe still running after {timeout} s; windows: "
                          + ", ".join(f"{k} {t!r}" for k, t in self.windows_seen))
-        finally:
-            self._watching = False
-            if self._watcher:
-                self._watcher.join(5)
         self.ended = time.time()
         self._settle()
         return self.exit_code
@@ -396,7 +395,6 @@ class Run:
     def finish(self):
         """After the road: stops what is left in the prefix, and the servers."""
         if self.process and self.process.poll() is None:
-            self._watching = False
             self.process.kill()
         self._settle()
         for server in (self.downloads, self.log_server):
@@ -569,7 +567,7 @@ class Run:
         self.expect_path(payload.STARTUP_FOLDER, exists=False)
 
     def expect_text_seen(self, kind, control_id, text):
-        seen = self.texts[(kind, control_id)]
+        seen = self.texts(kind, control_id)
         self.check(text in seen, f"{kind} control {control_id} showed {seen}, never {text!r}")
 
     def keep_artefacts(self):
@@ -582,33 +580,13 @@ class Run:
             for when, target, _ in self.reports():
                 f.write(f"{when:.3f} {target}\n")
         with open(os.path.join(self.dir, "windows.txt"), "w") as f:
-            for kind, title in self.windows_seen:
-                f.write(f"{kind} {title!r}\n")
-            for title, text in self.boxes:
-                f.write(f"box {title!r}: {text!r}\n")
-            for (kind, control), texts in self.texts.items():
-                f.write(f"{kind} {control}: {texts!r}\n")
-
-
-def kind_of(window):
-    """splash, licence, progress or box, from the controls a window holds."""
-    ids = {c["id"] for c in window["controls"]}
-    if 1006 in ids:
-        return "licence"
-    if 1040 in ids:
-        return "progress"
-    if 65535 in ids or (window["class"] == "#32770" and ids & {1, 6, 7} and len(ids) <= 5):
-        return "box"
-    if ids == {1022}:
-        return "splash"
-    return "other"
-
-
-def box_text(window):
-    for control in window["controls"]:
-        if control["id"] == 65535:
-            return control["text"]
-    return ""
+            for window in self.record.refresh().windows:
+                closed = f"{window.closed - window.opened:.3f} s" if window.closed else "open"
+                f.write(f"{window.kind} {window.title!r} ({closed})\n")
+                for control in window.controls.values():
+                    texts = control.history("text")
+                    if len(texts) > 1 or window.kind == "box":
+                        f.write(f"    {control.id}: {texts!r}\n")
 
 
 def control_of(window, control_id):
@@ -632,6 +610,8 @@ def execute(name, context):
             road(run)
         finally:
             timer.cancel()
+        for line in run.record.refresh().malformed[:3]:
+            run.fail(f"malformed window record line: {line[:200]!r}")
     except Failed as error:
         run.fail(str(error))
     except Exception:

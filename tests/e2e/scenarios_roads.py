@@ -13,8 +13,7 @@ import payload
 import scenarios
 import servers
 from payload import AGENT_RUNTIME_GUID, DOTNET_PRIMARY, DOTNET_SECONDARY, SP_PRIMARY, AGENT_PATH
-from road import (AGENT_KEY, BANNER, BUTTONS, NDP11, TITLE, Failed, kind_of, primary_downloads,
-                  scenario)
+from road import AGENT_KEY, BANNER, NDP11, TITLE, Failed, primary_downloads, scenario
 
 SUPPORT_ADDRESS = "http://www.torvane.com/support"
 ALL_INSTALLED = ("dotnet", "servicepack", "agent")
@@ -24,21 +23,9 @@ START = (3000, 3010, 3021, 3019)
 WINDOWS = (3019, 4060, 4061, 9003, 4062)
 FIXTURE_DOTNET = "fake_dotnetfx.exe"
 FIXTURE_SP = "fake_dotnet_sp.exe"
-# The fake launcher's run time where a road looks for "100% Complete": it
-# shows for a fifth of it before the window closes, long enough for the
-# window watcher to read it.
-LAUNCHER_MS = 3000
-
-
-def warm(r):
-    """Starts the prefix's Wine with one probe before Setup.exe: the first
-    two programs of a fresh prefix started at the same moment may hang, and
-    the road's window watcher starts with Setup.exe."""
-    r.ctx.probe.windows(r.prefix)
 
 
 def start(r):
-    warm(r)
     r.start()
 
 
@@ -86,49 +73,10 @@ def expect_hits(r, **paths):
         r.check(hits == count, f"{name} requested {hits} times, expected {count}")
 
 
-def find_box(r, title, timeout=30, skip=()):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        for w in r.ctx.probe.windows(r.prefix):
-            if w["hwnd"] not in skip and w["title"] == title and kind_of(w) == "box":
-                return w
-        if r.process.poll() is not None:
-            break
-        time.sleep(0.2)
-    r.shot("no-box")
-    raise Failed(f"no {title!r} box within {timeout} s")
-
-
 def answer(r, title, button="OK", key=None, timeout=30, skip=()):
     """Waits for a message box (not one of `skip`), brings it to the front and
     clicks `button`, or presses `key`; returns the box once it has gone."""
-    box = find_box(r, title, timeout, skip)
-    r._record(box)  # the window watcher may not have looked yet
-    r.focus(title)
-    if key:
-        r.key(key)
-    else:
-        r.click(box, BUTTONS[button])
-    deadline = time.time() + 5
-    while any(w["hwnd"] == box["hwnd"] for w in r.ctx.probe.windows(r.prefix)):
-        if time.time() > deadline:
-            r.fail(f"the {title!r} box stayed after {key or button}")
-            break
-        time.sleep(0.2)
-    return box
-
-
-def control_text(r, kind, control_id, text, timeout=10):
-    """Waits until a control of the first `kind` window reads `text`."""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        for w in r.ctx.probe.windows(r.prefix):
-            if kind_of(w) == kind:
-                for c in w["controls"]:
-                    if c["id"] == control_id and c["text"] == text:
-                        return True
-        time.sleep(0.1)
-    return False
+    return r.answer_box(title, button, timeout=timeout, key=key, skip=skip)
 
 
 def first_run_leftovers(r):
@@ -148,7 +96,7 @@ def first_run_leftovers(r):
                  "window.',TIMESTAMP='2026-01-01 00:00:00.000'\r\n").encode("cp1252"))
 
 
-@scenario("second-run-cache", launcher_ms=LAUNCHER_MS)
+@scenario("second-run-cache")
 def second_run_cache(r):
     """The second run after a first one that fetched dotnetfx.exe whole and
     the Service Pack in part: the cached .NET installer passes its digest and
@@ -223,8 +171,7 @@ def miniserver(r):
 
 @scenario("dotnet-secondary",
           downloads=downloads(**{DOTNET_PRIMARY: servers.not_found(),
-                                 DOTNET_SECONDARY: servers.serve(FIXTURE_DOTNET)}),
-          launcher_ms=LAUNCHER_MS)
+                                 DOTNET_SECONDARY: servers.serve(FIXTURE_DOTNET)}))
 def dotnet_secondary(r):
     """The .NET primary address answers 404, the secondary serves the file:
     the installation goes on without a word to the person."""
@@ -263,10 +210,8 @@ def dotnet_digest_mismatch(r):
     r.expect_events(chain, WINDOWS + (3115,))
     expect_only(r, chain + (4060, 4061, 9003, 4062))
     r.expect_boxes(("Download Error", support(9062)))
-    # The progress window opens (4062) and closes within milliseconds, mostly
-    # between two looks of the window watcher.
-    seen = [k for k, _ in r.windows_seen if k not in ("box", "progress")]
-    r.check(seen == ["splash", "licence"], f"windows {seen}, expected splash, licence, progress")
+    # The progress window opens (4062) and closes within milliseconds.
+    r.expect_windows("splash", "licence", "progress")
     r.check(r.ids()[-3:] == [4062, 3115, 3111], "the progress window was not the last one")
     expect_hits(r, DOTNET_PRIMARY=1, DOTNET_SECONDARY=1, SP_PRIMARY=0, AGENT_PATH=0)
     r.expect_workdir(lacks=("dotnetfx.exe", "dotnetServicePack.exe", "TorvaneAgent.msi"))
@@ -290,10 +235,7 @@ def dotnet_installer_1603(r):
     expect_desc(r, 9060,
                 "INSTALLATION ERROR: ERROR 1603: A fatal error occurred during installation.")
     r.expect_boxes(("Installation Error", support(1603)))
-    # A quick failure can open and close the progress window between two looks
-    # of the window watcher; 4062 above says it opened.
-    seen = [k for k, _ in r.windows_seen if k not in ("box", "progress")]
-    r.check(seen == ["splash", "licence"], f"windows {seen}, expected splash, licence, progress")
+    r.expect_windows("splash", "licence", "progress")
     r.check("/q:a" in (r.workdir_file("dotnetfx.exe.log") or ""), "dotnetfx.exe did not run")
     r.expect_registry("HKLM", NDP11, "Install", None)
     r.expect_registry("HKLM", NDP11, "SP", None)
@@ -312,10 +254,9 @@ def cancel_slow_download(r):
     r.focus(TITLE)
     r.click(window, 1012)
     confirm = answer(r, "Abort Installation", "Yes")
-    r.check(control_text(r, "progress", 1003, "Cancelling installation...", 5)
-            or "Cancelling installation..." in r.texts[("progress", 1003)],
+    r.check(r.wait_text("progress", 1003, "Cancelling installation...", 5),
             "the status line never read 'Cancelling installation...'")
-    answer(r, "Abort Installation", "No", skip=(confirm["hwnd"],))
+    answer(r, "Abort Installation", "No", skip=(confirm.hwnd,))
     r.wait_exit(60)
     common(r)
     # The confirmed cancel ends the launchers at once (3115), shutdown again.
@@ -413,16 +354,15 @@ def append_entry(path, name, data):
                 + b"tOrVaNe")
 
 
-@scenario("signed", launcher_ms=LAUNCHER_MS)
+@scenario("signed")
 def signed(r):
     """The fresh-machine road with Setup.exe signed after packing: the same
     run in every respect."""
     sign(r)
-    warm(r)
     scenarios.fresh_machine(r)
 
 
-@scenario("forged-after-signature", installed=ALL_INSTALLED, launcher_ms=LAUNCHER_MS)
+@scenario("forged-after-signature", installed=ALL_INSTALLED)
 def forged_after_signature(r):
     """A CONFIG.TXT naming another display id, appended after the signature,
     is not read: titles and texts still name Solitaire Parlor."""

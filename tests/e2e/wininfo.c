@@ -1,100 +1,47 @@
 /* Looks at the windows and processes of the Wine prefix it runs in, for the
    end-to-end harness, which cannot read control texts or states through X.
-   Prints one JSON object per line:
-     wininfo windows    every visible top-level window with its controls:
-                        {"hwnd","pid","title","class","rect","enabled","controls":[...]}
-                        each control {"id","class","text","visible","enabled","checked","rect"}
-     wininfo processes  {"pid","ppid","exe"} per process
-   Rectangles are screen coordinates [left, top, right, bottom], the same
-   numbers as X root coordinates. Texts are fetched with WM_GETTEXT under a
-   time limit, so a window whose thread is blocked costs a second, not a hang. */
+     wininfo windows       every visible top-level window with its controls,
+                           one JSON object per line (window_json.h)
+     wininfo window HWND   that window as it is now, after it has painted
+                           what it had to paint
+     wininfo processes     {"pid","ppid","exe"} per process
+     wininfo record DLL    installs DLL's recording hook (window_recorder.c)
+                           for the whole desktop, prints "recording" and keeps
+                           it installed until the process is ended */
 // clang-format off
 #include <windows.h>
 #include <tlhelp32.h>  // needs windows.h first
 // clang-format on
 
-#include <stdio.h>
-#include <string.h>
+#include "window_json.h"
 
-static void PutJsonText(const char* text) {
-  const unsigned char* p;
-  putchar('"');
-  for (p = (const unsigned char*)text; *p; ++p) {
-    if (*p == '"' || *p == '\\') {
-      printf("\\%c", *p);
-    } else if (*p < 0x20 || *p >= 0x7f) {
-      /* Windows-1252 bytes are passed as the code points of the same number;
-         the harness compares ASCII texts only. */
-      printf("\\u%04x", *p);
-    } else {
-      putchar(*p);
-    }
-  }
-  putchar('"');
-}
-
-static void GetText(HWND window, char* out, int size) {
-  DWORD_PTR length = 0;
-  out[0] = '\0';
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)size, (LPARAM)out, SMTO_ABORTIFHUNG, 1000,
-                           &length)) {
-    GetWindowTextA(window, out, size); /* the stored caption, without a message */
-  }
-  out[size - 1] = '\0';
-}
-
-static void PutRect(HWND window) {
-  RECT r;
-  GetWindowRect(window, &r);
-  printf("[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
-}
-
-static int first_control;
-
-static BOOL CALLBACK PutControl(HWND control, LPARAM unused) {
-  static char text[65536];
-  char class_name[64];
-  DWORD_PTR checked = 0;
-  (void)unused;
-  GetClassNameA(control, class_name, sizeof(class_name));
-  GetText(control, text, sizeof(text));
-  if (_stricmp(class_name, "Button") == 0) {
-    SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 1000, &checked);
-  }
-  printf("%s{\"id\":%d,\"class\":", first_control ? "" : ",", GetDlgCtrlID(control));
-  first_control = 0;
-  PutJsonText(class_name);
-  printf(",\"text\":");
-  PutJsonText(text);
-  printf(",\"visible\":%s,\"enabled\":%s,\"checked\":%d,\"rect\":",
-         IsWindowVisible(control) ? "true" : "false", IsWindowEnabled(control) ? "true" : "false",
-         (int)checked);
-  PutRect(control);
-  printf("}");
-  return TRUE;
+static void PutJson(JsonBuffer* out) {
+  if (out->data) fputs(out->data, stdout);
+  putchar('\n');
+  free(out->data);
+  out->data = NULL;
+  out->length = out->capacity = 0;
 }
 
 static BOOL CALLBACK PutWindow(HWND window, LPARAM unused) {
-  char title[1024];
-  char class_name[256];
-  DWORD pid = 0;
+  JsonBuffer out = {NULL, 0, 0};
   (void)unused;
   if (!IsWindowVisible(window)) return TRUE;
-  GetClassNameA(window, class_name, sizeof(class_name));
-  GetText(window, title, sizeof(title));
-  GetWindowThreadProcessId(window, &pid);
-  printf("{\"hwnd\":%lu,\"pid\":%lu,\"title\":", (unsigned long)(ULONG_PTR)window,
-         (unsigned long)pid);
-  PutJsonText(title);
-  printf(",\"class\":");
-  PutJsonText(class_name);
-  printf(",\"enabled\":%s,\"rect\":", IsWindowEnabled(window) ? "true" : "false");
-  PutRect(window);
-  printf(",\"controls\":[");
-  first_control = 1;
-  EnumChildWindows(window, PutControl, 0);
-  printf("]}\n");
+  JsonWindow(&out, window);
+  PutJson(&out);
   return TRUE;
+}
+
+static int PutOneWindow(const char* handle) {
+  HWND window = (HWND)(ULONG_PTR)strtoul(handle, NULL, 10);
+  JsonBuffer out = {NULL, 0, 0};
+  if (!IsWindow(window)) return 1;
+  /* Sends the pending WM_PAINTs to the window and its controls and returns
+     once they are handled, so a screenshot taken next shows the state read. */
+  RedrawWindow(window, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  JsonWindow(&out, window);
+  PutJson(&out);
+  return 0;
 }
 
 static int PutProcesses(void) {
@@ -104,12 +51,31 @@ static int PutProcesses(void) {
   entry.dwSize = sizeof(entry);
   if (Process32First(snapshot, &entry)) {
     do {
-      printf("{\"pid\":%lu,\"ppid\":%lu,\"exe\":", entry.th32ProcessID, entry.th32ParentProcessID);
-      PutJsonText(entry.szExeFile);
-      printf("}\n");
+      JsonBuffer out = {NULL, 0, 0};
+      JsonFormat(&out, "{\"pid\":%lu,\"ppid\":%lu,\"exe\":", entry.th32ProcessID,
+                 entry.th32ParentProcessID);
+      JsonText(&out, entry.szExeFile);
+      JsonRaw(&out, "}", 1);
+      PutJson(&out);
     } while (Process32Next(snapshot, &entry));
   }
   CloseHandle(snapshot);
+  return 0;
+}
+
+static int Record(const char* dll_path) {
+  MSG message;
+  HMODULE dll = LoadLibraryA(dll_path);
+  HOOKPROC proc = dll ? (HOOKPROC)GetProcAddress(dll, "RecordMessage@12") : NULL;
+  if (dll && !proc) proc = (HOOKPROC)GetProcAddress(dll, "RecordMessage");
+  if (!proc || !SetWindowsHookExA(WH_CALLWNDPROCRET, proc, dll, 0)) {
+    printf("no hook: error %lu\n", GetLastError());
+    return 1;
+  }
+  printf("recording\n");
+  fflush(stdout);
+  /* The hook lives as long as this thread. */
+  while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
   return 0;
 }
 
@@ -118,10 +84,14 @@ int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "windows") == 0) {
     EnumWindows(PutWindow, 0);
     rc = 0;
+  } else if (argc == 3 && strcmp(argv[1], "window") == 0) {
+    rc = PutOneWindow(argv[2]);
   } else if (argc == 2 && strcmp(argv[1], "processes") == 0) {
     rc = PutProcesses();
+  } else if (argc == 3 && strcmp(argv[1], "record") == 0) {
+    rc = Record(argv[2]);
   } else {
-    fprintf(stderr, "usage: wininfo windows | processes\n");
+    fprintf(stderr, "usage: wininfo windows | window HWND | processes | record DLL\n");
   }
   fflush(stdout);
   return rc;
