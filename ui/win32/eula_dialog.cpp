@@ -11,6 +11,7 @@
 #include "ui/licence_flow.h"
 #include "ui/resource_ids.h"
 #include "ui/win32/dialogs.h"
+#include "ui/win32/modal_dialog.h"
 #include "ui/win32/shared_pictures.h"
 #include "ui/win32/window_drawing.h"
 #include "ui/window_host.h"
@@ -57,6 +58,7 @@ class EulaDialog : public LicenceWindow {
   WindowFont headingFont_{"Arial Bold", 16, 7, 600, false, ANSI_CHARSET, 0x20};
   WindowFont labelFont_{"Arial", 14, 5, 500, false, ANSI_CHARSET, 0x20};
   WindowFont linkFont_{"Arial", 14, 5, 500, true, ANSI_CHARSET, 0x20};
+  BackgroundBrush radioBackground_;
 };
 
 void Place(HWND control, const Placement& at) {
@@ -114,6 +116,9 @@ INT_PTR EulaDialog::StaticColour(HDC dc, HWND control) {
     case IDC_SECOND_PANE:
       SetBkColor(dc, RGB(255, 255, 255));
       return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNHIGHLIGHT));
+    case IDC_ACCEPT:
+    case IDC_DECLINE:
+      return radioBackground_.ColourRequest(dc, dialog_, control, CurrentBackground());
     case IDC_PRIVACY_LINK:
       SetTextColor(dc, flow_.LinkColour());
       SetBkMode(dc, OPAQUE);
@@ -167,8 +172,8 @@ INT_PTR CALLBACK EulaDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 void ShowLicenceWindow(WindowHost& host, const std::string& licenceText) {
   EulaDialog dialog(host, licenceText);
-  DialogBoxParamA(static_cast<HINSTANCE>(host.Instance()), MAKEINTRESOURCEA(IDD_LICENCE), nullptr,
-                  &EulaDialog::Proc, reinterpret_cast<LPARAM>(&dialog));
+  RunModalDialog(static_cast<HINSTANCE>(host.Instance()), IDD_LICENCE,
+                 &GuardedProcedure<&EulaDialog::Proc>, &dialog);
 }
 
 }  // namespace ui

@@ -133,6 +133,38 @@ INT_PTR TransparentStatic(HDC dc) {
   return reinterpret_cast<INT_PTR>(GetStockObject(HOLLOW_BRUSH));
 }
 
+BackgroundBrush::~BackgroundBrush() {
+  if (brush_) DeleteObject(brush_);
+  if (picture_) DeleteObject(picture_);
+}
+
+INT_PTR BackgroundBrush::ColourRequest(HDC dc, HWND window, HWND control, HBITMAP background) {
+  if (!brush_) {
+    RECT client;
+    GetClientRect(window, &client);
+    HDC screen = GetDC(window);
+    picture_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    ReleaseDC(window, screen);
+    if (picture_) {
+      PictureDc canvas(dc, picture_);
+      if (canvas.get()) {
+        // What the dialog shows where no picture covers it.
+        FillRect(canvas.get(), &client, GetSysColorBrush(COLOR_3DFACE));
+        PaintBackground(canvas.get(), window, background);
+      }
+    }
+    brush_ = picture_ ? CreatePatternBrush(picture_) : nullptr;
+    if (!brush_) return TransparentStatic(dc);
+  }
+  POINT corner = {0, 0};
+  MapWindowPoints(control, window, &corner, 1);
+  // The pattern's origin at the window's corner, seen from the control.
+  SetBrushOrgEx(dc, -corner.x, -corner.y, nullptr);
+  SetTextColor(dc, kStaticTextColour);
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<INT_PTR>(brush_);
+}
+
 void DrawButton(const DRAWITEMSTRUCT& item, const HBITMAP* pictures) {
   const ButtonPicture which =
       ChooseButtonPicture((item.itemState & ODS_SELECTED) != 0, (item.itemState & ODS_FOCUS) != 0,

@@ -20,6 +20,26 @@ void PaintPictureInto(HDC dc, HWND window, HWND control, HBITMAP picture);
 // Answer to WM_CTLCOLORSTATIC for a text over the background.
 INT_PTR TransparentStatic(HDC dc);
 
+// The window's background as a brush, for a control that must erase what it
+// covers before it draws: a radio button repaints itself alone when its mark
+// changes, and over a hollow brush the old mark would stay on screen.
+class BackgroundBrush {
+ public:
+  BackgroundBrush() = default;
+  ~BackgroundBrush();
+  BackgroundBrush(const BackgroundBrush&) = delete;
+  BackgroundBrush& operator=(const BackgroundBrush&) = delete;
+  // Answer to WM_CTLCOLORSTATIC for `control` of `window`: `background` as
+  // PaintBackground draws it (the face colour without one), aligned so that
+  // the control shows what lies under it.
+  INT_PTR ColourRequest(HDC dc, HWND window, HWND control, HBITMAP background);
+
+ private:
+  // Made at the first request and kept while the window lives; main thread only.
+  HBITMAP picture_ = nullptr;
+  HBRUSH brush_ = nullptr;
+};
+
 // Draws an owner-drawn button from its four pictures, chosen by its state.
 void DrawButton(const DRAWITEMSTRUCT& item, const HBITMAP* pictures);
 // Gives the button its picture's size, keeping its top-left corner.
