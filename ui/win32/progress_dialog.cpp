@@ -15,6 +15,7 @@
 #include "ui/progress_flow.h"
 #include "ui/resource_ids.h"
 #include "ui/win32/dialogs.h"
+#include "ui/win32/modal_dialog.h"
 #include "ui/win32/shared_pictures.h"
 #include "ui/win32/window_drawing.h"
 #include "ui/window_host.h"
@@ -82,10 +83,7 @@ class ProgressDialog : public ProgressControls {
     ShowWindow(Item(IDC_CAPTION_TEXT), SW_HIDE);
     ShowWindow(Item(IDC_PERCENT_TEXT), SW_HIDE);
   }
-  void Close() override {
-    EndDialog(dialog_, 0);
-    PostQuitMessage(0);
-  }
+  void Close() override { EndWindowSequence(dialog_); }
 
  private:
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
@@ -207,8 +205,8 @@ INT_PTR CALLBACK ProgressDialog::Proc(HWND dialog, UINT message, WPARAM wParam, 
 void ShowProgressWindow(WindowHost& host) {
   PostEvent(kStartReportingCommand);
   ProgressDialog dialog(host);
-  DialogBoxParamA(static_cast<HINSTANCE>(host.Instance()), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                  &ProgressDialog::Proc, reinterpret_cast<LPARAM>(&dialog));
+  RunModalDialog(static_cast<HINSTANCE>(host.Instance()), IDD_PROGRESS,
+                 &GuardedProcedure<&ProgressDialog::Proc>, &dialog);
 }
 
 }  // namespace ui

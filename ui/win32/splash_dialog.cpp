@@ -9,6 +9,7 @@
 #include "ui/resource_ids.h"
 #include "ui/splash_flow.h"
 #include "ui/win32/dialogs.h"
+#include "ui/win32/modal_dialog.h"
 #include "ui/win32/shared_pictures.h"
 #include "ui/win32/window_drawing.h"
 #include "ui/window_host.h"
@@ -116,8 +117,7 @@ int StartSplash(WindowHost& host) {
   ui::SetPicturePaths(host.WorkingDirectory());
   ui::LoadButtonBitmaps(instance);
   ui::SplashDialog splash(host);
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SPLASH), nullptr, &ui::SplashDialog::Proc,
-                  reinterpret_cast<LPARAM>(&splash));
+  ui::RunModalDialog(instance, IDD_SPLASH, &ui::GuardedProcedure<&ui::SplashDialog::Proc>, &splash);
   return 1;
 }
 
