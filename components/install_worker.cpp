@@ -21,8 +21,8 @@ void RunInstallWorker(InstallSession& session) {
   saveOptionalInstallers(reader, directory);
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(
       reader.entryData("DOTNETFRAMEWORKEULA.TXT"), settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
-      settings.get(DOTNETFRAMEWORK_SECONDARY_URL), settings.get(DOTNETFRAMEWORK_MD5_KEY),
-      directory, "dotnetfx.exe", settings.get(DOTNETFRAMEWORKVERSION), *session.registry));
+      settings.get(DOTNETFRAMEWORK_SECONDARY_URL), settings.get(DOTNETFRAMEWORK_MD5_KEY), directory,
+      "dotnetfx.exe", settings.get(DOTNETFRAMEWORKVERSION), *session.registry));
   manager.AddStep(std::make_unique<DotNetServicePackStep>(
       reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"),
       settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
@@ -48,6 +48,12 @@ void RunInstallWorker(InstallSession& session) {
     writeCookieFile(settings.get(FILEPATH_ON_SYSTEM_STARTUP), settings.get(CATALOGID),
                     unquote(settings.get(CONTENTID)));
     manager.RunPipeline();
+  } else {
+    // Nothing can be installed: the installation is abandoned as after any
+    // failed step, and the progress window, which opens only once the licence
+    // is accepted, is closed as soon as it is up instead of waiting at 0 %.
+    AbortInstallation(signals);
+    signals.installGoAhead.Wait();
   }
   if (ProgressView* window = signals.progressWindow.load()) window->Close();
 }
