@@ -44,6 +44,22 @@ class SplashDialog : public SplashControls {
   HWND dialog_ = nullptr;
 };
 
+// A message box of this process that the splash came up over (the worker's
+// checks run meanwhile: without the Windows Installer it tells the person at
+// once) would lie behind the topmost splash, where nobody could answer it: it
+// goes back in front. Boxes made later put themselves in front.
+BOOL CALLBACK RaiseIfOwnBox(HWND window, LPARAM splash) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[16];
+  if (window != reinterpret_cast<HWND>(splash) && process == GetCurrentProcessId() &&
+      IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
+      lstrcmpA(className, "#32770") == 0) {
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  }
+  return TRUE;
+}
+
 void SplashDialog::Open() {
   SplashPicture();
   SetWindowIcons(dialog_);
@@ -86,6 +102,14 @@ INT_PTR CALLBACK SplashDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LP
   SplashDialog* self = reinterpret_cast<SplashDialog*>(GetWindowLongA(dialog, DWL_USER));
   if (!self) return FALSE;
   switch (message) {
+    case WM_WINDOWPOSCHANGED: {
+      // Shown, activated or otherwise brought forward: over a box, maybe.
+      const WINDOWPOS& position = *reinterpret_cast<const WINDOWPOS*>(lParam);
+      if ((position.flags & SWP_SHOWWINDOW) || !(position.flags & SWP_NOZORDER)) {
+        EnumWindows(&RaiseIfOwnBox, reinterpret_cast<LPARAM>(dialog));
+      }
+      return FALSE;  // the dialog's own handling goes on
+    }
     case WM_TIMER:
       // The licence and progress windows run from inside this call.
       RunSplashTimer(*self, self->host_);
