@@ -77,16 +77,21 @@ class Display:
             stdout=subprocess.DEVNULL,
             stderr=open(os.path.join(self.dir, "openbox.log"), "w"),
         )
-        for _ in range(100):
+        deadline = time.time() + 10
+        while True:
             probe = subprocess.run(
                 ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env, capture_output=True, text=True
             )
             if "window id" in probe.stdout:
                 break
+            if time.time() > deadline or self._wm.poll() is not None:
+                with open(os.path.join(self.dir, "openbox.log"), errors="replace") as f:
+                    said = f.read().strip()
+                state = "running" if self._wm.poll() is None else f"exit code {self._wm.returncode}"
+                self.stop()
+                raise RuntimeError(f"openbox did not start on {self.name} within 10 s ({state}): "
+                                   f"{said[-500:]!r}; xprop: {(probe.stdout + probe.stderr)[-200:]!r}")
             time.sleep(0.1)
-        else:
-            self.stop()
-            raise RuntimeError("openbox did not start")
 
     def stop(self):
         for process in (getattr(self, "_wm", None), self._xvfb):
