@@ -1,8 +1,10 @@
 #include "engine/pipeline_signals.h"
 
 PipelineSignals& GlobalPipelineSignals() {
-  static PipelineSignals signals;
-  return signals;
+  // Never destroyed: the worker and its pipeline threads are not joined and
+  // may still wait on these, or release them, while the process exits.
+  static PipelineSignals* signals = new PipelineSignals;
+  return *signals;
 }
 
 void AbortInstallation(PipelineSignals& signals) {

@@ -1,5 +1,6 @@
 // What connects the InstallWorker, its two pipeline threads and the windows.
-// One process-wide instance serves the product; tests make their own.
+// One process-wide instance serves the product (made once, never destroyed:
+// the threads that use it are not all joined); tests make their own.
 #pragma once
 
 #include <atomic>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,8 +43,11 @@ class Journal {
 class ScriptedStep : public InstallStep {
  public:
   ScriptedStep(Journal* journal, std::string name, int download, int install, int level = 0)
-      : InstallStep(nullptr), journal_(journal), name_(std::move(name)),
-        download_(download), install_(install) {
+      : InstallStep(nullptr),
+        journal_(journal),
+        name_(std::move(name)),
+        download_(download),
+        install_(install) {
     waitLevel = level;
   }
   int Download() override {
@@ -115,7 +119,8 @@ TEST_F(PipelineTest, DownloadsRunAheadAndTheGatedStepWaitsForThePreviousInstall)
   manager_.SetStatusText("Requesting Solitaire files...");
   Start();
   // Before the window opens nothing installs, and the gated step does not download.
-  while (journal_.IndexOf("download agent") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (journal_.IndexOf("download agent") < 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download dotnet", "download agent"}));
   OpenProgressWindow();
@@ -163,7 +168,8 @@ TEST_F(PipelineTest, CancelDuringADownloadEndsBothThreads) {
   Add("dotnet", 0, 1);  // a transfer that runs until the abort
   Add("agent", 1, 1);
   Start();
-  while (journal_.IndexOf("download dotnet") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (journal_.IndexOf("download dotnet") < 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   AbortInstallation(signals_);
   Finish();
   EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download dotnet"}));
@@ -175,7 +181,8 @@ TEST_F(PipelineTest, CancelDuringAnInstallLeavesTheRestUndone) {
   Add("agent", 1, 1);
   Add("launcher", 1, 1, 1);
   Start();
-  while (journal_.IndexOf("install dotnet") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (journal_.IndexOf("install dotnet") < 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   AbortInstallation(signals_);
   Finish();
   EXPECT_EQ(journal_.IndexOf("install agent"), -1);
@@ -184,9 +191,34 @@ TEST_F(PipelineTest, CancelDuringAnInstallLeavesTheRestUndone) {
 
 TEST_F(PipelineTest, AbortInstallationReleasesTheSignalOnce) {
   AbortInstallation(signals_);
-  AbortInstallation(signals_);
+  // The one pipeline thread it wakes takes the signal; a second caller must
+  // not release it again, or a later wait would take a second abort.
   EXPECT_TRUE(signals_.abortSignal.Wait(0));
+  AbortInstallation(signals_);
   EXPECT_FALSE(signals_.abortSignal.Wait(0));
+  EXPECT_EQ(signals_.abortFlag.load(), 1);
+}
+
+// What a pipeline thread that was never joined does while the process exits.
+void UseSignalsAtExit() {
+  PipelineSignals& signals = GlobalPipelineSignals();
+  const bool usable = signals.abortSignal.Release() && signals.abortSignal.Wait(0) &&
+                      signals.installGoAhead.Release();
+  std::_Exit(usable ? 0 : 3);
+}
+
+TEST(PipelineSignalsDeathTest, TheProcessWideSignalsOutliveStaticDestruction) {
+  // A fresh process: the signals must not exist yet when the handler is registered.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A handler registered before an object is made runs after that object's
+  // destructor would: the place of a thread still running at exit.
+  EXPECT_EXIT(
+      {
+        std::atexit(&UseSignalsAtExit);
+        GlobalPipelineSignals();
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
