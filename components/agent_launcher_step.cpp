@@ -114,12 +114,12 @@ int AgentLauncherStep::Install() {
     PostEvent(7002);
     return 7002;
   }
-  WaitForProgramToAppear(interpreter->id());
+  WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
 
   int idle = 0;
   int tick = 0;
-  while (IsChildRunning(interpreter->id())) {
+  while (IsChildRunning(*interpreter)) {
     if (signals().abortFlag.load()) {
       PostEvent(7009);  // the launcher itself keeps running
       return 7009;

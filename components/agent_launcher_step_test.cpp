@@ -40,6 +40,46 @@ using platform::RegistryRoot;
 const std::vector<std::string> kDependencies = {"A", "B"};
 const char kAgentId[] = "763FFD6B-A198-4866-A687-FB9E5BC14769";
 
+// The id of the first child of `parent` once it has one (a console host
+// skipped if asked); 0 after five seconds.
+uint32_t WaitForChildOf(uint32_t parent, bool skipConsoleHost = false) {
+  for (int round = 0; round < 500; ++round) {
+    std::vector<platform::ProcessEntry> entries;
+    if (platform::SnapshotProcesses(&entries)) {
+      for (const auto& entry : entries) {
+        if (entry.parent_id == parent && !(skipConsoleHost && entry.name == "conhost.exe")) {
+          return entry.id;
+        }
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return 0;
+}
+
+// A command line whose process starts one child that runs for a while.
+std::string ParentOfOneChild() {
+#ifdef _WIN32
+  const std::string self = platform::ExecutablePath();
+  return "\"" + platform::JoinPath(platform::SystemFolder(), "cmd.exe") + "\" /C \"\"" +
+         self.substr(0, self.find_last_of('\\') + 1) + "exit_with.exe\" 0 10000\"";
+#else
+  return "sleep 10; :";  // "; :" keeps the shell as the parent
+#endif
+}
+
+void EndProcess(uint32_t id) {
+#ifdef _WIN32
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+  if (process) {
+    TerminateProcess(process, 0);
+    CloseHandle(process);
+  }
+#else
+  kill(static_cast<pid_t>(id), SIGKILL);
+#endif
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -300,36 +340,48 @@ TEST(IsChildRunningTest, AConsoleHostIsNotCountedAsTheLauncher) {
     std::filesystem::copy_file("/bin/sleep", platform::NativePath(scratch.File(name)));
   }
   std::vector<std::unique_ptr<platform::Process>> parents;
+  std::vector<uint32_t> children;
   for (const std::string& name : names) {
     uint32_t error = 0;
     // "; :" keeps the shell as the parent rather than replaced by the program.
     parents.push_back(platform::Process::Start(
         "'" + platform::NativePath(scratch.File(name)) + "' 5; :", &error));
     ASSERT_TRUE(parents.back());
+    children.push_back(WaitForChildOf(parents.back()->id()));
+    ASSERT_NE(children.back(), 0u);
   }
-  // Wait until each shell has started its child.
-  std::vector<uint32_t> children;
-  for (int round = 0; round < 500 && children.size() < parents.size(); ++round) {
-    children.clear();
-    std::vector<platform::ProcessEntry> entries;
-    ASSERT_TRUE(platform::SnapshotProcesses(&entries));
-    for (const auto& parent : parents) {
-      for (const auto& entry : entries) {
-        if (entry.parent_id == parent->id()) children.push_back(entry.id);
-      }
-    }
-    if (children.size() < parents.size())
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(children.size(), parents.size());
-  EXPECT_FALSE(IsChildRunning(parents[0]->id()));
-  EXPECT_FALSE(IsChildRunning(parents[1]->id()));
+  EXPECT_FALSE(IsChildRunning(*parents[0]));
+  EXPECT_FALSE(IsChildRunning(*parents[1]));
   EXPECT_TRUE(IsProcessRunning(parents[0]->id(), true));  // there, only not counted
-  EXPECT_TRUE(IsChildRunning(parents[2]->id()));
+  EXPECT_TRUE(IsChildRunning(*parents[2]));
   for (uint32_t child : children) kill(static_cast<pid_t>(child), SIGKILL);
   for (const auto& parent : parents) EXPECT_TRUE(parent->WaitForExit(5000));
 }
 #endif  // !_WIN32
+
+// Ids are reused: a process whose parent has ended keeps naming that id as
+// its parent, and the id may be given to the next interpreter. Such a
+// process is older than the interpreter and must not count as its program.
+TEST(IsChildRunningTest, AChildOlderThanTheInterpreterIsNotCounted) {
+  uint32_t error = 0;
+  std::unique_ptr<platform::Process> parent = platform::Process::Start(ParentOfOneChild(), &error);
+  ASSERT_TRUE(parent) << error;
+  const uint32_t child = WaitForChildOf(parent->id(), /*skipConsoleHost=*/true);
+  ASSERT_NE(child, 0u);
+  uint64_t childCreated = 0;
+  ASSERT_TRUE(platform::ProcessCreationTime(child, &childCreated));
+  ASSERT_NE(parent->creation_time(), 0u);
+  EXPECT_GE(childCreated, parent->creation_time());
+
+  EXPECT_TRUE(IsChildRunning(*parent));
+  EXPECT_TRUE(IsChildRunning(parent->id(), childCreated));  // made in the same instant
+  // The same id, owned by an interpreter made after the child.
+  EXPECT_FALSE(IsChildRunning(parent->id(), childCreated + 1));
+  EXPECT_TRUE(IsProcessRunning(parent->id(), true));  // there, only not counted
+
+  EndProcess(child);
+  EXPECT_TRUE(parent->WaitForExit(10000));
+}
 
 #ifdef _WIN32
 // A string value of HKCU SOFTWARE\Torvane for one test; the earlier value comes back.

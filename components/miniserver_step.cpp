@@ -39,12 +39,12 @@ int MiniServerStep::Install() {
     PostEvent(7501);
     return 7501;
   }
-  WaitForProgramToAppear(interpreter->id());
+  WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
 
   int advances = 0;
   int tick = 0;
-  while (IsChildRunning(interpreter->id())) {
+  while (IsChildRunning(*interpreter)) {
     ParseLauncherOutput(file.get(), kTrackedName);
     if (signals().abortFlag.load()) break;
     if (RaiseToLaunchProgress()) {

@@ -77,12 +77,18 @@ int RunInstaller(InstallStep& step) {
   return code == 1 ? 9060 : code;
 }
 
-bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name) {
+bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name,
+                      uint64_t created_since) {
   std::vector<platform::ProcessEntry> entries;
   if (!platform::SnapshotProcesses(&entries)) return false;
   for (const platform::ProcessEntry& entry : entries) {
     if ((match_parent ? entry.parent_id : entry.id) != id) continue;
     if (ignored_name && SameNameIgnoringCase(entry.name, ignored_name)) continue;
+    if (created_since != 0) {
+      uint64_t created = 0;
+      // One that cannot be asked is not ours: our child runs as our user.
+      if (!platform::ProcessCreationTime(entry.id, &created) || created < created_since) continue;
+    }
     return true;
   }
   return false;

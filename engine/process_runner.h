@@ -11,4 +11,8 @@ int RunInstaller(InstallStep& step);
 
 // Whether a process with this id exists, or with match_parent, a process whose
 // parent has this id; processes named `ignored_name` (any case) do not count.
-bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name = nullptr);
+// With `created_since` (a platform::ProcessCreationTime), only a process made
+// at or after that time counts: ids are reused, so a process whose dead
+// parent had the id is older than the id's new owner.
+bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name = nullptr,
+                      uint64_t created_since = 0);

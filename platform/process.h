@@ -32,6 +32,8 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   uint32_t id() const;
+  // When the process was created (see ProcessCreationTime); 0 when unknown.
+  uint64_t creation_time() const;
   // True once the process has ended; waits up to timeout_ms for that
   // (kWaitForever of platform/sync.h: no limit).
   bool WaitForExit(uint32_t timeout_ms);
@@ -55,5 +57,10 @@ struct ProcessEntry {
 // Every running process (ended ones are not listed). False when the list
 // cannot be read.
 bool SnapshotProcesses(std::vector<ProcessEntry>* entries);
+
+// When a running process was created, in the system's own units (win32:
+// FILETIME, 100 ns; posix: clock ticks since boot), comparable only with one
+// another. False when the process is gone or cannot be asked.
+bool ProcessCreationTime(uint32_t id, uint64_t* time);
 
 }  // namespace platform
