@@ -326,6 +326,45 @@ TEST_F(LauncherRunTest, AnErrorLineAbandonsTheInstallationAndLeavesTheLauncherRu
   EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 9060, 7009}));
 }
 
+// The launcher writes its Error line after the step's last poll and ends:
+// the read after its end still reports it, with or without its line end.
+TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
+  for (const char* format : {"%s\\n", "%s"}) {
+    SCOPED_TRACE(format);
+    RecordedEvents events(&registry_);
+    PipelineSignals signals;
+    FakeMessageBoxes boxes;
+    InstallManager manager(signals, boxes);
+    manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"",
+                                                        kWorkFolder, kDependencies, registry_));
+    AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
+    // One poll at most before the line comes, the next only after the end.
+    step.timing.pollMs = 1000;
+    step.timing.startChecks = 1;
+    drive_.SetProgram(std::string("sleep 0.2; printf '") + format +
+                      "' '<Error Msg=\"Disk full\" Code=\"112\" />' >> " +
+                      drive_.ShellQuoted(kOutput));
+    EXPECT_EQ(step.Install(), 7009);
+    EXPECT_FALSE(step.installDone.Wait(0));
+    EXPECT_EQ(signals.abortFlag.load(), 1);
+    EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
+    const auto shown = boxes.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
+    EXPECT_EQ(events.Ids(), (std::vector<int>{7001, 9060, 7009}));
+    ASSERT_TRUE(drive_.WriteFile(kOutput, ""));
+  }
+}
+
+TEST_F(LauncherRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
+  AgentLauncherStep& step = QueueRun("1");
+  drive_.SetProgram("sleep 2");
+  AbortInstallation(signals_);
+  EXPECT_EQ(step.Install(), 7009);
+  EXPECT_FALSE(drive_.InterpreterStarted());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7009}));
+}
+
 TEST_F(LauncherRunTest, WithoutAnInterpreterTheLaunchFails) {
   EXPECT_EQ(QueueRun("1").Install(), 7002);
   EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7002}));
