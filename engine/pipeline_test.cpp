@@ -10,8 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/error_texts.h"
 #include "engine/install_manager.h"
 #include "tests/fake_message_boxes.h"
+#include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
 
 namespace {
@@ -187,6 +189,87 @@ TEST_F(PipelineTest, CancelDuringAnInstallLeavesTheRestUndone) {
   Finish();
   EXPECT_EQ(journal_.IndexOf("install agent"), -1);
   EXPECT_EQ(journal_.IndexOf("download launcher"), -1);
+}
+
+// The pipeline's system calls, failing as on a machine out of handles or
+// threads: the chosen thread start (1 the download thread, 2 the install
+// thread), the waits for a step, the wait for the progress window.
+class FailingThreads : public PipelineThreads {
+ public:
+  FailingThreads(int failedStart, bool stepWaitsFail, bool goAheadFails)
+      : failedStart_(failedStart), stepWaitsFail_(stepWaitsFail), goAheadFails_(goAheadFails) {}
+  int WaitForEither(platform::Waitable& first, platform::Waitable& second,
+                    uint32_t* error) override {
+    if (!stepWaitsFail_) return PipelineThreads::WaitForEither(first, second, error);
+    *error = 6;  // ERROR_INVALID_HANDLE
+    return platform::kWaitFailed;
+  }
+  bool Wait(platform::Waitable& object, uint32_t* error) override {
+    if (!goAheadFails_) return PipelineThreads::Wait(object, error);
+    *error = 6;
+    return false;
+  }
+  std::unique_ptr<platform::Thread> Start(platform::ThreadProc proc, void* arg,
+                                          uint32_t* error) override {
+    if (++starts_ != failedStart_) return PipelineThreads::Start(proc, arg, error);
+    *error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+    return nullptr;
+  }
+
+ private:
+  int starts_ = 0;
+  const int failedStart_;
+  const bool stepWaitsFail_;
+  const bool goAheadFails_;
+};
+
+TEST(PipelineFailureTest, AFailedWaitOrThreadStartIsPostedAndEndsTheRun) {
+  struct Case {
+    int failedStart;
+    bool stepWaitsFail;
+    bool goAheadFails;
+    const char* text;
+  };
+  const Case cases[] = {
+      {1, false, false, "System ERROR: Starting the download thread failed with error 8"},
+      {2, false, false, "System ERROR: Starting the install thread failed with error 8"},
+      {0, true, false, "System ERROR: Waiting for a download failed with error 6"},
+      {0, false, true, "System ERROR: Waiting for the progress window failed with error 6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    RecordedEvents events;
+    FailingThreads threads(c.failedStart, c.stepWaitsFail, c.goAheadFails);
+    PipelineSignals signals;
+    signals.threads = &threads;
+    FakeMessageBoxes boxes;
+    InstallManager manager(signals, boxes);
+    Journal journal;
+    // A transfer that runs until the abort, then the gated launcher.
+    manager.AddStep(std::make_unique<ScriptedStep>(&journal, "dotnet", 0, 1));
+    manager.AddStep(std::make_unique<ScriptedStep>(&journal, "launcher", 1, 1, 1));
+    RecordingProgressView view;
+    signals.progressWindow = &view;
+    signals.installGoAhead.Release();
+
+    std::atomic<bool> finished{false};
+    std::thread runner([&] {
+      manager.RunPipeline();
+      finished = true;
+    });
+    // Bounded: a pipeline that hangs fails here instead of hanging the suite.
+    for (int i = 0; i < 1000 && !finished; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(finished.load()) << "the pipeline still runs";
+    if (!finished) AbortInstallation(signals);
+    runner.join();
+
+    EXPECT_EQ(signals.abortFlag.load(), 1);
+    EXPECT_EQ(journal.IndexOf("install dotnet"), -1);
+    EXPECT_EQ(events.Ids(), (std::vector<int>{9059}));
+    EXPECT_EQ(LastErrorText(), c.text);
+  }
 }
 
 TEST_F(PipelineTest, AbortInstallationReleasesTheSignalOnce) {

@@ -52,14 +52,21 @@ int RunInstaller(InstallStep& step) {
   }
   // Waiting on the process itself notices its end at once; the abort flag is
   // still looked at every second.
-  while (!process->WaitForExit(0)) {
+  uint32_t waitError = 0;
+  bool ended = process->WaitForExit(0, &waitError);
+  while (!ended && waitError == 0) {
     if (signals.abortFlag.load()) {
       PostEvent(9064);  // the installer itself keeps running
       return 9064;
     }
     RaiseByElapsedTime(step);
     step.NotifyProgress();
-    process->WaitForExit(kPollMs);
+    ended = process->WaitForExit(kPollMs, &waitError);
+  }
+  if (!ended) {
+    // A wait that fails at once would make this loop spin for ever.
+    PostSystemError("Waiting for the installer", waitError);
+    return 9059;
   }
   const int code = process->ExitCode();
   process.reset();

@@ -6,7 +6,8 @@
 class InstallStep;
 
 // Runs step.commandLine without a window. 1 on success (exit code 0 or 3010),
-// 9060 when it cannot start, 9064 when abandoned, else the exit code.
+// 9060 when it cannot start, 9064 when abandoned, 9059 when it cannot be
+// waited for, else the exit code.
 int RunInstaller(InstallStep& step);
 
 // Whether a process with this id exists, or with match_parent, a process whose

@@ -35,8 +35,9 @@ class Process {
   // When the process was created (see ProcessCreationTime); 0 when unknown.
   uint64_t creation_time() const;
   // True once the process has ended; waits up to timeout_ms for that
-  // (kWaitForever of platform/sync.h: no limit).
-  bool WaitForExit(uint32_t timeout_ms);
+  // (kWaitForever of platform/sync.h: no limit). False, with the system's
+  // error code in `error` when given, also when the wait itself failed.
+  bool WaitForExit(uint32_t timeout_ms, uint32_t* error = nullptr);
   // The exit code of an ended process, kStillActive before it ends.
   int ExitCode();
   // Ends the process at once; it exits with `exit_code`. False when it could

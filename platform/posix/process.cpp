@@ -185,8 +185,9 @@ uint32_t Process::id() const { return static_cast<uint32_t>(native_->pid); }
 
 uint64_t Process::creation_time() const { return native_->creation_time; }
 
-bool Process::WaitForExit(uint32_t timeout_ms) {
+bool Process::WaitForExit(uint32_t timeout_ms, uint32_t* error) {
   using Clock = std::chrono::steady_clock;
+  if (error) *error = 0;  // waiting for a child cannot fail here
   if (native_->Reap()) return true;
   const bool forever = timeout_ms == kWaitForever;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);

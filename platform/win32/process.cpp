@@ -92,8 +92,10 @@ uint32_t Process::id() const { return native_->id; }
 
 uint64_t Process::creation_time() const { return native_->creation_time; }
 
-bool Process::WaitForExit(uint32_t timeout_ms) {
-  return WaitForSingleObject(native_->process.get(), timeout_ms) == WAIT_OBJECT_0;
+bool Process::WaitForExit(uint32_t timeout_ms, uint32_t* error) {
+  const DWORD result = WaitForSingleObject(native_->process.get(), timeout_ms);
+  if (error) *error = result == WAIT_FAILED ? GetLastError() : 0;
+  return result == WAIT_OBJECT_0;
 }
 
 int Process::ExitCode() {
