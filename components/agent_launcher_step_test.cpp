@@ -143,6 +143,10 @@ TEST_F(AgentLauncherTest, QueuedAsTheGatedLastStepWithTheClientLicence) {
   EXPECT_EQ(step.Download(), 1);  // nothing to fetch
   EXPECT_TRUE(step.downloadDone.Wait(0));
   EXPECT_TRUE(events_.Ids().empty());
+  // What the product waits, before any test shortens it.
+  EXPECT_EQ(step.timing.pollMs, 250u);
+  EXPECT_EQ(step.timing.startChecks, 60);
+  EXPECT_EQ(step.timing.idleTimeoutPolls, 1200);
 }
 
 TEST_F(AgentLauncherTest, BadDeskOrContentParametersFailBeforeAnythingIsRead) {

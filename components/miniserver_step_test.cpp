@@ -50,6 +50,7 @@ TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
   EXPECT_EQ(step.selfReportedProgress, 1);
   EXPECT_EQ(step.downloadWeight, 0.0);
   EXPECT_EQ(step.installWeight, 1.0);
+  EXPECT_EQ(step.timing.finalPauseMs, 5000u);  // before its interpreter is ended
 }
 
 TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
