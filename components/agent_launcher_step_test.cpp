@@ -40,16 +40,15 @@ using platform::RegistryRoot;
 const std::vector<std::string> kDependencies = {"A", "B"};
 const char kAgentId[] = "763FFD6B-A198-4866-A687-FB9E5BC14769";
 
-// The id of the first child of `parent` once it has one (a console host
-// skipped if asked); 0 after five seconds.
-uint32_t WaitForChildOf(uint32_t parent, bool skipConsoleHost = false) {
+// The id of the first child of `parent` (named `name`, when given) once it
+// has one; 0 after five seconds. Under Wine a console host comes first, and a
+// process just made may not show its own name yet.
+uint32_t WaitForChildOf(uint32_t parent, const char* name = nullptr) {
   for (int round = 0; round < 500; ++round) {
     std::vector<platform::ProcessEntry> entries;
     if (platform::SnapshotProcesses(&entries)) {
       for (const auto& entry : entries) {
-        if (entry.parent_id == parent && !(skipConsoleHost && entry.name == "conhost.exe")) {
-          return entry.id;
-        }
+        if (entry.parent_id == parent && (!name || entry.name == name)) return entry.id;
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -57,7 +56,12 @@ uint32_t WaitForChildOf(uint32_t parent, bool skipConsoleHost = false) {
   return 0;
 }
 
-// A command line whose process starts one child that runs for a while.
+// A command line whose process starts one child, kChildName, that runs for a while.
+#ifdef _WIN32
+constexpr char kChildName[] = "exit_with.exe";
+#else
+constexpr char kChildName[] = "sleep";
+#endif
 std::string ParentOfOneChild() {
 #ifdef _WIN32
   const std::string self = platform::ExecutablePath();
@@ -409,7 +413,7 @@ TEST(IsChildRunningTest, AChildOlderThanTheInterpreterIsNotCounted) {
   uint32_t error = 0;
   std::unique_ptr<platform::Process> parent = platform::Process::Start(ParentOfOneChild(), &error);
   ASSERT_TRUE(parent) << error;
-  const uint32_t child = WaitForChildOf(parent->id(), /*skipConsoleHost=*/true);
+  const uint32_t child = WaitForChildOf(parent->id(), kChildName);
   ASSERT_NE(child, 0u);
   uint64_t childCreated = 0;
   ASSERT_TRUE(platform::ProcessCreationTime(child, &childCreated));
