@@ -41,8 +41,7 @@ std::string FindAgentLauncher(const std::string& runtimePath) {
 
 AgentLauncherStep::AgentLauncherStep(const char* eulaText, const std::string& deskId,
                                      const std::string& deskInstallValue,
-                                     const std::string& contentId,
-                                     const std::string& outputFolder,
+                                     const std::string& contentId, const std::string& outputFolder,
                                      const std::vector<std::string>& dependencies,
                                      platform::Registry& registry)
     : LauncherWatchStep(eulaText, outputFolder),
@@ -55,8 +54,8 @@ AgentLauncherStep::AgentLauncherStep(const char* eulaText, const std::string& de
 
 std::string AgentLauncherStep::ReadRuntimePath() {
   std::string path;
-  if (registry_.ReadString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane",
-                           "RuntimePath", 260, &path) ||
+  if (registry_.ReadString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimePath",
+                           260, &path) ||
       registry_.ReadString(platform::RegistryRoot::kLocalMachine, "SOFTWARE\\Ostrand",
                            "RuntimePath", 260, &path)) {
     return path;
@@ -108,22 +107,21 @@ int AgentLauncherStep::Install() {
   // usually holds blanks, and an unquoted redirection would stop at the first.
   const std::string outputPath = platform::JoinPath(outputFolder, kOutputFile);
   arguments += " -ld c > \"" + outputPath + "\"";
+  // A cancel confirmed while the launcher was being looked for starts nothing.
+  if (signals().abortFlag.load()) return Abandoned();
   std::unique_ptr<platform::Process> interpreter =
       StartInterpreter(" /C \"\"" + launcher + "\" " + arguments + "\"");
   if (!interpreter) {
     PostEvent(7002);
     return 7002;
   }
-  WaitForProgramToAppear(interpreter->id());
+  WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
 
   int idle = 0;
   int tick = 0;
-  while (IsChildRunning(interpreter->id())) {
-    if (signals().abortFlag.load()) {
-      PostEvent(7009);  // the launcher itself keeps running
-      return 7009;
-    }
+  while (IsChildRunning(*interpreter)) {
+    if (signals().abortFlag.load()) return Abandoned();  // the launcher keeps running
     ParseLauncherOutput(file.get(), trackedName);
     if (RaiseToLaunchProgress()) {
       idle = 0;
@@ -140,11 +138,20 @@ int AgentLauncherStep::Install() {
     }
     platform::SleepMs(timing.pollMs);
   }
+  // What the launcher wrote after the last poll, an Error line just before it
+  // ended or a last line without its line end among it, counts as well.
+  ParseLauncherOutput(file.get(), trackedName, /*lastRead=*/true);
   file.reset();
   interpreter.reset();
+  if (signals().abortFlag.load()) return Abandoned();
   PostEvent(7003);
   installDone.Release();
   return 1;
+}
+
+int AgentLauncherStep::Abandoned() {
+  PostEvent(7009);
+  return 7009;
 }
 
 int AgentLauncherStep::TimeOut(platform::UniqueFile file, platform::Process& interpreter) {

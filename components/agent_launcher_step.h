@@ -30,6 +30,8 @@ class AgentLauncherStep : public LauncherWatchStep {
   std::string trackedName;
 
  private:
+  // The installation is being abandoned (a cancel, or an Error line): 7009.
+  int Abandoned();
   int TimeOut(platform::UniqueFile file, platform::Process& interpreter);
   platform::Registry& registry_;
 };

@@ -40,6 +40,50 @@ using platform::RegistryRoot;
 const std::vector<std::string> kDependencies = {"A", "B"};
 const char kAgentId[] = "763FFD6B-A198-4866-A687-FB9E5BC14769";
 
+// The id of the first child of `parent` (named `name`, when given) once it
+// has one; 0 after five seconds. Under Wine a console host comes first, and a
+// process just made may not show its own name yet.
+uint32_t WaitForChildOf(uint32_t parent, const char* name = nullptr) {
+  for (int round = 0; round < 500; ++round) {
+    std::vector<platform::ProcessEntry> entries;
+    if (platform::SnapshotProcesses(&entries)) {
+      for (const auto& entry : entries) {
+        if (entry.parent_id == parent && (!name || entry.name == name)) return entry.id;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return 0;
+}
+
+// A command line whose process starts one child, kChildName, that runs for a while.
+#ifdef _WIN32
+constexpr char kChildName[] = "exit_with.exe";
+#else
+constexpr char kChildName[] = "sleep";
+#endif
+std::string ParentOfOneChild() {
+#ifdef _WIN32
+  const std::string self = platform::ExecutablePath();
+  return "\"" + platform::JoinPath(platform::SystemFolder(), "cmd.exe") + "\" /C \"\"" +
+         self.substr(0, self.find_last_of('\\') + 1) + "exit_with.exe\" 0 10000\"";
+#else
+  return "sleep 10; :";  // "; :" keeps the shell as the parent
+#endif
+}
+
+void EndProcess(uint32_t id) {
+#ifdef _WIN32
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+  if (process) {
+    TerminateProcess(process, 0);
+    CloseHandle(process);
+  }
+#else
+  kill(static_cast<pid_t>(id), SIGKILL);
+#endif
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -103,6 +147,10 @@ TEST_F(AgentLauncherTest, QueuedAsTheGatedLastStepWithTheClientLicence) {
   EXPECT_EQ(step.Download(), 1);  // nothing to fetch
   EXPECT_TRUE(step.downloadDone.Wait(0));
   EXPECT_TRUE(events_.Ids().empty());
+  // What the product waits, before any test shortens it.
+  EXPECT_EQ(step.timing.pollMs, 250u);
+  EXPECT_EQ(step.timing.startChecks, 60);
+  EXPECT_EQ(step.timing.idleTimeoutPolls, 1200);
 }
 
 TEST_F(AgentLauncherTest, BadDeskOrContentParametersFailBeforeAnythingIsRead) {
@@ -286,6 +334,45 @@ TEST_F(LauncherRunTest, AnErrorLineAbandonsTheInstallationAndLeavesTheLauncherRu
   EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 9060, 7009}));
 }
 
+// The launcher writes its Error line after the step's last poll and ends:
+// the read after its end still reports it, with or without its line end.
+TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
+  for (const char* format : {"%s\\n", "%s"}) {
+    SCOPED_TRACE(format);
+    RecordedEvents events(&registry_);
+    PipelineSignals signals;
+    FakeMessageBoxes boxes;
+    InstallManager manager(signals, boxes);
+    manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"",
+                                                        kWorkFolder, kDependencies, registry_));
+    AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
+    // One poll at most before the line comes, the next only after the end.
+    step.timing.pollMs = 1000;
+    step.timing.startChecks = 1;
+    drive_.SetProgram(std::string("sleep 0.2; printf '") + format +
+                      "' '<Error Msg=\"Disk full\" Code=\"112\" />' >> " +
+                      drive_.ShellQuoted(kOutput));
+    EXPECT_EQ(step.Install(), 7009);
+    EXPECT_FALSE(step.installDone.Wait(0));
+    EXPECT_EQ(signals.abortFlag.load(), 1);
+    EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
+    const auto shown = boxes.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
+    EXPECT_EQ(events.Ids(), (std::vector<int>{7001, 9060, 7009}));
+    ASSERT_TRUE(drive_.WriteFile(kOutput, ""));
+  }
+}
+
+TEST_F(LauncherRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
+  AgentLauncherStep& step = QueueRun("1");
+  drive_.SetProgram("sleep 2");
+  AbortInstallation(signals_);
+  EXPECT_EQ(step.Install(), 7009);
+  EXPECT_FALSE(drive_.InterpreterStarted());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7009}));
+}
+
 TEST_F(LauncherRunTest, WithoutAnInterpreterTheLaunchFails) {
   EXPECT_EQ(QueueRun("1").Install(), 7002);
   EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7002}));
@@ -300,36 +387,48 @@ TEST(IsChildRunningTest, AConsoleHostIsNotCountedAsTheLauncher) {
     std::filesystem::copy_file("/bin/sleep", platform::NativePath(scratch.File(name)));
   }
   std::vector<std::unique_ptr<platform::Process>> parents;
+  std::vector<uint32_t> children;
   for (const std::string& name : names) {
     uint32_t error = 0;
     // "; :" keeps the shell as the parent rather than replaced by the program.
     parents.push_back(platform::Process::Start(
         "'" + platform::NativePath(scratch.File(name)) + "' 5; :", &error));
     ASSERT_TRUE(parents.back());
+    children.push_back(WaitForChildOf(parents.back()->id()));
+    ASSERT_NE(children.back(), 0u);
   }
-  // Wait until each shell has started its child.
-  std::vector<uint32_t> children;
-  for (int round = 0; round < 500 && children.size() < parents.size(); ++round) {
-    children.clear();
-    std::vector<platform::ProcessEntry> entries;
-    ASSERT_TRUE(platform::SnapshotProcesses(&entries));
-    for (const auto& parent : parents) {
-      for (const auto& entry : entries) {
-        if (entry.parent_id == parent->id()) children.push_back(entry.id);
-      }
-    }
-    if (children.size() < parents.size())
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(children.size(), parents.size());
-  EXPECT_FALSE(IsChildRunning(parents[0]->id()));
-  EXPECT_FALSE(IsChildRunning(parents[1]->id()));
+  EXPECT_FALSE(IsChildRunning(*parents[0]));
+  EXPECT_FALSE(IsChildRunning(*parents[1]));
   EXPECT_TRUE(IsProcessRunning(parents[0]->id(), true));  // there, only not counted
-  EXPECT_TRUE(IsChildRunning(parents[2]->id()));
+  EXPECT_TRUE(IsChildRunning(*parents[2]));
   for (uint32_t child : children) kill(static_cast<pid_t>(child), SIGKILL);
   for (const auto& parent : parents) EXPECT_TRUE(parent->WaitForExit(5000));
 }
 #endif  // !_WIN32
+
+// Ids are reused: a process whose parent has ended keeps naming that id as
+// its parent, and the id may be given to the next interpreter. Such a
+// process is older than the interpreter and must not count as its program.
+TEST(IsChildRunningTest, AChildOlderThanTheInterpreterIsNotCounted) {
+  uint32_t error = 0;
+  std::unique_ptr<platform::Process> parent = platform::Process::Start(ParentOfOneChild(), &error);
+  ASSERT_TRUE(parent) << error;
+  const uint32_t child = WaitForChildOf(parent->id(), kChildName);
+  ASSERT_NE(child, 0u);
+  uint64_t childCreated = 0;
+  ASSERT_TRUE(platform::ProcessCreationTime(child, &childCreated));
+  ASSERT_NE(parent->creation_time(), 0u);
+  EXPECT_GE(childCreated, parent->creation_time());
+
+  EXPECT_TRUE(IsChildRunning(*parent));
+  EXPECT_TRUE(IsChildRunning(parent->id(), childCreated));  // made in the same instant
+  // The same id, owned by an interpreter made after the child.
+  EXPECT_FALSE(IsChildRunning(parent->id(), childCreated + 1));
+  EXPECT_TRUE(IsProcessRunning(parent->id(), true));  // there, only not counted
+
+  EndProcess(child);
+  EXPECT_TRUE(parent->WaitForExit(10000));
+}
 
 #ifdef _WIN32
 // A string value of HKCU SOFTWARE\Torvane for one test; the earlier value comes back.

@@ -1,7 +1,6 @@
 #include "components/launcher_output.h"
 
 #include <climits>
-#include <vector>
 
 const char kDeskApplication[] = "Parlor";
 const char kAdEngineApplication[] = "Torvane.Ads.AgentAdEngine";
@@ -97,39 +96,43 @@ void ApplyLauncherLine(LauncherOutput* output, const std::string& line,
   }
 }
 
-void ApplyLauncherText(LauncherOutput* output, const std::string& text,
+void ApplyLauncherText(LauncherOutput* output, const std::string& unread,
                        const std::string& trackedName, const LauncherErrorHandler& onError,
                        bool lastRead) {
-  size_t p = output->readOffset;
-  while (p < text.size()) {
+  size_t p = 0;
+  while (p < unread.size()) {
     // The search starts one past p, so an empty line joins the line after it;
     // that line's tag still comes from its own "<".
-    size_t end = text.find('\n', p + 1);
+    size_t end = unread.find('\n', p + 1);
     if (end == std::string::npos) {
       // Taken now, a line cut by the writer would lose its rest, an Error line
       // among them: it waits for its end while the program still runs.
       if (!lastRead) break;
-      end = text.size();
+      end = unread.size();
     }
-    ApplyLauncherLine(output, text.substr(p, end - p), trackedName, onError);
+    ApplyLauncherLine(output, unread.substr(p, end - p), trackedName, onError);
     p = end + 1;
   }
-  if (p > text.size()) p = text.size();
-  if (p > output->readOffset && p <= UINT32_MAX) output->readOffset = static_cast<uint32_t>(p);
+  if (p > unread.size()) p = unread.size();
+  if (p > UINT32_MAX - output->readOffset) return;
+  output->readOffset += static_cast<uint32_t>(p);
 }
 
 void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& trackedName,
                          const LauncherErrorHandler& onError, bool lastRead) {
   if (!file) return;
-  // The file grows while the launcher runs; the size is taken afresh each time.
+  // The file grows while the launcher runs; the size is taken afresh each
+  // time, and only what lies after the consumed lines is read.
   if (std::fseek(file, 0, SEEK_END) != 0) return;
   long size = std::ftell(file);
   if (size <= 0 || static_cast<unsigned long>(size) <= output->readOffset) return;
-  if (std::fseek(file, 0, SEEK_SET) != 0) return;
-  std::vector<char> buffer(static_cast<size_t>(size));
-  size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+  // readOffset is below size, a long, so it is a valid offset.
+  if (std::fseek(file, static_cast<long>(output->readOffset), SEEK_SET) != 0) return;
+  std::string unread(static_cast<size_t>(size) - output->readOffset, '\0');
+  size_t got = std::fread(&unread[0], 1, unread.size(), file);
   // Lines are taken from what could be read, never from unread bytes.
-  ApplyLauncherText(output, std::string(buffer.data(), got), trackedName, onError, lastRead);
+  unread.resize(got);
+  ApplyLauncherText(output, unread, trackedName, onError, lastRead);
 }
 
 double ComputeLaunchProgress(const LauncherOutput& output, double componentWeight,

@@ -51,15 +51,17 @@ int32_t LauncherDecimal(const std::string& text);
 void ApplyLauncherLine(LauncherOutput* output, const std::string& line,
                        const std::string& trackedName, const LauncherErrorHandler& onError);
 
-// Applies the lines of `text` from output->readOffset on and advances it. An
-// unterminated last line may still be being written: it waits for its line end
-// unless this is the last read, which applies and consumes it as it stands.
-void ApplyLauncherText(LauncherOutput* output, const std::string& text,
+// Applies the lines of `unread`, the bytes of the file from output->readOffset
+// on, and advances readOffset past those consumed. An unterminated last line
+// may still be being written: it waits for its line end unless this is the
+// last read, which applies and consumes it as it stands.
+void ApplyLauncherText(LauncherOutput* output, const std::string& unread,
                        const std::string& trackedName, const LauncherErrorHandler& onError,
                        bool lastRead = false);
 
-// Reads the open output file again from its start and applies the lines not
-// yet consumed. A null file changes nothing.
+// Reads what the open output file holds after output->readOffset and applies
+// the lines in it, so a long output costs no more than its new part. A null
+// file changes nothing.
 void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& trackedName,
                          const LauncherErrorHandler& onError, bool lastRead = false);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -199,8 +201,9 @@ TEST_F(LauncherOutputFileTest, ALineStillBeingWrittenWaitsForItsEnd) {
   Parse(&parsed_, reader.get(), "Game");
   ASSERT_EQ(1u, parsed_.errors.size());
   EXPECT_EQ("Disk full", parsed_.errors[0].msg);
-  Append("or\" Percent=\"42\" />\n<DownloadProgress AppName=\"Torvane.Ads.AgentAdEngine\" "
-         "Percent=\"9\" />");
+  Append(
+      "or\" Percent=\"42\" />\n<DownloadProgress AppName=\"Torvane.Ads.AgentAdEngine\" "
+      "Percent=\"9\" />");
   Parse(&parsed_, reader.get(), "Game");
   EXPECT_EQ(42, parsed_.output.deskPercent);
   EXPECT_EQ(0, parsed_.output.adEnginePercent);
@@ -224,6 +227,79 @@ TEST_F(LauncherOutputFileTest, AFileShorterThanWhatWasReadGivesNothingNew) {
   EXPECT_EQ(30, parsed_.output.deskPercent);
   EXPECT_EQ(offset, parsed_.output.readOffset);
 }
+
+#ifdef __GLIBC__
+// An output file in memory that counts the bytes the parser reads from it.
+class CountedOutput {
+ public:
+  CountedOutput() {
+    cookie_io_functions_t io = {&CountedOutput::Read, nullptr, &CountedOutput::Seek, nullptr};
+    file_ = fopencookie(this, "rb", io);
+    // Unbuffered, so that every byte the parser asks for is counted once.
+    if (file_) setvbuf(file_, nullptr, _IONBF, 0);
+  }
+  ~CountedOutput() {
+    if (file_) std::fclose(file_);
+  }
+  std::FILE* get() const { return file_; }
+  void Append(const std::string& bytes) { bytes_ += bytes; }
+  size_t TakeBytesRead() {
+    size_t read = read_;
+    read_ = 0;
+    return read;
+  }
+
+ private:
+  static ssize_t Read(void* cookie, char* buffer, size_t size) {
+    CountedOutput* self = static_cast<CountedOutput*>(cookie);
+    if (self->position_ >= self->bytes_.size()) return 0;
+    size = std::min(size, self->bytes_.size() - self->position_);
+    std::memcpy(buffer, self->bytes_.data() + self->position_, size);
+    self->position_ += size;
+    self->read_ += size;
+    return static_cast<ssize_t>(size);
+  }
+  static int Seek(void* cookie, off64_t* offset, int whence) {
+    CountedOutput* self = static_cast<CountedOutput*>(cookie);
+    off64_t base = whence == SEEK_SET   ? 0
+                   : whence == SEEK_CUR ? static_cast<off64_t>(self->position_)
+                                        : static_cast<off64_t>(self->bytes_.size());
+    if (base + *offset < 0) return -1;
+    self->position_ = static_cast<size_t>(base + *offset);
+    *offset = static_cast<off64_t>(self->position_);
+    return 0;
+  }
+
+  std::string bytes_;
+  size_t position_ = 0;
+  size_t read_ = 0;
+  std::FILE* file_ = nullptr;
+};
+
+TEST(LauncherOutputReadTest, EachPollReadsOnlyWhatFollowsTheConsumedLines) {
+  CountedOutput output;
+  ASSERT_TRUE(output.get());
+  std::string earlier;
+  for (int i = 0; i < 2000; ++i) earlier += "<DownloadProgress AppName=\"Game\" Percent=\"1\" />\n";
+  output.Append(earlier);
+  Parsed parsed;
+  Parse(&parsed, output.get(), "Game");
+  EXPECT_EQ(earlier.size(), output.TakeBytesRead());
+
+  const std::string next = "<DownloadProgress AppName=\"Parlor\" Percent=\"40\" />\n<Error ";
+  output.Append(next);
+  Parse(&parsed, output.get(), "Game");
+  EXPECT_EQ(next.size(), output.TakeBytesRead());
+  EXPECT_EQ(40, parsed.output.deskPercent);
+  // The cut line is read again, with its end, at the next poll.
+  output.Append("Msg=\"late\" Code=\"5\" />\n");
+  Parse(&parsed, output.get(), "Game");
+  EXPECT_EQ(std::string("<Error Msg=\"late\" Code=\"5\" />\n").size(), output.TakeBytesRead());
+  ASSERT_EQ(1u, parsed.errors.size());
+  EXPECT_EQ("late", parsed.errors[0].msg);
+  EXPECT_EQ(earlier.size() + next.size() + 23, parsed.output.readOffset);
+}
+#endif  // __GLIBC__
 
 TEST_F(LauncherOutputFileTest, NoFileChangesNothing) {
   Parse(&parsed_, nullptr, "");

@@ -7,8 +7,12 @@
 #include "platform/clock.h"
 #include "platform/message_box.h"
 
-bool IsChildRunning(uint32_t interpreterId) {
-  return IsProcessRunning(interpreterId, true, "conhost.exe");
+bool IsChildRunning(uint32_t interpreterId, uint64_t created) {
+  return IsProcessRunning(interpreterId, true, "conhost.exe", created);
+}
+
+bool IsChildRunning(const platform::Process& interpreter) {
+  return IsChildRunning(interpreter.id(), interpreter.creation_time());
 }
 
 LauncherWatchStep::LauncherWatchStep(const char* eulaText, const std::string& outputFolder)
@@ -42,15 +46,15 @@ double LauncherWatchStep::ComputeLaunchProgress() const {
 std::unique_ptr<platform::Process> LauncherWatchStep::StartInterpreter(
     const std::string& arguments) {
   uint32_t error = 0;
-  return platform::Process::StartHidden(
-      platform::JoinPath(platform::SystemFolder(), "cmd.exe"), arguments, &error);
+  return platform::Process::StartHidden(platform::JoinPath(platform::SystemFolder(), "cmd.exe"),
+                                        arguments, &error);
 }
 
-void LauncherWatchStep::WaitForProgramToAppear(uint32_t interpreterId) {
-  if (IsChildRunning(interpreterId)) return;
+void LauncherWatchStep::WaitForProgramToAppear(const platform::Process& interpreter) {
+  if (IsChildRunning(interpreter)) return;
   for (int i = 0; i < timing.startChecks; ++i) {
     platform::SleepMs(timing.pollMs);
-    if (IsChildRunning(interpreterId) || signals().abortFlag.load()) return;
+    if (IsChildRunning(interpreter) || signals().abortFlag.load()) return;
   }
 }
 

@@ -30,8 +30,7 @@ class LauncherWatchStep : public InstallStep {
   // Applies the lines added to the output file since the last call; an Error
   // line posts 9060, shows the support box and abandons the installation. The
   // last read, after the program ended, also takes an unterminated last line.
-  void ParseLauncherOutput(std::FILE* file, const std::string& trackedName,
-                           bool lastRead = false);
+  void ParseLauncherOutput(std::FILE* file, const std::string& trackedName, bool lastRead = false);
   double ComputeLaunchProgress() const;
 
   LauncherOutput output;
@@ -46,12 +45,15 @@ class LauncherWatchStep : public InstallStep {
   std::unique_ptr<platform::Process> StartInterpreter(const std::string& arguments);
   // Sleeps before each check, up to timing.startChecks times, until the program
   // started by the interpreter runs or the installation is abandoned.
-  void WaitForProgramToAppear(uint32_t interpreterId);
+  void WaitForProgramToAppear(const platform::Process& interpreter);
   // Raises the bar to the launcher's progress; false when there was none new.
   bool RaiseToLaunchProgress();
 };
 
-// Whether a program started by the interpreter with this id still runs. A
-// console host that newer systems attach to the interpreter is not counted:
-// it outlives the program and would keep the step waiting for ever.
-bool IsChildRunning(uint32_t interpreterId);
+// Whether a program started by the interpreter still runs: a child of its id
+// made no earlier than the interpreter itself (`created`, 0 when unknown), as
+// a process left by an ended parent that had the same id is older. A console
+// host that newer systems attach to the interpreter is not counted: it
+// outlives the program and would keep the step waiting for ever.
+bool IsChildRunning(uint32_t interpreterId, uint64_t created);
+bool IsChildRunning(const platform::Process& interpreter);

@@ -14,6 +14,11 @@ constexpr int kSlowAdvanceLimit = 15;
 
 }  // namespace
 
+int MiniServerStep::Abandoned() {
+  PostEvent(9064);
+  return 9064;
+}
+
 bool IsMiniServerPresent() {
   if (!platform::PathExists(kMiniServer)) return false;
   PostEvent(7500);
@@ -32,6 +37,8 @@ int MiniServerStep::Install() {
   trackedWeight = 0.75;
   componentWeight = 0.25;
   const std::string outputPath = platform::JoinPath(outputFolder, kOutputFile);
+  // A cancel confirmed since the install began starts nothing.
+  if (signals().abortFlag.load()) return Abandoned();
   // /K keeps the interpreter after the MiniServer has ended; the step ends it.
   std::unique_ptr<platform::Process> interpreter = StartInterpreter(
       std::string(" /K \"\"") + kMiniServer + "\" -ld c > \"" + outputPath + "\"\"");
@@ -39,14 +46,18 @@ int MiniServerStep::Install() {
     PostEvent(7501);
     return 7501;
   }
-  WaitForProgramToAppear(interpreter->id());
+  WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
 
   int advances = 0;
   int tick = 0;
-  while (IsChildRunning(interpreter->id())) {
+  bool ended = true;
+  while (IsChildRunning(*interpreter)) {
     ParseLauncherOutput(file.get(), kTrackedName);
-    if (signals().abortFlag.load()) break;
+    if (signals().abortFlag.load()) {
+      ended = false;
+      break;
+    }
     if (RaiseToLaunchProgress()) {
       advances = 0;
     } else if (installFraction.load() < kSlowAdvanceCeiling) {
@@ -59,12 +70,11 @@ int MiniServerStep::Install() {
     }
     platform::SleepMs(timing.pollMs);
   }
-  ParseLauncherOutput(file.get(), kTrackedName, /*lastRead=*/true);  // its very last lines
+  // Its very last lines. Only once it has ended is a last line without its
+  // line end complete; while it runs it may be half written.
+  ParseLauncherOutput(file.get(), kTrackedName, /*lastRead=*/ended);
   file.reset();
-  if (signals().abortFlag.load()) {
-    PostEvent(9064);  // the interpreter keeps running
-    return 9064;
-  }
+  if (signals().abortFlag.load()) return Abandoned();  // the interpreter keeps running
   platform::SleepMs(timing.finalPauseMs);
   interpreter->Terminate(0);
   interpreter.reset();

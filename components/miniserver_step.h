@@ -12,6 +12,10 @@ class MiniServerStep : public LauncherWatchStep {
 
   // 1 when the MiniServer has ended, 7501 when it cannot start, 9064 when abandoned.
   int Install() override;
+
+ private:
+  // The installation is being abandoned (a cancel, or an Error line): 9064.
+  int Abandoned();
 };
 
 // Whether ".\launcher\miniserver.exe" exists in the current folder; posts 7500 if so.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/install_manager.h"
@@ -49,6 +50,7 @@ TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
   EXPECT_EQ(step.selfReportedProgress, 1);
   EXPECT_EQ(step.downloadWeight, 0.0);
   EXPECT_EQ(step.installWeight, 1.0);
+  EXPECT_EQ(step.timing.finalPauseMs, 5000u);  // before its interpreter is ended
 }
 
 TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
@@ -135,6 +137,34 @@ TEST_F(MiniServerRunTest, AnErrorLineEndsTheWatchAtOnce) {
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
   EXPECT_EQ(events_.Ids(), (std::vector<int>{9060, 9064}));
+}
+
+// Cancelled while the MiniServer is still writing a line: the read after the
+// loop must not take the half line for a whole Error line.
+TEST_F(MiniServerRunTest, AHalfWrittenErrorLineIsNotReportedWhenTheRunIsAbandoned) {
+  MiniServerStep& step = QueueRun();
+  drive_.SetProgram("printf '%s' '<Error Msg=\"Disk' >> " + drive_.ShellQuoted(kOutput) +
+                    "\nwhile :; do sleep 0.05; done");
+  std::thread cancel([this] {
+    // The user's cancel, once the half line is there (at most ten seconds).
+    for (int i = 0; i < 1000 && platform::FileSize(kOutput) <= 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    AbortInstallation(signals_);
+  });
+  EXPECT_EQ(step.Install(), 9064);
+  cancel.join();
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{9064}));
+}
+
+TEST_F(MiniServerRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
+  MiniServerStep& step = QueueRun();
+  drive_.SetProgram("sleep 2");
+  AbortInstallation(signals_);
+  EXPECT_EQ(step.Install(), 9064);
+  EXPECT_FALSE(drive_.InterpreterStarted());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{9064}));
 }
 
 TEST_F(MiniServerRunTest, WithoutAnInterpreterTheStepFails) {

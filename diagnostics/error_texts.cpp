@@ -166,6 +166,10 @@ void PostErrorEvent(EventId category, const std::string& message) {
   PostEvent(category);
 }
 
+void PostSystemError(const char* what, uint32_t code) {
+  PostErrorEvent(9059, std::string(what) + " failed with error " + std::to_string(code));
+}
+
 std::string DescribeHttpStatus(int code) {
   // The network library's "name not resolved": the caller's previous error
   // text is all there is to say.

@@ -2,6 +2,7 @@
 // and the last error text that the four error events carry.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "diagnostics/event_catalog.h"
@@ -16,6 +17,10 @@ std::string LastErrorText();
 // and install threads reporting errors at once never swap their texts. Use it
 // rather than SetLastErrorText followed by PostEvent.
 void PostErrorEvent(EventId category, const std::string& message);
+
+// A system call the run cannot do without failed (a wait, a thread start):
+// posts 9059 "System ERROR: <what> failed with error <code>".
+void PostSystemError(const char* what, uint32_t code);
 
 // The text for an HTTP status, or for 12007 (name not resolved) a copy of the
 // current LastErrorText; "Unknown error has occured" for anything else.

@@ -7,47 +7,14 @@
 #include "engine/install_manager.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
+#include "tests/scoped_drive.h"
 #include "tests/test_paths.h"
 
 #ifndef _WIN32
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/posix/native_path.h"
 #endif
 
 namespace {
-
-#ifndef _WIN32
-// Drive C: of the posix build, in a folder of its own for one test. Set
-// before the test's logger starts and restored after it ended, so no thread
-// reads the variable while it changes.
-class DriveRoot {
- public:
-  DriveRoot() {
-    if (const char* old = getenv("KESTREL_DRIVE_ROOT")) {
-      had_old_ = true;
-      old_ = old;
-    }
-    setenv("KESTREL_DRIVE_ROOT", platform::NativePath(root_.path()).c_str(), 1);
-  }
-  ~DriveRoot() {
-    unlink(Drive().c_str());  // a link, when the test made one
-    if (had_old_) {
-      setenv("KESTREL_DRIVE_ROOT", old_.c_str(), 1);
-    } else {
-      unsetenv("KESTREL_DRIVE_ROOT");
-    }
-  }
-  std::string Drive() const { return platform::NativePath(root_.path()) + "/c"; }
-
- private:
-  test_paths::ScratchFolder root_;
-  bool had_old_ = false;
-  std::string old_;
-};
-#endif
 
 class DiskSpaceTest : public testing::Test {
  protected:
@@ -60,7 +27,7 @@ class DiskSpaceTest : public testing::Test {
   }
 
 #ifndef _WIN32
-  DriveRoot drive_;
+  ScopedDrive drive_;
 #endif
   RecordedEvents events_;
   PipelineSignals signals_;
@@ -78,7 +45,7 @@ TEST_F(DiskSpaceTest, NothingToStoreAsksNothing) {
 
 TEST_F(DiskSpaceTest, TheShippedStepsFitOnThisMachine) {
 #ifndef _WIN32
-  ASSERT_EQ(0, mkdir(drive_.Drive().c_str(), 0755));
+  ASSERT_TRUE(drive_.MakeDrive());
 #endif
   Require({50, 50, 65, 65});  // .NET, Service Pack, agent, MiniServer
   EXPECT_EQ(230, manager_.requiredMegabytes());

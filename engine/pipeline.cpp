@@ -1,14 +1,26 @@
 // The two-thread pipeline: the DownloadThread fetches the installers one after
 // the other while the InstallThread installs each as soon as it is there and
 // the progress window is open.
+#include "diagnostics/error_texts.h"
 #include "engine/install_manager.h"
 
 namespace {
 
+// A wait or a thread start failed: the run cannot go on. The failure is
+// posted, and the installation abandoned so that the other thread ends too.
+void SystemFailure(PipelineSignals& signals, const char* what, uint32_t error) {
+  PostSystemError(what, error);
+  if (!signals.abortFlag.load()) AbortInstallation(signals);
+}
+
 // Waits for a step's semaphore or the abort, whichever comes first; true for
 // the step's semaphore.
-bool WaitForStepOrAbort(platform::BinarySemaphore& step, PipelineSignals& signals) {
-  return platform::WaitForEither(step, signals.abortSignal) == 0;
+bool WaitForStepOrAbort(platform::BinarySemaphore& step, PipelineSignals& signals,
+                        const char* what) {
+  uint32_t error = 0;
+  const int taken = signals.threads->WaitForEither(step, signals.abortSignal, &error);
+  if (taken == platform::kWaitFailed) SystemFailure(signals, what, error);
+  return taken == 0;
 }
 
 void DownloadThread(void* arg) {
@@ -20,7 +32,10 @@ void DownloadThread(void* arg) {
     InstallStep& step = *steps[i];
     if (step.waitLevel > gates) {
       // A gated step downloads only after the step before it has installed.
-      if (i > 0 && !WaitForStepOrAbort(steps[i - 1]->installDone, signals)) return;
+      if (i > 0 && !WaitForStepOrAbort(steps[i - 1]->installDone, signals,
+                                       "Waiting for the previous installation")) {
+        return;
+      }
       ++gates;
     }
     if (step.Download() != 1) {
@@ -34,12 +49,16 @@ void InstallThread(void* arg) {
   InstallManager& manager = *static_cast<InstallManager*>(arg);
   PipelineSignals& signals = manager.signals();
   // No abort here: installing starts only once the progress window is open.
-  signals.installGoAhead.Wait();
+  uint32_t error = 0;
+  if (!signals.threads->Wait(signals.installGoAhead, &error)) {
+    SystemFailure(signals, "Waiting for the progress window", error);
+    return;
+  }
   if (ProgressView* window = signals.progressWindow.load()) {
     window->SetStatusLine(manager.StatusText());
   }
   for (const auto& step : manager.steps()) {
-    if (!WaitForStepOrAbort(step->downloadDone, signals)) return;
+    if (!WaitForStepOrAbort(step->downloadDone, signals, "Waiting for a download")) return;
     if (step->Install() != 1) {
       if (!signals.abortFlag.load()) AbortInstallation(signals);
       return;
@@ -50,8 +69,15 @@ void InstallThread(void* arg) {
 }  // namespace
 
 void InstallManager::RunPipeline() {
-  platform::Thread download(&DownloadThread, this);
-  platform::Thread install(&InstallThread, this);
-  download.Join();
-  install.Join();
+  uint32_t error = 0;
+  std::unique_ptr<platform::Thread> download =
+      signals_.threads->Start(&DownloadThread, this, &error);
+  if (!download) {
+    SystemFailure(signals_, "Starting the download thread", error);
+    return;
+  }
+  std::unique_ptr<platform::Thread> install = signals_.threads->Start(&InstallThread, this, &error);
+  if (!install) SystemFailure(signals_, "Starting the install thread", error);
+  download->Join();
+  if (install) install->Join();
 }

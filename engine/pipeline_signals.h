@@ -1,8 +1,11 @@
 // What connects the InstallWorker, its two pipeline threads and the windows.
-// One process-wide instance serves the product; tests make their own.
+// One process-wide instance serves the product (made once, never destroyed:
+// the threads that use it are not all joined); tests make their own.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/sync.h"
@@ -18,6 +21,23 @@ class ProgressView {
   virtual void Close() = 0;
 };
 
+// How the pipeline starts its threads and waits: the system's calls, or a
+// test's that fail as the system may (handles run out, a thread cannot start).
+class PipelineThreads {
+ public:
+  virtual ~PipelineThreads() = default;
+  // platform::WaitForEither without a time limit.
+  virtual int WaitForEither(platform::Waitable& first, platform::Waitable& second, uint32_t* error);
+  // Waitable::Wait without a time limit.
+  virtual bool Wait(platform::Waitable& object, uint32_t* error);
+  // Null, with the system's error code, when the thread cannot start.
+  virtual std::unique_ptr<platform::Thread> Start(platform::ThreadProc proc, void* arg,
+                                                  uint32_t* error);
+};
+
+// The system's; never destroyed.
+PipelineThreads& SystemPipelineThreads();
+
 struct PipelineSignals {
   // Released once by the worker after the last step was queued; the splash waits.
   platform::BinarySemaphore stepsReady;
@@ -29,6 +49,8 @@ struct PipelineSignals {
   std::atomic<char> abortFlag{0};
   // Set by the progress window when it opens; null before.
   std::atomic<ProgressView*> progressWindow{nullptr};
+  // Chosen before the pipeline starts; its threads only call it.
+  PipelineThreads* threads = &SystemPipelineThreads();
 };
 
 PipelineSignals& GlobalPipelineSignals();

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "diagnostics/error_texts.h"
 #include "engine/install_manager.h"
 #include "tests/fake_message_boxes.h"
+#include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
 
 namespace {
@@ -42,8 +45,11 @@ class Journal {
 class ScriptedStep : public InstallStep {
  public:
   ScriptedStep(Journal* journal, std::string name, int download, int install, int level = 0)
-      : InstallStep(nullptr), journal_(journal), name_(std::move(name)),
-        download_(download), install_(install) {
+      : InstallStep(nullptr),
+        journal_(journal),
+        name_(std::move(name)),
+        download_(download),
+        install_(install) {
     waitLevel = level;
   }
   int Download() override {
@@ -115,7 +121,8 @@ TEST_F(PipelineTest, DownloadsRunAheadAndTheGatedStepWaitsForThePreviousInstall)
   manager_.SetStatusText("Requesting Solitaire files...");
   Start();
   // Before the window opens nothing installs, and the gated step does not download.
-  while (journal_.IndexOf("download agent") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (journal_.IndexOf("download agent") < 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download dotnet", "download agent"}));
   OpenProgressWindow();
@@ -163,7 +170,8 @@ TEST_F(PipelineTest, CancelDuringADownloadEndsBothThreads) {
   Add("dotnet", 0, 1);  // a transfer that runs until the abort
   Add("agent", 1, 1);
   Start();
-  while (journal_.IndexOf("download dotnet") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (journal_.IndexOf("download dotnet") < 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   AbortInstallation(signals_);
   Finish();
   EXPECT_EQ(journal_.lines(), (std::vector<std::string>{"download dotnet"}));
@@ -175,18 +183,125 @@ TEST_F(PipelineTest, CancelDuringAnInstallLeavesTheRestUndone) {
   Add("agent", 1, 1);
   Add("launcher", 1, 1, 1);
   Start();
-  while (journal_.IndexOf("install dotnet") < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (journal_.IndexOf("install dotnet") < 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   AbortInstallation(signals_);
   Finish();
   EXPECT_EQ(journal_.IndexOf("install agent"), -1);
   EXPECT_EQ(journal_.IndexOf("download launcher"), -1);
 }
 
+// The pipeline's system calls, failing as on a machine out of handles or
+// threads: the chosen thread start (1 the download thread, 2 the install
+// thread), the waits for a step, the wait for the progress window.
+class FailingThreads : public PipelineThreads {
+ public:
+  FailingThreads(int failedStart, bool stepWaitsFail, bool goAheadFails)
+      : failedStart_(failedStart), stepWaitsFail_(stepWaitsFail), goAheadFails_(goAheadFails) {}
+  int WaitForEither(platform::Waitable& first, platform::Waitable& second,
+                    uint32_t* error) override {
+    if (!stepWaitsFail_) return PipelineThreads::WaitForEither(first, second, error);
+    *error = 6;  // ERROR_INVALID_HANDLE
+    return platform::kWaitFailed;
+  }
+  bool Wait(platform::Waitable& object, uint32_t* error) override {
+    if (!goAheadFails_) return PipelineThreads::Wait(object, error);
+    *error = 6;
+    return false;
+  }
+  std::unique_ptr<platform::Thread> Start(platform::ThreadProc proc, void* arg,
+                                          uint32_t* error) override {
+    if (++starts_ != failedStart_) return PipelineThreads::Start(proc, arg, error);
+    *error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+    return nullptr;
+  }
+
+ private:
+  int starts_ = 0;
+  const int failedStart_;
+  const bool stepWaitsFail_;
+  const bool goAheadFails_;
+};
+
+TEST(PipelineFailureTest, AFailedWaitOrThreadStartIsPostedAndEndsTheRun) {
+  struct Case {
+    int failedStart;
+    bool stepWaitsFail;
+    bool goAheadFails;
+    const char* text;
+  };
+  const Case cases[] = {
+      {1, false, false, "System ERROR: Starting the download thread failed with error 8"},
+      {2, false, false, "System ERROR: Starting the install thread failed with error 8"},
+      {0, true, false, "System ERROR: Waiting for a download failed with error 6"},
+      {0, false, true, "System ERROR: Waiting for the progress window failed with error 6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    RecordedEvents events;
+    FailingThreads threads(c.failedStart, c.stepWaitsFail, c.goAheadFails);
+    PipelineSignals signals;
+    signals.threads = &threads;
+    FakeMessageBoxes boxes;
+    InstallManager manager(signals, boxes);
+    Journal journal;
+    // A transfer that runs until the abort, then the gated launcher.
+    manager.AddStep(std::make_unique<ScriptedStep>(&journal, "dotnet", 0, 1));
+    manager.AddStep(std::make_unique<ScriptedStep>(&journal, "launcher", 1, 1, 1));
+    RecordingProgressView view;
+    signals.progressWindow = &view;
+    signals.installGoAhead.Release();
+
+    std::atomic<bool> finished{false};
+    std::thread runner([&] {
+      manager.RunPipeline();
+      finished = true;
+    });
+    // Bounded: a pipeline that hangs fails here instead of hanging the suite.
+    for (int i = 0; i < 1000 && !finished; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(finished.load()) << "the pipeline still runs";
+    if (!finished) AbortInstallation(signals);
+    runner.join();
+
+    EXPECT_EQ(signals.abortFlag.load(), 1);
+    EXPECT_EQ(journal.IndexOf("install dotnet"), -1);
+    EXPECT_EQ(events.Ids(), (std::vector<int>{9059}));
+    EXPECT_EQ(LastErrorText(), c.text);
+  }
+}
+
 TEST_F(PipelineTest, AbortInstallationReleasesTheSignalOnce) {
   AbortInstallation(signals_);
-  AbortInstallation(signals_);
+  // The one pipeline thread it wakes takes the signal; a second caller must
+  // not release it again, or a later wait would take a second abort.
   EXPECT_TRUE(signals_.abortSignal.Wait(0));
+  AbortInstallation(signals_);
   EXPECT_FALSE(signals_.abortSignal.Wait(0));
+  EXPECT_EQ(signals_.abortFlag.load(), 1);
+}
+
+// What a pipeline thread that was never joined does while the process exits.
+void UseSignalsAtExit() {
+  PipelineSignals& signals = GlobalPipelineSignals();
+  const bool usable = signals.abortSignal.Release() && signals.abortSignal.Wait(0) &&
+                      signals.installGoAhead.Release();
+  std::_Exit(usable ? 0 : 3);
+}
+
+TEST(PipelineSignalsDeathTest, TheProcessWideSignalsOutliveStaticDestruction) {
+  // A fresh process: the signals must not exist yet when the handler is registered.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A handler registered before an object is made runs after that object's
+  // destructor would: the place of a thread still running at exit.
+  EXPECT_EXIT(
+      {
+        std::atexit(&UseSignalsAtExit);
+        GlobalPipelineSignals();
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

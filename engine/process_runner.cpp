@@ -52,14 +52,21 @@ int RunInstaller(InstallStep& step) {
   }
   // Waiting on the process itself notices its end at once; the abort flag is
   // still looked at every second.
-  while (!process->WaitForExit(0)) {
+  uint32_t waitError = 0;
+  bool ended = process->WaitForExit(0, &waitError);
+  while (!ended && waitError == 0) {
     if (signals.abortFlag.load()) {
       PostEvent(9064);  // the installer itself keeps running
       return 9064;
     }
     RaiseByElapsedTime(step);
     step.NotifyProgress();
-    process->WaitForExit(kPollMs);
+    ended = process->WaitForExit(kPollMs, &waitError);
+  }
+  if (!ended) {
+    // A wait that fails at once would make this loop spin for ever.
+    PostSystemError("Waiting for the installer", waitError);
+    return 9059;
   }
   const int code = process->ExitCode();
   process.reset();
@@ -77,12 +84,18 @@ int RunInstaller(InstallStep& step) {
   return code == 1 ? 9060 : code;
 }
 
-bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name) {
+bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name,
+                      uint64_t created_since) {
   std::vector<platform::ProcessEntry> entries;
   if (!platform::SnapshotProcesses(&entries)) return false;
   for (const platform::ProcessEntry& entry : entries) {
     if ((match_parent ? entry.parent_id : entry.id) != id) continue;
     if (ignored_name && SameNameIgnoringCase(entry.name, ignored_name)) continue;
+    if (created_since != 0) {
+      uint64_t created = 0;
+      // One that cannot be asked is not ours: our child runs as our user.
+      if (!platform::ProcessCreationTime(entry.id, &created) || created < created_since) continue;
+    }
     return true;
   }
   return false;

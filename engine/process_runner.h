@@ -6,9 +6,14 @@
 class InstallStep;
 
 // Runs step.commandLine without a window. 1 on success (exit code 0 or 3010),
-// 9060 when it cannot start, 9064 when abandoned, else the exit code.
+// 9060 when it cannot start, 9064 when abandoned, 9059 when it cannot be
+// waited for, else the exit code.
 int RunInstaller(InstallStep& step);
 
 // Whether a process with this id exists, or with match_parent, a process whose
 // parent has this id; processes named `ignored_name` (any case) do not count.
-bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name = nullptr);
+// With `created_since` (a platform::ProcessCreationTime), only a process made
+// at or after that time counts: ids are reused, so a process whose dead
+// parent had the id is older than the id's new owner.
+bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name = nullptr,
+                      uint64_t created_since = 0);

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "tests/payload_builder.h"
 #include "tests/recorded_events.h"
+#include "tests/scoped_drive.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -73,13 +74,24 @@ TEST_F(EmbeddedFilesTest, EachFailedPictureReportsItsOwnEvent) {
   EXPECT_THAT(missing_folder.Ids(), ElementsAre(3014, 3015, 3016, 3017, 3018));
 }
 
+#ifndef _WIN32
+// Without the guard the files would go to "\NAME", the root of the current
+// drive: here a scratch folder, where both a write and a removal show.
 TEST_F(EmbeddedFilesTest, NoWorkingDirectoryWritesNothing) {
-  auto reader = Payload(Entry("LOGOICON.ICO", "icon"));
+  ScopedDrive drive;
+  ASSERT_TRUE(drive.MakeDrive());
+  ASSERT_TRUE(WriteWholeFile("C:\\BACKGROUND.JPG", "not ours"));
+  auto reader = Payload(Entry("LOGOICON.ICO", "icon") + Entry("DOTNETFX.EXE", "MZ"));
   RecordedEvents events;
   extractEmbeddedFiles(*reader, "");
   saveOptionalInstallers(*reader, "");
   EXPECT_THAT(events.Ids(), ElementsAre());
+  EXPECT_FALSE(platform::PathExists("C:\\LOGOICON.ICO"));
+  EXPECT_FALSE(platform::PathExists("C:\\dotnetfx.exe"));
+  EXPECT_TRUE(platform::PathExists("C:\\BACKGROUND.JPG"));
+  platform::RemoveFile("C:\\BACKGROUND.JPG");
 }
+#endif
 
 TEST_F(EmbeddedFilesTest, OptionalInstallersOnlyWhenEmbedded) {
   auto with_framework = Payload(Entry("DOTNETFX.EXE", "MZ framework"));

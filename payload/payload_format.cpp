@@ -22,6 +22,11 @@ constexpr uint32_t kSecurityDirectoryIndex = 4;
 constexpr int64_t kSectionHeaderSize = 40;
 constexpr uint32_t kMaxSections = 96;
 constexpr uint16_t kMaxOptionalHeaderSize = 0x1000;
+// A certificate entry: its length (header included), revision, type, data.
+constexpr int64_t kCertificateHeaderSize = 8;
+constexpr uint16_t kCertificateRevision = 0x0200;
+constexpr uint16_t kFirstCertificateType = 1;  // X.509
+constexpr uint16_t kLastCertificateType = 4;   // PKCS #7 SignedData, reserved, TS stack
 
 uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -51,6 +56,35 @@ int64_t DosSearchStart(const unsigned char* header) {
   return start;
 }
 
+// Whether a certificate entry begins at `offset`, ending by `limit`; its
+// length in `length`.
+bool ReadCertificateEntry(std::FILE* file, int64_t offset, int64_t limit, int64_t* length) {
+  unsigned char header[kCertificateHeaderSize];
+  if (offset % 8 != 0 || limit - offset < kCertificateHeaderSize ||
+      !ReadFileBytes(file, offset, header, sizeof(header))) {
+    return false;
+  }
+  const uint16_t type = U16(header + 6);
+  *length = U32(header);
+  return *length >= kCertificateHeaderSize && *length <= limit - offset &&
+         U16(header + 4) == kCertificateRevision && type >= kFirstCertificateType &&
+         type <= kLastCertificateType;
+}
+
+// Bytes of [offset, offset + size) that well-formed certificate entries fill,
+// each on an 8-byte boundary (the last one's padding counted); 0 when the
+// range does not begin with one.
+int64_t CertificateBytes(std::FILE* file, int64_t offset, int64_t size) {
+  const int64_t end = offset + size;
+  int64_t at = offset;
+  int64_t length = 0;
+  while (at < end && ReadCertificateEntry(file, at, end, &length)) {
+    at += length;
+    at = std::min(end, (at + 7) / 8 * 8);
+  }
+  return at - offset;
+}
+
 // Fills the PE parts of the layout: the end of the image and the certificate
 // table named by the security data directory.
 void ReadPeLayout(std::FILE* file, const unsigned char* dos_header, FileLayout* layout) {
@@ -76,10 +110,18 @@ void ReadPeLayout(std::FILE* file, const unsigned char* dos_header, FileLayout* 
         layout->security_directory_offset = optional_offset + static_cast<int64_t>(security);
         int64_t offset = U32(optional.data() + security);
         int64_t size = U32(optional.data() + security + 4);
+        layout->named_certificate_offset = offset;
+        layout->named_certificate_size = size;
         if (offset != 0 && size != 0 && offset + size <= layout->file_size) {
-          layout->has_certificate_table = true;
-          layout->certificate_offset = offset;
-          layout->certificate_size = size;
+          // The directory entry lies outside what a signature covers, so a
+          // table whose entries do not fill the size it names still counts:
+          // grown, it must not turn a signed file into an unsigned one.
+          layout->certificate_bytes = CertificateBytes(file, offset, size);
+          if (layout->certificate_bytes > 0) {
+            layout->has_certificate_table = true;
+            layout->certificate_offset = offset;
+            layout->certificate_size = size;
+          }
         }
       }
     }

@@ -26,12 +26,21 @@ struct FileLayout {
   // Where the marker search begins: from the MS-DOS header's page count, or 0
   // for a file without one.
   int64_t search_start = 0;
-  // The end of the search: the certificate table's offset when the PE names one
-  // (what follows a signature is never payload), otherwise the file size.
+  // The end of the search: the certificate table's offset when the file has
+  // one (what follows a signature is never payload), otherwise the file size.
   int64_t search_end = 0;
+  // The range the PE's security directory names, table or not (0 when none).
+  int64_t named_certificate_offset = 0;
+  int64_t named_certificate_size = 0;
+  // The named range begins with a certificate entry. A leftover entry (a
+  // signature stripped by a tool that kept the directory) names bytes that
+  // are no certificate and is ignored.
   bool has_certificate_table = false;
   int64_t certificate_offset = 0;
   int64_t certificate_size = 0;
+  // How much of the table its well-formed entries fill, one after the other
+  // on 8-byte boundaries: certificate_size for a well-formed table.
+  int64_t certificate_bytes = 0;
   // File offset of the security data directory entry (8 bytes), or -1.
   int64_t security_directory_offset = -1;
   // End of the PE image (end of the last section's raw data), or 0.

@@ -56,8 +56,8 @@ TEST_F(PayloadReaderTest, FindsEntriesByUpperCasedName) {
 }
 
 TEST_F(PayloadReaderTest, EntryStoredInLowerCaseIsNeverFound) {
-  auto reader = ReadBytes(kImage + Entry("dotnetfx.exe", "lower") +
-                          Entry("DOTNETSERVICEPACK.EXE", "upper"));
+  auto reader =
+      ReadBytes(kImage + Entry("dotnetfx.exe", "lower") + Entry("DOTNETSERVICEPACK.EXE", "upper"));
   EXPECT_FALSE(reader->hasEntry("dotnetfx.exe"));
   EXPECT_FALSE(reader->hasEntry("DOTNETFX.EXE"));
   EXPECT_TRUE(reader->hasEntry("dotnetServicePack.exe"));
@@ -93,8 +93,8 @@ TEST_F(PayloadReaderTest, BrokenLinkEndsTheWalkAndKeepsLaterEntries) {
   EXPECT_EQ(1u, long_name->entryCount());
   EXPECT_TRUE(long_name->hasEntry("C"));
 
-  auto huge = ReadBytes(kImage + Entry("A", "1") + RawEntry("", 0x80000000u, "BIG", 3) +
-                        Entry("C", "3"));
+  auto huge =
+      ReadBytes(kImage + Entry("A", "1") + RawEntry("", 0x80000000u, "BIG", 3) + Entry("C", "3"));
   EXPECT_EQ(1u, huge->entryCount());
   EXPECT_TRUE(huge->hasEntry("C"));
 
@@ -104,8 +104,8 @@ TEST_F(PayloadReaderTest, BrokenLinkEndsTheWalkAndKeepsLaterEntries) {
   EXPECT_TRUE(before_start->hasEntry("C"));
 
   // A name reaching before the start of the file.
-  auto name_before_start = ReadBytes(test_payload::MarkerBytes().substr(0, 2) + "\x7F" +
-                                     test_payload::MarkerBytes());
+  auto name_before_start =
+      ReadBytes(test_payload::MarkerBytes().substr(0, 2) + "\x7F" + test_payload::MarkerBytes());
   EXPECT_EQ(0u, name_before_start->entryCount());
 }
 
@@ -236,6 +236,83 @@ TEST_F(SignedPayloadTest, EntriesAfterTheSignatureAreNeverRead) {
   PayloadReader reader(Fixture("payload_forged.exe"));
   ExpectOriginalEntries(reader);
   EXPECT_FALSE(reader.hasEntry("FORGED.TXT"));
+}
+
+// The signed fixture's bytes with changes, read back through a file.
+class CertificateTableTest : public SignedPayloadTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ReadWholeFile(Fixture("payload_signed.exe"), &signed_));
+    platform::UniqueFile file = platform::OpenFile(Fixture("payload_signed.exe"), "rb");
+    ASSERT_TRUE(file);
+    table_ = payload::ReadFileLayout(file.get());
+    ASSERT_TRUE(table_.has_certificate_table);
+    ASSERT_EQ(static_cast<int64_t>(signed_.size()),
+              table_.certificate_offset + table_.certificate_size);
+  }
+  // The security directory of `bytes` set to name `size` bytes at the table's offset.
+  void NameSize(std::string* bytes, uint32_t size) const {
+    for (int i = 0; i < 4; ++i) {
+      (*bytes)[table_.security_directory_offset + 4 + i] = static_cast<char>(size >> (8 * i));
+    }
+  }
+  std::string Path(const std::string& bytes) {
+    std::string path = scratch_.File("case.exe");
+    EXPECT_TRUE(WriteWholeFile(path, bytes));
+    return path;
+  }
+
+  test_paths::ScratchFolder scratch_;
+  std::string signed_;
+  payload::FileLayout table_;
+};
+
+TEST_F(CertificateTableTest, TheBoundIsTakenOnlyFromARangeThatHoldsCertificates) {
+  const std::string forged = Entry("CONFIG.TXT", "ClientID=Forged\r\n") + Entry("FORGED.TXT", "x");
+  // A second entry of the table: 16 bytes, revision 2.0, an X.509 certificate.
+  const std::string second_certificate =
+      std::string("\x10\x00\x00\x00\x00\x02\x01\x00", 8) + std::string(8, '\xC3');
+  const int64_t size = table_.certificate_size;
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool bounded;        // the table bounds the search
+    const char* config;  // the CONFIG.TXT read
+  };
+  std::string two_entries = signed_ + second_certificate + forged;
+  NameSize(&two_entries, static_cast<uint32_t>(size + 16));
+  std::string grown = signed_ + forged + std::string(64, '\0');
+  NameSize(&grown, static_cast<uint32_t>(grown.size() - table_.certificate_offset));
+  const Case cases[] = {
+      {"a signature stripped, its directory entry left, then a payload appended: the named "
+       "range lies inside the new payload",
+       signed_.substr(0, table_.certificate_offset) + Entry("CONFIG.TXT", "ClientID=Appended\r\n") +
+           Entry("EULA.TXT", std::string(static_cast<size_t>(size) + 100, 'L')),
+       false, "ClientID=Appended\r\n"},
+      {"a real table with a forged payload after it", signed_ + forged, true,
+       "ClientID=Fixture\r\nDeskID=Signed\r\n"},
+      {"a table of two entries with a forged payload after it", two_entries, true,
+       "ClientID=Fixture\r\nDeskID=Signed\r\n"},
+      // The directory entry is outside what the signature covers: grown over
+      // a forged payload, it must not make the file read as unsigned.
+      {"a real table whose named size was grown over a forged payload", grown, true,
+       "ClientID=Fixture\r\nDeskID=Signed\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = Path(c.bytes);
+    PayloadReader reader(path);
+    EXPECT_STREQ(c.config, reader.entryData("CONFIG.TXT"));
+    EXPECT_FALSE(reader.hasEntry("FORGED.TXT"));
+    platform::UniqueFile file = platform::OpenFile(path, "rb");
+    ASSERT_TRUE(file);
+    payload::FileLayout layout = payload::ReadFileLayout(file.get());
+    EXPECT_EQ(c.bounded, layout.has_certificate_table);
+    EXPECT_EQ(c.bounded ? table_.certificate_offset : layout.file_size, layout.search_end);
+  }
+  platform::UniqueFile file = platform::OpenFile(Path(two_entries), "rb");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(size + 16, payload::ReadFileLayout(file.get()).certificate_bytes);
 }
 
 TEST_F(SignedPayloadTest, LayoutNamesImageEndAndCertificateTable) {

@@ -137,6 +137,18 @@ void storeSetting(const std::string& key, const std::string& value) {
   }
 }
 
+std::vector<std::string> ConfigLineFields(const std::string& line) { return SplitRuns(line, '='); }
+
+bool SplitConfigLine(const std::string& line, std::string* key, std::string* value) {
+  std::vector<std::string> fields = ConfigLineFields(line);
+  if (fields.size() != 2) return false;
+  *key = fields[0];
+  *value = fields[1];
+  // Only the CR of a CR LF line end goes; LF-only text keeps its values whole.
+  if (!value->empty() && value->back() == '\r') value->pop_back();
+  return true;
+}
+
 void parseConfiguration(const PayloadReader& reader) {
   PostEvent(kDetachmentStarted);
   const char* data = reader.entryData("CONFIG.TXT");
@@ -147,12 +159,8 @@ void parseConfiguration(const PayloadReader& reader) {
     return;
   }
   for (const std::string& line : SplitRuns(text, '\n')) {
-    std::vector<std::string> fields = SplitRuns(line, '=');
-    if (fields.size() != 2) continue;
-    std::string value = fields[1];
-    // Only the CR of a CR LF line end goes; LF-only text keeps its values whole.
-    if (!value.empty() && value.back() == '\r') value.pop_back();
-    storeSetting(ToUpperAscii(fields[0]), value);
+    std::string key, value;
+    if (SplitConfigLine(line, &key, &value)) storeSetting(ToUpperAscii(key), value);
   }
   PostEvent(kDetachedSuccessfully);
 }

@@ -65,6 +65,14 @@ std::vector<std::string>& agentDependencies();
 // Parses CONFIG.TXT of the payload into GlobalSettings() and agentDependencies();
 // posts 3010, then 3019 or 3020.
 void parseConfiguration(const PayloadReader& reader);
+
+// How the reader takes one line of CONFIG.TXT (the text up to an LF): its
+// fields between runs of "="; a line of exactly two is a key and a value, the
+// value without the CR of a CR LF line end (an LF-only line keeps its value
+// whole). Every other line is ignored. `bootpack lint` judges lines by it.
+std::vector<std::string> ConfigLineFields(const std::string& line);
+// True for a line the reader takes, with its key (as written) and value.
+bool SplitConfigLine(const std::string& line, std::string* key, std::string* value);
 // Dispatches one key and value (key already upper-cased); unknown keys are ignored.
 void storeSetting(const std::string& key, const std::string& value);
 

@@ -32,9 +32,12 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   uint32_t id() const;
+  // When the process was created (see ProcessCreationTime); 0 when unknown.
+  uint64_t creation_time() const;
   // True once the process has ended; waits up to timeout_ms for that
-  // (kWaitForever of platform/sync.h: no limit).
-  bool WaitForExit(uint32_t timeout_ms);
+  // (kWaitForever of platform/sync.h: no limit). False, with the system's
+  // error code in `error` when given, also when the wait itself failed.
+  bool WaitForExit(uint32_t timeout_ms, uint32_t* error = nullptr);
   // The exit code of an ended process, kStillActive before it ends.
   int ExitCode();
   // Ends the process at once; it exits with `exit_code`. False when it could
@@ -55,5 +58,10 @@ struct ProcessEntry {
 // Every running process (ended ones are not listed). False when the list
 // cannot be read.
 bool SnapshotProcesses(std::vector<ProcessEntry>* entries);
+
+// When a running process was created, in the system's own units (win32:
+// FILETIME, 100 ns; posix: clock ticks since boot), comparable only with one
+// another. False when the process is gone or cannot be asked.
+bool ProcessCreationTime(uint32_t id, uint64_t* time);
 
 }  // namespace platform

@@ -18,7 +18,9 @@ class Waitable {
   virtual ~Waitable();
 
   // True when the object was taken (semaphore) or found set (event) in time.
-  bool Wait(uint32_t timeout_ms = kWaitForever);
+  // A wait that failed gives false, with the system's error code in `error`
+  // when given (0 when it only timed out).
+  bool Wait(uint32_t timeout_ms = kWaitForever, uint32_t* error = nullptr);
   Native* native() const { return native_; }
 
  protected:
@@ -48,9 +50,15 @@ class Event : public Waitable {
   void Reset();
 };
 
+// What WaitForEither gives besides the index of the object taken.
+constexpr int kWaitTimedOut = -1;
+constexpr int kWaitFailed = -2;
+
 // Waits for whichever of two objects comes first: 0 or 1 for the object taken,
-// -1 on timeout. When both are ready, the first wins.
-int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms = kWaitForever);
+// kWaitTimedOut, or kWaitFailed with the system's error code in `error` when
+// given. When both are ready, the first wins.
+int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms = kWaitForever,
+                  uint32_t* error = nullptr);
 
 // A recursive mutual-exclusion lock (a critical section on win32).
 class Lock {
@@ -91,13 +99,16 @@ class Thread {
   Thread& operator=(const Thread&) = delete;
 
   bool started() const;
+  // The system's error code when the thread could not start, else 0.
+  uint32_t start_error() const;
   void Join();
 
  private:
   Native* native_;
 };
 
-// Starts a thread whose handle nobody keeps; false when it could not start.
-bool StartDetachedThread(ThreadProc proc, void* arg);
+// Starts a thread whose handle nobody keeps; false, with the system's error
+// code in `error` when given, when it could not start.
+bool StartDetachedThread(ThreadProc proc, void* arg, uint32_t* error = nullptr);
 
 }  // namespace platform

@@ -14,6 +14,10 @@ namespace platform {
 // drive: the translated drive holds no Windows system folder.
 bool HasFreeSpace(const std::string& folder, uint32_t bytes);
 
+// The comparison of HasFreeSpace when the volume's free bytes are known as a
+// 64-bit count: an exact fit is room enough.
+inline bool FreeSpaceCovers(uint64_t free_bytes, uint32_t bytes) { return free_bytes >= bytes; }
+
 struct OsVersion {
   uint32_t platform_id = 0;  // 2 for the NT family
   uint32_t major = 0;

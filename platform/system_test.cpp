@@ -23,5 +23,13 @@ TEST(SystemTest, FreeSpaceOfExistingAndMissingVolumes) {
 #endif
 }
 
+TEST(SystemTest, FreeSpaceExactlyEqualToTheNeedIsEnough) {
+  // The .NET Framework, Service Pack, agent and MiniServer steps: 230 MiB.
+  const uint32_t need = 230u * 1048576u;
+  EXPECT_TRUE(FreeSpaceCovers(241172480ull, need));
+  EXPECT_FALSE(FreeSpaceCovers(241172479ull, need));
+  EXPECT_TRUE(FreeSpaceCovers(0x100000000ull, 0xFFFFFFFFu));  // free space beyond 32 bits
+}
+
 }  // namespace
 }  // namespace platform

@@ -57,8 +57,8 @@ T* KeepUntilExit(T* object) {
   return object;
 }
 
-bool StartDetachedWorker(InstallSession* session) {
-  return platform::StartDetachedThread(&InstallWorker, session);
+bool StartDetachedWorker(InstallSession* session, uint32_t* error) {
+  return platform::StartDetachedThread(&InstallWorker, session, error);
 }
 
 void FinishLogger() {
@@ -71,13 +71,21 @@ std::string ExtractionFailureText(uint32_t code) {
          "downloading the EXE again.";
 }
 
+InstallSession* ExtractionFailed(platform::MessageBoxes& boxes, uint32_t code) {
+  boxes.Show(ExtractionFailureText(code), kProductTitle, platform::kMessageOk);
+  PostEvent(3112);
+  FinishLogger();
+  return nullptr;
+}
+
 // Builds the InstallSession, reads the settings and starts the worker; null
 // when the run must end (the user has been told and the logger finished).
 InstallSession* PrepareInstallation(const SessionOptions& options) {
   platform::MessageBoxes& boxes = *options.boxes;
   try {
     std::string directory;
-    if (!GetWorkingDirectory(&directory)) directory.clear();
+    uint32_t directoryError = 0;
+    if (!GetWorkingDirectory(&directory, &directoryError)) directory.clear();
     // Lives until the process ends: the worker is never joined.
     InstallSession* session = KeepUntilExit(
         options.executablePath.empty()
@@ -88,8 +96,8 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
       extractEmbeddedFiles(session->reader, session->workingDirectory);
     }
     if (session->workingDirectory.empty()) {
-      boxes.Show(SupportMessage(static_cast<int>(platform::LastErrorCode())),
-                 "Installation Error", platform::kMessageOk);
+      boxes.Show(SupportMessage(static_cast<int>(directoryError)), "Installation Error",
+                 platform::kMessageOk);
       PostEvent(3012);
       FinishLogger();
       return nullptr;
@@ -99,15 +107,16 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
     if (!startupFolder.empty() && !platform::PathExists(startupFolder)) {
       platform::CreateFolderTree(startupFolder);  // a failure is ignored
     }
-    bool (*start)(InstallSession*) = options.startWorker ? options.startWorker : &StartDetachedWorker;
-    if (!start(session)) throw StartupError("the worker could not start");
+    bool (*start)(InstallSession*, uint32_t*) =
+        options.startWorker ? options.startWorker : &StartDetachedWorker;
+    uint32_t startError = 0;
+    if (!start(session, &startError)) throw StartupError("the worker could not start", startError);
     return session;
+  } catch (const StartupError& error) {
+    return ExtractionFailed(boxes, error.code());
   } catch (...) {
-    const uint32_t code = platform::LastErrorCode();
-    boxes.Show(ExtractionFailureText(code), kProductTitle, platform::kMessageOk);
-    PostEvent(3112);
-    FinishLogger();
-    return nullptr;
+    // Memory ran out: the last error is as near to the failed call as it gets.
+    return ExtractionFailed(boxes, platform::LastErrorCode());
   }
 }
 
@@ -133,9 +142,10 @@ int RunSession(const SessionOptions& options) {
   }
   PostEvent(3000);
   if (!IsSupportedOs()) {
-    boxes.Show("We're sorry, this installation cannot continue because your operating system "
-               "is not supported.",
-               "Installation Error", platform::kMessageOk);
+    boxes.Show(
+        "We're sorry, this installation cannot continue because your operating system "
+        "is not supported.",
+        "Installation Error", platform::kMessageOk);
     PostEvent(3002);
     FinishLogger();
     return 0;

@@ -20,8 +20,9 @@ struct SessionOptions {
   int (*runWindows)(WindowHost& host) = nullptr;
   // Frees what the windows shared.
   void (*releasePictures)() = nullptr;
-  // Starts the InstallWorker; false when it could not start.
-  bool (*startWorker)(InstallSession* session) = nullptr;  // null: a detached thread
+  // Starts the InstallWorker; false, with the system's error code, when it
+  // could not start. Null: a detached thread.
+  bool (*startWorker)(InstallSession* session, uint32_t* error) = nullptr;
   platform::MessageBoxes* boxes = &platform::SystemMessageBoxes();
   PipelineSignals* signals = &GlobalPipelineSignals();
   std::string executablePath;  // empty: the running executable's payload

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,11 +11,18 @@
 #include "payload/settings.h"
 #include "platform/files.h"
 #include "session/shutdown.h"
+#include "session/working_directory.h"
 #include "tests/event_log_reader.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/payload_builder.h"
+#include "tests/recorded_events.h"
+#include "tests/scoped_drive.h"
 #include "tests/test_paths.h"
 #include "ui/window_host.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -69,8 +77,16 @@ int ScriptedWindows(WindowHost& host) {
   return currentScript->quitCode;
 }
 
-bool NoWorker(InstallSession*) { return true; }
-bool FailingWorker(InstallSession*) { return false; }
+bool NoWorker(InstallSession*, uint32_t*) { return true; }
+// CreateThread's "not enough memory", with later calls leaving another last error.
+bool FailingWorker(InstallSession*, uint32_t* error) {
+  *error = 8;
+  errno = 0;
+#ifdef _WIN32
+  SetLastError(0);
+#endif
+  return false;
+}
 
 class SessionTest : public testing::Test {
  protected:
@@ -79,8 +95,10 @@ class SessionTest : public testing::Test {
     agentDependencies().clear();
     currentScript = &script_;
     startupFolder_ = temp_.File("WF");
-    const std::string config = "TorvaneIISLogServer=\r\nClientID=Kestrel\r\nDisplayID=Solitaire\r\n"
-                               "FILEPATH_ON_SYSTEM_STARTUP=" + startupFolder_ + "\r\n";
+    const std::string config =
+        "TorvaneIISLogServer=\r\nClientID=Kestrel\r\nDisplayID=Solitaire\r\n"
+        "FILEPATH_ON_SYSTEM_STARTUP=" +
+        startupFolder_ + "\r\n";
     ASSERT_TRUE(test_paths::WriteWholeFile(
         exe_.File("game.exe"),
         "stub" + test_payload::Entry("CONFIG.TXT", config) + test_payload::Entry("EULA.TXT", "x")));
@@ -126,12 +144,57 @@ TEST_F(SessionTest, ASecondCopyOnlyAsksToWait) {
   EXPECT_FALSE(platform::PathExists(LogPath()));
 }
 
+// The rows of the start-up failures that end the run before any event.
+TEST_F(SessionTest, NoWorkingDirectoryOrNoLogFileEndsTheRunWithItsBox) {
+  struct Case {
+    const char* text;
+    bool missingTemp;  // else the log file's name is taken by a folder
+  };
+  const Case cases[] = {
+      {"Error: Unable to create temporary directory", true},
+      {"Error: Could not open the log file", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    FakeMessageBoxes boxes;
+    options_.boxes = &boxes;
+    ScopedTempFolder temp(c.missingTemp ? temp_.File("no-such-folder") : temp_.path());
+    if (!c.missingTemp) {
+      ASSERT_TRUE(platform::CreateFolderTree(LogPath()));
+    }
+    EXPECT_EQ(RunSession(options_), 0);
+    const auto shown = boxes.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, c.text);
+    EXPECT_EQ(shown[0].title, "Kestrel Bootstrapper");
+    EXPECT_EQ(shown[0].style, platform::kMessageOk | platform::kMessageIconStop);
+    EXPECT_TRUE(platform::IsFolder(LogPath()) || !platform::PathExists(LogPath()));
+    EXPECT_FALSE(
+        platform::PathExists(platform::JoinPath(temp_.File("no-such-folder"), "TorvaneInstaller")));
+    platform::RemoveFolder(LogPath());
+  }
+}
+
+TEST(WorkingDirectoryTest, AFailureKeepsTheErrorCodeOfTheCallThatFailed) {
+  test_paths::ScratchFolder scratch;
+  ScopedTempFolder missing(scratch.File("no-such-folder"));
+  std::string path;
+  uint32_t error = 0;
+  EXPECT_FALSE(GetWorkingDirectory(&path, &error));
+  // Not found (2, or 3 for a path on Windows), whatever later calls leave.
+  errno = 0;
+#ifdef _WIN32
+  SetLastError(0);
+#endif
+  EXPECT_TRUE(error == 2 || error == 3) << error;
+}
+
 TEST_F(SessionTest, AnOrdinaryRunLogsStartUpAndShutdownInOrder) {
   script_.quitCode = 0;
   EXPECT_EQ(RunSession(options_), 0);
   EXPECT_EQ(LoggedIds(), (std::vector<std::string>{"3000", "3010", "3019", "3115", "3111"}));
   EXPECT_EQ(script_.title, "Kestrel - Solitaire");
-  EXPECT_TRUE(boxes_.shown().empty());  // no survey without a cancel
+  EXPECT_TRUE(boxes_.shown().empty());                 // no survey without a cancel
   EXPECT_FALSE(platform::PathExists(startupFolder_));  // made at start, removed at the end
 }
 
@@ -150,7 +213,7 @@ TEST_F(SessionTest, AWorkerThatCannotStartEndsTheRunWith3112) {
   EXPECT_NE(boxes_.shown()[0].text.find(":Unable to extract necessary information. The EXE could "
                                         "be corrupt. Please try downloading the EXE again."),
             std::string::npos);
-  EXPECT_EQ(boxes_.shown()[0].text.rfind("ERROR ", 0), 0u);
+  EXPECT_EQ(boxes_.shown()[0].text.rfind("ERROR 8:", 0), 0u) << boxes_.shown()[0].text;
   EXPECT_EQ(LoggedIds(), (std::vector<std::string>{"3000", "3010", "3019", "3112"}));
 }
 
@@ -171,15 +234,68 @@ TEST(ShutdownTest, SurveyAddressCarriesTheRunId) {
   EXPECT_EQ(address.find("%t"), std::string::npos);
 }
 
+#ifndef _WIN32
+// An empty setting would make the folder the root of the current drive: the
+// drive here is a scratch folder, so a cleaning that went ahead shows.
 TEST(ShutdownTest, AnEmptyStartupSettingCleansNothing) {
-  // The setting names no folder; "\\*.*" would be the drive's root.
-  test_paths::ScratchFolder scratch;
-  const std::string kept = scratch.File("kept.txt");
-  ASSERT_TRUE(test_paths::WriteWholeFile(kept, "x"));
+  ScopedDrive drive;
+  ASSERT_TRUE(drive.MakeDrive());
+  ASSERT_TRUE(test_paths::WriteWholeFile("C:\\kept.txt", "x"));
+  ASSERT_TRUE(platform::PathExists("\\kept.txt"));  // the root of the current drive
   CleanStartupFolder("");
-  EXPECT_TRUE(platform::PathExists(kept));
-  EXPECT_TRUE(platform::IsFolder(scratch.path()));
+  EXPECT_TRUE(platform::PathExists("C:\\kept.txt"));
+  platform::RemoveFile("C:\\kept.txt");
 }
+
+// Nothing is started on posix: the shell's requests are written to a file.
+class ShellLogTest : public testing::Test {
+ protected:
+  void SetUp() override { setenv("KESTREL_SHELL_LOG", log_.c_str(), 1); }
+  void TearDown() override { unsetenv("KESTREL_SHELL_LOG"); }
+  std::string Requests() const {
+    std::string text;
+    test_paths::ReadWholeFile(log_, &text);
+    return text;
+  }
+
+  test_paths::ScratchFolder scratch_;
+  // The variable names a native path.
+  std::string log_ = platform::NativePath(scratch_.File("shell.log"));
+};
+
+TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
+  RecordedEvents events;
+  EXPECT_TRUE(KillChildProcesses());
+  EXPECT_EQ(Requests(),
+            "C:\\WINDOWS\\system32\\taskkill.exe| /t /f /im *AgentLauncher.exe /im "
+            "miniserver.exe|hidden\n");
+  EXPECT_EQ(events.Ids(), (std::vector<int>{3115}));
+
+  // A command that cannot be started.
+  RecordedEvents failed;
+  setenv("KESTREL_SHELL_LOG",
+         platform::NativePath(scratch_.File("no-such-folder\\shell.log")).c_str(), 1);
+  EXPECT_TRUE(KillChildProcesses());
+  EXPECT_EQ(failed.Ids(), (std::vector<int>{3114}));
+}
+
+TEST_F(ShellLogTest, OnYesTheSurveyOpensWithTheRunIdAndOnNoNothing) {
+  FakeMessageBoxes no(platform::kAnswerNo);
+  OfferSurvey(no, "6f1c0e2a-5b7d-4e11-9a3c-2d8e4f6a7b90");
+  EXPECT_EQ(Requests(), "");
+  FakeMessageBoxes yes(platform::kAnswerYes);
+  OfferSurvey(yes, "6f1c0e2a-5b7d-4e11-9a3c-2d8e4f6a7b90");
+  const std::string request = Requests();
+  const std::string tail =
+      "/TakeSurvey?id=641272&ext_ref=6f1c0e2a-5b7d-4e11-9a3c-2d8e4f6a7b90||shown\n";
+  ASSERT_GE(request.size(), tail.size());
+  EXPECT_EQ(request.substr(request.size() - tail.size()), tail) << request;
+  EXPECT_EQ(request.rfind("http://", 0), 0u) << request;
+  EXPECT_EQ(request.find('\n'), request.size() - 1);  // one address opened
+  ASSERT_EQ(yes.shown().size(), 1u);
+  EXPECT_EQ(yes.shown()[0].title, "Abort Installation");
+}
+#endif  // !_WIN32
 
 TEST(ShutdownTest, CleaningLeavesAFolderThatHoldsASubFolder) {
   test_paths::ScratchFolder scratch;

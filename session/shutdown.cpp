@@ -18,8 +18,8 @@ bool KillChildProcesses() {
   // By its full path: a bare name is searched in the executable's own folder
   // first, which is usually Downloads.
   const std::string taskkill = platform::JoinPath(platform::SystemFolder(), "taskkill.exe");
-  const bool started = platform::ShellOpen(
-      taskkill, " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
+  const bool started =
+      platform::ShellOpen(taskkill, " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
   PostEvent(started ? 3115 : 3114);
   return true;
 }

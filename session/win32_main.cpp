@@ -22,4 +22,3 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   options.releasePictures = &ReleasePictures;
   return RunSession(options);
 }
-

@@ -219,4 +219,15 @@ std::string FakeInterpreterDrive::CommandLineSeen() const {
   return command.substr(program.size());
 }
 
+bool FakeInterpreterDrive::InterpreterStarted() const {
+  if (!ReadText(root_ + "/seen").empty()) return true;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (ReadText(entry.path().string() + "/cmdline").find(root_) != std::string::npos) return true;
+  }
+  return false;
+}
+
 #endif

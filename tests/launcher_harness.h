@@ -102,6 +102,10 @@ class FakeInterpreterDrive {
   // The command line the interpreter was given, without its program path
   // (" /C ..." or " /K ..."); empty when the script has not run.
   std::string CommandLineSeen() const;
+  // Whether the interpreter was started: a process of this drive runs, or
+  // one has run its script. Exact at once after the step returns, as the
+  // process exists as soon as its start has returned.
+  bool InterpreterStarted() const;
 
  private:
   std::string root_;

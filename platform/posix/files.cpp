@@ -60,7 +60,8 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
-  std::string native = NativePath(folder);
+  // As FindFirstFileA(folder\*) reads it: an empty folder is the drive's root.
+  std::string native = NativePath(JoinPath(folder, ""));
   DIR* dir = opendir(native.c_str());
   if (!dir) return false;
   entries->clear();

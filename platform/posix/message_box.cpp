@@ -23,8 +23,9 @@ class StderrBoxes : public MessageBoxes {
 }  // namespace
 
 MessageBoxes& SystemMessageBoxes() {
-  static StderrBoxes boxes;
-  return boxes;
+  // Never destroyed: a pipeline thread still running at exit may ask it.
+  static StderrBoxes* boxes = new StderrBoxes;
+  return *boxes;
 }
 
 }  // namespace platform

@@ -25,8 +25,9 @@ class FileBackedInstaller : public WindowsInstaller {
 }  // namespace
 
 WindowsInstaller& SystemWindowsInstaller() {
-  static FileBackedInstaller installer;
-  return installer;
+  // Never destroyed: a pipeline thread still running at exit may ask it.
+  static FileBackedInstaller* installer = new FileBackedInstaller;
+  return *installer;
 }
 
 }  // namespace platform

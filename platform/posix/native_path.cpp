@@ -25,6 +25,10 @@ std::string NativePath(const std::string& logic_path) {
     result =
         DriveRoot() + '/' + static_cast<char>(std::tolower(static_cast<unsigned char>(source[0])));
     source.erase(0, 2);
+  } else if (!source.empty() && source[0] == '\\' && (source.size() == 1 || source[1] != '\\')) {
+    // "\rest" is rooted on the current drive, which is C: here; never the
+    // host's own root.
+    result = DriveRoot() + "/c";
   }
   for (char c : source) {
     if (IsSeparator(c)) {

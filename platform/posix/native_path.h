@@ -7,8 +7,9 @@ namespace platform {
 
 // Backslashes become '/', repeated separators collapse, and a drive path
 // "X:\rest" maps to "$KESTREL_DRIVE_ROOT/x/rest" (default root
-// "/tmp/kestrel-drive"; the variable is read at each call). As on Windows,
-// the drive itself is not created by the file functions: "$root/x" must exist.
+// "/tmp/kestrel-drive"; the variable is read at each call). A path rooted on
+// the current drive, "\rest", is taken as "C:\rest". As on Windows, the
+// drive itself is not created by the file functions: "$root/x" must exist.
 std::string NativePath(const std::string& logic_path);
 
 }  // namespace platform

@@ -36,6 +36,9 @@ TEST_F(DriveRootTest, DrivePathsMapUnderTheRoot) {
   EXPECT_EQ("/srv/drives/d/", NativePath("d:\\"));
   EXPECT_EQ("/srv/drives/e", NativePath("E:"));
   EXPECT_EQ("/srv/drives/c/a/b", NativePath("C:/a\\\\b"));
+  // Rooted on the current drive: C:, never the host's root.
+  EXPECT_EQ("/srv/drives/c/cookie.txt", NativePath("\\cookie.txt"));
+  EXPECT_EQ("/srv/drives/c/", NativePath("\\"));
   // Read at each call.
   setenv("KESTREL_DRIVE_ROOT", "/other", 1);
   EXPECT_EQ("/other/c/x", NativePath("C:\\x"));

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "platform/posix/native_path.h"
@@ -99,6 +100,7 @@ struct Process::Native {
   int status = 0;
   bool terminated = false;  // Terminate sent SIGKILL
   uint32_t terminate_code = 0;
+  uint64_t creation_time = 0;
 
   // Collects the exit status if the process has ended; true once it has.
   bool Reap() {
@@ -141,6 +143,8 @@ std::unique_ptr<Process::Native> Spawn(const std::string& shell_command, uint32_
   std::unique_ptr<Process::Native> native(new Process::Native);
   native->pid = pid;
   native->pidfd = OpenPidFd(pid);
+  // The child exists once posix_spawn returns, so its start time can be read.
+  ProcessCreationTime(static_cast<uint32_t>(pid), &native->creation_time);
   return native;
 }
 
@@ -179,8 +183,11 @@ Process::~Process() {
 
 uint32_t Process::id() const { return static_cast<uint32_t>(native_->pid); }
 
-bool Process::WaitForExit(uint32_t timeout_ms) {
+uint64_t Process::creation_time() const { return native_->creation_time; }
+
+bool Process::WaitForExit(uint32_t timeout_ms, uint32_t* error) {
   using Clock = std::chrono::steady_clock;
+  if (error) *error = 0;  // waiting for a child cannot fail here
   if (native_->Reap()) return true;
   const bool forever = timeout_ms == kWaitForever;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -224,6 +231,50 @@ bool Process::Terminate(uint32_t exit_code) {
   return true;
 }
 
+namespace {
+
+// One line of /proc/<pid>/stat, split where the command name ends.
+struct ProcStat {
+  std::string name;
+  std::string rest;  // the fields after the name, from the state on
+};
+
+bool ReadProcStat(const std::string& pid, ProcStat* stat) {
+  std::string path = "/proc/" + pid + "/stat";
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return false;  // ended since it was listed
+  char line[1024];
+  size_t length = std::fread(line, 1, sizeof line - 1, file);
+  std::fclose(file);
+  line[length] = '\0';
+  // "pid (comm) state ppid ...": comm may hold blanks and parentheses, so
+  // it ends at the last ')'.
+  char* open = std::strchr(line, '(');
+  char* close = std::strrchr(line, ')');
+  if (!open || !close || close < open) return false;
+  stat->name.assign(open + 1, close);
+  stat->rest = close + 1;
+  return true;
+}
+
+// The start time (field 22, clock ticks after boot) of a stat line's rest.
+bool StartTimeOf(const ProcStat& stat, uint64_t* time) {
+  // The rest begins with field 3 (the state): 19 fields precede the start time.
+  const char* p = stat.rest.c_str();
+  for (int field = 3; field < 22; ++field) {
+    while (*p == ' ') ++p;
+    while (*p && *p != ' ') ++p;
+    if (!*p) return false;
+  }
+  char* end = nullptr;
+  unsigned long long value = std::strtoull(p, &end, 10);
+  if (end == p) return false;
+  *time = value;
+  return true;
+}
+
+}  // namespace
+
 bool SnapshotProcesses(std::vector<ProcessEntry>* entries) {
   entries->clear();
   DIR* proc = opendir("/proc");
@@ -232,30 +283,30 @@ bool SnapshotProcesses(std::vector<ProcessEntry>* entries) {
     char* end = nullptr;
     unsigned long pid = std::strtoul(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0') continue;
-    std::string path = std::string("/proc/") + entry->d_name + "/stat";
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) continue;  // ended since the folder was read
-    char line[512];
-    size_t length = std::fread(line, 1, sizeof line - 1, file);
-    std::fclose(file);
-    line[length] = '\0';
-    // "pid (comm) state ppid ...": comm may hold blanks and parentheses, so
-    // it ends at the last ')'.
-    char* open = std::strchr(line, '(');
-    char* close = std::strrchr(line, ')');
-    if (!open || !close || close < open) continue;
+    ProcStat stat;
+    if (!ReadProcStat(entry->d_name, &stat)) continue;
     char state = 0;
     unsigned long parent = 0;
-    if (std::sscanf(close + 1, " %c %lu", &state, &parent) != 2) continue;
+    if (std::sscanf(stat.rest.c_str(), " %c %lu", &state, &parent) != 2) continue;
     if (state == 'Z' || state == 'X') continue;  // ended, not yet collected
     ProcessEntry process;
     process.id = static_cast<uint32_t>(pid);
     process.parent_id = static_cast<uint32_t>(parent);
-    process.name.assign(open + 1, close);
+    process.name = stat.name;
     entries->push_back(process);
   }
   closedir(proc);
   return true;
+}
+
+bool ProcessCreationTime(uint32_t id, uint64_t* time) {
+  ProcStat stat;
+  if (!ReadProcStat(std::to_string(id), &stat)) return false;
+  char state = 0;
+  if (std::sscanf(stat.rest.c_str(), " %c", &state) != 1 || state == 'Z' || state == 'X') {
+    return false;
+  }
+  return StartTimeOf(stat, time);
 }
 
 }  // namespace platform

@@ -64,7 +64,8 @@ bool WaitUntilReady(std::unique_lock<std::mutex>& lock, uint32_t timeout_ms, Rea
 
 Waitable::~Waitable() { delete native_; }
 
-bool Waitable::Wait(uint32_t timeout_ms) {
+bool Waitable::Wait(uint32_t timeout_ms, uint32_t* error) {
+  if (error) *error = 0;  // these waits cannot fail
   std::unique_lock<std::mutex> lock(StateMutex());
   return WaitUntilReady(lock, timeout_ms, [this] { return native_->TryTake(); });
 }
@@ -104,8 +105,9 @@ void Event::Reset() {
   native_->set = false;
 }
 
-int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms) {
-  int taken = -1;
+int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms, uint32_t* error) {
+  if (error) *error = 0;  // these waits cannot fail
+  int taken = kWaitTimedOut;
   std::unique_lock<std::mutex> lock(StateMutex());
   WaitUntilReady(lock, timeout_ms, [&] {
     if (first.native()->TryTake()) {
@@ -130,15 +132,19 @@ void Lock::Release() { native_->mutex.unlock(); }
 struct Thread::Native {
   std::thread thread;
   bool started = false;
+  uint32_t start_error = 0;
 };
 
 namespace {
 
-bool StartThread(ThreadProc proc, void* arg, std::thread* thread) {
+// False, with the error code (errno's value), when the thread cannot start.
+bool StartThread(ThreadProc proc, void* arg, std::thread* thread, uint32_t* error) {
   try {
     *thread = std::thread(proc, arg);
+    *error = 0;
     return true;
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& failure) {
+    *error = static_cast<uint32_t>(failure.code().value());
     return false;
   }
 }
@@ -146,7 +152,7 @@ bool StartThread(ThreadProc proc, void* arg, std::thread* thread) {
 }  // namespace
 
 Thread::Thread(ThreadProc proc, void* arg) : native_(new Native) {
-  native_->started = StartThread(proc, arg, &native_->thread);
+  native_->started = StartThread(proc, arg, &native_->thread, &native_->start_error);
 }
 
 Thread::~Thread() {
@@ -156,13 +162,18 @@ Thread::~Thread() {
 
 bool Thread::started() const { return native_->started; }
 
+uint32_t Thread::start_error() const { return native_->start_error; }
+
 void Thread::Join() {
   if (native_->thread.joinable()) native_->thread.join();
 }
 
-bool StartDetachedThread(ThreadProc proc, void* arg) {
+bool StartDetachedThread(ThreadProc proc, void* arg, uint32_t* error) {
   std::thread thread;
-  if (!StartThread(proc, arg, &thread)) return false;
+  uint32_t start_error = 0;
+  const bool started = StartThread(proc, arg, &thread, &start_error);
+  if (error) *error = start_error;
+  if (!started) return false;
   thread.detach();
   return true;
 }

@@ -27,7 +27,7 @@ bool HasFreeSpace(const std::string& folder, uint32_t bytes) {
   // volume's total free space, as Windows reports it.
   const unsigned long long free_bytes =
       static_cast<unsigned long long>(volume.f_bfree) * volume.f_frsize;
-  return free_bytes >= bytes;
+  return FreeSpaceCovers(free_bytes, bytes);
 }
 
 }  // namespace platform

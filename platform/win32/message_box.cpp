@@ -32,8 +32,9 @@ class SystemBoxes : public MessageBoxes {
 }  // namespace
 
 MessageBoxes& SystemMessageBoxes() {
-  static SystemBoxes boxes;
-  return boxes;
+  // Never destroyed: a pipeline thread still running at exit may ask it.
+  static SystemBoxes* boxes = new SystemBoxes;
+  return *boxes;
 }
 
 }  // namespace platform

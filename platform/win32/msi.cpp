@@ -23,8 +23,7 @@ class LibraryHandle {
 
 class SystemInstaller : public WindowsInstaller {
  public:
-  Outcome QueryProductState(const std::string& product_code, int* state,
-                            uint32_t* error) override {
+  Outcome QueryProductState(const std::string& product_code, int* state, uint32_t* error) override {
     // By its full path: a bare name is searched in the executable's own folder
     // first, which is usually Downloads.
     const std::string path = JoinPath(SystemFolder(), "msi.dll");
@@ -48,8 +47,9 @@ class SystemInstaller : public WindowsInstaller {
 }  // namespace
 
 WindowsInstaller& SystemWindowsInstaller() {
-  static SystemInstaller installer;
-  return installer;
+  // Never destroyed: a pipeline thread still running at exit may ask it.
+  static SystemInstaller* installer = new SystemInstaller;
+  return *installer;
 }
 
 }  // namespace platform

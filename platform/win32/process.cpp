@@ -29,9 +29,17 @@ struct Process::Native {
   Native(HANDLE handle, DWORD process_id) : process(handle), id(process_id) {}
   KernelHandle process;
   DWORD id;
+  uint64_t creation_time = 0;
 };
 
 namespace {
+
+bool CreationTimeOf(HANDLE process, uint64_t* time) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return false;
+  *time = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  return true;
+}
 
 // CreateProcessA may write into the command line, so it gets its own copy.
 std::unique_ptr<Process::Native> Create(const char* application, const std::string& command_line,
@@ -53,8 +61,10 @@ std::unique_ptr<Process::Native> Create(const char* application, const std::stri
     return nullptr;
   }
   CloseHandle(created.hThread);
-  return std::unique_ptr<Process::Native>(
+  std::unique_ptr<Process::Native> native(
       new Process::Native(created.hProcess, created.dwProcessId));
+  CreationTimeOf(created.hProcess, &native->creation_time);
+  return native;
 }
 
 }  // namespace
@@ -80,8 +90,12 @@ Process::~Process() { delete native_; }
 
 uint32_t Process::id() const { return native_->id; }
 
-bool Process::WaitForExit(uint32_t timeout_ms) {
-  return WaitForSingleObject(native_->process.get(), timeout_ms) == WAIT_OBJECT_0;
+uint64_t Process::creation_time() const { return native_->creation_time; }
+
+bool Process::WaitForExit(uint32_t timeout_ms, uint32_t* error) {
+  const DWORD result = WaitForSingleObject(native_->process.get(), timeout_ms);
+  if (error) *error = result == WAIT_FAILED ? GetLastError() : 0;
+  return result == WAIT_OBJECT_0;
 }
 
 int Process::ExitCode() {
@@ -138,6 +152,12 @@ bool SnapshotProcesses(std::vector<ProcessEntry>* entries) {
     entry.dwSize = sizeof entry;
   } while (tool_help.next(snapshot.get(), &entry));
   return true;
+}
+
+bool ProcessCreationTime(uint32_t id, uint64_t* time) {
+  // PROCESS_QUERY_INFORMATION: the limited right that would do arrived only with Vista.
+  KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
+  return process.get() && CreationTimeOf(process.get(), time);
 }
 
 }  // namespace platform

@@ -13,8 +13,16 @@ Waitable::~Waitable() {
   delete native_;
 }
 
-bool Waitable::Wait(uint32_t timeout_ms) {
-  return native_->handle && WaitForSingleObject(native_->handle, timeout_ms) == WAIT_OBJECT_0;
+bool Waitable::Wait(uint32_t timeout_ms, uint32_t* error) {
+  if (error) *error = 0;
+  // A handle that could not be made fails every wait, as the system would.
+  const DWORD result =
+      native_->handle ? WaitForSingleObject(native_->handle, timeout_ms) : WAIT_FAILED;
+  if (result == WAIT_OBJECT_0) return true;
+  if (result != WAIT_TIMEOUT && error) {
+    *error = native_->handle ? GetLastError() : ERROR_INVALID_HANDLE;
+  }
+  return false;
 }
 
 Semaphore::Semaphore(long initial, long maximum) : Waitable(new Native) {
@@ -37,14 +45,20 @@ void Event::Reset() {
   if (native_->handle) ResetEvent(native_->handle);
 }
 
-int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms) {
+int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms, uint32_t* error) {
+  if (error) *error = 0;
   HANDLE handles[2] = {first.native()->handle, second.native()->handle};
-  if (!handles[0] || !handles[1]) return -1;
+  if (!handles[0] || !handles[1]) {
+    if (error) *error = ERROR_INVALID_HANDLE;
+    return kWaitFailed;
+  }
   // With both signalled, the lowest index is reported: the first wins.
   DWORD result = WaitForMultipleObjects(2, handles, FALSE, timeout_ms);
   if (result == WAIT_OBJECT_0) return 0;
   if (result == WAIT_OBJECT_0 + 1) return 1;
-  return -1;
+  if (result == WAIT_TIMEOUT) return kWaitTimedOut;
+  if (error) *error = result == WAIT_FAILED ? GetLastError() : result;
+  return kWaitFailed;
 }
 
 struct Lock::Native {
@@ -76,9 +90,10 @@ DWORD WINAPI ThreadEntry(LPVOID parameter) {
   return 0;
 }
 
-HANDLE StartThread(ThreadProc proc, void* arg) {
+HANDLE StartThread(ThreadProc proc, void* arg, uint32_t* error) {
   StartInfo* info = new StartInfo{proc, arg};
   HANDLE handle = CreateThread(nullptr, 0, ThreadEntry, info, 0, nullptr);
+  *error = handle ? 0 : GetLastError();
   if (!handle) delete info;
   return handle;
 }
@@ -87,10 +102,11 @@ HANDLE StartThread(ThreadProc proc, void* arg) {
 
 struct Thread::Native {
   HANDLE handle = nullptr;
+  uint32_t start_error = 0;
 };
 
 Thread::Thread(ThreadProc proc, void* arg) : native_(new Native) {
-  native_->handle = StartThread(proc, arg);
+  native_->handle = StartThread(proc, arg, &native_->start_error);
 }
 
 Thread::~Thread() {
@@ -100,12 +116,16 @@ Thread::~Thread() {
 
 bool Thread::started() const { return native_->handle != nullptr; }
 
+uint32_t Thread::start_error() const { return native_->start_error; }
+
 void Thread::Join() {
   if (native_->handle) WaitForSingleObject(native_->handle, INFINITE);
 }
 
-bool StartDetachedThread(ThreadProc proc, void* arg) {
-  HANDLE handle = StartThread(proc, arg);
+bool StartDetachedThread(ThreadProc proc, void* arg, uint32_t* error) {
+  uint32_t start_error = 0;
+  HANDLE handle = StartThread(proc, arg, &start_error);
+  if (error) *error = start_error;
   if (!handle) return false;
   CloseHandle(handle);
   return true;

@@ -21,7 +21,7 @@ bool HasFreeSpace(const std::string& folder, uint32_t bytes) {
   if (free_space_ex) {
     ULARGE_INTEGER available_to_caller, total, total_free;
     if (!free_space_ex(folder.c_str(), &available_to_caller, &total, &total_free)) return false;
-    return total_free.QuadPart >= bytes;
+    return FreeSpaceCovers(total_free.QuadPart, bytes);
   }
   DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, clusters = 0;
   if (!GetDiskFreeSpaceA(folder.c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters,

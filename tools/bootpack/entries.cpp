@@ -18,7 +18,8 @@ const char kListHelp[] =
     "the MD5 digest of its data. An entry that the bootstrapper never reads (a\n"
     "later entry has the same name, or the name has lower-case letters) is\n"
     "marked. Then the payload's start and end offsets, and the certificate\n"
-    "table's offset and size when the file is signed.\n"
+    "table's offset and size when the file is signed (a security directory\n"
+    "entry naming bytes that hold no certificates is reported and ignored).\n"
     "\n"
     "Exit status: 0 listed, 1 the file has no payload (\"no payload\" is printed),\n"
     "2 the file cannot be read.\n";
@@ -116,10 +117,22 @@ int ListCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   }
   std::fprintf(out, "payload: start %lld, end %lld\n", static_cast<long long>(opened.scan.start),
                static_cast<long long>(opened.scan.end));
-  if (opened.layout.has_certificate_table) {
-    std::fprintf(out, "certificate table: offset %lld, size %lld\n",
-                 static_cast<long long>(opened.layout.certificate_offset),
-                 static_cast<long long>(opened.layout.certificate_size));
+  const payload::FileLayout& layout = opened.layout;
+  if (layout.has_certificate_table) {
+    std::fprintf(out, "certificate table: offset %lld, size %lld",
+                 static_cast<long long>(layout.certificate_offset),
+                 static_cast<long long>(layout.certificate_size));
+    if (layout.certificate_bytes != layout.certificate_size) {
+      std::fprintf(out, " (its certificates fill only %lld bytes)",
+                   static_cast<long long>(layout.certificate_bytes));
+    }
+    std::fputc('\n', out);
+  } else if (layout.named_certificate_offset != 0 || layout.named_certificate_size != 0) {
+    std::fprintf(out,
+                 "certificate table: none (the security directory names offset %lld, size "
+                 "%lld, which holds no certificates; ignored)\n",
+                 static_cast<long long>(layout.named_certificate_offset),
+                 static_cast<long long>(layout.named_certificate_size));
   } else {
     std::fputs("certificate table: none\n", out);
   }

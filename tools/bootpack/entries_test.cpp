@@ -98,6 +98,19 @@ TEST_F(InspectTest, ListSignedAndForgedFixtures) {
             out_.substr(0, out_.find("payload:")));
 }
 
+// One rule with the reader: a directory entry that names no certificates
+// bounds nothing, and the listing says why.
+TEST_F(InspectTest, ListReportsASecurityEntryThatNamesNoCertificates) {
+  std::string stub = bootpack_test::PeStub(64);
+  stub.resize(bootpack_test::kImageEnd);  // the signature stripped, its directory entry left
+  ASSERT_EQ(0, List(Put("game.exe", stub + Entry("CONFIG.TXT", std::string(100, 'c'))))) << err_;
+  EXPECT_NE(std::string::npos, out_.find("CONFIG.TXT")) << out_;
+  EXPECT_NE(std::string::npos,
+            out_.find("certificate table: none (the security directory names offset 1024, size 64, "
+                      "which holds no certificates; ignored)\n"))
+      << out_;
+}
+
 TEST_F(InspectTest, ExtractAllWritesTheEntryThatIsRead) {
   std::string exe = Put("game.exe", bootpack_test::DosStub() + Entry("EULA.TXT", "old") +
                                         Entry("CONFIG.TXT", "A=b\r\n") +

@@ -171,12 +171,8 @@ class Linter {
     if (line.empty()) return;  // a bare LF is skipped by the bootstrapper as well
     bool has_cr = line.back() == '\r';
     std::string content = has_cr ? line.substr(0, line.size() - 1) : line;
-    if (!has_cr) {
-      Add(n, Severity::kError,
-          "line does not end in CR LF; the bootstrapper drops the last character of its value");
-    } else if (!has_lf) {
-      Add(n, Severity::kWarning, "last line ends in CR without LF");
-    }
+    // An LF-only line is read whole, as is a last line without any line end.
+    if (has_cr && !has_lf) Add(n, Severity::kWarning, "last line ends in CR without LF");
     if (content.find('\r') != std::string::npos) {
       Add(n, Severity::kError, "CR inside the line; it becomes part of the key or value");
     }
@@ -186,22 +182,30 @@ class Linter {
       Add(n, Severity::kWarning, "no \"=\" in the line; the bootstrapper ignores it");
       return;
     }
+    // The key and value exactly as the bootstrapper takes them.
+    std::string key, value;
+    if (!SplitConfigLine(line, &key, &value)) {
+      if (ConfigLineFields(line).size() > 2) {
+        Add(n, Severity::kError, "more than one \"=\": the bootstrapper ignores the whole line");
+      } else if (eq == 0) {
+        Add(n, Severity::kError, "line starts with \"=\"; the bootstrapper ignores it");
+      } else {
+        Add(n, Severity::kWarning,
+            "nothing after \"=\", not even a CR: the bootstrapper ignores the line (the key "
+            "stays unset)");
+      }
+      return;
+    }
     if (eq == 0) {
       Add(n, Severity::kError, "line starts with \"=\"");
       return;
     }
     if (content.find('=', eq + 1) != std::string::npos) {
-      size_t run_end = content.find_first_not_of('=', eq);
-      bool doubled =
-          run_end == std::string::npos || content.find('=', run_end) == std::string::npos;
       Add(n, Severity::kError,
-          doubled ? "\"==\": the bootstrapper reads the value without the \"=\" (a value cannot "
-                    "contain \"=\")"
-                  : "more than one \"=\": the bootstrapper ignores the whole line");
+          "\"==\": the bootstrapper reads the value without the \"=\" (a value cannot contain "
+          "\"=\")");
       return;
     }
-    std::string key = content.substr(0, eq);
-    std::string value = content.substr(eq + 1);
     if (IsBlank(key.front()) || IsBlank(key.back())) {
       Add(n, Severity::kError,
           IsBlank(key.back()) ? "blank before \"=\" becomes part of the key"
@@ -247,9 +251,9 @@ const char kLintHelp[] =
     "Checks a configuration text as the bootstrapper will read it and prints one\n"
     "line per finding: \"FILE:LINE: error: ...\" or \"FILE:LINE: warning: ...\".\n"
     "Errors are what the bootstrapper would silently misread or ignore (unknown\n"
-    "keys, lines without CR LF, malformed lines, values of the wrong form, NUL\n"
-    "bytes); warnings are missing or empty keys that a step needs, keys given\n"
-    "twice and lines without \"=\".\n"
+    "keys, malformed lines, values of the wrong form, NUL bytes); warnings are\n"
+    "missing or empty keys that a step needs, keys given twice and lines without\n"
+    "\"=\". Lines may end in CR LF or in LF alone: the bootstrapper reads both.\n"
     "\n"
     "Exit status: 0 clean, 1 warnings only, 2 errors (or the file cannot be read).\n";
 

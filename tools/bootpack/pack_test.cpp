@@ -209,6 +209,10 @@ TEST_F(PackTest, ConfigWarningsAreShownButDoNotStop) {
   std::string config = Put("CONFIG.TXT", "DeskID=Parlor\r\n");
   EXPECT_EQ(0, Run({"--stub", stub_path, "--out", out_, config})) << err_;
   EXPECT_NE(std::string::npos, err_.find("warning: no WFGUID line")) << err_;
+  // LF-only lines are read whole by the bootstrapper: nothing to refuse.
+  config = Put("CONFIG.TXT", "DeskID=Parlor\nContentID=Parlor_X\n");
+  EXPECT_EQ(0, Run({"--stub", stub_path, "--out", out_, config})) << err_;
+  EXPECT_EQ(std::string::npos, err_.find("error")) << err_;
 }
 
 TEST_F(PackTest, FailedPackLeavesNoOutputAndKeepsAnOldOne) {

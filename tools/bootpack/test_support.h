@@ -34,7 +34,8 @@ constexpr size_t kSecurityDirectory = kOptionalHeader + 96 + 4 * 8;
 constexpr size_t kImageEnd = 1024;
 
 // A PE32 image of one section whose raw data ends at 1024; with a certificate
-// table of `certificate_size` bytes after the image when that is not 0.
+// table of `certificate_size` bytes (at least 8: one PKCS #7 entry filling
+// it) after the image when that is not 0.
 inline std::string PeStub(uint32_t certificate_size = 0) {
   std::string bytes(kImageEnd, '\0');
   bytes[0] = 'M';
@@ -56,7 +57,11 @@ inline std::string PeStub(uint32_t certificate_size = 0) {
   if (certificate_size != 0) {
     PutU32(&bytes, kSecurityDirectory, kImageEnd);
     PutU32(&bytes, kSecurityDirectory + 4, certificate_size);
-    bytes.append(certificate_size, '\x5A');
+    std::string entry(certificate_size, '\x5A');
+    PutU32(&entry, 0, certificate_size);  // its length
+    PutU16(&entry, 4, 0x0200);            // revision 2.0
+    PutU16(&entry, 6, 0x0002);            // PKCS #7 SignedData
+    bytes += entry;
   }
   return bytes;
 }
