@@ -156,9 +156,28 @@ class Prefix:
 
     def kill(self):
         """Ends every process of the prefix (leftover launchers included) and
-        waits for the wineserver, which then saves the registry."""
+        waits for the wineserver, which then saves the registry. True when it
+        ended by itself; after 60 s every process of the prefix is killed
+        outright (and the registry may be unsaved)."""
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        try:
+            subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+            return True
+        except subprocess.TimeoutExpired:
+            self._kill_outright()
+            return False
+
+    def _kill_outright(self):
+        """SIGKILL to every process whose environment names this prefix."""
+        mark = ("WINEPREFIX=" + self.path).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if mark in f.read().split(b"\0"):
+                        os.kill(int(pid), 9)
+            except (OSError, ValueError):
+                pass  # gone meanwhile, or not ours to read
 
     def registry_value(self, root, key, name):
         """A value as Wine saved it (call after kill): an int for a dword, a

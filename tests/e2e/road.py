@@ -365,7 +365,9 @@ class Run:
             self.leftovers = sorted({p["exe"] for p in procs} - WINE_PROCESSES)
         except Exception:
             pass
-        self.prefix.kill()
+        if not self.prefix.kill():
+            self.fail("the prefix's wineserver did not end within 60 s of wineserver -k; "
+                      "its processes were killed")
 
     def shot(self, name, window=None):
         """A screenshot of the screen, or of a window as the probe saw it."""
