@@ -17,6 +17,9 @@ class HttpSession {
   // (posix: ignored; libcurl keeps no cookies and shows no UI anyway).
   static std::unique_ptr<HttpSession> Open(const std::string& user_agent, unsigned flags = 0);
   ~HttpSession();
+  // It owns its native handle: a copy would close it twice.
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
   Native* native() const { return native_; }
 
  private:
@@ -33,6 +36,8 @@ class HttpConnection {
   static std::unique_ptr<HttpConnection> Connect(HttpSession& session, const std::string& host,
                                                  int port);
   ~HttpConnection();
+  HttpConnection(const HttpConnection&) = delete;
+  HttpConnection& operator=(const HttpConnection&) = delete;
 
   // Sends "GET <object_name>" with no headers or body; true when the request
   // went out and an answer came back (whatever its status). The answer is not

@@ -17,10 +17,19 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace platform {
 namespace {
+
+// Each owns a native handle that its destructor closes: a copy would close it twice.
+static_assert(!std::is_copy_constructible<HttpSession>::value &&
+                  !std::is_copy_assignable<HttpSession>::value,
+              "HttpSession is not copyable");
+static_assert(!std::is_copy_constructible<HttpConnection>::value &&
+                  !std::is_copy_assignable<HttpConnection>::value,
+              "HttpConnection is not copyable");
 
 #ifdef _WIN32
 using Socket = SOCKET;
