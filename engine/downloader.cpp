@@ -38,6 +38,10 @@ std::string ShortBodyText(double received, double total) {
 }
 
 int Transfer(InstallStep& step) {
+  // Each address is an attempt of its own: bytes of an earlier, broken one
+  // must not make a short body look whole.
+  step.bytesReceived.store(0.0);
+  step.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(kUserAgent, kSessionFlags);
   if (!session) return Fail(9061);
@@ -48,8 +52,7 @@ int Transfer(InstallStep& step) {
       platform::HttpDownload::Open(*session, step.url, kRequestFlags, &error, &response);
   if (!download) {
     if (step.url.empty()) return FailWithText("URL is blank.");
-    return FailWithText(!response.empty() ? response
-                                          : DescribeHttpStatus(static_cast<int>(error)));
+    return FailWithText(!response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
   }
 
   std::string digits;
