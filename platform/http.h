@@ -32,9 +32,11 @@ class HttpSession {
 class HttpConnection {
  public:
   struct Native;
-  // Null when the connection handle cannot be made.
+  // Null when the connection handle cannot be made. `timeout_ms` bounds each
+  // of connecting, sending a request and waiting for its answer (posix:
+  // connecting, and the whole request by the three together).
   static std::unique_ptr<HttpConnection> Connect(HttpSession& session, const std::string& host,
-                                                 int port);
+                                                 int port, uint32_t timeout_ms);
   ~HttpConnection();
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;

@@ -44,16 +44,19 @@ struct HttpConnection::Native {
   CURL* easy = nullptr;
   std::string base_url;
   std::string user_agent;
+  long timeout_ms = 0;
 };
 
 std::unique_ptr<HttpConnection> HttpConnection::Connect(HttpSession& session,
-                                                        const std::string& host, int port) {
+                                                        const std::string& host, int port,
+                                                        uint32_t timeout_ms) {
   CURL* easy = curl_easy_init();
   if (!easy) return nullptr;
   Native* native = new Native;
   native->easy = easy;
   native->base_url = "http://" + host + ":" + std::to_string(port);
   native->user_agent = session.native()->user_agent;
+  native->timeout_ms = static_cast<long>(timeout_ms);
   return std::unique_ptr<HttpConnection>(new HttpConnection(native));
 }
 
@@ -75,6 +78,9 @@ bool HttpConnection::SendGet(const std::string& object_name) {
   curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DiscardBody);
+  // curl has no separate send and receive limits: the whole request gets all three.
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, native_->timeout_ms);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 3 * native_->timeout_ms);
   return curl_easy_perform(easy) == CURLE_OK;
 }
 

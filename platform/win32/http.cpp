@@ -49,17 +49,19 @@ std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent, un
 HttpSession::~HttpSession() { native_->Release(); }
 
 struct HttpConnection::Native {
-  explicit Native(HINTERNET handle) : connection(handle) {}
+  Native(HINTERNET handle, DWORD timeout_ms) : connection(handle), timeout_ms(timeout_ms) {}
   InternetHandle connection;
+  DWORD timeout_ms;
 };
 
 std::unique_ptr<HttpConnection> HttpConnection::Connect(HttpSession& session,
-                                                        const std::string& host, int port) {
+                                                        const std::string& host, int port,
+                                                        uint32_t timeout_ms) {
   HINTERNET handle = InternetConnectA(session.native()->internet.get(), host.c_str(),
                                       static_cast<INTERNET_PORT>(port), nullptr, nullptr,
                                       INTERNET_SERVICE_HTTP, 0, 0);
   if (!handle) return nullptr;
-  return std::unique_ptr<HttpConnection>(new HttpConnection(new Native(handle)));
+  return std::unique_ptr<HttpConnection>(new HttpConnection(new Native(handle, timeout_ms)));
 }
 
 HttpConnection::~HttpConnection() { delete native_; }
@@ -69,6 +71,13 @@ bool HttpConnection::SendGet(const std::string& object_name) {
   InternetHandle request(HttpOpenRequestA(native_->connection.get(), "GET", target.c_str(), nullptr,
                                           nullptr, nullptr, 0, 1));
   if (!request.get()) return false;
+  // On the request itself: Wine ignores the send and receive time-outs of an
+  // InternetOpenA handle (and every connect time-out); Windows honours these.
+  DWORD timeout = native_->timeout_ms;
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionA(request.get(), option, &timeout, sizeof timeout);
+  }
   return HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0) != 0;
 }
 
