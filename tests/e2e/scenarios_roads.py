@@ -118,19 +118,6 @@ def answer(r, title, button="OK", key=None, timeout=30, skip=()):
     return box
 
 
-def control_text(r, kind, control_id, text, timeout=10):
-    """Waits until a control of the first `kind` window reads `text`."""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        for w in r.ctx.probe.windows(r.prefix):
-            if kind_of(w) == kind:
-                for c in w["controls"]:
-                    if c["id"] == control_id and c["text"] == text:
-                        return True
-        time.sleep(0.1)
-    return False
-
-
 def first_run_leftovers(r):
     """The working directory as a first run leaves it when the person declined
     the licence while the Service Pack was still arriving: the whole
@@ -303,19 +290,18 @@ def dotnet_installer_1603(r):
 @scenario("cancel-slow-download",
           downloads=downloads(**{DOTNET_PRIMARY: servers.slow(FIXTURE_DOTNET, 200)}))
 def cancel_slow_download(r):
-    """Cancel while dotnetfx.exe trickles in, confirmed: the transfer stops
-    (9065, 5100), the status line says so, and at exit the survey question
-    is answered No."""
+    """Cancel while dotnetfx.exe trickles in, confirmed: the transfer stops at
+    once, though a read waits in one of the silences (9065, 5100), and at exit
+    the survey question is answered No. (The status line's "Cancelling
+    installation..." lasts too short a time now for the window watcher to be
+    sure to see it; the progress flow's tests have it.)"""
     start(r)
     r.accept_licence()
     window = r.wait_window("progress", timeout=10)
     r.focus(TITLE)
     r.click(window, 1012)
     confirm = answer(r, "Abort Installation", "Yes")
-    r.check(control_text(r, "progress", 1003, "Cancelling installation...", 5)
-            or "Cancelling installation..." in r.texts[("progress", 1003)],
-            "the status line never read 'Cancelling installation...'")
-    answer(r, "Abort Installation", "No", skip=(confirm["hwnd"],))
+    answer(r, "Abort Installation", "No", skip=(confirm["hwnd"],), timeout=10)
     r.wait_exit(60)
     common(r)
     # The confirmed cancel ends the launchers at once (3115), shutdown again.
