@@ -140,6 +140,9 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
     server_.SetResponder([](const RecordedRequest& request) {
       if (request.target == "/abc") return ResponsePlan::Status(200, "abc");
       if (request.target == "/abd") return ResponsePlan::Status(200, "abd");
+      // 2000 and 1000 of 3000 bytes: together as many as promised.
+      if (request.target == "/broken") return ResponsePlan::ShortBody(std::string(2000, 'p'), 3000);
+      if (request.target == "/short") return ResponsePlan::ShortBody(std::string(1000, 's'), 3000);
       // 200 KB in 1 KB pieces 20 ms apart: still running when the test cancels.
       if (request.target == "/slow")
         return ResponsePlan::SlowBody(std::string(200000, 'x'), 1024, 20);
@@ -151,8 +154,8 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
     return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
   }
   // The step of this kind for the two addresses, queued (not installed).
-  InstallStep& Queue(const std::string& primary, const std::string& secondary) {
-    const std::string md5 = kAbcMd5;
+  InstallStep& Queue(const std::string& primary, const std::string& secondary,
+                     const std::string& md5 = kAbcMd5) {
     if (GetParam().framework) {
       manager_.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, Url(primary), Url(secondary),
                                                              md5, folder_.path(), "dotnetfx.exe",
@@ -213,6 +216,26 @@ TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
   EXPECT_EQ(events_.Ids(),
             (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
                               k.secondaryStarted, 9062, k.bothFailed}));
+}
+
+// Without a configured digest only the length tells a whole body: the bytes of
+// the broken primary must not count towards the secondary's.
+TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
+  const StepKind& k = GetParam();
+  InstallStep& step = Queue("/broken", "/short", "");
+  EXPECT_EQ(step.Download(), 9058);
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_FALSE(platform::PathExists(step.localPath));
+  EXPECT_EQ(step.bytesReceived.load(), 1000.0);
+  const auto shown = boxes_.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].title, "Download Error");
+  const std::string log = events_.LogText();
+  EXPECT_NE(log.find("The download ended early: 2000 of 3000 bytes arrived."), std::string::npos);
+  EXPECT_NE(log.find("The download ended early: 1000 of 3000 bytes arrived."), std::string::npos);
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
+                              k.secondaryStarted, 9058, k.bothFailed}));
 }
 
 TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox) {

@@ -48,6 +48,9 @@ struct EventLoggerOptions {
   uint32_t idle_wait_ms = 15000;    // the sender's wait for a command
   uint32_t drain_limit_ms = 60000;  // how long undelivered records are retried at exit
   int log_server_port = 80;
+  // Each of connect, send and receive of one report: a server that accepts
+  // and never answers holds a pass (and the exit) no longer.
+  uint32_t report_timeout_ms = 5000;
   platform::Registry* registry = nullptr;  // for the AGENT field; null: the system's
 };
 
@@ -65,9 +68,9 @@ class EventLogger {
 
   void Enqueue(const std::string& record);
   void StartReporting();
-  // Queues the finish command and waits until the sender thread has ended
-  // (at most the drain limit plus the delivery attempts in progress). Call it
-  // from one thread; later calls return at once.
+  // Queues the finish command and waits until the sender thread has ended:
+  // at most the attempt in progress, the drain limit and one last attempt.
+  // Call it from one thread; later calls return at once.
   void Finish();
   void SetLogServer(const std::string& host);
   // The run's UUID text; fixed before the sender starts, so no lock.

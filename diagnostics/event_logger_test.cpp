@@ -1,5 +1,4 @@
 #include "diagnostics/event_logger.h"
-#include "diagnostics/startup_error.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <thread>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/startup_error.h"
 #include "tests/event_log_reader.h"
 #include "tests/fake_registry.h"
 #include "tests/test_paths.h"
@@ -163,6 +163,16 @@ TEST_F(EventLoggerTest, ConcurrentErrorPostsKeepTheirOwnTexts) {
     }
   }
   EXPECT_EQ(downloads, kEach);
+}
+
+// The product's figures; every test that waits shortens them.
+TEST(EventLoggerOptionsTest, ProductDefaults) {
+  const EventLoggerOptions options;
+  EXPECT_EQ(options.idle_wait_ms, 15000u);
+  EXPECT_EQ(options.drain_limit_ms, 60000u);
+  EXPECT_EQ(options.log_server_port, 80);
+  EXPECT_EQ(options.report_timeout_ms, 5000u);
+  EXPECT_EQ(options.registry, nullptr);
 }
 
 TEST(FormatTimestampTest, KnownTime) {

@@ -28,13 +28,27 @@ void ReportSender::WriteRecord(EventLogger& logger, const std::string& record) {
   logger.reports_.push_back(record);
 }
 
+bool ReportSender::CommandWaiting(EventLogger& logger) {
+  platform::LockGuard guard(logger.lock_);
+  return !logger.commands_.empty();
+}
+
 void ReportSender::Run(EventLogger& logger) {
+  const EventLoggerOptions& options = logger.options_;
   bool done = false;
   bool draining = false;  // finishing with records still undelivered
   uint32_t drain_start = 0;
   while (!done) {
+    uint32_t wait = options.idle_wait_ms;
+    if (draining) {
+      // The last try comes at the drain limit, not up to an idle wait after it.
+      // Unsigned difference: a wrap of the tick counter does no harm.
+      const uint32_t elapsed = platform::TickCount() - drain_start;
+      const uint32_t left = elapsed < options.drain_limit_ms ? options.drain_limit_ms - elapsed : 0;
+      if (left < wait) wait = left;
+    }
     std::unique_ptr<LoggerCommand> command;
-    if (logger.command_count_.Wait(logger.options_.idle_wait_ms)) {
+    if (logger.command_count_.Wait(wait)) {
       platform::LockGuard guard(logger.lock_);
       if (!logger.commands_.empty()) {
         command = std::move(logger.commands_.front());
@@ -44,19 +58,21 @@ void ReportSender::Run(EventLogger& logger) {
     // An idle wake-up retries what is waiting, once reporting is on.
     int kind = command ? command->Kind() : (logger.reporting_enabled_ ? kStartReporting : kTimeout);
 
-    // Unsigned difference: a wrap of the tick counter does no harm.
-    if (draining && platform::TickCount() - drain_start >= logger.options_.drain_limit_ms) {
+    if (draining && platform::TickCount() - drain_start >= options.drain_limit_ms) {
       done = true;  // this cycle is still handled in full
     }
 
+    // A silent server may keep a pass for the report time-outs: commands
+    // already waiting are handled first, so their records reach the file
+    // without waiting for the network, and one pass sends them all.
     switch (kind) {
       case kMessage:
         WriteRecord(logger, static_cast<MessageCommand*>(command.get())->record());
-        if (logger.reporting_enabled_) SendPendingReports(logger);
+        if (logger.reporting_enabled_ && !CommandWaiting(logger)) SendPendingReports(logger);
         break;
       case kStartReporting:
         if (command) logger.reporting_enabled_ = 1;
-        SendPendingReports(logger);
+        if (!CommandWaiting(logger)) SendPendingReports(logger);
         if (draining && logger.reports_.empty()) done = true;
         break;
       case kFinish:
@@ -64,13 +80,13 @@ void ReportSender::Run(EventLogger& logger) {
           done = true;  // the user never got as far as the progress window: nothing is sent
           break;
         }
-        SendPendingReports(logger);
-        if (logger.reports_.empty()) {
-          done = true;
-        } else if (!draining) {
+        // The drain counts from the finish command, so its own pass is part of the limit.
+        if (!draining) {
           draining = true;
           drain_start = platform::TickCount();
         }
+        SendPendingReports(logger);
+        if (logger.reports_.empty()) done = true;
         break;
       default:
         break;
@@ -89,8 +105,8 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
 
   std::unique_ptr<platform::HttpSession> session = platform::HttpSession::Open(kUserAgent);
   if (!session) return;
-  std::unique_ptr<platform::HttpConnection> connection =
-      platform::HttpConnection::Connect(*session, host, logger.options_.log_server_port);
+  std::unique_ptr<platform::HttpConnection> connection = platform::HttpConnection::Connect(
+      *session, host, logger.options_.log_server_port, logger.options_.report_timeout_ms);
   if (!connection) return;
 
   std::string failed;

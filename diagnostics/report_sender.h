@@ -18,5 +18,6 @@ class ReportSender {
 
  private:
   static void Run(EventLogger& logger);
+  static bool CommandWaiting(EventLogger& logger);
   static void WriteRecord(EventLogger& logger, const std::string& record);
 };

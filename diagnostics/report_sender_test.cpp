@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "diagnostics/error_texts.h"
@@ -35,19 +37,18 @@ std::string EventIdOf(const RecordedRequest& request) {
   return request.target.substr(start, request.target.find('\'', start) - start);
 }
 
-// A logger reporting to a loopback server on port 80, as the product does.
+// A logger reporting to a loopback server. On a free port: the product's
+// port 80 is asserted with the other defaults, and another suite running on
+// the machine may hold it.
 class ReportSenderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    LoopbackHttpServer::StartResult started = server_.Start(80);
-    if (started == LoopbackHttpServer::StartResult::kPermissionDenied) {
-      GTEST_SKIP() << "port 80 needs root";
-    }
-    ASSERT_EQ(started, LoopbackHttpServer::StartResult::kOk) << "port 80 is taken";
+    ASSERT_EQ(server_.Start(0), LoopbackHttpServer::StartResult::kOk);
     ASSERT_FALSE(folder_.path().empty());
     EventLoggerOptions options;
     options.idle_wait_ms = kIdleWaitMs;
     options.drain_limit_ms = kDrainLimitMs;
+    options.log_server_port = server_.port();
     options.registry = &registry_;
     logger_.reset(new EventLogger(folder_.path(), options));
     logger_->SetLogServer("127.0.0.1");
@@ -208,6 +209,94 @@ TEST(ReportSenderDrainTest, GivesUpAfterTheDrainLimit) {
   std::vector<std::string> lines;
   ASSERT_TRUE(ReadLogLines(logger.log_path(), &lines));
   EXPECT_EQ(lines, (std::vector<std::string>{"EVENTID='1'", "EVENTID='2'"}));
+}
+
+// A log server that accepts and never answers: each attempt ends at the
+// report time-outs, and the exit comes at the drain limit, not at the first
+// idle wake-up after it. Every record stays in the file.
+TEST(ReportSenderDrainTest, ASilentServerHoldsTheExitOnlyForTheDrainAndItsAttempts) {
+  constexpr uint32_t kTimeoutMs = 300;
+  LoopbackHttpServer silent;
+  ASSERT_EQ(silent.Start(0), LoopbackHttpServer::StartResult::kOk);
+  silent.SetDefaultResponse(ResponsePlan::Silent());
+  testing_servers::ServerWatchdog watchdog(silent, 20000);
+
+  test_paths::ScratchFolder folder;
+  FakeRegistry registry;
+  EventLoggerOptions options;
+  options.idle_wait_ms = 10000;
+  options.drain_limit_ms = 1000;
+  options.log_server_port = silent.port();
+  options.report_timeout_ms = kTimeoutMs;
+  options.registry = &registry;
+  EventLogger logger(folder.path(), options);
+  logger.SetLogServer("127.0.0.1");
+  logger.Enqueue("EVENTID='1'");
+  logger.Enqueue("EVENTID='2'");
+  logger.StartReporting();
+  ASSERT_TRUE(silent.WaitForRequests(1, 5000));
+  auto start = std::chrono::steady_clock::now();
+  logger.Finish();
+  const long long elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count();
+  EXPECT_FALSE(watchdog.Dismiss()) << "a report waited until the server stopped";
+  EXPECT_GE(elapsed_ms, options.drain_limit_ms);
+  // The attempt in progress, the drain, the last attempt (curl: 3 x the time-out each).
+  EXPECT_LT(elapsed_ms, options.drain_limit_ms + 6 * kTimeoutMs + 2000);
+  EXPECT_GE(silent.RequestCount(), 3u);
+  std::vector<std::string> lines;
+  ASSERT_TRUE(ReadLogLines(logger.log_path(), &lines));
+  EXPECT_EQ(lines, (std::vector<std::string>{"EVENTID='1'", "EVENTID='2'"}));
+}
+
+// While a report waits for the server, records keep coming: all those waiting
+// go to the file before the next attempt, not one per attempt.
+TEST(ReportSenderDrainTest, RecordsWaitingReachTheFileBeforeTheNextAttempt) {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  LoopbackHttpServer server;
+  ASSERT_EQ(server.Start(0), LoopbackHttpServer::StartResult::kOk);
+  // The first report is answered when the test says so; later ones never.
+  server.SetResponder([&](const RecordedRequest& request) {
+    if (request.index > 0) return ResponsePlan::Silent();
+    std::unique_lock<std::mutex> lock(mutex);
+    released.wait_for(lock, std::chrono::seconds(10), [&] { return release; });
+    return ResponsePlan::Status(200);
+  });
+  testing_servers::ServerWatchdog watchdog(server, 20000);
+
+  test_paths::ScratchFolder folder;
+  FakeRegistry registry;
+  EventLoggerOptions options;
+  options.idle_wait_ms = 10000;
+  options.drain_limit_ms = 200;
+  options.log_server_port = server.port();
+  options.report_timeout_ms = 30000;  // the attempts hang until the server stops
+  options.registry = &registry;
+  EventLogger logger(folder.path(), options);
+  logger.SetLogServer("127.0.0.1");
+  logger.StartReporting();
+  logger.Enqueue("EVENTID='0'");
+  ASSERT_TRUE(server.WaitForRequests(1, 5000));
+  std::vector<std::string> expected = {"EVENTID='0'"};
+  for (int id = 1; id <= 10; ++id) {
+    expected.push_back("EVENTID='" + std::to_string(id) + "'");
+    logger.Enqueue(expected.back());
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  released.notify_all();
+  ASSERT_TRUE(server.WaitForRequests(2, 5000));  // the next attempt, which hangs
+  std::vector<std::string> lines;
+  ASSERT_TRUE(ReadLogLines(logger.log_path(), &lines));
+  EXPECT_EQ(lines, expected);
+  server.Stop();
+  logger.Finish();
+  EXPECT_FALSE(watchdog.Dismiss());
 }
 
 // An empty server name sends nothing, yet the drain is still waited out.

@@ -32,30 +32,58 @@ bool IsVerifiedComponent(const std::string& name) {
   return name == "Microsoft .NET Framework" || name == "Microsoft .NET Framework Service Pack";
 }
 
-std::string ShortBodyText(double received, double total) {
-  return "The download ended early: " + std::to_string(static_cast<unsigned long long>(received)) +
-         " of " + std::to_string(static_cast<unsigned long long>(total)) + " bytes arrived.";
+std::string ByteCounts(double received, double total) {
+  return std::to_string(static_cast<unsigned long long>(received)) + " of " +
+         std::to_string(static_cast<unsigned long long>(total)) + " bytes arrived.";
 }
 
-int Transfer(InstallStep& step) {
-  std::unique_ptr<platform::HttpSession> session =
-      platform::HttpSession::Open(kUserAgent, kSessionFlags);
-  if (!session) return Fail(9061);
+std::string ShortBodyText(double received, double total) {
+  return "The download ended early: " + ByteCounts(received, total);
+}
 
+constexpr char kNoAnswerText[] = "The server stopped sending before its answer began.";
+
+std::string StalledText(double received, double total) {
+  return "The server stopped sending: " + ByteCounts(received, total);
+}
+
+// Lets AbortInstallation reach the download while it waits for the server.
+class TransferRegistration {
+ public:
+  TransferRegistration(PipelineSignals& signals, platform::HttpDownload& download)
+      : signals_(signals) {
+    platform::LockGuard guard(signals_.transferLock);
+    signals_.transfer = &download;
+    // A cancel that came before the registration found nothing to end.
+    if (signals_.abortFlag.load()) download.Cancel();
+  }
+  ~TransferRegistration() {
+    platform::LockGuard guard(signals_.transferLock);
+    signals_.transfer = nullptr;
+  }
+  TransferRegistration(const TransferRegistration&) = delete;
+  TransferRegistration& operator=(const TransferRegistration&) = delete;
+
+ private:
+  PipelineSignals& signals_;
+};
+
+// The transfer once the request is out: its head, then the body into the file.
+int Receive(InstallStep& step, platform::HttpDownload& download) {
+  PipelineSignals& signals = step.signals();
   uint32_t error = 0;
   std::string response;
-  std::unique_ptr<platform::HttpDownload> download =
-      platform::HttpDownload::Open(*session, step.url, kRequestFlags, &error, &response);
-  if (!download) {
+  if (!download.WaitForHead(&error, &response)) {
+    if (signals.abortFlag.load()) return Fail(9065);
     if (step.url.empty()) return FailWithText("URL is blank.");
-    return FailWithText(!response.empty() ? response
-                                          : DescribeHttpStatus(static_cast<int>(error)));
+    if (download.stalled()) return FailWithText(kNoAnswerText);
+    return FailWithText(!response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
   }
 
   std::string digits;
-  const int status = download->QueryStatus(&digits) ? std::atoi(digits.c_str()) : 0;
+  const int status = download.QueryStatus(&digits) ? std::atoi(digits.c_str()) : 0;
   if (status != 200) return FailWithText(DescribeHttpStatus(status));
-  if (!download->QueryContentLength(&digits)) {
+  if (!download.QueryContentLength(&digits)) {
     return FailWithText("Failed to retrieve file size, possibly due to an invalid URL.");
   }
   const double total = static_cast<double>(std::strtoul(digits.c_str(), nullptr, 10));
@@ -64,17 +92,16 @@ int Transfer(InstallStep& step) {
   platform::UniqueFile file = platform::OpenFile(step.localPath, "wb");
   if (!file) return Fail(9052);
 
-  PipelineSignals& signals = step.signals();
   std::vector<char> buffer;
   bool writeFailed = false;
   for (;;) {
     uint32_t available = 0;
-    if (!download->QueryAvailable(&available) || signals.abortFlag.load() || available == 0) {
+    if (!download.QueryAvailable(&available) || signals.abortFlag.load() || available == 0) {
       break;
     }
     buffer.resize(available);
     uint32_t got = 0;
-    if (!download->Read(buffer.data(), available, &got)) break;
+    if (!download.Read(buffer.data(), available, &got)) break;
     if (got == 0) continue;
     if (std::fwrite(buffer.data(), 1, got, file.get()) != got) {
       writeFailed = true;
@@ -86,19 +113,40 @@ int Transfer(InstallStep& step) {
   }
   // A full disk may show only when the buffered tail is written.
   if (std::fclose(file.release()) != 0) writeFailed = true;
-  download.reset();
-  session.reset();
 
   if (signals.abortFlag.load()) return Fail(9065);  // the partial file stays
   if (writeFailed) {
     platform::RemoveFile(step.localPath);
     return Fail(9052);
   }
+  if (download.stalled()) {
+    platform::RemoveFile(step.localPath);
+    return FailWithText(StalledText(step.bytesReceived.load(), total));
+  }
   if (step.bytesReceived.load() < total) {
     // The connection ended before the announced length: never hand on a short file.
     platform::RemoveFile(step.localPath);
     return FailWithText(ShortBodyText(step.bytesReceived.load(), total));
   }
+  return 1;
+}
+
+int Transfer(InstallStep& step) {
+  // Each address is an attempt of its own: bytes of an earlier, broken one
+  // must not make a short body look whole.
+  step.bytesReceived.store(0.0);
+  step.bytesTotal.store(0.0);
+  std::unique_ptr<platform::HttpSession> session =
+      platform::HttpSession::Open(kUserAgent, kSessionFlags);
+  if (!session) return Fail(9061);
+  int result;
+  {
+    std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
+        *session, step.url, kRequestFlags, step.downloadTiming.stallLimitMs);
+    TransferRegistration registration(step.signals(), *download);
+    result = Receive(step, *download);
+  }
+  if (result != 1) return result;
   if (IsVerifiedComponent(step.displayName) && Md5Differs(step.localPath, step.md5)) {
     platform::RemoveFile(step.localPath);
     platform::DropCachedCopy(step.url);

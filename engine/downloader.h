@@ -1,7 +1,16 @@
 // The installer download: the InstallStep's own Download.
 #pragma once
 
+#include <cstdint>
+
 class InstallStep;
+
+// The waits of a download. The product uses the defaults; tests shorten them.
+struct DownloadTiming {
+  // How long the server may keep the download waiting for its answer or for
+  // the next bytes of the body before the attempt fails.
+  uint32_t stallLimitMs = 60000;
+};
 
 // Fetches step.url into step.localPath. 1 on success, otherwise the event
 // posted: 9058, 9061, 9052, 9062 or 9065.

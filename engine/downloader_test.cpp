@@ -199,6 +199,81 @@ TEST_F(DownloaderTest, AbortDuringTheTransferKeepsThePartialFile) {
   EXPECT_EQ((std::vector<int>{9065}), events_.Ids());
 }
 
+// The product waits a minute for a silent server; these tests shorten it.
+TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
+  EXPECT_EQ(DownloadTiming().stallLimitMs, 60000u);
+  struct Case {
+    ResponsePlan plan;
+    const char* text;
+  };
+  const Case cases[] = {
+      {ResponsePlan::Silent(), "The server stopped sending before its answer began."},
+      {ResponsePlan::Stalling(1000, 5000),
+       "The server stopped sending: 1000 of 5000 bytes arrived."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    LoopbackHttpServer server;
+    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.Start(0));
+    server.SetDefaultResponse(c.plan);
+    testing_servers::ServerWatchdog watchdog(server, 20000);
+    RecordedEvents events;
+    InstallStep& step = AddStep("http://127.0.0.1:" + std::to_string(server.port()) + "/x");
+    step.downloadTiming.stallLimitMs = 300;
+    EXPECT_EQ(9058, DownloadFile(step));
+    EXPECT_FALSE(watchdog.Dismiss()) << "the download waited until the server stopped";
+    EXPECT_FALSE(step.downloadDone.Wait(0));
+    EXPECT_FALSE(platform::PathExists(Target())) << "a stalled body is no installer";
+    EXPECT_TRUE(Contains(events.LogText(), std::string("DESC='HTTP ERROR: ") + c.text + "'"))
+        << events.LogText();
+    EXPECT_EQ((std::vector<int>{9058}), events.Ids());
+  }
+}
+
+// A confirmed cancel ends a download that waits for a silent server at once
+// (the product would otherwise wait out the stall limit).
+TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
+  struct Case {
+    const char* name;
+    ResponsePlan plan;
+    int64_t kept;  // bytes of the partial file; -1: none
+  };
+  const Case cases[] = {
+      {"no answer", ResponsePlan::Silent(), -1},
+      {"body stops", ResponsePlan::Stalling(1000, 5000), 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackHttpServer server;
+    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.Start(0));
+    server.SetDefaultResponse(c.plan);
+    testing_servers::ServerWatchdog watchdog(server, 20000);
+    RecordedEvents events;
+    PipelineSignals signals;
+    InstallManager manager(signals, boxes_);
+    manager.AddStep(std::make_unique<InstallStep>(
+        nullptr, "http://127.0.0.1:" + std::to_string(server.port()) + "/x", folder_.path(),
+        "setup.exe"));
+    InstallStep& step = *manager.steps().back();
+    int result = 0;
+    std::thread download([&] { result = DownloadFile(step); });
+    ASSERT_TRUE(server.WaitForRequests(1, 5000));
+    while (c.kept > 0 && step.bytesReceived.load() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // waiting for more by now
+    const auto cancelled = std::chrono::steady_clock::now();
+    AbortInstallation(signals);
+    download.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+    EXPECT_FALSE(watchdog.Dismiss()) << "the download waited until the server stopped";
+    EXPECT_EQ(9065, result);
+    EXPECT_EQ(c.kept, platform::FileSize(Target())) << "the partial file stays";
+    EXPECT_EQ((std::vector<int>{9065}), events.Ids());
+    platform::RemoveFile(Target());
+  }
+}
+
 TEST_F(DownloaderTest, AbortBeforeTheStartSendsNoRequest) {
   AbortInstallation(signals_);
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));

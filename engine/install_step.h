@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/downloader.h"
 #include "platform/sync.h"
 
 class InstallManager;
@@ -73,11 +74,12 @@ class InstallStep {
   std::string localPath;
   std::string md5;
   std::string commandLine;
-  const char* eulaText = nullptr;  // owned by the payload reader
+  const char* eulaText = nullptr;          // owned by the payload reader
   platform::BinarySemaphore downloadDone;  // released once the installer file is there
   platform::BinarySemaphore installDone;   // released once the install succeeded
   InstallManager* owner = nullptr;
   ProgressCallback progressCallback = nullptr;
+  DownloadTiming downloadTiming;
 
  private:
   PipelineSignals* signals_;

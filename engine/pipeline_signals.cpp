@@ -1,5 +1,7 @@
 #include "engine/pipeline_signals.h"
 
+#include "platform/http.h"
+
 int PipelineThreads::WaitForEither(platform::Waitable& first, platform::Waitable& second,
                                    uint32_t* error) {
   return platform::WaitForEither(first, second, platform::kWaitForever, error);
@@ -33,4 +35,6 @@ void AbortInstallation(PipelineSignals& signals) {
   // exchange makes the release happen once even when a pipeline thread and the
   // window abandon the installation at the same moment.
   if (signals.abortFlag.exchange(1) == 0) signals.abortSignal.Release();
+  platform::LockGuard guard(signals.transferLock);
+  if (signals.transfer) signals.transfer->Cancel();
 }

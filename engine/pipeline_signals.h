@@ -10,6 +10,10 @@
 
 #include "platform/sync.h"
 
+namespace platform {
+class HttpDownload;
+}
+
 // The progress window as the engine sees it. Calls come from worker-side
 // threads and are carried out synchronously on the window's thread.
 class ProgressView {
@@ -51,9 +55,15 @@ struct PipelineSignals {
   std::atomic<ProgressView*> progressWindow{nullptr};
   // Chosen before the pipeline starts; its threads only call it.
   PipelineThreads* threads = &SystemPipelineThreads();
+  // The download in progress, so that a cancel ends a read that waits for the
+  // server; null between downloads. Set and cleared by the DownloadThread,
+  // used by AbortInstallation, both under transferLock.
+  platform::HttpDownload* transfer = nullptr;
+  platform::Lock transferLock;
 };
 
 PipelineSignals& GlobalPipelineSignals();
 
-// Sets abortFlag and releases abortSignal, both once however often it is called.
+// Sets abortFlag and releases abortSignal, both once however often it is
+// called, and cancels the download in progress.
 void AbortInstallation(PipelineSignals& signals = GlobalPipelineSignals());

@@ -17,6 +17,9 @@ class HttpSession {
   // (posix: ignored; libcurl keeps no cookies and shows no UI anyway).
   static std::unique_ptr<HttpSession> Open(const std::string& user_agent, unsigned flags = 0);
   ~HttpSession();
+  // It owns its native handle: a copy would close it twice.
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
   Native* native() const { return native_; }
 
  private:
@@ -29,10 +32,14 @@ class HttpSession {
 class HttpConnection {
  public:
   struct Native;
-  // Null when the connection handle cannot be made.
+  // Null when the connection handle cannot be made. `timeout_ms` bounds each
+  // of connecting, sending a request and waiting for its answer (posix:
+  // connecting, and the whole request by the three together).
   static std::unique_ptr<HttpConnection> Connect(HttpSession& session, const std::string& host,
-                                                 int port);
+                                                 int port, uint32_t timeout_ms);
   ~HttpConnection();
+  HttpConnection(const HttpConnection&) = delete;
+  HttpConnection& operator=(const HttpConnection&) = delete;
 
   // Sends "GET <object_name>" with no headers or body; true when the request
   // went out and an answer came back (whatever its status). The answer is not
@@ -44,38 +51,51 @@ class HttpConnection {
   Native* native_;
 };
 
-// One download of a whole address (InternetOpenUrlA). Redirects are followed;
-// the final response's head is in when Open returns, its body is read in
-// rounds: QueryAvailable, then Read.
+// One download of a whole address (InternetOpenUrlA). The transfer runs on a
+// thread of its own and the owner's calls wait on what it delivers, never in
+// the network library, so a wait for the server longer than the stall limit
+// fails and Cancel ends any wait at once. Redirects are followed; once
+// WaitForHead has the final response's head, its body is read in rounds:
+// QueryAvailable, then Read. One thread owns the object; only Cancel may come
+// from another.
 class HttpDownload {
  public:
   struct Native;
-  // Null on failure, with a WinINet error code and the server's last response
-  // text (often empty). An empty address fails. `flags` are InternetOpenUrlA's
-  // (posix: ignored). Posix runs the transfer on its own thread and maps
-  // libcurl's failures to WinINet codes: host not resolved 12007, connection
-  // refused or failed 12029, time-out 12002, bad address 12005, unknown scheme
-  // 12006, too many redirects 12156, broken answer 12152, connection reset or
-  // aborted 12030, anything else 12004.
-  static std::unique_ptr<HttpDownload> Open(HttpSession& session, const std::string& url,
-                                            unsigned flags, uint32_t* error,
-                                            std::string* response_text);
-  // Stops a transfer still running.
+  // Sends the request. `flags` are InternetOpenUrlA's (posix: ignored);
+  // `stall_limit_ms` is the longest the answer's head or the next bytes of its
+  // body may keep the owner waiting. Never null.
+  static std::unique_ptr<HttpDownload> Start(HttpSession& session, const std::string& url,
+                                             unsigned flags, uint32_t stall_limit_ms);
+  // Leaves a transfer still running to end on its own.
   ~HttpDownload();
   HttpDownload(const HttpDownload&) = delete;
   HttpDownload& operator=(const HttpDownload&) = delete;
 
+  // Waits for the final response's head. False on failure, with a WinINet
+  // error code and the server's last response text (often empty): an empty
+  // address fails, a stall gives 12002 (see stalled()), a cancel 12017. Posix
+  // maps libcurl's failures to WinINet codes: host not resolved 12007,
+  // connection refused or failed 12029, time-out 12002, bad address 12005,
+  // unknown scheme 12006, too many redirects 12156, broken answer 12152,
+  // connection reset or aborted 12030, anything else 12004.
+  bool WaitForHead(uint32_t* error, std::string* response_text);
   // The final response's status code and Content-Length as decimal texts.
   // Either query fails when its buffer of 10 bytes is too small (a value of
   // more than 9 digits); the length query fails when there is no length.
   bool QueryStatus(std::string* digits);
   bool QueryContentLength(std::string* digits);
   // Waits until some of the body can be read; 0 at the end of the body (a
-  // connection that closes early also ends it). False when the transfer failed.
+  // connection that closes early also ends it). False when the transfer
+  // failed, stalled or was cancelled.
   bool QueryAvailable(uint32_t* bytes);
   // Reads up to `size` bytes, waiting until that many are in unless the body
-  // ends first. False on a transfer failure before any byte was read.
+  // ends first. False on a failure, stall or cancel before any byte was read.
   bool Read(void* buffer, uint32_t size, uint32_t* read);
+  // True once a wait has failed because the server sent nothing for the stall limit.
+  bool stalled() const;
+  // Ends the owner's current or next wait at once, with failure; safe from
+  // any thread while the object lives.
+  void Cancel();
 
  private:
   explicit HttpDownload(Native* native) : native_(native) {}

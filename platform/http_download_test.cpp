@@ -39,10 +39,13 @@ class HttpDownloadTest : public ::testing::Test {
     return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
   }
 
-  std::unique_ptr<HttpDownload> Open(const std::string& url) {
+  // The download once its head is in; null (with error_) when it fails.
+  std::unique_ptr<HttpDownload> Open(const std::string& url, uint32_t stall_limit_ms = 60000) {
     std::string response;
-    error_ = 0;
-    return HttpDownload::Open(*session_, url, kRequestFlags, &error_, &response);
+    std::unique_ptr<HttpDownload> download =
+        HttpDownload::Start(*session_, url, kRequestFlags, stall_limit_ms);
+    if (!download->WaitForHead(&error_, &response)) download.reset();
+    return download;
   }
 
   // The downloader's loop: ask what is there, read that much, until 0.
@@ -223,6 +226,76 @@ TEST_F(HttpDownloadTest, ClosingMidBodyReturnsPromptly) {
     RecordProperty(plan.generated_size ? "close_ms_fast_body" : "close_ms_slow_body",
                    static_cast<int>(closing));
     EXPECT_LT(closing, 1500);
+  }
+}
+
+// A server that goes silent before its answer or in the middle of the body:
+// the owner's wait fails once nothing came for the stall limit, and a cancel
+// from another thread ends it at once, though the network library may still
+// be blocked in a read.
+TEST_F(HttpDownloadTest, AStallFailsTheWaitAndACancelEndsIt) {
+  constexpr uint32_t kStallMs = 500;
+  struct Case {
+    const char* name;
+    ResponsePlan plan;
+    bool cancel;
+  };
+  const Case cases[] = {
+      {"no answer, stall", ResponsePlan::Silent(), false},
+      {"no answer, cancel", ResponsePlan::Silent(), true},
+      {"body stops, stall", ResponsePlan::Stalling(1000, 5000), false},
+      {"body stops, cancel", ResponsePlan::Stalling(1000, 5000), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackHttpServer server;
+    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.Start(0));
+    server.SetDefaultResponse(c.plan);
+    testing_servers::ServerWatchdog watchdog(server, 20000);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/x";
+    std::unique_ptr<HttpDownload> download =
+        HttpDownload::Start(*session_, url, kRequestFlags, c.cancel ? 60000 : kStallMs);
+    const bool body = c.plan.generated_size != 0;
+    Clock::time_point waiting = Clock::now();
+    std::thread canceller;
+    if (c.cancel) {
+      // Once the request is in (and, for the body, its first bytes read).
+      canceller = std::thread([&] {
+        server.WaitForRequests(1, 5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(body ? 300 : 200));
+        waiting = Clock::now();
+        download->Cancel();
+      });
+    }
+    uint32_t error = 0;
+    std::string response;
+    bool waited_ok;
+    if (body) {
+      ASSERT_TRUE(download->WaitForHead(&error, &response)) << error;
+      uint32_t available = 0;
+      ASSERT_TRUE(download->QueryAvailable(&available));
+      std::vector<char> buffer(available);
+      uint32_t got = 0;
+      ASSERT_TRUE(download->Read(buffer.data(), available, &got));
+      EXPECT_EQ(1000u, got);
+      if (!c.cancel) waiting = Clock::now();
+      waited_ok = download->QueryAvailable(&available);
+    } else {
+      waited_ok = download->WaitForHead(&error, &response);
+      EXPECT_EQ(c.cancel ? 12017u : 12002u, error);
+    }
+    const Clock::time_point returned = Clock::now();
+    if (canceller.joinable()) canceller.join();
+    const long long waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(returned - waiting).count();
+    EXPECT_FALSE(waited_ok);
+    EXPECT_EQ(!c.cancel, download->stalled());
+    if (c.cancel) {
+      EXPECT_LT(waited, 2000) << "the cancel did not end the wait";
+    } else {
+      EXPECT_GE(waited, kStallMs - 100) << "gave up before the stall limit";
+    }
+    EXPECT_FALSE(watchdog.Dismiss()) << "the wait held on until the server stopped";
   }
 }
 

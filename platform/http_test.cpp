@@ -17,10 +17,19 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace platform {
 namespace {
+
+// Each owns a native handle that its destructor closes: a copy would close it twice.
+static_assert(!std::is_copy_constructible<HttpSession>::value &&
+                  !std::is_copy_assignable<HttpSession>::value,
+              "HttpSession is not copyable");
+static_assert(!std::is_copy_constructible<HttpConnection>::value &&
+                  !std::is_copy_assignable<HttpConnection>::value,
+              "HttpConnection is not copyable");
 
 #ifdef _WIN32
 using Socket = SOCKET;
@@ -156,7 +165,7 @@ TEST(HttpTest, SendsGetRequestsWithTheUserAgent) {
   LoopbackServer server("200 OK", true);
   auto session = HttpSession::Open("TORVANE_NETWORKS_WF");
   ASSERT_TRUE(session);
-  auto connection = HttpConnection::Connect(*session, "127.0.0.1", server.port());
+  auto connection = HttpConnection::Connect(*session, "127.0.0.1", server.port(), 5000);
   ASSERT_TRUE(connection);
   EXPECT_TRUE(connection->SendGet("/LogEvent.aspx?TOKEN='x',EVENTID='3000'"));
   EXPECT_TRUE(connection->SendGet("?A=1"));
@@ -175,7 +184,7 @@ TEST(HttpTest, EscapesBytesThatWouldBreakTheRequestLine) {
   EXPECT_EQ("/a%20b%0D%0AX:%20y#%7F\xe9", EscapeRequestTarget("/a b\r\nX: y#\x7f\xe9"));
   LoopbackServer server("200 OK", true);
   auto session = HttpSession::Open("agent");
-  auto connection = HttpConnection::Connect(*session, "127.0.0.1", server.port());
+  auto connection = HttpConnection::Connect(*session, "127.0.0.1", server.port(), 5000);
   ASSERT_TRUE(connection);
   EXPECT_TRUE(connection->SendGet("/?DESC='two words'\r\nInjected: 1"));
   std::vector<std::string> requests = server.requests();
@@ -187,7 +196,7 @@ TEST(HttpTest, EscapesBytesThatWouldBreakTheRequestLine) {
 TEST(HttpTest, AnyAnswerCountsAsSent) {
   LoopbackServer server("404 Not Found", false);
   auto session = HttpSession::Open("agent");
-  auto connection = HttpConnection::Connect(*session, "127.0.0.1", server.port());
+  auto connection = HttpConnection::Connect(*session, "127.0.0.1", server.port(), 5000);
   ASSERT_TRUE(connection);
   EXPECT_TRUE(connection->SendGet("/one"));
   EXPECT_TRUE(connection->SendGet("/two")) << "a closed connection is opened again";
@@ -202,7 +211,7 @@ TEST(HttpTest, FailsWithoutAServer) {
   }  // the port is free again
   auto session = HttpSession::Open("agent");
   ASSERT_TRUE(session);
-  auto connection = HttpConnection::Connect(*session, "127.0.0.1", port);
+  auto connection = HttpConnection::Connect(*session, "127.0.0.1", port, 5000);
   // WinINet connects lazily, libcurl too: the failure shows on the request.
   if (connection) {
     EXPECT_FALSE(connection->SendGet("/x"));

@@ -44,16 +44,19 @@ struct HttpConnection::Native {
   CURL* easy = nullptr;
   std::string base_url;
   std::string user_agent;
+  long timeout_ms = 0;
 };
 
 std::unique_ptr<HttpConnection> HttpConnection::Connect(HttpSession& session,
-                                                        const std::string& host, int port) {
+                                                        const std::string& host, int port,
+                                                        uint32_t timeout_ms) {
   CURL* easy = curl_easy_init();
   if (!easy) return nullptr;
   Native* native = new Native;
   native->easy = easy;
   native->base_url = "http://" + host + ":" + std::to_string(port);
   native->user_agent = session.native()->user_agent;
+  native->timeout_ms = static_cast<long>(timeout_ms);
   return std::unique_ptr<HttpConnection>(new HttpConnection(native));
 }
 
@@ -75,6 +78,9 @@ bool HttpConnection::SendGet(const std::string& object_name) {
   curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DiscardBody);
+  // curl has no separate send and receive limits: the whole request gets all three.
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, native_->timeout_ms);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 3 * native_->timeout_ms);
   return curl_easy_perform(easy) == CURLE_OK;
 }
 
@@ -85,9 +91,6 @@ using Clock = std::chrono::steady_clock;
 // The body waits here between the transfer thread and the reader; a full
 // buffer holds the transfer back, so memory does not grow with the body.
 constexpr size_t kBufferBytes = 1 << 20;
-constexpr long kConnectTimeoutMs = 60000;
-// What WinINet waits for data before it gives up on a connection.
-constexpr auto kReceiveTimeout = std::chrono::seconds(30);
 constexpr long kMaxRedirects = 30;
 
 // WinINet's codes for libcurl's failures, so callers describe them alike.
@@ -139,7 +142,10 @@ struct HttpDownload::Native {
   std::thread transfer;
   std::string url;
   std::string user_agent;
-  std::atomic<bool> cancel{false};  // set by the owner's destructor
+  std::chrono::milliseconds stall_limit{0};  // set before the transfer starts
+  uint32_t start_error = 0;         // why the transfer could not start; set before it would
+  std::atomic<bool> cancel{false};  // set by Cancel and the owner's destructor
+  bool stalled = false;             // the owner's alone
 
   // The response whose head is being read (transfer thread only). Every
   // response of a redirect chain starts afresh at its status line.
@@ -229,23 +235,26 @@ struct HttpDownload::Native {
     last_activity = Clock::now();
     int running = 1;
     CURLcode outcome = CURLE_OK;
+    // Looks often enough that a stall shows soon after the limit.
+    const int poll_ms = static_cast<int>(
+        std::min<long long>(1000, std::max<long long>(10, stall_limit.count() / 10)));
     while (!cancel) {
       if (curl_multi_perform(multi, &running) != CURLM_OK) {
         outcome = CURLE_OUT_OF_MEMORY;
         break;
       }
       if (!running) break;
-      // Waiting for the connection is curl's own time limit; once connected,
-      // data must keep coming.
+      // Waiting for the connection is curl's own time limit (the same); once
+      // connected, the head and the body must keep coming.
       curl_off_t connect_time = 0;
       curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect_time);
       if (connect_time == 0) {
         last_activity = Clock::now();
-      } else if (Clock::now() - last_activity > kReceiveTimeout) {
+      } else if (Clock::now() - last_activity > stall_limit) {
         outcome = CURLE_OPERATION_TIMEDOUT;
         break;
       }
-      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+      curl_multi_poll(multi, nullptr, 0, poll_ms, nullptr);
     }
     if (cancel) {
       outcome = CURLE_ABORTED_BY_CALLBACK;
@@ -263,37 +272,40 @@ struct HttpDownload::Native {
     changed.notify_all();
   }
 
-  void Stop() {
+  // Ends every wait at once; the transfer thread stops at its next look.
+  void Cancel() {
     cancel = true;
     {
       std::lock_guard<std::mutex> lock(mutex);
       changed.notify_all();
     }
-    curl_multi_wakeup(multi);
+    if (multi) curl_multi_wakeup(multi);
+  }
+
+  void Stop() {
+    Cancel();
     if (transfer.joinable()) transfer.join();
   }
 };
 
-std::unique_ptr<HttpDownload> HttpDownload::Open(HttpSession& session, const std::string& url,
-                                                 unsigned, uint32_t* error,
-                                                 std::string* response_text) {
-  *error = 0;
-  response_text->clear();
-  if (url.empty()) {
-    *error = 87;  // ERROR_INVALID_PARAMETER, as WinINet answers
-    return nullptr;
-  }
+std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const std::string& url,
+                                                  unsigned, uint32_t stall_limit_ms) {
   InitCurlOnce();
   std::unique_ptr<Native> native(new Native);
   native->url = url;
   native->user_agent = session.native()->user_agent;
+  native->stall_limit = std::chrono::milliseconds(stall_limit_ms);
+  if (url.empty()) {
+    native->start_error = 87;  // ERROR_INVALID_PARAMETER, as WinINet answers
+    return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
+  }
   native->easy = curl_easy_init();
   native->multi = curl_multi_init();
-  if (!native->easy || !native->multi) {
-    *error = 12004;
-    return nullptr;
-  }
   CURL* easy = native->easy;
+  if (!easy || !native->multi) {
+    native->start_error = 12004;
+    return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
+  }
   curl_easy_setopt(easy, CURLOPT_URL, native->url.c_str());
   curl_easy_setopt(easy, CURLOPT_USERAGENT, native->user_agent.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
@@ -303,37 +315,47 @@ std::unique_ptr<HttpDownload> HttpDownload::Open(HttpSession& session, const std
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(stall_limit_ms));
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Native::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, native.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Native::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, native.get());
   if (curl_multi_add_handle(native->multi, easy) != CURLM_OK) {
-    *error = 12004;
-    return nullptr;
+    native->start_error = 12004;
+    return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
   }
   Native* raw = native.get();
   native->transfer = std::thread([raw] { raw->Run(); });
-
-  bool head_in;
-  CURLcode result;
-  {
-    std::unique_lock<std::mutex> lock(native->mutex);
-    native->changed.wait(lock, [&] { return native->head_in || native->ended; });
-    head_in = native->head_in;
-    result = native->result;
-  }
-  if (!head_in) {
-    native->Stop();
-    *error = WinInetErrorFor(result);
-    return nullptr;
-  }
   return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
 }
 
 HttpDownload::~HttpDownload() {
   native_->Stop();
   delete native_;
+}
+
+void HttpDownload::Cancel() { native_->Cancel(); }
+
+bool HttpDownload::stalled() const { return native_->stalled; }
+
+bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
+  Native* native = native_;
+  *error = 0;
+  response_text->clear();
+  if (native->start_error) {
+    *error = native->start_error;
+    return false;
+  }
+  std::unique_lock<std::mutex> lock(native->mutex);
+  native->changed.wait(lock, [&] { return native->head_in || native->ended || native->cancel; });
+  if (native->cancel) {
+    *error = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
+    return false;
+  }
+  if (native->head_in) return true;
+  native->stalled = native->result == CURLE_OPERATION_TIMEDOUT;
+  *error = WinInetErrorFor(native->result);
+  return false;
 }
 
 bool HttpDownload::QueryStatus(std::string* digits) {
@@ -362,8 +384,13 @@ bool EndedCleanly(CURLcode result) { return result == CURLE_OK || result == CURL
 bool HttpDownload::QueryAvailable(uint32_t* bytes) {
   Native* native = native_;
   std::unique_lock<std::mutex> lock(native->mutex);
-  native->changed.wait(lock, [&] { return native->ring_count > 0 || native->ended; });
-  if (native->ring_count == 0 && !EndedCleanly(native->result)) return false;
+  native->changed.wait(lock,
+                       [&] { return native->ring_count > 0 || native->ended || native->cancel; });
+  if (native->cancel) return false;
+  if (native->ring_count == 0 && !EndedCleanly(native->result)) {
+    native->stalled = native->result == CURLE_OPERATION_TIMEDOUT;
+    return false;
+  }
   *bytes = static_cast<uint32_t>(native->ring_count);
   return true;
 }
@@ -374,7 +401,12 @@ bool HttpDownload::Read(void* buffer, uint32_t size, uint32_t* read) {
   uint32_t done = 0;
   std::unique_lock<std::mutex> lock(native->mutex);
   while (done < size) {
-    native->changed.wait(lock, [&] { return native->ring_count > 0 || native->ended; });
+    native->changed.wait(lock,
+                         [&] { return native->ring_count > 0 || native->ended || native->cancel; });
+    if (native->cancel) {
+      *read = done;
+      return done > 0;
+    }
     if (native->ring_count == 0) break;  // the body has ended
     const size_t piece = std::min(
         {static_cast<size_t>(size - done), native->ring_count, kBufferBytes - native->ring_start});
@@ -385,7 +417,11 @@ bool HttpDownload::Read(void* buffer, uint32_t size, uint32_t* read) {
     native->changed.notify_all();
   }
   *read = done;
-  return done > 0 || EndedCleanly(native->result);
+  if (done == 0 && !EndedCleanly(native->result)) {
+    native->stalled = native->result == CURLE_OPERATION_TIMEDOUT;
+    return false;
+  }
+  return true;
 }
 
 void DropCachedCopy(const std::string&) {}

@@ -18,12 +18,13 @@ class Fault:
     """How the download server answers one path. `source` is a file path, or
     the name of a file in the fixtures folder; it is read by `load`."""
 
-    def __init__(self, kind, source=None, seconds=0.0, alter=None, pieces=40):
+    def __init__(self, kind, source=None, seconds=0.0, alter=None, pieces=40, fraction=0.5):
         self.kind = kind
         self.source = source
         self.seconds = seconds
         self.alter = alter
         self.pieces = pieces
+        self.fraction = fraction
         self.gate = threading.Event()
         self.body = b"<html>Not Found</html>" if kind == "404" else b""
 
@@ -81,10 +82,17 @@ def held(source):
     return Fault("held", source)
 
 
-def short(source):
+def short(source, fraction=0.5):
     """200 whose Content-Length promises the whole file, but the connection
-    closes after half of it."""
-    return Fault("short", source)
+    closes after `fraction` of it."""
+    return Fault("short", source, fraction=fraction)
+
+
+def stalled(source, fraction=0.5):
+    """200 whose Content-Length promises the whole file; `fraction` of it
+    comes, then nothing more until the server stops (the connection stays
+    open, as a server that hangs keeps it)."""
+    return Fault("stalled", source, fraction=fraction)
 
 
 class _Server(http.server.ThreadingHTTPServer):
@@ -134,8 +142,13 @@ class DownloadServer:
                 if fault.kind == "ok":
                     self.wfile.write(body)
                 elif fault.kind == "short":
-                    self.wfile.write(body[: len(body) // 2])
+                    self.wfile.write(body[: int(len(body) * fault.fraction)])
                     self.wfile.flush()
+                    self.close_connection = True
+                elif fault.kind == "stalled":
+                    self.wfile.write(body[: int(len(body) * fault.fraction)])
+                    self.wfile.flush()
+                    fault.gate.wait(600)  # released when the server stops
                     self.close_connection = True
                 elif fault.kind == "held":
                     half = len(body) // 2
@@ -208,6 +221,77 @@ class LogServer:
     def stop(self):
         self._server.shutdown()
         self._server.server_close()
+
+
+def _bind_log_port(wait_seconds):
+    """A listening socket on HOST:80; another suite on this machine may hold
+    the port for a while."""
+    deadline = time.time() + wait_seconds
+    while True:
+        listener = socket.socket()
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            listener.bind((HOST, LogServer.PORT))
+            listener.listen(64)
+            return listener
+        except OSError as error:
+            listener.close()
+            if error.errno != errno.EADDRINUSE or time.time() > deadline:
+                raise
+            time.sleep(0.5)
+
+
+class SilentLogServer:
+    """A log server that accepts every connection, reads the requests and
+    never answers, as a hung server does. Records (time, target, user agent)
+    of each request head in `requests`, like LogServer; `stop` closes all."""
+
+    def __init__(self, wait_seconds=60):
+        self.requests = []
+        self._connections = []
+        self._stopping = threading.Event()
+        self._listener = _bind_log_port(wait_seconds)
+        self._thread = threading.Thread(target=self._accept, daemon=True)
+        self._thread.start()
+
+    def _accept(self):
+        while not self._stopping.is_set():
+            try:
+                connection, _ = self._listener.accept()
+            except OSError:
+                return
+            self._connections.append(connection)
+            threading.Thread(target=self._read, args=(connection,), daemon=True).start()
+
+    def _read(self, connection):
+        pending = b""
+        while not self._stopping.is_set():
+            try:
+                data = connection.recv(65536)
+            except OSError:
+                return
+            if not data:
+                return
+            pending += data
+            while b"\r\n\r\n" in pending:
+                head, pending = pending.split(b"\r\n\r\n", 1)
+                lines = head.decode("latin-1").split("\r\n")
+                parts = lines[0].split(" ")
+                agent = next((line.split(":", 1)[1].strip() for line in lines[1:]
+                              if line.lower().startswith("user-agent:")), None)
+                if len(parts) >= 3:
+                    self.requests.append((time.time(), " ".join(parts[1:-1]), agent))
+
+    def stop(self):
+        self._stopping.set()
+        # A listening socket closed from another thread does not wake accept.
+        for sock in [self._listener] + self._connections:
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            sock.close()
+        self._thread.join(5)
 
 
 def port_is_free(port):

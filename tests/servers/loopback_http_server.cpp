@@ -277,6 +277,22 @@ ResponsePlan ResponsePlan::Generated(uint64_t size) {
   return plan;
 }
 
+// Longer than any test runs; Stop ends the pause.
+constexpr uint32_t kForeverMs = 3600 * 1000;
+
+ResponsePlan ResponsePlan::Silent() {
+  ResponsePlan plan;
+  plan.delay_before_answer_ms = kForeverMs;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::Stalling(uint64_t sent, uint64_t total) {
+  ResponsePlan plan = Generated(total);
+  plan.chunk_size = static_cast<size_t>(sent);
+  plan.chunk_delay_ms = kForeverMs;
+  return plan;
+}
+
 void GeneratedBody(uint64_t offset, char* out, size_t size) {
   const std::vector<char>& pattern = Pattern();
   size_t at = static_cast<size_t>(offset % kPatternPeriod);
@@ -537,6 +553,31 @@ bool LoopbackHttpServer::Answer(Connection* connection, const ResponsePlan& plan
     if (!SendAll(socket, data, size, stopping_)) return false;
   }
   return true;
+}
+
+ServerWatchdog::ServerWatchdog(LoopbackHttpServer& server, uint32_t limit_ms) {
+  thread_ = std::thread([this, &server, limit_ms] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (dismissed_.wait_for(lock, std::chrono::milliseconds(limit_ms), [this] { return done_; })) {
+      return;
+    }
+    fired_ = true;
+    lock.unlock();
+    server.Stop();
+  });
+}
+
+ServerWatchdog::~ServerWatchdog() { Dismiss(); }
+
+bool ServerWatchdog::Dismiss() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    done_ = true;
+  }
+  dismissed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard<std::mutex> guard(mutex_);
+  return fired_;
 }
 
 }  // namespace testing_servers

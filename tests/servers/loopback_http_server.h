@@ -73,6 +73,11 @@ struct ResponsePlan {
   static ResponsePlan SlowBody(std::string body, size_t chunk_size, uint32_t chunk_delay_ms);
   // 200 with `size` bytes of GeneratedBody and their Content-Length.
   static ResponsePlan Generated(uint64_t size);
+  // Reads the request and says nothing until the server stops.
+  static ResponsePlan Silent();
+  // 200 announcing `total` bytes, sending the first `sent`, then silence
+  // until the server stops.
+  static ResponsePlan Stalling(uint64_t sent, uint64_t total);
 };
 
 // The generated body's bytes from `offset` on: a fixed pseudo-random pattern
@@ -129,6 +134,27 @@ class LoopbackHttpServer {
   std::vector<std::unique_ptr<Connection>> connections_;
   ResponsePlan default_plan_;
   Responder responder_;
+};
+
+// Stops the server if the test has not dismissed the watchdog within the
+// limit: a client that waits for ever for a silent server then fails instead
+// of hanging the run. Dismissed when destroyed.
+class ServerWatchdog {
+ public:
+  ServerWatchdog(LoopbackHttpServer& server, uint32_t limit_ms);
+  ~ServerWatchdog();
+  ServerWatchdog(const ServerWatchdog&) = delete;
+  ServerWatchdog& operator=(const ServerWatchdog&) = delete;
+
+  // Ends the watch; true when the limit had passed and the server was stopped.
+  bool Dismiss();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable dismissed_;
+  bool done_ = false;   // under mutex_
+  bool fired_ = false;  // under mutex_
+  std::thread thread_;
 };
 
 }  // namespace testing_servers
