@@ -144,11 +144,16 @@ bool SnapshotProcesses(std::vector<ProcessEntry>* entries) {
   entry.dwSize = sizeof entry;
   if (!tool_help.first(snapshot.get(), &entry)) return false;
   do {
-    ProcessEntry process;
-    process.id = entry.th32ProcessID;
-    process.parent_id = entry.th32ParentProcessID;
-    process.name = entry.szExeFile;
-    entries->push_back(process);
+    // A process still being made can be listed before it has its image
+    // (Wine does so): nameless, it is not yet the program it will run, and a
+    // console host caught so would pass for the launcher.
+    if (entry.szExeFile[0] != '\0') {
+      ProcessEntry process;
+      process.id = entry.th32ProcessID;
+      process.parent_id = entry.th32ParentProcessID;
+      process.name = entry.szExeFile;
+      entries->push_back(process);
+    }
     entry.dwSize = sizeof entry;
   } while (tool_help.next(snapshot.get(), &entry));
   return true;
