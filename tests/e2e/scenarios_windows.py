@@ -130,10 +130,18 @@ def licence_radio_marks_plain(r):
     radio_marks(r)
 
 
-def front_to_back(r, *windows):
-    """The hwnds of `windows` in their stacking order now, front first."""
-    order = [w["hwnd"] for w in r.ctx.probe.windows(r.prefix)]
-    return sorted((w.hwnd for w in windows), key=lambda h: order.index(h) if h in order else 99)
+def box_in_front(r, box, splash):
+    """Whether the screen shows the box where it overlaps the splash: grey
+    where the splash picture would be seen (a look waits for both to paint)."""
+    live = r.live(box)
+    shot = r.shot("box-over-splash")
+    left, top, right, bottom = live["rect"]
+    spots = [(left + 10, bottom - 10), ((left + right) // 2, bottom - 6), (right - 10, top + 40)]
+    splash_left, splash_top = r.live(splash)["rect"][:2]
+    picture = os.path.join(DEMO, "SPLASHSCREEN.JPG")
+    under = rig.pixels(picture, [(x - splash_left, y - splash_top) for x, y in spots])
+    seen = rig.pixels(shot, spots)
+    return all(not rig.near(s, d) and max(s) - min(s) < 12 for s, d in zip(seen, under)), seen
 
 
 @scenario("box-over-splash", installed=("dotnet", "servicepack"),
@@ -147,23 +155,15 @@ def box_over_splash(r):
     splash = r.recorded("splash")
     box = r.recorded("box", "Installation Error")
     r.check(splash.shown, "the splash had closed before the box opened")
-    # The stacking is a state, not a passing text: it must hold in three
-    # looks in a row (each look waits for both windows to have painted).
-    in_front = 0
+    # What the screen shows is a state, not a passing text: it must hold in
+    # three looks in a row. (Wine's own stacking list is no witness: with a
+    # window manager it can disagree with what X shows.)
+    in_front, seen = 0, None
     deadline = time.time() + 10
     while in_front < 3 and time.time() < deadline:
-        in_front = in_front + 1 if front_to_back(r, box, splash)[0] == box.hwnd else 0
-    r.check(in_front == 3, f"the box stays behind the splash: {front_to_back(r, box, splash)}")
-    live = r.live(box)
-    shot = r.shot("box-over-splash")
-    left, top, right, bottom = live["rect"]
-    spots = [(left + 10, bottom - 10), ((left + right) // 2, bottom - 6), (right - 10, top + 40)]
-    splash_left, splash_top = r.live(splash)["rect"][:2]
-    picture = os.path.join(DEMO, "SPLASHSCREEN.JPG")
-    under = rig.pixels(picture, [(x - splash_left, y - splash_top) for x, y in spots])
-    for spot, seen, drawn in zip(spots, rig.pixels(shot, spots), under):
-        r.check(not rig.near(seen, drawn) and max(seen) - min(seen) < 12,
-                f"at {spot} the screen shows {seen}, the splash picture has {drawn}")
+        shown, seen = box_in_front(r, box, splash)
+        in_front = in_front + 1 if shown else 0
+    r.check(in_front == 3, f"the box is not seen in front of the splash: {seen}")
     r.answer_box("Installation Error", "OK")
     r.wait_window("licence", timeout=30)
     r.focus(TITLE)
