@@ -25,6 +25,18 @@ using testing_servers::ResponsePlan;
 constexpr uint32_t kIdleWaitMs = 100;
 constexpr uint32_t kDrainLimitMs = 500;
 
+// The logger's waits shortened for a test, reporting to a loopback port.
+EventLoggerOptions ShortWaits(int port, platform::Registry* registry,
+                              uint32_t idle_wait_ms = kIdleWaitMs,
+                              uint32_t drain_limit_ms = kDrainLimitMs) {
+  EventLoggerOptions options;
+  options.idle_wait_ms = idle_wait_ms;
+  options.drain_limit_ms = drain_limit_ms;
+  options.log_server_port = port;
+  options.registry = registry;
+  return options;
+}
+
 void SleepMs(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -45,12 +57,7 @@ class ReportSenderTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(server_.Start(0), LoopbackHttpServer::StartResult::kOk);
     ASSERT_FALSE(folder_.path().empty());
-    EventLoggerOptions options;
-    options.idle_wait_ms = kIdleWaitMs;
-    options.drain_limit_ms = kDrainLimitMs;
-    options.log_server_port = server_.port();
-    options.registry = &registry_;
-    logger_.reset(new EventLogger(folder_.path(), options));
+    logger_.reset(new EventLogger(folder_.path(), ShortWaits(server_.port(), &registry_)));
     logger_->SetLogServer("127.0.0.1");
     SetGlobalEventLogger(logger_.get());
   }
@@ -191,11 +198,7 @@ TEST(ReportSenderDrainTest, GivesUpAfterTheDrainLimit) {
 
   test_paths::ScratchFolder folder;
   FakeRegistry registry;
-  EventLoggerOptions options;
-  options.idle_wait_ms = kIdleWaitMs;
-  options.drain_limit_ms = kDrainLimitMs;
-  options.log_server_port = closed_port;
-  options.registry = &registry;
+  const EventLoggerOptions options = ShortWaits(closed_port, &registry);
   EventLogger logger(folder.path(), options);
   logger.SetLogServer("127.0.0.1");
   logger.Enqueue("EVENTID='1'");
@@ -223,12 +226,8 @@ TEST(ReportSenderDrainTest, ASilentServerHoldsTheExitOnlyForTheDrainAndItsAttemp
 
   test_paths::ScratchFolder folder;
   FakeRegistry registry;
-  EventLoggerOptions options;
-  options.idle_wait_ms = 10000;
-  options.drain_limit_ms = 1000;
-  options.log_server_port = silent.port();
+  EventLoggerOptions options = ShortWaits(silent.port(), &registry, 10000, 1000);
   options.report_timeout_ms = kTimeoutMs;
-  options.registry = &registry;
   EventLogger logger(folder.path(), options);
   logger.SetLogServer("127.0.0.1");
   logger.Enqueue("EVENTID='1'");
@@ -269,12 +268,8 @@ TEST(ReportSenderDrainTest, RecordsWaitingReachTheFileBeforeTheNextAttempt) {
 
   test_paths::ScratchFolder folder;
   FakeRegistry registry;
-  EventLoggerOptions options;
-  options.idle_wait_ms = 10000;
-  options.drain_limit_ms = 200;
-  options.log_server_port = server.port();
+  EventLoggerOptions options = ShortWaits(server.port(), &registry, 10000, 200);
   options.report_timeout_ms = 30000;  // the attempts hang until the server stops
-  options.registry = &registry;
   EventLogger logger(folder.path(), options);
   logger.SetLogServer("127.0.0.1");
   logger.StartReporting();
@@ -303,10 +298,7 @@ TEST(ReportSenderDrainTest, RecordsWaitingReachTheFileBeforeTheNextAttempt) {
 TEST(ReportSenderDrainTest, EmptyServerNameStillWaitsOutTheDrain) {
   test_paths::ScratchFolder folder;
   FakeRegistry registry;
-  EventLoggerOptions options;
-  options.idle_wait_ms = kIdleWaitMs;
-  options.drain_limit_ms = kDrainLimitMs;
-  options.registry = &registry;
+  const EventLoggerOptions options = ShortWaits(80, &registry);  // no server: the name is empty
   EventLogger logger(folder.path(), options);
   logger.SetLogServer("");
   logger.StartReporting();

@@ -278,11 +278,9 @@ def cancel_slow_download(r):
     r.expect_registry("HKLM", NDP11, "Install", None)
 
 
-@scenario("launcher-error", installed=ALL_INSTALLED, launcher_ms=6000,
-          env={"KESTREL_FAKE_LAUNCHER_ERROR": "Parlor could not be fetched|4711"})
-def launcher_error(r):
-    """The launcher reports an Error line: 9060 with its message, the support
-    message with its code, and the launcher stage left with 7009."""
+def launcher_reports_error(r):
+    """An Error line of the launcher: 9060 with its message, the support box
+    with its code, and the launcher stage left with 7009, never 7003."""
     start(r)
     r.accept_licence()
     answer(r, "Installation Error")
@@ -293,6 +291,21 @@ def launcher_error(r):
         complete=True)
     expect_desc(r, 9060, "INSTALLATION ERROR: Parlor could not be fetched")
     r.expect_boxes(("Installation Error", support(4711)))
+
+
+@scenario("launcher-error-at-exit", installed=ALL_INSTALLED,
+          env={"KESTREL_FAKE_LAUNCHER_ERROR_EXIT": "Parlor could not be fetched|4711"})
+def launcher_error_at_exit(r):
+    """The launcher writes an Error line and ends before the step looks again:
+    the read after its end still reports it."""
+    launcher_reports_error(r)
+
+
+@scenario("launcher-error", installed=ALL_INSTALLED, launcher_ms=6000,
+          env={"KESTREL_FAKE_LAUNCHER_ERROR": "Parlor could not be fetched|4711"})
+def launcher_error(r):
+    """The launcher reports an Error line while it goes on running."""
+    launcher_reports_error(r)
     r.expect_windows("splash", "licence", "progress")
     output = r.workdir_file("BrindleAgentLauncherOutput.txt") or ""
     r.check('<Error Msg="Parlor could not be fetched" Code="4711" />' in output,
