@@ -10,12 +10,12 @@
 #include "payload/cookie_file.h"
 #include "payload/embedded_files.h"
 #include "payload/settings.h"
-#include "session/install_session.h"
+#include "components/install_session.h"
 
 void RunInstallWorker(InstallSession& session) {
   const PayloadReader& reader = session.reader;
   InstallManager& manager = session.manager;
-  const Settings& settings = GlobalSettings();
+  const Settings& settings = session.configuration.settings;
   const std::string& directory = session.workingDirectory;
 
   saveOptionalInstallers(reader, directory);
@@ -39,7 +39,8 @@ void RunInstallWorker(InstallSession& session) {
     manager.SetStatusText("Requesting " + settings.get(DISPLAYID) + " files...");
     manager.AddStep(std::make_unique<AgentLauncherStep>(
         reader.entryData("EULA.TXT"), settings.get(DESKID), settings.get(DESKINSTALL),
-        settings.get(CONTENTID), directory, agentDependencies(), *session.registry));
+        settings.get(CONTENTID), directory, session.configuration.agentDependencies,
+        *session.registry));
   }
 
   PipelineSignals& signals = manager.signals();

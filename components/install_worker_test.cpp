@@ -14,7 +14,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/sync.h"
-#include "session/install_session.h"
+#include "components/install_session.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/fake_registry.h"
 #include "tests/fake_windows_installer.h"
@@ -76,21 +76,15 @@ class ScopedDriveRoot {
 class InstallWorkerTest : public testing::Test {
  protected:
   void SetUp() override {
-    GlobalSettings().Clear();
-    agentDependencies().clear();
-    storeSetting("DISPLAYID", "Parlor Deluxe");
-    storeSetting("DESKID", "Parlor");
-    storeSetting("CONTENTID", "\"Parlor_X\"");
-    storeSetting("CATALOGID", "Cat1");
-    storeSetting("TORVANEAGENTGUID", kProductCode);
-    storeSetting("DOTNETFRAMEWORKVERSION", "1.1");
-    storeSetting("TORVANEAGENTDEPENDENCY", "A");
-    storeSetting("FILEPATH_ON_SYSTEM_STARTUP", startup());
+    config_.Store("DISPLAYID", "Parlor Deluxe");
+    config_.Store("DESKID", "Parlor");
+    config_.Store("CONTENTID", "\"Parlor_X\"");
+    config_.Store("CATALOGID", "Cat1");
+    config_.Store("TORVANEAGENTGUID", kProductCode);
+    config_.Store("DOTNETFRAMEWORKVERSION", "1.1");
+    config_.Store("TORVANEAGENTDEPENDENCY", "A");
+    config_.Store("FILEPATH_ON_SYSTEM_STARTUP", startup());
     ASSERT_TRUE(platform::CreateFolder(work()));
-  }
-  void TearDown() override {
-    GlobalSettings().Clear();
-    agentDependencies().clear();
   }
   std::string work() const { return scratch_.File("work"); }
   std::string startup() const { return scratch_.File("startup"); }
@@ -103,8 +97,10 @@ class InstallWorkerTest : public testing::Test {
   std::unique_ptr<InstallSession> Session(const std::string& entries) {
     const std::string payload = scratch_.File("bootstrapper.exe");
     EXPECT_TRUE(test_paths::WriteWholeFile(payload, "image without a header" + entries));
-    return std::make_unique<InstallSession>(payload, work(), signals_, boxes_, registry_,
-                                            installer_);
+    auto session = std::make_unique<InstallSession>(payload, work(), signals_, boxes_, registry_,
+                                                    installer_);
+    session->configuration = config_;
+    return session;
   }
   // The progress window is open: the install thread may start.
   void OpenProgressWindow() {
@@ -115,6 +111,7 @@ class InstallWorkerTest : public testing::Test {
     return test_paths::ReadWholeFile(platform::JoinPath(startup(), "cookie.txt"), text);
   }
 
+  Configuration config_;
   RecordedEvents events_;
   test_paths::ScratchFolder scratch_;
   FakeRegistry registry_;
@@ -160,7 +157,7 @@ TEST_F(InstallWorkerTest, WithEverythingInstalledOnlyTheLauncherIsQueued) {
 TEST_F(InstallWorkerTest, AFailedDiskCheckAbandonsAndClosesTheProgressWindowOnceItIsUp) {
   ScopedDriveRoot noDriveC(false);  // the system drive cannot be measured
   ASSERT_TRUE(platform::CreateFolder(startup()));
-  storeSetting("DOTNETFRAMEWORK_MD5_KEY", "900150983cd24fb0d6963f7d28e17f72");  // of "abc"
+  config_.Store("DOTNETFRAMEWORK_MD5_KEY", "900150983cd24fb0d6963f7d28e17f72");  // of "abc"
   auto session =
       Session(Entry("EULA.TXT", "CLIENT LICENCE") + Entry("TORVANEAGENTEULA.TXT", "AGENT LICENCE") +
               Entry("DOTNETFX.EXE", "abc"));

@@ -1,8 +1,6 @@
 #include "payload/settings.h"
 
-#include <cstring>
-
-#include "diagnostics/event_logger.h"
+#include "payload/config_lines.h"
 #include "payload/payload_reader.h"
 
 const ConfigKey kConfigKeys[kSettingCount] = {
@@ -29,35 +27,6 @@ const ConfigKey kConfigKeys[kSettingCount] = {
     {"FILEPATH_ON_SYSTEM_STARTUP", FILEPATH_ON_SYSTEM_STARTUP},
 };
 
-namespace {
-
-constexpr EventId kDetachmentStarted = 3010;
-constexpr EventId kDetachedSuccessfully = 3019;
-constexpr EventId kConfigurationNotAvailable = 3020;
-
-// Splits at runs of `separator`; empty fields never arise.
-std::vector<std::string> SplitRuns(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t begin = text.find_first_not_of(separator, pos);
-    if (begin == std::string::npos) break;
-    size_t end = text.find(separator, begin);
-    if (end == std::string::npos) end = text.size();
-    fields.push_back(text.substr(begin, end - begin));
-    pos = end;
-  }
-  return fields;
-}
-
-int FindSlot(const std::string& key) {
-  for (const ConfigKey& row : kConfigKeys) {
-    if (key == row.name) return row.slot;
-  }
-  return -1;
-}
-
-}  // namespace
 
 std::string Settings::get(int slot) const {
   auto it = slots_.find(slot);
@@ -65,8 +34,6 @@ std::string Settings::get(int slot) const {
 }
 
 void Settings::set(int slot, const std::string& value) { slots_[slot] = value; }
-
-void Settings::Clear() { slots_.clear(); }
 
 std::string Settings::progressCaption() const {
   // The configuration writes line breaks as backslash-n; the progress window
@@ -85,16 +52,6 @@ std::string Settings::progressCaption() const {
   return result;
 }
 
-Settings& GlobalSettings() {
-  static Settings* settings = new Settings;  // lives until the process ends
-  return *settings;
-}
-
-std::vector<std::string>& agentDependencies() {
-  static auto* dependencies = new std::vector<std::string>;
-  return *dependencies;
-}
-
 std::string DotNetVersionCode(const std::string& value) {
   if (value == "1.0") return "0";
   if (value == "2.0") return "2";
@@ -108,28 +65,24 @@ std::string ServicePackCode(const std::string& value) {
   return "1";
 }
 
-void storeSetting(const std::string& key, const std::string& value) {
-  int slot = FindSlot(key);
+void Configuration::Store(const std::string& upperKey, const std::string& value) {
   // An unknown key is dropped: a mistyped one must not land in any slot.
-  if (slot < 0) return;
-  Settings& settings = GlobalSettings();
+  const int slot = FindConfigSlot(upperKey);
   switch (slot) {
+    case -1:
+      break;
     case DOTNETFRAMEWORKVERSION:
       settings.set(slot, DotNetVersionCode(value));
       break;
     case TORVANEAGENTDEPENDENCY:
-      agentDependencies().push_back(value);
+      agentDependencies.push_back(value);
       break;
     case DOTNETSERVICEPACKVERSION:
       settings.set(slot, ServicePackCode(value));
       break;
     case WFGUID:
       settings.set(slot, value);
-      ReportWatermark(value);
-      break;
-    case TORVANEIISLOGSERVER:
-      settings.set(slot, value);
-      if (EventLogger* logger = GlobalEventLogger()) logger->SetLogServer(value);
+      watermarks.push_back(value);
       break;
     default:
       settings.set(slot, value);
@@ -137,30 +90,18 @@ void storeSetting(const std::string& key, const std::string& value) {
   }
 }
 
-std::vector<std::string> ConfigLineFields(const std::string& line) { return SplitRuns(line, '='); }
-
-bool SplitConfigLine(const std::string& line, std::string* key, std::string* value) {
-  std::vector<std::string> fields = ConfigLineFields(line);
-  if (fields.size() != 2) return false;
-  *key = fields[0];
-  *value = fields[1];
-  // Only the CR of a CR LF line end goes; LF-only text keeps its values whole.
-  if (!value->empty() && value->back() == '\r') value->pop_back();
-  return true;
+Configuration ParseConfigurationText(const std::string& text) {
+  Configuration configuration;
+  // The reader sees nothing after a NUL; a text that is empty before it is no configuration.
+  configuration.available = !text.empty() && text[0] != '\0';
+  for (const ConfigLine& line : SplitConfigText(text)) {
+    if (line.taken) configuration.Store(ToUpperAscii(line.key), line.value);
+  }
+  return configuration;
 }
 
-void parseConfiguration(const PayloadReader& reader) {
-  PostEvent(kDetachmentStarted);
+Configuration parseConfiguration(const PayloadReader& reader) {
   const char* data = reader.entryData("CONFIG.TXT");
   // The entry is NUL-terminated, so a NUL inside it ends the text there.
-  const std::string text = data ? std::string(data) : std::string();
-  if (text.empty()) {
-    PostEvent(kConfigurationNotAvailable);
-    return;
-  }
-  for (const std::string& line : SplitRuns(text, '\n')) {
-    std::string key, value;
-    if (SplitConfigLine(line, &key, &value)) storeSetting(ToUpperAscii(key), value);
-  }
-  PostEvent(kDetachedSuccessfully);
+  return ParseConfigurationText(data ? std::string(data) : std::string());
 }

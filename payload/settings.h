@@ -1,5 +1,5 @@
 // The settings read from the payload's CONFIG.TXT: one text per known key,
-// addressed by its slot. Written once at start-up, read-only afterwards.
+// addressed by its slot.
 #pragma once
 
 #include <map>
@@ -44,8 +44,9 @@ class Settings {
  public:
   // A copy of the slot's text; empty when never set (reading adds nothing).
   std::string get(int slot) const;
+  // Whether a line set the slot (its text may still be empty).
+  bool has(int slot) const { return slots_.count(slot) != 0; }
   void set(int slot, const std::string& value);
-  void Clear();
 
   std::string clientId() const { return get(CLIENTID); }
   std::string deskId() const { return get(DESKID); }
@@ -58,23 +59,22 @@ class Settings {
   std::map<int, std::string> slots_;
 };
 
-// The process-wide store and the ordered TORVANEAGENTDEPENDENCY values.
-Settings& GlobalSettings();
-std::vector<std::string>& agentDependencies();
+// What CONFIG.TXT configures, as the reader takes it. Built once at start-up,
+// read-only afterwards.
+struct Configuration {
+  bool available = false;  // a CONFIG.TXT with some text
+  Settings settings;
+  std::vector<std::string> agentDependencies;  // every TORVANEAGENTDEPENDENCY, in file order
+  std::vector<std::string> watermarks;         // every WFGUID; each one is reported
 
-// Parses CONFIG.TXT of the payload into GlobalSettings() and agentDependencies();
-// posts 3010, then 3019 or 3020.
-void parseConfiguration(const PayloadReader& reader);
+  // Stores one key (already upper-cased) and its value; unknown keys are ignored.
+  void Store(const std::string& upperKey, const std::string& value);
+};
 
-// How the reader takes one line of CONFIG.TXT (the text up to an LF): its
-// fields between runs of "="; a line of exactly two is a key and a value, the
-// value without the CR of a CR LF line end (an LF-only line keeps its value
-// whole). Every other line is ignored. `bootpack lint` judges lines by it.
-std::vector<std::string> ConfigLineFields(const std::string& line);
-// True for a line the reader takes, with its key (as written) and value.
-bool SplitConfigLine(const std::string& line, std::string* key, std::string* value);
-// Dispatches one key and value (key already upper-cased); unknown keys are ignored.
-void storeSetting(const std::string& key, const std::string& value);
+// Reads a CONFIG.TXT text by the grammar of payload/config_lines.h.
+Configuration ParseConfigurationText(const std::string& text);
+// The same for the payload's CONFIG.TXT entry; not available without one.
+Configuration parseConfiguration(const PayloadReader& reader);
 
 // The version codes stored for DOTNETFRAMEWORKVERSION and DOTNETSERVICEPACKVERSION.
 std::string DotNetVersionCode(const std::string& value);

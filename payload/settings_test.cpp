@@ -7,7 +7,6 @@
 
 #include "payload/payload_reader.h"
 #include "tests/payload_builder.h"
-#include "tests/recorded_events.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -44,14 +43,6 @@ const char kShippedLikeConfig[] =
 
 class SettingsTest : public testing::Test {
  protected:
-  SettingsTest() { Reset(); }
-  ~SettingsTest() override { Reset(); }
-
-  static void Reset() {
-    GlobalSettings().Clear();
-    agentDependencies().clear();
-  }
-
   // Parses a payload whose CONFIG.TXT holds `config`.
   void Parse(const std::string& config) { ParsePayload(test_payload::Entry("CONFIG.TXT", config)); }
 
@@ -59,16 +50,16 @@ class SettingsTest : public testing::Test {
     std::string path = scratch_.File("bootstrapper.exe");
     ASSERT_TRUE(test_paths::WriteWholeFile(path, "image" + entries));
     PayloadReader reader(path);
-    parseConfiguration(reader);
+    config_ = parseConfiguration(reader);
   }
 
-  static std::string Get(int slot) { return GlobalSettings().get(slot); }
+  std::string Get(int slot) const { return config_.settings.get(slot); }
 
   test_paths::ScratchFolder scratch_;
+  Configuration config_;
 };
 
 TEST_F(SettingsTest, ShippedLikeConfiguration) {
-  RecordedEvents events;
   Parse(kShippedLikeConfig);
 
   EXPECT_EQ("http://dl.example.test/install/dotnet1/dotnetfx.exe",
@@ -76,17 +67,17 @@ TEST_F(SettingsTest, ShippedLikeConfiguration) {
   EXPECT_EQ("http://dl.example.test/install/dotnet2/dotnetfx.exe",
             Get(DOTNETFRAMEWORK_SECONDARY_URL));
   EXPECT_EQ("http://cdn.example.test/installs/setupfiles/torvaneagent.msi", Get(TORVANEAGENTURL));
-  EXPECT_EQ("Kestrel", GlobalSettings().clientId());
-  EXPECT_EQ("Parlor", GlobalSettings().deskId());
-  EXPECT_EQ("\"Parlor_Pinball\"", GlobalSettings().contentId());
-  EXPECT_EQ("Pinball Deluxe", GlobalSettings().displayId());
+  EXPECT_EQ("Kestrel", config_.settings.clientId());
+  EXPECT_EQ("Parlor", config_.settings.deskId());
+  EXPECT_EQ("\"Parlor_Pinball\"", config_.settings.contentId());
+  EXPECT_EQ("Pinball Deluxe", config_.settings.displayId());
   EXPECT_EQ("", Get(CATALOGID));
   EXPECT_EQ("1", Get(DESKINSTALL));
   EXPECT_EQ("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", Get(TORVANEAGENTGUID));
-  EXPECT_EQ("Installing.\n\rPlease wait.", GlobalSettings().progressCaption());
+  EXPECT_EQ("Installing.\n\rPlease wait.", config_.settings.progressCaption());
   EXPECT_EQ("1", Get(DOTNETFRAMEWORKVERSION));
   EXPECT_EQ("", Get(TORVANEAGENTDEPENDENCY));
-  EXPECT_THAT(agentDependencies(),
+  EXPECT_THAT(config_.agentDependencies,
               ElementsAre("Torvane.Services.Agent.WebServices", "Torvane.Ads.AgentAdEngine"));
   EXPECT_EQ("1", Get(DOTNETSERVICEPACKVERSION));
   EXPECT_EQ("4ce3fe2d9d6e0b2e8e4d1f0f0a1c0b6e", Get(DOTNETSERVICEPACK_MD5_KEY));
@@ -94,30 +85,18 @@ TEST_F(SettingsTest, ShippedLikeConfiguration) {
   EXPECT_EQ("3f2504e0-4f89-11d3-9a0c-0305e82c3301", Get(WFGUID));
   EXPECT_EQ("logs.example.test", Get(TORVANEIISLOGSERVER));
   EXPECT_EQ("C:\\Program Files\\Torvane\\WF", Get(FILEPATH_ON_SYSTEM_STARTUP));
-
-  std::string log = events.LogText();
-  EXPECT_NE(std::string::npos, log.find("WATERMARK='3f2504e0-4f89-11d3-9a0c-0305e82c3301',"
-                                        "EVENTID='3021'"));
+  EXPECT_THAT(config_.watermarks, ElementsAre("3f2504e0-4f89-11d3-9a0c-0305e82c3301"));
+  EXPECT_TRUE(config_.available);
 }
 
-TEST_F(SettingsTest, EventsAroundTheParse) {
-  {
-    RecordedEvents events;
-    Parse("ClientID=a\r\nWFGUID=w\r\n");
-    EXPECT_THAT(events.Ids(), ElementsAre(3010, 3021, 3019));
-  }
-  Reset();
-  {
-    RecordedEvents events;
-    ParsePayload(test_payload::Entry("EULA.TXT", "no configuration here"));
-    EXPECT_THAT(events.Ids(), ElementsAre(3010, 3020));
-  }
-  {
-    RecordedEvents events;
-    Parse("");
-    EXPECT_THAT(events.Ids(), ElementsAre(3010, 3020));
-  }
+TEST_F(SettingsTest, NoConfigurationEntryOrAnEmptyOneIsNotAvailable) {
+  ParsePayload(test_payload::Entry("EULA.TXT", "no configuration here"));
+  EXPECT_FALSE(config_.available);
+  Parse("");
+  EXPECT_FALSE(config_.available);
   for (int slot = 0; slot < kSettingCount; ++slot) EXPECT_EQ("", Get(slot)) << slot;
+  Parse("\n");
+  EXPECT_TRUE(config_.available);
 }
 
 TEST_F(SettingsTest, VersionCodes) {
@@ -137,7 +116,6 @@ TEST_F(SettingsTest, VersionCodes) {
   EXPECT_EQ("0", Get(DOTNETSERVICEPACKVERSION));
 
   // An absent key leaves its slot empty rather than coded.
-  Reset();
   Parse("ClientID=a\r\n");
   EXPECT_EQ("", Get(DOTNETFRAMEWORKVERSION));
   EXPECT_EQ("", Get(DOTNETSERVICEPACKVERSION));
@@ -182,8 +160,8 @@ TEST_F(SettingsTest, NulEndsTheText) {
 }
 
 TEST_F(SettingsTest, ProgressCaptionLineBreaks) {
-  GlobalSettings().set(PROGRESS_CAPTION, "one\\n\\ntwo \\t \\\\n end\\");
-  EXPECT_EQ("one\n\r\n\rtwo \\t \\\n\r end\\", GlobalSettings().progressCaption());
+  config_.settings.set(PROGRESS_CAPTION, "one\\n\\ntwo \\t \\\\n end\\");
+  EXPECT_EQ("one\n\r\n\rtwo \\t \\\n\r end\\", config_.settings.progressCaption());
 }
 
 }  // namespace

@@ -13,8 +13,9 @@
 #include "platform/files.h"
 #include "platform/sync.h"
 #include "platform/system.h"
-#include "session/install_session.h"
+#include "components/install_session.h"
 #include "session/shutdown.h"
+#include "session/configuration_loading.h"
 #include "session/working_directory.h"
 #include "ui/window_host.h"
 #include "ui/window_title.h"
@@ -33,6 +34,7 @@ class SessionWindowHost : public WindowHost {
   std::string WorkingDirectory() override { return session_.workingDirectory; }
   std::string WindowTitle() override { return title_; }
   void SetWindowTitle(const std::string& title) override { title_ = title; }
+  const Settings& ConfiguredSettings() override { return session_.configuration.settings; }
   std::string EulaText() override { return session_.manager.EulaText(); }
   void KillChildProcesses() override { ::KillChildProcesses(); }
   void SetCancelSurveyFlag() override { cancelSurveyFlag_ = 1; }
@@ -102,8 +104,9 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
       FinishLogger();
       return nullptr;
     }
-    parseConfiguration(session->reader);
-    const std::string startupFolder = GlobalSettings().get(FILEPATH_ON_SYSTEM_STARTUP);
+    session->configuration = LoadConfiguration(session->reader);
+    const std::string startupFolder =
+        session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP);
     if (!startupFolder.empty() && !platform::PathExists(startupFolder)) {
       platform::CreateFolderTree(startupFolder);  // a failure is ignored
     }
@@ -153,7 +156,7 @@ int RunSession(const SessionOptions& options) {
   InstallSession* session = PrepareInstallation(options);
   if (!session) return 0;
 
-  SessionWindowHost host(options, *session, ComputeWindowTitle());
+  SessionWindowHost host(options, *session, ComputeWindowTitle(session->configuration.settings));
   int quitCode = 0;
   try {
     if (options.runWindows) quitCode = options.runWindows(host);
@@ -162,7 +165,7 @@ int RunSession(const SessionOptions& options) {
   }
 
   KillChildProcesses();
-  CleanStartupFolder(GlobalSettings().get(FILEPATH_ON_SYSTEM_STARTUP));
+  CleanStartupFolder(session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP));
   if (host.cancelSurveyFlag()) OfferSurvey(boxes, GlobalEventLogger()->RunId());
   if (options.releasePictures) options.releasePictures();
   PostEvent(3111);

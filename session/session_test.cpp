@@ -91,8 +91,6 @@ bool FailingWorker(InstallSession*, uint32_t* error) {
 class SessionTest : public testing::Test {
  protected:
   void SetUp() override {
-    GlobalSettings().Clear();
-    agentDependencies().clear();
     currentScript = &script_;
     startupFolder_ = temp_.File("WF");
     const std::string config =
@@ -110,7 +108,6 @@ class SessionTest : public testing::Test {
   }
   void TearDown() override {
     SetGlobalEventLogger(nullptr);
-    GlobalSettings().Clear();
   }
   std::string LogPath() const {
     return platform::JoinPath(temp_.File("TorvaneInstaller"), "TorvaneLogFile.txt");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/pipeline_signals.h"
+#include "payload/settings.h"
 #include "ui/window_host.h"
 
 class FakeWindowHost : public WindowHost {
@@ -14,6 +15,7 @@ class FakeWindowHost : public WindowHost {
   std::string WorkingDirectory() override { return "C:\\Temp\\TorvaneInstaller"; }
   std::string WindowTitle() override { return title; }
   void SetWindowTitle(const std::string& text) override { title = text; }
+  const Settings& ConfiguredSettings() override { return settings; }
   std::string EulaText() override {
     ++eulaTextReads;
     return eulaText;
@@ -23,6 +25,7 @@ class FakeWindowHost : public WindowHost {
   PipelineSignals& Signals() override { return signals; }
 
   PipelineSignals signals;
+  Settings settings;
   std::string title;
   std::string eulaText;
   std::atomic<int> eulaTextReads{0};

@@ -4,6 +4,7 @@
 
 #include <string>
 
+class Settings;
 struct PipelineSignals;
 
 class WindowHost {
@@ -17,6 +18,8 @@ class WindowHost {
   // window computes it again and stores it here.
   virtual std::string WindowTitle() = 0;
   virtual void SetWindowTitle(const std::string& title) = 0;
+  // What CONFIG.TXT set: the title's parts, the caption and the game's name.
+  virtual const Settings& ConfiguredSettings() = 0;
   // The queued steps' licence text; asked only after stepsReady.
   virtual std::string EulaText() = 0;
   // Ends the agent launcher and MiniServer processes.

@@ -8,4 +8,4 @@
 // "<CLIENTID, else DESKID, else Kestrel Bootstrapper> - <game name>", without
 // the " - " part when the game name is empty. The game name is DISPLAYID, or
 // else derived from CONTENTID.
-std::string ComputeWindowTitle(const Settings& settings = GlobalSettings());
+std::string ComputeWindowTitle(const Settings& settings);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "payload/config_lines.h"
 #include "payload/settings.h"
 #include "tools/bootpack/cli_args.h"
 #include "tools/bootpack/file_io.h"
@@ -35,13 +36,6 @@ bool IsNeeded(int slot) {
 }
 
 const char* KeyName(int slot) { return kConfigKeys[slot].name; }
-
-int FindSlot(const std::string& upper_key) {
-  for (const ConfigKey& key : kConfigKeys) {
-    if (upper_key == key.name) return key.slot;
-  }
-  return -1;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
@@ -136,19 +130,9 @@ class Linter {
   LintReport Run(const std::string& full_text) {
     // The bootstrapper reads no further than the first NUL byte.
     size_t nul = full_text.find('\0');
-    std::string text = full_text.substr(0, nul);
-    size_t begin = 0;
-    int line_number = 1;
-    while (begin < text.size()) {
-      size_t lf = text.find('\n', begin);
-      bool has_lf = lf != std::string::npos;
-      CheckLine(line_number, text.substr(begin, has_lf ? lf - begin : std::string::npos), has_lf);
-      if (!has_lf) break;
-      begin = lf + 1;
-      ++line_number;
-    }
+    for (const ConfigLine& line : SplitConfigText(full_text)) CheckLine(line);
     if (nul != std::string::npos) {
-      int nul_line = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+      int nul_line = 1 + static_cast<int>(std::count(full_text.begin(), full_text.begin() + nul, '\n'));
       Add(nul_line, Severity::kError, "NUL byte; the bootstrapper reads nothing after it");
     }
     std::stable_sort(report_.findings.begin(), report_.findings.end(),
@@ -167,7 +151,10 @@ class Linter {
     ++(severity == Severity::kError ? report_.errors : report_.warnings);
   }
 
-  void CheckLine(int n, const std::string& line, bool has_lf) {
+  void CheckLine(const ConfigLine& config_line) {
+    const std::string& line = config_line.text;
+    const int n = config_line.number;
+    const bool has_lf = config_line.endsWithLf;
     if (line.empty()) return;  // a bare LF is skipped by the bootstrapper as well
     bool has_cr = line.back() == '\r';
     std::string content = has_cr ? line.substr(0, line.size() - 1) : line;
@@ -183,9 +170,10 @@ class Linter {
       return;
     }
     // The key and value exactly as the bootstrapper takes them.
-    std::string key, value;
-    if (!SplitConfigLine(line, &key, &value)) {
-      if (ConfigLineFields(line).size() > 2) {
+    const std::string& key = config_line.key;
+    const std::string& value = config_line.value;
+    if (!config_line.taken) {
+      if (config_line.fieldCount > 2) {
         Add(n, Severity::kError, "more than one \"=\": the bootstrapper ignores the whole line");
       } else if (eq == 0) {
         Add(n, Severity::kError, "line starts with \"=\"; the bootstrapper ignores it");
@@ -212,7 +200,7 @@ class Linter {
                               : "blank before the key becomes part of it");
       return;
     }
-    int slot = FindSlot(AsciiUpper(key));
+    const int slot = config_line.slot;
     if (slot < 0) {
       Add(n, Severity::kError, "unknown key \"" + key + "\"; the bootstrapper ignores it");
       return;

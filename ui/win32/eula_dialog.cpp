@@ -66,7 +66,7 @@ void Place(HWND control, const Placement& at) {
 }
 
 void EulaDialog::Open() {
-  const std::string title = ComputeWindowTitle();
+  const std::string title = ComputeWindowTitle(host_.ConfiguredSettings());
   host_.SetWindowTitle(title);
   SetWindowTextA(dialog_, title.c_str());
 

@@ -120,7 +120,7 @@ void ProgressDialog::Open() {
   displayFont_.ApplyTo(Item(IDC_DISPLAY_NAME));
   statusFont_.ApplyTo(Item(IDC_STATUS_LINE));
   percentFont_.ApplyTo(Item(IDC_PERCENT_TEXT));
-  const Settings& settings = GlobalSettings();
+  const Settings& settings = host_.ConfiguredSettings();
   SetWindowTextA(Item(IDC_CAPTION_TEXT), settings.progressCaption().c_str());
   SetWindowTextA(Item(IDC_DISPLAY_NAME), settings.displayId().c_str());
   ResizeToPicture(Item(IDC_PROGRESS_CANCEL), CancelButtonBitmaps()[kButtonNormal]);

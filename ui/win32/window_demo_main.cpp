@@ -35,23 +35,8 @@ std::string ReadText(const std::string& path) {
   return text;
 }
 
-void ReadConfiguration(const std::string& path) {
-  const std::string text = ReadText(path);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t equals = line.find('=');
-    if (equals != std::string::npos) {
-      std::string key = line.substr(0, equals);
-      for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      storeSetting(key, line.substr(equals + 1));
-    }
-    start = end + 1;
-  }
-}
+// Set by WinMain before any thread starts; read-only afterwards.
+Settings demoSettings;
 
 class DemoHost : public WindowHost {
  public:
@@ -71,6 +56,7 @@ class DemoHost : public WindowHost {
   std::string WorkingDirectory() override { return folder_; }
   std::string WindowTitle() override { return title_; }
   void SetWindowTitle(const std::string& title) override { title_ = title; }
+  const Settings& ConfiguredSettings() override { return demoSettings; }
   std::string EulaText() override { return licence_; }
   void KillChildProcesses() override {}
   void SetCancelSurveyFlag() override { surveyFlag = 1; }
@@ -93,7 +79,7 @@ void DemoWorker(void*) {
   signals.stepsReady.Release();
   signals.installGoAhead.Wait();
   ProgressView* window = signals.progressWindow.load();
-  window->SetStatusLine("Requesting " + GlobalSettings().displayId() + " files...");
+  window->SetStatusLine("Requesting " + demoSettings.displayId() + " files...");
   for (int percent = 1; percent <= 100 && !signals.abortFlag.load(); ++percent) {
     if (percent > holdAt) {
       signals.abortSignal.Wait();
@@ -123,9 +109,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (std::strcmp(__argv[i], "--hold-at") == 0 && i + 1 < __argc) holdAt = std::atoi(__argv[++i]);
     if (std::strcmp(__argv[i], "--no-licence") == 0) licence = false;
   }
-  ReadConfiguration(folder + "\\CONFIG.TXT");
+  demoSettings = ParseConfigurationText(ReadText(folder + "\\CONFIG.TXT")).settings;
   DemoHost host(instance, folder, licence);
-  host.SetWindowTitle(ComputeWindowTitle());
+  host.SetWindowTitle(ComputeWindowTitle(demoSettings));
   platform::StartDetachedThread(&DemoWorker, nullptr);
   RunWindows(host);
   ReleasePictures();

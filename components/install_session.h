@@ -7,6 +7,7 @@
 
 #include "engine/install_manager.h"
 #include "payload/payload_reader.h"
+#include "payload/settings.h"
 #include "platform/msi.h"
 #include "platform/registry.h"
 
@@ -26,6 +27,7 @@ struct InstallSession {
         installer(&installer) {}
 
   PayloadReader reader;
+  Configuration configuration;  // read by start-up before the worker starts
   InstallManager manager;
   std::string workingDirectory;  // empty when it could not be made
   platform::Registry* registry = &platform::SystemRegistry();
