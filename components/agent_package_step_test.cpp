@@ -189,7 +189,7 @@ class AgentPackageUnderWindows : public testing::Test {
   std::unique_ptr<AgentPackageStep> Step(const std::string& package, const std::string& code) {
     const std::string fixtures = test_paths::FixturePath("");
     auto step = std::make_unique<AgentPackageStep>(nullptr, "", fixtures, package, code);
-    step->Attach(nullptr, nullptr, &signals_, &boxes_);
+    step->Attach(nullptr, &signals_, &boxes_);
     return step;
   }
   static int Msiexec(const std::string& arguments) {

@@ -21,7 +21,7 @@ InstallManager::InstallManager(PipelineSignals& signals, platform::MessageBoxes&
 
 void InstallManager::AddStep(std::unique_ptr<InstallStep> step) {
   // Attached first: the check may abandon the installation or show a box.
-  step->Attach(this, &InstallManager::RefreshProgress, &signals_, &boxes_);
+  step->Attach([this] { RefreshProgress(); }, &signals_, &boxes_);
   if (step->IsInstalled()) return;  // installed: no licence, weight or disk need
   totalWeight_ += step->downloadWeight + step->installWeight;
   requiredMegabytes_ += step->requiredMegabytes;
@@ -46,16 +46,16 @@ int InstallManager::OverallPercent() {
   return static_cast<int>(sum / totalWeight_ * 100.0);
 }
 
-void InstallManager::RefreshProgress(InstallManager* manager) {
-  ProgressView* window = manager->signals_.progressWindow.load();
+void InstallManager::RefreshProgress() {
+  ProgressView* window = signals_.progressWindow.load();
   if (!window) return;
   // Both pipeline threads refresh the bar; the lock keeps the last text whole
   // and the same percentage from being shown twice.
-  platform::LockGuard guard(manager->percentLock_);
-  const int percent = manager->OverallPercent();
+  platform::LockGuard guard(percentLock_);
+  const int percent = OverallPercent();
   if (percent < 1 || percent > 100) return;
   const std::string text = std::to_string(percent) + "% Complete";
-  if (manager->lastPercentText_ == text) return;
-  manager->lastPercentText_ = text;
+  if (lastPercentText_ == text) return;
+  lastPercentText_ = text;
   window->ShowPercent(text);
 }

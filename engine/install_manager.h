@@ -27,7 +27,7 @@ class InstallManager {
   // The sum of the steps' progress over the total weight, in whole percent.
   int OverallPercent();
   // Shows the percentage when the progress window is up and the text changed.
-  static void RefreshProgress(InstallManager* manager);
+  void RefreshProgress();
 
   // False when the system drive lacks room for the queued steps (the user was told).
   bool CheckDiskSpace();

@@ -69,13 +69,18 @@ double InstallStep::StepProgress() {
 }
 
 void InstallStep::NotifyProgress() {
-  if (owner && progressCallback) progressCallback(owner);
+  if (progressListener_) progressListener_();
 }
 
-void InstallStep::Attach(InstallManager* owner, ProgressCallback callback,
-                         PipelineSignals* signals, platform::MessageBoxes* boxes) {
-  this->owner = owner;
-  progressCallback = callback;
+void InstallStep::Attach(ProgressListener listener, PipelineSignals* signals,
+                         platform::MessageBoxes* boxes) {
+  progressListener_ = std::move(listener);
   signals_ = signals;
   messageBoxes_ = boxes;
+}
+
+ProgressListener InstallStep::ReplaceProgressListener(ProgressListener listener) {
+  ProgressListener previous = std::move(progressListener_);
+  progressListener_ = std::move(listener);
+  return previous;
 }

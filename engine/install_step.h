@@ -4,18 +4,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/downloader.h"
 #include "platform/sync.h"
 
-class InstallManager;
 struct PipelineSignals;
 namespace platform {
 class MessageBoxes;
 }
 
-using ProgressCallback = void (*)(InstallManager* owner);
+// Told whenever a step's progress may have moved; called from the pipeline threads.
+using ProgressListener = std::function<void()>;
 
 // A fraction or counter written by one pipeline thread and read by others; a
 // stale read only delays the bar.
@@ -51,9 +52,11 @@ class InstallStep {
 
   PipelineSignals& signals() const { return *signals_; }
   platform::MessageBoxes& messageBoxes() const { return *messageBoxes_; }
-  // Set by AddStep: the manager's signals and boxes replace the process-wide ones.
-  void Attach(InstallManager* owner, ProgressCallback callback, PipelineSignals* signals,
-              platform::MessageBoxes* boxes);
+  // Set by AddStep: the manager's listener, signals and boxes replace the
+  // process-wide ones.
+  void Attach(ProgressListener listener, PipelineSignals* signals, platform::MessageBoxes* boxes);
+  // Replaces the listener and returns the one it had (tests that watch a step).
+  ProgressListener ReplaceProgressListener(ProgressListener listener);
 
   int waitLevel = 0;
   std::atomic<int> phase{0};  // 0 queued, 1 downloading, 2 installing, 3 installed
@@ -77,11 +80,10 @@ class InstallStep {
   const char* eulaText = nullptr;          // owned by the payload reader
   platform::BinarySemaphore downloadDone;  // released once the installer file is there
   platform::BinarySemaphore installDone;   // released once the install succeeded
-  InstallManager* owner = nullptr;
-  ProgressCallback progressCallback = nullptr;
   DownloadTiming downloadTiming;
 
  private:
+  ProgressListener progressListener_;  // set before the pipeline starts
   PipelineSignals* signals_;
   platform::MessageBoxes* messageBoxes_;
 };

@@ -110,10 +110,10 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
     if (!startupFolder.empty() && !platform::PathExists(startupFolder)) {
       platform::CreateFolderTree(startupFolder);  // a failure is ignored
     }
-    bool (*start)(InstallSession*, uint32_t*) =
-        options.startWorker ? options.startWorker : &StartDetachedWorker;
     uint32_t startError = 0;
-    if (!start(session, &startError)) throw StartupError("the worker could not start", startError);
+    const bool started = options.startWorker ? options.startWorker(session, &startError)
+                                             : StartDetachedWorker(session, &startError);
+    if (!started) throw StartupError("the worker could not start", startError);
     return session;
   } catch (const StartupError& error) {
     return ExtractionFailed(boxes, error.code());

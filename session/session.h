@@ -3,6 +3,8 @@
 // the worker, the window sequence, then the orderly end.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/pipeline_signals.h"
@@ -17,12 +19,12 @@ struct SessionOptions {
   unsigned long instanceMutexStatus = 0;
   // Shows the splash and the windows after it, then runs the message loop;
   // returns the loop's quit code. Null: no windows (tests).
-  int (*runWindows)(WindowHost& host) = nullptr;
+  std::function<int(WindowHost& host)> runWindows;
   // Frees what the windows shared.
-  void (*releasePictures)() = nullptr;
+  std::function<void()> releasePictures;
   // Starts the InstallWorker; false, with the system's error code, when it
-  // could not start. Null: a detached thread.
-  bool (*startWorker)(InstallSession* session, uint32_t* error) = nullptr;
+  // could not start. Empty: a detached thread.
+  std::function<bool(InstallSession* session, uint32_t* error)> startWorker;
   platform::MessageBoxes* boxes = &platform::SystemMessageBoxes();
   PipelineSignals* signals = &GlobalPipelineSignals();
   std::string executablePath;  // empty: the running executable's payload

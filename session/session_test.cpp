@@ -67,15 +67,14 @@ struct WindowScript {
   std::string eula;
   bool cancel = false;
   int quitCode = 0;
-};
-WindowScript* currentScript = nullptr;
 
-int ScriptedWindows(WindowHost& host) {
-  currentScript->title = host.WindowTitle();
-  currentScript->eula = host.EulaText();
-  if (currentScript->cancel) host.SetCancelSurveyFlag();
-  return currentScript->quitCode;
-}
+  int Run(WindowHost& host) {
+    title = host.WindowTitle();
+    eula = host.EulaText();
+    if (cancel) host.SetCancelSurveyFlag();
+    return quitCode;
+  }
+};
 
 bool NoWorker(InstallSession*, uint32_t*) { return true; }
 // CreateThread's "not enough memory", with later calls leaving another last error.
@@ -91,7 +90,6 @@ bool FailingWorker(InstallSession*, uint32_t* error) {
 class SessionTest : public testing::Test {
  protected:
   void SetUp() override {
-    currentScript = &script_;
     startupFolder_ = temp_.File("WF");
     const std::string config =
         "TorvaneIISLogServer=\r\nClientID=Kestrel\r\nDisplayID=Solitaire\r\n"
@@ -103,7 +101,7 @@ class SessionTest : public testing::Test {
     options_.executablePath = exe_.File("game.exe");
     options_.boxes = &boxes_;
     options_.signals = &signals_;
-    options_.runWindows = &ScriptedWindows;
+    options_.runWindows = [this](WindowHost& host) { return script_.Run(host); };
     options_.startWorker = &NoWorker;
   }
   void TearDown() override {

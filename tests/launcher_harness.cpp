@@ -22,25 +22,14 @@
 #include "platform/posix/native_path.h"
 #endif
 
-namespace {
-FractionLog* g_active = nullptr;  // the one log attached; tests run one at a time
-}  // namespace
+FractionLog::FractionLog(InstallStep& step)
+    : step_(step), previous_(step.ReplaceProgressListener([this] { Record(); })) {}
 
-FractionLog::FractionLog(InstallStep& step) : step_(step) {
-  g_active = this;
-  step.Attach(step.owner, &FractionLog::Record, &step.signals(), &step.messageBoxes());
-}
+FractionLog::~FractionLog() { step_.ReplaceProgressListener(std::move(previous_)); }
 
-FractionLog::~FractionLog() {
-  step_.Attach(step_.owner, nullptr, &step_.signals(), &step_.messageBoxes());
-  g_active = nullptr;
-}
-
-void FractionLog::Record(InstallManager*) {
-  FractionLog* log = g_active;
-  if (!log) return;
-  std::lock_guard<std::mutex> guard(log->mutex_);
-  log->values_.push_back(log->step_.installFraction.load());
+void FractionLog::Record() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  values_.push_back(step_.installFraction.load());
 }
 
 std::vector<double> FractionLog::values() const {

@@ -8,12 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "engine/install_step.h"
+
 class InstallManager;
-class InstallStep;
 struct PipelineSignals;
 
 // Records the step's installFraction at each NotifyProgress while it lives.
-// The step must be queued already (AddStep), so that it has an owner.
+// The step must be queued already (AddStep); the listener it had is set aside meanwhile.
 class FractionLog {
  public:
   explicit FractionLog(InstallStep& step);
@@ -24,9 +25,10 @@ class FractionLog {
   std::vector<double> values() const;
 
  private:
-  static void Record(InstallManager* owner);
+  void Record();
 
   InstallStep& step_;
+  ProgressListener previous_;
   mutable std::mutex mutex_;
   std::vector<double> values_;
 };
