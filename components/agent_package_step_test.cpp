@@ -106,8 +106,9 @@ TEST_F(AgentPackageTest, OnlyTheDefaultStateCountsAsInstalled) {
 
 TEST_F(AgentPackageTest, AMissingAgentIsQueuedWithItsLicenceFirst) {
   FakeRegistry noFramework;
-  manager_.AddStep(std::make_unique<DotNetFrameworkStep>(
-      "DOTNET LICENCE", "", "", "", folder_.path(), "dotnetfx.exe", "1", noFramework));
+  const DotNetDownload framework{"", "", "", folder_.path(), "dotnetfx.exe", "1"};
+  manager_.AddStep(
+      std::make_unique<DotNetFrameworkStep>("DOTNET LICENCE", framework, noFramework));
   manager_.AddStep(Step());
   ASSERT_EQ(manager_.steps().size(), 2u);
   EXPECT_EQ(manager_.EulaText(), "AGENT LICENCE\r\n\r\nDOTNET LICENCE");

@@ -9,6 +9,16 @@
 #include "engine/install_step.h"
 #include "platform/registry.h"
 
+// Where a .NET component comes from and where it is kept, as configured.
+struct DotNetDownload {
+  std::string primaryUrl;
+  std::string secondaryUrl;
+  std::string md5;
+  std::string directory;
+  std::string fileName;
+  std::string versionCode;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
+};
+
 class DotNetComponentStep : public InstallStep {
  public:
   struct Events {
@@ -16,16 +26,15 @@ class DotNetComponentStep : public InstallStep {
     InstallEvents install;
   };
 
-  DotNetComponentStep(const char* eulaText, const std::string& primaryUrl,
-                      const std::string& secondaryUrl, const std::string& md5,
-                      const std::string& directory, const std::string& fileName,
-                      const std::string& versionCode, platform::Registry& registry,
-                      const Events& events)
-      : InstallStep(eulaText, primaryUrl, directory, fileName, md5),
-        secondaryUrl(secondaryUrl),
-        frameworkVersionCode(versionCode),
+  DotNetComponentStep(const char* eulaText, const DotNetDownload& download,
+                      platform::Registry& registry, const Events& events)
+      : InstallStep(eulaText, download.primaryUrl, download.directory, download.fileName,
+                    download.md5),
+        secondaryUrl(download.secondaryUrl),
+        frameworkVersionCode(download.versionCode),
         registry_(registry),
         events_(events) {
+    verifyDigest = true;
     expectedInstallSeconds = 200;
     requiredMegabytes = 50;
   }

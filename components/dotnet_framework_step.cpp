@@ -13,14 +13,9 @@ const char kSwitches[] = " /q:a /c:\"install /l /q\"";
 
 }  // namespace
 
-DotNetFrameworkStep::DotNetFrameworkStep(const char* eulaText, const std::string& primaryUrl,
-                                         const std::string& secondaryUrl, const std::string& md5,
-                                         const std::string& directory,
-                                         const std::string& fileName,
-                                         const std::string& versionCode,
+DotNetFrameworkStep::DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download,
                                          platform::Registry& registry)
-    : DotNetComponentStep(eulaText, primaryUrl, secondaryUrl, md5, directory, fileName,
-                          versionCode, registry, kEvents) {
+    : DotNetComponentStep(eulaText, download, registry, kEvents) {
   displayName = "Microsoft .NET Framework";
   downloadWeight = availableLocally ? 0.0 : 2.0;
   installWeight = 3.0;

@@ -8,10 +8,7 @@
 
 class DotNetFrameworkStep : public DotNetComponentStep {
  public:
-  DotNetFrameworkStep(const char* eulaText, const std::string& primaryUrl,
-                      const std::string& secondaryUrl, const std::string& md5,
-                      const std::string& directory, const std::string& fileName,
-                      const std::string& versionCode,
+  DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download,
                       platform::Registry& registry = platform::SystemRegistry());
 
   bool IsInstalled() override;

@@ -19,15 +19,9 @@ int ActiveSetupLevel(const std::string& text) {
 
 }  // namespace
 
-DotNetServicePackStep::DotNetServicePackStep(const char* eulaText, const std::string& primaryUrl,
-                                             const std::string& secondaryUrl,
-                                             const std::string& md5,
-                                             const std::string& directory,
-                                             const std::string& fileName,
-                                             const std::string& versionCode,
+DotNetServicePackStep::DotNetServicePackStep(const char* eulaText, const DotNetDownload& download,
                                              platform::Registry& registry)
-    : DotNetComponentStep(eulaText, primaryUrl, secondaryUrl, md5, directory, fileName,
-                          versionCode, registry, kEvents) {
+    : DotNetComponentStep(eulaText, download, registry, kEvents) {
   displayName = "Microsoft .NET Framework Service Pack";
   downloadWeight = availableLocally ? 0.0 : 1.5;
   installWeight = 2.0;

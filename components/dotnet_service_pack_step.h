@@ -7,10 +7,7 @@
 
 class DotNetServicePackStep : public DotNetComponentStep {
  public:
-  DotNetServicePackStep(const char* eulaText, const std::string& primaryUrl,
-                        const std::string& secondaryUrl, const std::string& md5,
-                        const std::string& directory, const std::string& fileName,
-                        const std::string& versionCode,
+  DotNetServicePackStep(const char* eulaText, const DotNetDownload& download,
                         platform::Registry& registry = platform::SystemRegistry());
 
   bool IsInstalled() override;

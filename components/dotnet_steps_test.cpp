@@ -42,12 +42,13 @@ std::string Dword(uint32_t value) {
 class DotNetStepsTest : public testing::Test {
  protected:
   DotNetFrameworkStep Framework(const std::string& code) {
-    return DotNetFrameworkStep(nullptr, "http://127.0.0.1:1/a", "http://127.0.0.1:1/b", "",
-                               folder_.path(), "dotnetfx.exe", code, registry_);
+    return DotNetFrameworkStep(nullptr, Addresses("dotnetfx.exe", code), registry_);
   }
   DotNetServicePackStep ServicePack(const std::string& code) {
-    return DotNetServicePackStep(nullptr, "http://127.0.0.1:1/a", "http://127.0.0.1:1/b", "",
-                                 folder_.path(), "dotnetServicePack.exe", code, registry_);
+    return DotNetServicePackStep(nullptr, Addresses("dotnetServicePack.exe", code), registry_);
+  }
+  DotNetDownload Addresses(const std::string& fileName, const std::string& code) {
+    return {"http://127.0.0.1:1/a", "http://127.0.0.1:1/b", "", folder_.path(), fileName, code};
   }
   test_paths::ScratchFolder folder_;
   FakeRegistry registry_;
@@ -76,8 +77,9 @@ TEST_F(DotNetStepsTest, WeightsDependOnALocalCopy) {
 
 TEST_F(DotNetStepsTest, AConfiguredDigestRejectsAStaleLocalFile) {
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("dotnetfx.exe"), "partial"));
-  DotNetFrameworkStep step(nullptr, "u", "v", "0123456789abcdef0123456789abcdef", folder_.path(),
-                           "dotnetfx.exe", "1", registry_);
+  const DotNetDownload download{"u", "v", "0123456789abcdef0123456789abcdef", folder_.path(),
+                                "dotnetfx.exe", "1"};
+  DotNetFrameworkStep step(nullptr, download, registry_);
   EXPECT_FALSE(step.availableLocally);
 }
 
@@ -157,12 +159,15 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
   InstallStep& Queue(const std::string& primary, const std::string& secondary,
                      const std::string& md5 = kAbcMd5) {
     if (GetParam().framework) {
-      manager_.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, Url(primary), Url(secondary),
-                                                             md5, folder_.path(), "dotnetfx.exe",
-                                                             "1", registry_));
+      manager_.AddStep(std::make_unique<DotNetFrameworkStep>(
+          nullptr,
+          DotNetDownload{Url(primary), Url(secondary), md5, folder_.path(), "dotnetfx.exe", "1"},
+          registry_));
     } else {
       manager_.AddStep(std::make_unique<DotNetServicePackStep>(
-          nullptr, Url(primary), Url(secondary), md5, folder_.path(), "dotnetServicePack.exe", "1",
+          nullptr,
+          DotNetDownload{Url(primary), Url(secondary), md5, folder_.path(), "dotnetServicePack.exe",
+                         "1"},
           registry_));
     }
     return *manager_.steps().back();
@@ -295,14 +300,14 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
   FakeMessageBoxes boxes;
   InstallManager manager(signals, boxes);
   FakeRegistry missing;  // queued whatever the prefix holds
-  manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, "", "", "", folder, "dotnetfx.exe",
-                                                        "1", missing));
+  const DotNetDownload local{"", "", "", folder, "dotnetfx.exe", "1"};
+  manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, local, missing));
   ASSERT_EQ(manager.steps().size(), 1u);
   EXPECT_EQ(manager.steps()[0]->Install(), 1);
   std::string log;
   ASSERT_TRUE(test_paths::ReadWholeFile(platform::JoinPath(folder, "dotnetfx.exe.log"), &log));
   EXPECT_NE(log.find("/q:a /c:\"install /l /q\""), std::string::npos) << log;
-  DotNetFrameworkStep check(nullptr, "", "", "", folder, "dotnetfx.exe", "1");
+  DotNetFrameworkStep check(nullptr, local);
   EXPECT_TRUE(check.IsInstalled());  // the real registry now has v1.1.4322 Install=1
   EXPECT_TRUE(boxes.shown().empty());
   EXPECT_EQ(events.Ids(), (std::vector<int>{4002, 6001, 6003, 4001}));

@@ -19,16 +19,19 @@ void RunInstallWorker(InstallSession& session) {
   const std::string& directory = session.workingDirectory;
 
   saveOptionalInstallers(reader, directory);
+  const std::string versionCode = settings.get(DOTNETFRAMEWORKVERSION);
+  const DotNetDownload framework{settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
+                                 settings.get(DOTNETFRAMEWORK_SECONDARY_URL),
+                                 settings.get(DOTNETFRAMEWORK_MD5_KEY), directory, "dotnetfx.exe",
+                                 versionCode};
+  const DotNetDownload servicePack{settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
+                                   settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
+                                   settings.get(DOTNETSERVICEPACK_MD5_KEY), directory,
+                                   "dotnetServicePack.exe", versionCode};
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(
-      reader.entryData("DOTNETFRAMEWORKEULA.TXT"), settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
-      settings.get(DOTNETFRAMEWORK_SECONDARY_URL), settings.get(DOTNETFRAMEWORK_MD5_KEY), directory,
-      "dotnetfx.exe", settings.get(DOTNETFRAMEWORKVERSION), *session.registry));
+      reader.entryData("DOTNETFRAMEWORKEULA.TXT"), framework, *session.registry));
   manager.AddStep(std::make_unique<DotNetServicePackStep>(
-      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"),
-      settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
-      settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
-      settings.get(DOTNETSERVICEPACK_MD5_KEY), directory, "dotnetServicePack.exe",
-      settings.get(DOTNETFRAMEWORKVERSION), *session.registry));
+      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), servicePack, *session.registry));
   manager.AddStep(std::make_unique<AgentPackageStep>(
       reader.entryData("TORVANEAGENTEULA.TXT"), settings.get(TORVANEAGENTURL), directory,
       "TorvaneAgent.msi", settings.get(TORVANEAGENTGUID), *session.installer));

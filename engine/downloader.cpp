@@ -28,10 +28,6 @@ int FailWithText(const std::string& text) {
   return 9058;
 }
 
-bool IsVerifiedComponent(const std::string& name) {
-  return name == "Microsoft .NET Framework" || name == "Microsoft .NET Framework Service Pack";
-}
-
 std::string ByteCounts(double received, double total) {
   return std::to_string(static_cast<unsigned long long>(received)) + " of " +
          std::to_string(static_cast<unsigned long long>(total)) + " bytes arrived.";
@@ -147,7 +143,7 @@ int Transfer(InstallStep& step) {
     result = Receive(step, *download);
   }
   if (result != 1) return result;
-  if (IsVerifiedComponent(step.displayName) && Md5Differs(step.localPath, step.md5)) {
+  if (step.verifyDigest && Md5Differs(step.localPath, step.md5)) {
     platform::RemoveFile(step.localPath);
     platform::DropCachedCopy(step.url);
     return Fail(9062);

@@ -76,6 +76,9 @@ class InstallStep {
   std::string url;
   std::string localPath;
   std::string md5;
+  // Set by the steps whose configured digest the downloaded file must match;
+  // the agent package has a key in the file but is never compared with it.
+  bool verifyDigest = false;
   std::string commandLine;
   const char* eulaText = nullptr;          // owned by the payload reader
   platform::BinarySemaphore downloadDone;  // released once the installer file is there
