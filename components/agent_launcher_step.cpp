@@ -1,7 +1,7 @@
 #include "components/agent_launcher_step.h"
 
-#include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
 #include "payload/cookie_file.h"
 #include "platform/clock.h"
@@ -11,8 +11,6 @@ namespace {
 
 constexpr char kOutputFile[] = "BrindleAgentLauncherOutput.txt";
 constexpr char kLauncherSuffix[] = "agentlauncher.exe";
-constexpr double kSlowAdvanceCeiling = 0.95;
-constexpr int kSlowAdvanceLimit = 45;
 
 bool EndsWithIgnoringCase(const std::string& name, const std::string& lowerSuffix) {
   if (name.size() < lowerSuffix.size()) return false;
@@ -118,23 +116,13 @@ int AgentLauncherStep::Install() {
   WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
 
-  int idle = 0;
-  int tick = 0;
+  // 45 quiet polls give at most 15 advances per quiet phase.
+  SlowAdvance slow{SlowAdvance::Limits::kQuietPolls, 45};
   while (IsChildRunning(*interpreter)) {
     if (signals().abortFlag.load()) return Abandoned();  // the launcher keeps running
     ParseLauncherOutput(file.get(), trackedName);
-    if (RaiseToLaunchProgress()) {
-      idle = 0;
-    } else if (installFraction.load() < kSlowAdvanceCeiling) {
-      ++idle;
-      if (idle < kSlowAdvanceLimit && tick == 0) {
-        // Every third quiet poll moves the bar a little, at most 15 times.
-        RaiseFraction(installFraction, installFraction.load() + 0.01);
-        NotifyProgress();
-      } else if (idle >= timing.idleTimeoutPolls) {
-        return TimeOut(std::move(file), *interpreter);
-      }
-      tick = (tick + 1) % 3;
+    if (MoveBar(slow) && slow.quietPolls >= timing.idleTimeoutPolls) {
+      return TimeOut(std::move(file), *interpreter);
     }
     platform::SleepMs(timing.pollMs);
   }
@@ -158,6 +146,6 @@ int AgentLauncherStep::TimeOut(platform::UniqueFile file, platform::Process& int
   file.reset();
   interpreter.Terminate(0);
   PostEvent(7004);
-  messageBoxes().Show(SupportMessage(7004), "Installation Error", platform::kMessageOk);
+  ShowSupportError(messageBoxes(), 7004, "Installation Error");
   return 7004;
 }

@@ -1,8 +1,8 @@
 #include "components/agent_package_step.h"
 
 #include "components/step_events.h"
-#include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/support_error.h"
 #include "engine/downloader.h"
 #include "engine/pipeline_signals.h"
 #include "platform/files.h"
@@ -54,8 +54,7 @@ bool AgentPackageStep::IsInstalled() {
       platform::WindowsInstaller::Outcome::kAnswered) {
     // Without the Windows Installer nothing can be installed: abandon at once.
     AbortInstallation(signals());
-    messageBoxes().Show(SupportMessage(static_cast<int>(error)), "Installation Error",
-                        platform::kMessageOk);
+    ShowSupportError(messageBoxes(), static_cast<int>(error), "Installation Error");
     return false;
   }
   const bool installed = state == kInstalledState;

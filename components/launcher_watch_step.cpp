@@ -2,6 +2,7 @@
 
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
 #include "engine/process_runner.h"
 #include "platform/clock.h"
@@ -33,7 +34,7 @@ void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& 
       &output, file, trackedName,
       [this](const std::string& msg, int32_t code) {
         PostErrorEvent(9060, msg);
-        messageBoxes().Show(SupportMessage(code), "Installation Error", platform::kMessageOk);
+        ShowSupportError(messageBoxes(), code, "Installation Error");
         AbortInstallation(signals());
       },
       lastRead);
@@ -56,6 +57,26 @@ void LauncherWatchStep::WaitForProgramToAppear(const platform::Process& interpre
     platform::SleepMs(timing.pollMs);
     if (IsChildRunning(interpreter) || signals().abortFlag.load()) return;
   }
+}
+
+bool LauncherWatchStep::MoveBar(SlowAdvance& slow) {
+  constexpr double kCeiling = 0.95;
+  if (RaiseToLaunchProgress()) {
+    slow.quietPolls = 0;
+    slow.advances = 0;
+    return false;
+  }
+  if (installFraction.load() >= kCeiling) return false;  // waits without counting
+  ++slow.quietPolls;
+  const int used =
+      slow.limits == SlowAdvance::Limits::kQuietPolls ? slow.quietPolls : slow.advances;
+  if (used < slow.limit && slow.tick == 0) {
+    RaiseFraction(installFraction, installFraction.load() + 0.01);
+    NotifyProgress();
+    ++slow.advances;
+  }
+  slow.tick = (slow.tick + 1) % 3;
+  return true;
 }
 
 bool LauncherWatchStep::RaiseToLaunchProgress() {

@@ -20,6 +20,19 @@ struct LaunchTiming {
   uint32_t finalPauseMs = 5000;  // the MiniServer's pause before its interpreter is ended
 };
 
+// The slow advance that keeps the bar moving while the program is quiet: below
+// 0.95, every third poll without new progress adds one hundredth, up to a limit
+// per quiet phase. The agent launcher's limit counts quiet polls (they also
+// lead to its time-out), the MiniServer's counts advances.
+struct SlowAdvance {
+  enum class Limits { kQuietPolls, kAdvances };
+  Limits limits;
+  int limit;
+  int quietPolls = 0;  // polls below the ceiling since the last progress
+  int advances = 0;    // since the last progress
+  int tick = 0;        // quiet polls modulo 3; progress does not reset it
+};
+
 class LauncherWatchStep : public InstallStep {
  public:
   LauncherWatchStep(const char* eulaText, const std::string& outputFolder);
@@ -46,6 +59,11 @@ class LauncherWatchStep : public InstallStep {
   // Sleeps before each check, up to timing.startChecks times, until the program
   // started by the interpreter runs or the installation is abandoned.
   void WaitForProgramToAppear(const platform::Process& interpreter);
+  // Raises the bar to the launcher's progress, or else applies the slow
+  // advance; true when the poll counted as quiet (no progress, below 0.95).
+  bool MoveBar(SlowAdvance& slow);
+
+ private:
   // Raises the bar to the launcher's progress; false when there was none new.
   bool RaiseToLaunchProgress();
 };

@@ -9,8 +9,6 @@ namespace {
 constexpr char kMiniServer[] = ".\\launcher\\miniserver.exe";
 constexpr char kOutputFile[] = "MiniServerOutput.txt";
 constexpr char kTrackedName[] = "Content";
-constexpr double kSlowAdvanceCeiling = 0.95;
-constexpr int kSlowAdvanceLimit = 15;
 
 }  // namespace
 
@@ -49,8 +47,7 @@ int MiniServerStep::Install() {
   WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
 
-  int advances = 0;
-  int tick = 0;
+  SlowAdvance slow{SlowAdvance::Limits::kAdvances, 15};
   bool ended = true;
   while (IsChildRunning(*interpreter)) {
     ParseLauncherOutput(file.get(), kTrackedName);
@@ -58,16 +55,7 @@ int MiniServerStep::Install() {
       ended = false;
       break;
     }
-    if (RaiseToLaunchProgress()) {
-      advances = 0;
-    } else if (installFraction.load() < kSlowAdvanceCeiling) {
-      if (advances < kSlowAdvanceLimit && tick == 0) {
-        RaiseFraction(installFraction, installFraction.load() + 0.01);
-        NotifyProgress();
-        ++advances;
-      }
-      tick = (tick + 1) % 3;
-    }
+    MoveBar(slow);
     platform::SleepMs(timing.pollMs);
   }
   // Its very last lines. Only once it has ended is a last line without its

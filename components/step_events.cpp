@@ -3,8 +3,8 @@
 #include <cctype>
 #include <string>
 
-#include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/support_error.h"
 #include "engine/downloader.h"
 #include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
@@ -35,7 +35,7 @@ int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
     return events.secondaryCancelled;
   }
   PostEvent(events.secondaryFailed);
-  step.messageBoxes().Show(SupportMessage(result), "Download Error", platform::kMessageOk);
+  ShowSupportError(step.messageBoxes(), result, "Download Error");
   return result;
 }
 

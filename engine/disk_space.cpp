@@ -2,8 +2,8 @@
 // queued steps need.
 #include <cstdint>
 
-#include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/support_error.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -13,7 +13,7 @@ bool InstallManager::CheckDiskSpace() {
   const std::string systemFolder = platform::SystemFolder();
   if (systemFolder.empty()) {
     PostEvent(9050);
-    boxes_.Show(SupportMessage(9050), "Installation Error", platform::kMessageOk);
+    ShowSupportError(boxes_, 9050, "Installation Error");
     return false;
   }
   const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;

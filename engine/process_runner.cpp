@@ -6,6 +6,7 @@
 
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/support_error.h"
 #include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
 #include "platform/message_box.h"
@@ -79,7 +80,7 @@ int RunInstaller(InstallStep& step) {
     return 1;
   }
   PostErrorEvent(9060, DescribeInstallerExitCode(code));
-  step.messageBoxes().Show(SupportMessage(code), "Installation Error", platform::kMessageOk);
+  ShowSupportError(step.messageBoxes(), code, "Installation Error");
   // 1 means success to the pipeline: an installer that exits with 1 failed.
   return code == 1 ? 9060 : code;
 }

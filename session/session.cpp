@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "components/install_worker.h"
-#include "diagnostics/error_texts.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/startup_error.h"
+#include "diagnostics/support_error.h"
 #include "payload/embedded_files.h"
 #include "payload/settings.h"
 #include "platform/files.h"
@@ -98,8 +98,7 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
       extractEmbeddedFiles(session->reader, session->workingDirectory);
     }
     if (session->workingDirectory.empty()) {
-      boxes.Show(SupportMessage(static_cast<int>(directoryError)), "Installation Error",
-                 platform::kMessageOk);
+      ShowSupportError(boxes, static_cast<int>(directoryError), "Installation Error");
       PostEvent(3012);
       FinishLogger();
       return nullptr;

@@ -1,0 +1,7 @@
+#include "diagnostics/support_error.h"
+
+#include "diagnostics/error_texts.h"
+
+void ShowSupportError(platform::MessageBoxes& boxes, int code, const char* title) {
+  boxes.Show(SupportMessage(code), title, platform::kMessageOk);
+}
