@@ -51,7 +51,8 @@ step_win32-tests() {
 }
 
 # The real bootstrapper under Wine, driven like a user (tests/e2e/README.md).
-# Needs the win32 and win32-tests builds; starts its own X display.
+# Needs the win32 and win32-tests builds; its X display and Wine environment
+# come from scripts/xvfb.sh and scripts/wine-prefix.sh.
 step_e2e() {
   cmake --preset win32 >/dev/null &&
     cmake --build --preset win32 -j"$jobs" --target bootstrapper bootpack >/dev/null &&

@@ -7,6 +7,8 @@
 #   scripts/wine-prefix.sh [template]  make the template if needed, print its path
 #   scripts/wine-prefix.sh new DIR     copy the template to DIR (DIR must not exist)
 #   scripts/wine-prefix.sh check       run the XP probe in a fresh copy
+#   scripts/wine-prefix.sh env [DIR]   print the Wine environment as KEY=VALUE
+#                                      lines (with WINEPREFIX=DIR when given)
 #
 # Sourced, it defines kestrel_wine_env, kestrel_wine_template and
 # kestrel_wine_new_prefix for other scripts.
@@ -16,13 +18,13 @@ KESTREL_WINE_TEMPLATE=${KESTREL_WINE_TEMPLATE:-$KESTREL_ROOT/build/wine-template
 # Bump when the template's recipe changes, so old templates are remade.
 KESTREL_WINE_RECIPE=2
 
-# The environment every Wine call of the rig runs with.
+# The environment every Wine call of the rig runs with. Empty overrides
+# disable the two DLLs that would offer to download Mono and Gecko; nothing
+# here needs them and no machine here could fetch them.
+_kestrel_wine_vars=(WINEARCH=win32 WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=")
+
 kestrel_wine_env() {
-  export WINEARCH=win32
-  export WINEDEBUG=-all
-  # Empty overrides disable the two DLLs that would offer to download Mono
-  # and Gecko; nothing here needs them and no machine here could fetch them.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export "${_kestrel_wine_vars[@]}"
 }
 
 _kestrel_wine_stamp() {
@@ -133,8 +135,13 @@ if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
       kestrel_wine_new_prefix "$dir/prefix"
       _kestrel_wine_probe "$dir/prefix"
       ;;
+    env)
+      [[ $# -le 2 ]] || { echo "usage: $0 env [DIR]" >&2; exit 2; }
+      printf '%s\n' "${_kestrel_wine_vars[@]}"
+      [[ $# -eq 1 ]] || echo "WINEPREFIX=$2"
+      ;;
     *)
-      echo "usage: $0 [template | new DIR | check]" >&2
+      echo "usage: $0 [template | new DIR | check | env [DIR]]" >&2
       exit 2
       ;;
   esac

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # A private X display with a window manager, for tests that open windows.
 #   scripts/xvfb.sh CMD [ARGS...]   runs CMD with DISPLAY set, then tears down
+#   scripts/xvfb.sh --hold          prints DISPLAY=:N once the display is up,
+#                                   keeps it until its standard input closes
+#                                   (how the e2e harness gets its display)
 # Sourced, it defines kestrel_xvfb_start (exports DISPLAY) and
 # kestrel_xvfb_stop; the caller stops what it started.
 # Without a window manager keys reach a window only under the pointer and
@@ -61,13 +64,20 @@ kestrel_xvfb_stop() {
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
   set -uo pipefail
   if [[ $# -lt 1 ]]; then
-    echo "usage: $0 CMD [ARGS...]" >&2
+    echo "usage: $0 CMD [ARGS...] | $0 --hold" >&2
     exit 2
   fi
   trap kestrel_xvfb_stop EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
   kestrel_xvfb_start || exit 1
+  if [[ "$1" == --hold ]]; then
+    echo "DISPLAY=$DISPLAY"
+    # The holder ends when its caller closes our input, or when the caller
+    # itself dies, so no display outlives the harness.
+    cat >/dev/null
+    exit 0
+  fi
   "$@"
   exit $?
 fi

@@ -1,12 +1,12 @@
-"""The machinery under an end-to-end run: a private X display with a window
-manager, a fresh Wine prefix per run, the window probe, xdotool input,
+"""The machinery under an end-to-end run: the private X display of
+scripts/xvfb.sh, a fresh Wine prefix per run with the environment of
+scripts/wine-prefix.sh, the window probe, xdotool input,
 screenshots and pixel reads, and the registry as Wine saves it."""
 
 import getpass
 import json
 import os
 import re
-import shutil
 import subprocess
 import tempfile
 import time
@@ -18,12 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 IMPORT = "/usr/bin/import"
 CONVERT = "/usr/bin/convert"
 
-WINE_ENV = {
-    "WINEARCH": "win32",
-    "WINEDEBUG": "-all",
-    # No offers to download Mono or Gecko.
-    "WINEDLLOVERRIDES": "mscoree,mshtml=",
-}
+SCRIPTS = os.path.join(ROOT, "scripts")
 
 
 def run(command, timeout=60, check=True, **kwargs):
@@ -44,64 +39,38 @@ def windows_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def wine_env(prefix):
+    """The environment of Wine calls in `prefix`, as scripts/wine-prefix.sh
+    defines it for every Wine run of the rig."""
+    out = run([os.path.join(SCRIPTS, "wine-prefix.sh"), "env", prefix]).stdout
+    return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+
+
 class Display:
-    """Xvfb picking its own display number, with openbox: without a window
-    manager keys reach a window only under the pointer and closes are slow."""
+    """The private display of scripts/xvfb.sh (Xvfb picking its own display
+    number, with openbox), held for as long as this object lives."""
 
     def __init__(self):
-        self.dir = tempfile.mkdtemp(prefix="kestrel-e2e-x.")
-        read_end, write_end = os.pipe()
-        self._xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,),
-            stdout=subprocess.DEVNULL,
-            stderr=open(os.path.join(self.dir, "xvfb.log"), "w"),
-        )
-        os.close(write_end)
-        number = b""
-        deadline = time.time() + 10
-        while not number.endswith(b"\n") and time.time() < deadline:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip():
+        self._holder = subprocess.Popen([os.path.join(SCRIPTS, "xvfb.sh"), "--hold"],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+        said = self._holder.stdout.readline().decode("utf-8", "replace").strip()
+        if not said.startswith("DISPLAY="):
             self.stop()
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number.decode().strip()
+            raise RuntimeError(f"scripts/xvfb.sh --hold gave no display: "
+                               f"{self._holder.stderr.read().decode('utf-8', 'replace')[-800:]!r}")
+        self.name = said.split("=", 1)[1]
         self.env = dict(os.environ, DISPLAY=self.name)
-        self._wm = subprocess.Popen(
-            ["openbox", "--sm-disable"],
-            env=self.env,
-            stdout=subprocess.DEVNULL,
-            stderr=open(os.path.join(self.dir, "openbox.log"), "w"),
-        )
-        deadline = time.time() + 10
-        while True:
-            probe = subprocess.run(
-                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env, capture_output=True, text=True
-            )
-            if "window id" in probe.stdout:
-                break
-            if time.time() > deadline or self._wm.poll() is not None:
-                with open(os.path.join(self.dir, "openbox.log"), errors="replace") as f:
-                    said = f.read().strip()
-                state = "running" if self._wm.poll() is None else f"exit code {self._wm.returncode}"
-                self.stop()
-                raise RuntimeError(f"openbox did not start on {self.name} within 10 s ({state}): "
-                                   f"{said[-500:]!r}; xprop: {(probe.stdout + probe.stderr)[-200:]!r}")
-            time.sleep(0.1)
 
     def stop(self):
-        for process in (getattr(self, "_wm", None), self._xvfb):
-            if process and process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        """Closing the holder's input makes it tear the display down."""
+        if self._holder.poll() is None:
+            self._holder.stdin.close()
+            try:
+                self._holder.wait(15)
+            except subprocess.TimeoutExpired:
+                self._holder.terminate()
+                self._holder.wait(5)
 
 
 class Prefix:
@@ -112,7 +81,7 @@ class Prefix:
         self.path = path
         subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "new", path], check=True,
                        stdout=subprocess.DEVNULL)
-        self.env = dict(display_env, WINEPREFIX=path, **WINE_ENV)
+        self.env = dict(display_env, **wine_env(path))
         self.user = getpass.getuser()
         # Our own server, started with no output of ours to inherit; it lives
         # until kill().

@@ -21,6 +21,9 @@ ALL_INSTALLED = ("dotnet", "servicepack", "agent")
 START = (3000, 3010, 3021, 3019)
 # The splash and the licence open while the worker checks and downloads.
 WINDOWS = (3019, 4060, 4061, 9003, 4062)
+# The records of a run that installs all three components and runs the launcher.
+INSTALL_ALL = START + (4002, 4004, 4006, 9003, 4062, 6001, 6003, 6004, 6006, 6007, 6009, 7001, 7003,
+                       3115, 3111)
 FIXTURE_DOTNET = "fake_dotnetfx.exe"
 FIXTURE_SP = "fake_dotnet_sp.exe"
 
@@ -51,6 +54,41 @@ def common(r, exit_code=0, reported=True):
     r.expect_log_well_formed()
     r.expect_reports(delivered=reported)
     r.expect_startup_folder_removed()
+
+
+def accepted_run(r, timeout):
+    """The person starts Setup.exe and accepts the licence; the run ends by
+    itself within `timeout` and leaves what every road leaves."""
+    start(r)
+    r.accept_licence()
+    r.wait_exit(timeout)
+    common(r)
+
+
+def both_dotnet_addresses_fail(r, error):
+    """Both .NET addresses fail with `error` (the Download Error box, which
+    comes before the licence is accepted, dismissed by Enter): nothing else is
+    fetched or installed and the progress window closes by itself."""
+    start(r)
+    answer(r, "Download Error", key="Return")
+    r.accept_licence()
+    r.wait_exit(60)
+    common(r)
+    chain = START + (4002, 4004, 4006, 5000, error, 5002, 5001, error, 5003, 3115, 3111)
+    r.expect_events(chain, WINDOWS + (3115,))
+    expect_only(r, chain + (4060, 4061, 9003, 4062))
+    r.expect_boxes(("Download Error", support(error)))
+
+
+def installation_error_run(r):
+    """The person accepts the licence, an install fails and its Installation
+    Error box is answered; the run ends within a minute and leaves what every
+    road leaves."""
+    start(r)
+    r.accept_licence()
+    answer(r, "Installation Error")
+    r.wait_exit(60)
+    common(r)
 
 
 def expect_desc(r, event_id, text):
@@ -103,13 +141,9 @@ def second_run_cache(r):
     is used (9066, no request), the partial Service Pack does not and is
     fetched again; the log starts afresh."""
     first_run_leftovers(r)
-    start(r)
-    r.accept_licence()
-    r.wait_exit(180)
-    common(r)
+    accepted_run(r, 180)
     r.expect_events(
-        START + (4002, 4004, 4006, 9003, 4062, 6001, 6003, 6004, 6006, 6007, 6009, 7001, 7003,
-                 3115, 3111),
+        INSTALL_ALL,
         (4006, 5000, 9066, 5004, 5006, 5010, 5012, 5014, 6007),
         (5004, 6001), (5010, 6004), WINDOWS,
         complete=True)
@@ -175,13 +209,9 @@ def miniserver(r):
 def dotnet_secondary(r):
     """The .NET primary address answers 404, the secondary serves the file:
     the installation goes on without a word to the person."""
-    start(r)
-    r.accept_licence()
-    r.wait_exit(180)
-    common(r)
+    accepted_run(r, 180)
     r.expect_events(
-        START + (4002, 4004, 4006, 9003, 4062, 6001, 6003, 6004, 6006, 6007, 6009, 7001, 7003,
-                 3115, 3111),
+        INSTALL_ALL,
         (4006, 5000, 9058, 5002, 5001, 5005, 5006, 5010, 5012, 5014),
         (5005, 6001), WINDOWS,
         complete=True)
@@ -201,15 +231,7 @@ def dotnet_digest_mismatch(r):
     """Both .NET addresses serve a file whose digest differs: each is deleted,
     the Download Error box tells the person (dismissed by Enter), nothing else
     is fetched or installed and the progress window closes by itself."""
-    start(r)
-    answer(r, "Download Error", key="Return")
-    r.accept_licence()
-    r.wait_exit(60)
-    common(r)
-    chain = START + (4002, 4004, 4006, 5000, 9062, 5002, 5001, 9062, 5003, 3115, 3111)
-    r.expect_events(chain, WINDOWS + (3115,))
-    expect_only(r, chain + (4060, 4061, 9003, 4062))
-    r.expect_boxes(("Download Error", support(9062)))
+    both_dotnet_addresses_fail(r, 9062)
     # The progress window opens (4062) and closes within milliseconds.
     r.expect_windows("splash", "licence", "progress")
     r.check(r.ids()[-3:] == [4062, 3115, 3111], "the progress window was not the last one")
@@ -223,11 +245,7 @@ def dotnet_digest_mismatch(r):
 def dotnet_installer_1603(r):
     """The .NET installer ends with 1603: 9060 with the exit code's text, the
     support message, 6002, and nothing installed after it."""
-    start(r)
-    r.accept_licence()
-    answer(r, "Installation Error")
-    r.wait_exit(60)
-    common(r)
+    installation_error_run(r)
     r.expect_events(
         START + (4002, 4004, 4006, 9003, 4062, 6001, 9060, 6002, 3115, 3111),
         (4006, 5000, 5004, 5006, 5010, 5012, 5014), (5004, 6001), WINDOWS,
@@ -281,11 +299,7 @@ def cancel_slow_download(r):
 def launcher_reports_error(r):
     """An Error line of the launcher: 9060 with its message, the support box
     with its code, and the launcher stage left with 7009, never 7003."""
-    start(r)
-    r.accept_licence()
-    answer(r, "Installation Error")
-    r.wait_exit(60)
-    common(r)
+    installation_error_run(r)
     r.expect_events(
         START + (4001, 4003, 4005, 9003, 4062, 7001, 9060, 7009, 3115, 3111), WINDOWS,
         complete=True)
@@ -385,10 +399,7 @@ def forged_after_signature(r):
     forged = config.replace(b"DisplayID=Solitaire Parlor", b"DisplayID=Forged Parlor")
     assert forged != config
     append_entry(r.exe, "CONFIG.TXT", forged)
-    start(r)
-    r.accept_licence()
-    r.wait_exit(60)
-    common(r)
+    accepted_run(r, 60)
     r.expect_events(
         START + (4001, 4003, 4005, 9003, 4062, 7001, 7003, 3115, 3111), WINDOWS,
         complete=True)

@@ -95,6 +95,26 @@ def stalled(source, fraction=0.5):
     return Fault("stalled", source, fraction=fraction)
 
 
+def _while_port_taken(bind, wait_seconds):
+    """bind(), tried again while another suite on this machine holds the port,
+    for at most `wait_seconds`."""
+    deadline = time.time() + wait_seconds
+    while True:
+        try:
+            return bind()
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE or time.time() > deadline:
+                raise
+            time.sleep(0.5)
+
+
+class _QuietHandler(http.server.BaseHTTPRequestHandler):
+    """A request handler that writes no line per request to stderr."""
+
+    def log_message(self, *args):
+        pass
+
+
 class _Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -111,11 +131,8 @@ class DownloadServer:
         self.requests = []
         owner = self
 
-        class Handler(http.server.BaseHTTPRequestHandler):
+        class Handler(_QuietHandler):
             protocol_version = "HTTP/1.0"
-
-            def log_message(self, *args):
-                pass
 
             def do_GET(self):
                 path = self.path.split("?", 1)[0]
@@ -193,11 +210,8 @@ class LogServer:
         self.requests = []
         owner = self
 
-        class Handler(http.server.BaseHTTPRequestHandler):
+        class Handler(_QuietHandler):
             protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
 
             def do_GET(self):
                 owner.requests.append((time.time(), self.path, self.headers.get("User-Agent")))
@@ -205,16 +219,7 @@ class LogServer:
                 self.send_header("Content-Length", "0")
                 self.end_headers()
 
-        # Another suite on this machine may hold the port for a while.
-        deadline = time.time() + wait_seconds
-        while True:
-            try:
-                self._server = _Server((HOST, self.PORT), Handler)
-                break
-            except OSError as error:
-                if error.errno != errno.EADDRINUSE or time.time() > deadline:
-                    raise
-                time.sleep(0.5)
+        self._server = _while_port_taken(lambda: _Server((HOST, self.PORT), Handler), wait_seconds)
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
 
@@ -226,19 +231,18 @@ class LogServer:
 def _bind_log_port(wait_seconds):
     """A listening socket on HOST:80; another suite on this machine may hold
     the port for a while."""
-    deadline = time.time() + wait_seconds
-    while True:
+    def bind():
         listener = socket.socket()
         listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         try:
             listener.bind((HOST, LogServer.PORT))
             listener.listen(64)
             return listener
-        except OSError as error:
+        except OSError:
             listener.close()
-            if error.errno != errno.EADDRINUSE or time.time() > deadline:
-                raise
-            time.sleep(0.5)
+            raise
+
+    return _while_port_taken(bind, wait_seconds)
 
 
 class SilentLogServer:
