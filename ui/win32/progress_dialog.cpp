@@ -29,7 +29,7 @@ constexpr EventId kProgressInitialised = 4062;
 // Private messages of the window.
 constexpr UINT kGoAheadMessage = WM_APP + 1;     // posted to itself once on screen
 constexpr UINT kStatusLineMessage = WM_APP + 2;  // lParam: const std::string*
-constexpr UINT kPercentMessage = WM_APP + 3;     // lParam: const std::string*
+constexpr UINT kPercentMessage = WM_APP + 3;     // wParam: the percentage
 constexpr UINT kCloseMessage = WM_APP + 4;
 
 constexpr char kAbortQuestion[] = "Are you sure you want to abort the installation?";
@@ -39,19 +39,19 @@ constexpr char kAbortTitle[] = "Abort Installation";
 // still call after the window has gone), so its calls then do nothing.
 class ProgressLink : public ProgressView {
  public:
-  void SetStatusLine(const std::string& text) override { Send(kStatusLineMessage, &text); }
-  void ShowPercent(const std::string& text) override { Send(kPercentMessage, &text); }
-  void Close() override { Send(kCloseMessage, nullptr); }
+  void SetStatusLine(const std::string& text) override {
+    Send(kStatusLineMessage, 0, reinterpret_cast<LPARAM>(&text));
+  }
+  void ShowPercent(int percent) override { Send(kPercentMessage, percent, 0); }
+  void Close() override { Send(kCloseMessage, 0, 0); }
 
   // Written by the main thread when the window is ready and when it goes;
   // read by any thread.
   std::atomic<HWND> window{nullptr};
 
  private:
-  void Send(UINT message, const std::string* text) {
-    if (HWND target = window.load()) {
-      SendMessageA(target, message, 0, reinterpret_cast<LPARAM>(text));
-    }
+  void Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (HWND target = window.load()) SendMessageA(target, message, wParam, lParam);
   }
 };
 
@@ -162,7 +162,7 @@ INT_PTR CALLBACK ProgressDialog::Proc(HWND dialog, UINT message, WPARAM wParam, 
       self->flow_.SetStatusLine(*reinterpret_cast<const std::string*>(lParam));
       return TRUE;
     case kPercentMessage:
-      self->flow_.ShowPercent(*reinterpret_cast<const std::string*>(lParam));
+      self->flow_.ShowPercent(static_cast<int>(wParam));
       return TRUE;
     case kCloseMessage:
       self->Close();
