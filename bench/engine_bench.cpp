@@ -52,7 +52,7 @@ double Mean(const std::vector<double>& values) {
 class CountingView : public ProgressView {
  public:
   void SetStatusLine(const std::string&) override {}
-  void ShowPercent(const std::string&) override { ++shown; }
+  void ShowPercent(int) override { ++shown; }
   void Close() override {}
   int shown = 0;
 };

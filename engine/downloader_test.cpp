@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "tests/recording_progress_view.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
+#include "ui/progress_flow.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -100,12 +100,11 @@ TEST_F(DownloaderTest, ProgressRisesToTheWholeDownload) {
   EXPECT_EQ(1.0, step.downloadFraction.load());
   EXPECT_EQ(step.bytesTotal.load(), step.bytesReceived.load());
   // One step weighs 1 + 1: the whole download is half the bar.
-  const std::vector<std::string> percents = view_.percents();
+  const std::vector<int> percents = view_.percents();
   ASSERT_GE(percents.size(), 3u);
-  for (size_t i = 1; i < percents.size(); ++i) {
-    EXPECT_LT(std::atoi(percents[i - 1].c_str()), std::atoi(percents[i].c_str()));
-  }
-  EXPECT_EQ("50% Complete", percents.back());
+  for (size_t i = 1; i < percents.size(); ++i) EXPECT_LT(percents[i - 1], percents[i]);
+  EXPECT_EQ(50, percents.back());
+  EXPECT_EQ("50% Complete", PercentText(percents.back()));
 }
 
 TEST_F(DownloaderTest, FollowsARedirect) {

@@ -49,13 +49,12 @@ int InstallManager::OverallPercent() {
 void InstallManager::RefreshProgress() {
   ProgressView* window = signals_.progressWindow.load();
   if (!window) return;
-  // Both pipeline threads refresh the bar; the lock keeps the last text whole
-  // and the same percentage from being shown twice.
+  // Both pipeline threads refresh the bar; the lock keeps the same
+  // percentage from being shown twice.
   platform::LockGuard guard(percentLock_);
   const int percent = OverallPercent();
   if (percent < 1 || percent > 100) return;
-  const std::string text = std::to_string(percent) + "% Complete";
-  if (lastPercentText_ == text) return;
-  lastPercentText_ = text;
-  window->ShowPercent(text);
+  if (lastPercent_ == percent) return;
+  lastPercent_ = percent;
+  window->ShowPercent(percent);
 }

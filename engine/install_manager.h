@@ -26,7 +26,7 @@ class InstallManager {
 
   // The sum of the steps' progress over the total weight, in whole percent.
   int OverallPercent();
-  // Shows the percentage when the progress window is up and the text changed.
+  // Shows the percentage when the progress window is up and it changed.
   void RefreshProgress();
 
   // False when the system drive lacks room for the queued steps (the user was told).
@@ -45,7 +45,7 @@ class InstallManager {
   platform::MessageBoxes& boxes_;
   std::vector<std::unique_ptr<InstallStep>> steps_;  // complete before the pipeline starts
   int requiredMegabytes_ = 0;
-  std::string lastPercentText_;  // the thread that refreshes the bar
+  int lastPercent_ = 0;  // last shown, under percentLock_; 0 is never shown
   std::string statusText_;
   std::string eulaText_;
   double totalWeight_ = 0.0;

@@ -8,6 +8,7 @@
 
 #include "tests/fake_message_boxes.h"
 #include "tests/recording_progress_view.h"
+#include "ui/progress_flow.h"
 
 namespace {
 
@@ -100,7 +101,9 @@ TEST_F(InstallManagerTest, ProgressIsShownOnlyOnceTheWindowIsUpAndOnlyWhenItChan
   raw->bytesReceived = 100.0;
   raw->NotifyProgress();
   raw->NotifyProgress();
-  EXPECT_EQ(view.percents(), (std::vector<std::string>{"25% Complete", "100% Complete"}));
+  EXPECT_EQ(view.percents(), (std::vector<int>{25, 100}));
+  EXPECT_EQ("25% Complete", PercentText(25));
+  EXPECT_EQ("100% Complete", PercentText(100));
 }
 
 TEST_F(InstallManagerTest, ZeroPercentIsNeverShown) {

@@ -20,7 +20,8 @@ class ProgressView {
  public:
   virtual ~ProgressView() = default;
   virtual void SetStatusLine(const std::string& text) = 0;
-  virtual void ShowPercent(const std::string& text) = 0;
+  // The whole installation's progress, 0..100; the window words it.
+  virtual void ShowPercent(int percent) = 0;
   // Destroys the window, which ends the window sequence.
   virtual void Close() = 0;
 };

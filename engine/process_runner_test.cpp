@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
 #include "tests/test_paths.h"
+#include "ui/progress_flow.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -119,12 +119,13 @@ TEST_F(ProcessRunnerTest, InstallFractionGrowsWithTimeWhileTheInstallerRuns) {
   InstallStep& step = AddStep(ExitCommand(0, 2500), 4);
   ASSERT_EQ(1, RunInstaller(step));
   // One step weighs 1 + 1, so a quarter of the install shows as 12 percent.
-  const std::vector<std::string> percents = view_.percents();
+  const std::vector<int> percents = view_.percents();
   ASSERT_GE(percents.size(), 2u);
-  const int first = std::atoi(percents.front().c_str());
+  const int first = percents.front();
   EXPECT_GT(first, 0);
   EXPECT_LT(first, 50);
-  EXPECT_EQ("50% Complete", percents.back());
+  EXPECT_EQ(50, percents.back());
+  EXPECT_EQ("50% Complete", PercentText(percents.back()));
 }
 
 TEST_F(ProcessRunnerTest, FailureCodeIsReturnedPostedAndShown) {

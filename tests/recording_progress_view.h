@@ -13,9 +13,9 @@ class RecordingProgressView : public ProgressView {
     std::lock_guard<std::mutex> guard(mutex_);
     status_.push_back(text);
   }
-  void ShowPercent(const std::string& text) override {
+  void ShowPercent(int percent) override {
     std::lock_guard<std::mutex> guard(mutex_);
-    percents_.push_back(text);
+    percents_.push_back(percent);
   }
   void Close() override {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -25,7 +25,7 @@ class RecordingProgressView : public ProgressView {
     std::lock_guard<std::mutex> guard(mutex_);
     return status_;
   }
-  std::vector<std::string> percents() const {
+  std::vector<int> percents() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return percents_;
   }
@@ -37,6 +37,6 @@ class RecordingProgressView : public ProgressView {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> status_;
-  std::vector<std::string> percents_;
+  std::vector<int> percents_;
   int closes_ = 0;
 };

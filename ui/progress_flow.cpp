@@ -40,18 +40,10 @@ void ProgressFlow::OnCancelRequest(int command) {
   controls_.EnableCancel(true);
 }
 
-void ProgressFlow::ShowPercent(const std::string& text) {
+void ProgressFlow::ShowPercent(int percent) {
   // A download round that ends after the cancel still reports: the bar may
   // move, but the percentage text stays hidden under "Cancelling...".
-  controls_.SetPercent(PercentOfText(text), text, !cancelling_);
+  controls_.SetPercent(percent, PercentText(percent), !cancelling_);
 }
 
-int PercentOfText(const std::string& text) {
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + (c - '0');
-    if (value > 100) return 100;
-  }
-  return value;
-}
+std::string PercentText(int percent) { return std::to_string(percent) + "% Complete"; }

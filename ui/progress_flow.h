@@ -31,8 +31,8 @@ class ProgressFlow {
 
   // The Cancel button (1012) or the close command (IDCANCEL: close box, Alt+F4, Esc).
   void OnCancelRequest(int command);
-  // From the engine: the percentage text ("n% Complete"), moving the bar too.
-  void ShowPercent(const std::string& text);
+  // From the engine: the percentage (0..100), moving the bar and its text.
+  void ShowPercent(int percent);
   void SetStatusLine(const std::string& text) { controls_.SetStatusLine(text); }
 
   // The confirmation is on screen, or the user has confirmed.
@@ -46,5 +46,5 @@ class ProgressFlow {
   bool cancelling_ = false;
 };
 
-// The leading number of a percentage text, clamped to 0..100; 0 without one.
-int PercentOfText(const std::string& text);
+// The words under the bar for a percentage: "37% Complete".
+std::string PercentText(int percent);

@@ -119,22 +119,22 @@ TEST_F(ProgressFlowTest, CloseWhenAStepHasFailedAsksNothing) {
 }
 
 TEST_F(ProgressFlowTest, PercentMovesBarAndTextUntilCancelled) {
-  flow_.ShowPercent("37% Complete");
+  flow_.ShowPercent(37);
   EXPECT_EQ(37, controls_.bar);
   EXPECT_EQ("37% Complete", controls_.percentText);
   controls_.answer = true;
   flow_.OnCancelRequest(1012);
-  flow_.ShowPercent("38% Complete");
+  flow_.ShowPercent(38);
   EXPECT_EQ(38, controls_.bar);
   EXPECT_EQ("37% Complete", controls_.percentText);
 }
 
-TEST(PercentOfTextTest, LeadingNumberClamped) {
-  EXPECT_EQ(1, PercentOfText("1% Complete"));
-  EXPECT_EQ(100, PercentOfText("100% Complete"));
-  EXPECT_EQ(0, PercentOfText("% Complete"));
-  EXPECT_EQ(0, PercentOfText(""));
-  EXPECT_EQ(100, PercentOfText("12345% Complete"));
+TEST(PercentTextTest, NumberThenComplete) {
+  // 0 is the text the window opens with; the engine shows 1 to 100.
+  EXPECT_EQ("0% Complete", PercentText(0));
+  EXPECT_EQ("1% Complete", PercentText(1));
+  EXPECT_EQ("37% Complete", PercentText(37));
+  EXPECT_EQ("100% Complete", PercentText(100));
 }
 
 }  // namespace

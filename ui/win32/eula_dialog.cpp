@@ -10,6 +10,7 @@
 #include "ui/layout.h"
 #include "ui/licence_flow.h"
 #include "ui/resource_ids.h"
+#include "ui/win32/dialog_base.h"
 #include "ui/win32/dialogs.h"
 #include "ui/win32/modal_dialog.h"
 #include "ui/win32/shared_pictures.h"
@@ -25,12 +26,12 @@ constexpr EventId kEulaInitialised = 4061;
 constexpr int kPaneMargin = 12;
 constexpr char kHeading[] = "End User License Agreement(s)";
 
-class EulaDialog : public LicenceWindow {
+class EulaDialog : public LicenceWindow, public DialogBase {
  public:
   EulaDialog(WindowHost& host, const std::string& licenceText)
       : host_(host), licenceText_(licenceText) {}
 
-  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_LICENCE); }
 
   bool AcceptChecked() override { return IsDlgButtonChecked(dialog_, IDC_ACCEPT) == BST_CHECKED; }
   void EnableOk(bool enable) override { EnableWindow(Item(IDC_LICENCE_OK), enable); }
@@ -47,13 +48,12 @@ class EulaDialog : public LicenceWindow {
   void ShowProgressWindow() override { ui::ShowProgressWindow(host_); }
 
  private:
-  HWND Item(int id) const { return GetDlgItem(dialog_, id); }
-  void Open();
+  INT_PTR Open() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   INT_PTR StaticColour(HDC dc, HWND control);
 
   WindowHost& host_;
   const std::string licenceText_;
-  HWND dialog_ = nullptr;
   LicenceFlow flow_{*this};
   WindowFont headingFont_{"Arial Bold", 16, 7, 600, false, ANSI_CHARSET, 0x20};
   WindowFont labelFont_{"Arial", 14, 5, 500, false, ANSI_CHARSET, 0x20};
@@ -65,7 +65,7 @@ void Place(HWND control, const Placement& at) {
   SetWindowPos(control, nullptr, at.x, at.y, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void EulaDialog::Open() {
+INT_PTR EulaDialog::Open() {
   const std::string title = ComputeWindowTitle(host_.ConfiguredSettings());
   host_.SetWindowTitle(title);
   SetWindowTextA(dialog_, title.c_str());
@@ -108,6 +108,9 @@ void EulaDialog::Open() {
   // Handled once the window is up: OK enabled, shown and focused.
   PostMessageA(dialog_, WM_COMMAND, IDC_ACCEPT, 0);
   PostEvent(kEulaInitialised);
+  // Not the default focus: the pane would select its text and scroll to its end.
+  SetFocus(Item(IDC_LICENCE_OK));
+  return FALSE;
 }
 
 INT_PTR EulaDialog::StaticColour(HDC dc, HWND control) {
@@ -129,22 +132,11 @@ INT_PTR EulaDialog::StaticColour(HDC dc, HWND control) {
   }
 }
 
-INT_PTR CALLBACK EulaDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongA(dialog, DWL_USER, lParam);
-    EulaDialog* self = reinterpret_cast<EulaDialog*>(lParam);
-    self->dialog_ = dialog;
-    self->Open();
-    // Not the default focus: the pane would select its text and scroll to its end.
-    SetFocus(self->Item(IDC_LICENCE_OK));
-    return FALSE;
-  }
-  EulaDialog* self = reinterpret_cast<EulaDialog*>(GetWindowLongA(dialog, DWL_USER));
-  if (!self) return FALSE;
+INT_PTR EulaDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       // Clicks only: the pane's and the link's other notifications are not commands.
-      if (HIWORD(wParam) == BN_CLICKED) self->flow_.OnCommand(LOWORD(wParam));
+      if (HIWORD(wParam) == BN_CLICKED) flow_.OnCommand(LOWORD(wParam));
       return TRUE;
     case WM_DRAWITEM: {
       const DRAWITEMSTRUCT& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
@@ -153,16 +145,7 @@ INT_PTR CALLBACK EulaDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPAR
       return TRUE;
     }
     case WM_CTLCOLORSTATIC:
-      return self->StaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-    case WM_ERASEBKGND:
-      return CurrentBackground() != nullptr;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(dialog, &paint);
-      PaintBackground(dc, dialog, CurrentBackground());
-      EndPaint(dialog, &paint);
-      return TRUE;
-    }
+      return StaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     default:
       return FALSE;
   }
@@ -172,8 +155,7 @@ INT_PTR CALLBACK EulaDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 void ShowLicenceWindow(WindowHost& host, const std::string& licenceText) {
   EulaDialog dialog(host, licenceText);
-  RunModalDialog(static_cast<HINSTANCE>(host.Instance()), IDD_LICENCE,
-                 &GuardedProcedure<&EulaDialog::Proc>, &dialog);
+  dialog.Run(static_cast<HINSTANCE>(host.Instance()));
 }
 
 }  // namespace ui

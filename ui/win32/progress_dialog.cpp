@@ -14,6 +14,7 @@
 #include "ui/layout.h"
 #include "ui/progress_flow.h"
 #include "ui/resource_ids.h"
+#include "ui/win32/dialog_base.h"
 #include "ui/win32/dialogs.h"
 #include "ui/win32/modal_dialog.h"
 #include "ui/win32/shared_pictures.h"
@@ -29,7 +30,7 @@ constexpr EventId kProgressInitialised = 4062;
 // Private messages of the window.
 constexpr UINT kGoAheadMessage = WM_APP + 1;     // posted to itself once on screen
 constexpr UINT kStatusLineMessage = WM_APP + 2;  // lParam: const std::string*
-constexpr UINT kPercentMessage = WM_APP + 3;     // lParam: const std::string*
+constexpr UINT kPercentMessage = WM_APP + 3;     // wParam: the percentage
 constexpr UINT kCloseMessage = WM_APP + 4;
 
 constexpr char kAbortQuestion[] = "Are you sure you want to abort the installation?";
@@ -39,19 +40,19 @@ constexpr char kAbortTitle[] = "Abort Installation";
 // still call after the window has gone), so its calls then do nothing.
 class ProgressLink : public ProgressView {
  public:
-  void SetStatusLine(const std::string& text) override { Send(kStatusLineMessage, &text); }
-  void ShowPercent(const std::string& text) override { Send(kPercentMessage, &text); }
-  void Close() override { Send(kCloseMessage, nullptr); }
+  void SetStatusLine(const std::string& text) override {
+    Send(kStatusLineMessage, 0, reinterpret_cast<LPARAM>(&text));
+  }
+  void ShowPercent(int percent) override { Send(kPercentMessage, percent, 0); }
+  void Close() override { Send(kCloseMessage, 0, 0); }
 
   // Written by the main thread when the window is ready and when it goes;
   // read by any thread.
   std::atomic<HWND> window{nullptr};
 
  private:
-  void Send(UINT message, const std::string* text) {
-    if (HWND target = window.load()) {
-      SendMessageA(target, message, 0, reinterpret_cast<LPARAM>(text));
-    }
+  void Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (HWND target = window.load()) SendMessageA(target, message, wParam, lParam);
   }
 };
 
@@ -60,11 +61,11 @@ ProgressLink& Link() {
   return link;
 }
 
-class ProgressDialog : public ProgressControls {
+class ProgressDialog : public ProgressControls, public DialogBase {
  public:
   explicit ProgressDialog(WindowHost& host) : host_(host) {}
 
-  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_PROGRESS); }
 
   bool ConfirmAbort() override {
     return MessageBoxA(dialog_, kAbortQuestion, kAbortTitle, MB_YESNO | MB_ICONEXCLAMATION) ==
@@ -86,7 +87,6 @@ class ProgressDialog : public ProgressControls {
   void Close() override { EndWindowSequence(dialog_); }
 
  private:
-  HWND Item(int id) const { return GetDlgItem(dialog_, id); }
   // A transparent text leaves its old letters behind unless the background
   // is repainted first, which hiding it does.
   void Retext(int id, const std::string& text) {
@@ -94,12 +94,15 @@ class ProgressDialog : public ProgressControls {
     SetWindowTextA(Item(id), text.c_str());
     ShowWindow(Item(id), SW_SHOW);
   }
-  void Open();
+  INT_PTR Open() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void PaintOverBackground(HDC dc) override {
+    PaintPictureInto(dc, dialog_, Item(IDC_LARGE_PICTURE), CurrentLargePicture());
+  }
   void GoAhead();
   INT_PTR StaticColour(HDC dc, HWND control);
 
   WindowHost& host_;
-  HWND dialog_ = nullptr;
   ProgressFlow flow_{*this, host_};
   WindowFont captionFont_{"Arial", 15, 7, 400, false, ANSI_CHARSET, 0x20};
   WindowFont displayFont_{"Arial Bold", 20, 8, 900, false, DEFAULT_CHARSET, 0x50};
@@ -107,7 +110,7 @@ class ProgressDialog : public ProgressControls {
   WindowFont percentFont_{"Arial", 15, 6, 500, false, DEFAULT_CHARSET, 0x50};
 };
 
-void ProgressDialog::Open() {
+INT_PTR ProgressDialog::Open() {
   SetWindowTextA(dialog_, host_.WindowTitle().c_str());
   WindowIcon();
   BackgroundPicture();
@@ -125,6 +128,7 @@ void ProgressDialog::Open() {
   SetWindowTextA(Item(IDC_DISPLAY_NAME), settings.displayId().c_str());
   ResizeToPicture(Item(IDC_PROGRESS_CANCEL), CancelButtonBitmaps()[kButtonNormal]);
   PostEvent(kProgressInitialised);
+  return FALSE;  // the focus is already on Cancel
 }
 
 void ProgressDialog::GoAhead() {
@@ -144,33 +148,24 @@ INT_PTR ProgressDialog::StaticColour(HDC dc, HWND control) {
   return TransparentStatic(dc);
 }
 
-INT_PTR CALLBACK ProgressDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongA(dialog, DWL_USER, lParam);
-    ProgressDialog* self = reinterpret_cast<ProgressDialog*>(lParam);
-    self->dialog_ = dialog;
-    self->Open();
-    return FALSE;  // the focus is already on Cancel
-  }
-  ProgressDialog* self = reinterpret_cast<ProgressDialog*>(GetWindowLongA(dialog, DWL_USER));
-  if (!self) return FALSE;
+INT_PTR ProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case kGoAheadMessage:
-      self->GoAhead();
+      GoAhead();
       return TRUE;
     case kStatusLineMessage:
-      self->flow_.SetStatusLine(*reinterpret_cast<const std::string*>(lParam));
+      flow_.SetStatusLine(*reinterpret_cast<const std::string*>(lParam));
       return TRUE;
     case kPercentMessage:
-      self->flow_.ShowPercent(*reinterpret_cast<const std::string*>(lParam));
+      flow_.ShowPercent(static_cast<int>(wParam));
       return TRUE;
     case kCloseMessage:
-      self->Close();
+      Close();
       return TRUE;
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
       if (HIWORD(wParam) == BN_CLICKED && (id == IDC_PROGRESS_CANCEL || id == IDCANCEL)) {
-        self->flow_.OnCancelRequest(id);
+        flow_.OnCancelRequest(id);
       }
       return TRUE;
     }
@@ -180,17 +175,7 @@ INT_PTR CALLBACK ProgressDialog::Proc(HWND dialog, UINT message, WPARAM wParam, 
       return TRUE;
     }
     case WM_CTLCOLORSTATIC:
-      return self->StaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-    case WM_ERASEBKGND:
-      return CurrentBackground() != nullptr;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(dialog, &paint);
-      PaintBackground(dc, dialog, CurrentBackground());
-      PaintPictureInto(dc, dialog, self->Item(IDC_LARGE_PICTURE), CurrentLargePicture());
-      EndPaint(dialog, &paint);
-      return TRUE;
-    }
+      return StaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DESTROY:
       // From here on the engine's calls find no window.
       Link().window = nullptr;
@@ -205,8 +190,7 @@ INT_PTR CALLBACK ProgressDialog::Proc(HWND dialog, UINT message, WPARAM wParam, 
 void ShowProgressWindow(WindowHost& host) {
   PostEvent(kStartReportingCommand);
   ProgressDialog dialog(host);
-  RunModalDialog(static_cast<HINSTANCE>(host.Instance()), IDD_PROGRESS,
-                 &GuardedProcedure<&ProgressDialog::Proc>, &dialog);
+  dialog.Run(static_cast<HINSTANCE>(host.Instance()));
 }
 
 }  // namespace ui

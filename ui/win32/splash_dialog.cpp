@@ -8,6 +8,7 @@
 #include "ui/layout.h"
 #include "ui/resource_ids.h"
 #include "ui/splash_flow.h"
+#include "ui/win32/dialog_base.h"
 #include "ui/win32/dialogs.h"
 #include "ui/win32/modal_dialog.h"
 #include "ui/win32/shared_pictures.h"
@@ -23,11 +24,11 @@ constexpr EventId kSplashInitialised = 4060;
 constexpr UINT_PTR kSplashTimer = 0;
 constexpr UINT kSplashMilliseconds = 3000;
 
-class SplashDialog : public SplashControls {
+class SplashDialog : public SplashControls, public DialogBase {
  public:
   explicit SplashDialog(WindowHost& host) : host_(host) {}
 
-  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_SPLASH); }
 
   void StopTimer() override { KillTimer(dialog_, kSplashTimer); }
   void End() override { EndDialog(dialog_, 0); }
@@ -38,10 +39,10 @@ class SplashDialog : public SplashControls {
   void ShowProgressWindow() override { ui::ShowProgressWindow(host_); }
 
  private:
-  void Open();
+  INT_PTR Open() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   WindowHost& host_;
-  HWND dialog_ = nullptr;
 };
 
 // A message box of this process that the splash came up over (the worker's
@@ -60,7 +61,7 @@ BOOL CALLBACK RaiseIfOwnBox(HWND window, LPARAM splash) {
   return TRUE;
 }
 
-void SplashDialog::Open() {
+INT_PTR SplashDialog::Open() {
   SplashPicture();
   SetWindowIcons(dialog_);
   // Without its picture the window keeps the template's size, centred the same way.
@@ -85,45 +86,27 @@ void SplashDialog::Open() {
   }
   const Placement at = CenterInWorkArea(width, height, work);
   SetWindowPos(dialog_, HWND_TOPMOST, at.x, at.y, at.width, at.height, 0);
-  SetWindowPos(GetDlgItem(dialog_, IDC_PICTURE_FRAME), nullptr, 0, 0, at.width, at.height,
+  SetWindowPos(Item(IDC_PICTURE_FRAME), nullptr, 0, 0, at.width, at.height,
                SWP_NOZORDER | SWP_NOACTIVATE);
   SetTimer(dialog_, kSplashTimer, kSplashMilliseconds, nullptr);
   PostEvent(kSplashInitialised);
+  return TRUE;
 }
 
-INT_PTR CALLBACK SplashDialog::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongA(dialog, DWL_USER, lParam);
-    SplashDialog* self = reinterpret_cast<SplashDialog*>(lParam);
-    self->dialog_ = dialog;
-    self->Open();
-    return TRUE;
-  }
-  SplashDialog* self = reinterpret_cast<SplashDialog*>(GetWindowLongA(dialog, DWL_USER));
-  if (!self) return FALSE;
+INT_PTR SplashDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_WINDOWPOSCHANGED: {
       // Shown, activated or otherwise brought forward: over a box, maybe.
       const WINDOWPOS& position = *reinterpret_cast<const WINDOWPOS*>(lParam);
       if ((position.flags & SWP_SHOWWINDOW) || !(position.flags & SWP_NOZORDER)) {
-        EnumWindows(&RaiseIfOwnBox, reinterpret_cast<LPARAM>(dialog));
+        EnumWindows(&RaiseIfOwnBox, reinterpret_cast<LPARAM>(dialog_));
       }
       return FALSE;  // the dialog's own handling goes on
     }
     case WM_TIMER:
       // The licence and progress windows run from inside this call.
-      RunSplashTimer(*self, self->host_);
+      RunSplashTimer(*this, host_);
       return TRUE;
-    case WM_ERASEBKGND:
-      // The picture covers the whole client area.
-      return CurrentBackground() != nullptr;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(dialog, &paint);
-      PaintBackground(dc, dialog, CurrentBackground());
-      EndPaint(dialog, &paint);
-      return TRUE;
-    }
     case WM_CTLCOLORSTATIC:
       return TransparentStatic(reinterpret_cast<HDC>(wParam));
     default:
@@ -141,7 +124,7 @@ int StartSplash(WindowHost& host) {
   ui::SetPicturePaths(host.WorkingDirectory());
   ui::LoadButtonBitmaps(instance);
   ui::SplashDialog splash(host);
-  ui::RunModalDialog(instance, IDD_SPLASH, &ui::GuardedProcedure<&ui::SplashDialog::Proc>, &splash);
+  splash.Run(instance);
   return 1;
 }
 

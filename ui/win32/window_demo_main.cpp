@@ -85,9 +85,7 @@ void DemoWorker(void*) {
       signals.abortSignal.Wait();
       break;
     }
-    char text[32];
-    std::snprintf(text, sizeof text, "%d%% Complete", percent);
-    window->ShowPercent(text);
+    window->ShowPercent(percent);
     platform::SleepMs(40);
   }
   // A cancelled installation takes a moment to wind down.

@@ -1,0 +1,39 @@
+#include "ui/win32/dialog_base.h"
+
+#include "ui/win32/modal_dialog.h"
+#include "ui/win32/shared_pictures.h"
+#include "ui/win32/window_drawing.h"
+
+namespace ui {
+
+void DialogBase::Run(HINSTANCE instance, int templateId) {
+  RunModalDialog(instance, templateId, &GuardedProcedure<&DialogBase::Proc>, this);
+}
+
+INT_PTR CALLBACK DialogBase::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongA(dialog, DWL_USER, lParam);
+    DialogBase* self = reinterpret_cast<DialogBase*>(lParam);
+    self->dialog_ = dialog;
+    return self->Open();
+  }
+  DialogBase* self = reinterpret_cast<DialogBase*>(GetWindowLongA(dialog, DWL_USER));
+  if (!self) return FALSE;
+  switch (message) {
+    case WM_ERASEBKGND:
+      // The picture covers the whole client area.
+      return CurrentBackground() != nullptr;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(dialog, &paint);
+      PaintBackground(dc, dialog, CurrentBackground());
+      self->PaintOverBackground(dc);
+      EndPaint(dialog, &paint);
+      return TRUE;
+    }
+    default:
+      return self->OnMessage(message, wParam, lParam);
+  }
+}
+
+}  // namespace ui
