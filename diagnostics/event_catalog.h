@@ -6,6 +6,11 @@
 
 using EventId = int32_t;
 
+// kLaunched = 3000 and so on, one name per row of the event table.
+#define KESTREL_EVENT(name, id, text) constexpr EventId name = id;
+#include "diagnostics/event_table.h"
+#undef KESTREL_EVENT
+
 // Not an event: PostEvent takes it as the command that switches reporting on.
 constexpr EventId kStartReportingCommand = 9999;
 

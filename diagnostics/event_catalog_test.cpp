@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "diagnostics/error_texts.h"
 
 namespace {
@@ -57,6 +59,25 @@ TEST(EventCatalogTest, EveryEventHasOneLineOfAscii) {
     for (char c : text) ASSERT_TRUE(c >= 0x20 && c < 0x7F) << id;
   }
   EXPECT_EQ(defined, 129 + 4);
+}
+
+// Each number once and in rising order, as the lookup and the names need.
+TEST(EventCatalogTest, TableNumbersAreUniqueAndSorted) {
+  const EventId ids[] = {
+#define KESTREL_EVENT(name, id, text) id,
+#include "diagnostics/event_table.h"
+#undef KESTREL_EVENT
+  };
+  ASSERT_EQ(std::size(ids), 129u + 4u);
+  for (size_t i = 1; i < std::size(ids); ++i) EXPECT_LT(ids[i - 1], ids[i]) << ids[i];
+}
+
+TEST(EventCatalogTest, NamesStandForTheirNumbers) {
+  EXPECT_EQ(kLaunched, 3000);
+  EXPECT_EQ(kDotNetPrimaryDownloadStarted, 5000);
+  EXPECT_EQ(kAgentLaunched, 7003);
+  EXPECT_EQ(kHttpError, 9058);
+  EXPECT_EQ(kLocalInstallerFound, 9066);
 }
 
 }  // namespace
