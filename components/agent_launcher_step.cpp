@@ -1,5 +1,6 @@
 #include "components/agent_launcher_step.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
@@ -83,23 +84,23 @@ std::string AgentLauncherStep::BuildLauncherArguments() {
 }
 
 int AgentLauncherStep::Install() {
-  PostEvent(7001);
+  PostEvent(kAgentLaunchStarted);
   phase = 2;
   NotifyProgress();
   if (deskId.empty() || contentName == "\"\"") {
-    PostEvent(7006);
-    return 7006;
+    PostEvent(kAgentLaunchParametersInvalid);
+    return kAgentLaunchParametersInvalid;
   }
   const std::string runtimePath = ReadRuntimePath();
   if (runtimePath.empty()) {
-    PostEvent(7007);
-    return 7007;
+    PostEvent(kAgentFolderNotFound);
+    return kAgentFolderNotFound;
   }
   std::string arguments = BuildLauncherArguments();
   const std::string launcher = FindAgentLauncher(runtimePath);
   if (launcher.empty()) {
-    PostEvent(7010);
-    return 7010;
+    PostEvent(kAgentLauncherNotFound);
+    return kAgentLauncherNotFound;
   }
   // Quoted: the working directory lies under the user's profile, whose path
   // usually holds blanks, and an unquoted redirection would stop at the first.
@@ -110,8 +111,8 @@ int AgentLauncherStep::Install() {
   std::unique_ptr<platform::Process> interpreter =
       StartInterpreter(" /C \"\"" + launcher + "\" " + arguments + "\"");
   if (!interpreter) {
-    PostEvent(7002);
-    return 7002;
+    PostEvent(kAgentLaunchFailed);
+    return kAgentLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
@@ -132,20 +133,20 @@ int AgentLauncherStep::Install() {
   file.reset();
   interpreter.reset();
   if (signals().abortFlag.load()) return Abandoned();
-  PostEvent(7003);
+  PostEvent(kAgentLaunched);
   installDone.Release();
   return 1;
 }
 
 int AgentLauncherStep::Abandoned() {
-  PostEvent(7009);
-  return 7009;
+  PostEvent(kAgentLaunchCancelled);
+  return kAgentLaunchCancelled;
 }
 
 int AgentLauncherStep::TimeOut(platform::UniqueFile file, platform::Process& interpreter) {
   file.reset();
   interpreter.Terminate(0);
-  PostEvent(7004);
-  ShowSupportError(messageBoxes(), 7004, "Installation Error");
-  return 7004;
+  PostEvent(kAgentLaunchTimedOut);
+  ShowSupportError(messageBoxes(), kAgentLaunchTimedOut, "Installation Error");
+  return kAgentLaunchTimedOut;
 }

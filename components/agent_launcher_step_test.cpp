@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "engine/process_runner.h"
 #include "payload/cookie_file.h"
@@ -154,15 +155,18 @@ TEST_F(AgentLauncherTest, QueuedAsTheGatedLastStepWithTheClientLicence) {
 }
 
 TEST_F(AgentLauncherTest, BadDeskOrContentParametersFailBeforeAnythingIsRead) {
-  EXPECT_EQ(Queue("", "1", "Parlor_X").Install(), 7006);
-  EXPECT_EQ(Queue("", "0", "Parlor_X").Install(), 7006);
+  EXPECT_EQ(Queue("", "1", "Parlor_X").Install(), kAgentLaunchParametersInvalid);
+  EXPECT_EQ(Queue("", "0", "Parlor_X").Install(), kAgentLaunchParametersInvalid);
   AgentLauncherStep& quotes = Queue("Parlor", "1", "\"\"");
-  EXPECT_EQ(quotes.Install(), 7006);
+  EXPECT_EQ(quotes.Install(), kAgentLaunchParametersInvalid);
   EXPECT_EQ(quotes.phase.load(), 2);
   EXPECT_EQ(registry_.read_count(), 0);
   // An empty content id passes; without the agent's folder the step stops there.
-  EXPECT_EQ(Queue("Parlor", "1", "").Install(), 7007);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7006, 7001, 7006, 7001, 7006, 7001, 7007}));
+  EXPECT_EQ(Queue("Parlor", "1", "").Install(), kAgentFolderNotFound);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchParametersInvalid,
+                                             kAgentLaunchStarted, kAgentLaunchParametersInvalid,
+                                             kAgentLaunchStarted, kAgentLaunchParametersInvalid,
+                                             kAgentLaunchStarted, kAgentFolderNotFound}));
 }
 
 TEST_F(AgentLauncherTest, TheAgentFolderComesFromTheUserKeyThenTheMachineKey) {
@@ -188,8 +192,8 @@ TEST_F(AgentLauncherTest, AFolderWithoutALauncherFails) {
   ASSERT_TRUE(platform::CreateFolder(folder_.File("FolderAgentLauncher.exe")));
   registry_.SetString(RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimePath",
                       folder_.path() + "\\");
-  EXPECT_EQ(Queue("Parlor", "1", "Parlor_X").Install(), 7010);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7010}));
+  EXPECT_EQ(Queue("Parlor", "1", "Parlor_X").Install(), kAgentLauncherNotFound);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLauncherNotFound}));
 }
 
 TEST_F(AgentLauncherTest, FindAgentLauncherJoinsWithOneBackslash) {
@@ -280,7 +284,7 @@ TEST_F(LauncherRunTest, TheOutputDrivesTheBarUntilTheLauncherEnds) {
   for (size_t i = 1; i < fractions.size(); ++i) EXPECT_GT(fractions[i], fractions[i - 1]);
   EXPECT_DOUBLE_EQ(fractions.back(), 1.0);
   EXPECT_EQ(step.output.deskPercent, 100);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7003}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
   EXPECT_NE(events_.LogText().find(std::string("AGENT='") + kAgentId + "'"), std::string::npos);
 }
 
@@ -290,7 +294,7 @@ TEST_F(LauncherRunTest, ASilentLauncherCreepsUpFifteenHundredthsThenTimesOut) {
   FractionLog log(step);
   const auto start = std::chrono::steady_clock::now();
 
-  EXPECT_EQ(step.Install(), 7004);
+  EXPECT_EQ(step.Install(), kAgentLaunchTimedOut);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150 * 2));
   // 0, then the desk share (0.30), then one hundredth every third quiet poll, 15 times.
   const std::vector<double> fractions = log.values();
@@ -304,7 +308,7 @@ TEST_F(LauncherRunTest, ASilentLauncherCreepsUpFifteenHundredthsThenTimesOut) {
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 7004>")) << shown[0].text;
   EXPECT_FALSE(step.installDone.Wait(0));
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7004}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchTimedOut}));
 }
 
 TEST_F(LauncherRunTest, NearTheEndASilentLauncherIsWaitedForWithoutLimit) {
@@ -317,21 +321,22 @@ TEST_F(LauncherRunTest, NearTheEndASilentLauncherIsWaitedForWithoutLimit) {
   EXPECT_EQ(step.Install(), 1);
   EXPECT_NEAR(log.values().back(), 0.97, 1e-9);
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7003}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
 }
 
 TEST_F(LauncherRunTest, AnErrorLineAbandonsTheInstallationAndLeavesTheLauncherRunning) {
   AgentLauncherStep& step = QueueRun("1");
   drive_.SetProgram(Append(Round(25, 25) + " '<Error Msg=\"Disk full\" Code=\"112\" />'") +
                     "\nwhile :; do sleep 0.05; done");
-  EXPECT_EQ(step.Install(), 7009);
+  EXPECT_EQ(step.Install(), kAgentLaunchCancelled);
   EXPECT_EQ(signals_.abortFlag.load(), 1);
   EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 9060, 7009}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{kAgentLaunchStarted, kInstallationError, kAgentLaunchCancelled}));
 }
 
 // The launcher writes its Error line after the step's last poll and ends:
@@ -352,14 +357,15 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
     drive_.SetProgram(std::string("sleep 0.2; printf '") + format +
                       "' '<Error Msg=\"Disk full\" Code=\"112\" />' >> " +
                       drive_.ShellQuoted(kOutput));
-    EXPECT_EQ(step.Install(), 7009);
+    EXPECT_EQ(step.Install(), kAgentLaunchCancelled);
     EXPECT_FALSE(step.installDone.Wait(0));
     EXPECT_EQ(signals.abortFlag.load(), 1);
     EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
     const auto shown = boxes.shown();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
-    EXPECT_EQ(events.Ids(), (std::vector<int>{7001, 9060, 7009}));
+    EXPECT_EQ(events.Ids(),
+              (std::vector<int>{kAgentLaunchStarted, kInstallationError, kAgentLaunchCancelled}));
     ASSERT_TRUE(drive_.WriteFile(kOutput, ""));
   }
 }
@@ -368,14 +374,14 @@ TEST_F(LauncherRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
   AgentLauncherStep& step = QueueRun("1");
   drive_.SetProgram("sleep 2");
   AbortInstallation(signals_);
-  EXPECT_EQ(step.Install(), 7009);
+  EXPECT_EQ(step.Install(), kAgentLaunchCancelled);
   EXPECT_FALSE(drive_.InterpreterStarted());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7009}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchCancelled}));
 }
 
 TEST_F(LauncherRunTest, WithoutAnInterpreterTheLaunchFails) {
-  EXPECT_EQ(QueueRun("1").Install(), 7002);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7001, 7002}));
+  EXPECT_EQ(QueueRun("1").Install(), kAgentLaunchFailed);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchFailed}));
 }
 
 // A console host started beside the launcher outlives it; counting it would
@@ -524,7 +530,7 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
   EXPECT_NE(output.find("cookie: Content=Parlor_X\r\n"), std::string::npos) << output;
   EXPECT_NE(output.find("cookie: Catalog=Cat1\r\n"), std::string::npos) << output;
   EXPECT_TRUE(boxes.shown().empty());
-  EXPECT_EQ(events.Ids(), (std::vector<int>{7001, 7003}));
+  EXPECT_EQ(events.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
   EXPECT_NE(events.LogText().find(std::string("AGENT='") + kAgentId + "'"), std::string::npos);
 }
 #endif  // _WIN32

@@ -1,6 +1,7 @@
 #include "components/agent_package_step.h"
 
 #include "components/step_events.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/support_error.h"
 #include "engine/downloader.h"
@@ -10,7 +11,8 @@
 
 namespace {
 constexpr int kInstalledState = 5;  // INSTALLSTATE_DEFAULT
-constexpr InstallEvents kInstallEvents = {6007, 6009, 6102, 6008};
+constexpr InstallEvents kInstallEvents = {kAgentInstallStarted, kAgentInstallCompleted,
+                                          kAgentInstallCancelled, kAgentInstallFailed};
 }  // namespace
 
 std::string MsiexecCommandLine(const std::string& packagePath) {
@@ -35,12 +37,12 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
 }
 
 int AgentPackageStep::Download() {
-  PostEvent(5012);
+  PostEvent(kAgentDownloadStarted);
   const int result = DownloadFile(*this);
   if (result == 1) {
-    PostEvent(5014);
+    PostEvent(kAgentDownloadCompleted);
   } else {
-    PostEvent(signals().abortFlag.load() ? 5104 : 5013);
+    PostEvent(signals().abortFlag.load() ? kAgentDownloadCancelled : kAgentDownloadFailed);
   }
   return result;
 }
@@ -58,6 +60,6 @@ bool AgentPackageStep::IsInstalled() {
     return false;
   }
   const bool installed = state == kInstalledState;
-  PostEvent(installed ? 4005 : 4006);
+  PostEvent(installed ? kAgentInstalled : kAgentMissing);
   return installed;
 }

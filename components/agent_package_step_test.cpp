@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "components/dotnet_framework_step.h"
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -100,7 +101,8 @@ TEST_F(AgentPackageTest, OnlyTheDefaultStateCountsAsInstalled) {
     EXPECT_FALSE(Step()->IsInstalled()) << state;
   }
   EXPECT_EQ(installer_.queries(), std::vector<std::string>(5, kProductCode));
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4005, 4006, 4006, 4006, 4006}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentInstalled, kAgentMissing, kAgentMissing,
+                                             kAgentMissing, kAgentMissing}));
   EXPECT_EQ(signals_.abortFlag.load(), 0);
 }
 
@@ -113,7 +115,7 @@ TEST_F(AgentPackageTest, AMissingAgentIsQueuedWithItsLicenceFirst) {
   ASSERT_EQ(manager_.steps().size(), 2u);
   EXPECT_EQ(manager_.EulaText(), "AGENT LICENCE\r\n\r\nDOTNET LICENCE");
   EXPECT_EQ(manager_.requiredMegabytes(), 50 + 65);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4002, 4006}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kDotNetMissing, kAgentMissing}));
 }
 
 TEST_F(AgentPackageTest, WithoutTheInstallerLibraryTheInstallationIsAbandoned) {
@@ -160,15 +162,17 @@ TEST_F(AgentDownloadTest, DownloadOverwritesAnOldPackage) {
   std::string bytes;
   ASSERT_TRUE(test_paths::ReadWholeFile(folder_.File("TorvaneAgent.msi"), &bytes));
   EXPECT_EQ(bytes, "new package");
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 5012, 5014}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kAgentDownloadCompleted}));
 }
 
 TEST_F(AgentDownloadTest, AFailedDownloadHasNoSecondAddressAndNoBox) {
   InstallStep& step = Queue("/missing");
-  EXPECT_EQ(step.Download(), 9058);
+  EXPECT_EQ(step.Download(), kHttpError);
   EXPECT_EQ(server_.RequestCount(), 1u);
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 5012, 9058, 5013}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kHttpError,
+                                             kAgentDownloadFailed}));
 }
 
 TEST_F(AgentDownloadTest, CancelDuringTheDownload) {
@@ -178,9 +182,10 @@ TEST_F(AgentDownloadTest, CancelDuringTheDownload) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     AbortInstallation(signals_);
   });
-  EXPECT_EQ(step.Download(), 9065);
+  EXPECT_EQ(step.Download(), kDownloadTerminated);
   cancel.join();
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 5012, 9065, 5104}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentMissing, kAgentDownloadStarted,
+                                             kDownloadTerminated, kAgentDownloadCancelled}));
 }
 
 #ifdef _WIN32
@@ -225,7 +230,9 @@ TEST_F(AgentPackageUnderWindows, InstallsTheTestPackageWithMsiexec) {
   EXPECT_EQ(Msiexec(std::string("/x ") + kProductCode + " /qn"), 0);
   EXPECT_FALSE(Step("TestAgent.msi", kProductCode)->IsInstalled());
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4006, 6007, 6009, 4005, 4006}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{kAgentMissing, kAgentInstallStarted, kAgentInstallCompleted,
+                              kAgentInstalled, kAgentMissing}));
 }
 
 TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
@@ -238,7 +245,8 @@ TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 1603>")) << shown[0].text;
   EXPECT_FALSE(Step("TestAgentFailing.msi", failingCode)->IsInstalled());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{6007, 9060, 6008, 4006}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentInstallStarted, kInstallationError,
+                                             kAgentInstallFailed, kAgentMissing}));
 }
 #endif
 

@@ -1,11 +1,17 @@
 #include "components/dotnet_framework_step.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 
 namespace {
 
-const DotNetComponentStep::Events kEvents = {{5000, 5004, 5100, 5002, 5001, 5005, 5101, 5003},
-                                             {6001, 6003, 6100, 6002}};
+const DotNetComponentStep::Events kEvents = {
+    {kDotNetPrimaryDownloadStarted, kDotNetPrimaryDownloadCompleted,
+     kDotNetPrimaryDownloadCancelled, kDotNetPrimaryDownloadFailed, kDotNetSecondaryDownloadStarted,
+     kDotNetSecondaryDownloadCompleted, kDotNetSecondaryDownloadCancelled,
+     kDotNetSecondaryDownloadFailed},
+    {kDotNetInstallStarted, kDotNetInstallCompleted, kDotNetInstallCancelled,
+     kDotNetInstallFailed}};
 
 const char kVersion10Switches[] =
     " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"";
@@ -46,6 +52,6 @@ bool DotNetFrameworkStep::IsInstalled() {
                   value == 1;
       break;
   }
-  PostEvent(installed ? 4001 : 4002);
+  PostEvent(installed ? kDotNetInstalled : kDotNetMissing);
   return installed;
 }

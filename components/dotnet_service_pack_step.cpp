@@ -2,12 +2,18 @@
 
 #include <cstdlib>
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 
 namespace {
 
-const DotNetComponentStep::Events kEvents = {{5006, 5010, 5102, 5008, 5007, 5011, 5103, 5009},
-                                             {6004, 6006, 6101, 6005}};
+const DotNetComponentStep::Events kEvents = {
+    {kServicePackPrimaryDownloadStarted, kServicePackPrimaryDownloadCompleted,
+     kServicePackPrimaryDownloadCancelled, kServicePackPrimaryDownloadFailed,
+     kServicePackSecondaryDownloadStarted, kServicePackSecondaryDownloadCompleted,
+     kServicePackSecondaryDownloadCancelled, kServicePackSecondaryDownloadFailed},
+    {kServicePackInstallStarted, kServicePackInstallCompleted, kServicePackInstallCancelled,
+     kServicePackInstallFailed}};
 
 // The Active Setup "Version" text of the 1.0 Service Pack ends in its level,
 // as in 1,0,3705,1.
@@ -46,6 +52,6 @@ bool DotNetServicePackStep::IsInstalled() {
                                    : "Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
     installed = registry_.ReadDword(RegistryRoot::kLocalMachine, key, "SP", &level) && level == 1;
   }
-  PostEvent(installed ? 4003 : 4004);
+  PostEvent(installed ? kServicePackInstalled : kServicePackMissing);
   return installed;
 }

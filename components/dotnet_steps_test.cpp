@@ -9,6 +9,7 @@
 
 #include "components/dotnet_framework_step.h"
 #include "components/dotnet_service_pack_step.h"
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -97,7 +98,9 @@ TEST_F(DotNetStepsTest, FrameworkCheckFollowsTheVersionTable) {
   registry_.SetString(RegistryRoot::kLocalMachine, kPolicy10, "3705", "anything");
   EXPECT_TRUE(Framework("").IsInstalled());
   EXPECT_TRUE(Framework("0").IsInstalled());
-  EXPECT_EQ(events.Ids(), (std::vector<int>{4001, 4001, 4002, 4001, 4002, 4002, 4001, 4001}));
+  EXPECT_EQ(events.Ids(),
+            (std::vector<int>{kDotNetInstalled, kDotNetInstalled, kDotNetMissing, kDotNetInstalled,
+                              kDotNetMissing, kDotNetMissing, kDotNetInstalled, kDotNetInstalled}));
 }
 
 TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
@@ -115,7 +118,9 @@ TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
   const int readsBefore = registry_.read_count();
   EXPECT_FALSE(ServicePack("3").IsInstalled());
   EXPECT_EQ(registry_.read_count(), readsBefore);  // no key for other versions
-  EXPECT_EQ(events.Ids(), (std::vector<int>{4003, 4004, 4003, 4004, 4004, 4004}));
+  EXPECT_EQ(events.Ids(),
+            (std::vector<int>{kServicePackInstalled, kServicePackMissing, kServicePackInstalled,
+                              kServicePackMissing, kServicePackMissing, kServicePackMissing}));
 }
 
 // The download events of one of the two prerequisite steps, as its table lists them.
@@ -128,10 +133,28 @@ struct StepKind {
 
 void PrintTo(const StepKind& kind, std::ostream* out) { *out << kind.name; }
 
-const StepKind kFramework = {"Framework", true, 4002, 5000, 5004, 5002,
-                             5001,        5005, 5003, 5100, 5101};
-const StepKind kServicePack = {"ServicePack", false, 4004, 5006, 5010, 5008,
-                               5007,          5011,  5009, 5102, 5103};
+const StepKind kFramework = {"Framework",
+                             true,
+                             kDotNetMissing,
+                             kDotNetPrimaryDownloadStarted,
+                             kDotNetPrimaryDownloadCompleted,
+                             kDotNetPrimaryDownloadFailed,
+                             kDotNetSecondaryDownloadStarted,
+                             kDotNetSecondaryDownloadCompleted,
+                             kDotNetSecondaryDownloadFailed,
+                             kDotNetPrimaryDownloadCancelled,
+                             kDotNetSecondaryDownloadCancelled};
+const StepKind kServicePack = {"ServicePack",
+                               false,
+                               kServicePackMissing,
+                               kServicePackPrimaryDownloadStarted,
+                               kServicePackPrimaryDownloadCompleted,
+                               kServicePackPrimaryDownloadFailed,
+                               kServicePackSecondaryDownloadStarted,
+                               kServicePackSecondaryDownloadCompleted,
+                               kServicePackSecondaryDownloadFailed,
+                               kServicePackPrimaryDownloadCancelled,
+                               kServicePackSecondaryDownloadCancelled};
 
 // RFC 1321's digest of "abc".
 const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
@@ -202,7 +225,7 @@ TEST_P(DotNetDownloadTest, PrimaryFailsAndTheSecondaryServes) {
   EXPECT_TRUE(step.downloadDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
                               k.secondaryStarted, k.secondaryDone}));
 }
 
@@ -210,7 +233,7 @@ TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
   const StepKind& k = GetParam();
   // The primary answers 404 (9058); the secondary's body fails its digest (9062).
   InstallStep& step = Queue("/missing", "/abd");
-  EXPECT_EQ(step.Download(), 9062);
+  EXPECT_EQ(step.Download(), kMd5CheckFailed);
   EXPECT_FALSE(platform::PathExists(step.localPath));  // a file that failed its digest goes
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
@@ -219,8 +242,8 @@ TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
   EXPECT_NE(shown[0].text.find("contact support"), std::string::npos);
   EXPECT_EQ(shown[0].text.substr(shown[0].text.size() - 18), "<Error Code: 9062>");
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
-                              k.secondaryStarted, 9062, k.bothFailed}));
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
+                              k.secondaryStarted, kMd5CheckFailed, k.bothFailed}));
 }
 
 // Without a configured digest only the length tells a whole body: the bytes of
@@ -228,7 +251,7 @@ TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
 TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
   const StepKind& k = GetParam();
   InstallStep& step = Queue("/broken", "/short", "");
-  EXPECT_EQ(step.Download(), 9058);
+  EXPECT_EQ(step.Download(), kHttpError);
   EXPECT_FALSE(step.downloadDone.Wait(0));
   EXPECT_FALSE(platform::PathExists(step.localPath));
   EXPECT_EQ(step.bytesReceived.load(), 1000.0);
@@ -239,8 +262,8 @@ TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
   EXPECT_NE(log.find("The download ended early: 2000 of 3000 bytes arrived."), std::string::npos);
   EXPECT_NE(log.find("The download ended early: 1000 of 3000 bytes arrived."), std::string::npos);
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
-                              k.secondaryStarted, 9058, k.bothFailed}));
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
+                              k.secondaryStarted, kHttpError, k.bothFailed}));
 }
 
 TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox) {
@@ -251,8 +274,8 @@ TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox)
   cancel.join();
   EXPECT_EQ(server_.RequestCount(), 1u);
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9065, k.primaryCancelled}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checkedMissing, k.primaryStarted,
+                                             kDownloadTerminated, k.primaryCancelled}));
 }
 
 TEST_P(DotNetDownloadTest, CancelDuringTheSecondaryReturnsItsOwnEvent) {
@@ -263,8 +286,8 @@ TEST_P(DotNetDownloadTest, CancelDuringTheSecondaryReturnsItsOwnEvent) {
   cancel.join();
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9058, k.primaryFailed,
-                              k.secondaryStarted, 9065, k.secondaryCancelled}));
+            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
+                              k.secondaryStarted, kDownloadTerminated, k.secondaryCancelled}));
 }
 
 TEST_P(DotNetDownloadTest, AVerifiedLocalCopyIsNotFetched) {
@@ -276,8 +299,8 @@ TEST_P(DotNetDownloadTest, AVerifiedLocalCopyIsNotFetched) {
   EXPECT_EQ(step.downloadWeight, 0.0);
   EXPECT_EQ(step.Download(), 1);
   EXPECT_EQ(server_.RequestCount(), 0u);
-  EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, 9066, k.primaryDone}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checkedMissing, k.primaryStarted,
+                                             kLocalInstallerFound, k.primaryDone}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, DotNetDownloadTest, testing::Values(kFramework, kServicePack),
@@ -310,7 +333,8 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
   DotNetFrameworkStep check(nullptr, local);
   EXPECT_TRUE(check.IsInstalled());  // the real registry now has v1.1.4322 Install=1
   EXPECT_TRUE(boxes.shown().empty());
-  EXPECT_EQ(events.Ids(), (std::vector<int>{4002, 6001, 6003, 4001}));
+  EXPECT_EQ(events.Ids(), (std::vector<int>{kDotNetMissing, kDotNetInstallStarted,
+                                            kDotNetInstallCompleted, kDotNetInstalled}));
 }
 #endif
 

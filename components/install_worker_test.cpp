@@ -9,12 +9,13 @@
 
 #include "components/agent_launcher_step.h"
 #include "components/dotnet_framework_step.h"
+#include "components/install_session.h"
 #include "components/miniserver_step.h"
+#include "diagnostics/event_catalog.h"
 #include "payload/settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/sync.h"
-#include "components/install_session.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/fake_registry.h"
 #include "tests/fake_windows_installer.h"
@@ -150,7 +151,9 @@ TEST_F(InstallWorkerTest, WithEverythingInstalledOnlyTheLauncherIsQueued) {
   EXPECT_EQ(view_.status(), (std::vector<std::string>{"Requesting Parlor Deluxe files..."}));
   EXPECT_EQ(view_.closes(), 1);
   EXPECT_EQ(signals_.abortFlag.load(), 1);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4001, 4003, 4005, 7001, 7007}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{kDotNetInstalled, kServicePackInstalled, kAgentInstalled,
+                              kAgentLaunchStarted, kAgentFolderNotFound}));
 }
 
 #ifndef _WIN32
@@ -186,7 +189,8 @@ TEST_F(InstallWorkerTest, AFailedDiskCheckAbandonsAndClosesTheProgressWindowOnce
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_TRUE(view_.status().empty());  // nothing was installed
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4002, 4004, 4006, 9051}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kDotNetMissing, kServicePackMissing, kAgentMissing,
+                                             kNotEnoughDiskSpace}));
 }
 
 TEST_F(InstallWorkerTest, AMiniServerBesideTheProgramTakesTheLaunchersPlace) {
@@ -212,7 +216,9 @@ TEST_F(InstallWorkerTest, AMiniServerBesideTheProgramTakesTheLaunchersPlace) {
   EXPECT_TRUE(CookieFile(&cookie));
   EXPECT_EQ(view_.status(), (std::vector<std::string>{"Installing..."}));
   EXPECT_EQ(view_.closes(), 1);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{4001, 4003, 4005, 7500, 7501}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{kDotNetInstalled, kServicePackInstalled, kAgentInstalled,
+                              kMiniServerFound, kMiniServerLaunchFailed}));
 }
 #endif  // !_WIN32
 

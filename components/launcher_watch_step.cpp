@@ -1,6 +1,7 @@
 #include "components/launcher_watch_step.h"
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
@@ -33,7 +34,7 @@ void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& 
   ::ParseLauncherOutput(
       &output, file, trackedName,
       [this](const std::string& msg, int32_t code) {
-        PostErrorEvent(9060, msg);
+        PostErrorEvent(kInstallationError, msg);
         ShowSupportError(messageBoxes(), code, "Installation Error");
         AbortInstallation(signals());
       },

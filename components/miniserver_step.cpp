@@ -1,5 +1,6 @@
 #include "components/miniserver_step.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "engine/pipeline_signals.h"
 #include "platform/clock.h"
@@ -13,13 +14,13 @@ constexpr char kTrackedName[] = "Content";
 }  // namespace
 
 int MiniServerStep::Abandoned() {
-  PostEvent(9064);
-  return 9064;
+  PostEvent(kInstallationTerminated);
+  return kInstallationTerminated;
 }
 
 bool IsMiniServerPresent() {
   if (!platform::PathExists(kMiniServer)) return false;
-  PostEvent(7500);
+  PostEvent(kMiniServerFound);
   return true;
 }
 
@@ -41,8 +42,8 @@ int MiniServerStep::Install() {
   std::unique_ptr<platform::Process> interpreter = StartInterpreter(
       std::string(" /K \"\"") + kMiniServer + "\" -ld c > \"" + outputPath + "\"\"");
   if (!interpreter) {
-    PostEvent(7501);
-    return 7501;
+    PostEvent(kMiniServerLaunchFailed);
+    return kMiniServerLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(outputPath, "rb");

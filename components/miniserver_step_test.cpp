@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "payload/cookie_file.h"
 #include "platform/files.h"
@@ -60,7 +61,7 @@ TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
   ASSERT_TRUE(platform::CreateFolder(folder_.File("launcher")));
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("launcher\\miniserver.exe"), "x"));
   EXPECT_TRUE(IsMiniServerPresent());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7500}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kMiniServerFound}));
 }
 
 #ifndef _WIN32
@@ -130,13 +131,13 @@ TEST_F(MiniServerRunTest, AnErrorLineEndsTheWatchAtOnce) {
   MiniServerStep& step = QueueRun();
   drive_.SetProgram(Append("<Error Msg=\"No room\" Code=\"112\" />") +
                     "\nwhile :; do sleep 0.05; done");
-  EXPECT_EQ(step.Install(), 9064);
+  EXPECT_EQ(step.Install(), kInstallationTerminated);
   EXPECT_FALSE(step.installDone.Wait(0));
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{9060, 9064}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kInstallationError, kInstallationTerminated}));
 }
 
 // Cancelled while the MiniServer is still writing a line: the read after the
@@ -152,24 +153,24 @@ TEST_F(MiniServerRunTest, AHalfWrittenErrorLineIsNotReportedWhenTheRunIsAbandone
     }
     AbortInstallation(signals_);
   });
-  EXPECT_EQ(step.Install(), 9064);
+  EXPECT_EQ(step.Install(), kInstallationTerminated);
   cancel.join();
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{9064}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kInstallationTerminated}));
 }
 
 TEST_F(MiniServerRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
   MiniServerStep& step = QueueRun();
   drive_.SetProgram("sleep 2");
   AbortInstallation(signals_);
-  EXPECT_EQ(step.Install(), 9064);
+  EXPECT_EQ(step.Install(), kInstallationTerminated);
   EXPECT_FALSE(drive_.InterpreterStarted());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{9064}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kInstallationTerminated}));
 }
 
 TEST_F(MiniServerRunTest, WithoutAnInterpreterTheStepFails) {
-  EXPECT_EQ(QueueRun().Install(), 7501);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{7501}));
+  EXPECT_EQ(QueueRun().Install(), kMiniServerLaunchFailed);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kMiniServerLaunchFailed}));
 }
 #endif  // !_WIN32
 

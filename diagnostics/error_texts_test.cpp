@@ -3,22 +3,23 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/deployment.h"
+#include "diagnostics/event_catalog.h"
 
 namespace {
 
 TEST(LastErrorTextTest, EachCategoryHasItsPrefix) {
-  SetLastErrorText(9058, "a");
+  SetLastErrorText(kHttpError, "a");
   EXPECT_EQ(LastErrorText(), "HTTP ERROR: a");
-  SetLastErrorText(9059, "b");
+  SetLastErrorText(kSystemError, "b");
   EXPECT_EQ(LastErrorText(), "System ERROR: b");
-  SetLastErrorText(9060, "c");
+  SetLastErrorText(kInstallationError, "c");
   EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: c");
-  SetLastErrorText(9063, "d");
+  SetLastErrorText(kEventError, "d");
   EXPECT_EQ(LastErrorText(), "Event: d");
 }
 
 TEST(LastErrorTextTest, OtherIdsLeaveTheTextAlone) {
-  SetLastErrorText(9060, "kept");
+  SetLastErrorText(kInstallationError, "kept");
   for (EventId id : {9061, 9062, 9057, 9064, 0, -9058, 3000}) SetLastErrorText(id, "lost");
   EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: kept");
 }
@@ -44,10 +45,10 @@ TEST(DescribeHttpStatusTest, UnlistedCodesAreUnknown) {
 
 // 12007 repeats the previous error; reported again through 9058, the prefix doubles.
 TEST(DescribeHttpStatusTest, NameNotResolvedRepeatsTheLastErrorText) {
-  SetLastErrorText(9058, "The request was timed out waiting for a gateway.");
+  SetLastErrorText(kHttpError, "The request was timed out waiting for a gateway.");
   std::string text = DescribeHttpStatus(12007);
   EXPECT_EQ(text, "HTTP ERROR: The request was timed out waiting for a gateway.");
-  SetLastErrorText(9058, text);
+  SetLastErrorText(kHttpError, text);
   EXPECT_EQ(LastErrorText(),
             "HTTP ERROR: HTTP ERROR: The request was timed out waiting for a gateway.");
 }

@@ -1,12 +1,12 @@
 #include "diagnostics/event_logger.h"
 
-#include "diagnostics/startup_error.h"
-
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/report_sender.h"
+#include "diagnostics/startup_error.h"
 #include "platform/uuid.h"
 
 namespace {
@@ -102,13 +102,14 @@ void PostEvent(EventId id) {
 void ReportWatermark(const std::string& value) {
   EventLogger* logger = GlobalEventLogger();
   if (!logger) return;
-  logger->Enqueue("WATERMARK='" + value + "'," + BuildEventRecord(3021, logger->registry()));
+  logger->Enqueue("WATERMARK='" + value + "'," +
+                  BuildEventRecord(kWatermarkReported, logger->registry()));
 }
 
 std::string BuildEventRecord(EventId id, platform::Registry& registry) {
   std::string record;
   // Only a successful launch names the agent that was installed.
-  if (id == 7003) record = "AGENT='" + ReadAgentId(registry) + "',";
+  if (id == kAgentLaunched) record = "AGENT='" + ReadAgentId(registry) + "',";
   record += "EVENTID='" + std::to_string(id) + "',";
   record += "DESC='" + EventCatalog::Describe(id) + "',";
   record += "TIMESTAMP='" + FormatTimestamp() + "'";

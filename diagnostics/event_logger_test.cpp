@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/startup_error.h"
 #include "tests/event_log_reader.h"
 #include "tests/fake_registry.h"
@@ -75,10 +76,10 @@ TEST_F(EventLoggerTest, MissingFolderFailsWithTheStartUpText) {
 
 TEST_F(EventLoggerTest, RecordsAreWrittenOneLineEachInPostingOrder) {
   StartLogger();
-  PostEvent(3000);
+  PostEvent(kLaunched);
   PostEvent(-5);
   PostEvent(12345);
-  PostErrorEvent(9058, "100% of nothing");
+  PostErrorEvent(kHttpError, "100% of nothing");
   ReportWatermark("wm-1");
   std::vector<std::string> lines = FinishAndReadLines();
   ASSERT_EQ(lines.size(), 5u);
@@ -103,7 +104,7 @@ TEST_F(EventLoggerTest, RecordsAreWrittenOneLineEachInPostingOrder) {
 // from the file.
 TEST_F(EventLoggerTest, FinishWithoutReportingReturnsPromptly) {
   StartLogger();
-  for (EventId id = 4000; id < 4008; ++id) PostEvent(id);
+  for (EventId id = kPrerequisiteCheckStarted; id < 4008; ++id) PostEvent(id);
   auto start = std::chrono::steady_clock::now();
   std::vector<std::string> lines = FinishAndReadLines();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
@@ -112,10 +113,10 @@ TEST_F(EventLoggerTest, FinishWithoutReportingReturnsPromptly) {
 
 TEST_F(EventLoggerTest, WithoutALoggerPostingDoesNothing) {
   SetGlobalEventLogger(nullptr);
-  PostEvent(3000);
+  PostEvent(kLaunched);
   PostEvent(kStartReportingCommand);
   ReportWatermark("x");
-  PostErrorEvent(9060, "nobody listens");
+  PostErrorEvent(kInstallationError, "nobody listens");
   EXPECT_EQ(GlobalEventLogger(), nullptr);
 }
 
@@ -223,8 +224,8 @@ TEST_F(AgentIdTest, SuccessfulLaunchRecordNamesTheAgent) {
   registry_.SetString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimeGuid",
                       "0f8fad5b-d9cb-469f-a165-70867728950e");
   StartLogger();
-  PostEvent(7003);
-  PostEvent(7002);
+  PostEvent(kAgentLaunched);
+  PostEvent(kAgentLaunchFailed);
   std::vector<std::string> lines = FinishAndReadLines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].find("AGENT='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='7003',DESC='"
@@ -238,7 +239,7 @@ TEST_F(AgentIdTest, SuccessfulLaunchRecordNamesTheAgent) {
 TEST_F(AgentIdTest, MissingValueGivesAQuestionMark) {
   StartLogger();
   auto start = std::chrono::steady_clock::now();
-  PostEvent(7003);
+  PostEvent(kAgentLaunched);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
   EXPECT_EQ(registry_.read_count(), 6);
   std::vector<std::string> lines = FinishAndReadLines();

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/request_encoding.h"
 #include "tests/event_log_reader.h"
@@ -82,16 +83,16 @@ class ReportSenderTest : public ::testing::Test {
 };
 
 TEST_F(ReportSenderTest, RecordsAreHeldUntilReportingStarts) {
-  PostEvent(3000);
-  PostEvent(3010);
-  PostEvent(3019);
+  PostEvent(kLaunched);
+  PostEvent(kDataDetachmentStarted);
+  PostEvent(kConfigurationDetached);
   SleepMs(4 * kIdleWaitMs);
   EXPECT_EQ(server_.RequestCount(), 0u);
   EXPECT_EQ(LogLines().size(), 3u);
 
   PostEvent(kStartReportingCommand);
   ASSERT_TRUE(server_.WaitForRequests(3, 5000));
-  PostEvent(4062);
+  PostEvent(kProgressInitialised);
   ASSERT_TRUE(server_.WaitForRequests(4, 5000));
   logger_->Finish();
   EXPECT_EQ(LogLines().size(), 4u);  // the start-reporting command wrote nothing
@@ -101,7 +102,8 @@ TEST_F(ReportSenderTest, RecordsAreHeldUntilReportingStarts) {
 // Everything held since start-up goes out in one pass: one connection, one GET
 // per record, in the order of the file.
 TEST_F(ReportSenderTest, TwentyHeldRecordsGoOutInOrderOverOneConnection) {
-  for (EventId id = 5000; id < 5020; ++id) PostEvent(id);
+  for (EventId id = kDotNetPrimaryDownloadStarted; id < kFlashDownloadCompleted; ++id)
+    PostEvent(id);
   SleepMs(2 * kIdleWaitMs);
   PostEvent(kStartReportingCommand);
   ASSERT_TRUE(server_.WaitForRequests(20, 5000));
@@ -130,9 +132,9 @@ TEST_F(ReportSenderTest, FailedRecordIsRetriedBehindTheOthers) {
   server_.SetResponder([](const RecordedRequest& request) {
     return request.index == 0 ? ResponsePlan::ResetWithoutAnswer() : ResponsePlan::Status(200);
   });
-  PostEvent(3000);  // A
-  PostEvent(3001);  // B
-  PostEvent(3002);  // C
+  PostEvent(kLaunched);        // A
+  PostEvent(kOsCheckStarted);  // B
+  PostEvent(kOsUnsupported);   // C
   PostEvent(kStartReportingCommand);
   server_.WaitForRequests(4, 5000);
   SleepMs(4 * kIdleWaitMs);
@@ -151,8 +153,8 @@ TEST_F(ReportSenderTest, FailedRecordIsRetriedBehindTheOthers) {
 TEST_F(ReportSenderTest, ErrorAnswerIsNotRetried) {
   server_.SetDefaultResponse(ResponsePlan::Status(500));
   PostEvent(kStartReportingCommand);
-  PostEvent(6001);
-  PostEvent(6002);
+  PostEvent(kDotNetInstallStarted);
+  PostEvent(kDotNetInstallFailed);
   ASSERT_TRUE(server_.WaitForRequests(2, 5000));
   SleepMs(4 * kIdleWaitMs);
   auto start = std::chrono::steady_clock::now();
@@ -162,7 +164,7 @@ TEST_F(ReportSenderTest, ErrorAnswerIsNotRetried) {
 }
 
 TEST_F(ReportSenderTest, FinishWithoutReportingMakesNoRequest) {
-  for (EventId id = 3000; id < 3006; ++id) PostEvent(id);
+  for (EventId id = kLaunched; id < kSingleInstanceRunning; ++id) PostEvent(id);
   auto start = std::chrono::steady_clock::now();
   logger_->Finish();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
@@ -175,7 +177,7 @@ TEST_F(ReportSenderTest, FinishWithoutReportingMakesNoRequest) {
 // split the report into a request line and a header of its own, and '#', '%'
 // and 8-bit bytes must not cut or garble the target.
 TEST_F(ReportSenderTest, ErrorTextIsEncodedIntoOneRequestTarget) {
-  PostErrorEvent(9058, "bad\r\nX-Injected: 1 #2 100% \x92");
+  PostErrorEvent(kHttpError, "bad\r\nX-Injected: 1 #2 100% \x92");
   PostEvent(kStartReportingCommand);
   ASSERT_TRUE(server_.WaitForRequests(1, 5000));
   SleepMs(2 * kIdleWaitMs);

@@ -2,6 +2,7 @@
 // queued steps need.
 #include <cstdint>
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/support_error.h"
 #include "engine/install_manager.h"
@@ -12,13 +13,13 @@ bool InstallManager::CheckDiskSpace() {
   if (requiredMegabytes_ <= 0) return true;
   const std::string systemFolder = platform::SystemFolder();
   if (systemFolder.empty()) {
-    PostEvent(9050);
-    ShowSupportError(boxes_, 9050, "Installation Error");
+    PostEvent(kSystemDirectoryNotFound);
+    ShowSupportError(boxes_, kSystemDirectoryNotFound, "Installation Error");
     return false;
   }
   const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;
   if (!platform::HasFreeSpace(systemFolder, bytes)) {
-    PostEvent(9051);
+    PostEvent(kNotEnoughDiskSpace);
     boxes_.Show("We're sorry, your system does not have enough free disk space to complete this "
                 "installation.",
                 "Installation Error", platform::kMessageOk);

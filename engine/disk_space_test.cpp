@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
@@ -68,7 +69,7 @@ TEST_F(DiskSpaceTest, AFullSystemDriveStopsTheInstallation) {
       shown[0].text);
   EXPECT_EQ("Installation Error", shown[0].title);
   EXPECT_EQ(platform::kMessageOk, shown[0].style);
-  EXPECT_EQ((std::vector<int>{9051}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kNotEnoughDiskSpace}), events_.Ids());
 }
 #endif
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "engine/file_md5.h"
 #include "engine/install_step.h"
@@ -24,8 +25,8 @@ int Fail(EventId id) {
 }
 
 int FailWithText(const std::string& text) {
-  PostErrorEvent(9058, text);
-  return 9058;
+  PostErrorEvent(kHttpError, text);
+  return kHttpError;
 }
 
 std::string ByteCounts(double received, double total) {
@@ -70,7 +71,7 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
   uint32_t error = 0;
   std::string response;
   if (!download.WaitForHead(&error, &response)) {
-    if (signals.abortFlag.load()) return Fail(9065);
+    if (signals.abortFlag.load()) return Fail(kDownloadTerminated);
     if (step.url.empty()) return FailWithText("URL is blank.");
     if (download.stalled()) return FailWithText(kNoAnswerText);
     return FailWithText(!response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
@@ -86,7 +87,7 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
   step.bytesTotal.store(total);
 
   platform::UniqueFile file = platform::OpenFile(step.localPath, "wb");
-  if (!file) return Fail(9052);
+  if (!file) return Fail(kFileCreationFailed);
 
   std::vector<char> buffer;
   bool writeFailed = false;
@@ -110,10 +111,10 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
   // A full disk may show only when the buffered tail is written.
   if (std::fclose(file.release()) != 0) writeFailed = true;
 
-  if (signals.abortFlag.load()) return Fail(9065);  // the partial file stays
+  if (signals.abortFlag.load()) return Fail(kDownloadTerminated);  // the partial file stays
   if (writeFailed) {
     platform::RemoveFile(step.localPath);
-    return Fail(9052);
+    return Fail(kFileCreationFailed);
   }
   if (download.stalled()) {
     platform::RemoveFile(step.localPath);
@@ -134,7 +135,7 @@ int Transfer(InstallStep& step) {
   step.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(kUserAgent, kSessionFlags);
-  if (!session) return Fail(9061);
+  if (!session) return Fail(kInternetSessionFailed);
   int result;
   {
     std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
@@ -146,7 +147,7 @@ int Transfer(InstallStep& step) {
   if (step.verifyDigest && Md5Differs(step.localPath, step.md5)) {
     platform::RemoveFile(step.localPath);
     platform::DropCachedCopy(step.url);
-    return Fail(9062);
+    return Fail(kMd5CheckFailed);
   }
   step.downloadDone.Release();
   return 1;
@@ -156,10 +157,10 @@ int Transfer(InstallStep& step) {
 
 int DownloadFile(InstallStep& step) {
   step.phase = 1;
-  if (step.signals().abortFlag.load()) return Fail(9065);
+  if (step.signals().abortFlag.load()) return Fail(kDownloadTerminated);
   if (step.availableLocally) {
     step.downloadDone.Release();
-    PostEvent(9066);
+    PostEvent(kLocalInstallerFound);
     return 1;
   }
   try {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
 #include "tests/fake_message_boxes.h"
@@ -121,7 +122,7 @@ TEST_F(DownloaderTest, FollowsARedirect) {
 
 TEST_F(DownloaderTest, BlankAddressFailsWithoutTouchingAFile) {
   InstallStep& step = AddStep("");
-  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_EQ(kHttpError, DownloadFile(step));
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_FALSE(step.downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(), "EVENTID='9058',DESC='HTTP ERROR: URL is blank.'"));
@@ -139,7 +140,7 @@ TEST_F(DownloaderTest, ErrorStatusesFailWithTheirTextAndNoFile) {
   for (const Case& c : cases) {
     server_.SetDefaultResponse(ResponsePlan::Status(c.status, "<html>error page</html>"));
     InstallStep& step = AddStep(Url("/missing"));
-    EXPECT_EQ(9058, DownloadFile(step)) << c.status;
+    EXPECT_EQ(kHttpError, DownloadFile(step)) << c.status;
     EXPECT_FALSE(platform::PathExists(Target())) << c.status;
     EXPECT_FALSE(step.downloadDone.Wait(0));
   }
@@ -154,15 +155,15 @@ TEST_F(DownloaderTest, RefusedConnectionFails) {
   const int port = closed.port();
   closed.Stop();
   InstallStep& step = AddStep("http://127.0.0.1:" + std::to_string(port) + "/dotnetfx.exe");
-  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_EQ(kHttpError, DownloadFile(step));
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_EQ((std::vector<int>{9058}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kHttpError}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, AnswerWithoutLengthFails) {
   server_.SetDefaultResponse(ResponsePlan::WithoutLength("some bytes"));
   InstallStep& step = AddStep(Url("/x"));
-  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_EQ(kHttpError, DownloadFile(step));
   EXPECT_FALSE(step.downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(),
                        "DESC='HTTP ERROR: Failed to retrieve file size, "
@@ -172,7 +173,7 @@ TEST_F(DownloaderTest, AnswerWithoutLengthFails) {
 TEST_F(DownloaderTest, BodyEndingBeforeItsLengthIsAFailureAndTheShortFileGoes) {
   server_.SetDefaultResponse(ResponsePlan::ShortBody(std::string(1000, 'x'), 5000));
   InstallStep& step = AddStep(Url("/agent.msi"));
-  EXPECT_EQ(9058, DownloadFile(step));
+  EXPECT_EQ(kHttpError, DownloadFile(step));
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_FALSE(step.downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(), "1000 of 5000 bytes"));
@@ -189,13 +190,13 @@ TEST_F(DownloaderTest, AbortDuringTheTransferKeepsThePartialFile) {
   while (step.bytesReceived.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   AbortInstallation(signals_);
   download.join();
-  EXPECT_EQ(9065, result);
+  EXPECT_EQ(kDownloadTerminated, result);
   EXPECT_FALSE(step.downloadDone.Wait(0));
   const int64_t size = platform::FileSize(Target());
   EXPECT_GT(size, 0);
   EXPECT_LT(size, 1 << 20);
   EXPECT_EQ(static_cast<double>(size), step.bytesReceived.load());
-  EXPECT_EQ((std::vector<int>{9065}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events_.Ids());
 }
 
 // The product waits a minute for a silent server; these tests shorten it.
@@ -219,13 +220,13 @@ TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
     RecordedEvents events;
     InstallStep& step = AddStep("http://127.0.0.1:" + std::to_string(server.port()) + "/x");
     step.downloadTiming.stallLimitMs = 300;
-    EXPECT_EQ(9058, DownloadFile(step));
+    EXPECT_EQ(kHttpError, DownloadFile(step));
     EXPECT_FALSE(watchdog.Dismiss()) << "the download waited until the server stopped";
     EXPECT_FALSE(step.downloadDone.Wait(0));
     EXPECT_FALSE(platform::PathExists(Target())) << "a stalled body is no installer";
     EXPECT_TRUE(Contains(events.LogText(), std::string("DESC='HTTP ERROR: ") + c.text + "'"))
         << events.LogText();
-    EXPECT_EQ((std::vector<int>{9058}), events.Ids());
+    EXPECT_EQ((std::vector<int>{kHttpError}), events.Ids());
   }
 }
 
@@ -266,9 +267,9 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
     download.join();
     EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
     EXPECT_FALSE(watchdog.Dismiss()) << "the download waited until the server stopped";
-    EXPECT_EQ(9065, result);
+    EXPECT_EQ(kDownloadTerminated, result);
     EXPECT_EQ(c.kept, platform::FileSize(Target())) << "the partial file stays";
-    EXPECT_EQ((std::vector<int>{9065}), events.Ids());
+    EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events.Ids());
     platform::RemoveFile(Target());
   }
 }
@@ -276,11 +277,11 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
 TEST_F(DownloaderTest, AbortBeforeTheStartSendsNoRequest) {
   AbortInstallation(signals_);
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
-  EXPECT_EQ(9065, DownloadFile(step));
+  EXPECT_EQ(kDownloadTerminated, DownloadFile(step));
   EXPECT_EQ(1, step.phase.load());
   EXPECT_EQ(0u, server_.RequestCount());
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_EQ((std::vector<int>{9065}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, LocalCopyIsUsedWithoutAnyRequest) {
@@ -290,7 +291,7 @@ TEST_F(DownloaderTest, LocalCopyIsUsedWithoutAnyRequest) {
   EXPECT_EQ(1, DownloadFile(step));
   EXPECT_TRUE(step.downloadDone.Wait(0));
   EXPECT_EQ(0u, server_.RequestCount());
-  EXPECT_EQ((std::vector<int>{9066}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kLocalInstallerFound}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, StaleFileIsNoLocalCopyWhenADigestIsConfigured) {
@@ -308,7 +309,7 @@ TEST_F(DownloaderTest, AStepThatVerifiesItsDigestKeepsOnlyAMatchingFile) {
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
   InstallStep& wrong = AddStep(Url("/dotnetfx.exe"), "0123456789abcdef0123456789abcdef");
   wrong.verifyDigest = true;
-  EXPECT_EQ(9062, DownloadFile(wrong));
+  EXPECT_EQ(kMd5CheckFailed, DownloadFile(wrong));
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_FALSE(wrong.downloadDone.Wait(0));
 
@@ -317,7 +318,7 @@ TEST_F(DownloaderTest, AStepThatVerifiesItsDigestKeepsOnlyAMatchingFile) {
   EXPECT_EQ(1, DownloadFile(right));
   EXPECT_EQ("abc", FileBytes());
   EXPECT_TRUE(right.downloadDone.Wait(0));
-  EXPECT_EQ((std::vector<int>{9062}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kMd5CheckFailed}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, AStepThatDoesNotVerifyIgnoresItsDigest) {
@@ -330,9 +331,9 @@ TEST_F(DownloaderTest, AStepThatDoesNotVerifyIgnoresItsDigest) {
 TEST_F(DownloaderTest, FileThatCannotBeCreatedFails) {
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
   InstallStep& step = AddStep(Url("/dotnetfx.exe"), "", folder_.File("no such folder"));
-  EXPECT_EQ(9052, DownloadFile(step));
+  EXPECT_EQ(kFileCreationFailed, DownloadFile(step));
   EXPECT_FALSE(step.downloadDone.Wait(0));
-  EXPECT_EQ((std::vector<int>{9052}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kFileCreationFailed}), events_.Ids());
 }
 
 #ifndef _WIN32
@@ -344,9 +345,9 @@ TEST_F(DownloaderTest, WriteFailureIsNotSuccess) {
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
   // A link in the scratch folder: the failed download removes the link only.
   ASSERT_EQ(0, symlink("/dev/full", platform::NativePath(Target()).c_str()));
-  EXPECT_EQ(9052, DownloadFile(step));
+  EXPECT_EQ(kFileCreationFailed, DownloadFile(step));
   EXPECT_FALSE(step.downloadDone.Wait(0));
-  EXPECT_EQ((std::vector<int>{9052}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kFileCreationFailed}), events_.Ids());
 }
 #endif
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
@@ -60,7 +61,7 @@ class ScriptedStep : public InstallStep {
   }
   int Install() override {
     journal_->Add("install " + name_);
-    if (signals().abortFlag.load()) return 9064;
+    if (signals().abortFlag.load()) return kInstallationTerminated;
     int result = Run(install_, 9064);
     if (result == 1) installDone.Release();
     return result;
@@ -267,7 +268,7 @@ TEST(PipelineFailureTest, AFailedWaitOrThreadStartIsPostedAndEndsTheRun) {
 
     EXPECT_EQ(signals.abortFlag.load(), 1);
     EXPECT_EQ(journal.IndexOf("install dotnet"), -1);
-    EXPECT_EQ(events.Ids(), (std::vector<int>{9059}));
+    EXPECT_EQ(events.Ids(), (std::vector<int>{kSystemError}));
     EXPECT_EQ(LastErrorText(), c.text);
   }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/support_error.h"
 #include "engine/install_step.h"
@@ -41,15 +42,15 @@ int RunInstaller(InstallStep& step) {
   step.NotifyProgress();
   PipelineSignals& signals = step.signals();
   if (signals.abortFlag.load()) {
-    PostEvent(9064);
-    return 9064;
+    PostEvent(kInstallationTerminated);
+    return kInstallationTerminated;
   }
 
   uint32_t error = 0;
   std::unique_ptr<platform::Process> process = platform::Process::Start(step.commandLine, &error);
   if (!process) {
-    PostErrorEvent(9060, DescribeInstallerExitCode(static_cast<int>(error)));
-    return 9060;
+    PostErrorEvent(kInstallationError, DescribeInstallerExitCode(static_cast<int>(error)));
+    return kInstallationError;
   }
   // Waiting on the process itself notices its end at once; the abort flag is
   // still looked at every second.
@@ -57,8 +58,8 @@ int RunInstaller(InstallStep& step) {
   bool ended = process->WaitForExit(0, &waitError);
   while (!ended && waitError == 0) {
     if (signals.abortFlag.load()) {
-      PostEvent(9064);  // the installer itself keeps running
-      return 9064;
+      PostEvent(kInstallationTerminated);  // the installer itself keeps running
+      return kInstallationTerminated;
     }
     RaiseByElapsedTime(step);
     step.NotifyProgress();
@@ -67,7 +68,7 @@ int RunInstaller(InstallStep& step) {
   if (!ended) {
     // A wait that fails at once would make this loop spin for ever.
     PostSystemError("Waiting for the installer", waitError);
-    return 9059;
+    return kSystemError;
   }
   const int code = process->ExitCode();
   process.reset();
@@ -79,10 +80,10 @@ int RunInstaller(InstallStep& step) {
     step.NotifyProgress();
     return 1;
   }
-  PostErrorEvent(9060, DescribeInstallerExitCode(code));
+  PostErrorEvent(kInstallationError, DescribeInstallerExitCode(code));
   ShowSupportError(step.messageBoxes(), code, "Installation Error");
   // 1 means success to the pipeline: an installer that exits with 1 failed.
-  return code == 1 ? 9060 : code;
+  return code == 1 ? kInstallationError : code;
 }
 
 bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -162,18 +163,18 @@ TEST_F(ProcessRunnerTest, FailureCodeIsReturnedPostedAndShown) {
 
 TEST_F(ProcessRunnerTest, ExitCodeOneIsAFailureNotSuccess) {
   InstallStep& step = AddStep(ExitCommand(1));
-  EXPECT_EQ(9060, RunInstaller(step));
+  EXPECT_EQ(kInstallationError, RunInstaller(step));
   EXPECT_FALSE(step.installDone.Wait(0));
   EXPECT_EQ(1u, boxes_.shown().size());
-  EXPECT_EQ((std::vector<int>{9060}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kInstallationError}), events_.Ids());
 }
 
 TEST_F(ProcessRunnerTest, MissingProgramFailsWithoutAMessage) {
   InstallStep& step = AddStep("\"" + folder_.File("setup.exe") + "\" /q");
-  EXPECT_EQ(9060, RunInstaller(step));
+  EXPECT_EQ(kInstallationError, RunInstaller(step));
   EXPECT_FALSE(step.installDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ((std::vector<int>{9060}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kInstallationError}), events_.Ids());
 }
 
 TEST_F(ProcessRunnerTest, AbortWhileWaitingReturnsWithinASecondAndLeavesTheInstallerRunning) {
@@ -187,12 +188,12 @@ TEST_F(ProcessRunnerTest, AbortWhileWaitingReturnsWithinASecondAndLeavesTheInsta
   const int result = RunInstaller(step);
   canceller.join();
   const long long late = MillisecondsSince(aborted);
-  EXPECT_EQ(9064, result);
+  EXPECT_EQ(kInstallationTerminated, result);
   EXPECT_LT(late, 3000);
   EXPECT_TRUE(IsProcessRunning(OwnId(), true, nullptr));
   EXPECT_FALSE(step.installDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ((std::vector<int>{9064}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kInstallationTerminated}), events_.Ids());
   EndLeftChildren();
 }
 
@@ -204,14 +205,14 @@ TEST_F(ProcessRunnerTest, AbortBeforeTheStartRunsNothing) {
   const std::string marker = folder_.File("ran");
   InstallStep& step = AddStep("touch '" + marker + "'");
 #endif
-  EXPECT_EQ(9064, RunInstaller(step));
+  EXPECT_EQ(kInstallationTerminated, RunInstaller(step));
   EXPECT_EQ(2, step.phase.load());
   EXPECT_FALSE(step.installDone.Wait(0));
 #ifndef _WIN32
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(platform::PathExists(marker));
 #endif
-  EXPECT_EQ((std::vector<int>{9064}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{kInstallationTerminated}), events_.Ids());
 }
 
 TEST(IsProcessRunningTest, FindsProcessesByIdAndByParent) {

@@ -1,5 +1,6 @@
 #include "payload/embedded_files.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "payload/payload_reader.h"
 
@@ -12,8 +13,9 @@ struct EmbeddedPicture {
 
 // In the order in which they are written.
 constexpr EmbeddedPicture kPictures[] = {
-    {"LOGOICON.ICO", 3014},  {"BACKGROUND.JPG", 3015},       {"SPLASHSCREEN.JPG", 3016},
-    {"LOGOIMAGE.JPG", 3017}, {"PROGRESSBAR_BIRD.JPG", 3018},
+    {"LOGOICON.ICO", kLogoIconNotSaved},          {"BACKGROUND.JPG", kBackgroundImageNotSaved},
+    {"SPLASHSCREEN.JPG", kSplashImageNotSaved},   {"LOGOIMAGE.JPG", kClientLogoImageNotSaved},
+    {"PROGRESSBAR_BIRD.JPG", kBirdImageNotSaved},
 };
 
 constexpr const char* kOptionalInstallers[] = {"dotnetfx.exe", "dotnetServicePack.exe"};

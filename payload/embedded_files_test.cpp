@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "diagnostics/event_catalog.h"
 #include "payload/payload_reader.h"
 #include "platform/files.h"
 #include "tests/payload_builder.h"
@@ -65,13 +66,15 @@ TEST_F(EmbeddedFilesTest, EachFailedPictureReportsItsOwnEvent) {
 
   extractEmbeddedFiles(*reader, working_.path());
 
-  EXPECT_THAT(events.Ids(), ElementsAre(3015, 3018));
+  EXPECT_THAT(events.Ids(), ElementsAre(kBackgroundImageNotSaved, kBirdImageNotSaved));
   EXPECT_EQ("picture", Content("LOGOIMAGE.JPG"));
 
   // Nowhere to write at all: every picture in its order.
   RecordedEvents missing_folder;
   extractEmbeddedFiles(*reader, working_.File("no-such-folder"));
-  EXPECT_THAT(missing_folder.Ids(), ElementsAre(3014, 3015, 3016, 3017, 3018));
+  EXPECT_THAT(missing_folder.Ids(),
+              ElementsAre(kLogoIconNotSaved, kBackgroundImageNotSaved, kSplashImageNotSaved,
+                          kClientLogoImageNotSaved, kBirdImageNotSaved));
 }
 
 #ifndef _WIN32

@@ -1,12 +1,13 @@
 #include "session/configuration_loading.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 
 Configuration LoadConfiguration(const PayloadReader& reader) {
-  PostEvent(3010);
+  PostEvent(kDataDetachmentStarted);
   Configuration configuration = parseConfiguration(reader);
   if (!configuration.available) {
-    PostEvent(3020);
+    PostEvent(kConfigurationMissing);
     return configuration;
   }
   for (const std::string& watermark : configuration.watermarks) ReportWatermark(watermark);
@@ -15,6 +16,6 @@ Configuration LoadConfiguration(const PayloadReader& reader) {
       logger->SetLogServer(configuration.settings.get(TORVANEIISLOGSERVER));
     }
   }
-  PostEvent(3019);
+  PostEvent(kConfigurationDetached);
   return configuration;
 }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "diagnostics/event_catalog.h"
 #include "payload/payload_reader.h"
 #include "tests/payload_builder.h"
 #include "tests/recorded_events.h"
@@ -31,7 +32,8 @@ TEST_F(ConfigurationLoadingTest, EventsAroundTheParse) {
         Load(test_payload::Entry("CONFIG.TXT", "ClientID=a\r\nWFGUID=w1\r\nWFGUID=w2\r\n"));
     EXPECT_EQ("a", config.settings.clientId());
     // Every watermark line is reported, in its place before the parse's end.
-    EXPECT_THAT(events.Ids(), ElementsAre(3010, 3021, 3021, 3019));
+    EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kWatermarkReported,
+                                          kWatermarkReported, kConfigurationDetached));
   }
   {
     RecordedEvents events;
@@ -43,12 +45,12 @@ TEST_F(ConfigurationLoadingTest, EventsAroundTheParse) {
   {
     RecordedEvents events;
     Load(test_payload::Entry("EULA.TXT", "no configuration here"));
-    EXPECT_THAT(events.Ids(), ElementsAre(3010, 3020));
+    EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kConfigurationMissing));
   }
   {
     RecordedEvents events;
     Load(test_payload::Entry("CONFIG.TXT", ""));
-    EXPECT_THAT(events.Ids(), ElementsAre(3010, 3020));
+    EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kConfigurationMissing));
   }
 }
 

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "components/install_session.h"
 #include "components/install_worker.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/startup_error.h"
 #include "diagnostics/support_error.h"
@@ -13,9 +15,8 @@
 #include "platform/files.h"
 #include "platform/sync.h"
 #include "platform/system.h"
-#include "components/install_session.h"
-#include "session/shutdown.h"
 #include "session/configuration_loading.h"
+#include "session/shutdown.h"
 #include "session/working_directory.h"
 #include "ui/window_host.h"
 #include "ui/window_title.h"
@@ -75,7 +76,7 @@ std::string ExtractionFailureText(uint32_t code) {
 
 InstallSession* ExtractionFailed(platform::MessageBoxes& boxes, uint32_t code) {
   boxes.Show(ExtractionFailureText(code), kProductTitle, platform::kMessageOk);
-  PostEvent(3112);
+  PostEvent(kExitedOnException);
   FinishLogger();
   return nullptr;
 }
@@ -99,7 +100,7 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
     }
     if (session->workingDirectory.empty()) {
       ShowSupportError(boxes, static_cast<int>(directoryError), "Installation Error");
-      PostEvent(3012);
+      PostEvent(kExitedOnDataDetachmentFailure);
       FinishLogger();
       return nullptr;
     }
@@ -142,13 +143,13 @@ int RunSession(const SessionOptions& options) {
     boxes.Show(error.what(), kProductTitle, platform::kMessageOk | platform::kMessageIconStop);
     return 0;
   }
-  PostEvent(3000);
+  PostEvent(kLaunched);
   if (!IsSupportedOs()) {
     boxes.Show(
         "We're sorry, this installation cannot continue because your operating system "
         "is not supported.",
         "Installation Error", platform::kMessageOk);
-    PostEvent(3002);
+    PostEvent(kOsUnsupported);
     FinishLogger();
     return 0;
   }
@@ -160,14 +161,14 @@ int RunSession(const SessionOptions& options) {
   try {
     if (options.runWindows) quitCode = options.runWindows(host);
   } catch (...) {
-    PostEvent(3112);
+    PostEvent(kExitedOnException);
   }
 
   KillChildProcesses();
   CleanStartupFolder(session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP));
   if (host.cancelSurveyFlag()) OfferSurvey(boxes, GlobalEventLogger()->RunId());
   if (options.releasePictures) options.releasePictures();
-  PostEvent(3111);
+  PostEvent(kBootstrapperExited);
   FinishLogger();
   return quitCode;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "payload/settings.h"
 #include "platform/files.h"
@@ -264,14 +265,14 @@ TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
   EXPECT_EQ(Requests(),
             "C:\\WINDOWS\\system32\\taskkill.exe| /t /f /im *AgentLauncher.exe /im "
             "miniserver.exe|hidden\n");
-  EXPECT_EQ(events.Ids(), (std::vector<int>{3115}));
+  EXPECT_EQ(events.Ids(), (std::vector<int>{kChildProcessesTerminated}));
 
   // A command that cannot be started.
   RecordedEvents failed;
   setenv("KESTREL_SHELL_LOG",
          platform::NativePath(scratch_.File("no-such-folder\\shell.log")).c_str(), 1);
   EXPECT_TRUE(KillChildProcesses());
-  EXPECT_EQ(failed.Ids(), (std::vector<int>{3114}));
+  EXPECT_EQ(failed.Ids(), (std::vector<int>{kChildProcessesNotTerminated}));
 }
 
 TEST_F(ShellLogTest, OnYesTheSurveyOpensWithTheRunIdAndOnNoNothing) {

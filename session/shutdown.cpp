@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "diagnostics/deployment.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -20,7 +21,7 @@ bool KillChildProcesses() {
   const std::string taskkill = platform::JoinPath(platform::SystemFolder(), "taskkill.exe");
   const bool started =
       platform::ShellOpen(taskkill, " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
-  PostEvent(started ? 3115 : 3114);
+  PostEvent(started ? kChildProcessesTerminated : kChildProcessesNotTerminated);
   return true;
 }
 

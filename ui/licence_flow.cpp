@@ -1,15 +1,12 @@
 #include "ui/licence_flow.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "ui/resource_ids.h"
 
 namespace {
 
 constexpr int kCloseCommand = 2;  // IDCANCEL: the close box, Alt+F4 and Esc
-
-constexpr EventId kAcceptedEula = 9003;
-constexpr EventId kCancelledInEula = 9001;
-constexpr EventId kClosedEula = 9002;
 
 }  // namespace
 
@@ -26,17 +23,17 @@ void LicenceFlow::OnCommand(int command) {
       // OK is disabled while decline is chosen; a command that still arrives
       // (a key on the button) must not accept.
       if (!window_.AcceptChecked()) break;
-      PostEvent(kAcceptedEula);
+      PostEvent(kEulaAccepted);
       window_.End();
       window_.ShowProgressWindow();
       break;
     case IDC_LICENCE_CANCEL:
-      PostEvent(kCancelledInEula);
+      PostEvent(kEulaCancelled);
       window_.PostQuit();
       window_.End();
       break;
     case kCloseCommand:
-      PostEvent(kClosedEula);
+      PostEvent(kEulaClosed);
       window_.PostQuit();
       window_.End();
       break;

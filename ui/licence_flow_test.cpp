@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/event_catalog.h"
 #include "tests/recorded_events.h"
 
 namespace {
@@ -48,7 +49,7 @@ TEST_F(LicenceFlowTest, DeclineDisablesOkAndAcceptBringsItBack) {
 TEST_F(LicenceFlowTest, OkAcceptsThenOpensTheProgressWindowAfterEnding) {
   flow_.OnCommand(1008);
   EXPECT_EQ(Calls({"end", "progress"}), window_.calls);
-  EXPECT_EQ(std::vector<int>({9003}), events_.Ids());
+  EXPECT_EQ(std::vector<int>({kEulaAccepted}), events_.Ids());
 }
 
 TEST_F(LicenceFlowTest, OkWhileDeclineIsChosenDoesNothing) {
@@ -62,7 +63,7 @@ TEST_F(LicenceFlowTest, CancelAndCloseEndTheSequence) {
   flow_.OnCommand(1009);
   flow_.OnCommand(2);
   EXPECT_EQ(Calls({"quit", "end", "quit", "end"}), window_.calls);
-  EXPECT_EQ(std::vector<int>({9001, 9002}), events_.Ids());
+  EXPECT_EQ(std::vector<int>({kEulaCancelled, kEulaClosed}), events_.Ids());
 }
 
 TEST_F(LicenceFlowTest, LinkOpensEveryTimeAndStaysVisited) {

@@ -1,19 +1,13 @@
 #include "ui/progress_flow.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "engine/pipeline_signals.h"
 #include "ui/resource_ids.h"
 #include "ui/window_host.h"
 
-namespace {
-
-constexpr EventId kClickedCloseBox = 9004;
-constexpr EventId kClickedCancel = 9005;
-
-}  // namespace
-
 void ProgressFlow::OnCancelRequest(int command) {
-  PostEvent(command == IDC_PROGRESS_CANCEL ? kClickedCancel : kClickedCloseBox);
+  PostEvent(command == IDC_PROGRESS_CANCEL ? kProgressCancelClicked : kProgressCloseBoxClicked);
   PipelineSignals& signals = host_.Signals();
   if (signals.abortFlag.load()) {
     // The installation is already being abandoned: nothing left to confirm.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/event_catalog.h"
 #include "tests/recorded_events.h"
 #include "ui/fake_window_host_test.h"
 
@@ -60,7 +61,7 @@ TEST_F(ProgressFlowTest, AnswerNoLeavesEverythingRunning) {
   EXPECT_EQ(0, host_.surveyFlag);
   EXPECT_EQ(0, host_.kills);
   EXPECT_EQ(0, controls_.closes);
-  EXPECT_EQ(std::vector<int>({9005}), events_.Ids());
+  EXPECT_EQ(std::vector<int>({kProgressCancelClicked}), events_.Ids());
 }
 
 TEST_F(ProgressFlowTest, AnswerYesAbandonsTheInstallation) {
@@ -84,7 +85,7 @@ TEST_F(ProgressFlowTest, CloseBoxAfterYesClosesAtOnce) {
   flow_.OnCancelRequest(2);
   EXPECT_EQ(1, controls_.questions);
   EXPECT_EQ(1, controls_.closes);
-  EXPECT_EQ(std::vector<int>({9005, 9004}), events_.Ids());
+  EXPECT_EQ(std::vector<int>({kProgressCancelClicked, kProgressCloseBoxClicked}), events_.Ids());
 }
 
 TEST_F(ProgressFlowTest, SecondRequestWhileAskingDoesNothing) {
@@ -96,7 +97,9 @@ TEST_F(ProgressFlowTest, SecondRequestWhileAskingDoesNothing) {
   flow_.OnCancelRequest(1012);
   EXPECT_EQ(1, controls_.questions);
   EXPECT_EQ(0, controls_.closes);
-  EXPECT_EQ(std::vector<int>({9005, 9005, 9004}), events_.Ids());
+  EXPECT_EQ(
+      std::vector<int>({kProgressCancelClicked, kProgressCancelClicked, kProgressCloseBoxClicked}),
+      events_.Ids());
 }
 
 TEST_F(ProgressFlowTest, StepFailingWhileAskingLetsTheNextRequestClose) {

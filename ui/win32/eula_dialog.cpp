@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "diagnostics/deployment.h"
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "ui/button_keys.h"
 #include "ui/layout.h"
@@ -22,7 +23,6 @@ namespace ui {
 
 namespace {
 
-constexpr EventId kEulaInitialised = 4061;
 constexpr int kPaneMargin = 12;
 constexpr char kHeading[] = "End User License Agreement(s)";
 

@@ -1,12 +1,9 @@
 #include "ui/win32/modal_dialog.h"
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 
 namespace ui {
-
-namespace {
-constexpr EventId kWindowException = 3112;
-}  // namespace
 
 void EndWindowSequence(HWND dialog) {
   if (dialog) EndDialog(dialog, 0);
@@ -14,7 +11,7 @@ void EndWindowSequence(HWND dialog) {
 }
 
 void AbandonWindowSequence(HWND dialog) {
-  PostEvent(kWindowException);
+  PostEvent(kExitedOnException);
   EndWindowSequence(dialog);
 }
 

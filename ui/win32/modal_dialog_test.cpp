@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "diagnostics/event_catalog.h"
 #include "tests/recorded_events.h"
 #include "ui/resource_ids.h"
 
@@ -35,7 +36,7 @@ TEST(ModalDialogTest, AnExceptionInTheProcedureIsPostedAndEndsTheSequence) {
   EXPECT_TRUE(ui::RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH,
                                  &ui::GuardedProcedure<&ThrowingOnOpen>, nullptr));
   EXPECT_TRUE(QuitWaiting());
-  EXPECT_EQ(events.Ids(), (std::vector<int>{3112}));
+  EXPECT_EQ(events.Ids(), (std::vector<int>{kExitedOnException}));
 }
 
 TEST(ModalDialogTest, ADialogThatCannotBeMadeEndsTheSequence) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "engine/pipeline_signals.h"
 #include "payload/settings.h"
@@ -24,8 +25,6 @@
 namespace ui {
 
 namespace {
-
-constexpr EventId kProgressInitialised = 4062;
 
 // Private messages of the window.
 constexpr UINT kGoAheadMessage = WM_APP + 1;     // posted to itself once on screen

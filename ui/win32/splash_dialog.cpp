@@ -4,6 +4,7 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "ui/layout.h"
 #include "ui/resource_ids.h"
@@ -20,7 +21,6 @@ namespace ui {
 
 namespace {
 
-constexpr EventId kSplashInitialised = 4060;
 constexpr UINT_PTR kSplashTimer = 0;
 constexpr UINT kSplashMilliseconds = 3000;
 
