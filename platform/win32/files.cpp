@@ -4,24 +4,9 @@
 // <windows.h> maps ReplaceFile to ReplaceFileA; keep the neutral name.
 #undef ReplaceFile
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
-namespace {
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
 
 std::string ExecutablePath() {
   char buffer[261] = {0};

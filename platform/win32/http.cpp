@@ -7,23 +7,18 @@
 #include <vector>
 
 #include "platform/sync.h"
+#include "platform/win32/unique_handle.h"
 
 namespace platform {
 namespace {
 
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_) InternetCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-
- private:
-  HINTERNET handle_;
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle handle) { return handle != nullptr; }
+  static void Close(Handle handle) { InternetCloseHandle(handle); }
 };
+using InternetHandle = UniqueHandle<InternetHandleTraits>;
 
 }  // namespace
 

@@ -3,23 +3,10 @@
 #include <windows.h>
 
 #include "platform/files.h"
+#include "platform/win32/unique_handle.h"
 
 namespace platform {
 namespace {
-
-class LibraryHandle {
- public:
-  explicit LibraryHandle(HMODULE module) : module_(module) {}
-  ~LibraryHandle() {
-    if (module_) FreeLibrary(module_);
-  }
-  LibraryHandle(const LibraryHandle&) = delete;
-  LibraryHandle& operator=(const LibraryHandle&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
 
 class SystemInstaller : public WindowsInstaller {
  public:

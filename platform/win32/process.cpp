@@ -6,24 +6,9 @@
 
 #include <vector>
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
-namespace {
-
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-  ~KernelHandle() {
-    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
 
 struct Process::Native {
   Native(HANDLE handle, DWORD process_id) : process(handle), id(process_id) {}

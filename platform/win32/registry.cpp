@@ -4,23 +4,10 @@
 
 #include <vector>
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
 namespace {
-
-class KeyHandle {
- public:
-  KeyHandle() = default;
-  ~KeyHandle() {
-    if (key_) RegCloseKey(key_);
-  }
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 class Win32Registry : public Registry {
  public:
