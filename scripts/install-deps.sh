@@ -42,6 +42,8 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -q
+# A mirror caught mid-sync fails one index; what was fetched may still
+# hold every package, so the install below is what decides.
+apt-get update -q || echo "install-deps: the package index did not fully update; installing from what was fetched" >&2
 apt-get install -y -q "${packages[@]}"
 echo "install-deps: done"
