@@ -57,6 +57,15 @@ uint32_t WaitForChildOf(uint32_t parent, const char* name = nullptr) {
   return 0;
 }
 
+// Wine tells a process's creation time only once the process has started.
+bool WaitForCreationTime(uint32_t id, uint64_t* created) {
+  for (int round = 0; round < 500; ++round) {
+    if (platform::ProcessCreationTime(id, created)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 // A command line whose process starts one child, kChildName, that runs for a while.
 #ifdef _WIN32
 constexpr char kChildName[] = "exit_with.exe";
@@ -422,7 +431,7 @@ TEST(IsChildRunningTest, AChildOlderThanTheInterpreterIsNotCounted) {
   const uint32_t child = WaitForChildOf(parent->id(), kChildName);
   ASSERT_NE(child, 0u);
   uint64_t childCreated = 0;
-  ASSERT_TRUE(platform::ProcessCreationTime(child, &childCreated));
+  ASSERT_TRUE(WaitForCreationTime(child, &childCreated));
   ASSERT_NE(parent->creation_time(), 0u);
   EXPECT_GE(childCreated, parent->creation_time());
 

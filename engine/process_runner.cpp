@@ -95,7 +95,8 @@ bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name,
     if (ignored_name && SameNameIgnoringCase(entry.name, ignored_name)) continue;
     if (created_since != 0) {
       uint64_t created = 0;
-      // One that cannot be asked is not ours: our child runs as our user.
+      // One that cannot be asked is not ours: our child runs as our user. One
+      // still being made is counted by a later poll, once it has started.
       if (!platform::ProcessCreationTime(entry.id, &created) || created < created_since) continue;
     }
     return true;

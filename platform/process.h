@@ -61,7 +61,8 @@ bool SnapshotProcesses(std::vector<ProcessEntry>* entries);
 
 // When a running process was created, in the system's own units (win32:
 // FILETIME, 100 ns; posix: clock ticks since boot), comparable only with one
-// another. False when the process is gone or cannot be asked.
+// another. False when the process is gone or cannot be asked, and while it is
+// still being made (Wine knows the time only once the process has started).
 bool ProcessCreationTime(uint32_t id, uint64_t* time);
 
 }  // namespace platform

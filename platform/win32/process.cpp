@@ -19,10 +19,24 @@ struct Process::Native {
 
 namespace {
 
+uint64_t TimeValue(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+uint64_t Now() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return TimeValue(now);
+}
+
+// Wine answers for a process it is still making with its memory fill
+// (0x5555... , far in the future) until the process has started: a time
+// later than now is not known yet.
 bool CreationTimeOf(HANDLE process, uint64_t* time) {
   FILETIME created, exited, kernel, user;
   if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return false;
-  *time = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  if (TimeValue(created) > Now()) return false;
+  *time = TimeValue(created);
   return true;
 }
 
@@ -40,6 +54,7 @@ std::unique_ptr<Process::Native> Create(const char* application, const std::stri
   }
   PROCESS_INFORMATION created;
   ZeroMemory(&created, sizeof created);
+  const uint64_t before = Now();
   if (!CreateProcessA(application, line.data(), nullptr, nullptr, FALSE, creation_flags, nullptr,
                       nullptr, &startup, &created)) {
     *error = GetLastError();
@@ -48,7 +63,9 @@ std::unique_ptr<Process::Native> Create(const char* application, const std::stri
   CloseHandle(created.hThread);
   std::unique_ptr<Process::Native> native(
       new Process::Native(created.hProcess, created.dwProcessId));
-  CreationTimeOf(created.hProcess, &native->creation_time);
+  // Not known yet, the moment before the call bounds it: every process older
+  // than this one is older than that.
+  if (!CreationTimeOf(created.hProcess, &native->creation_time)) native->creation_time = before;
   return native;
 }
 
