@@ -10,12 +10,7 @@
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
-# The 'convert' first on PATH may be another program of the same name.
-IM=${IM_CONVERT:-/usr/bin/convert}
-"$IM" -version | grep -q ImageMagick || { echo "$IM is not ImageMagick" >&2; exit 1; }
-
-font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
-[ -f "$font" ] || font=Helvetica-Bold
+. "$here/../../../scripts/imagemagick.sh"
 
 # The corners outside the rounded shape: a pale blue close to the windows'
 # usual backgrounds.
