@@ -39,6 +39,7 @@ std::atomic<EventLogger*> g_logger{nullptr};
 EventLogger::EventLogger(const std::string& directory, const EventLoggerOptions& options)
     : options_(options),
       registry_(options.registry ? options.registry : &platform::SystemRegistry()),
+      command_count_(0, options.queue_count_limit),
       log_server_(kPlaceholderLogServer) {
   log_path_ = platform::JoinPath(directory, "TorvaneLogFile.txt");
   // Text mode: line breaks become CR LF on Windows. Earlier runs are not kept.

@@ -52,6 +52,9 @@ struct EventLoggerOptions {
   // and never answers holds a pass (and the exit) no longer.
   uint32_t report_timeout_ms = 5000;
   platform::Registry* registry = nullptr;  // for the AGENT field; null: the system's
+  // The most wake-ups the queue counts at once; commands beyond it are still
+  // handled, in order, only not counted.
+  long queue_count_limit = 0x100000;
 };
 
 class EventLogger {
@@ -90,7 +93,7 @@ class EventLogger {
   std::deque<std::string> reports_;                      // sender thread only
   platform::Lock lock_;                                  // commands_ and log_server_
   platform::Event done_{false, false};                   // set by the sender as its last act
-  platform::Semaphore command_count_{0, 0x100000};       // one release per queued command
+  platform::Semaphore command_count_;                    // a release per queued command, to the limit
   std::string log_server_;                               // under lock_
   std::string run_id_;                                   // written before the sender starts
   int reporting_enabled_ = 0;                            // sender thread only

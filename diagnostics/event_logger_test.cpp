@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <regex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
@@ -167,6 +169,55 @@ TEST_F(EventLoggerTest, ConcurrentErrorPostsKeepTheirOwnTexts) {
 }
 
 // The product's figures; every test that waits shortens them.
+// Records queued from several threads at once: every one reaches the file
+// whole, each thread's in its posting order, also past the queue's count limit.
+class EventLoggerLoadTest : public EventLoggerTest {
+ protected:
+  static std::string Record(int thread, int n) {
+    return "THREAD='" + std::to_string(thread) + "',N='" + std::to_string(n) + "'";
+  }
+  void PostFromThreads(int threads, int perThread) {
+    StartLogger();
+    std::vector<std::thread> posters;
+    for (int t = 0; t < threads; ++t) {
+      posters.emplace_back([this, t, perThread] {
+        for (int i = 0; i < perThread; ++i) {
+          logger_->Enqueue(Record(t, i));
+        }
+      });
+    }
+    for (std::thread& poster : posters) poster.join();
+    std::vector<std::string> lines = FinishAndReadLines();
+    std::vector<int> next(threads, 0);
+    int torn = 0;
+    for (const std::string& line : lines) {
+      int thread = -1, n = -1;
+      if (std::sscanf(line.c_str(), "THREAD='%d',N='%d'", &thread, &n) != 2 || thread < 0 ||
+          thread >= threads || line != Record(thread, n)) {
+        ++torn;
+        continue;
+      }
+      ASSERT_EQ(n, next[thread]) << "thread " << thread << " out of order";
+      ++next[thread];
+    }
+    EXPECT_EQ(torn, 0);
+    for (int t = 0; t < threads; ++t) EXPECT_EQ(next[t], perThread) << "thread " << t;
+  }
+};
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kLoadPerThread = 25000;  // the sanitizers' run is many times slower
+#else
+constexpr int kLoadPerThread = 250000;
+#endif
+
+TEST_F(EventLoggerLoadTest, FourThreadsLoseNoRecord) { PostFromThreads(4, kLoadPerThread); }
+
+TEST_F(EventLoggerLoadTest, CommandsBeyondTheCountLimitAreHandled) {
+  options_.queue_count_limit = 2;
+  PostFromThreads(2, 5000);
+}
+
 TEST(EventLoggerOptionsTest, ProductDefaults) {
   const EventLoggerOptions options;
   EXPECT_EQ(options.idle_wait_ms, 15000u);

@@ -33,6 +33,14 @@ bool ReportSender::CommandWaiting(EventLogger& logger) {
   return !logger.commands_.empty();
 }
 
+std::unique_ptr<LoggerCommand> ReportSender::TakeCommand(EventLogger& logger) {
+  platform::LockGuard guard(logger.lock_);
+  if (logger.commands_.empty()) return nullptr;
+  std::unique_ptr<LoggerCommand> command = std::move(logger.commands_.front());
+  logger.commands_.pop_front();
+  return command;
+}
+
 void ReportSender::Run(EventLogger& logger) {
   const EventLoggerOptions& options = logger.options_;
   bool done = false;
@@ -47,13 +55,13 @@ void ReportSender::Run(EventLogger& logger) {
       const uint32_t left = elapsed < options.drain_limit_ms ? options.drain_limit_ms - elapsed : 0;
       if (left < wait) wait = left;
     }
-    std::unique_ptr<LoggerCommand> command;
-    if (logger.command_count_.Wait(wait)) {
-      platform::LockGuard guard(logger.lock_);
-      if (!logger.commands_.empty()) {
-        command = std::move(logger.commands_.front());
-        logger.commands_.pop_front();
-      }
+    // A queued command is taken before any wait, with its count when it has
+    // one: a command queued beyond the count's limit is handled all the same.
+    std::unique_ptr<LoggerCommand> command = TakeCommand(logger);
+    if (command) {
+      logger.command_count_.Wait(0);
+    } else if (logger.command_count_.Wait(wait)) {
+      command = TakeCommand(logger);
     }
     // An idle wake-up retries what is waiting, once reporting is on.
     int kind = command ? command->Kind() : (logger.reporting_enabled_ ? kStartReporting : kTimeout);

@@ -2,9 +2,11 @@
 // reporting is on, sends it to the log server as one GET on port 80.
 #pragma once
 
+#include <memory>
 #include <string>
 
 class EventLogger;
+class LoggerCommand;
 
 class ReportSender {
  public:
@@ -19,5 +21,7 @@ class ReportSender {
  private:
   static void Run(EventLogger& logger);
   static bool CommandWaiting(EventLogger& logger);
+  // The first queued command, or null.
+  static std::unique_ptr<LoggerCommand> TakeCommand(EventLogger& logger);
   static void WriteRecord(EventLogger& logger, const std::string& record);
 };
