@@ -1,5 +1,6 @@
 #include "components/agent_launcher_step.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -92,11 +93,6 @@ void EndProcess(uint32_t id) {
 #else
   kill(static_cast<pid_t>(id), SIGKILL);
 #endif
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class AgentLauncherTest : public testing::Test {
@@ -227,8 +223,6 @@ TEST_F(AgentLauncherTest, TheLauncherNameIsMatchedWithoutCase) {
 class LauncherRunTest : public AgentLauncherTest {
  protected:
   static constexpr const char* kAgentFolder = "C:\\Program Files\\Torvane\\Agent\\";
-  static constexpr const char* kWorkFolder =
-      "C:\\Documents and Settings\\Tester\\Local Settings\\Temp\\TorvaneInstaller";
   static constexpr const char* kOutput =
       "C:\\Documents and Settings\\Tester\\Local "
       "Settings\\Temp\\TorvaneInstaller\\BrindleAgentLauncherOutput.txt";
@@ -237,21 +231,17 @@ class LauncherRunTest : public AgentLauncherTest {
     registry_.SetString(RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimePath",
                         kAgentFolder);
     registry_.SetString(RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimeGuid", kAgentId);
-    ASSERT_TRUE(drive_.MakeFolders(kAgentFolder));
-    ASSERT_TRUE(drive_.WriteFile(std::string(kAgentFolder) + "TestAgentLauncher.exe", ""));
-    ASSERT_TRUE(drive_.MakeFolders(kWorkFolder));
-    ASSERT_TRUE(drive_.WriteFile(kOutput, ""));
+    ASSERT_TRUE(drive_.MakeEmptyFile(std::string(kAgentFolder) + "TestAgentLauncher.exe"));
+    ASSERT_TRUE(drive_.MakeEmptyFile(kOutput));
   }
   AgentLauncherStep& QueueRun(const std::string& deskInstall, int idleTimeoutPolls = 1200) {
-    AgentLauncherStep& step = Queue("Parlor", deskInstall, "\"Parlor_X\"", kWorkFolder);
+    AgentLauncherStep& step = Queue("Parlor", deskInstall, "\"Parlor_X\"", kTesterWorkFolder);
     step.timing.pollMs = 2;
     step.timing.idleTimeoutPolls = idleTimeoutPolls;
     return step;
   }
   // Shell text that appends launcher lines to the output file.
-  std::string Append(const std::string& lines) const {
-    return "printf '%s\\n' " + lines + " >> " + drive_.ShellQuoted(kOutput);
-  }
+  std::string Append(const std::string& lines) const { return drive_.AppendLines(kOutput, lines); }
   // The same lines as text.
   static std::string Lines(const std::string& quotedLines) {
     std::string text;
@@ -315,7 +305,7 @@ TEST_F(LauncherRunTest, ASilentLauncherCreepsUpFifteenHundredthsThenTimesOut) {
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
-  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 7004>")) << shown[0].text;
+  EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 7004>"));
   EXPECT_FALSE(step.installDone.Wait(0));
   EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchTimedOut}));
 }
@@ -343,7 +333,7 @@ TEST_F(LauncherRunTest, AnErrorLineAbandonsTheInstallationAndLeavesTheLauncherRu
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
-  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
+  EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 112>"));
   EXPECT_EQ(events_.Ids(),
             (std::vector<int>{kAgentLaunchStarted, kInstallationError, kAgentLaunchCancelled}));
 }
@@ -357,8 +347,8 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
     PipelineSignals signals;
     FakeMessageBoxes boxes;
     InstallManager manager(signals, boxes);
-    manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"",
-                                                        kWorkFolder, kDependencies, registry_));
+    manager.AddStep(std::make_unique<AgentLauncherStep>(
+        nullptr, "Parlor", "1", "\"Parlor_X\"", kTesterWorkFolder, kDependencies, registry_));
     AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
     // One poll at most before the line comes, the next only after the end.
     step.timing.pollMs = 1000;
@@ -372,7 +362,7 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
     EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
     const auto shown = boxes.shown();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
+    EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 112>"));
     EXPECT_EQ(events.Ids(),
               (std::vector<int>{kAgentLaunchStarted, kInstallationError, kAgentLaunchCancelled}));
     ASSERT_TRUE(drive_.WriteFile(kOutput, ""));

@@ -1,5 +1,6 @@
 #include "components/agent_package_step.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "tests/fixture_paths.h"
 #include "tests/recorded_events.h"
 #include "tests/servers/loopback_http_server.h"
+#include "tests/servers/watched_server.h"
 #include "tests/test_paths.h"
 
 #ifdef _WIN32
@@ -45,11 +47,6 @@ std::string SystemFolderAsWindowsSaysIt() {
 #else
   return "C:\\WINDOWS\\system32";  // the posix layer's system folder
 #endif
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class AgentPackageTest : public testing::Test {
@@ -109,8 +106,7 @@ TEST_F(AgentPackageTest, OnlyTheDefaultStateCountsAsInstalled) {
 TEST_F(AgentPackageTest, AMissingAgentIsQueuedWithItsLicenceFirst) {
   FakeRegistry noFramework;
   const DotNetDownload framework{"", "", "", folder_.path(), "dotnetfx.exe", "1"};
-  manager_.AddStep(
-      std::make_unique<DotNetFrameworkStep>("DOTNET LICENCE", framework, noFramework));
+  manager_.AddStep(std::make_unique<DotNetFrameworkStep>("DOTNET LICENCE", framework, noFramework));
   manager_.AddStep(Step());
   ASSERT_EQ(manager_.steps().size(), 2u);
   EXPECT_EQ(manager_.EulaText(), "AGENT LICENCE\r\n\r\nDOTNET LICENCE");
@@ -131,8 +127,8 @@ TEST_F(AgentPackageTest, WithoutTheInstallerLibraryTheInstallationIsAbandoned) {
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_EQ(shown[0].style, platform::kMessageOk);
-  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 126>")) << shown[0].text;
-  EXPECT_TRUE(EndsWith(shown[1].text, "<Error Code: 127>")) << shown[1].text;
+  EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 126>"));
+  EXPECT_THAT(shown[1].text, testing::EndsWith("<Error Code: 127>"));
   EXPECT_TRUE(events_.Ids().empty());  // the box says it; no event is posted
 }
 
@@ -148,8 +144,7 @@ class AgentDownloadTest : public AgentPackageTest {
     ASSERT_EQ(server_.Start(), LoopbackHttpServer::StartResult::kOk);
   }
   InstallStep& Queue(const std::string& path) {
-    manager_.AddStep(
-        Step("http://127.0.0.1:" + std::to_string(server_.port()) + path, folder_.path()));
+    manager_.AddStep(Step(testing_servers::LoopbackUrl(server_.port(), path), folder_.path()));
     return *manager_.steps().back();
   }
   LoopbackHttpServer server_;
@@ -243,7 +238,7 @@ TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
-  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 1603>")) << shown[0].text;
+  EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 1603>"));
   EXPECT_FALSE(Step("TestAgentFailing.msi", failingCode)->IsInstalled());
   EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentInstallStarted, kInstallationError,
                                              kAgentInstallFailed, kAgentMissing}));

@@ -18,6 +18,7 @@
 #include "tests/fixture_paths.h"
 #include "tests/recorded_events.h"
 #include "tests/servers/loopback_http_server.h"
+#include "tests/servers/watched_server.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -78,8 +79,8 @@ TEST_F(DotNetStepsTest, WeightsDependOnALocalCopy) {
 
 TEST_F(DotNetStepsTest, AConfiguredDigestRejectsAStaleLocalFile) {
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("dotnetfx.exe"), "partial"));
-  const DotNetDownload download{"u", "v", "0123456789abcdef0123456789abcdef", folder_.path(),
-                                "dotnetfx.exe", "1"};
+  const DotNetDownload download{
+      "u", "v", "0123456789abcdef0123456789abcdef", folder_.path(), "dotnetfx.exe", "1"};
   DotNetFrameworkStep step(nullptr, download, registry_);
   EXPECT_FALSE(step.availableLocally);
 }
@@ -176,7 +177,7 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
     ASSERT_EQ(server_.Start(), LoopbackHttpServer::StartResult::kOk);
   }
   std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+    return testing_servers::LoopbackUrl(server_.port(), path);
   }
   // The step of this kind for the two addresses, queued (not installed).
   InstallStep& Queue(const std::string& primary, const std::string& secondary,
@@ -195,14 +196,18 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
     }
     return *manager_.steps().back();
   }
-  // Cancels, as the progress window does, once `count` requests have arrived.
-  std::thread CancelAfterRequests(size_t count) {
-    return std::thread([this, count] {
+  // The step's download, cancelled as the progress window does once `count`
+  // requests have arrived.
+  int DownloadCancelledAfterRequests(InstallStep& step, size_t count) {
+    std::thread cancel([this, count] {
       if (server_.WaitForRequests(count, 10000)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
       AbortInstallation(signals_);
     });
+    const int result = step.Download();
+    cancel.join();
+    return result;
   }
 
   RecordedEvents events_;
@@ -269,9 +274,7 @@ TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
 TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox) {
   const StepKind& k = GetParam();
   InstallStep& step = Queue("/slow", "/abc");
-  std::thread cancel = CancelAfterRequests(1);
-  EXPECT_EQ(step.Download(), k.primaryCancelled);
-  cancel.join();
+  EXPECT_EQ(DownloadCancelledAfterRequests(step, 1), k.primaryCancelled);
   EXPECT_EQ(server_.RequestCount(), 1u);
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checkedMissing, k.primaryStarted,
@@ -281,9 +284,7 @@ TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox)
 TEST_P(DotNetDownloadTest, CancelDuringTheSecondaryReturnsItsOwnEvent) {
   const StepKind& k = GetParam();
   InstallStep& step = Queue("/missing", "/slow");
-  std::thread cancel = CancelAfterRequests(2);
-  EXPECT_EQ(step.Download(), k.secondaryCancelled);
-  cancel.join();
+  EXPECT_EQ(DownloadCancelledAfterRequests(step, 2), k.secondaryCancelled);
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
             (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,

@@ -27,6 +27,8 @@
 
 #ifndef _WIN32
 #include <filesystem>
+
+#include "tests/drive_root.h"
 #endif
 
 namespace {
@@ -49,28 +51,11 @@ std::string Dword(uint32_t value) {
 class ScopedDriveRoot {
  public:
   explicit ScopedDriveRoot(bool withDriveC) {
-    char pattern[] = "/tmp/kestrel-drive-XXXXXX";
-    root_ = mkdtemp(pattern);
-    if (withDriveC) std::filesystem::create_directories(root_ + "/c");
-    if (const char* old = std::getenv("KESTREL_DRIVE_ROOT")) {
-      had_ = true;
-      old_ = old;
-    }
-    setenv("KESTREL_DRIVE_ROOT", root_.c_str(), 1);
-  }
-  ~ScopedDriveRoot() {
-    if (had_) {
-      setenv("KESTREL_DRIVE_ROOT", old_.c_str(), 1);
-    } else {
-      unsetenv("KESTREL_DRIVE_ROOT");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    if (withDriveC) std::filesystem::create_directories(root_.path() + "/c");
   }
 
  private:
-  std::string root_, old_;
-  bool had_ = false;
+  TempDriveRoot root_;
 };
 #endif
 
@@ -98,8 +83,8 @@ class InstallWorkerTest : public testing::Test {
   std::unique_ptr<InstallSession> Session(const std::string& entries) {
     const std::string payload = scratch_.File("bootstrapper.exe");
     EXPECT_TRUE(test_paths::WriteWholeFile(payload, "image without a header" + entries));
-    auto session = std::make_unique<InstallSession>(payload, work(), signals_, boxes_, registry_,
-                                                    installer_);
+    auto session =
+        std::make_unique<InstallSession>(payload, work(), signals_, boxes_, registry_, installer_);
     session->configuration = config_;
     return session;
   }

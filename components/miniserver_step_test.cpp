@@ -1,5 +1,6 @@
 #include "components/miniserver_step.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -22,11 +23,6 @@
 #include "tests/test_paths.h"
 
 namespace {
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 class MiniServerTest : public testing::Test {
  protected:
@@ -67,24 +63,19 @@ TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
 #ifndef _WIN32
 class MiniServerRunTest : public MiniServerTest {
  protected:
-  static constexpr const char* kWorkFolder =
-      "C:\\Documents and Settings\\Tester\\Local Settings\\Temp\\TorvaneInstaller";
   static constexpr const char* kOutput =
       "C:\\Documents and Settings\\Tester\\Local "
       "Settings\\Temp\\TorvaneInstaller\\MiniServerOutput.txt";
 
-  void SetUp() override {
-    ASSERT_TRUE(drive_.MakeFolders(kWorkFolder));
-    ASSERT_TRUE(drive_.WriteFile(kOutput, ""));
-  }
+  void SetUp() override { ASSERT_TRUE(drive_.MakeEmptyFile(kOutput)); }
   MiniServerStep& QueueRun() {
-    MiniServerStep& step = Queue(kWorkFolder);
+    MiniServerStep& step = Queue(kTesterWorkFolder);
     step.timing.pollMs = 2;
     step.timing.finalPauseMs = 0;
     return step;
   }
   std::string Append(const std::string& line) const {
-    return "printf '%s\\n' '" + line + "' >> " + drive_.ShellQuoted(kOutput);
+    return drive_.AppendLines(kOutput, "'" + line + "'");
   }
 
   FakeInterpreterDrive drive_;
@@ -136,7 +127,7 @@ TEST_F(MiniServerRunTest, AnErrorLineEndsTheWatchAtOnce) {
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
-  EXPECT_TRUE(EndsWith(shown[0].text, "<Error Code: 112>")) << shown[0].text;
+  EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 112>"));
   EXPECT_EQ(events_.Ids(), (std::vector<int>{kInstallationError, kInstallationTerminated}));
 }
 

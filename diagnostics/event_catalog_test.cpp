@@ -9,21 +9,24 @@
 namespace {
 
 TEST(EventCatalogTest, FixedTextsKeepTheirWording) {
-  EXPECT_EQ(EventCatalog::Describe(3111), "Bootstrapper exited.");
-  EXPECT_EQ(EventCatalog::Describe(3000), "Launched Bootstrapper on user's machine.");
-  EXPECT_EQ(EventCatalog::Describe(3010), "Neccessary data detachment started.");
-  EXPECT_EQ(EventCatalog::Describe(3112),
-            "Application exited due to exception.Unable to extract necessary information.");
-  EXPECT_EQ(EventCatalog::Describe(8111), "Rollback completed.Application will exit now.");
-  EXPECT_EQ(EventCatalog::Describe(5105), "DirectX setup download cancelled by user..");
-  EXPECT_EQ(EventCatalog::Describe(5106), "Flash setup download cancelled by user..");
-  EXPECT_EQ(EventCatalog::Describe(7004), "Launching took more then expected time.");
-  EXPECT_EQ(EventCatalog::Describe(9050), "Error occured while getting system directory.");
-  EXPECT_EQ(EventCatalog::Describe(9001),
-            "Bootstrapper exited after clicking 'Cancel' button in EULA dialog.");
-  EXPECT_EQ(EventCatalog::Describe(7003), "Successfully launched Torvane Agent.");
-  EXPECT_EQ(EventCatalog::Describe(9066),
-            "Found a valid installer file in local Temp folder or CD source.");
+  const struct {
+    EventId id;
+    const char* text;
+  } kTexts[] = {
+      {3111, "Bootstrapper exited."},
+      {3000, "Launched Bootstrapper on user's machine."},
+      {3010, "Neccessary data detachment started."},
+      {3112, "Application exited due to exception.Unable to extract necessary information."},
+      {8111, "Rollback completed.Application will exit now."},
+      {5105, "DirectX setup download cancelled by user.."},
+      {5106, "Flash setup download cancelled by user.."},
+      {7004, "Launching took more then expected time."},
+      {9050, "Error occured while getting system directory."},
+      {9001, "Bootstrapper exited after clicking 'Cancel' button in EULA dialog."},
+      {7003, "Successfully launched Torvane Agent."},
+      {9066, "Found a valid installer file in local Temp folder or CD source."},
+  };
+  for (const auto& t : kTexts) EXPECT_EQ(EventCatalog::Describe(t.id), t.text) << t.id;
 }
 
 TEST(EventCatalogTest, GapsAndOtherNumbersAreNotEvents) {

@@ -15,6 +15,7 @@
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
 #include "tests/servers/loopback_http_server.h"
+#include "tests/servers/watched_server.h"
 #include "tests/test_paths.h"
 #include "ui/progress_flow.h"
 
@@ -28,8 +29,10 @@ namespace {
 
 using testing_servers::GeneratedBody;
 using testing_servers::LoopbackHttpServer;
+using testing_servers::LoopbackUrl;
 using testing_servers::RecordedRequest;
 using testing_servers::ResponsePlan;
+using testing_servers::WatchedServer;
 
 // RFC 1321's digest of "abc".
 const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
@@ -42,9 +45,7 @@ class DownloaderTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server_.Start(0)); }
 
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
-  }
+  std::string Url(const std::string& path) const { return LoopbackUrl(server_.port(), path); }
 
   // A step of the download form, queued in this test's own manager.
   InstallStep& AddStep(const std::string& url, const std::string& md5 = std::string(),
@@ -154,7 +155,7 @@ TEST_F(DownloaderTest, RefusedConnectionFails) {
   ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, closed.Start(0));
   const int port = closed.port();
   closed.Stop();
-  InstallStep& step = AddStep("http://127.0.0.1:" + std::to_string(port) + "/dotnetfx.exe");
+  InstallStep& step = AddStep(LoopbackUrl(port, "/dotnetfx.exe"));
   EXPECT_EQ(kHttpError, DownloadFile(step));
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_EQ((std::vector<int>{kHttpError}), events_.Ids());
@@ -213,15 +214,13 @@ TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    LoopbackHttpServer server;
-    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.Start(0));
-    server.SetDefaultResponse(c.plan);
-    testing_servers::ServerWatchdog watchdog(server, 20000);
+    WatchedServer server(c.plan);
+    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
     RecordedEvents events;
-    InstallStep& step = AddStep("http://127.0.0.1:" + std::to_string(server.port()) + "/x");
+    InstallStep& step = AddStep(server.Url("/x"));
     step.downloadTiming.stallLimitMs = 300;
     EXPECT_EQ(kHttpError, DownloadFile(step));
-    EXPECT_FALSE(watchdog.Dismiss()) << "the download waited until the server stopped";
+    EXPECT_FALSE(server.Dismiss()) << "the download waited until the server stopped";
     EXPECT_FALSE(step.downloadDone.Wait(0));
     EXPECT_FALSE(platform::PathExists(Target())) << "a stalled body is no installer";
     EXPECT_TRUE(Contains(events.LogText(), std::string("DESC='HTTP ERROR: ") + c.text + "'"))
@@ -244,20 +243,17 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LoopbackHttpServer server;
-    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.Start(0));
-    server.SetDefaultResponse(c.plan);
-    testing_servers::ServerWatchdog watchdog(server, 20000);
+    WatchedServer server(c.plan);
+    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
     RecordedEvents events;
     PipelineSignals signals;
     InstallManager manager(signals, boxes_);
-    manager.AddStep(std::make_unique<InstallStep>(
-        nullptr, "http://127.0.0.1:" + std::to_string(server.port()) + "/x", folder_.path(),
-        "setup.exe"));
+    manager.AddStep(
+        std::make_unique<InstallStep>(nullptr, server.Url("/x"), folder_.path(), "setup.exe"));
     InstallStep& step = *manager.steps().back();
     int result = 0;
     std::thread download([&] { result = DownloadFile(step); });
-    ASSERT_TRUE(server.WaitForRequests(1, 5000));
+    ASSERT_TRUE(server.server().WaitForRequests(1, 5000));
     while (c.kept > 0 && step.bytesReceived.load() == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -266,7 +262,7 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
     AbortInstallation(signals);
     download.join();
     EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
-    EXPECT_FALSE(watchdog.Dismiss()) << "the download waited until the server stopped";
+    EXPECT_FALSE(server.Dismiss()) << "the download waited until the server stopped";
     EXPECT_EQ(kDownloadTerminated, result);
     EXPECT_EQ(c.kept, platform::FileSize(Target())) << "the partial file stays";
     EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events.Ids());

@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "tests/test_paths.h"
+#include "tests/text_cases.h"
 
 namespace {
 
@@ -37,13 +38,16 @@ TEST(CookieFileTest, FailuresAreSilentAndAnEmptyFolderWritesNothing) {
 }
 
 TEST(CookieFileTest, Unquote) {
-  EXPECT_EQ("Parlor_Pinball", unquote("\"Parlor_Pinball\""));
-  EXPECT_EQ("plain", unquote("plain"));
-  EXPECT_EQ("", unquote("\"\""));
-  EXPECT_EQ("\"", unquote("\""));
-  EXPECT_EQ("\"open", unquote("\"open"));
-  EXPECT_EQ("\"inner\"", unquote("\"\"inner\"\""));
-  EXPECT_EQ("", unquote(""));
+  const test_tables::TextCase kUnquoted[] = {
+      {"\"Parlor_Pinball\"", "Parlor_Pinball"},
+      {"plain", "plain"},
+      {"\"\"", ""},
+      {"\"", "\""},
+      {"\"open", "\"open"},
+      {"\"\"inner\"\"", "\"inner\""},
+      {"", ""},
+  };
+  test_tables::ExpectEach(unquote, kUnquoted);
 }
 
 }  // namespace

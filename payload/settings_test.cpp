@@ -3,11 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 
 #include "payload/payload_reader.h"
 #include "tests/payload_builder.h"
 #include "tests/test_paths.h"
+#include "tests/text_cases.h"
 
 namespace {
 
@@ -55,6 +57,15 @@ class SettingsTest : public testing::Test {
 
   std::string Get(int slot) const { return config_.settings.get(slot); }
 
+  struct SlotValue {
+    int slot;
+    const char* value;
+  };
+  // Each listed slot holds its value.
+  void ExpectSlots(std::initializer_list<SlotValue> slots) const {
+    for (const SlotValue& s : slots) EXPECT_EQ(s.value, Get(s.slot)) << "slot " << s.slot;
+  }
+
   test_paths::ScratchFolder scratch_;
   Configuration config_;
 };
@@ -62,29 +73,29 @@ class SettingsTest : public testing::Test {
 TEST_F(SettingsTest, ShippedLikeConfiguration) {
   Parse(kShippedLikeConfig);
 
-  EXPECT_EQ("http://dl.example.test/install/dotnet1/dotnetfx.exe",
-            Get(DOTNETFRAMEWORK_PRIMARY_URL));
-  EXPECT_EQ("http://dl.example.test/install/dotnet2/dotnetfx.exe",
-            Get(DOTNETFRAMEWORK_SECONDARY_URL));
-  EXPECT_EQ("http://cdn.example.test/installs/setupfiles/torvaneagent.msi", Get(TORVANEAGENTURL));
+  ExpectSlots({
+      {DOTNETFRAMEWORK_PRIMARY_URL, "http://dl.example.test/install/dotnet1/dotnetfx.exe"},
+      {DOTNETFRAMEWORK_SECONDARY_URL, "http://dl.example.test/install/dotnet2/dotnetfx.exe"},
+      {TORVANEAGENTURL, "http://cdn.example.test/installs/setupfiles/torvaneagent.msi"},
+      {CATALOGID, ""},
+      {DESKINSTALL, "1"},
+      {TORVANEAGENTGUID, "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"},
+      {DOTNETFRAMEWORKVERSION, "1"},
+      {TORVANEAGENTDEPENDENCY, ""},
+      {DOTNETSERVICEPACKVERSION, "1"},
+      {DOTNETSERVICEPACK_MD5_KEY, "4ce3fe2d9d6e0b2e8e4d1f0f0a1c0b6e"},
+      {DOTNETFRAMEWORK_MD5_KEY, "52456ac39bbb4640930d155c15160556"},
+      {WFGUID, "3f2504e0-4f89-11d3-9a0c-0305e82c3301"},
+      {TORVANEIISLOGSERVER, "logs.example.test"},
+      {FILEPATH_ON_SYSTEM_STARTUP, "C:\\Program Files\\Torvane\\WF"},
+  });
   EXPECT_EQ("Kestrel", config_.settings.clientId());
   EXPECT_EQ("Parlor", config_.settings.deskId());
   EXPECT_EQ("\"Parlor_Pinball\"", config_.settings.contentId());
   EXPECT_EQ("Pinball Deluxe", config_.settings.displayId());
-  EXPECT_EQ("", Get(CATALOGID));
-  EXPECT_EQ("1", Get(DESKINSTALL));
-  EXPECT_EQ("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", Get(TORVANEAGENTGUID));
   EXPECT_EQ("Installing.\n\rPlease wait.", config_.settings.progressCaption());
-  EXPECT_EQ("1", Get(DOTNETFRAMEWORKVERSION));
-  EXPECT_EQ("", Get(TORVANEAGENTDEPENDENCY));
   EXPECT_THAT(config_.agentDependencies,
               ElementsAre("Torvane.Services.Agent.WebServices", "Torvane.Ads.AgentAdEngine"));
-  EXPECT_EQ("1", Get(DOTNETSERVICEPACKVERSION));
-  EXPECT_EQ("4ce3fe2d9d6e0b2e8e4d1f0f0a1c0b6e", Get(DOTNETSERVICEPACK_MD5_KEY));
-  EXPECT_EQ("52456ac39bbb4640930d155c15160556", Get(DOTNETFRAMEWORK_MD5_KEY));
-  EXPECT_EQ("3f2504e0-4f89-11d3-9a0c-0305e82c3301", Get(WFGUID));
-  EXPECT_EQ("logs.example.test", Get(TORVANEIISLOGSERVER));
-  EXPECT_EQ("C:\\Program Files\\Torvane\\WF", Get(FILEPATH_ON_SYSTEM_STARTUP));
   EXPECT_THAT(config_.watermarks, ElementsAre("3f2504e0-4f89-11d3-9a0c-0305e82c3301"));
   EXPECT_TRUE(config_.available);
 }
@@ -100,25 +111,21 @@ TEST_F(SettingsTest, NoConfigurationEntryOrAnEmptyOneIsNotAvailable) {
 }
 
 TEST_F(SettingsTest, VersionCodes) {
-  EXPECT_EQ("0", DotNetVersionCode("1.0"));
-  EXPECT_EQ("1", DotNetVersionCode("1.1"));
-  EXPECT_EQ("2", DotNetVersionCode("2.0"));
-  EXPECT_EQ("1", DotNetVersionCode(""));
-  EXPECT_EQ("1", DotNetVersionCode("2.0 "));
-  EXPECT_EQ("0", ServicePackCode(""));
-  EXPECT_EQ("1", ServicePackCode("SP1"));
-  EXPECT_EQ("2", ServicePackCode("SP2"));
-  EXPECT_EQ("1", ServicePackCode("sp2"));
-  EXPECT_EQ("1", ServicePackCode("SP3"));
+  const test_tables::TextCase kVersionCodes[] = {
+      {"1.0", "0"}, {"1.1", "1"}, {"2.0", "2"}, {"", "1"}, {"2.0 ", "1"},
+  };
+  test_tables::ExpectEach(DotNetVersionCode, kVersionCodes);
+  const test_tables::TextCase kServicePackCodes[] = {
+      {"", "0"}, {"SP1", "1"}, {"SP2", "2"}, {"sp2", "1"}, {"SP3", "1"},
+  };
+  test_tables::ExpectEach(ServicePackCode, kServicePackCodes);
 
   Parse("DotNetFrameworkVersion=2.0\r\nDotNetServicePackVersion=\r\n");
-  EXPECT_EQ("2", Get(DOTNETFRAMEWORKVERSION));
-  EXPECT_EQ("0", Get(DOTNETSERVICEPACKVERSION));
+  ExpectSlots({{DOTNETFRAMEWORKVERSION, "2"}, {DOTNETSERVICEPACKVERSION, "0"}});
 
   // An absent key leaves its slot empty rather than coded.
   Parse("ClientID=a\r\n");
-  EXPECT_EQ("", Get(DOTNETFRAMEWORKVERSION));
-  EXPECT_EQ("", Get(DOTNETSERVICEPACKVERSION));
+  ExpectSlots({{DOTNETFRAMEWORKVERSION, ""}, {DOTNETSERVICEPACKVERSION, ""}});
 }
 
 TEST_F(SettingsTest, LineForms) {
@@ -135,28 +142,28 @@ TEST_F(SettingsTest, LineForms) {
       "TorvaneAgentGUID=second\r\n"
       "\n\n"
       "MISTYPED_PRIMARY_URL=http://elsewhere.example.test/\r\n");
-  EXPECT_EQ("mixed", Get(CLIENTID));
-  EXPECT_EQ("", Get(DESKID));
-  EXPECT_EQ("", Get(DISPLAYID));
-  EXPECT_EQ("doubled", Get(CONTENTID));
-  EXPECT_EQ("leading", Get(CATALOGID));
-  EXPECT_EQ(" kept blank ", Get(DESKINSTALL));
-  EXPECT_EQ("second", Get(TORVANEAGENTGUID));
-  // An unknown key lands in no slot, above all not in the download address.
-  EXPECT_EQ("", Get(DOTNETFRAMEWORK_PRIMARY_URL));
+  ExpectSlots({
+      {CLIENTID, "mixed"},
+      {DESKID, ""},
+      {DISPLAYID, ""},
+      {CONTENTID, "doubled"},
+      {CATALOGID, "leading"},
+      {DESKINSTALL, " kept blank "},
+      {TORVANEAGENTGUID, "second"},
+      // An unknown key lands in no slot, above all not in the download address.
+      {DOTNETFRAMEWORK_PRIMARY_URL, ""},
+  });
 }
 
 TEST_F(SettingsTest, OnlyACarriageReturnIsCutFromTheValue) {
   Parse("ClientID=lf only\nDeskID=last line without end");
-  EXPECT_EQ("lf only", Get(CLIENTID));
-  EXPECT_EQ("last line without end", Get(DESKID));
+  ExpectSlots({{CLIENTID, "lf only"}, {DESKID, "last line without end"}});
 }
 
 TEST_F(SettingsTest, NulEndsTheText) {
   const char config[] = "ClientID=before\r\n\0DeskID=after\r\n";
   Parse(std::string(config, sizeof(config) - 1));
-  EXPECT_EQ("before", Get(CLIENTID));
-  EXPECT_EQ("", Get(DESKID));
+  ExpectSlots({{CLIENTID, "before"}, {DESKID, ""}});
 }
 
 TEST_F(SettingsTest, ProgressCaptionLineBreaks) {

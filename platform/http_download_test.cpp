@@ -8,6 +8,7 @@
 
 #include "platform/http.h"
 #include "tests/servers/loopback_http_server.h"
+#include "tests/servers/watched_server.h"
 
 namespace platform {
 namespace {
@@ -36,7 +37,7 @@ class HttpDownloadTest : public ::testing::Test {
   }
 
   std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+    return testing_servers::LoopbackUrl(server_.port(), path);
   }
 
   // The download once its head is in; null (with error_) when it fails.
@@ -74,6 +75,24 @@ class HttpDownloadTest : public ::testing::Test {
     return download.QueryContentLength(&digits) ? digits : "(none)";
   }
 
+  // What a whole download of one address gives: status and length ("(none)"
+  // when the query fails), whether the body was read to its end, the body.
+  struct Answer {
+    std::string status;
+    std::string length;
+    bool read = false;
+    std::string body;
+  };
+  // False (with error_) when the download does not open.
+  bool Fetch(const std::string& path, Answer* answer) {
+    std::unique_ptr<HttpDownload> download = Open(Url(path));
+    if (!download) return false;
+    answer->status = Status(*download);
+    answer->length = Length(*download);
+    answer->read = ReadBody(*download, &answer->body);
+    return true;
+  }
+
   LoopbackHttpServer server_;
   std::unique_ptr<HttpSession> session_;
   uint32_t error_ = 0;
@@ -81,14 +100,13 @@ class HttpDownloadTest : public ::testing::Test {
 
 TEST_F(HttpDownloadTest, GivesStatusLengthAndTheExactBody) {
   server_.SetDefaultResponse(ResponsePlan::Generated(300000));
-  std::unique_ptr<HttpDownload> download = Open(Url("/dotnetfx.exe"));
-  ASSERT_TRUE(download) << error_;
-  EXPECT_EQ("200", Status(*download));
-  EXPECT_EQ("300000", Length(*download));
-  std::string body;
-  ASSERT_TRUE(ReadBody(*download, &body));
-  EXPECT_EQ(300000u, body.size());
-  EXPECT_TRUE(body == GeneratedBody(0, 300000)) << "the bytes differ";
+  Answer answer;
+  ASSERT_TRUE(Fetch("/dotnetfx.exe", &answer)) << error_;
+  EXPECT_EQ("200", answer.status);
+  EXPECT_EQ("300000", answer.length);
+  ASSERT_TRUE(answer.read);
+  EXPECT_EQ(300000u, answer.body.size());
+  EXPECT_TRUE(answer.body == GeneratedBody(0, 300000)) << "the bytes differ";
 
   std::vector<RecordedRequest> requests = server_.Requests();
   ASSERT_EQ(1u, requests.size());
@@ -112,29 +130,27 @@ TEST_F(HttpDownloadTest, ASlowBodyArrivesInSeveralRounds) {
 TEST_F(HttpDownloadTest, ErrorStatusesAreAnswersWithABody) {
   for (int status : {404, 500}) {
     server_.SetDefaultResponse(ResponsePlan::Status(status, "no such file"));
-    std::unique_ptr<HttpDownload> download = Open(Url("/missing"));
-    ASSERT_TRUE(download) << error_;
-    EXPECT_EQ(std::to_string(status), Status(*download));
-    EXPECT_EQ("12", Length(*download));
-    std::string body;
-    EXPECT_TRUE(ReadBody(*download, &body));
-    EXPECT_EQ("no such file", body);
+    Answer answer;
+    ASSERT_TRUE(Fetch("/missing", &answer)) << error_;
+    EXPECT_EQ(std::to_string(status), answer.status);
+    EXPECT_EQ("12", answer.length);
+    EXPECT_TRUE(answer.read);
+    EXPECT_EQ("no such file", answer.body);
   }
 }
 
 TEST_F(HttpDownloadTest, LengthQueryFailsWithoutLengthOrBeyondNineDigits) {
   server_.SetDefaultResponse(ResponsePlan::WithoutLength("until the end"));
-  std::unique_ptr<HttpDownload> download = Open(Url("/no-length"));
-  ASSERT_TRUE(download) << error_;
-  EXPECT_EQ("200", Status(*download));
-  EXPECT_EQ("(none)", Length(*download));
-  std::string body;
-  EXPECT_TRUE(ReadBody(*download, &body));
-  EXPECT_EQ("until the end", body) << "the closing connection ends the body";
+  Answer answer;
+  ASSERT_TRUE(Fetch("/no-length", &answer)) << error_;
+  EXPECT_EQ("200", answer.status);
+  EXPECT_EQ("(none)", answer.length);
+  EXPECT_TRUE(answer.read);
+  EXPECT_EQ("until the end", answer.body) << "the closing connection ends the body";
 
   // The 10-byte answer buffer holds at most 9 digits.
   server_.SetDefaultResponse(ResponsePlan::ShortBody("abc", 999999999));
-  download = Open(Url("/nine"));
+  std::unique_ptr<HttpDownload> download = Open(Url("/nine"));
   ASSERT_TRUE(download) << error_;
   EXPECT_EQ("999999999", Length(*download));
   server_.SetDefaultResponse(ResponsePlan::ShortBody("abc", 1000000000));
@@ -178,7 +194,7 @@ TEST_F(HttpDownloadTest, FailuresToOpenGiveAnErrorCode) {
     ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, gone.Start(0));
     free_port = gone.port();
   }
-  EXPECT_EQ(nullptr, Open("http://127.0.0.1:" + std::to_string(free_port) + "/x"));
+  EXPECT_EQ(nullptr, Open(testing_servers::LoopbackUrl(free_port, "/x")));
   EXPECT_EQ(12029u, error_) << "ERROR_INTERNET_CANNOT_CONNECT";
 
   EXPECT_EQ(nullptr, Open(""));
@@ -248,20 +264,17 @@ TEST_F(HttpDownloadTest, AStallFailsTheWaitAndACancelEndsIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LoopbackHttpServer server;
-    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.Start(0));
-    server.SetDefaultResponse(c.plan);
-    testing_servers::ServerWatchdog watchdog(server, 20000);
-    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/x";
-    std::unique_ptr<HttpDownload> download =
-        HttpDownload::Start(*session_, url, kRequestFlags, c.cancel ? 60000 : kStallMs);
+    testing_servers::WatchedServer server(c.plan);
+    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
+    std::unique_ptr<HttpDownload> download = HttpDownload::Start(
+        *session_, server.Url("/x"), kRequestFlags, c.cancel ? 60000 : kStallMs);
     const bool body = c.plan.generated_size != 0;
     Clock::time_point waiting = Clock::now();
     std::thread canceller;
     if (c.cancel) {
       // Once the request is in (and, for the body, its first bytes read).
       canceller = std::thread([&] {
-        server.WaitForRequests(1, 5000);
+        server.server().WaitForRequests(1, 5000);
         std::this_thread::sleep_for(std::chrono::milliseconds(body ? 300 : 200));
         waiting = Clock::now();
         download->Cancel();
@@ -295,7 +308,7 @@ TEST_F(HttpDownloadTest, AStallFailsTheWaitAndACancelEndsIt) {
     } else {
       EXPECT_GE(waited, kStallMs - 100) << "gave up before the stall limit";
     }
-    EXPECT_FALSE(watchdog.Dismiss()) << "the wait held on until the server stopped";
+    EXPECT_FALSE(server.Dismiss()) << "the wait held on until the server stopped";
   }
 }
 

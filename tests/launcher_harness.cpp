@@ -128,49 +128,34 @@ std::string Quote(const std::string& text) {
 }  // namespace
 
 FakeInterpreterDrive::FakeInterpreterDrive() {
-  char pattern[] = "/tmp/kestrel-drive-XXXXXX";
-  root_ = mkdtemp(pattern);
-  if (const char* old = std::getenv("KESTREL_DRIVE_ROOT")) {
-    hadRoot_ = true;
-    oldRoot_ = old;
-  }
-  setenv("KESTREL_DRIVE_ROOT", root_.c_str(), 1);
   char folder[4096];
   if (getcwd(folder, sizeof folder)) oldFolder_ = folder;
   // An interpreter line that the shell splits differently could redirect into
   // the current folder; let it land here.
-  if (chdir(root_.c_str()) != 0) oldFolder_.clear();
+  if (chdir(drive_.path().c_str()) != 0) oldFolder_.clear();
   MakeFolders("C:\\WINDOWS\\system32");
 }
 
 FakeInterpreterDrive::~FakeInterpreterDrive() {
   // A script the step left running (cancel, time-out): ended by its id, and
   // only while it is still our script.
-  const std::string pid = ReadText(root_ + "/pid");
-  if (!pid.empty() &&
-      ReadText("/proc/" + std::to_string(std::atoi(pid.c_str())) + "/cmdline").find(root_) !=
-          std::string::npos) {
+  const std::string pid = ReadText(drive_.path() + "/pid");
+  if (!pid.empty() && ReadText("/proc/" + std::to_string(std::atoi(pid.c_str())) + "/cmdline")
+                              .find(drive_.path()) != std::string::npos) {
     kill(std::atoi(pid.c_str()), SIGKILL);
   }
   if (!oldFolder_.empty()) {
     const int restored = chdir(oldFolder_.c_str());
     (void)restored;
   }
-  if (hadRoot_) {
-    setenv("KESTREL_DRIVE_ROOT", oldRoot_.c_str(), 1);
-  } else {
-    unsetenv("KESTREL_DRIVE_ROOT");
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
 }
 
 void FakeInterpreterDrive::SetProgram(const std::string& body) {
-  const std::string path = root_ + "/c/WINDOWS/system32/cmd.exe";
+  const std::string path = drive_.path() + "/c/WINDOWS/system32/cmd.exe";
   std::ofstream script(path, std::ios::binary | std::ios::trunc);
   script << "#!/bin/sh\n"
-         << "tr '\\000' '\\n' < /proc/$PPID/cmdline > " << Quote(root_ + "/seen") << "\n"
-         << "echo $$ > " << Quote(root_ + "/pid") << "\n"
+         << "tr '\\000' '\\n' < /proc/$PPID/cmdline > " << Quote(drive_.path() + "/seen") << "\n"
+         << "echo $$ > " << Quote(drive_.path() + "/pid") << "\n"
          << body << "\n";
   script.close();
   chmod(path.c_str(), 0755);
@@ -196,25 +181,38 @@ bool FakeInterpreterDrive::WriteFile(const std::string& drivePath, const std::st
   return static_cast<bool>(out);
 }
 
+bool FakeInterpreterDrive::MakeEmptyFile(const std::string& drivePath) const {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(Native(drivePath)).parent_path(),
+                                      error);
+  return !error && WriteFile(drivePath, "");
+}
+
+std::string FakeInterpreterDrive::AppendLines(const std::string& drivePath,
+                                              const std::string& quotedLines) const {
+  return "printf '%s\\n' " + quotedLines + " >> " + ShellQuoted(drivePath);
+}
+
 std::string FakeInterpreterDrive::CommandLineSeen() const {
   // The parent's arguments, one a line: /bin/sh, -c, '<cmd.exe>'<command line>.
-  std::istringstream lines(ReadText(root_ + "/seen"));
+  std::istringstream lines(ReadText(drive_.path() + "/seen"));
   std::string shell, dashC, command;
   std::getline(lines, shell);
   std::getline(lines, dashC);
   std::getline(lines, command);
-  const std::string program = Quote(root_ + "/c/WINDOWS/system32/cmd.exe");
+  const std::string program = Quote(drive_.path() + "/c/WINDOWS/system32/cmd.exe");
   if (dashC != "-c" || command.compare(0, program.size(), program) != 0) return std::string();
   return command.substr(program.size());
 }
 
 bool FakeInterpreterDrive::InterpreterStarted() const {
-  if (!ReadText(root_ + "/seen").empty()) return true;
+  if (!ReadText(drive_.path() + "/seen").empty()) return true;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    if (ReadText(entry.path().string() + "/cmdline").find(root_) != std::string::npos) return true;
+    if (ReadText(entry.path().string() + "/cmdline").find(drive_.path()) != std::string::npos)
+      return true;
   }
   return false;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/install_step.h"
+#include "tests/drive_root.h"
 
 class InstallManager;
 struct PipelineSignals;
@@ -85,6 +86,10 @@ bool RunWithoutConsole();
 // then runs `body` itself: the script is the one program the interpreter
 // started, the child that IsChildRunning looks for. cmd.exe would create the
 // redirected output file before starting the program; the test makes it.
+// The test user's temporary folder, where the steps write their output.
+constexpr char kTesterWorkFolder[] =
+    "C:\\Documents and Settings\\Tester\\Local Settings\\Temp\\TorvaneInstaller";
+
 class FakeInterpreterDrive {
  public:
   FakeInterpreterDrive();
@@ -101,6 +106,11 @@ class FakeInterpreterDrive {
   // Creates the folders of a drive path; writes a file there.
   bool MakeFolders(const std::string& drivePath) const;
   bool WriteFile(const std::string& drivePath, const std::string& bytes) const;
+  // An empty file at a drive path, its folders made, as the interpreter's
+  // redirection would leave it.
+  bool MakeEmptyFile(const std::string& drivePath) const;
+  // Shell text that appends printf's words (quoted) as lines to a drive file.
+  std::string AppendLines(const std::string& drivePath, const std::string& quotedLines) const;
   // The command line the interpreter was given, without its program path
   // (" /C ..." or " /K ..."); empty when the script has not run.
   std::string CommandLineSeen() const;
@@ -110,9 +120,7 @@ class FakeInterpreterDrive {
   bool InterpreterStarted() const;
 
  private:
-  std::string root_;
-  std::string oldRoot_;
-  bool hadRoot_ = false;
+  TempDriveRoot drive_;
   std::string oldFolder_;
 };
 #endif

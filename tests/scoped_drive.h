@@ -12,25 +12,15 @@
 #include <string>
 
 #include "platform/posix/native_path.h"
+#include "tests/drive_root.h"
 #include "tests/test_paths.h"
 
 class ScopedDrive {
  public:
-  ScopedDrive() {
-    if (const char* old = getenv("KESTREL_DRIVE_ROOT")) {
-      had_old_ = true;
-      old_ = old;
-    }
-    setenv("KESTREL_DRIVE_ROOT", platform::NativePath(root_.path()).c_str(), 1);
-  }
+  ScopedDrive() { variable_.Set(platform::NativePath(root_.path())); }
   ~ScopedDrive() {
     unlink(Drive().c_str());  // a link, when the test made one
     rmdir(Drive().c_str());   // an empty drive the test made
-    if (had_old_) {
-      setenv("KESTREL_DRIVE_ROOT", old_.c_str(), 1);
-    } else {
-      unsetenv("KESTREL_DRIVE_ROOT");
-    }
   }
   ScopedDrive(const ScopedDrive&) = delete;
   ScopedDrive& operator=(const ScopedDrive&) = delete;
@@ -41,8 +31,7 @@ class ScopedDrive {
 
  private:
   test_paths::ScratchFolder root_;
-  bool had_old_ = false;
-  std::string old_;
+  DriveRootVariable variable_;  // back before root_ goes
 };
 
 #endif  // !_WIN32

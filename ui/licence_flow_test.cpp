@@ -7,6 +7,7 @@
 
 #include "diagnostics/event_catalog.h"
 #include "tests/recorded_events.h"
+#include "tests/text_cases.h"
 
 namespace {
 
@@ -82,11 +83,14 @@ TEST_F(LicenceFlowTest, OtherCommandsAreIgnored) {
 }
 
 TEST(LicencePaneTextTest, EveryLineBreakBecomesCrLf) {
-  EXPECT_EQ("a\r\nb\r\nc\r\nd", LicencePaneText("a\nb\r\nc\rd"));
-  EXPECT_EQ("one\r\n\r\ntwo", LicencePaneText("one\r\n\r\ntwo"));
-  EXPECT_EQ("\r\n\r\n", LicencePaneText("\n\n"));
-  EXPECT_EQ("", LicencePaneText(""));
-  EXPECT_EQ("caf\xe9", LicencePaneText("caf\xe9"));
+  const test_tables::TextCase kPaneTexts[] = {
+      {"a\nb\r\nc\rd", "a\r\nb\r\nc\r\nd"},
+      {"one\r\n\r\ntwo", "one\r\n\r\ntwo"},
+      {"\n\n", "\r\n\r\n"},
+      {"", ""},
+      {"caf\xe9", "caf\xe9"},
+  };
+  test_tables::ExpectEach(LicencePaneText, kPaneTexts);
 }
 
 }  // namespace

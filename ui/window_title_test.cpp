@@ -2,50 +2,66 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+#include <utility>
+
 namespace {
 
-class WindowTitleTest : public ::testing::Test {
- protected:
-  Settings settings_;
+// One title: the ids a configuration gives (null: its line is missing) and
+// the title they make.
+struct TitleCase {
+  const char* name;
+  const char* clientId;
+  const char* deskId;
+  const char* contentId;
+  const char* displayId;
+  const char* expected;
 };
 
-TEST_F(WindowTitleTest, BaseIsClientIdThenDeskIdThenTheProductName) {
-  EXPECT_EQ("Kestrel Bootstrapper", ComputeWindowTitle(settings_));
-  settings_.set(DESKID, "Parlor");
-  EXPECT_EQ("Parlor", ComputeWindowTitle(settings_));
-  settings_.set(CLIENTID, "Kestrel");
-  EXPECT_EQ("Kestrel", ComputeWindowTitle(settings_));
+const TitleCase kTitles[] = {
+    // The base is the client id, else the desk id, else the product name.
+    {"NoIdsGiveTheProductName", nullptr, nullptr, nullptr, nullptr, "Kestrel Bootstrapper"},
+    {"DeskIdWithoutClientId", nullptr, "Parlor", nullptr, nullptr, "Parlor"},
+    {"ClientIdBeforeDeskId", "Kestrel", "Parlor", nullptr, nullptr, "Kestrel"},
+    // The game name comes from a quoted content id.
+    {"QuotedContentId", nullptr, nullptr, "\"Parlor_Solitaire\"", nullptr,
+     "Kestrel Bootstrapper - Solitaire"},
+    // Only the first "_" separates; the rest belongs to the name.
+    {"OnlyTheFirstUnderscoreSeparates", nullptr, nullptr, "\"Desk_Mah_Jong\"", nullptr,
+     "Kestrel Bootstrapper - Mah_Jong"},
+    {"ContentIdWithoutUnderscoreIsTheWholeName", "Kestrel", nullptr, "Chess", nullptr,
+     "Kestrel - Chess"},
+    // A short or empty name gives no game name.
+    {"TwoLetterContentId", nullptr, nullptr, "ab", nullptr, "Kestrel Bootstrapper"},
+    {"EmptyNameAfterTheUnderscore", nullptr, nullptr, "ab_", nullptr, "Kestrel Bootstrapper"},
+    {"OnlyAQuoteAfterTheUnderscore", nullptr, nullptr, "ab_\"", nullptr, "Kestrel Bootstrapper"},
+    {"OneLetterNameBeforeAQuote", nullptr, nullptr, "a_b\"", nullptr, "Kestrel Bootstrapper - b"},
+    {"DisplayIdWinsOverContentId", nullptr, nullptr, "\"Parlor_Solitaire\"", "Solitaire Parlor",
+     "Kestrel Bootstrapper - Solitaire Parlor"},
+};
+
+// The row's name stands for it in gtest's output.
+void PrintTo(const TitleCase& c, std::ostream* out) { *out << c.name; }
+
+class WindowTitleTest : public testing::TestWithParam<TitleCase> {};
+
+TEST_P(WindowTitleTest, ComputesTheTitle) {
+  const TitleCase& c = GetParam();
+  Settings settings;
+  const std::pair<int, const char*> ids[] = {{CLIENTID, c.clientId},
+                                             {DESKID, c.deskId},
+                                             {CONTENTID, c.contentId},
+                                             {DISPLAYID, c.displayId}};
+  for (const auto& id : ids) {
+    if (id.second) settings.set(id.first, id.second);
+  }
+  EXPECT_EQ(c.expected, ComputeWindowTitle(settings));
 }
 
-TEST_F(WindowTitleTest, GameNameComesFromAQuotedContentId) {
-  settings_.set(CONTENTID, "\"Parlor_Solitaire\"");
-  EXPECT_EQ("Kestrel Bootstrapper - Solitaire", ComputeWindowTitle(settings_));
-  // Only the first "_" separates; the rest belongs to the name.
-  settings_.set(CONTENTID, "\"Desk_Mah_Jong\"");
-  EXPECT_EQ("Kestrel Bootstrapper - Mah_Jong", ComputeWindowTitle(settings_));
-}
-
-TEST_F(WindowTitleTest, ContentIdWithoutUnderscoreIsTheWholeName) {
-  settings_.set(CLIENTID, "Kestrel");
-  settings_.set(CONTENTID, "Chess");
-  EXPECT_EQ("Kestrel - Chess", ComputeWindowTitle(settings_));
-}
-
-TEST_F(WindowTitleTest, ShortOrEmptyNamedContentIdGivesNoGameName) {
-  settings_.set(CONTENTID, "ab");
-  EXPECT_EQ("Kestrel Bootstrapper", ComputeWindowTitle(settings_));
-  settings_.set(CONTENTID, "ab_");
-  EXPECT_EQ("Kestrel Bootstrapper", ComputeWindowTitle(settings_));
-  settings_.set(CONTENTID, "ab_\"");
-  EXPECT_EQ("Kestrel Bootstrapper", ComputeWindowTitle(settings_));
-  settings_.set(CONTENTID, "a_b\"");
-  EXPECT_EQ("Kestrel Bootstrapper - b", ComputeWindowTitle(settings_));
-}
-
-TEST_F(WindowTitleTest, DisplayIdWinsOverContentId) {
-  settings_.set(CONTENTID, "\"Parlor_Solitaire\"");
-  settings_.set(DISPLAYID, "Solitaire Parlor");
-  EXPECT_EQ("Kestrel Bootstrapper - Solitaire Parlor", ComputeWindowTitle(settings_));
-}
+INSTANTIATE_TEST_SUITE_P(Titles, WindowTitleTest, testing::ValuesIn(kTitles),
+                         [](const testing::TestParamInfo<TitleCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

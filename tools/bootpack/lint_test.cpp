@@ -93,6 +93,19 @@ struct Case {
   const char* part;  // a piece of the expected message
 };
 
+// Each case's line, put into the complete configuration, gives a finding of
+// `severity` on that line and the exit status.
+template <size_t N>
+void ExpectEachFinding(const Case (&cases)[N], Severity severity, int exitStatus) {
+  for (const Case& c : cases) {
+    LintReport report = LintConfig(WithLine(c.line, c.raw));
+    EXPECT_TRUE(HasFinding(report, c.line, severity, c.part))
+        << "line " << c.line << ": " << c.raw << "\n"
+        << Dump(report);
+    EXPECT_EQ(exitStatus, report.ExitStatus()) << c.raw << "\n" << Dump(report);
+  }
+}
+
 // Lines the bootstrapper would misread or drop without a word.
 TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
   const Case cases[] = {
@@ -126,13 +139,7 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
       {6, "DotNetServicePackVersion=sp2\r\n", "SP1 or SP2"},
       {5, std::string("DotNetFramework_Secondary_URL=http://a") + '\0' + "b\r\n", "NUL"},
   };
-  for (const Case& c : cases) {
-    LintReport report = LintConfig(WithLine(c.line, c.raw));
-    EXPECT_TRUE(HasFinding(report, c.line, Severity::kError, c.part))
-        << "line " << c.line << ": " << c.raw << "\n"
-        << Dump(report);
-    EXPECT_EQ(2, report.ExitStatus()) << c.raw;
-  }
+  ExpectEachFinding(cases, Severity::kError, 2);
 }
 
 // Harmless to the parser, but likely not what the author meant.
@@ -144,12 +151,7 @@ TEST(LintTest, DoubtfulLinesAreWarningsOnly) {
       {14, "Desk install is on\r\n", "no \"=\""},
       {19, "DeskId=Lounge\r\n", "already given on line 18"},
   };
-  for (const Case& c : cases) {
-    LintReport report = LintConfig(WithLine(c.line, c.raw));
-    EXPECT_TRUE(HasFinding(report, c.line, Severity::kWarning, c.part)) << c.raw << "\n"
-                                                                        << Dump(report);
-    EXPECT_EQ(1, report.ExitStatus()) << c.raw << "\n" << Dump(report);
-  }
+  ExpectEachFinding(cases, Severity::kWarning, 1);
 }
 
 TEST(LintTest, SecondValueOfAKeyIsAWarningExceptForDependencies) {
