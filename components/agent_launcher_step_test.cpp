@@ -507,7 +507,9 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
     EXPECT_FALSE(watchdog.fired());
     // With a display the interpreter's own console brings a conhost.exe
     // child, which must not count as the launcher.
-    if (ownConsole && display && *display) EXPECT_TRUE(watchdog.sawConsoleHost());
+    if (ownConsole && display && *display) {
+      EXPECT_TRUE(watchdog.sawConsoleHost());
+    }
   }
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);

@@ -213,7 +213,9 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
     EXPECT_FALSE(watchdog.fired());
     // The console host that comes with the interpreter's own console is not
     // the MiniServer: counted, it would keep the step waiting for ever.
-    if (ownConsole) EXPECT_TRUE(watchdog.sawConsoleHost());
+    if (ownConsole) {
+      EXPECT_TRUE(watchdog.sawConsoleHost());
+    }
   }
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
