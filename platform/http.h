@@ -20,11 +20,15 @@ class HttpSession {
   // It owns its native handle: a copy would close it twice.
   HttpSession(const HttpSession&) = delete;
   HttpSession& operator=(const HttpSession&) = delete;
-  Native* native() const { return native_; }
+  Native* native() const { return native_.get(); }
 
  private:
+  // Lets go of the native part, which transfers on win32 share (and so release).
+  struct Releaser {
+    void operator()(Native* native) const;
+  };
   explicit HttpSession(Native* native) : native_(native) {}
-  Native* native_;
+  std::unique_ptr<Native, Releaser> native_;
 };
 
 // A connection to one server (InternetConnectA). Requests made through it
@@ -47,8 +51,8 @@ class HttpConnection {
   bool SendGet(const std::string& object_name);
 
  private:
-  explicit HttpConnection(Native* native) : native_(native) {}
-  Native* native_;
+  explicit HttpConnection(Native* native);
+  std::unique_ptr<Native> native_;
 };
 
 // One download of a whole address (InternetOpenUrlA). The transfer runs on a
@@ -98,8 +102,12 @@ class HttpDownload {
   void Cancel();
 
  private:
+  // Lets go of the native part, which the transfer thread on win32 shares.
+  struct Releaser {
+    void operator()(Native* native) const;
+  };
   explicit HttpDownload(Native* native) : native_(native) {}
-  Native* native_;
+  std::unique_ptr<Native, Releaser> native_;
 };
 
 // Drops the system's cached copy of an address (DeleteUrlCacheEntryA; posix
