@@ -1,7 +1,6 @@
 #include "tests/servers/loopback_http_server.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,8 @@
 
 #include <cerrno>
 #endif
+
+#include "platform/ascii.h"
 
 namespace testing_servers {
 namespace {
@@ -145,11 +146,6 @@ void GracefulClose(Socket socket) {
   CloseSocket(socket);
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return std::string();
@@ -215,17 +211,17 @@ bool ParseHead(const std::string& head, RecordedRequest* request) {
 }  // namespace
 
 bool RecordedRequest::HasHeader(const std::string& name) const {
-  std::string wanted = Lower(name);
+  std::string wanted = platform::AsciiLower(name);
   for (const auto& header : headers) {
-    if (Lower(header.first) == wanted) return true;
+    if (platform::AsciiLower(header.first) == wanted) return true;
   }
   return false;
 }
 
 std::string RecordedRequest::Header(const std::string& name) const {
-  std::string wanted = Lower(name);
+  std::string wanted = platform::AsciiLower(name);
   for (const auto& header : headers) {
-    if (Lower(header.first) == wanted) return header.second;
+    if (platform::AsciiLower(header.first) == wanted) return header.second;
   }
   return std::string();
 }
@@ -487,7 +483,7 @@ void LoopbackHttpServer::Serve(Connection* connection) {
     if (plan.action == ResponsePlan::Action::kResetWithoutAnswer) reset = true;
     if (plan.action != ResponsePlan::Action::kAnswer) return false;
     if (!Answer(connection, plan)) return false;
-    std::string connection_header = Lower(request.Header("Connection"));
+    std::string connection_header = platform::AsciiLower(request.Header("Connection"));
     bool client_closes = connection_header == "close" ||
                          (request.version == "HTTP/1.0" && connection_header != "keep-alive");
     return !(plan.close_after || plan.length == ResponsePlan::Length::kAbsent || client_closes);

@@ -20,7 +20,4 @@ bool WriteWholeFile(const std::string& path, const std::string& data);
 // The last path component, split at "/" and "\".
 std::string BaseName(const std::string& path);
 
-// ASCII upper-casing: only a-z change, whatever the locale.
-std::string AsciiUpper(const std::string& text);
-
 }  // namespace bootpack

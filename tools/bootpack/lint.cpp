@@ -5,6 +5,7 @@
 
 #include "payload/config_lines.h"
 #include "payload/settings.h"
+#include "platform/ascii.h"
 #include "tools/bootpack/cli_args.h"
 #include "tools/bootpack/file_io.h"
 
@@ -53,7 +54,7 @@ bool IsGuidBody(const std::string& text, bool (*digit)(char)) {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
-         AsciiUpper(text.substr(0, prefix.size())) == AsciiUpper(prefix);
+         platform::EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 // The form a value must have for the bootstrapper to use it as meant; empty
@@ -132,7 +133,8 @@ class Linter {
     size_t nul = full_text.find('\0');
     for (const ConfigLine& line : SplitConfigText(full_text)) CheckLine(line);
     if (nul != std::string::npos) {
-      int nul_line = 1 + static_cast<int>(std::count(full_text.begin(), full_text.begin() + nul, '\n'));
+      int nul_line =
+          1 + static_cast<int>(std::count(full_text.begin(), full_text.begin() + nul, '\n'));
       Add(nul_line, Severity::kError, "NUL byte; the bootstrapper reads nothing after it");
     }
     std::stable_sort(report_.findings.begin(), report_.findings.end(),
