@@ -24,15 +24,6 @@ std::string RegistryFilePath() {
   return TempFolder() + "kestrel-registry.reg";
 }
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
-  UniqueFile file = OpenFile(path, "rb");
-  if (!file) return false;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) text->append(buffer, got);
-  return true;
-}
-
 std::string TrimKey(std::string key) {
   while (!key.empty() && key.back() == '\\') key.pop_back();
   return key;

@@ -5,16 +5,6 @@
 
 namespace bootpack {
 
-bool ReadWholeFile(const std::string& path, std::string* data) {
-  platform::UniqueFile file = platform::OpenFile(path, "rb");
-  if (!file) return false;
-  data->clear();
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) data->append(buffer, got);
-  return !std::ferror(file.get());
-}
-
 bool ReadAt(std::FILE* file, int64_t offset, uint32_t size, std::string* data) {
   data->resize(size);
   return size == 0 || payload::ReadFileBytes(file, offset, &(*data)[0], size);

@@ -1,4 +1,4 @@
-// Whole-file and ranged reads over platform/files.h, for the bootpack commands.
+// Ranged reads and whole-file writes over platform/files.h, for the bootpack commands.
 #pragma once
 
 #include <cstdint>
@@ -6,9 +6,6 @@
 #include <string>
 
 namespace bootpack {
-
-// Reads the whole file into `data`; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string* data);
 
 // Reads `size` bytes at `offset`; false on a short read.
 bool ReadAt(std::FILE* file, int64_t offset, uint32_t size, std::string* data);

@@ -6,6 +6,7 @@
 #include "payload/config_lines.h"
 #include "payload/settings.h"
 #include "platform/ascii.h"
+#include "platform/files.h"
 #include "tools/bootpack/cli_args.h"
 #include "tools/bootpack/file_io.h"
 
@@ -276,7 +277,7 @@ int LintCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   }
   const std::string& path = parsed.positional[0];
   std::string text;
-  if (!ReadWholeFile(path, &text)) {
+  if (!platform::ReadWholeFile(path, &text)) {
     std::fprintf(err, "bootpack lint: cannot read %s\n", path.c_str());
     return 2;
   }

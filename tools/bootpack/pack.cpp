@@ -88,7 +88,7 @@ class Packer {
       if (!names.insert(input.name).second) {
         return Error(path + ": a second file for entry " + input.name);
       }
-      if (!ReadWholeFile(path, &input.data)) return Error("cannot read " + path);
+      if (!platform::ReadWholeFile(path, &input.data)) return Error("cannot read " + path);
       if (input.data.size() > payload::kMaxEntrySize) {
         return Error(path + ": larger than 2 GiB - 1 byte");
       }
