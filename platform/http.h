@@ -47,7 +47,8 @@ class HttpConnection {
 
   // Sends "GET <object_name>" with no headers or body; true when the request
   // went out and an answer came back (whatever its status). The answer is not
-  // read. The object name passes through EscapeRequestTarget first.
+  // read. The object name goes out as given, so it must come encoded: one that
+  // fails IsPlainRequestTarget is refused (false, nothing sent).
   bool SendGet(const std::string& object_name);
 
  private:
@@ -114,9 +115,8 @@ class HttpDownload {
 // keeps no cache, so there is nothing to drop).
 void DropCachedCopy(const std::string& url);
 
-// Percent-encodes control bytes, DEL and the space (as %0D, %20...) and leaves
-// every other byte alone: a CR LF in an object name could otherwise end the
-// request line and smuggle in header lines.
-std::string EscapeRequestTarget(const std::string& object_name);
+// False when the object name holds a control byte, the space or DEL: a CR LF
+// could end the request line and smuggle in header lines.
+bool IsPlainRequestTarget(const std::string& object_name);
 
 }  // namespace platform

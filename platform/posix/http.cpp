@@ -67,7 +67,8 @@ HttpConnection::HttpConnection(Native* native) : native_(native) {}
 HttpConnection::~HttpConnection() { curl_easy_cleanup(native_->easy); }
 
 bool HttpConnection::SendGet(const std::string& object_name) {
-  std::string target = EscapeRequestTarget(object_name);
+  if (!IsPlainRequestTarget(object_name)) return false;
+  std::string target = object_name;
   if (target.empty() || target[0] != '/') target.insert(0, "/");
   // The target goes on the request line as given, so a '#' or '?' in the
   // object name reaches the server as it would through WinINet.

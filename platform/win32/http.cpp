@@ -66,9 +66,12 @@ HttpConnection::HttpConnection(Native* native) : native_(native) {}
 HttpConnection::~HttpConnection() = default;
 
 bool HttpConnection::SendGet(const std::string& object_name) {
-  std::string target = EscapeRequestTarget(object_name);
-  InternetHandle request(HttpOpenRequestA(native_->connection.get(), "GET", target.c_str(), nullptr,
-                                          nullptr, nullptr, 0, 1));
+  if (!IsPlainRequestTarget(object_name)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  InternetHandle request(HttpOpenRequestA(native_->connection.get(), "GET", object_name.c_str(),
+                                          nullptr, nullptr, nullptr, 0, 1));
   if (!request.get()) return false;
   // On the request itself: Wine ignores the send and receive time-outs of an
   // InternetOpenA handle (and every connect time-out); Windows honours these.
