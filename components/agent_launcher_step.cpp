@@ -5,6 +5,7 @@
 #include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
 #include "payload/cookie_file.h"
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 
@@ -13,24 +14,13 @@ namespace {
 constexpr char kOutputFile[] = "BrindleAgentLauncherOutput.txt";
 constexpr char kLauncherSuffix[] = "agentlauncher.exe";
 
-bool EndsWithIgnoringCase(const std::string& name, const std::string& lowerSuffix) {
-  if (name.size() < lowerSuffix.size()) return false;
-  const size_t start = name.size() - lowerSuffix.size();
-  for (size_t i = 0; i < lowerSuffix.size(); ++i) {
-    char c = name[start + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lowerSuffix[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string FindAgentLauncher(const std::string& runtimePath) {
   std::vector<platform::FolderEntry> entries;
   if (!platform::ListFolder(runtimePath, &entries)) return std::string();
   for (const platform::FolderEntry& entry : entries) {
-    if (!entry.is_folder && EndsWithIgnoringCase(entry.name, kLauncherSuffix)) {
+    if (!entry.is_folder && platform::EndsWithIgnoringCase(entry.name, kLauncherSuffix)) {
       // An installer writes the folder with a trailing backslash; JoinPath keeps one.
       return platform::JoinPath(runtimePath, entry.name);
     }

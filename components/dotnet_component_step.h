@@ -50,6 +50,16 @@ class DotNetComponentStep : public InstallStep {
   // and Settings") would let Windows run a planted C:\Documents.exe instead.
   std::string QuotedLocalPath() const { return "\"" + localPath + "\""; }
 
+  // Names the step, weighs it on the bar (an installer at hand has nothing to
+  // download) and runs the quoted installer with `switches`.
+  void Describe(const char* name, double weightOfDownload, double weightOfInstall,
+                const std::string& switches) {
+    displayName = name;
+    downloadWeight = availableLocally ? 0.0 : weightOfDownload;
+    installWeight = weightOfInstall;
+    commandLine = QuotedLocalPath() + switches;
+  }
+
   platform::Registry& registry_;
 
  private:

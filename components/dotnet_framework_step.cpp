@@ -22,10 +22,8 @@ const char kSwitches[] = " /q:a /c:\"install /l /q\"";
 DotNetFrameworkStep::DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download,
                                          platform::Registry& registry)
     : DotNetComponentStep(eulaText, download, registry, kEvents) {
-  displayName = "Microsoft .NET Framework";
-  downloadWeight = availableLocally ? 0.0 : 2.0;
-  installWeight = 3.0;
-  commandLine = QuotedLocalPath() + (frameworkVersionCode == "0" ? kVersion10Switches : kSwitches);
+  Describe("Microsoft .NET Framework", 2.0, 3.0,
+           frameworkVersionCode == "0" ? kVersion10Switches : kSwitches);
 }
 
 bool DotNetFrameworkStep::IsInstalled() {

@@ -28,10 +28,7 @@ int ActiveSetupLevel(const std::string& text) {
 DotNetServicePackStep::DotNetServicePackStep(const char* eulaText, const DotNetDownload& download,
                                              platform::Registry& registry)
     : DotNetComponentStep(eulaText, download, registry, kEvents) {
-  displayName = "Microsoft .NET Framework Service Pack";
-  downloadWeight = availableLocally ? 0.0 : 1.5;
-  installWeight = 2.0;
-  commandLine = QuotedLocalPath() + " /q";
+  Describe("Microsoft .NET Framework Service Pack", 1.5, 2.0, " /q");
 }
 
 bool DotNetServicePackStep::IsInstalled() {
@@ -41,11 +38,10 @@ bool DotNetServicePackStep::IsInstalled() {
   const int version = VersionNumber(frameworkVersionCode);
   if (version == 0) {
     std::string text;
-    installed = registry_.ReadString(
-                    RegistryRoot::kLocalMachine,
-                    "Software\\Microsoft\\Active Setup\\Installed "
-                    "Components\\{FDC11A6F-17D1-48f9-9EA3-9051954BAA24}",
-                    "Version", 260, &text) &&
+    installed = registry_.ReadString(RegistryRoot::kLocalMachine,
+                                     "Software\\Microsoft\\Active Setup\\Installed "
+                                     "Components\\{FDC11A6F-17D1-48f9-9EA3-9051954BAA24}",
+                                     "Version", 260, &text) &&
                 ActiveSetupLevel(text) == 1;
   } else if (version == 1 || version == 2) {
     const char* key = version == 1 ? "Software\\Microsoft\\NET Framework Setup\\NDP\\v1.1.4322"

@@ -1,6 +1,5 @@
 #include "engine/process_runner.h"
 
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -10,23 +9,13 @@
 #include "diagnostics/support_error.h"
 #include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
+#include "platform/ascii.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 
 namespace {
 
 constexpr uint32_t kPollMs = 1000;
-
-bool SameNameIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return i == a.size() && !b[i];
-}
 
 void RaiseByElapsedTime(InstallStep& step) {
   if (step.expectedInstallSeconds <= 0) return;
@@ -92,7 +81,7 @@ bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name,
   if (!platform::SnapshotProcesses(&entries)) return false;
   for (const platform::ProcessEntry& entry : entries) {
     if ((match_parent ? entry.parent_id : entry.id) != id) continue;
-    if (ignored_name && SameNameIgnoringCase(entry.name, ignored_name)) continue;
+    if (ignored_name && platform::EqualsIgnoringCase(entry.name, ignored_name)) continue;
     if (created_since != 0) {
       uint64_t created = 0;
       // One that cannot be asked is not ours: our child runs as our user. One

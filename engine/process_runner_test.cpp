@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -12,6 +11,7 @@
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "tests/fake_message_boxes.h"
@@ -226,8 +226,7 @@ TEST(IsProcessRunningTest, FindsProcessesByIdAndByParent) {
   // Wine gives a console child its own conhost.exe, which is not ours to count.
   EXPECT_FALSE(IsProcessRunning(child->id(), true, "conhost.exe"));
   EXPECT_TRUE(IsProcessRunning(OwnId(), true));
-  std::string upper = kChildName;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = platform::AsciiUpper(kChildName);
   EXPECT_FALSE(IsProcessRunning(OwnId(), true, upper.c_str()));
   EXPECT_TRUE(IsProcessRunning(OwnId(), true, "other.exe"));
 

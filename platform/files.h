@@ -30,6 +30,10 @@ std::string SystemFolder();
 // Opens a file with C stdio semantics ("rb", "wb", "w", "ab"...); null on failure.
 UniqueFile OpenFile(const std::string& path, const char* mode);
 
+// Replaces `bytes` with the whole file's; false when it cannot be opened or a
+// read fails (then `bytes` holds what was read before the failure).
+bool ReadWholeFile(const std::string& path, std::string* bytes);
+
 bool PathExists(const std::string& path);
 bool IsFolder(const std::string& path);
 

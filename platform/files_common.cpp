@@ -9,6 +9,16 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
+bool ReadWholeFile(const std::string& path, std::string* bytes) {
+  UniqueFile file = OpenFile(path, "rb");
+  if (!file) return false;
+  bytes->clear();
+  char buffer[16384];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes->append(buffer, got);
+  return std::ferror(file.get()) == 0;
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   size_t start = 0;
   while (start < name.size() && name[start] == '\\') ++start;

@@ -47,13 +47,8 @@ class FilesTest : public testing::Test {
   }
 
   std::string ReadText(const std::string& path) {
-    UniqueFile file = OpenFile(path, "rb");
     std::string text;
-    char buffer[256];
-    size_t got;
-    while (file && (got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) {
-      text.append(buffer, got);
-    }
+    ReadWholeFile(path, &text);
     return text;
   }
 

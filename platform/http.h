@@ -20,11 +20,15 @@ class HttpSession {
   // It owns its native handle: a copy would close it twice.
   HttpSession(const HttpSession&) = delete;
   HttpSession& operator=(const HttpSession&) = delete;
-  Native* native() const { return native_; }
+  Native* native() const { return native_.get(); }
 
  private:
+  // Lets go of the native part, which transfers on win32 share (and so release).
+  struct Releaser {
+    void operator()(Native* native) const;
+  };
   explicit HttpSession(Native* native) : native_(native) {}
-  Native* native_;
+  std::unique_ptr<Native, Releaser> native_;
 };
 
 // A connection to one server (InternetConnectA). Requests made through it
@@ -43,12 +47,13 @@ class HttpConnection {
 
   // Sends "GET <object_name>" with no headers or body; true when the request
   // went out and an answer came back (whatever its status). The answer is not
-  // read. The object name passes through EscapeRequestTarget first.
+  // read. The object name goes out as given, so it must come encoded: one that
+  // fails IsPlainRequestTarget is refused (false, nothing sent).
   bool SendGet(const std::string& object_name);
 
  private:
-  explicit HttpConnection(Native* native) : native_(native) {}
-  Native* native_;
+  explicit HttpConnection(Native* native);
+  std::unique_ptr<Native> native_;
 };
 
 // One download of a whole address (InternetOpenUrlA). The transfer runs on a
@@ -98,17 +103,20 @@ class HttpDownload {
   void Cancel();
 
  private:
+  // Lets go of the native part, which the transfer thread on win32 shares.
+  struct Releaser {
+    void operator()(Native* native) const;
+  };
   explicit HttpDownload(Native* native) : native_(native) {}
-  Native* native_;
+  std::unique_ptr<Native, Releaser> native_;
 };
 
 // Drops the system's cached copy of an address (DeleteUrlCacheEntryA; posix
 // keeps no cache, so there is nothing to drop).
 void DropCachedCopy(const std::string& url);
 
-// Percent-encodes control bytes, DEL and the space (as %0D, %20...) and leaves
-// every other byte alone: a CR LF in an object name could otherwise end the
-// request line and smuggle in header lines.
-std::string EscapeRequestTarget(const std::string& object_name);
+// False when the object name holds a control byte, the space or DEL: a CR LF
+// could end the request line and smuggle in header lines.
+bool IsPlainRequestTarget(const std::string& object_name);
 
 }  // namespace platform

@@ -180,15 +180,21 @@ TEST(HttpTest, SendsGetRequestsWithTheUserAgent) {
 #endif
 }
 
-TEST(HttpTest, EscapesBytesThatWouldBreakTheRequestLine) {
-  EXPECT_EQ("/a%20b%0D%0AX:%20y#%7F\xe9", EscapeRequestTarget("/a b\r\nX: y#\x7f\xe9"));
+TEST(HttpTest, RefusesTargetsThatWouldBreakTheRequestLine) {
+  EXPECT_TRUE(IsPlainRequestTarget("/a%20b#\xe9'x',\x80"));
+  EXPECT_FALSE(IsPlainRequestTarget(std::string("/a\0b", 4)));
+  EXPECT_FALSE(IsPlainRequestTarget("/a\tb"));
+  EXPECT_FALSE(IsPlainRequestTarget("/a\x1f"));
   LoopbackServer server("200 OK", true);
   auto session = HttpSession::Open("agent");
   auto connection = HttpConnection::Connect(*session, "127.0.0.1", server.port(), 5000);
   ASSERT_TRUE(connection);
-  EXPECT_TRUE(connection->SendGet("/?DESC='two words'\r\nInjected: 1"));
+  EXPECT_FALSE(connection->SendGet("/?DESC='two words'"));
+  EXPECT_FALSE(connection->SendGet("/?DESC='x'\r\nInjected: 1"));
+  EXPECT_FALSE(connection->SendGet("/?DESC='x\x7f'"));
+  EXPECT_TRUE(connection->SendGet("/?DESC='two%20words'%0D%0AInjected:%201"));
   std::vector<std::string> requests = server.requests();
-  ASSERT_EQ(1u, requests.size());
+  ASSERT_EQ(1u, requests.size()) << "a refused target sends nothing";
   EXPECT_EQ("GET /?DESC='two%20words'%0D%0AInjected:%201 HTTP/1.1", RequestLine(requests[0]));
   EXPECT_EQ("", Header(requests[0], "Injected"));
 }

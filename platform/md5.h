@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -21,7 +22,7 @@ class Md5 {
   std::string HexDigest();
 
  private:
-  Native* native_;
+  std::unique_ptr<Native> native_;
 };
 
 std::string Md5Hex(const void* data, size_t size);

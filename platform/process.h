@@ -45,8 +45,8 @@ class Process {
   bool Terminate(uint32_t exit_code);
 
  private:
-  explicit Process(Native* native) : native_(native) {}
-  Native* native_;
+  explicit Process(Native* native);
+  std::unique_ptr<Native> native_;
 };
 
 struct ProcessEntry {

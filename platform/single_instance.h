@@ -1,6 +1,7 @@
 // A named, system-wide mutex that tells whether another copy of the program runs.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -19,7 +20,7 @@ class NamedMutex {
   unsigned long creation_status() const { return status_; }
 
  private:
-  Native* native_;
+  std::unique_ptr<Native> native_;
   unsigned long status_;
 };
 

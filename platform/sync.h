@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace platform {
 
@@ -21,11 +22,11 @@ class Waitable {
   // A wait that failed gives false, with the system's error code in `error`
   // when given (0 when it only timed out).
   bool Wait(uint32_t timeout_ms = kWaitForever, uint32_t* error = nullptr);
-  Native* native() const { return native_; }
+  Native* native() const { return native_.get(); }
 
  protected:
-  explicit Waitable(Native* native) : native_(native) {}
-  Native* native_;
+  explicit Waitable(Native* native);
+  std::unique_ptr<Native> native_;
 };
 
 class Semaphore : public Waitable {
@@ -72,7 +73,7 @@ class Lock {
   void Release();
 
  private:
-  Native* native_;
+  std::unique_ptr<Native> native_;
 };
 
 class LockGuard {
@@ -104,7 +105,7 @@ class Thread {
   void Join();
 
  private:
-  Native* native_;
+  std::unique_ptr<Native> native_;
 };
 
 // Starts a thread whose handle nobody keeps; false, with the system's error

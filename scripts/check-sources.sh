@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Keeps two rules of the source tree that no compiler enforces on Linux:
+# Keeps three rules of the source tree that no compiler enforces on Linux:
 # 1. Windows headers are included only by platform/win32/, ui/ and
 #    session/win32_main.cpp; a unit test elsewhere may include them only
 #    under #ifdef _WIN32 (tests/ may: its Windows-only fixtures build for
@@ -7,6 +7,9 @@
 # 2. Product code uses neither iostreams (hundreds of KiB in the stub) nor
 #    the standard thread library (absent from the win32 thread model); only
 #    the posix platform layer, tests and benchmarks may.
+# 3. session/ sits on top: nothing below it (components, engine, payload,
+#    diagnostics, platform, ui, tools) includes a session/ header; only
+#    session/ itself, with the entry point, and the shared fixtures of tests/ may.
 #   scripts/check-sources.sh
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -88,6 +91,16 @@ for f in "${files[@]}"; do
           report "$f:$line: <$header> outside platform/win32/, ui/ and session/win32_main.cpp"
         fi
       done < <(includes_of "$windows_headers" "$f")
+      ;;
+  esac
+
+  # Rule 3: only session/ and tests/ include session/ headers.
+  case "$f" in
+    session/* | tests/*) ;;
+    *)
+      while IFS=: read -r line _; do
+        report "$f:$line: a session/ header outside session/ (the layers below must not see it)"
+      done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"session/' "$f" || true)
       ;;
   esac
 

@@ -1,19 +1,10 @@
 #include "tests/fake_registry.h"
 
-#include <cctype>
-
-namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-}  // namespace
+#include "platform/ascii.h"
 
 FakeRegistry::Slot FakeRegistry::MakeSlot(platform::RegistryRoot root, const std::string& key,
                                           const std::string& name) {
-  return Slot(root, Lower(key), Lower(name));
+  return Slot(root, platform::AsciiLower(key), platform::AsciiLower(name));
 }
 
 void FakeRegistry::SetValue(platform::RegistryRoot root, const std::string& key,

@@ -60,14 +60,4 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return std::fflush(file.get()) == 0 && ok;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-  platform::UniqueFile file = platform::OpenFile(path, "rb");
-  if (!file) return false;
-  bytes->clear();
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) bytes->append(buffer, got);
-  return std::ferror(file.get()) == 0;
-}
-
 }  // namespace test_paths

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 namespace test_paths {
 
 // A file of the source tree, e.g. SourcePath("tests/fixtures/x.exe"). Under
@@ -29,7 +31,6 @@ class ScratchFolder {
 
 // Whole-file helpers through the platform layer.
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
-// The file's bytes; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string* bytes);
+using platform::ReadWholeFile;
 
 }  // namespace test_paths

@@ -36,7 +36,9 @@ std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent, un
   return std::unique_ptr<HttpSession>(new HttpSession(native));
 }
 
-HttpSession::~HttpSession() { delete native_; }
+void HttpSession::Releaser::operator()(Native* native) const { delete native; }
+
+HttpSession::~HttpSession() = default;
 
 struct HttpConnection::Native {
   // One easy handle for every request: libcurl keeps its connection open
@@ -60,13 +62,13 @@ std::unique_ptr<HttpConnection> HttpConnection::Connect(HttpSession& session,
   return std::unique_ptr<HttpConnection>(new HttpConnection(native));
 }
 
-HttpConnection::~HttpConnection() {
-  curl_easy_cleanup(native_->easy);
-  delete native_;
-}
+HttpConnection::HttpConnection(Native* native) : native_(native) {}
+
+HttpConnection::~HttpConnection() { curl_easy_cleanup(native_->easy); }
 
 bool HttpConnection::SendGet(const std::string& object_name) {
-  std::string target = EscapeRequestTarget(object_name);
+  if (!IsPlainRequestTarget(object_name)) return false;
+  std::string target = object_name;
   if (target.empty() || target[0] != '/') target.insert(0, "/");
   // The target goes on the request line as given, so a '#' or '?' in the
   // object name reaches the server as it would through WinINet.
@@ -329,17 +331,16 @@ std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const st
   return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
 }
 
-HttpDownload::~HttpDownload() {
-  native_->Stop();
-  delete native_;
-}
+void HttpDownload::Releaser::operator()(Native* native) const { delete native; }
+
+HttpDownload::~HttpDownload() { native_->Stop(); }
 
 void HttpDownload::Cancel() { native_->Cancel(); }
 
 bool HttpDownload::stalled() const { return native_->stalled; }
 
 bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
-  Native* native = native_;
+  Native* native = native_.get();
   *error = 0;
   response_text->clear();
   if (native->start_error) {
@@ -382,7 +383,7 @@ bool EndedCleanly(CURLcode result) { return result == CURLE_OK || result == CURL
 }  // namespace
 
 bool HttpDownload::QueryAvailable(uint32_t* bytes) {
-  Native* native = native_;
+  Native* native = native_.get();
   std::unique_lock<std::mutex> lock(native->mutex);
   native->changed.wait(lock,
                        [&] { return native->ring_count > 0 || native->ended || native->cancel; });
@@ -396,7 +397,7 @@ bool HttpDownload::QueryAvailable(uint32_t* bytes) {
 }
 
 bool HttpDownload::Read(void* buffer, uint32_t size, uint32_t* read) {
-  Native* native = native_;
+  Native* native = native_.get();
   char* out = static_cast<char*>(buffer);
   uint32_t done = 0;
   std::unique_lock<std::mutex> lock(native->mutex);

@@ -15,10 +15,7 @@ Md5::Md5() : native_(new Native) {
   native_->ok = native_->context && EVP_DigestInit_ex(native_->context, EVP_md5(), nullptr) == 1;
 }
 
-Md5::~Md5() {
-  EVP_MD_CTX_free(native_->context);
-  delete native_;
-}
+Md5::~Md5() { EVP_MD_CTX_free(native_->context); }
 
 bool Md5::ok() const { return native_->ok; }
 

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/ascii.h"
+
 namespace platform {
 namespace {
 
@@ -22,8 +24,7 @@ std::string NativePath(const std::string& logic_path) {
   std::string result;
   if (source.size() >= 2 && std::isalpha(static_cast<unsigned char>(source[0])) &&
       source[1] == ':' && (source.size() == 2 || IsSeparator(source[2]))) {
-    result =
-        DriveRoot() + '/' + static_cast<char>(std::tolower(static_cast<unsigned char>(source[0])));
+    result = DriveRoot() + '/' + AsciiLower(source.substr(0, 1));
     source.erase(0, 2);
   } else if (!source.empty() && source[0] == '\\' && (source.size() == 1 || source[1] != '\\')) {
     // "\rest" is rooted on the current drive, which is C: here; never the

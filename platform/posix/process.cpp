@@ -173,12 +173,13 @@ std::unique_ptr<Process> Process::StartHidden(const std::string& application,
   return std::unique_ptr<Process>(new Process(native.release()));
 }
 
+Process::Process(Native* native) : native_(native) {}
+
 Process::~Process() {
   // A child still running is left to run; once it ends it stays a zombie
   // until this process ends (the snapshot does not list zombies).
   native_->Reap();
   if (native_->pidfd >= 0) close(native_->pidfd);
-  delete native_;
 }
 
 uint32_t Process::id() const { return static_cast<uint32_t>(native_->pid); }

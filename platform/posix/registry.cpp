@@ -9,10 +9,10 @@
 // and value names compare case-insensitively, as on Windows.
 #include "platform/registry.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <string>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace platform {
@@ -22,26 +22,6 @@ std::string RegistryFilePath() {
   const char* path = std::getenv("KESTREL_REGISTRY_FILE");
   if (path && *path) return path;
   return TempFolder() + "kestrel-registry.reg";
-}
-
-bool ReadWholeFile(const std::string& path, std::string* text) {
-  UniqueFile file = OpenFile(path, "rb");
-  if (!file) return false;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) text->append(buffer, got);
-  return true;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string TrimKey(std::string key) {
@@ -55,9 +35,10 @@ bool ParseKeyLine(const std::string& line, RegistryRoot* root, std::string* key)
   std::string path = line.substr(1, line.size() - 2);
   size_t slash = path.find('\\');
   std::string root_name = path.substr(0, slash);
-  if (EqualNoCase(root_name, "HKEY_CURRENT_USER") || EqualNoCase(root_name, "HKCU")) {
+  if (EqualsIgnoringCase(root_name, "HKEY_CURRENT_USER") || EqualsIgnoringCase(root_name, "HKCU")) {
     *root = RegistryRoot::kCurrentUser;
-  } else if (EqualNoCase(root_name, "HKEY_LOCAL_MACHINE") || EqualNoCase(root_name, "HKLM")) {
+  } else if (EqualsIgnoringCase(root_name, "HKEY_LOCAL_MACHINE") ||
+             EqualsIgnoringCase(root_name, "HKLM")) {
     *root = RegistryRoot::kLocalMachine;
   } else {
     return false;
@@ -85,8 +66,8 @@ bool ParseQuoted(const std::string& text, size_t* pos, std::string* value) {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
@@ -152,7 +133,7 @@ class FileRegistry : public Registry {
       std::string line_key;
       if (line[0] == '[') {
         in_key = ParseKeyLine(line, &line_root, &line_key) && line_root == root &&
-                 EqualNoCase(line_key, wanted_key);
+                 EqualsIgnoringCase(line_key, wanted_key);
         continue;
       }
       if (!in_key) continue;
@@ -163,7 +144,7 @@ class FileRegistry : public Registry {
       } else if (!ParseQuoted(line, &pos, &value_name)) {
         continue;
       }
-      if (pos >= line.size() || line[pos] != '=' || !EqualNoCase(value_name, name)) continue;
+      if (pos >= line.size() || line[pos] != '=' || !EqualsIgnoringCase(value_name, name)) continue;
       std::string value_bytes;
       if (line.compare(pos + 1, std::string::npos, "-") == 0) {
         found = false;  // "Name"=- deletes the value

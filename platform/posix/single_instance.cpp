@@ -3,9 +3,10 @@
 #include "platform/single_instance.h"
 
 #include <fcntl.h>
-#include <cctype>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <cctype>
 
 #include "platform/files.h"
 #include "platform/posix/native_path.h"
@@ -34,7 +35,6 @@ NamedMutex::NamedMutex(const std::string& name) : native_(new Native{-1}), statu
 
 NamedMutex::~NamedMutex() {
   if (native_->fd >= 0) ::close(native_->fd);
-  delete native_;
 }
 
 }  // namespace platform

@@ -62,7 +62,9 @@ bool WaitUntilReady(std::unique_lock<std::mutex>& lock, uint32_t timeout_ms, Rea
 
 }  // namespace
 
-Waitable::~Waitable() { delete native_; }
+Waitable::Waitable(Native* native) : native_(native) {}
+
+Waitable::~Waitable() = default;
 
 bool Waitable::Wait(uint32_t timeout_ms, uint32_t* error) {
   if (error) *error = 0;  // these waits cannot fail
@@ -125,7 +127,7 @@ struct Lock::Native {
 };
 
 Lock::Lock() : native_(new Native) {}
-Lock::~Lock() { delete native_; }
+Lock::~Lock() = default;
 void Lock::Acquire() { native_->mutex.lock(); }
 void Lock::Release() { native_->mutex.unlock(); }
 
@@ -157,7 +159,6 @@ Thread::Thread(ThreadProc proc, void* arg) : native_(new Native) {
 
 Thread::~Thread() {
   if (native_->thread.joinable()) native_->thread.detach();
-  delete native_;
 }
 
 bool Thread::started() const { return native_->started; }

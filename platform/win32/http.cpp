@@ -41,7 +41,9 @@ std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent, un
   return std::unique_ptr<HttpSession>(new HttpSession(new Native(handle)));
 }
 
-HttpSession::~HttpSession() { native_->Release(); }
+void HttpSession::Releaser::operator()(Native* native) const { native->Release(); }
+
+HttpSession::~HttpSession() = default;
 
 struct HttpConnection::Native {
   Native(HINTERNET handle, DWORD timeout_ms) : connection(handle), timeout_ms(timeout_ms) {}
@@ -59,12 +61,17 @@ std::unique_ptr<HttpConnection> HttpConnection::Connect(HttpSession& session,
   return std::unique_ptr<HttpConnection>(new HttpConnection(new Native(handle, timeout_ms)));
 }
 
-HttpConnection::~HttpConnection() { delete native_; }
+HttpConnection::HttpConnection(Native* native) : native_(native) {}
+
+HttpConnection::~HttpConnection() = default;
 
 bool HttpConnection::SendGet(const std::string& object_name) {
-  std::string target = EscapeRequestTarget(object_name);
-  InternetHandle request(HttpOpenRequestA(native_->connection.get(), "GET", target.c_str(), nullptr,
-                                          nullptr, nullptr, 0, 1));
+  if (!IsPlainRequestTarget(object_name)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  InternetHandle request(HttpOpenRequestA(native_->connection.get(), "GET", object_name.c_str(),
+                                          nullptr, nullptr, nullptr, 0, 1));
   if (!request.get()) return false;
   // On the request itself: Wine ignores the send and receive time-outs of an
   // InternetOpenA handle (and every connect time-out); Windows honours these.
@@ -267,10 +274,9 @@ std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const st
   return std::unique_ptr<HttpDownload>(new HttpDownload(native));
 }
 
-HttpDownload::~HttpDownload() {
-  Cancel();
-  native_->Release();
-}
+void HttpDownload::Releaser::operator()(Native* native) const { native->Release(); }
+
+HttpDownload::~HttpDownload() { Cancel(); }
 
 void HttpDownload::Cancel() {
   LockGuard guard(native_->lock);

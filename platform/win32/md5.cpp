@@ -4,30 +4,48 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
+namespace {
+
+struct CryptProviderTraits {
+  using Handle = HCRYPTPROV;
+  static Handle Invalid() { return 0; }
+  static bool IsValid(Handle handle) { return handle != 0; }
+  static void Close(Handle handle) { CryptReleaseContext(handle, 0); }
+};
+using CryptProvider = UniqueHandle<CryptProviderTraits>;
+
+struct CryptHashTraits {
+  using Handle = HCRYPTHASH;
+  static Handle Invalid() { return 0; }
+  static bool IsValid(Handle handle) { return handle != 0; }
+  static void Close(Handle handle) { CryptDestroyHash(handle); }
+};
+using CryptHash = UniqueHandle<CryptHashTraits>;
+
+}  // namespace
 
 struct Md5::Native {
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
+  CryptProvider provider;  // declared first, so the hash goes before it
+  CryptHash hash;
   bool ok = false;
   bool finished = false;
 };
 
 Md5::Md5() : native_(new Native) {
-  if (!CryptAcquireContextA(&native_->provider, nullptr, nullptr, PROV_RSA_FULL,
+  // A failed call may leave its output unset; it is cleared so nothing is released.
+  if (!CryptAcquireContextA(native_->provider.out(), nullptr, nullptr, PROV_RSA_FULL,
                             CRYPT_VERIFYCONTEXT)) {
-    native_->provider = 0;
+    *native_->provider.out() = 0;
     return;
   }
-  native_->ok = CryptCreateHash(native_->provider, CALG_MD5, 0, 0, &native_->hash) != 0;
-  if (!native_->ok) native_->hash = 0;
+  native_->ok = CryptCreateHash(native_->provider.get(), CALG_MD5, 0, 0, native_->hash.out()) != 0;
+  if (!native_->ok) *native_->hash.out() = 0;
 }
 
-Md5::~Md5() {
-  if (native_->hash) CryptDestroyHash(native_->hash);
-  if (native_->provider) CryptReleaseContext(native_->provider, 0);
-  delete native_;
-}
+Md5::~Md5() = default;
 
 bool Md5::ok() const { return native_->ok; }
 
@@ -37,7 +55,7 @@ void Md5::Update(const void* data, size_t size) {
   // CryptHashData takes a DWORD length.
   while (size > 0) {
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-    if (!CryptHashData(native_->hash, bytes, chunk, 0)) {
+    if (!CryptHashData(native_->hash.get(), bytes, chunk, 0)) {
       native_->ok = false;
       return;
     }
@@ -51,7 +69,7 @@ std::string Md5::HexDigest() {
   native_->finished = true;
   BYTE digest[16];
   DWORD length = sizeof(digest);
-  if (!CryptGetHashParam(native_->hash, HP_HASHVAL, digest, &length, 0)) return std::string();
+  if (!CryptGetHashParam(native_->hash.get(), HP_HASHVAL, digest, &length, 0)) return std::string();
   static const char kHex[] = "0123456789abcdef";
   std::string text;
   for (DWORD i = 0; i < length; ++i) {

@@ -88,7 +88,9 @@ std::unique_ptr<Process> Process::StartHidden(const std::string& application,
   return std::unique_ptr<Process>(new Process(native.release()));
 }
 
-Process::~Process() { delete native_; }
+Process::Process(Native* native) : native_(native) {}
+
+Process::~Process() = default;
 
 uint32_t Process::id() const { return native_->id; }
 

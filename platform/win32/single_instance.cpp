@@ -2,18 +2,18 @@
 
 #include <windows.h>
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
 
 struct NamedMutex::Native {
-  HANDLE handle;
+  explicit Native(HANDLE mutex) : handle(mutex) {}
+  KernelHandle handle;
 };
 
 NamedMutex::NamedMutex(const std::string& name)
-    : native_(new Native{CreateMutexA(NULL, FALSE, name.c_str())}), status_(GetLastError()) {}
+    : native_(new Native(CreateMutexA(NULL, FALSE, name.c_str()))), status_(GetLastError()) {}
 
-NamedMutex::~NamedMutex() {
-  if (native_->handle) CloseHandle(native_->handle);
-  delete native_;
-}
+NamedMutex::~NamedMutex() = default;
 
 }  // namespace platform

@@ -2,52 +2,53 @@
 
 #include <windows.h>
 
+#include "platform/win32/unique_handle.h"
+
 namespace platform {
 
 struct Waitable::Native {
-  HANDLE handle = nullptr;
+  KernelHandle handle;
 };
 
-Waitable::~Waitable() {
-  if (native_->handle) CloseHandle(native_->handle);
-  delete native_;
-}
+Waitable::Waitable(Native* native) : native_(native) {}
+
+Waitable::~Waitable() = default;
 
 bool Waitable::Wait(uint32_t timeout_ms, uint32_t* error) {
   if (error) *error = 0;
   // A handle that could not be made fails every wait, as the system would.
   const DWORD result =
-      native_->handle ? WaitForSingleObject(native_->handle, timeout_ms) : WAIT_FAILED;
+      native_->handle.get() ? WaitForSingleObject(native_->handle.get(), timeout_ms) : WAIT_FAILED;
   if (result == WAIT_OBJECT_0) return true;
   if (result != WAIT_TIMEOUT && error) {
-    *error = native_->handle ? GetLastError() : ERROR_INVALID_HANDLE;
+    *error = native_->handle.get() ? GetLastError() : ERROR_INVALID_HANDLE;
   }
   return false;
 }
 
 Semaphore::Semaphore(long initial, long maximum) : Waitable(new Native) {
-  native_->handle = CreateSemaphoreA(nullptr, initial, maximum, nullptr);
+  native_->handle.reset(CreateSemaphoreA(nullptr, initial, maximum, nullptr));
 }
 
 bool Semaphore::Release() {
-  return native_->handle && ReleaseSemaphore(native_->handle, 1, nullptr) != 0;
+  return native_->handle.get() && ReleaseSemaphore(native_->handle.get(), 1, nullptr) != 0;
 }
 
 Event::Event(bool manual_reset, bool initially_set) : Waitable(new Native) {
-  native_->handle = CreateEventA(nullptr, manual_reset, initially_set, nullptr);
+  native_->handle.reset(CreateEventA(nullptr, manual_reset, initially_set, nullptr));
 }
 
 void Event::Set() {
-  if (native_->handle) SetEvent(native_->handle);
+  if (native_->handle.get()) SetEvent(native_->handle.get());
 }
 
 void Event::Reset() {
-  if (native_->handle) ResetEvent(native_->handle);
+  if (native_->handle.get()) ResetEvent(native_->handle.get());
 }
 
 int WaitForEither(Waitable& first, Waitable& second, uint32_t timeout_ms, uint32_t* error) {
   if (error) *error = 0;
-  HANDLE handles[2] = {first.native()->handle, second.native()->handle};
+  HANDLE handles[2] = {first.native()->handle.get(), second.native()->handle.get()};
   if (!handles[0] || !handles[1]) {
     if (error) *error = ERROR_INVALID_HANDLE;
     return kWaitFailed;
@@ -67,10 +68,7 @@ struct Lock::Native {
 
 Lock::Lock() : native_(new Native) { InitializeCriticalSection(&native_->section); }
 
-Lock::~Lock() {
-  DeleteCriticalSection(&native_->section);
-  delete native_;
-}
+Lock::~Lock() { DeleteCriticalSection(&native_->section); }
 
 void Lock::Acquire() { EnterCriticalSection(&native_->section); }
 void Lock::Release() { LeaveCriticalSection(&native_->section); }
@@ -101,34 +99,29 @@ HANDLE StartThread(ThreadProc proc, void* arg, uint32_t* error) {
 }  // namespace
 
 struct Thread::Native {
-  HANDLE handle = nullptr;
+  KernelHandle handle;
   uint32_t start_error = 0;
 };
 
 Thread::Thread(ThreadProc proc, void* arg) : native_(new Native) {
-  native_->handle = StartThread(proc, arg, &native_->start_error);
+  native_->handle.reset(StartThread(proc, arg, &native_->start_error));
 }
 
-Thread::~Thread() {
-  if (native_->handle) CloseHandle(native_->handle);
-  delete native_;
-}
+Thread::~Thread() = default;
 
-bool Thread::started() const { return native_->handle != nullptr; }
+bool Thread::started() const { return native_->handle.get() != nullptr; }
 
 uint32_t Thread::start_error() const { return native_->start_error; }
 
 void Thread::Join() {
-  if (native_->handle) WaitForSingleObject(native_->handle, INFINITE);
+  if (native_->handle.get()) WaitForSingleObject(native_->handle.get(), INFINITE);
 }
 
 bool StartDetachedThread(ThreadProc proc, void* arg, uint32_t* error) {
   uint32_t start_error = 0;
-  HANDLE handle = StartThread(proc, arg, &start_error);
+  KernelHandle handle(StartThread(proc, arg, &start_error));
   if (error) *error = start_error;
-  if (!handle) return false;
-  CloseHandle(handle);
-  return true;
+  return handle.get() != nullptr;
 }
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 // After windows.h, which it needs.
 #include <rpc.h>
 
-#include <cctype>
+#include "platform/ascii.h"
 
 namespace platform {
 
@@ -17,8 +17,7 @@ std::string NewUuidText() {
   if (UuidToStringA(&uuid, &text) != RPC_S_OK || !text) return std::string();
   std::string result(reinterpret_cast<const char*>(text));
   RpcStringFreeA(&text);
-  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return result;
+  return AsciiLower(result);
 }
 
 }  // namespace platform

@@ -1,7 +1,6 @@
 #include "tests/servers/loopback_http_server.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,8 @@
 
 #include <cerrno>
 #endif
+
+#include "platform/ascii.h"
 
 namespace testing_servers {
 namespace {
@@ -61,27 +62,19 @@ void StartWinsockOnce() {}
 
 constexpr uint32_t kPollMs = 50;  // how soon a blocked thread notices Stop
 
-// 1 when readable, 0 on timeout, -1 on error.
-int WaitReadable(Socket socket, uint32_t timeout_ms) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(socket, &readable);
-  timeval timeout;
-  timeout.tv_sec = static_cast<long>(timeout_ms / 1000);
-  timeout.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
-  int ready = select(static_cast<int>(socket + 1), &readable, nullptr, nullptr, &timeout);
-  return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
-}
+enum class Readiness { kReadable, kWritable };
 
-// 1 when writable, 0 on timeout, -1 on error.
-int WaitWritable(Socket socket, uint32_t timeout_ms) {
-  fd_set writable;
-  FD_ZERO(&writable);
-  FD_SET(socket, &writable);
+// 1 when the socket is ready that way, 0 on timeout, -1 on error.
+int WaitUntil(Readiness readiness, Socket socket, uint32_t timeout_ms) {
+  fd_set ready_set;
+  FD_ZERO(&ready_set);
+  FD_SET(socket, &ready_set);
+  fd_set* readable = readiness == Readiness::kReadable ? &ready_set : nullptr;
+  fd_set* writable = readiness == Readiness::kWritable ? &ready_set : nullptr;
   timeval timeout;
   timeout.tv_sec = static_cast<long>(timeout_ms / 1000);
   timeout.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
-  int ready = select(static_cast<int>(socket + 1), nullptr, &writable, nullptr, &timeout);
+  int ready = select(static_cast<int>(socket + 1), readable, writable, nullptr, &timeout);
   return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
 }
 
@@ -97,7 +90,7 @@ bool SendAll(Socket socket, const char* data, size_t size, const std::atomic<boo
     }
     if (sent == 0 || !WouldBlock(LastSocketError())) return false;
     while (!stopping) {
-      int ready = WaitWritable(socket, kPollMs);
+      int ready = WaitUntil(Readiness::kWritable, socket, kPollMs);
       if (ready < 0) return false;
       if (ready > 0) break;
     }
@@ -139,15 +132,10 @@ void GracefulClose(Socket socket) {
   char scratch[512];
   // Let the client's FIN (or a short grace period) come first, so no unread
   // bytes turn the close into a reset.
-  for (int round = 0; round < 10 && WaitReadable(socket, kPollMs) > 0; ++round) {
+  for (int round = 0; round < 10 && WaitUntil(Readiness::kReadable, socket, kPollMs) > 0; ++round) {
     if (recv(socket, scratch, sizeof scratch, 0) <= 0) break;
   }
   CloseSocket(socket);
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::string Trim(const std::string& text) {
@@ -215,17 +203,17 @@ bool ParseHead(const std::string& head, RecordedRequest* request) {
 }  // namespace
 
 bool RecordedRequest::HasHeader(const std::string& name) const {
-  std::string wanted = Lower(name);
+  std::string wanted = platform::AsciiLower(name);
   for (const auto& header : headers) {
-    if (Lower(header.first) == wanted) return true;
+    if (platform::AsciiLower(header.first) == wanted) return true;
   }
   return false;
 }
 
 std::string RecordedRequest::Header(const std::string& name) const {
-  std::string wanted = Lower(name);
+  std::string wanted = platform::AsciiLower(name);
   for (const auto& header : headers) {
-    if (Lower(header.first) == wanted) return header.second;
+    if (platform::AsciiLower(header.first) == wanted) return header.second;
   }
   return std::string();
 }
@@ -415,7 +403,7 @@ bool LoopbackHttpServer::WaitForRequests(size_t count, uint32_t timeout_ms) cons
 void LoopbackHttpServer::AcceptLoop() {
   Socket listener = static_cast<Socket>(listener_);
   while (!stopping_) {
-    if (WaitReadable(listener, kPollMs) <= 0) continue;
+    if (WaitUntil(Readiness::kReadable, listener, kPollMs) <= 0) continue;
     Socket accepted = accept(listener, nullptr, nullptr);
     if (accepted == kNoSocket) continue;
     MakeNonBlocking(accepted);
@@ -445,7 +433,7 @@ void LoopbackHttpServer::Serve(Connection* connection) {
   // Reads more bytes into the buffer; false when the connection or the server ends.
   auto receive_more = [&]() {
     while (!stopping_) {
-      int ready = WaitReadable(socket, kPollMs);
+      int ready = WaitUntil(Readiness::kReadable, socket, kPollMs);
       if (ready < 0) return false;
       if (ready == 0) continue;
       char chunk[4096];
@@ -487,7 +475,7 @@ void LoopbackHttpServer::Serve(Connection* connection) {
     if (plan.action == ResponsePlan::Action::kResetWithoutAnswer) reset = true;
     if (plan.action != ResponsePlan::Action::kAnswer) return false;
     if (!Answer(connection, plan)) return false;
-    std::string connection_header = Lower(request.Header("Connection"));
+    std::string connection_header = platform::AsciiLower(request.Header("Connection"));
     bool client_closes = connection_header == "close" ||
                          (request.version == "HTTP/1.0" && connection_header != "keep-alive");
     return !(plan.close_after || plan.length == ResponsePlan::Length::kAbsent || client_closes);

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "payload/payload_format.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/md5.h"
 #include "tools/bootpack/cli_args.h"
@@ -108,7 +109,7 @@ int ListCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     const char* note = "";
     if (last[entry.name] != i) {
       note = "  (never read: a later entry has this name)";
-    } else if (AsciiUpper(entry.name) != entry.name) {
+    } else if (platform::AsciiUpper(entry.name) != entry.name) {
       note = "  (never read: lower-case letters in the name)";
     }
     std::fprintf(out, "%-*s %10lu  %s%s\n", static_cast<int>(width), entry.name.c_str(),
@@ -171,10 +172,10 @@ int ExtractCommand(const std::vector<std::string>& args, std::FILE* out, std::FI
     }
   } else {
     for (size_t n = 2; n < parsed.positional.size(); ++n) {
-      const std::string wanted = AsciiUpper(parsed.positional[n]);
+      const std::string wanted = platform::AsciiUpper(parsed.positional[n]);
       size_t found = entries.size();
       for (size_t i = 0; i < entries.size(); ++i) {
-        if (AsciiUpper(entries[i].name) == wanted) found = i;
+        if (platform::AsciiUpper(entries[i].name) == wanted) found = i;
       }
       if (found == entries.size()) {
         std::fprintf(err, "bootpack extract: %s has no entry %s\n", path.c_str(),

@@ -5,16 +5,6 @@
 
 namespace bootpack {
 
-bool ReadWholeFile(const std::string& path, std::string* data) {
-  platform::UniqueFile file = platform::OpenFile(path, "rb");
-  if (!file) return false;
-  data->clear();
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) data->append(buffer, got);
-  return !std::ferror(file.get());
-}
-
 bool ReadAt(std::FILE* file, int64_t offset, uint32_t size, std::string* data) {
   data->resize(size);
   return size == 0 || payload::ReadFileBytes(file, offset, &(*data)[0], size);
@@ -36,14 +26,6 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string AsciiUpper(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
 }
 
 }  // namespace bootpack

@@ -1,4 +1,4 @@
-// Whole-file and ranged reads over platform/files.h, for the bootpack commands.
+// Ranged reads and whole-file writes over platform/files.h, for the bootpack commands.
 #pragma once
 
 #include <cstdint>
@@ -6,9 +6,6 @@
 #include <string>
 
 namespace bootpack {
-
-// Reads the whole file into `data`; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string* data);
 
 // Reads `size` bytes at `offset`; false on a short read.
 bool ReadAt(std::FILE* file, int64_t offset, uint32_t size, std::string* data);
@@ -19,8 +16,5 @@ bool WriteWholeFile(const std::string& path, const std::string& data);
 
 // The last path component, split at "/" and "\".
 std::string BaseName(const std::string& path);
-
-// ASCII upper-casing: only a-z change, whatever the locale.
-std::string AsciiUpper(const std::string& text);
 
 }  // namespace bootpack

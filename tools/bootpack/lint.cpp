@@ -5,6 +5,8 @@
 
 #include "payload/config_lines.h"
 #include "payload/settings.h"
+#include "platform/ascii.h"
+#include "platform/files.h"
 #include "tools/bootpack/cli_args.h"
 #include "tools/bootpack/file_io.h"
 
@@ -53,7 +55,7 @@ bool IsGuidBody(const std::string& text, bool (*digit)(char)) {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
-         AsciiUpper(text.substr(0, prefix.size())) == AsciiUpper(prefix);
+         platform::EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 // The form a value must have for the bootstrapper to use it as meant; empty
@@ -132,7 +134,8 @@ class Linter {
     size_t nul = full_text.find('\0');
     for (const ConfigLine& line : SplitConfigText(full_text)) CheckLine(line);
     if (nul != std::string::npos) {
-      int nul_line = 1 + static_cast<int>(std::count(full_text.begin(), full_text.begin() + nul, '\n'));
+      int nul_line =
+          1 + static_cast<int>(std::count(full_text.begin(), full_text.begin() + nul, '\n'));
       Add(nul_line, Severity::kError, "NUL byte; the bootstrapper reads nothing after it");
     }
     std::stable_sort(report_.findings.begin(), report_.findings.end(),
@@ -274,7 +277,7 @@ int LintCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   }
   const std::string& path = parsed.positional[0];
   std::string text;
-  if (!ReadWholeFile(path, &text)) {
+  if (!platform::ReadWholeFile(path, &text)) {
     std::fprintf(err, "bootpack lint: cannot read %s\n", path.c_str());
     return 2;
   }

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "payload/payload_format.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "tools/bootpack/cli_args.h"
 #include "tools/bootpack/file_io.h"
@@ -87,7 +88,7 @@ class Packer {
       if (!names.insert(input.name).second) {
         return Error(path + ": a second file for entry " + input.name);
       }
-      if (!ReadWholeFile(path, &input.data)) return Error("cannot read " + path);
+      if (!platform::ReadWholeFile(path, &input.data)) return Error("cannot read " + path);
       if (input.data.size() > payload::kMaxEntrySize) {
         return Error(path + ": larger than 2 GiB - 1 byte");
       }
@@ -167,7 +168,7 @@ class Packer {
 }  // namespace
 
 bool EntryNameFor(const std::string& path, std::string* name, std::string* problem) {
-  *name = AsciiUpper(BaseName(path));
+  *name = platform::AsciiUpper(BaseName(path));
   if (name->empty()) {
     *problem = "no file name to use as entry name";
     return false;

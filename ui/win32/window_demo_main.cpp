@@ -8,8 +8,6 @@
 // confirmed cancel, else 0.
 #include <windows.h>
 
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,6 +15,7 @@
 #include "engine/pipeline_signals.h"
 #include "payload/settings.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/sync.h"
 #include "ui/window_host.h"
 #include "ui/window_sequence.h"
@@ -24,14 +23,10 @@
 
 namespace {
 
+// Empty when the file is missing.
 std::string ReadText(const std::string& path) {
   std::string text;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-    std::fclose(file);
-  }
+  platform::ReadWholeFile(path, &text);
   return text;
 }
 
