@@ -136,7 +136,8 @@ def executables():
 def launcher_outputs():
     folder = os.path.join(FIXTURES, "launcher_output")
     outputs = {}
-    for i, name in enumerate(sorted(os.listdir(folder))):
+    names = [name for name in sorted(os.listdir(folder)) if name.endswith(".txt")]
+    for i, name in enumerate(names):
         text = open(os.path.join(folder, name), "rb").read()
         # Two bytes choose the cut (here the middle), one the tracked name.
         cut = len(text) // 2
