@@ -34,7 +34,11 @@ cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 >/dev/null || 
   exit 1
 }
 bin=build/fuzz/fuzz
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-fuzz-run-XXXXXX")
+# Memory-backed when possible: the targets rewrite a file for every input, and
+# on ext4 a truncated and rewritten file is forced to disk.
+base=${TMPDIR:-/tmp}
+[[ -z "${TMPDIR:-}" && -w /dev/shm ]] && base=/dev/shm
+scratch=$(mktemp -d "$base/kestrel-fuzz-run-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 # The targets make their own files here, removed when they exit.
 export TMPDIR=$scratch
