@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "fuzz/fuzz_support.h"
+#include "payload/config_lines.h"
+#include "payload/settings.h"
 #include "tools/bootpack/lint.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -32,5 +34,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(errors == report.errors && warnings == report.warnings);
   bootpack::PrintFindings("CONFIG.TXT", report, fuzz::NullOutput());
+
+  // A clean report means the bootstrapper reads every key a step needs, and
+  // an unknown key is one the bootstrapper drops.
+  const Configuration configuration = ParseConfigurationText(text);
+  if (report.ExitStatus() == 0) {
+    for (int slot :
+         {DOTNETFRAMEWORK_PRIMARY_URL, DOTNETFRAMEWORK_MD5_KEY, TORVANEAGENTURL, TORVANEAGENTGUID,
+          DESKID, CONTENTID, DISPLAYID, FILEPATH_ON_SYSTEM_STARTUP, TORVANEIISLOGSERVER, WFGUID}) {
+      FUZZ_CHECK(configuration.settings.has(slot));
+      FUZZ_CHECK(!configuration.settings.get(slot).empty());
+    }
+    FUZZ_CHECK(configuration.settings.get(DOTNETFRAMEWORK_MD5_KEY).size() == 32);
+  }
+  size_t unknown_keys = 0;
+  for (const bootpack::LintFinding& finding : report.findings) {
+    if (finding.message.compare(0, 13, "unknown key \"") == 0) ++unknown_keys;
+  }
+  size_t unknown_lines = 0;
+  for (const ConfigLine& line : SplitConfigText(text)) {
+    if (line.taken && line.slot < 0) ++unknown_lines;
+  }
+  FUZZ_CHECK(unknown_keys <= unknown_lines);
   return 0;
 }
