@@ -72,8 +72,14 @@ for target in "${targets[@]}"; do
   cp fuzz/corpus/"$target"/* "$work/corpus/"
   [[ -d "fuzz/regressions/$target" ]] && cp fuzz/regressions/"$target"/* "$work/corpus/"
   log=$work/log
+  dict=()
+  case $target in
+    config | bootpack_lint) dict=(-dict="$PWD/fuzz/config.dict") ;;
+    launcher_output) dict=(-dict="$PWD/fuzz/launcher_output.dict") ;;
+    payload_reader | bootpack_list) dict=(-dict="$PWD/fuzz/payload.dict") ;;
+  esac
   (cd "$work" && "$OLDPWD/$bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 \
-    -print_final_stats=1 -artifact_prefix="$work/" corpus >"$log" 2>&1)
+    -print_final_stats=1 -artifact_prefix="$work/" "${dict[@]}" corpus >"$log" 2>&1)
   rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
