@@ -15,6 +15,8 @@ packages=(
   # Host build and tests
   cmake make g++ pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcurl4-openssl-dev libssl-dev
+  # Fuzz targets (preset fuzz): clang and its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
   # Script helpers
   python3 file git
 )

@@ -3,12 +3,12 @@
 # preset in turn and stops at the first failure.
 #   scripts/test.sh            all steps
 #   scripts/test.sh STEP...    only these, in the order given
-# Steps: deps host host-tsan win32 wine-prefix win32-tests e2e sources
+# Steps: deps host host-tsan fuzz win32 wine-prefix win32-tests e2e sources
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 jobs=2
-all_steps=(deps host host-tsan win32 wine-prefix win32-tests e2e sources)
+all_steps=(deps host host-tsan fuzz win32 wine-prefix win32-tests e2e sources)
 steps=("$@")
 ((${#steps[@]})) || steps=("${all_steps[@]}")
 
@@ -29,6 +29,9 @@ host_preset() {
 }
 step_host() { host_preset host; }
 step_host-tsan() { host_preset host-tsan; }
+
+# Every fuzz target once over its seeds and the inputs that once crashed it.
+step_fuzz() { scripts/fuzz.sh replay; }
 
 step_win32() {
   cmake --preset win32 &&

@@ -1,0 +1,88 @@
+// The configuration parser over CONFIG.TXT bytes, then every setting read the
+// way the rest of the program reads them.
+#include "fuzz/fuzz_support.h"
+#include "payload/config_lines.h"
+#include "payload/payload_reader.h"
+#include "payload/settings.h"
+
+namespace {
+
+// The caption conversion done the long way: the first backslash-n replaced
+// by LF CR until none is left.
+std::string CaptionByRepeatedReplace(std::string text) {
+  for (size_t at = text.find("\\n"); at != std::string::npos; at = text.find("\\n")) {
+    text.replace(at, 2, "\n\r");
+  }
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const std::string visible = text.substr(0, text.find('\0'));
+
+  // The lines put back together give the text up to its first NUL.
+  std::vector<ConfigLine> lines = SplitConfigText(text);
+  std::string joined;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const ConfigLine& line = lines[i];
+    FUZZ_CHECK(line.number == static_cast<int>(i) + 1);
+    FUZZ_CHECK(line.text.find('\n') == std::string::npos);
+    FUZZ_CHECK(line.endsWithLf || i + 1 == lines.size());
+    joined += line.text;
+    if (line.endsWithLf) joined += '\n';
+    FUZZ_CHECK(line.taken == (line.fieldCount == 2));
+    if (line.taken) {
+      FUZZ_CHECK(!line.key.empty() && line.key.find('=') == std::string::npos);
+      FUZZ_CHECK(line.value.find('=') == std::string::npos);
+      FUZZ_CHECK(line.slot == FindConfigSlot(ToUpperAscii(line.key)));
+    } else {
+      FUZZ_CHECK(line.slot == -1);
+    }
+  }
+  FUZZ_CHECK(joined == visible);
+
+  Configuration configuration = ParseConfigurationText(text);
+  FUZZ_CHECK(configuration.available == !visible.empty());
+  const Settings& settings = configuration.settings;
+  for (int slot = 0; slot < kSettingCount; ++slot) {
+    const std::string value = settings.get(slot);
+    FUZZ_CHECK(value.find('\n') == std::string::npos && value.find('=') == std::string::npos);
+    FUZZ_CHECK(settings.has(slot) || value.empty());
+  }
+  // Reading added nothing.
+  for (int slot = 0; slot < kSettingCount; ++slot) {
+    if (!settings.has(slot)) FUZZ_CHECK(settings.get(slot).empty());
+  }
+  FUZZ_CHECK(!settings.has(TORVANEAGENTDEPENDENCY));
+  if (settings.has(DOTNETFRAMEWORKVERSION)) {
+    const std::string code = settings.get(DOTNETFRAMEWORKVERSION);
+    FUZZ_CHECK(code == "0" || code == "1" || code == "2");
+  }
+  if (settings.has(DOTNETSERVICEPACKVERSION)) {
+    const std::string code = settings.get(DOTNETSERVICEPACKVERSION);
+    FUZZ_CHECK(code == "0" || code == "1" || code == "2");
+  }
+  FUZZ_CHECK(settings.clientId() == settings.get(CLIENTID));
+  FUZZ_CHECK(settings.deskId() == settings.get(DESKID));
+  FUZZ_CHECK(settings.contentId() == settings.get(CONTENTID));
+  FUZZ_CHECK(settings.displayId() == settings.get(DISPLAYID));
+  const std::string caption = settings.progressCaption();
+  FUZZ_CHECK(caption == CaptionByRepeatedReplace(settings.get(PROGRESS_CAPTION)));
+  FUZZ_CHECK(caption.find("\\n") == std::string::npos);
+
+  // Every taken line of a known key is stored; the counted lists match.
+  size_t dependencies = 0;
+  size_t watermarks = 0;
+  for (const ConfigLine& line : lines) {
+    if (!line.taken || line.slot < 0) continue;
+    FUZZ_CHECK(settings.has(line.slot) || line.slot == TORVANEAGENTDEPENDENCY);
+    if (line.slot == TORVANEAGENTDEPENDENCY) ++dependencies;
+    if (line.slot == WFGUID) ++watermarks;
+  }
+  FUZZ_CHECK(configuration.agentDependencies.size() == dependencies);
+  FUZZ_CHECK(configuration.watermarks.size() == watermarks);
+  if (watermarks != 0) FUZZ_CHECK(configuration.watermarks.back() == settings.get(WFGUID));
+  return 0;
+}
