@@ -9,6 +9,7 @@
 // After windows.h, which it needs.
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,35 +105,38 @@ Watched Watch(const std::string& command, const std::string& log, DWORD after_ms
     return result;
   }
   CloseHandle(info.hThread);
-  if (log.empty()) {
-    WaitForSingleObject(info.hProcess, 120000);
-    result.ms = (Now() - start_counter) * 1000;
-    result.peak = result.peak_after = Peak(info.hProcess);
-    DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    result.ok = code == 0;
-  } else {
-    const double deadline = Now() + 60;
-    double seen_at = 0;
-    while (Now() < deadline) {
-      const bool ended = WaitForSingleObject(info.hProcess, 2) == WAIT_OBJECT_0;
-      const double peak = Peak(info.hProcess);
-      if (peak > result.peak_after) result.peak_after = peak;
-      if (!result.ok) {
-        const std::string text = ReadText(log);
-        const double at = EventTime(text, 3019);
-        if (at >= 0) {
-          result.ok = true;
-          result.ms = at - start;
-          result.ms_to_3000 = EventTime(text, 3000) - start;
-          result.peak = result.peak_after;
-          seen_at = Now();
-        }
-      } else if ((Now() - seen_at) * 1000 >= after_ms) {
-        break;
-      }
-      if (ended) break;
+  // The peak is sampled while the process lives: an ended process has no
+  // Linux process left to ask.
+  const double deadline = Now() + 60;
+  double seen_at = 0;
+  while (Now() < deadline) {
+    const bool ended = WaitForSingleObject(info.hProcess, 2) == WAIT_OBJECT_0;
+    if (!ended) result.peak_after = std::max(result.peak_after, Peak(info.hProcess));
+    if (log.empty()) {
+      if (!ended) continue;
+      result.ms = (Now() - start_counter) * 1000;
+      result.peak = result.peak_after;
+      DWORD code = 1;
+      GetExitCodeProcess(info.hProcess, &code);
+      result.ok = code == 0;
+      break;
     }
+    if (!result.ok) {
+      const std::string text = ReadText(log);
+      const double at = EventTime(text, 3019);
+      if (at >= 0) {
+        result.ok = true;
+        result.ms = at - start;
+        result.ms_to_3000 = EventTime(text, 3000) - start;
+        result.peak = result.peak_after;
+        seen_at = Now();
+      }
+    } else if ((Now() - seen_at) * 1000 >= after_ms) {
+      break;
+    }
+    if (ended) break;
+  }
+  if (!log.empty()) {
     TerminateProcess(info.hProcess, 1);
     WaitForSingleObject(info.hProcess, 10000);
   }
@@ -205,6 +209,10 @@ int WatchMain(int argc, char** argv) {
               Median(theirs), 2.0);
   PrintFigure("Wine: start-up, peak working set up to event 3019", Median(ours_peak), "MiB",
               "the payload's size", mib, 1.2);
+  // What any Wine process holds (its DLLs, the loader) shows in the reader,
+  // whose reads go through a small buffer.
+  PrintFigure("Wine: start-up, peak working set above the plain reader's",
+              Median(ours_peak) - Median(theirs_peak), "MiB", "the payload's size", mib, 1.2);
   PrintFigure("Wine: start-up, peak working set of the plain reader", Median(theirs_peak), "MiB",
               "the payload's size", mib, 0);
   return 0;
