@@ -1,6 +1,7 @@
 // Benchmarks of the Windows build, run under Wine by bench/run.sh:
-//   wine_bench download URL RUNS       DownloadFile + Md5Differs against a
-//                                      bare WinINet loop + CryptoAPI MD5
+//   wine_bench download URL RUNS [S]   DownloadFile + Md5Differs against a
+//                                      bare WinINet loop + CryptoAPI MD5 (and
+//                                      against S, the host's curl + md5sum)
 //   wine_bench tail POLLS              bytes read per poll of a growing
 //                                      launcher output file
 //   wine_bench watch RUNS EXE BYTES    start-up of the packed EXE (a payload
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "read") == 0) return wine_bench::ReadMain(argc - 2, argv + 2);
   }
   std::fprintf(stderr,
-               "usage: wine_bench download URL RUNS | tail POLLS | watch RUNS EXE BYTES | "
+               "usage: wine_bench download URL RUNS [S] | tail POLLS | watch RUNS EXE BYTES | "
                "read FILE\n");
   return 2;
 }
