@@ -72,7 +72,7 @@ def one_run(args, work):
 def figure(what, ours, unit, peer, theirs, goal=None):
     ratio = ours / theirs if theirs else 0
     verdict = "-" if goal is None else ("met" if ratio <= goal else "MISSED")
-    print(f"FIGURE|{what}|{ours:.3f} {unit}|{peer}|{theirs:.3f} {unit}|{ratio:.3g}|"
+    print(f"FIGURE|{what}|{ours:.2f} {unit}|{peer}|{theirs:.2f} {unit}|{ratio:.3g}|"
           f"{'-' if goal is None else f'<= {goal}'}|{verdict}", flush=True)
 
 

@@ -26,20 +26,27 @@ inline double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// A figure with as many decimals as its unit deserves.
+inline std::string Amount(double value, const std::string& unit) {
+  const int decimals = unit == "s" ? 2 : unit == "MiB" ? 1 : 0;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f %s", decimals, value, unit.c_str());
+  return text;
+}
+
 // One row of the table: "FIGURE|what|ours|peer|peer's figure|ratio|goal|verdict".
 // The ratio is ours / peer's; `goal` is the largest ratio that meets it, 0
 // for a figure without a goal.
 inline void PrintFigure(const std::string& what, double ours, const std::string& unit,
                         const std::string& peer, double theirs, double goal) {
   const double ratio = theirs > 0 ? ours / theirs : 0;
-  char line[512];
-  std::snprintf(line, sizeof line, "FIGURE|%s|%.3f %s|%s|%.3f %s|%.3g|%s|%s\n", what.c_str(), ours,
-                unit.c_str(), peer.c_str(), theirs, unit.c_str(), ratio,
-                goal > 0 ? ("<= " + std::to_string(goal).substr(0, 4)).c_str() : "-",
-                goal <= 0       ? "-"
-                : ratio <= goal ? "met"
-                                : "MISSED");
-  std::fputs(line, stdout);
+  char goal_text[32] = "-";
+  if (goal > 0) std::snprintf(goal_text, sizeof goal_text, "<= %.2f", goal);
+  std::printf("FIGURE|%s|%s|%s|%s|%.3g|%s|%s\n", what.c_str(), Amount(ours, unit).c_str(),
+              peer.c_str(), Amount(theirs, unit).c_str(), ratio, goal_text,
+              goal <= 0       ? "-"
+              : ratio <= goal ? "met"
+                              : "MISSED");
   std::fflush(stdout);
 }
 
