@@ -28,7 +28,7 @@ inline double Median(std::vector<double> values) {
 
 // A figure with as many decimals as its unit deserves.
 inline std::string Amount(double value, const std::string& unit) {
-  const int decimals = unit == "s" ? 2 : unit == "MiB" ? 1 : 0;
+  const int decimals = unit == "s" || unit == "x" ? 2 : unit == "MiB" ? 1 : 0;
   char text[64];
   std::snprintf(text, sizeof text, "%.*f %s", decimals, value, unit.c_str());
   return text;

@@ -4,9 +4,11 @@
 //                                      against S, the host's curl + md5sum)
 //   wine_bench tail POLLS              bytes read per poll of a growing
 //                                      launcher output file
-//   wine_bench watch RUNS EXE BYTES    start-up of the packed EXE (a payload
+//   wine_bench watch RUNS EXE BYTES [CONTROL]
+//                                      start-up of the packed EXE (a payload
 //                                      of BYTES): time to event 3019 and peak
 //                                      working set, against reading EXE once
+//                                      (and CONTROL, the stub without it)
 //   wine_bench read FILE               reads FILE once (the peer of start-up)
 // Figures go to standard output as FIGURE lines among the readable ones.
 #include <cstdio>
@@ -22,8 +24,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "watch") == 0) return wine_bench::WatchMain(argc - 2, argv + 2);
     if (std::strcmp(command, "read") == 0) return wine_bench::ReadMain(argc - 2, argv + 2);
   }
-  std::fprintf(stderr,
-               "usage: wine_bench download URL RUNS [S] | tail POLLS | watch RUNS EXE BYTES | "
-               "read FILE\n");
+  std::fprintf(
+      stderr,
+      "usage: wine_bench download URL RUNS [S] | tail POLLS | watch RUNS EXE BYTES [CONTROL] | "
+      "read FILE\n");
   return 2;
 }
