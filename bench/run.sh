@@ -138,6 +138,7 @@ commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
 git -C "$root" diff --quiet HEAD 2>/dev/null || commit="$commit (with uncommitted changes)"
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
 memory=$(awk '/^MemTotal/ {printf "%.0f GB", $2 / 1048576}' /proc/meminfo)
+# shellcheck source=/dev/null
 system=$(. /etc/os-release && echo "$PRETTY_NAME")
 
 echo
