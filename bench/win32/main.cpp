@@ -1,7 +1,8 @@
 // Benchmarks of the Windows build, run under Wine by bench/run.sh:
 //   wine_bench download URL RUNS [S]   DownloadFile + Md5Differs against a
 //                                      bare WinINet loop + CryptoAPI MD5 (and
-//                                      against S, the host's curl + md5sum)
+//                                      against S, the host's curl + md5sum;
+//                                      and both transfers alone, into memory)
 //   wine_bench tail POLLS              bytes read per poll of a growing
 //                                      launcher output file
 //   wine_bench watch RUNS EXE BYTES [CONTROL]
