@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_figure.h"
 #include "engine/downloader.h"
 #include "engine/file_md5.h"
 #include "engine/install_manager.h"
@@ -86,13 +87,6 @@ void PrintRatio(const char* what, double ours, double theirs, double goal) {
   const double ratio = ours / theirs;
   std::printf("%s: ratio %.2f (goal >= %.2f) %s\n", what, ratio, goal,
               ratio >= goal ? "met" : "MISSED");
-}
-
-// One row of bench/run.sh's table: what|ours|peer|peer's figure|ratio|goal|verdict.
-void PrintFigure(const std::string& what, const std::string& ours, const std::string& peer,
-                 const std::string& theirs, double ratio, const std::string& goal, bool met) {
-  std::printf("FIGURE|%s|%s|%s|%s|%.3g|%s|%s\n", what.c_str(), ours.c_str(), peer.c_str(),
-              theirs.c_str(), ratio, goal.c_str(), met ? "met" : "MISSED");
 }
 
 std::string Rate(double megabytes_per_second) {
