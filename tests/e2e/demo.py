@@ -137,8 +137,8 @@ def main():
 def run_demo(r, interactive):
     try:
         r.prepare()
-        print(f"demo: downloads from http://127.0.0.1:{r.downloads.port}/, "
-              "event reports to http://127.0.0.1:80/")
+        print(f"demo: downloads from http://{servers.HOST}:{r.downloads.port}/, "
+              f"event reports to http://{servers.HOST}:80/")
         r.start()
         if interactive:
             print(f"demo: {os.path.basename(r.exe)} runs on {os.environ['DISPLAY']}; click through it")

@@ -9,9 +9,10 @@ import socket
 import threading
 import time
 
-# The loopback address of both servers. Another suite on the same machine may
-# hold 127.0.0.1:80; any other 127.x.y.z address is loopback too.
-HOST = os.environ.get("KESTREL_E2E_HOST", "127.0.0.1")
+# The loopback address of both servers: any 127.x.y.z is loopback, and each
+# suite takes its own, so a program another suite on this machine left
+# running can never report to this suite's log server (port 80 is fixed).
+HOST = os.environ.get("KESTREL_E2E_HOST") or f"127.{os.getpid() >> 16 & 255}.{os.getpid() >> 8 & 255}.{os.getpid() & 255 or 1}"
 
 
 class Fault:
@@ -123,7 +124,7 @@ class _Server(http.server.ThreadingHTTPServer):
 
 
 class DownloadServer:
-    """Serves `routes` (path -> Fault) on 127.0.0.1 at a free port; any other
+    """Serves `routes` (path -> Fault) on HOST at a free port; any other
     path is a 404. Records (time, path, kind) per request in `requests`."""
 
     def __init__(self, routes=None):
@@ -199,7 +200,7 @@ class DownloadServer:
 
 
 class LogServer:
-    """The event-report receiver on 127.0.0.1:80. Every request target is
+    """The event-report receiver on HOST:80. Every request target is
     recorded raw, with its arrival time, in `requests`; each gets an empty
     200. Keeps connections open: one report pass sends many requests over one
     connection."""
