@@ -252,6 +252,31 @@ ResponsePlan ResponsePlan::ShortBody(std::string body, uint64_t declared_length)
   return plan;
 }
 
+ResponsePlan ResponsePlan::ResetMidBody(std::string body, uint64_t declared_length) {
+  ResponsePlan plan = Status(200, std::move(body));
+  plan.length = Length::kDeclared;
+  plan.declared_length = declared_length;
+  plan.reset_after = true;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::LongBody(std::string body, uint64_t declared_length) {
+  return ShortBody(std::move(body), declared_length);  // the same plan; the body is the longer
+}
+
+ResponsePlan ResponsePlan::Trickle(uint64_t total, uint32_t interval_ms) {
+  ResponsePlan plan = Generated(total);
+  plan.chunk_size = 1;
+  plan.chunk_delay_ms = interval_ms;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::LargeHead(std::string body, size_t header_bytes) {
+  ResponsePlan plan = Status(200, std::move(body));
+  plan.headers.emplace_back("X-Filler", std::string(header_bytes, 'f'));
+  return plan;
+}
+
 ResponsePlan ResponsePlan::SlowBody(std::string body, size_t chunk_size, uint32_t chunk_delay_ms) {
   ResponsePlan plan = Status(200, std::move(body));
   plan.chunk_size = chunk_size;
@@ -475,6 +500,10 @@ void LoopbackHttpServer::Serve(Connection* connection) {
     if (plan.action == ResponsePlan::Action::kResetWithoutAnswer) reset = true;
     if (plan.action != ResponsePlan::Action::kAnswer) return false;
     if (!Answer(connection, plan)) return false;
+    if (plan.reset_after) {
+      reset = true;
+      return false;
+    }
     std::string connection_header = platform::AsciiLower(request.Header("Connection"));
     bool client_closes = connection_header == "close" ||
                          (request.version == "HTTP/1.0" && connection_header != "keep-alive");
