@@ -76,11 +76,13 @@ void ReportSender::Run(EventLogger& logger) {
     switch (kind) {
       case kMessage:
         WriteRecord(logger, static_cast<MessageCommand*>(command.get())->record());
-        if (logger.reporting_enabled_ && !CommandWaiting(logger)) SendPendingReports(logger);
+        if (logger.reporting_enabled_ && !CommandWaiting(logger)) {
+          SendPendingReports(logger, draining, drain_start);
+        }
         break;
       case kStartReporting:
         if (command) logger.reporting_enabled_ = 1;
-        if (!CommandWaiting(logger)) SendPendingReports(logger);
+        if (!CommandWaiting(logger)) SendPendingReports(logger, draining, drain_start);
         if (draining && logger.reports_.empty()) done = true;
         break;
       case kFinish:
@@ -93,17 +95,20 @@ void ReportSender::Run(EventLogger& logger) {
           draining = true;
           drain_start = platform::TickCount();
         }
-        SendPendingReports(logger);
+        SendPendingReports(logger, draining, drain_start);
         if (logger.reports_.empty()) done = true;
         break;
       default:
         break;
     }
+    // A pass that ran past the drain limit was the last try: another would
+    // hold the exit for one more attempt.
+    if (draining && platform::TickCount() - drain_start >= options.drain_limit_ms) done = true;
   }
   logger.done_.Set();
 }
 
-void ReportSender::SendPendingReports(EventLogger& logger) {
+void ReportSender::SendPendingReports(EventLogger& logger, bool draining, uint32_t drain_start) {
   std::string host;
   {
     platform::LockGuard guard(logger.lock_);
@@ -119,7 +124,15 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
 
   std::string failed;
   bool has_failed = false;
+  bool sent_one = false;
   while (!logger.reports_.empty() && !has_failed) {
+    // A server that answers each report just within the time-outs would
+    // otherwise hold the exit for all of them.
+    if (draining && sent_one &&
+        platform::TickCount() - drain_start >= logger.options_.drain_limit_ms) {
+      break;
+    }
+    sent_one = true;
     std::string record = std::move(logger.reports_.front());
     logger.reports_.pop_front();
     std::string object_name = EncodeRequestTarget("?TOKEN='" + logger.run_id_ + "'," + record);

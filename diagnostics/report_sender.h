@@ -2,6 +2,7 @@
 // reporting is on, sends it to the log server as one GET on port 80.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,10 @@ class ReportSender {
 
   // One delivery pass over one connection: sends the report queue front to
   // back and stops at the first failure, which goes to the back of the queue.
-  static void SendPendingReports(EventLogger& logger);
+  // While `draining`, it also stops between two requests once the drain
+  // limit, counted from `drain_start`, has passed.
+  static void SendPendingReports(EventLogger& logger, bool draining = false,
+                                 uint32_t drain_start = 0);
 
  private:
   static void Run(EventLogger& logger);

@@ -91,7 +91,9 @@ std::vector<Row> Rows() {
        [good](Hostile& h) {
          return Serve(h, ResponsePlan::ResetMidBody(good.substr(0, 1000), kSize));
        },
-       kHttpError, kHttpError, "The download ended early: ", 2000},
+       // The reset may overtake the bytes before it, the head included: the
+       // text is then the broken connection's.
+       kHttpError, kHttpError, nullptr, 2000},
       {"body shorter than its length",
        [good](Hostile& h) {
          return Serve(h, ResponsePlan::ShortBody(good.substr(0, 1000), kSize));
@@ -145,7 +147,8 @@ void ExpectWholeRecords(const std::string& log) {
   size_t at = log.find("EVENTID=");
   while (at != std::string::npos && at < log.size()) {
     const size_t end = log.find('\n', at);
-    const std::string line = log.substr(at, end == std::string::npos ? end : end - at);
+    std::string line = log.substr(at, end == std::string::npos ? end : end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
     EXPECT_EQ(0u, line.find("EVENTID='")) << line;
     EXPECT_NE(std::string::npos, line.find("',TIMESTAMP='")) << line;
     EXPECT_EQ(std::string::npos, line.find('\r')) << line;
@@ -230,8 +233,9 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
         if (desc != std::string::npos)
           seen = log.substr(desc + 6, log.find("',TIME", desc) - desc - 6);
       }
-      std::printf("[ row      ] %-28s %-9s result %d in %lld ms %s\n", row.fault,
-                  verifies() ? "digest" : "no digest", result, took, seen.c_str());
+      std::printf("[ row      ] %-28s %-9s result %d in %lld ms, %d requests: %s\n", row.fault,
+                  verifies() ? "digest" : "no digest", result, took,
+                  static_cast<int>(server.RequestCount()), seen.c_str());
     }
 
     // The second run, on a good server: a file at hand is used only when its

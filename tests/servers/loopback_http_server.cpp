@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -432,6 +433,11 @@ void LoopbackHttpServer::AcceptLoop() {
     Socket accepted = accept(listener, nullptr, nullptr);
     if (accepted == kNoSocket) continue;
     MakeNonBlocking(accepted);
+    // A head and its body go out in two sends: without this the body would
+    // wait for the client's delayed acknowledgement (some 40 ms an answer).
+    int no_delay = 1;
+    setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+               sizeof no_delay);
     std::lock_guard<std::mutex> guard(mutex_);
     connections_.emplace_back(new Connection);
     Connection* connection = connections_.back().get();
