@@ -33,6 +33,12 @@ bool ReportSender::CommandWaiting(EventLogger& logger) {
   return !logger.commands_.empty();
 }
 
+bool ReportSender::FinishAsked(EventLogger& logger, uint32_t* tick) {
+  platform::LockGuard guard(logger.lock_);
+  *tick = logger.finish_tick_;
+  return logger.finish_asked_;
+}
+
 std::unique_ptr<LoggerCommand> ReportSender::TakeCommand(EventLogger& logger) {
   platform::LockGuard guard(logger.lock_);
   if (logger.commands_.empty()) return nullptr;
@@ -77,12 +83,12 @@ void ReportSender::Run(EventLogger& logger) {
       case kMessage:
         WriteRecord(logger, static_cast<MessageCommand*>(command.get())->record());
         if (logger.reporting_enabled_ && !CommandWaiting(logger)) {
-          SendPendingReports(logger, draining, drain_start);
+          SendPendingReports(logger);
         }
         break;
       case kStartReporting:
         if (command) logger.reporting_enabled_ = 1;
-        if (!CommandWaiting(logger)) SendPendingReports(logger, draining, drain_start);
+        if (!CommandWaiting(logger)) SendPendingReports(logger);
         if (draining && logger.reports_.empty()) done = true;
         break;
       case kFinish:
@@ -90,12 +96,13 @@ void ReportSender::Run(EventLogger& logger) {
           done = true;  // the user never got as far as the progress window: nothing is sent
           break;
         }
-        // The drain counts from the finish command, so its own pass is part of the limit.
+        // The drain counts from the Finish call, so the pass the finish
+        // command waited for and its own pass are part of the limit.
         if (!draining) {
           draining = true;
-          drain_start = platform::TickCount();
+          FinishAsked(logger, &drain_start);
         }
-        SendPendingReports(logger, draining, drain_start);
+        SendPendingReports(logger);
         if (logger.reports_.empty()) done = true;
         break;
       default:
@@ -108,7 +115,7 @@ void ReportSender::Run(EventLogger& logger) {
   logger.done_.Set();
 }
 
-void ReportSender::SendPendingReports(EventLogger& logger, bool draining, uint32_t drain_start) {
+void ReportSender::SendPendingReports(EventLogger& logger) {
   std::string host;
   {
     platform::LockGuard guard(logger.lock_);
@@ -128,8 +135,9 @@ void ReportSender::SendPendingReports(EventLogger& logger, bool draining, uint32
   while (!logger.reports_.empty() && !has_failed) {
     // A server that answers each report just within the time-outs would
     // otherwise hold the exit for all of them.
-    if (draining && sent_one &&
-        platform::TickCount() - drain_start >= logger.options_.drain_limit_ms) {
+    uint32_t finish_tick = 0;
+    if (sent_one && FinishAsked(logger, &finish_tick) &&
+        platform::TickCount() - finish_tick >= logger.options_.drain_limit_ms) {
       break;
     }
     sent_one = true;

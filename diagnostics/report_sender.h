@@ -17,14 +17,14 @@ class ReportSender {
 
   // One delivery pass over one connection: sends the report queue front to
   // back and stops at the first failure, which goes to the back of the queue.
-  // While `draining`, it also stops between two requests once the drain
-  // limit, counted from `drain_start`, has passed.
-  static void SendPendingReports(EventLogger& logger, bool draining = false,
-                                 uint32_t drain_start = 0);
+  // Once the drain limit has passed since Finish, it stops after one request.
+  static void SendPendingReports(EventLogger& logger);
 
  private:
   static void Run(EventLogger& logger);
   static bool CommandWaiting(EventLogger& logger);
+  // Whether Finish has been called, and when.
+  static bool FinishAsked(EventLogger& logger, uint32_t* tick);
   // The first queued command, or null.
   static std::unique_ptr<LoggerCommand> TakeCommand(EventLogger& logger);
   static void WriteRecord(EventLogger& logger, const std::string& record);
