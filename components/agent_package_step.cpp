@@ -15,6 +15,8 @@ constexpr InstallEvents kInstallEvents = {kAgentInstallStarted, kAgentInstallCom
                                           kAgentInstallCancelled, kAgentInstallFailed};
 }  // namespace
 
+std::string MsiSignature() { return std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8); }
+
 std::string MsiexecCommandLine(const std::string& packagePath) {
   // By its full path: a bare "msiexec" is searched in the executable's own
   // folder first, which is usually Downloads.
@@ -26,7 +28,8 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
                                    const std::string& directory, const std::string& fileName,
                                    const std::string& productCode,
                                    platform::WindowsInstaller& installer)
-    : InstallStep(eulaText, url, directory, fileName), productCode(productCode),
+    : InstallStep(eulaText, url, directory, fileName),
+      productCode(productCode),
       installer_(installer) {
   availableLocally = false;  // the package is always fetched afresh
   displayName = "Brindle Agent";
@@ -34,6 +37,8 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
   expectedInstallSeconds = 15;
   requiredMegabytes = 65;
   commandLine = MsiexecCommandLine(localPath);
+  // No digest guards the package: at least a web page must not pass for it.
+  leadingBytes = MsiSignature();
 }
 
 int AgentPackageStep::Download() {

@@ -24,5 +24,8 @@ class AgentPackageStep : public InstallStep {
   platform::WindowsInstaller& installer_;
 };
 
+// The first 8 bytes of every Windows Installer package (a compound file).
+std::string MsiSignature();
+
 // The msiexec command line for a package (msiexec by its full path).
 std::string MsiexecCommandLine(const std::string& packagePath);

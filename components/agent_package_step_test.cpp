@@ -136,7 +136,12 @@ class AgentDownloadTest : public AgentPackageTest {
  protected:
   void SetUp() override {
     server_.SetResponder([](const RecordedRequest& request) {
-      if (request.target == "/agent.msi") return ResponsePlan::Status(200, "new package");
+      if (request.target == "/agent.msi") {
+        return ResponsePlan::Status(200, MsiSignature() + "new package");
+      }
+      if (request.target == "/portal") {
+        return ResponsePlan::Status(200, "<html>Please log in to use this network.</html>");
+      }
       if (request.target == "/slow")
         return ResponsePlan::SlowBody(std::string(200000, 'x'), 1024, 20);
       return ResponsePlan::Status(404);
@@ -156,9 +161,21 @@ TEST_F(AgentDownloadTest, DownloadOverwritesAnOldPackage) {
   EXPECT_EQ(step.Download(), 1);
   std::string bytes;
   ASSERT_TRUE(test_paths::ReadWholeFile(folder_.File("TorvaneAgent.msi"), &bytes));
-  EXPECT_EQ(bytes, "new package");
+  EXPECT_EQ(bytes, MsiSignature() + "new package");
   EXPECT_EQ(events_.Ids(),
             (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kAgentDownloadCompleted}));
+}
+
+// No digest guards the package, so a captive portal's page would reach
+// msiexec: anything that is no Windows Installer package fails the download.
+TEST_F(AgentDownloadTest, AWebPageInsteadOfThePackageFailsAndIsRemoved) {
+  ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("TorvaneAgent.msi"), "old package"));
+  InstallStep& step = Queue("/portal");
+  EXPECT_EQ(step.Download(), kHttpError);
+  EXPECT_FALSE(platform::PathExists(folder_.File("TorvaneAgent.msi")));
+  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kHttpError,
+                                             kAgentDownloadFailed}));
 }
 
 TEST_F(AgentDownloadTest, AFailedDownloadHasNoSecondAddressAndNoBox) {

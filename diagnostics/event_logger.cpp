@@ -74,6 +74,11 @@ void EventLogger::Finish() {
   finished_ = true;
   // Without a sender nobody would ever set the done event.
   if (!sender_ || !sender_->started()) return;
+  {
+    platform::LockGuard guard(lock_);
+    finish_asked_ = true;
+    finish_tick_ = platform::TickCount();
+  }
   Push(new FinishCommand);
   done_.Wait();
   // Setting the event was the sender's last act: it ends at once.

@@ -93,10 +93,14 @@ class EventLogger {
   std::deque<std::string> reports_;                      // sender thread only
   platform::Lock lock_;                                  // commands_ and log_server_
   platform::Event done_{false, false};                   // set by the sender as its last act
-  platform::Semaphore command_count_;                    // a release per queued command, to the limit
-  std::string log_server_;                               // under lock_
-  std::string run_id_;                                   // written before the sender starts
-  int reporting_enabled_ = 0;                            // sender thread only
+  platform::Semaphore command_count_;  // a release per queued command, to the limit
+  std::string log_server_;             // under lock_
+  // When Finish queued its command: the drain counts from there, however
+  // long a pass in progress keeps the sender from seeing it.
+  bool finish_asked_ = false;  // under lock_
+  uint32_t finish_tick_ = 0;   // under lock_
+  std::string run_id_;         // written before the sender starts
+  int reporting_enabled_ = 0;  // sender thread only
   std::unique_ptr<platform::Thread> sender_;
   bool finished_ = false;  // the thread that calls Finish only
 };

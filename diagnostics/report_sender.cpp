@@ -33,6 +33,12 @@ bool ReportSender::CommandWaiting(EventLogger& logger) {
   return !logger.commands_.empty();
 }
 
+bool ReportSender::FinishAsked(EventLogger& logger, uint32_t* tick) {
+  platform::LockGuard guard(logger.lock_);
+  *tick = logger.finish_tick_;
+  return logger.finish_asked_;
+}
+
 std::unique_ptr<LoggerCommand> ReportSender::TakeCommand(EventLogger& logger) {
   platform::LockGuard guard(logger.lock_);
   if (logger.commands_.empty()) return nullptr;
@@ -76,7 +82,9 @@ void ReportSender::Run(EventLogger& logger) {
     switch (kind) {
       case kMessage:
         WriteRecord(logger, static_cast<MessageCommand*>(command.get())->record());
-        if (logger.reporting_enabled_ && !CommandWaiting(logger)) SendPendingReports(logger);
+        if (logger.reporting_enabled_ && !CommandWaiting(logger)) {
+          SendPendingReports(logger);
+        }
         break;
       case kStartReporting:
         if (command) logger.reporting_enabled_ = 1;
@@ -88,10 +96,11 @@ void ReportSender::Run(EventLogger& logger) {
           done = true;  // the user never got as far as the progress window: nothing is sent
           break;
         }
-        // The drain counts from the finish command, so its own pass is part of the limit.
+        // The drain counts from the Finish call, so the pass the finish
+        // command waited for and its own pass are part of the limit.
         if (!draining) {
           draining = true;
-          drain_start = platform::TickCount();
+          FinishAsked(logger, &drain_start);
         }
         SendPendingReports(logger);
         if (logger.reports_.empty()) done = true;
@@ -99,6 +108,9 @@ void ReportSender::Run(EventLogger& logger) {
       default:
         break;
     }
+    // A pass that ran past the drain limit was the last try: another would
+    // hold the exit for one more attempt.
+    if (draining && platform::TickCount() - drain_start >= options.drain_limit_ms) done = true;
   }
   logger.done_.Set();
 }
@@ -119,7 +131,16 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
 
   std::string failed;
   bool has_failed = false;
+  bool sent_one = false;
   while (!logger.reports_.empty() && !has_failed) {
+    // A server that answers each report just within the time-outs would
+    // otherwise hold the exit for all of them.
+    uint32_t finish_tick = 0;
+    if (sent_one && FinishAsked(logger, &finish_tick) &&
+        platform::TickCount() - finish_tick >= logger.options_.drain_limit_ms) {
+      break;
+    }
+    sent_one = true;
     std::string record = std::move(logger.reports_.front());
     logger.reports_.pop_front();
     std::string object_name = EncodeRequestTarget("?TOKEN='" + logger.run_id_ + "'," + record);

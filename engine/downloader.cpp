@@ -1,5 +1,6 @@
 #include "engine/downloader.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "engine/file_md5.h"
 #include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/http.h"
 
@@ -38,11 +40,26 @@ std::string ShortBodyText(double received, double total) {
   return "The download ended early: " + ByteCounts(received, total);
 }
 
+constexpr char kNotTheInstallerText[] = "The server sent something other than the installer.";
+
+// Whether the file at `path` begins with `lead`.
+bool FileBegins(const std::string& path, const std::string& lead) {
+  platform::UniqueFile file = platform::OpenFile(path, "rb");
+  if (!file) return false;
+  std::string head(lead.size(), '\0');
+  return std::fread(&head[0], 1, head.size(), file.get()) == head.size() && head == lead;
+}
+
 constexpr char kNoAnswerText[] = "The server stopped sending before its answer began.";
 
 std::string StalledText(double received, double total) {
   return "The server stopped sending: " + ByteCounts(received, total);
 }
+
+// A server that keeps the transfer alive with a byte now and then never
+// leaves it waiting a whole stall limit, yet would hold the download for days:
+// each stall limit must bring at least this much, or the server has stalled.
+constexpr double kLeastBytesPerStallLimit = 1024;
 
 // Lets AbortInstallation reach the download while it waits for the server.
 class TransferRegistration {
@@ -91,6 +108,10 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
 
   std::vector<char> buffer;
   bool writeFailed = false;
+  bool trickled = false;
+  const uint32_t stallLimitMs = step.downloadTiming.stallLimitMs;
+  uint32_t windowStart = platform::TickCount();
+  double windowFrom = 0.0;  // bytesReceived when the window began
   for (;;) {
     uint32_t available = 0;
     if (!download.QueryAvailable(&available) || signals.abortFlag.load() || available == 0) {
@@ -107,6 +128,15 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
     step.bytesReceived.store(step.bytesReceived.load() + got);
     InstallStep::RaiseFraction(step.downloadFraction, step.bytesReceived.load() / total);
     step.NotifyProgress();
+    const uint32_t now = platform::TickCount();
+    if (now - windowStart >= stallLimitMs) {  // unsigned: a wrap does no harm
+      if (step.bytesReceived.load() - windowFrom < kLeastBytesPerStallLimit) {
+        trickled = true;
+        break;
+      }
+      windowStart = now;
+      windowFrom = step.bytesReceived.load();
+    }
   }
   // A full disk may show only when the buffered tail is written.
   if (std::fclose(file.release()) != 0) writeFailed = true;
@@ -116,7 +146,7 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
     platform::RemoveFile(step.localPath);
     return Fail(kFileCreationFailed);
   }
-  if (download.stalled()) {
+  if (download.stalled() || trickled) {
     platform::RemoveFile(step.localPath);
     return FailWithText(StalledText(step.bytesReceived.load(), total));
   }
@@ -148,6 +178,10 @@ int Transfer(InstallStep& step) {
     platform::RemoveFile(step.localPath);
     platform::DropCachedCopy(step.url);
     return Fail(kMd5CheckFailed);
+  }
+  if (!step.leadingBytes.empty() && !FileBegins(step.localPath, step.leadingBytes)) {
+    platform::RemoveFile(step.localPath);
+    return FailWithText(kNotTheInstallerText);
   }
   step.downloadDone.Release();
   return 1;

@@ -8,7 +8,8 @@ class InstallStep;
 // The waits of a download. The product uses the defaults; tests shorten them.
 struct DownloadTiming {
   // How long the server may keep the download waiting for its answer or for
-  // the next bytes of the body before the attempt fails.
+  // the next bytes of the body before the attempt fails; each such span must
+  // also bring at least 1 KiB of the body, or the server counts as stalled.
   uint32_t stallLimitMs = 60000;
 };
 

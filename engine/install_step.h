@@ -79,6 +79,9 @@ class InstallStep {
   // Set by the steps whose configured digest the downloaded file must match;
   // the agent package has a key in the file but is never compared with it.
   bool verifyDigest = false;
+  // What a downloaded file must begin with (empty: anything). Set by a step
+  // without a digest, so a captive portal's page is not handed to its installer.
+  std::string leadingBytes;
   std::string commandLine;
   const char* eulaText = nullptr;          // owned by the payload reader
   platform::BinarySemaphore downloadDone;  // released once the installer file is there

@@ -46,7 +46,7 @@ def cancel(r):
 def log_server_silent(r):
     """The log server accepts and never answers: each report gives up after its
     time-outs, every record reaches the log file while the reports still hang,
-    and the process ends within the drain and two attempts of its last window."""
+    and the process ends within the drain and one attempt of its last window."""
     silent_log_server(r)
     start(r)
     r.wait_window("progress", timeout=30)
@@ -66,9 +66,9 @@ def log_server_silent(r):
         complete=True)
     r.expect_windows("splash", "progress")
     r.expect_boxes()
-    r.check(DRAIN_S - 5 <= lingered <= DRAIN_S + 2 * ATTEMPT_S + SLACK_S,
+    r.check(DRAIN_S - 5 <= lingered <= DRAIN_S + ATTEMPT_S + SLACK_S,
             f"the process ended {lingered:.1f} s after the last window, expected the "
-            f"{DRAIN_S} s drain and at most two {ATTEMPT_S} s attempts")
+            f"{DRAIN_S} s drain and at most one {ATTEMPT_S} s attempt")
     # A pass stops at its first failure: one request per attempt.
     r.note(f"{len(r.reports())} report attempts")
 

@@ -6,6 +6,8 @@ import errno
 import http.server
 import os
 import socket
+import struct
+import sys
 import threading
 import time
 
@@ -96,6 +98,28 @@ def stalled(source, fraction=0.5):
     return Fault("stalled", source, fraction=fraction)
 
 
+PORTAL_PAGE = b"<html><body>Please log in to use this network.</body></html>"
+
+
+def portal():
+    """200 with a login page instead of the file, as a captive portal answers."""
+    fault = Fault("ok")
+    fault.body = PORTAL_PAGE
+    return fault
+
+
+def reset(source, fraction=0.5):
+    """200 whose Content-Length promises the whole file; after `fraction` of
+    it the connection is reset (RST), as a broken middlebox tears it down."""
+    return Fault("reset", source, fraction=fraction)
+
+
+def no_length(source):
+    """200 with the file's bytes and no Content-Length: the closing
+    connection ends the body."""
+    return Fault("no_length", source)
+
+
 def _while_port_taken(bind, wait_seconds):
     """bind(), tried again while another suite on this machine holds the port,
     for at most `wait_seconds`."""
@@ -117,6 +141,11 @@ class _QuietHandler(http.server.BaseHTTPRequestHandler):
 
 
 class _Server(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        # A client that gave up (a time-out, a cancel) is no server error.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
     daemon_threads = True
     allow_reuse_address = True
     # The rig's own loopback server has the same habit: many short clients.
@@ -134,6 +163,12 @@ class DownloadServer:
 
         class Handler(_QuietHandler):
             protocol_version = "HTTP/1.0"
+
+            def finish(self):
+                try:
+                    super().finish()
+                except (OSError, ValueError):
+                    pass  # a reset fault closed the socket already
 
             def do_GET(self):
                 path = self.path.split("?", 1)[0]
@@ -154,14 +189,23 @@ class DownloadServer:
                     return
                 self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(len(fault.body)))
+                if fault.kind != "no_length":
+                    self.send_header("Content-Length", str(len(fault.body)))
                 self.end_headers()
                 body = fault.body
-                if fault.kind == "ok":
+                if fault.kind in ("ok", "no_length"):
                     self.wfile.write(body)
                 elif fault.kind == "short":
                     self.wfile.write(body[: int(len(body) * fault.fraction)])
                     self.wfile.flush()
+                    self.close_connection = True
+                elif fault.kind == "reset":
+                    self.wfile.write(body[: int(len(body) * fault.fraction)])
+                    self.wfile.flush()
+                    # Linger 0: the close sends RST, not FIN.
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                               struct.pack("ii", 1, 0))
+                    self.connection.close()
                     self.close_connection = True
                 elif fault.kind == "stalled":
                     self.wfile.write(body[: int(len(body) * fault.fraction)])
@@ -227,6 +271,34 @@ class LogServer:
     def stop(self):
         self._server.shutdown()
         self._server.server_close()
+
+
+class AnsweringLogServer(LogServer):
+    """A log server that answers every report with `status` after `delay`
+    seconds (one at a time per connection, as a loaded server does)."""
+
+    def __init__(self, status=500, delay=0.0, wait_seconds=60):
+        self.requests = []
+        owner = self
+
+        class Handler(_QuietHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):
+                owner.requests.append((time.time(), self.path, self.headers.get("User-Agent")))
+                time.sleep(delay)
+                body = b"<html>\r\nInternal Server Error\r\n</html>\r\n"
+                try:
+                    self.send_response(status)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body)
+                except OSError:
+                    pass  # the sender gave up waiting
+
+        self._server = _while_port_taken(lambda: _Server((HOST, self.PORT), Handler), wait_seconds)
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
 
 
 def _bind_log_port(wait_seconds):

@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -252,6 +253,31 @@ ResponsePlan ResponsePlan::ShortBody(std::string body, uint64_t declared_length)
   return plan;
 }
 
+ResponsePlan ResponsePlan::ResetMidBody(std::string body, uint64_t declared_length) {
+  ResponsePlan plan = Status(200, std::move(body));
+  plan.length = Length::kDeclared;
+  plan.declared_length = declared_length;
+  plan.reset_after = true;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::LongBody(std::string body, uint64_t declared_length) {
+  return ShortBody(std::move(body), declared_length);  // the same plan; the body is the longer
+}
+
+ResponsePlan ResponsePlan::Trickle(uint64_t total, uint32_t interval_ms) {
+  ResponsePlan plan = Generated(total);
+  plan.chunk_size = 1;
+  plan.chunk_delay_ms = interval_ms;
+  return plan;
+}
+
+ResponsePlan ResponsePlan::LargeHead(std::string body, size_t header_bytes) {
+  ResponsePlan plan = Status(200, std::move(body));
+  plan.headers.emplace_back("X-Filler", std::string(header_bytes, 'f'));
+  return plan;
+}
+
 ResponsePlan ResponsePlan::SlowBody(std::string body, size_t chunk_size, uint32_t chunk_delay_ms) {
   ResponsePlan plan = Status(200, std::move(body));
   plan.chunk_size = chunk_size;
@@ -407,6 +433,11 @@ void LoopbackHttpServer::AcceptLoop() {
     Socket accepted = accept(listener, nullptr, nullptr);
     if (accepted == kNoSocket) continue;
     MakeNonBlocking(accepted);
+    // A head and its body go out in two sends: without this the body would
+    // wait for the client's delayed acknowledgement (some 40 ms an answer).
+    int no_delay = 1;
+    setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+               sizeof no_delay);
     std::lock_guard<std::mutex> guard(mutex_);
     connections_.emplace_back(new Connection);
     Connection* connection = connections_.back().get();
@@ -475,6 +506,10 @@ void LoopbackHttpServer::Serve(Connection* connection) {
     if (plan.action == ResponsePlan::Action::kResetWithoutAnswer) reset = true;
     if (plan.action != ResponsePlan::Action::kAnswer) return false;
     if (!Answer(connection, plan)) return false;
+    if (plan.reset_after) {
+      reset = true;
+      return false;
+    }
     std::string connection_header = platform::AsciiLower(request.Header("Connection"));
     bool client_closes = connection_header == "close" ||
                          (request.version == "HTTP/1.0" && connection_header != "keep-alive");

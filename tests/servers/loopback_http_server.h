@@ -60,6 +60,7 @@ struct ResponsePlan {
   size_t chunk_size = 0;        // 0: the body in one write (a generated one in 64 KiB pieces)
   uint32_t chunk_delay_ms = 0;  // pause before each chunk after the first (a slow body)
   bool close_after = false;     // close once answered (always so with Length::kAbsent)
+  bool reset_after = false;     // reset (RST) once answered, whatever the length says
 
   static ResponsePlan Status(int status, std::string body = std::string());
   static ResponsePlan Redirect(int status, const std::string& location);
@@ -69,6 +70,16 @@ struct ResponsePlan {
   static ResponsePlan WithoutLength(std::string body);
   // 200 announcing `declared_length` bytes, sending `body`, then closing.
   static ResponsePlan ShortBody(std::string body, uint64_t declared_length);
+  // 200 announcing `declared_length` bytes, sending `body`, then resetting
+  // the connection (RST): a connection torn down in the middle of the body.
+  static ResponsePlan ResetMidBody(std::string body, uint64_t declared_length);
+  // 200 announcing fewer bytes than `body` holds, sending all of it, then closing.
+  static ResponsePlan LongBody(std::string body, uint64_t declared_length);
+  // 200 announcing `total` bytes of GeneratedBody, sent one byte at a time
+  // with `interval_ms` before each but the first: a server that trickles.
+  static ResponsePlan Trickle(uint64_t total, uint32_t interval_ms);
+  // 200 with `body`, its head padded by one header line of `header_bytes`.
+  static ResponsePlan LargeHead(std::string body, size_t header_bytes);
   // 200 whose body comes in chunks with a pause before each but the first.
   static ResponsePlan SlowBody(std::string body, size_t chunk_size, uint32_t chunk_delay_ms);
   // 200 with `size` bytes of GeneratedBody and their Content-Length.

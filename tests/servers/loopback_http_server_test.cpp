@@ -168,6 +168,45 @@ TEST_F(LoopbackHttpServerTest, GeneratedBodyAndShortBody) {
             "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nabc");
 }
 
+// The hostile answers: on the wire as a broken server would send them.
+TEST_F(LoopbackHttpServerTest, ResetLongTrickleAndLargeHead) {
+  server_.SetResponder([](const RecordedRequest& request) {
+    if (request.target == "/reset") return ResponsePlan::ResetMidBody("abc", 100);
+    if (request.target == "/long") return ResponsePlan::LongBody("abcdef", 3);
+    if (request.target == "/trickle") return ResponsePlan::Trickle(3, 20);
+    return ResponsePlan::LargeHead("x", 65536);
+  });
+  {
+    RawClient client(server_.port());
+    ASSERT_TRUE(client.Send("GET /reset HTTP/1.1\r\n\r\n"));
+    // The bytes before the reset may or may not be read; never more.
+    std::string answer = client.Receive();
+    EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc").find(answer), 0u)
+        << answer;
+  }
+  {
+    RawClient client(server_.port());
+    ASSERT_TRUE(client.Send("GET /long HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(client.Receive(),
+              "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabcdef");
+  }
+  {
+    RawClient client(server_.port());
+    ASSERT_TRUE(client.Send("GET /trickle HTTP/1.1\r\n\r\n"));
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Receive(head.size() + 3), head + testing_servers::GeneratedBody(0, 3));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+  }
+  {
+    RawClient client(server_.port());
+    ASSERT_TRUE(client.Send("GET /large HTTP/1.1\r\n\r\n"));
+    const std::string answer = "HTTP/1.1 200 OK\r\nX-Filler: " + std::string(65536, 'f') +
+                               "\r\nContent-Length: 1\r\n\r\nx";
+    EXPECT_TRUE(client.Receive(answer.size()) == answer);
+  }
+}
+
 TEST_F(LoopbackHttpServerTest, AClientThatStopsReadingDoesNotHoldStopUp) {
   server_.SetDefaultResponse(ResponsePlan::Generated(uint64_t{1} << 30));
   RawClient client(server_.port());
