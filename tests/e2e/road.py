@@ -41,7 +41,8 @@ def scenario(name, **setup):
     workdir_files  the same in the working directory (side files of fixtures)
     env         environment of the bootstrapper and what it starts
     launcher_ms run time of the fake launcher and MiniServer (default 3000)
-    timeout     seconds the whole road may take (default 240)"""
+    timeout     seconds the whole road may take (default 240)
+    in_suite    False: run only when named (a seeded series)"""
 
     def register(road):
         SCENARIOS[name] = (road, setup)
