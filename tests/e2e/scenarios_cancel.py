@@ -15,6 +15,7 @@ import time
 import servers
 from payload import AGENT_PATH, DOTNET_PRIMARY, SP_PRIMARY
 from road import TITLE, scenario
+from road_windows import BUTTONS, control_of
 from scenarios_roads import FIXTURE_DOTNET, FIXTURE_SP, common, downloads
 
 ABORT_QUESTION = "Are you sure you want to abort the installation?"
@@ -92,16 +93,40 @@ def reach(r, phase):
     r.wait_event(marker, timeout=30)
 
 
-def cancel_progress(r, by_key):
-    """Cancel (the button, or Esc for the close command) and Yes: the time of
-    the Yes."""
+def ask(r, by_key):
+    """Cancel (the button, or Esc for the close command): the question."""
     window = r.wait_window("progress", timeout=5)
     r.focus(TITLE)
     if by_key:
         r.key("Escape")
     else:
         r.click(window, 1012)
+
+
+def cancel_progress(r, by_key):
+    """Cancel and Yes: the time of the Yes."""
+    ask(r, by_key)
     r.answer_box("Abort Installation", "Yes", timeout=10)
+    return time.time()
+
+
+def cancel_agent_install(r, by_key, delay):
+    """msiexec needs well under a second, less than finding and answering a
+    box takes: the question is asked while the Service Pack installs, and
+    the Yes, ready under the pointer, goes `delay` after 6007."""
+    release_until(r, 3)
+    r.wait_event(6004, timeout=30)
+    ask(r, by_key)
+    box = r.recorded("box", "Abort Installation", timeout=10)
+    r.focus("Abort Installation")
+    left, top, right, bottom = control_of(r.live(box), BUTTONS["Yes"])["rect"]
+    r.ctx.input.move((left + right) // 2, (top + bottom) // 2)
+    deadline = time.time() + 30
+    while 6007 not in r.ids() and time.time() < deadline:
+        time.sleep(0.02)
+    time.sleep(delay)
+    r.ctx.input.click((left + right) // 2, (top + bottom) // 2)
+    r.wait_until(lambda: not box.shown, 5, "end of the question")
     return time.time()
 
 
@@ -188,9 +213,14 @@ def cancel_at(r, seed):
         common(r, reported=False)  # reporting begins with the progress window
         expect_declined(r, declined, 9002 if by_key else 9001)
     else:
-        reach(r, phase)
-        time.sleep(delay)
-        confirmed = cancel_progress(r, by_key)
+        if phase == "install-agent":
+            r.accept_licence()
+            r.wait_window("progress", timeout=15)
+            confirmed = cancel_agent_install(r, by_key, delay)
+        else:
+            reach(r, phase)
+            time.sleep(delay)
+            confirmed = cancel_progress(r, by_key)
         r.answer_box("Abort Installation", "No", timeout=EXIT_BOUND_S)
         r.wait_exit(EXIT_BOUND_S + 30)
         common(r)
