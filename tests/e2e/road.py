@@ -17,14 +17,14 @@ import traceback
 
 from road_checks import BANNER, RoadChecks
 from road_servers import AGENT_KEY, NDP11, RoadSetUp, primary_downloads
-from road_windows import TITLE, Failed, RoadWindows
+from road_windows import TITLE, Failed, RoadWindows, Skipped
 from window_record import WindowRecord
 
 SCENARIOS = collections.OrderedDict()
 
 # What scenarios import from here.
-__all__ = ["AGENT_KEY", "BANNER", "NDP11", "SCENARIOS", "TITLE", "Failed", "Run", "execute",
-           "primary_downloads", "scenario"]
+__all__ = ["AGENT_KEY", "BANNER", "NDP11", "SCENARIOS", "TITLE", "Failed", "Run", "Skipped",
+           "execute", "primary_downloads", "scenario"]
 
 
 def scenario(name, **setup):
@@ -66,6 +66,8 @@ class Run(RoadSetUp, RoadWindows, RoadChecks):
         self.exe = os.path.join(self.cwd, "Setup.exe")
         self.failures = []
         self.notes = []
+        self.skipped = None
+        self.mounts = []
         self.process = None
         self.exit_code = None
         self.leftovers = []
@@ -103,6 +105,8 @@ def execute(name, context):
             run.fail(f"malformed window record line: {line[:200]!r}")
     except Failed as error:
         run.fail(str(error))
+    except Skipped as why:
+        run.skipped = str(why)
     except Exception:
         run.fail("harness error: " + traceback.format_exc())
     finally:
@@ -111,6 +115,7 @@ def execute(name, context):
             run.keep_artefacts()
         except Exception:
             pass
+        run.release_mounts()  # after the artefacts: a log file may live on one
         if not context.keep and run.prefix:
             shutil.rmtree(run.prefix.path, ignore_errors=True)
     return not run.failures, time.time() - started, run
