@@ -200,6 +200,9 @@ def cancel_at(r, seed):
                     "the splash closed on Esc or Alt+F4")
             r.wait_window("licence", timeout=30)
             r.expect_absent(9000)
+            record = r.record.refresh()
+            stayed = record.of_kind("licence")[0].opened - record.of_kind("splash")[0].opened
+            r.check(stayed >= 2.9, f"the licence came {stayed:.1f} s after the splash, not 3 s")
             delay = 0
         licence = r.wait_window("licence", timeout=30)
         time.sleep(delay)
