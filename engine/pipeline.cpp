@@ -20,6 +20,9 @@ bool WaitForStepOrAbort(platform::BinarySemaphore& step, PipelineSignals& signal
   uint32_t error = 0;
   const int taken = signals.threads->WaitForEither(step, signals.abortSignal, &error);
   if (taken == platform::kWaitFailed) SystemFailure(signals, what, error);
+  // The abort is released once; passed on, it also wakes the other thread if
+  // that one comes to wait for a step that will never be ready.
+  if (taken == 1) signals.abortSignal.Release();
   return taken == 0;
 }
 
@@ -59,6 +62,10 @@ void InstallThread(void* arg) {
   }
   for (const auto& step : manager.steps()) {
     if (!WaitForStepOrAbort(step->downloadDone, signals, "Waiting for a download")) return;
+    // With the download done and the abort both signalled the wait reports the
+    // download: an installer that completed just as the person confirmed the
+    // cancel must not be followed by the next one.
+    if (signals.abortFlag.load()) return;
     if (step->Install() != 1) {
       if (!signals.abortFlag.load()) AbortInstallation(signals);
       return;

@@ -192,6 +192,62 @@ TEST_F(PipelineTest, CancelDuringAnInstallLeavesTheRestUndone) {
   EXPECT_EQ(journal_.IndexOf("download launcher"), -1);
 }
 
+// An installer that completes in the round in which the person confirms the
+// cancel: its step succeeds, with the abort already signalled.
+class CompletesAsCancelledStep : public ScriptedStep {
+ public:
+  using ScriptedStep::ScriptedStep;
+  int Install() override {
+    const int result = ScriptedStep::Install();
+    AbortInstallation(signals());
+    return result;
+  }
+};
+
+TEST_F(PipelineTest, NoInstallStartsAfterACancelThatAnInstallerOutran) {
+  OpenProgressWindow();
+  manager_.AddStep(std::make_unique<CompletesAsCancelledStep>(&journal_, "agent", 1, 1));
+  Add("launcher", 1, 1);
+  Start();
+  Finish();
+  EXPECT_NE(journal_.IndexOf("install agent"), -1);
+  EXPECT_EQ(journal_.IndexOf("install launcher"), -1);
+}
+
+// An installer that outlives the confirmed cancel and then succeeds (the
+// abort is looked at once a second), long enough for the download thread,
+// waiting at the next step's gate, to take the abort.
+class OutlivesTheCancelStep : public InstallStep {
+ public:
+  OutlivesTheCancelStep() : InstallStep(nullptr) {}
+  int Download() override {
+    downloadDone.Release();
+    return 1;
+  }
+  int Install() override {
+    while (!signals().abortFlag.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    installDone.Release();
+    return 1;
+  }
+};
+
+TEST_F(PipelineTest, BothThreadsEndWhenAnInstallerOutlivesTheCancel) {
+  OpenProgressWindow();
+  manager_.AddStep(std::make_unique<OutlivesTheCancelStep>());
+  Add("launcher", 1, 1, 1);  // downloads only once the installer has finished
+  Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  AbortInstallation(signals_);
+  for (int i = 0; i < 500 && !finished_; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(finished_) << "the install thread still waits for the launcher's download";
+  if (!finished_) signals_.abortSignal.Release();  // lets the test end
+  Finish();
+  EXPECT_EQ(journal_.IndexOf("install launcher"), -1);
+}
+
 // The pipeline's system calls, failing as on a machine out of handles or
 // threads: the chosen thread start (1 the download thread, 2 the install
 // thread), the waits for a step, the wait for the progress window.

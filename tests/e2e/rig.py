@@ -286,6 +286,10 @@ class Input:
         else:
             self._xdotool("mousemove", "--sync", x, y, "click", "1")
 
+    def move(self, x, y):
+        """The pointer to (x, y), so that a later click there is at once."""
+        self._xdotool("mousemove", "--sync", x, y)
+
     def geometry(self, window_id):
         out = self._xdotool("getwindowgeometry", "--shell", window_id).stdout
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)

@@ -17,14 +17,14 @@ import traceback
 
 from road_checks import BANNER, RoadChecks
 from road_servers import AGENT_KEY, NDP11, RoadSetUp, primary_downloads
-from road_windows import TITLE, Failed, RoadWindows
+from road_windows import TITLE, Failed, RoadWindows, Skipped
 from window_record import WindowRecord
 
 SCENARIOS = collections.OrderedDict()
 
 # What scenarios import from here.
-__all__ = ["AGENT_KEY", "BANNER", "NDP11", "SCENARIOS", "TITLE", "Failed", "Run", "execute",
-           "primary_downloads", "scenario"]
+__all__ = ["AGENT_KEY", "BANNER", "NDP11", "SCENARIOS", "TITLE", "Failed", "Run", "Skipped",
+           "execute", "primary_downloads", "scenario"]
 
 
 def scenario(name, **setup):
@@ -41,7 +41,8 @@ def scenario(name, **setup):
     workdir_files  the same in the working directory (side files of fixtures)
     env         environment of the bootstrapper and what it starts
     launcher_ms run time of the fake launcher and MiniServer (default 3000)
-    timeout     seconds the whole road may take (default 240)"""
+    timeout     seconds the whole road may take (default 240)
+    in_suite    False: run only when named (a seeded series)"""
 
     def register(road):
         SCENARIOS[name] = (road, setup)
@@ -65,6 +66,8 @@ class Run(RoadSetUp, RoadWindows, RoadChecks):
         self.exe = os.path.join(self.cwd, "Setup.exe")
         self.failures = []
         self.notes = []
+        self.skipped = None
+        self.mounts = []
         self.process = None
         self.exit_code = None
         self.leftovers = []
@@ -102,6 +105,8 @@ def execute(name, context):
             run.fail(f"malformed window record line: {line[:200]!r}")
     except Failed as error:
         run.fail(str(error))
+    except Skipped as why:
+        run.skipped = str(why)
     except Exception:
         run.fail("harness error: " + traceback.format_exc())
     finally:
@@ -110,6 +115,7 @@ def execute(name, context):
             run.keep_artefacts()
         except Exception:
             pass
+        run.release_mounts()  # after the artefacts: a log file may live on one
         if not context.keep and run.prefix:
             shutil.rmtree(run.prefix.path, ignore_errors=True)
     return not run.failures, time.time() - started, run

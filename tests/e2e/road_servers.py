@@ -3,10 +3,12 @@ the files it places, the loopback servers and the packed payload."""
 
 import os
 import shutil
+import subprocess
 
 import payload
 import rig
 import servers
+from road_windows import Skipped
 
 # Registry values of the installed components.
 NDP11 = r"Software\Microsoft\NET Framework Setup\NDP\v1.1.4322"
@@ -91,6 +93,39 @@ class RoadSetUp:
                "KESTREL_WINDOW_RECORD": rig.windows_path(self.record.path)}
         env.update(self.setup.get("env", {}))
         return env
+
+    def small_disk(self, folder, size):
+        """Puts `folder` on a volume of its own with exactly `size` bytes free
+        (a multiple of the 4096-byte page): an overlay over it whose writable
+        layer is a tmpfs of that size, so its files stay and the free space
+        Wine reports for it (the statfs of the folder) is the tmpfs's. Needs
+        root; undone by release_mounts, after the prefix has ended."""
+        disk = os.path.join(self.dir, "disk-" + os.path.basename(folder).lower())
+        os.makedirs(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", disk],
+                                 capture_output=True, text=True)
+        if mounted.returncode != 0:
+            raise Skipped(f"mounting a tmpfs is not allowed here ({mounted.stderr.strip()}); "
+                          "run as root with mount rights")
+        self.mounts.insert(0, disk)
+        os.makedirs(os.path.join(disk, "upper"))
+        os.makedirs(os.path.join(disk, "work"))
+        options = f"lowerdir={folder},upperdir={disk}/upper,workdir={disk}/work"
+        mounted = subprocess.run(["mount", "-t", "overlay", "overlay", "-o", options, folder],
+                                 capture_output=True, text=True)
+        if mounted.returncode != 0:
+            raise Skipped(f"mounting an overlay is not allowed here ({mounted.stderr.strip()})")
+        self.mounts.insert(0, folder)
+        stat = os.statvfs(folder)
+        return stat.f_bavail * stat.f_frsize
+
+    def release_mounts(self):
+        for folder in self.mounts:
+            subprocess.run(["umount", folder], capture_output=True)
+            if os.path.ismount(folder):
+                subprocess.run(["umount", "-l", folder], capture_output=True)
+                self.fail(f"{folder} was still busy at the end; detached")
+        self.mounts = []
 
     def stop_servers(self):
         for server in (self.downloads, self.log_server):

@@ -26,6 +26,10 @@ class Failed(Exception):
     """A wait that cannot go on; the road stops there."""
 
 
+class Skipped(Exception):
+    """The machine cannot give the road what it needs; it stops, unjudged."""
+
+
 class RoadWindows:
     """What a Run sees of the windows and does to them."""
 
