@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_fakes.h"
 #include "bench/bench_figure.h"
 #include "engine/downloader.h"
 #include "engine/file_md5.h"
@@ -49,21 +50,8 @@ double Mean(const std::vector<double>& values) {
   return values.empty() ? 0 : sum / values.size();
 }
 
-// A progress window that only counts: the downloader's refresh runs in full.
-class CountingView : public ProgressView {
- public:
-  void SetStatusLine(const std::string&) override {}
-  void ShowPercent(int) override { ++shown; }
-  void Close() override {}
-  int shown = 0;
-};
-
-class NoBoxes : public platform::MessageBoxes {
- public:
-  int Show(const std::string&, const std::string&, unsigned) override {
-    return platform::kAnswerOk;
-  }
-};
+using bench::CountingView;
+using bench::NoBoxes;
 
 // Runs a shell command and gives its wall time; negative when it failed.
 double TimeCommand(const std::string& command) {

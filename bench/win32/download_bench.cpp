@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_fakes.h"
 #include "bench/win32/bench_common.h"
 #include "engine/downloader.h"
 #include "engine/file_md5.h"
@@ -31,21 +32,8 @@ namespace {
 constexpr DWORD kSessionFlags = 0x00080200;
 constexpr DWORD kRequestFlags = 0x28400800;
 
-// A progress window that only counts: the downloader's refresh runs in full.
-class CountingView : public ProgressView {
- public:
-  void SetStatusLine(const std::string&) override {}
-  void ShowPercent(int) override { ++shown; }
-  void Close() override {}
-  int shown = 0;
-};
-
-class NoBoxes : public platform::MessageBoxes {
- public:
-  int Show(const std::string&, const std::string&, unsigned) override {
-    return platform::kAnswerOk;
-  }
-};
+using bench::CountingView;
+using bench::NoBoxes;
 
 // Receives the body into `path`; the byte count, or -1 on failure.
 long long BareDownload(const std::string& url, const std::string& path) {
