@@ -251,7 +251,7 @@ class LogServer:
 
     PORT = 80
 
-    def __init__(self, wait_seconds=60):
+    def __init__(self, wait_seconds=60, status=200, delay=0.0, body=b""):
         self.requests = []
         owner = self
 
@@ -260,9 +260,14 @@ class LogServer:
 
             def do_GET(self):
                 owner.requests.append((time.time(), self.path, self.headers.get("User-Agent")))
-                self.send_response(200)
-                self.send_header("Content-Length", "0")
-                self.end_headers()
+                time.sleep(delay)
+                try:
+                    self.send_response(status)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body)
+                except OSError:
+                    pass  # the sender gave up waiting
 
         self._server = _while_port_taken(lambda: _Server((HOST, self.PORT), Handler), wait_seconds)
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
@@ -278,27 +283,8 @@ class AnsweringLogServer(LogServer):
     seconds (one at a time per connection, as a loaded server does)."""
 
     def __init__(self, status=500, delay=0.0, wait_seconds=60):
-        self.requests = []
-        owner = self
-
-        class Handler(_QuietHandler):
-            protocol_version = "HTTP/1.1"
-
-            def do_GET(self):
-                owner.requests.append((time.time(), self.path, self.headers.get("User-Agent")))
-                time.sleep(delay)
-                body = b"<html>\r\nInternal Server Error\r\n</html>\r\n"
-                try:
-                    self.send_response(status)
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body)
-                except OSError:
-                    pass  # the sender gave up waiting
-
-        self._server = _while_port_taken(lambda: _Server((HOST, self.PORT), Handler), wait_seconds)
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
-        self._thread.start()
+        super().__init__(wait_seconds, status, delay,
+                         b"<html>\r\nInternal Server Error\r\n</html>\r\n")
 
 
 def _bind_log_port(wait_seconds):
