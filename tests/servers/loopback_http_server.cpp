@@ -254,9 +254,8 @@ ResponsePlan ResponsePlan::ShortBody(std::string body, uint64_t declared_length)
 }
 
 ResponsePlan ResponsePlan::ResetMidBody(std::string body, uint64_t declared_length) {
-  ResponsePlan plan = Status(200, std::move(body));
-  plan.length = Length::kDeclared;
-  plan.declared_length = declared_length;
+  ResponsePlan plan = ShortBody(std::move(body), declared_length);
+  plan.close_after = false;
   plan.reset_after = true;
   return plan;
 }
