@@ -121,6 +121,10 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
     uint32_t got = 0;
     if (!download.Read(buffer.data(), available, &got)) break;
     if (got == 0) continue;
+    // Bytes past the announced length are not the file: Wine's WinINet may
+    // hand them on when the server sends more.
+    const double left = total - step.bytesReceived.load();
+    if (got > left) got = static_cast<uint32_t>(left);
     if (std::fwrite(buffer.data(), 1, got, file.get()) != got) {
       writeFailed = true;
       break;
@@ -128,6 +132,7 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
     step.bytesReceived.store(step.bytesReceived.load() + got);
     InstallStep::RaiseFraction(step.downloadFraction, step.bytesReceived.load() / total);
     step.NotifyProgress();
+    if (step.bytesReceived.load() >= total) break;  // the whole file is in
     const uint32_t now = platform::TickCount();
     if (now - windowStart >= stallLimitMs) {  // unsigned: a wrap does no harm
       if (step.bytesReceived.load() - windowFrom < kLeastBytesPerStallLimit) {
