@@ -17,6 +17,9 @@ packages=(
   libcurl4-openssl-dev libssl-dev
   # Fuzz targets (preset fuzz): clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
+  # The event collector: its HTTP server, its stores, and the browser that
+  # photographs its report page
+  libcpp-httplib-dev libsqlite3-dev libpq-dev postgresql chromium
   # Script helpers
   python3 file git
 )
