@@ -122,7 +122,7 @@ std::vector<Row> Rows() {
          h.server.SetDefaultResponse(ResponsePlan::Redirect(302, self));
          return self;
        },
-       kHttpError, kHttpError, nullptr, kStallLimitMs + 2000},
+       kHttpError, kHttpError, "Unknown error has occured", 2000},
       {"redirect to another host",
        [](Hostile& h) {
          // The good server under another name: another host to the client.

@@ -110,6 +110,32 @@ std::string LastResponseText() {
 // WinINet's time-out; Wine reports the socket's own (WSAETIMEDOUT).
 bool IsTimeout(DWORD error) { return error == ERROR_INTERNET_TIMEOUT || error == 10060; }
 
+// Wine's WinINet follows a redirect loop without end, so redirects are
+// followed here, at most as many as libcurl follows on the host.
+constexpr int kMaxRedirects = 30;
+
+bool IsRedirectStatus(const std::string& status) {
+  return status == "301" || status == "302" || status == "303" || status == "307" ||
+         status == "308";
+}
+
+// The absolute address a redirect's Location names, resolved against `base`.
+bool RedirectTarget(HINTERNET request, const std::string& base, std::string* target) {
+  std::vector<char> location(2048);
+  DWORD length = static_cast<DWORD>(location.size());
+  if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &length, nullptr)) {
+    return false;
+  }
+  std::vector<char> combined(4096);
+  DWORD combined_length = static_cast<DWORD>(combined.size());
+  if (!InternetCombineUrlA(base.c_str(), location.data(), combined.data(), &combined_length,
+                           ICU_NO_ENCODE)) {
+    return false;
+  }
+  target->assign(combined.data(), combined_length);
+  return true;
+}
+
 // What the body waits in between the transfer thread and the owner; a full
 // ring holds the transfer back, so memory does not grow with the body.
 constexpr size_t kRingBytes = 1 << 20;
@@ -216,18 +242,34 @@ struct HttpDownload::Native {
 };
 
 DWORD HttpDownload::Native::Transfer() {
-  InternetHandle request(
-      InternetOpenUrlA(session->internet.get(), url.c_str(), nullptr, 0, flags, 0));
-  if (!request.get()) {
-    const DWORD failure = GetLastError();
-    const std::string text = LastResponseText();
-    LockGuard guard(lock);
-    response_text = text;
-    return failure;
-  }
+  InternetHandle request;
   std::string status_text;
+  bool status_known = false;
+  std::string address = url;
+  for (int redirects = 0;; ++redirects) {
+    request.reset(InternetOpenUrlA(session->internet.get(), address.c_str(), nullptr, 0,
+                                   flags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
+    if (!request.get()) {
+      const DWORD failure = GetLastError();
+      const std::string text = LastResponseText();
+      LockGuard guard(lock);
+      response_text = text;
+      return failure;
+    }
+    status_known = QueryHeader(request.get(), HTTP_QUERY_STATUS_CODE, &status_text);
+    std::string next;
+    if (!status_known || !IsRedirectStatus(status_text) ||
+        !RedirectTarget(request.get(), address, &next)) {
+      break;
+    }
+    if (redirects == kMaxRedirects) return ERROR_HTTP_REDIRECT_FAILED;
+    {
+      LockGuard guard(lock);
+      if (cancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
+    }
+    address = next;
+  }
   std::string length_text;
-  const bool status_known = QueryHeader(request.get(), HTTP_QUERY_STATUS_CODE, &status_text);
   const bool length_known = QueryHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH, &length_text);
   {
     LockGuard guard(lock);
