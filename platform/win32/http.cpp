@@ -140,6 +140,13 @@ bool RedirectTarget(HINTERNET request, const std::string& base, std::string* tar
 // ring holds the transfer back, so memory does not grow with the body.
 constexpr size_t kRingBytes = 1 << 20;
 
+// Under Wine every event set and wait is a trip to the wineserver, and WinINet
+// reads at most 8 KiB at a time, so the owner is woken once a batch is in, or
+// takes what came within a short wait: a fast body costs a wake per batch, a
+// slow one is seen at most that wait late.
+constexpr size_t kBatchBytes = 64 * 1024;
+constexpr DWORD kBatchWaitMs = 20;
+
 }  // namespace
 
 // What a download's owner and its transfer thread share. WinINet runs on the
@@ -151,7 +158,7 @@ struct HttpDownload::Native {
   Native(HttpSession::Native* session, const std::string& url, DWORD flags, DWORD stall_limit_ms)
       : session(session), url(url), flags(flags), stall_limit_ms(stall_limit_ms), ring(kRingBytes) {
     session->AddRef();
-    started = last_news = GetTickCount();
+    last_news = GetTickCount();
   }
   ~Native() { session->Release(); }
   void Release() {
@@ -165,26 +172,29 @@ struct HttpDownload::Native {
       LockGuard guard(native->lock);
       native->error = failure;
       native->ended = true;
-      native->Publish();
+      native->Publish(true);
     }
     native->Release();
   }
   // Fetches the head and the body; the error that ended it, 0 at the body's end.
   DWORD Transfer();
 
-  // With `lock` held (the transfer thread): wakes the owner if it waits.
-  void Publish() {
-    if (owner_waits) changed.Set();
+  // With `lock` held (the transfer thread): wakes the owner if it waits and
+  // what it waits for has come (the head and the end always are).
+  void Publish(bool always) {
+    if (owner_waits && (always || ring_count >= owner_wants)) changed.Set();
   }
   // With `lock` held (the owner), released while asleep: waits for news from
-  // the transfer thread; false, without waiting, once `since` lies the stall
-  // limit back.
-  bool AwaitNews(DWORD since) {
+  // the transfer thread, at most `longest_ms`, woken early once `wants` bytes
+  // are in; false, without waiting, once `since` lies the stall limit back.
+  bool AwaitNews(DWORD since, size_t wants = 1, DWORD longest_ms = INFINITE) {
     const DWORD elapsed = GetTickCount() - since;  // unsigned: a wrap does no harm
     if (elapsed >= stall_limit_ms) return false;
+    const DWORD left = stall_limit_ms - elapsed;
     owner_waits = true;
+    owner_wants = wants;
     lock.Release();
-    changed.Wait(stall_limit_ms - elapsed);
+    changed.Wait(left < longest_ms ? left : longest_ms);
     lock.Acquire();
     owner_waits = false;
     return true;
@@ -212,7 +222,6 @@ struct HttpDownload::Native {
   const std::string url;
   const DWORD flags;
   const DWORD stall_limit_ms;
-  DWORD started;
   // The bytes in [ring_start, ring_start + ring_count) belong to the owner,
   // the free part to the transfer thread, which reads into it without the lock.
   std::vector<char> ring;
@@ -230,12 +239,13 @@ struct HttpDownload::Native {
   std::string response_text;
   bool ended = false;
   DWORD error = 0;  // why the transfer ended; 0 at the end of the body
-  DWORD last_news;  // when the head or the last bytes came
+  DWORD last_news;  // when the transfer began, or the last redirect, the head or bytes came
   size_t ring_count = 0;
   bool transfer_waits = false;
   // Written by the owner, read by the transfer thread.
   size_t ring_start = 0;
   bool owner_waits = false;
+  size_t owner_wants = 1;  // the ring's count that is worth a wake
   bool cancelled = false;  // also by Cancel from any thread
   // The owner's alone.
   bool stalled = false;
@@ -266,6 +276,7 @@ DWORD HttpDownload::Native::Transfer() {
     {
       LockGuard guard(lock);
       if (cancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
+      last_news = GetTickCount();  // a server that redirects is answering
     }
     address = next;
   }
@@ -279,7 +290,7 @@ DWORD HttpDownload::Native::Transfer() {
     length = length_text;
     head_in = true;
     last_news = GetTickCount();
-    Publish();
+    Publish(true);
   }
   size_t end;
   size_t room;
@@ -294,7 +305,7 @@ DWORD HttpDownload::Native::Transfer() {
     LockGuard guard(lock);
     ring_count += got;
     last_news = GetTickCount();
-    Publish();
+    Publish(false);
   }
   return ERROR_INTERNET_OPERATION_CANCELLED;
 }
@@ -346,7 +357,7 @@ bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
       n.stalled = IsTimeout(n.error);
       return false;
     }
-    if (!n.AwaitNews(n.started)) {
+    if (!n.AwaitNews(n.last_news)) {
       *error = ERROR_INTERNET_TIMEOUT;
       n.stalled = true;
       return false;
@@ -371,9 +382,11 @@ bool HttpDownload::QueryContentLength(std::string* digits) {
 bool HttpDownload::QueryAvailable(uint32_t* bytes) {
   Native& n = *native_;
   LockGuard guard(n.lock);
+  const DWORD asked = GetTickCount();
   for (;;) {
     if (n.cancelled) return false;
-    if (n.ring_count > 0) {
+    const bool waited_enough = GetTickCount() - asked >= kBatchWaitMs;
+    if (n.ring_count >= kBatchBytes || (n.ring_count > 0 && (n.ended || waited_enough))) {
       *bytes = static_cast<uint32_t>(n.ring_count);
       return true;
     }
@@ -382,9 +395,13 @@ bool HttpDownload::QueryAvailable(uint32_t* bytes) {
       *bytes = 0;
       return n.error == 0;
     }
-    if (!n.AwaitNews(n.last_news)) {
-      n.stalled = true;
-      return false;
+    if (!n.AwaitNews(n.last_news, kBatchBytes, kBatchWaitMs)) {
+      if (n.ring_count == 0) {
+        n.stalled = true;
+        return false;
+      }
+      *bytes = static_cast<uint32_t>(n.ring_count);  // bytes, however old, are not a stall
+      return true;
     }
   }
 }
