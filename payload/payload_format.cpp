@@ -200,23 +200,48 @@ FileLayout ReadFileLayout(std::FILE* file) {
   return layout;
 }
 
+// Where the last marker in [start, end) begins, -1 when there is none; false
+// when a read fails. Searched backwards a block at a time: the payload's own
+// marker usually ends the file, so one block is read. `block` and
+// `block_offset` keep the bytes read last.
+bool FindLastMarker(std::FILE* file, int64_t start, int64_t end, const std::string& marker,
+                    int64_t* found, std::string* block, int64_t* block_offset) {
+  *found = -1;
+  constexpr int64_t kBlockSize = 64 * 1024;
+  const int64_t overlap = static_cast<int64_t>(marker.size()) - 1;
+  for (int64_t block_end = end; block_end > start;) {
+    const int64_t block_start = std::max(start, block_end - kBlockSize);
+    // The overlap finds a marker that straddles this block and the next.
+    const int64_t read_end = std::min(end, block_end + overlap);
+    block->resize(static_cast<size_t>(read_end - block_start));
+    if (!ReadFileBytes(file, block_start, &(*block)[0], block->size())) return false;
+    *block_offset = block_start;
+    const size_t at = block->rfind(marker);
+    if (at != std::string::npos) {
+      *found = block_start + static_cast<int64_t>(at);
+      return true;
+    }
+    block_end = block_start;
+  }
+  return true;
+}
+
 PayloadScan ScanPayload(std::FILE* file, const FileLayout& layout) {
   PayloadScan scan;
   int64_t search_end = Clamp(layout.search_end, 0, layout.file_size);
   int64_t search_start = Clamp(layout.search_start, 0, search_end);
-  std::string tail(static_cast<size_t>(search_end - search_start), '\0');
-  if (!tail.empty() && !ReadFileBytes(file, search_start, &tail[0], tail.size())) {
-    return scan;
-  }
 
   const std::string marker = Marker();
-  size_t found = tail.rfind(marker);
-  int64_t end = found == std::string::npos
-                    ? search_end
-                    : search_start + static_cast<int64_t>(found + kMarkerSize);
+  std::string tail;
+  int64_t tail_offset = search_end;
+  int64_t found = -1;
+  if (!FindLastMarker(file, search_start, search_end, marker, &found, &tail, &tail_offset)) {
+    return scan;
+  }
+  int64_t end = found < 0 ? search_end : found + static_cast<int64_t>(kMarkerSize);
   scan.end = end;
 
-  ChainSource source(file, tail, search_start);
+  ChainSource source(file, tail, tail_offset);
   std::vector<ScannedEntry> backwards;
   char field[kMarkerSize];
   for (;;) {

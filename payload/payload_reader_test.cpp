@@ -115,6 +115,20 @@ TEST_F(PayloadReaderTest, WhatFollowsTheLastMarkerIsIgnored) {
   EXPECT_EQ("2", Data(*reader, "B"));
 }
 
+// The last marker is searched from the end a block (64 KiB) at a time; a
+// marker anywhere against a block's edge, and entries larger than a block,
+// are found as in one piece.
+TEST_F(PayloadReaderTest, TheLastMarkerIsFoundWhereverItLiesAgainstTheSearchBlocks) {
+  const std::string big(200 * 1024, 'x');
+  for (size_t trailing : {0, 1, 6, 7, 65530, 65536 - 4, 65536 - 3, 65536, 65543, 140000}) {
+    SCOPED_TRACE(trailing);
+    auto reader =
+        ReadBytes(kImage + Entry("BIG", big) + Entry("A", "1") + std::string(trailing, '\x5A'));
+    EXPECT_EQ("1", Data(*reader, "A"));
+    EXPECT_EQ(big.size(), static_cast<size_t>(reader->entrySize("BIG")));
+  }
+}
+
 TEST_F(PayloadReaderTest, NoPayloadGivesNoEntries) {
   auto plain = ReadBytes(kImage + std::string(5000, '\x5A'));
   EXPECT_EQ(0u, plain->entryCount());
