@@ -4,6 +4,7 @@
 #include "payload/config_lines.h"
 #include "payload/payload_reader.h"
 #include "payload/settings.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (line.taken) {
       FUZZ_CHECK(!line.key.empty() && line.key.find('=') == std::string::npos);
       FUZZ_CHECK(line.value.find('=') == std::string::npos);
-      FUZZ_CHECK(line.slot == FindConfigSlot(ToUpperAscii(line.key)));
+      FUZZ_CHECK(line.slot == FindConfigSlot(platform::AsciiUpper(line.key)));
     } else {
       FUZZ_CHECK(line.slot == -1);
     }

@@ -10,6 +10,7 @@
 #include "payload/payload_format.h"
 #include "payload/payload_reader.h"
 #include "payload/settings.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace {
@@ -106,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The reader keeps, of each upper-case name, the occurrence nearest the end.
   std::map<std::string, const payload::ScannedEntry*> kept;
   for (const payload::ScannedEntry& entry : scan.entries) {
-    if (ToUpperAscii(entry.name) == entry.name) kept[entry.name] = &entry;
+    if (platform::AsciiUpper(entry.name) == entry.name) kept[entry.name] = &entry;
   }
   FUZZ_CHECK(reader.entryCount() == kept.size());
   for (const auto& name_and_entry : kept) {

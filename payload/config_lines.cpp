@@ -2,6 +2,7 @@
 
 #include "payload/payload_reader.h"
 #include "payload/settings.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ ConfigLine ReadLine(int number, const std::string& text, bool endsWithLf) {
   line.value = fields[1];
   // Only the CR of a CR LF line end goes; LF-only text keeps its values whole.
   if (!line.value.empty() && line.value.back() == '\r') line.value.pop_back();
-  line.slot = FindConfigSlot(ToUpperAscii(line.key));
+  line.slot = FindConfigSlot(platform::AsciiUpper(line.key));
   return line;
 }
 
@@ -54,7 +55,8 @@ std::vector<ConfigLine> SplitConfigText(const std::string& fullText) {
   while (begin < text.size()) {
     size_t lf = text.find('\n', begin);
     bool hasLf = lf != std::string::npos;
-    lines.push_back(ReadLine(number, text.substr(begin, hasLf ? lf - begin : std::string::npos), hasLf));
+    lines.push_back(
+        ReadLine(number, text.substr(begin, hasLf ? lf - begin : std::string::npos), hasLf));
     if (!hasLf) break;
     begin = lf + 1;
     ++number;

@@ -1,14 +1,8 @@
 #include "payload/payload_reader.h"
 
 #include "payload/payload_format.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
-
-std::string ToUpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 PayloadReader::PayloadReader() { Read(platform::ExecutablePath()); }
 
@@ -26,7 +20,7 @@ void PayloadReader::Read(const std::string& path) {
   for (auto it = scan.entries.rbegin(); it != scan.entries.rend(); ++it) {
     if (hasEntry(it->name)) continue;
     // A name with a lower-case letter can never be asked for.
-    if (ToUpperAscii(it->name) != it->name) continue;
+    if (platform::AsciiUpper(it->name) != it->name) continue;
     auto entry = std::make_unique<PayloadEntry>();
     entry->name = it->name;
     entry->size = static_cast<int32_t>(it->size);
@@ -41,7 +35,7 @@ void PayloadReader::Read(const std::string& path) {
 }
 
 const PayloadEntry* PayloadReader::Find(const std::string& name) const {
-  auto it = entries_.find(ToUpperAscii(name));
+  auto it = entries_.find(platform::AsciiUpper(name));
   return it == entries_.end() ? nullptr : it->second.get();
 }
 

@@ -46,6 +46,3 @@ class PayloadReader {
   // Keyed by the name as stored in the file. Written only by the constructor.
   std::map<std::string, std::unique_ptr<PayloadEntry>> entries_;
 };
-
-// Plain ASCII upper-casing: only a-z change, whatever the locale.
-std::string ToUpperAscii(std::string text);

@@ -2,6 +2,7 @@
 
 #include "payload/config_lines.h"
 #include "payload/payload_reader.h"
+#include "platform/ascii.h"
 
 const ConfigKey kConfigKeys[kSettingCount] = {
     {"DOTNETFRAMEWORK_PRIMARY_URL", DOTNETFRAMEWORK_PRIMARY_URL},
@@ -26,7 +27,6 @@ const ConfigKey kConfigKeys[kSettingCount] = {
     {"TORVANEIISLOGSERVER", TORVANEIISLOGSERVER},
     {"FILEPATH_ON_SYSTEM_STARTUP", FILEPATH_ON_SYSTEM_STARTUP},
 };
-
 
 std::string Settings::get(int slot) const {
   auto it = slots_.find(slot);
@@ -95,7 +95,7 @@ Configuration ParseConfigurationText(const std::string& text) {
   // The reader sees nothing after a NUL; a text that is empty before it is no configuration.
   configuration.available = !text.empty() && text[0] != '\0';
   for (const ConfigLine& line : SplitConfigText(text)) {
-    if (line.taken) configuration.Store(ToUpperAscii(line.key), line.value);
+    if (line.taken) configuration.Store(platform::AsciiUpper(line.key), line.value);
   }
   return configuration;
 }
