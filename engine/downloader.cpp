@@ -16,11 +16,6 @@
 
 namespace {
 
-constexpr char kUserAgent[] = "Brindle Bootstrapper";
-constexpr unsigned kSessionFlags = 0x00080200;  // no cookies, no UI
-// Existing connection, passive, keep connection, resynchronise.
-constexpr unsigned kRequestFlags = 0x28400800;
-
 int Fail(EventId id) {
   PostEvent(id);
   return id;
@@ -169,12 +164,12 @@ int Transfer(InstallStep& step) {
   step.bytesReceived.store(0.0);
   step.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
-      platform::HttpSession::Open(kUserAgent, kSessionFlags);
+      platform::HttpSession::Open(kDownloadUserAgent, kDownloadSessionFlags);
   if (!session) return Fail(kInternetSessionFailed);
   int result;
   {
     std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
-        *session, step.url, kRequestFlags, step.downloadTiming.stallLimitMs);
+        *session, step.url, kDownloadRequestFlags, step.downloadTiming.stallLimitMs);
     TransferRegistration registration(step.signals(), *download);
     result = Receive(step, *download);
   }

@@ -5,6 +5,13 @@
 
 class InstallStep;
 
+// The request every download makes (bootpack check makes the same): the
+// user agent, the session flags (no cookies, no UI) and the request flags
+// (existing connection, passive, keep connection, resynchronise).
+constexpr char kDownloadUserAgent[] = "Brindle Bootstrapper";
+constexpr unsigned kDownloadSessionFlags = 0x00080200;
+constexpr unsigned kDownloadRequestFlags = 0x28400800;
+
 // The waits of a download. The product uses the defaults; tests shorten them.
 struct DownloadTiming {
   // How long the server may keep the download waiting for its answer or for
