@@ -44,9 +44,10 @@ bool ParseSeconds(const std::string& text, uint32_t* ms) {
   return *ms > 0;
 }
 
-CheckResult LintResult(const LintReport& lint) {
+CheckResult LintResult(const std::string& label, const LintReport& lint) {
   CheckResult result;
   result.name = "lint";
+  result.target = label;
   if (lint.errors) {
     result.verdict = Verdict::kError;
   } else if (lint.warnings) {
@@ -95,7 +96,7 @@ CheckReport RunChecks(const std::string& text, const std::string& label,
   CheckReport report;
   report.label = label;
   report.lint = LintConfig(text);
-  report.results.push_back(LintResult(report.lint));
+  report.results.push_back(LintResult(label, report.lint));
   const Configuration configuration = ParseConfigurationText(text);
   const Settings& settings = configuration.settings;
   const char kNoPrimary[] = "not set: every player waits for this download to fail first";
