@@ -92,11 +92,15 @@ bool LoadConfigText(const std::string& path, std::string* text, std::string* lab
 }
 
 CheckReport RunChecks(const std::string& text, const std::string& label,
-                      const CheckOptions& options) {
+                      const CheckOptions& options, const CheckDone& done) {
   CheckReport report;
   report.label = label;
   report.lint = LintConfig(text);
-  report.results.push_back(LintResult(label, report.lint));
+  auto add = [&](const CheckResult& result) {
+    report.results.push_back(result);
+    if (done) done(report, report.results.back());
+  };
+  add(LintResult(label, report.lint));
   const Configuration configuration = ParseConfigurationText(text);
   const Settings& settings = configuration.settings;
   const char kNoPrimary[] = "not set: every player waits for this download to fail first";
@@ -114,8 +118,8 @@ CheckReport RunChecks(const std::string& text, const std::string& label,
       {"agent", settings.get(TORVANEAGENTURL), ExpectedFile::kAgentPackage, "",
        "not set: the agent package cannot be downloaded", true},
   };
-  for (const DownloadSpec& spec : downloads) report.results.push_back(CheckDownload(spec, options));
-  report.results.push_back(CheckLogServer(settings.get(TORVANEIISLOGSERVER), options));
+  for (const DownloadSpec& spec : downloads) add(CheckDownload(spec, options));
+  add(CheckLogServer(settings.get(TORVANEIISLOGSERVER), options));
   return report;
 }
 
@@ -149,11 +153,15 @@ int CheckCommand(const std::vector<std::string>& args, CheckOptions options, std
     std::fprintf(err, "bootpack check: %s\n", problem.c_str());
     return 2;
   }
-  const CheckReport report = RunChecks(text, label, options);
-  if (parsed.Has("--json")) {
+  const bool json = parsed.Has("--json");
+  const CheckReport report =
+      RunChecks(text, label, options, [&](const CheckReport& so_far, const CheckResult& result) {
+        if (!json) PrintCheckLine(so_far, result, out);
+      });
+  if (json) {
     PrintCheckJson(report, out);
   } else {
-    PrintCheckText(report, out);
+    PrintCheckSummary(report, out);
   }
   return report.ExitStatus();
 }

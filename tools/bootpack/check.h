@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,12 @@ namespace bootpack {
 bool LoadConfigText(const std::string& path, std::string* text, std::string* label,
                     std::string* problem);
 
+// Called as soon as a check has its result (the lint check first).
+using CheckDone = std::function<void(const CheckReport& report, const CheckResult& result)>;
+
 // Lints `text` and runs every check; `label` names it in the lint findings.
 CheckReport RunChecks(const std::string& text, const std::string& label,
-                      const CheckOptions& options);
+                      const CheckOptions& options, const CheckDone& done = nullptr);
 
 // Exit status: 0 clean, 1 warnings only, 2 errors or bad input.
 int CheckCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

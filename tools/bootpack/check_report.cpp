@@ -68,12 +68,14 @@ int CheckReport::ExitStatus() const {
   return Count(Verdict::kError) ? 2 : Count(Verdict::kWarning) ? 1 : 0;
 }
 
-void PrintCheckText(const CheckReport& report, std::FILE* out) {
-  PrintFindings(report.label, report.lint, out);
-  for (const CheckResult& result : report.results) {
-    std::fprintf(out, "%-8s %-22s %s%s%s\n", VerdictName(result.verdict), result.name.c_str(),
-                 result.target.c_str(), result.target.empty() ? "" : ": ", result.reason.c_str());
-  }
+void PrintCheckLine(const CheckReport& report, const CheckResult& result, std::FILE* out) {
+  if (&result == &report.results.front()) PrintFindings(report.label, report.lint, out);
+  std::fprintf(out, "%-8s %-22s %s%s%s\n", VerdictName(result.verdict), result.name.c_str(),
+               result.target.c_str(), result.target.empty() ? "" : ": ", result.reason.c_str());
+  std::fflush(out);
+}
+
+void PrintCheckSummary(const CheckReport& report, std::FILE* out) {
   const int warnings = report.Count(Verdict::kWarning);
   const int errors = report.Count(Verdict::kError);
   std::fprintf(out, "summary: %d ok, %d warning%s, %d error%s\n", report.Count(Verdict::kOk),

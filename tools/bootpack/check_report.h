@@ -42,8 +42,10 @@ struct CheckReport {
   int ExitStatus() const;
 };
 
-// The lint findings, one line per check, then the summary.
-void PrintCheckText(const CheckReport& report, std::FILE* out);
+// One line per check: the verdict, the check's name, what it tried and why.
+// The lint check's line comes after the lint findings.
+void PrintCheckLine(const CheckReport& report, const CheckResult& result, std::FILE* out);
+void PrintCheckSummary(const CheckReport& report, std::FILE* out);
 void PrintCheckJson(const CheckReport& report, std::FILE* out);
 
 }  // namespace bootpack
