@@ -51,11 +51,6 @@ std::string StalledText(double received, double total) {
   return "The server stopped sending: " + ByteCounts(received, total);
 }
 
-// A server that keeps the transfer alive with a byte now and then never
-// leaves it waiting a whole stall limit, yet would hold the download for days:
-// each stall limit must bring at least this much, or the server has stalled.
-constexpr double kLeastBytesPerStallLimit = 1024;
-
 // Lets AbortInstallation reach the download while it waits for the server.
 class TransferRegistration {
  public:

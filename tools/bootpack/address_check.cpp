@@ -35,12 +35,13 @@ std::string Plural(int64_t count, const char* noun) {
 // Takes the head and as much of the body as the check needs, timing both.
 class BodyProbe : public CheckObserver {
  public:
-  BodyProbe(bool whole, ProgressBar* bar) : whole_(whole), bar_(bar) {}
+  BodyProbe(bool whole, uint32_t window_ms, ProgressBar* bar)
+      : whole_(whole), window_ms_(window_ms), bar_(bar) {}
 
   void OnHead(const CheckResponseHead& head) override {
     head_ = head;
     has_head_ = true;
-    head_tick_ = platform::TickCount();
+    head_tick_ = window_start_ = platform::TickCount();
     const std::string& digits = head.length_digits;
     length_ok_ =
         head.has_length && !digits.empty() && digits.size() <= 9 &&
@@ -59,6 +60,15 @@ class BodyProbe : public CheckObserver {
     end_tick_ = platform::TickCount();
     if (want_whole_) bar_->Update(received_, length_);
     if (length_ok_ && received_ >= length_) return false;  // the whole file is in
+    // The bootstrapper's rule for a server that keeps a download barely alive.
+    if (end_tick_ - window_start_ >= window_ms_) {
+      if (received_ - window_from_ < kLeastBytesPerStallLimit) {
+        trickled_ = true;
+        return false;
+      }
+      window_start_ = end_tick_;
+      window_from_ = received_;
+    }
     return want_whole_ || lead_.size() < kLeadBytes;
   }
 
@@ -70,11 +80,13 @@ class BodyProbe : public CheckObserver {
   uint64_t length() const { return length_; }
   uint64_t received() const { return received_; }
   bool whole() const { return want_whole_; }
+  bool trickled() const { return trickled_; }
   const std::string& lead() const { return lead_; }
   std::string Md5() { return md5_.HexDigest(); }
 
  private:
   const bool whole_;
+  const uint32_t window_ms_;
   ProgressBar* bar_;
   CheckResponseHead head_;
   bool has_head_ = false;
@@ -84,6 +96,9 @@ class BodyProbe : public CheckObserver {
   uint64_t received_ = 0;
   uint32_t head_tick_ = 0;
   uint32_t end_tick_ = 0;
+  uint32_t window_start_ = 0;
+  uint64_t window_from_ = 0;  // received_ when the window began
+  bool trickled_ = false;
   std::string lead_;
   platform::Md5 md5_;
 };
@@ -121,12 +136,11 @@ bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std
   const std::string text = platform::AsciiLower(lead);
   size_t start = text.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;  // a UTF-8 byte order mark
   start = text.find_first_not_of(" \t\r\n", start);
-  const bool marked = platform::AsciiLower(content_type).compare(0, 9, "text/html") == 0;
-  bool html = marked;
-  if (start != std::string::npos && text[start] == '<') {
-    for (const char* tag : {"<!doctype html", "<html", "<head", "<body", "<title"}) {
-      if (text.find(tag, start) != std::string::npos) html = true;
-    }
+  // An installer served as "text/html" is still the installer: the body decides.
+  if (start == std::string::npos || text[start] != '<') return false;
+  bool html = platform::AsciiLower(content_type).compare(0, 9, "text/html") == 0;
+  for (const char* tag : {"<!doctype html", "<html", "<head", "<body", "<title"}) {
+    if (text.find(tag, start) != std::string::npos) html = true;
   }
   if (!html) return false;
   const size_t open = text.find("<title");
@@ -154,7 +168,7 @@ CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options)
     return result;
   }
   ProgressBar bar(options.progress, options.progress != nullptr, spec.name);
-  BodyProbe probe(options.download, &bar);
+  BodyProbe probe(options.download, options.timeout_ms, &bar);
   CheckRequest request;
   request.url = spec.url;
   request.user_agent = kDownloadUserAgent;
@@ -205,6 +219,12 @@ CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options)
   if (probe.received() < wanted) {
     const std::string counts =
         std::to_string(probe.received()) + " of " + std::to_string(probe.length()) + " bytes";
+    if (probe.trickled()) {
+      Fail(&result, said + "; the server trickles (less than 1 KB in " +
+                        Seconds(options.timeout_ms) + ") after " + counts +
+                        ": the bootstrapper gives up");
+      return result;
+    }
     switch (transfer.end) {
       case TransferEnd::kTimedOut:
         Fail(&result, said + "; the server stopped sending after " + counts + " (nothing for " +
@@ -265,8 +285,14 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
     result.reason = "not set: the bootstrapper sends no reports";
     return result;
   }
+  // The bootstrapper takes the whole value as the host's name; a scheme, a
+  // port or a path makes a name that reaches no server.
+  if (host.find_first_of(":/ \t?#@") != std::string::npos) {
+    Fail(&result, "not a bare host name: no report can reach it");
+    return result;
+  }
   ProgressBar no_bar(nullptr, false, "");
-  BodyProbe probe(false, &no_bar);
+  BodyProbe probe(false, options.timeout_ms, &no_bar);
   CheckRequest request;
   const std::string port = std::to_string(options.log_server_port);
   request.url =

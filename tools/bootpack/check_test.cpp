@@ -236,6 +236,8 @@ TEST_F(CheckTest, EachFaultIsNamedOnItsOwnLine) {
        "dotnet.primary", Verdict::kError, "no Content-Length"},
       {"stalls mid-body", "/agent.msi", [] { return ResponsePlan::Stalling(5000, kBodySize); },
        "agent", Verdict::kError, "stopped sending after 5000 of 300000 bytes"},
+      {"trickles", "/sp2", [] { return ResponsePlan::Trickle(kBodySize, 50); },
+       "servicepack.secondary", Verdict::kError, "the server trickles"},
       {"not a package", "/agent.msi", [] { return ResponsePlan::Status(200, DotNetBody()); },
        "agent", Verdict::kError, "not a Windows Installer package"},
   };
@@ -299,6 +301,8 @@ TEST_F(CheckTest, LogServerAndDigestProblems) {
        "port 1 accepts no connection"},
       {"name that does not resolve", [this] { log_server_ = "no-such-host.invalid"; }, "logserver",
        Verdict::kError, "does not resolve"},
+      {"host with a scheme", [this] { log_server_ = "http://127.0.0.1"; }, "logserver",
+       Verdict::kError, "not a bare host name"},
       {"no log server", [this] { log_server_.clear(); }, "logserver", Verdict::kWarning,
        "sends no reports"},
       {"no digest", [this] { dotnet_key_.clear(); }, "dotnet.primary", Verdict::kWarning,
