@@ -21,6 +21,7 @@ constexpr size_t kLeadBytes = 4096;
 // The token of the check's report, where the bootstrapper puts its run id.
 constexpr char kCheckToken[] = "bootpack-check";
 constexpr size_t kLongestTitle = 60;
+constexpr int64_t kShortestRatedMs = 100;
 
 std::string Seconds(uint32_t ms) {
   char text[32];
@@ -245,7 +246,10 @@ CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options)
   }
   if (probe.whole()) {
     result.md5 = probe.Md5();
-    said += ", " + FormatBytes(result.bytes_per_second) + "/s";
+    // A rate taken over a few ticks of the clock says nothing.
+    said += result.transfer_ms < kShortestRatedMs
+                ? ", the body in " + std::to_string(result.transfer_ms) + " ms"
+                : ", " + FormatBytes(result.bytes_per_second) + "/s";
   }
   if (spec.expected == ExpectedFile::kAgentPackage) {
     const std::string signature = MsiSignature();
