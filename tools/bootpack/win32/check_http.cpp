@@ -31,9 +31,7 @@ TransferEnd EndFor(uint32_t error) {
   }
 }
 
-}  // namespace
-
-TransferResult CheckTransfer(const CheckRequest& request, CheckObserver* observer) {
+TransferResult Fetch(const CheckRequest& request, CheckObserver* observer) {
   TransferResult result;
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(request.user_agent, request.session_flags);
@@ -73,6 +71,18 @@ TransferResult CheckTransfer(const CheckRequest& request, CheckObserver* observe
     }
   }
   result.end = download->stalled() ? TransferEnd::kTimedOut : TransferEnd::kBroken;
+  return result;
+}
+
+}  // namespace
+
+TransferResult CheckTransfer(const CheckRequest& request, CheckObserver* observer) {
+  // A player's first run finds nothing cached for the address; neither may
+  // the check, or it would judge an earlier answer instead of the server's.
+  platform::DropCachedCopy(request.url);
+  TransferResult result = Fetch(request, observer);
+  // Nor does the check leave a copy behind for the next one.
+  platform::DropCachedCopy(request.url);
   return result;
 }
 
