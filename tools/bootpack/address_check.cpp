@@ -221,7 +221,7 @@ CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options)
     const std::string counts =
         std::to_string(probe.received()) + " of " + std::to_string(probe.length()) + " bytes";
     if (probe.trickled()) {
-      Fail(&result, said + "; the server trickles (less than 1 KB in " +
+      Fail(&result, said + "; the server trickles (less than 1 KiB in " +
                         Seconds(options.timeout_ms) + ") after " + counts +
                         ": the bootstrapper gives up");
       return result;
