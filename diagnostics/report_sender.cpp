@@ -11,11 +11,13 @@
 
 namespace {
 
-constexpr char kUserAgent[] = "TORVANE_NETWORKS_WF";
-
 enum CommandKind { kTimeout = 0, kMessage = 1, kStartReporting = 2, kFinish = 3 };
 
 }  // namespace
+
+std::string ReportObjectName(const std::string& run_id, const std::string& record) {
+  return EncodeRequestTarget("?TOKEN='" + run_id + "'," + record);
+}
 
 void ReportSender::ThreadMain(void* logger) { Run(*static_cast<EventLogger*>(logger)); }
 
@@ -123,7 +125,7 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
   }
   if (logger.reports_.empty() || host.empty()) return;
 
-  std::unique_ptr<platform::HttpSession> session = platform::HttpSession::Open(kUserAgent);
+  std::unique_ptr<platform::HttpSession> session = platform::HttpSession::Open(kReportUserAgent);
   if (!session) return;
   std::unique_ptr<platform::HttpConnection> connection = platform::HttpConnection::Connect(
       *session, host, logger.options_.log_server_port, logger.options_.report_timeout_ms);
@@ -143,7 +145,7 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
     sent_one = true;
     std::string record = std::move(logger.reports_.front());
     logger.reports_.pop_front();
-    std::string object_name = EncodeRequestTarget("?TOKEN='" + logger.run_id_ + "'," + record);
+    std::string object_name = ReportObjectName(logger.run_id_, record);
     if (!connection->SendGet(object_name)) {
       failed = std::move(record);
       has_failed = true;

@@ -16,11 +16,6 @@
 
 namespace {
 
-constexpr char kUserAgent[] = "Brindle Bootstrapper";
-constexpr unsigned kSessionFlags = 0x00080200;  // no cookies, no UI
-// Existing connection, passive, keep connection, resynchronise.
-constexpr unsigned kRequestFlags = 0x28400800;
-
 int Fail(EventId id) {
   PostEvent(id);
   return id;
@@ -55,11 +50,6 @@ constexpr char kNoAnswerText[] = "The server stopped sending before its answer b
 std::string StalledText(double received, double total) {
   return "The server stopped sending: " + ByteCounts(received, total);
 }
-
-// A server that keeps the transfer alive with a byte now and then never
-// leaves it waiting a whole stall limit, yet would hold the download for days:
-// each stall limit must bring at least this much, or the server has stalled.
-constexpr double kLeastBytesPerStallLimit = 1024;
 
 // Lets AbortInstallation reach the download while it waits for the server.
 class TransferRegistration {
@@ -169,12 +159,12 @@ int Transfer(InstallStep& step) {
   step.bytesReceived.store(0.0);
   step.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
-      platform::HttpSession::Open(kUserAgent, kSessionFlags);
+      platform::HttpSession::Open(kDownloadUserAgent, kDownloadSessionFlags);
   if (!session) return Fail(kInternetSessionFailed);
   int result;
   {
     std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
-        *session, step.url, kRequestFlags, step.downloadTiming.stallLimitMs);
+        *session, step.url, kDownloadRequestFlags, step.downloadTiming.stallLimitMs);
     TransferRegistration registration(step.signals(), *download);
     result = Receive(step, *download);
   }

@@ -5,6 +5,18 @@
 
 class InstallStep;
 
+// The request every download makes (bootpack check makes the same): the
+// user agent, the session flags (no cookies, no UI) and the request flags
+// (existing connection, passive, keep connection, resynchronise).
+constexpr char kDownloadUserAgent[] = "Brindle Bootstrapper";
+constexpr unsigned kDownloadSessionFlags = 0x00080200;
+constexpr unsigned kDownloadRequestFlags = 0x28400800;
+
+// A server that keeps the transfer alive with a byte now and then never
+// leaves it waiting a whole stall limit, yet would hold the download for days:
+// each stall limit must bring at least this much, or the server has stalled.
+constexpr double kLeastBytesPerStallLimit = 1024;
+
 // The waits of a download. The product uses the defaults; tests shorten them.
 struct DownloadTiming {
   // How long the server may keep the download waiting for its answer or for

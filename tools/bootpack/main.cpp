@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/bootpack/check.h"
 #include "tools/bootpack/entries.h"
 #include "tools/bootpack/lint.h"
 #include "tools/bootpack/pack.h"
@@ -18,6 +19,8 @@ const char kHelp[] =
     "  list EXE                     show the entries of a packed executable\n"
     "  extract EXE DIR [NAME...]    write entries into a folder\n"
     "  lint CONFIG.TXT              check a configuration text\n"
+    "  check EXE|CONFIG.TXT [--timeout S] [--no-download] [--json]\n"
+    "                               try the addresses and the log server it names\n"
     "\n"
     "`bootpack COMMAND --help` describes a command and its exit status.\n";
 
@@ -34,6 +37,7 @@ int main(int argc, char** argv) {
   if (command == "list") return bootpack::ListCommand(args, stdout, stderr);
   if (command == "extract") return bootpack::ExtractCommand(args, stdout, stderr);
   if (command == "lint") return bootpack::LintCommand(args, stdout, stderr);
+  if (command == "check") return bootpack::CheckCommand(args, stdout, stderr);
   if (command == "help" || command == "--help" || command == "-h") {
     std::fputs(kHelp, stdout);
     return 0;
