@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "diagnostics/event_catalog.h"
+#include "diagnostics/record_fields.h"
 #include "diagnostics/report_sender.h"
 #include "diagnostics/startup_error.h"
 #include "platform/uuid.h"
@@ -108,17 +109,21 @@ void PostEvent(EventId id) {
 void ReportWatermark(const std::string& value) {
   EventLogger* logger = GlobalEventLogger();
   if (!logger) return;
-  logger->Enqueue("WATERMARK='" + value + "'," +
+  logger->Enqueue(std::string(record_fields::kWatermark) + "='" + value + "'," +
                   BuildEventRecord(kWatermarkReported, logger->registry()));
 }
 
 std::string BuildEventRecord(EventId id, platform::Registry& registry) {
   std::string record;
+  auto field = [&record](const char* name, const std::string& value) {
+    if (!record.empty()) record += ',';
+    record += std::string(name) + "='" + value + "'";
+  };
   // Only a successful launch names the agent that was installed.
-  if (id == kAgentLaunched) record = "AGENT='" + ReadAgentId(registry) + "',";
-  record += "EVENTID='" + std::to_string(id) + "',";
-  record += "DESC='" + EventCatalog::Describe(id) + "',";
-  record += "TIMESTAMP='" + FormatTimestamp() + "'";
+  if (id == kAgentLaunched) field(record_fields::kAgent, ReadAgentId(registry));
+  field(record_fields::kEventId, std::to_string(id));
+  field(record_fields::kDescription, EventCatalog::Describe(id));
+  field(record_fields::kTimestamp, FormatTimestamp());
   return record;
 }
 

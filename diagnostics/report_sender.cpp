@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diagnostics/event_logger.h"
+#include "diagnostics/record_fields.h"
 #include "diagnostics/request_encoding.h"
 #include "platform/clock.h"
 #include "platform/http.h"
@@ -143,7 +144,8 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
     sent_one = true;
     std::string record = std::move(logger.reports_.front());
     logger.reports_.pop_front();
-    std::string object_name = EncodeRequestTarget("?TOKEN='" + logger.run_id_ + "'," + record);
+    std::string object_name = EncodeRequestTarget("?" + std::string(record_fields::kToken) + "='" +
+                                                  logger.run_id_ + "'," + record);
     if (!connection->SendGet(object_name)) {
       failed = std::move(record);
       has_failed = true;
