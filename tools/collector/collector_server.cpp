@@ -54,7 +54,7 @@ class NormalizingServer : public httplib::Server {
       if (!arrived) break;
       bool closed = false;
       ok = process_request(stream, count == 1 || svr_sock_ == INVALID_SOCKET, closed, nullptr);
-      if (!ok || closed) break;
+      if (!ok || closed || stream.last_line_unreadable()) break;
     }
     ::shutdown(socket, SHUT_RDWR);
     ::close(socket);

@@ -47,6 +47,9 @@ Connection Connect(const std::string& url, std::string* error) {
     *error = Failure(connection.get(), "cannot connect");
     return nullptr;
   }
+  // "relation already exists, skipping" and the like are no news.
+  PQsetNoticeProcessor(
+      connection.get(), [](void*, const char*) {}, nullptr);
   // The records are 8-bit texts of no declared code page: Latin-1 maps every
   // byte to a character, so any byte goes in and comes back unchanged.
   if (PQsetClientEncoding(connection.get(), "LATIN1") != 0) {

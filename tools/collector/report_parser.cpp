@@ -56,14 +56,20 @@ bool ParseEventId(const std::string& text, EventId* id) {
 
 }  // namespace
 
-std::string NormalizeRequestLine(const std::string& line) {
+bool IsRequestLine(const std::string& line) {
   const size_t first = line.find(' ');
   const size_t last = line.rfind(' ');
-  if (first == std::string::npos || first == 0 || first == last) return line;
+  if (first == std::string::npos || first == 0 || first == last) return false;
   for (size_t i = 0; i < first; ++i) {
-    if (line[i] < 'A' || line[i] > 'Z') return line;
+    if (line[i] < 'A' || line[i] > 'Z') return false;
   }
-  if (!StartsWith(line, last + 1, "HTTP/")) return line;
+  return StartsWith(line, last + 1, "HTTP/");
+}
+
+std::string NormalizeRequestLine(const std::string& line) {
+  if (!IsRequestLine(line)) return line;
+  const size_t first = line.find(' ');
+  const size_t last = line.rfind(' ');
   std::string target = line.substr(first + 1, last - first - 1);
   if (target.find(' ') != std::string::npos) target = EncodeRequestTarget(target);
   const size_t query = target.find('?');

@@ -28,6 +28,8 @@ struct ReportRecord {
 // (an AGENT='?' would otherwise read as a second query). A line that is no
 // "METHOD target HTTP/1.x" comes back unchanged.
 std::string NormalizeRequestLine(const std::string& line);
+// Whether a normalized line has the shape "METHOD target HTTP/x".
+bool IsRequestLine(const std::string& line);
 
 // The record of a decoded request target ("/?TOKEN='...',...,TIMESTAMP='...'"),
 // or nothing when it is not a report (a NUL byte anywhere makes it none).

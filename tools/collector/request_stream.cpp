@@ -72,6 +72,7 @@ bool RequestStream::AwaitRequest(int timeout_ms) {
 
 void RequestStream::NormalizeRequestLineAhead() {
   size_t end;
+  last_line_unreadable_ = true;
   while ((end = buffer_.find('\n', offset_)) == std::string::npos) {
     if (buffer_.size() - offset_ > kLineLimit || !Fill(timeout_ms_)) return;
   }
@@ -79,6 +80,7 @@ void RequestStream::NormalizeRequestLineAhead() {
   const size_t content_end = end > offset_ && buffer_[end - 1] == '\r' ? end - 1 : end;
   const std::string line = buffer_.substr(offset_, content_end - offset_);
   const std::string normal = NormalizeRequestLine(line);
+  last_line_unreadable_ = !IsRequestLine(normal);
   if (normal != line) buffer_.replace(offset_, content_end - offset_, normal);
 }
 

@@ -22,6 +22,9 @@ class RequestStream : public httplib::Stream {
   // Whether a next request has begun within `timeout_ms` (bytes buffered or
   // arriving); false when the peer closed or stayed silent.
   bool AwaitRequest(int timeout_ms);
+  // Whether the last request line was none: after its 400 the connection
+  // ends, so that its other lines are not taken for requests of their own.
+  bool last_line_unreadable() const { return last_line_unreadable_; }
 
  private:
   // Reads from the socket into the buffer; false on end, error or time-out.
@@ -37,4 +40,5 @@ class RequestStream : public httplib::Stream {
   bool line_start_ = true;         // the next byte handed on begins a line
   bool line_has_content_ = false;  // the line being handed on has more than CR
   bool head_end_ = true;           // the last line was empty: a request line may come
+  bool last_line_unreadable_ = false;
 };
