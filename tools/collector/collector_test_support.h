@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/collector/report_parser.h"
+
 namespace collector_test {
 
 // A fresh PostgreSQL cluster in a temporary folder, reached through a unix
@@ -60,5 +62,10 @@ class RawClient {
 // encoded as today's sender does, or raw as the older ones.
 std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
                        bool raw = false, const std::string& before_id = "");
+
+// Six runs as roads of the end-to-end suite record them, as stored records:
+// builds wm-A (install-all, dotnet-secondary, dotnet-installer-1603) and wm-B
+// (all installed, cancelled, one that stopped reporting).
+std::vector<ReportRecord> RecordedRoads();
 
 }  // namespace collector_test
