@@ -35,7 +35,7 @@ TempFolder::~TempFolder() {
   if (!path_.empty()) Run("rm -rf " + path_);
 }
 
-std::unique_ptr<PostgresServer> PostgresServer::Start(std::string* why_not) {
+std::unique_ptr<PostgresServer> PostgresServer::Start(std::string* why_not, bool durable) {
   if (access((std::string(kPostgresBin) + "/initdb").c_str(), X_OK) != 0) {
     *why_not = std::string("no PostgreSQL server programs in ") + kPostgresBin;
     return nullptr;
@@ -56,15 +56,15 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(std::string* why_not) {
     Run("chown postgres " + server->folder_);
   }
   const std::string& dir = server->folder_;
-  // No fsync and no TCP: the test needs a real server, not a durable one.
+  // No TCP; no fsync unless asked: a test needs a real server, not a durable one.
   if (!Run(server->as_user_ + kPostgresBin + "/initdb -D " + dir + "/data -A trust -U postgres" +
            " --no-sync -E UTF8 >" + dir + "/initdb.log 2>&1")) {
     *why_not = "initdb failed (see " + dir + "/initdb.log)";
     return nullptr;
   }
   if (!Run(server->as_user_ + kPostgresBin + "/pg_ctl -D " + dir + "/data -l " + dir +
-           "/server.log -w -t 30 -o \"-k " + dir +
-           " -c listen_addresses='' -c fsync=off\" start >/dev/null 2>&1")) {
+           "/server.log -w -t 30 -o \"-k " + dir + " -c listen_addresses=''" +
+           (durable ? "" : " -c fsync=off") + "\" start >/dev/null 2>&1")) {
     *why_not = "the server did not start (see " + dir + "/server.log)";
     return nullptr;
   }

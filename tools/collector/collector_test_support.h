@@ -16,7 +16,8 @@ namespace collector_test {
 class PostgresServer {
  public:
   // Null, with the reason in `why_not`, when no server can be started here.
-  static std::unique_ptr<PostgresServer> Start(std::string* why_not);
+  // Tests want it fast (no fsync); a benchmark wants it as deployed.
+  static std::unique_ptr<PostgresServer> Start(std::string* why_not, bool durable = false);
   ~PostgresServer();
   // A new, empty database on the server: its URL, or empty on failure.
   std::string CreateDatabase(const std::string& name);
