@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "diagnostics/request_encoding.h"
 #include "tools/collector/collector_test_support.h"
@@ -77,6 +78,39 @@ TEST(FunnelTest, OneBuildAndItsOwnFailures) {
   EXPECT_NE(json.find("{\"step\":\"game launched\",\"runs\":1}"), std::string::npos) << json;
   EXPECT_NE(json.find("\"start_to_launch_ms\":{\"median\":10000,\"p90\":10000,\"runs\":1}"),
             std::string::npos);
+}
+
+// The records of one real run of scripts/demo.sh (its TorvaneLogFile.txt):
+// a fresh machine, everything installed, the cancel question answered No.
+TEST(FunnelTest, TheDemoRunAsRecorded) {
+  std::FILE* file = std::fopen(KESTREL_SOURCE_DIR "/tools/collector/testdata/demo_run.log", "rb");
+  ASSERT_NE(file, nullptr);
+  std::vector<ReportRecord> records;
+  char line[4096];
+  while (std::fgets(line, sizeof line, file)) {
+    std::string record(line);
+    while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
+    std::optional<ReportRecord> read = ParseReportTarget(
+        DecodeRequestTarget("/" + EncodeRequestTarget("?TOKEN='demo'," + record)));
+    ASSERT_TRUE(read) << record;
+    records.push_back(*read);
+  }
+  std::fclose(file);
+  ASSERT_EQ(records.size(), 28u);
+
+  const FunnelReport report = SummarizeRecords(records, {});
+  for (const FunnelStep& step : report.all.steps) {
+    const std::string label = step.label;
+    const bool happy =
+        label.find("failed") == std::string::npos && label.find("cancelled") == std::string::npos &&
+        label.find("declined") == std::string::npos && label.find("refused") == std::string::npos;
+    EXPECT_EQ(step.runs, happy ? 1u : 0u) << label;
+  }
+  ASSERT_EQ(report.builds.size(), 1u);
+  EXPECT_EQ(report.builds[0].watermark, "e0d05435-034a-44cb-a11d-de3747162137");
+  EXPECT_EQ(report.all.launch_median_ms, 15596);  // 19:18:41.516 to 19:18:57.112
+  EXPECT_TRUE(report.failures.empty());
+  EXPECT_EQ(report.all.unfinished, 0u);
 }
 
 }  // namespace

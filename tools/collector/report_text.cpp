@@ -68,11 +68,15 @@ std::string Seconds(const std::optional<int64_t>& ms) {
 std::string ReportAsText(const FunnelReport& report) {
   std::string out =
       std::to_string(report.records) + " reports, " + std::to_string(report.runs) + " runs\n\n";
-  out += BuildText(report.all, "All builds");
-  for (const BuildFunnel& build : report.builds) {
-    out +=
-        "\n" + BuildText(build, "Build " + (build.watermark.empty() ? std::string("(none)")
-                                                                    : "'" + build.watermark + "'"));
+  auto name = [](const BuildFunnel& build) {
+    return "Build " +
+           (build.watermark.empty() ? std::string("(none)") : "'" + build.watermark + "'");
+  };
+  if (report.builds.size() == 1) {
+    out += BuildText(report.all, name(report.builds[0]));  // the whole funnel is that build's
+  } else {
+    out += BuildText(report.all, "All builds");
+    for (const BuildFunnel& build : report.builds) out += "\n" + BuildText(build, name(build));
   }
   out += "\nTop failures (reports, runs, event, text):\n";
   if (report.failures.empty()) out += "  none\n";
