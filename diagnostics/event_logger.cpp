@@ -114,16 +114,14 @@ void ReportWatermark(const std::string& value) {
 }
 
 std::string BuildEventRecord(EventId id, platform::Registry& registry) {
+  using namespace record_fields;
   std::string record;
-  auto field = [&record](const char* name, const std::string& value) {
-    if (!record.empty()) record += ',';
-    record += std::string(name) + "='" + value + "'";
-  };
   // Only a successful launch names the agent that was installed.
-  if (id == kAgentLaunched) field(record_fields::kAgent, ReadAgentId(registry));
-  field(record_fields::kEventId, std::to_string(id));
-  field(record_fields::kDescription, EventCatalog::Describe(id));
-  field(record_fields::kTimestamp, FormatTimestamp());
+  if (id == kAgentLaunched)
+    record.append(kAgent).append("='").append(ReadAgentId(registry)).append("',");
+  record.append(kEventId).append("='").append(std::to_string(id)).append("',");
+  record.append(kDescription).append("='").append(EventCatalog::Describe(id)).append("',");
+  record.append(kTimestamp).append("='").append(FormatTimestamp()).append("'");
   return record;
 }
 

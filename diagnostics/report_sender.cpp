@@ -144,8 +144,9 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
     sent_one = true;
     std::string record = std::move(logger.reports_.front());
     logger.reports_.pop_front();
-    std::string object_name = EncodeRequestTarget("?" + std::string(record_fields::kToken) + "='" +
-                                                  logger.run_id_ + "'," + record);
+    std::string object_name = "?";
+    object_name.append(record_fields::kToken).append("='").append(logger.run_id_).append("',");
+    object_name = EncodeRequestTarget(object_name.append(record));
     if (!connection->SendGet(object_name)) {
       failed = std::move(record);
       has_failed = true;
