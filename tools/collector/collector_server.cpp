@@ -49,7 +49,8 @@ class NormalizingServer : public httplib::Server {
       bool arrived = false;
       for (int waited = 0; waited < options_.keep_alive_ms && svr_sock_ != INVALID_SOCKET;
            waited += 100) {
-        if ((arrived = stream.AwaitRequest(std::min(100, options_.keep_alive_ms - waited)))) break;
+        arrived = stream.AwaitRequest(std::min(100, options_.keep_alive_ms - waited));
+        if (arrived || stream.closed()) break;
       }
       if (!arrived) break;
       bool closed = false;

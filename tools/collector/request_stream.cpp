@@ -61,7 +61,10 @@ bool RequestStream::Fill(int timeout_ms) {
   do {
     n = recv(socket_, chunk, sizeof chunk, 0);
   } while (n < 0 && errno == EINTR);
-  if (n <= 0) return false;
+  if (n <= 0) {
+    closed_ = true;
+    return false;
+  }
   buffer_.append(chunk, static_cast<size_t>(n));
   return true;
 }

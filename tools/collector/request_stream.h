@@ -20,8 +20,10 @@ class RequestStream : public httplib::Stream {
   int socket() const override { return socket_; }
 
   // Whether a next request has begun within `timeout_ms` (bytes buffered or
-  // arriving); false when the peer closed or stayed silent.
+  // arriving); false when the peer closed (then closed() says so) or stayed
+  // silent.
   bool AwaitRequest(int timeout_ms);
+  bool closed() const { return closed_; }
   // Whether the last request line was none: after its 400 the connection
   // ends, so that its other lines are not taken for requests of their own.
   bool last_line_unreadable() const { return last_line_unreadable_; }
@@ -41,4 +43,5 @@ class RequestStream : public httplib::Stream {
   bool line_has_content_ = false;  // the line being handed on has more than CR
   bool head_end_ = true;           // the last line was empty: a request line may come
   bool last_line_unreadable_ = false;
+  bool closed_ = false;  // the peer ended the connection, or it failed
 };
