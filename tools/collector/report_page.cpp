@@ -33,6 +33,24 @@ std::string Html(const std::string& text) {
   return out;
 }
 
+// A query value: every byte but the unreserved ones as %HH, so that a
+// watermark with '&', '+' or '=' comes back whole.
+std::string QueryValue(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    }
+  }
+  return out;
+}
+
 // One bar per step, as wide as its share of the started runs.
 std::string Chart(const BuildFunnel& build) {
   constexpr int kRow = 22, kLabel = 250, kBars = 620, kTop = 8;
@@ -96,7 +114,7 @@ std::string RenderReportPage(const FunnelReport& report) {
       }
       return uint64_t{0};
     };
-    page += "<tr><td><a href=\"/report?watermark=" + Html(build.watermark) + "\">" +
+    page += "<tr><td><a href=\"/report?watermark=" + QueryValue(build.watermark) + "\">" +
             (build.watermark.empty() ? std::string("(none)") : Html(build.watermark)) +
             "</a></td><td class=\"n\">" + std::to_string(build.runs) + "</td><td class=\"n\">" +
             std::to_string(step("game launched")) + "</td><td class=\"n\">" +

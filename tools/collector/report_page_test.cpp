@@ -20,6 +20,11 @@ std::vector<ReportRecord> RoadsAndAHostileText() {
   hostile.event_id = 9058;
   hostile.description = "HTTP ERROR: <script>alert('x')</script> & \x01";
   records.push_back(hostile);
+  ReportRecord build = hostile;
+  build.token = "run-odd-build";
+  build.event_id = kWatermarkReported;
+  build.watermark = "a&b c+\"";
+  records.push_back(build);
   return records;
 }
 
@@ -34,6 +39,8 @@ TEST(ReportPageTest, TheFunnelAsBarsAndTheTextsEscaped) {
   EXPECT_NE(page.find("HTTP ERROR: &lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp;  "),
             std::string::npos);
   EXPECT_NE(page.find("<a href=\"/report?watermark=wm-A\">wm-A</a>"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"/report?watermark=a%26b%20c%2B%22\">a&amp;b c+&quot;</a>"),
+            std::string::npos);
 }
 
 // Width and height of a PNG file from its header, or {0, 0}.
