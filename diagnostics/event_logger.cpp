@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "diagnostics/event_catalog.h"
+#include "diagnostics/record_fields.h"
 #include "diagnostics/report_sender.h"
 #include "diagnostics/startup_error.h"
 #include "platform/uuid.h"
@@ -108,17 +109,19 @@ void PostEvent(EventId id) {
 void ReportWatermark(const std::string& value) {
   EventLogger* logger = GlobalEventLogger();
   if (!logger) return;
-  logger->Enqueue("WATERMARK='" + value + "'," +
+  logger->Enqueue(std::string(record_fields::kWatermark) + "='" + value + "'," +
                   BuildEventRecord(kWatermarkReported, logger->registry()));
 }
 
 std::string BuildEventRecord(EventId id, platform::Registry& registry) {
+  using namespace record_fields;
   std::string record;
   // Only a successful launch names the agent that was installed.
-  if (id == kAgentLaunched) record = "AGENT='" + ReadAgentId(registry) + "',";
-  record += "EVENTID='" + std::to_string(id) + "',";
-  record += "DESC='" + EventCatalog::Describe(id) + "',";
-  record += "TIMESTAMP='" + FormatTimestamp() + "'";
+  if (id == kAgentLaunched)
+    record.append(kAgent).append("='").append(ReadAgentId(registry)).append("',");
+  record.append(kEventId).append("='").append(std::to_string(id)).append("',");
+  record.append(kDescription).append("='").append(EventCatalog::Describe(id)).append("',");
+  record.append(kTimestamp).append("='").append(FormatTimestamp()).append("'");
   return record;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diagnostics/event_logger.h"
+#include "diagnostics/record_fields.h"
 #include "diagnostics/request_encoding.h"
 #include "platform/clock.h"
 #include "platform/http.h"
@@ -16,7 +17,9 @@ enum CommandKind { kTimeout = 0, kMessage = 1, kStartReporting = 2, kFinish = 3 
 }  // namespace
 
 std::string ReportObjectName(const std::string& run_id, const std::string& record) {
-  return EncodeRequestTarget("?TOKEN='" + run_id + "'," + record);
+  std::string object_name = "?";
+  object_name.append(record_fields::kToken).append("='").append(run_id).append("',");
+  return EncodeRequestTarget(object_name.append(record));
 }
 
 void ReportSender::ThreadMain(void* logger) { Run(*static_cast<EventLogger*>(logger)); }

@@ -22,6 +22,13 @@ bool NeedsEncoding(unsigned char byte) {
   }
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace
 
 // Records go to the log server as they were built, and an error text may carry
@@ -39,6 +46,23 @@ std::string EncodeRequestTarget(const std::string& text) {
     } else {
       out += static_cast<char>(byte);
     }
+  }
+  return out;
+}
+
+std::string DecodeRequestTarget(const std::string& target) {
+  std::string out;
+  out.reserve(target.size());
+  for (size_t i = 0; i < target.size(); ++i) {
+    const bool escape = target[i] == '%' && i + 2 < target.size();
+    const int high = escape ? HexValue(target[i + 1]) : -1;
+    const int low = high >= 0 ? HexValue(target[i + 2]) : -1;
+    if (low < 0) {
+      out += target[i];
+      continue;
+    }
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
   }
   return out;
 }

@@ -44,4 +44,27 @@ TEST(EncodeRequestTargetTest, EveryByteIsSafeAfterwards) {
   }
 }
 
+TEST(DecodeRequestTargetTest, EscapesAndStrayPercentSigns) {
+  struct Case {
+    const char* target;
+    std::string decoded;
+  } cases[] = {
+      {"DESC='Launched%20Bootstrapper%20on%20user's%20machine.'",
+       "DESC='Launched Bootstrapper on user's machine.'"},
+      {"%0d%0A%2f%FF", "\r\n/\xFF"},
+      {"100%", "100%"},  // a sender that encoded nothing
+      {"50% done", "50% done"},
+      {"%4", "%4"},
+      {"%G0%%41", "%G0%A"},
+      {"%00", std::string(1, '\0')},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DecodeRequestTarget(c.target), c.decoded) << c.target;
+}
+
+TEST(DecodeRequestTargetTest, GivesBackEveryEncodedByte) {
+  std::string all;
+  for (int value = 0; value < 256; ++value) all += static_cast<char>(value);
+  EXPECT_EQ(DecodeRequestTarget(EncodeRequestTarget(all)), all);
+}
+
 }  // namespace

@@ -93,6 +93,21 @@ RECORDS = {
     "eight_bit.txt": "Lizenz f\u00fcr \u2019Kestrel\u2019 \u2013 ok".encode("cp1252"),
 }
 
+# The log server's reading (report_parser): records as they follow the token,
+# and whole request lines in both forms.
+REPORTS = dict(RECORDS, **{
+    "watermark.txt": b"WATERMARK='wm-7',EVENTID='3021',DESC='Reporting Bootstrapper configuration "
+                     b"watermark value',TIMESTAMP='2026-12-09 15:28:13.042'",
+    "agent_unknown.txt": b"AGENT='?',EVENTID='7003',DESC='Successfully launched Torvane Agent.',"
+                         b"TIMESTAMP='2026-12-09 15:28:13.042'",
+    "line_encoded.txt": b"GET /?TOKEN='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='3111',"
+                        b"DESC='Bootstrapper%20exited.',TIMESTAMP='2026-12-09%2015:28:13.042' HTTP/1.1",
+    "line_raw.txt": b"GET /?TOKEN='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='3000',"
+                    b"DESC='Launched Bootstrapper on user's machine.',"
+                    b"TIMESTAMP='2026-12-09 15:28:13.042' HTTP/1.0",
+    "line_other.txt": b"GET /metrics HTTP/1.1",
+})
+
 
 def write(target, name, data):
     folder = os.path.join(CORPUS, target)
@@ -147,7 +162,7 @@ def launcher_outputs():
 
 def main():
     for target in ("payload_reader", "config", "launcher_output", "request_encoding",
-                   "bootpack_lint", "bootpack_list"):
+                   "bootpack_lint", "bootpack_list", "report_parser"):
         shutil.rmtree(os.path.join(CORPUS, target), ignore_errors=True)
     for name, data in executables().items():
         write("payload_reader", name, data)
@@ -159,6 +174,8 @@ def main():
         write("launcher_output", name, data)
     for name, data in RECORDS.items():
         write("request_encoding", name, data)
+    for name, data in REPORTS.items():
+        write("report_parser", name, data)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,8 @@
 # machine would see it: loopback servers hand out the fixtures as the .NET
 # Framework, its Service Pack and the agent package, and record the event
 # reports; the bootstrapper downloads, installs and runs the fake launcher.
+# The event reports go to kestrel-collector, whose funnel of the run is
+# printed at the end.
 #   scripts/demo.sh              with $DISPLAY you click through it yourself;
 #                                without, it runs on a private display, accepts
 #                                the licence, photographs each window into
@@ -25,9 +27,9 @@ else
   scripts/install-deps.sh || echo "demo: continuing without root"
 fi
 
-say "build: bootpack (host)"
+say "build: bootpack and kestrel-collector (host)"
 cmake --preset host >/dev/null
-cmake --build --preset host -j"$jobs" --target bootpack
+cmake --build --preset host -j"$jobs" --target bootpack kestrel-collector
 
 say "build: bootstrapper.exe (win32)"
 cmake --preset win32 >/dev/null
@@ -44,4 +46,5 @@ scripts/wine-prefix.sh >/dev/null
 say "run"
 # The event reports go to port 80 of the loopback address, as the payload says.
 timeout 900 python3 tests/e2e/demo.py --win32 build/win32 --tests build/win32-tests \
-  --bootpack build/host/bootpack --out build/demo "$@"
+  --bootpack build/host/bootpack --collector build/host/tools/collector/kestrel-collector \
+  --out build/demo "$@"

@@ -15,11 +15,11 @@ packages=(
   # Host build and tests
   cmake make g++ pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcurl4-openssl-dev libssl-dev
+  # kestrel-collector: its HTTP server, its stores, the PostgreSQL server its
+  # tests start, and the browser that draws its report page in a test
+  libcpp-httplib-dev libsqlite3-dev libpq-dev postgresql chromium
   # Fuzz targets (preset fuzz): clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
-  # The event collector: its HTTP server, its stores, and the browser that
-  # photographs its report page
-  libcpp-httplib-dev libsqlite3-dev libpq-dev postgresql chromium
   # Script helpers
   python3 file git
 )

@@ -9,7 +9,9 @@ launcher.
 With a display ($DISPLAY) you click through it yourself. Without one (or
 with --headless) it runs on a private display, accepts the licence with
 xdotool, photographs each window into the output folder (splash, licence,
-progress, the cancel question, answered No) and prints the event log."""
+progress, the cancel question, answered No) and prints the event log.
+The event reports go to kestrel-collector, whose funnel of the run is
+printed at the end."""
 
 import argparse
 import os
@@ -43,6 +45,7 @@ class Context:
         self.stub = os.path.join(args.win32, "bootstrapper.exe")
         self.fixtures = os.path.join(args.tests, "tests", "fixtures")
         self.bootpack = args.bootpack
+        self.collector = args.collector
         self.display = display
         self.probe = rig.Probe(os.path.join(self.work, "e2e", "tools"))
         self.input = rig.Input(display.env)
@@ -109,6 +112,8 @@ def main():
     parser.add_argument("--win32", default=os.path.join(rig.ROOT, "build", "win32"))
     parser.add_argument("--tests", default=os.path.join(rig.ROOT, "build", "win32-tests"))
     parser.add_argument("--bootpack", default=os.path.join(rig.ROOT, "build", "host", "bootpack"))
+    parser.add_argument("--collector", default=os.path.join(rig.ROOT, "build", "host", "tools",
+                                                            "collector", "kestrel-collector"))
     parser.add_argument("--out", default=os.path.join(rig.ROOT, "build", "demo"))
     parser.add_argument("--headless", action="store_true", help="run on a private display even "
                         "when $DISPLAY is set")
@@ -124,7 +129,8 @@ def main():
         context = Context(args, display)
         name = os.path.basename(os.path.abspath(args.out))
         # A fresh machine: nothing installed, the fixtures on the download server.
-        r = road.Run(name, {"launcher_ms": args.launcher_ms, "entries": demo_entries()}, context)
+        r = road.Run(name, {"launcher_ms": args.launcher_ms, "entries": demo_entries(),
+                            "log_server": "collector"}, context)
         os.rmdir(r.cwd)
         r.cwd = r.dir
         r.exe = os.path.join(r.dir, "KestrelSetup-demo.exe")
@@ -138,7 +144,8 @@ def run_demo(r, interactive):
     try:
         r.prepare()
         print(f"demo: downloads from http://{servers.HOST}:{r.downloads.port}/, "
-              f"event reports to http://{servers.HOST}:80/")
+              f"event reports to kestrel-collector on http://{servers.HOST}:80/ "
+              f"(its funnel: http://{servers.HOST}/report)")
         r.start()
         if interactive:
             print(f"demo: {os.path.basename(r.exe)} runs on {os.environ['DISPLAY']}; click through it")
@@ -152,6 +159,10 @@ def run_demo(r, interactive):
         print("=============================================================")
         print(f"demo: {len(r.reports())} event reports reached the log server; "
               f"{os.path.basename(r.exe)} exited with {r.exit_code}")
+        if r.log_server:
+            print("\n==================== kestrel-collector report ====================")
+            print(r.log_server.funnel().rstrip("\n"))
+            print(f"demo: the reports are in {r.log_server.db}")
         r.keep_artefacts()
         shutil.rmtree(r.prefix.path, ignore_errors=True)
 

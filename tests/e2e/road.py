@@ -31,7 +31,8 @@ def scenario(name, **setup):
     """Registers a road. Set-up keywords (all optional):
     downloads   path -> servers.Fault (default: primary addresses serve the
                 fixtures, every other path is a 404)
-    log_server  True (record reports on servers.HOST:80) or False (down)
+    log_server  True (record reports on servers.HOST:80), "collector" (kestrel-collector
+                there, the context's `collector` program) or False (down)
     config      CONFIG.TXT overrides: key -> value, or None to drop the key
     entries     payload entry overrides: name -> bytes / path, or None to drop
     installed   components present beforehand: "dotnet", "servicepack", "agent"

@@ -52,7 +52,18 @@ class RoadSetUp:
         for fault in routes.values():
             fault.load(self.ctx.fixtures)
         self.downloads = servers.DownloadServer(routes)
-        if s.get("log_server", True):
+        if s.get("log_server", True) == "collector":
+            program = getattr(self.ctx, "collector", None) or os.path.join(
+                rig.ROOT, "build", "host", "tools", "collector", "kestrel-collector")
+            if not os.path.exists(program):
+                raise Skipped(f"{program} is missing; build it (preset host, target "
+                              "kestrel-collector)")
+            db = os.path.join(self.dir, "reports.db")
+            for leftover in (db, db + "-wal", db + "-shm"):  # a run of its own
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+            self.log_server = servers.CollectorLogServer(program, db)
+        elif s.get("log_server", True):
             self.log_server = servers.LogServer()
         elif not servers.port_is_free(servers.LogServer.PORT):
             self.note("port 80 is taken by someone else: the log server is not really down")

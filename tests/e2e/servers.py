@@ -7,6 +7,7 @@ import http.server
 import os
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import time
@@ -285,6 +286,64 @@ class AnsweringLogServer(LogServer):
     def __init__(self, status=500, delay=0.0, wait_seconds=60):
         super().__init__(wait_seconds, status, delay,
                          b"<html>\r\nInternal Server Error\r\n</html>\r\n")
+
+
+class CollectorLogServer:
+    """The project's own log server, `kestrel-collector serve`, on HOST:80,
+    storing the reports in the SQLite file `db`. `requests` gives the stored
+    reports as (time received, decoded target, None) in the order stored;
+    `funnel` the text of `kestrel-collector report` (after `stop`)."""
+
+    PORT = LogServer.PORT
+
+    def __init__(self, program, db, wait_seconds=60):
+        self.program = program
+        self.db = db
+        deadline = time.time() + wait_seconds
+        while True:
+            self._process = subprocess.Popen(
+                [program, "serve", "--listen", f"{HOST}:{self.PORT}", "--db", db, "--threads", "8"],
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            line = self._process.stdout.readline()
+            if line.startswith("kestrel-collector: listening"):
+                return
+            self._process.wait()
+            error = self._process.stderr.read()
+            if "cannot listen" not in error or time.time() > deadline:
+                raise OSError(errno.EADDRINUSE, f"kestrel-collector did not start: {line}{error}")
+            time.sleep(0.5)  # another suite holds the port for a while
+
+    @property
+    def requests(self):
+        import sqlite3
+        with sqlite3.connect(self.db) as db:
+            db.text_factory = bytes
+            rows = db.execute("SELECT received_ms, token, agent, watermark, event_id, description,"
+                              " timestamp FROM reports ORDER BY id").fetchall()
+        out = []
+        for received, token, agent, watermark, event, desc, stamp in rows:
+            target = b"/?TOKEN='" + token + b"',"
+            if agent:
+                target += b"AGENT='" + agent + b"',"
+            if watermark:
+                target += b"WATERMARK='" + watermark + b"',"
+            target += b"EVENTID='%d',DESC='%s',TIMESTAMP='%s'" % (event, desc, stamp)
+            out.append((received / 1000.0, target.decode("latin-1"), None))
+        return out
+
+    def stop(self):
+        """Ends the server in order (SIGTERM): what it answered is stored."""
+        if self._process.poll() is None:
+            self._process.terminate()
+            try:
+                self._process.wait(30)
+            except subprocess.TimeoutExpired:
+                self._process.kill()
+                self._process.wait()
+
+    def funnel(self):
+        return subprocess.run([self.program, "report", "--db", self.db], capture_output=True,
+                              text=True).stdout
 
 
 def _bind_log_port(wait_seconds):

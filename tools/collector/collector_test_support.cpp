@@ -1,0 +1,249 @@
+#include "tools/collector/collector_test_support.h"
+
+#include <arpa/inet.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "diagnostics/event_catalog.h"
+#include "diagnostics/request_encoding.h"
+#include "tools/collector/report_parser.h"
+
+namespace collector_test {
+
+namespace {
+
+constexpr char kPostgresBin[] = "/usr/lib/postgresql/15/bin";
+
+bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+}  // namespace
+
+TempFolder::TempFolder() {
+  char pattern[] = "/tmp/kestrel-collector-XXXXXX";
+  if (mkdtemp(pattern)) path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  if (!path_.empty()) Run("rm -rf " + path_);
+}
+
+std::unique_ptr<PostgresServer> PostgresServer::Start(std::string* why_not, bool durable) {
+  if (access((std::string(kPostgresBin) + "/initdb").c_str(), X_OK) != 0) {
+    *why_not = std::string("no PostgreSQL server programs in ") + kPostgresBin;
+    return nullptr;
+  }
+  std::unique_ptr<PostgresServer> server(new PostgresServer());
+  char pattern[] = "/tmp/kestrel-pg-XXXXXX";
+  if (!mkdtemp(pattern)) {
+    *why_not = "no temporary folder";
+    return nullptr;
+  }
+  server->folder_ = pattern;
+  if (geteuid() == 0) {
+    if (!getpwnam("postgres")) {
+      *why_not = "running as root and there is no postgres user to run the server as";
+      return nullptr;
+    }
+    server->as_user_ = "runuser -u postgres -- ";
+    Run("chown postgres " + server->folder_);
+  }
+  const std::string& dir = server->folder_;
+  // No TCP; no fsync unless asked: a test needs a real server, not a durable one.
+  if (!Run(server->as_user_ + kPostgresBin + "/initdb -D " + dir + "/data -A trust -U postgres" +
+           " --no-sync -E UTF8 >" + dir + "/initdb.log 2>&1")) {
+    *why_not = "initdb failed (see " + dir + "/initdb.log)";
+    return nullptr;
+  }
+  if (!Run(server->as_user_ + kPostgresBin + "/pg_ctl -D " + dir + "/data -l " + dir +
+           "/server.log -w -t 30 -o \"-k " + dir + " -c listen_addresses=''" +
+           (durable ? "" : " -c fsync=off") + "\" start >/dev/null 2>&1")) {
+    *why_not = "the server did not start (see " + dir + "/server.log)";
+    return nullptr;
+  }
+  server->url_ = "postgresql:///postgres?host=" + dir + "&user=postgres";
+  return server;
+}
+
+std::string PostgresServer::CreateDatabase(const std::string& name) {
+  PGconn* connection = PQconnectdb(url_.c_str());
+  PGresult* result = PQexec(connection, ("CREATE DATABASE " + name).c_str());
+  const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+  PQclear(result);
+  PQfinish(connection);
+  return ok ? "postgresql:///" + name + "?host=" + folder_ + "&user=postgres" : std::string();
+}
+
+PostgresServer::~PostgresServer() {
+  if (!url_.empty()) {
+    Run(as_user_ + kPostgresBin + "/pg_ctl -D " + folder_ + "/data -m immediate -w stop" +
+        " >/dev/null 2>&1");
+  }
+  if (!folder_.empty()) Run("rm -rf " + folder_);
+}
+
+RawClient::RawClient(int port) : port_(port) {}
+
+RawClient::~RawClient() {
+  if (socket_ >= 0) close(socket_);
+}
+
+int RawClient::Send(const std::string& request_line, std::string* body) {
+  if (socket_ < 0) {
+    socket_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int one = 1;
+    setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      close(socket_);
+      socket_ = -1;
+      return 0;
+    }
+  }
+  const std::string request = request_line + "\r\nHost: 127.0.0.1\r\n\r\n";
+  if (send(socket_, request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size())) {
+    return 0;
+  }
+  // One answer: the head, then Content-Length bytes.
+  size_t head_end;
+  while ((head_end = pending_.find("\r\n\r\n")) == std::string::npos) {
+    char chunk[8192];
+    const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
+    if (n <= 0) return 0;
+    pending_.append(chunk, static_cast<size_t>(n));
+  }
+  const std::string head = pending_.substr(0, head_end);
+  size_t length = 0;
+  const size_t field = head.find("Content-Length: ");
+  if (field != std::string::npos) length = std::strtoul(head.c_str() + field + 16, nullptr, 10);
+  while (pending_.size() < head_end + 4 + length) {
+    char chunk[8192];
+    const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
+    if (n <= 0) return 0;
+    pending_.append(chunk, static_cast<size_t>(n));
+  }
+  if (body) *body = pending_.substr(head_end + 4, length);
+  pending_.erase(0, head_end + 4 + length);
+  const int status = std::atoi(head.c_str() + 9);
+  // The server ends a connection after its last keep-alive answer.
+  if (head.find("Connection: close") != std::string::npos) {
+    close(socket_);
+    socket_ = -1;
+  }
+  return status;
+}
+
+namespace {
+
+// Runs as roads of the end-to-end suite record them (tests/e2e/scenarios_roads.py),
+// each report as the sender puts it on the wire.
+struct Road {
+  const char* token;
+  const char* watermark;
+  std::vector<int> events;
+  int launch_after_s;  // when 7003 comes, seconds after 3000
+};
+
+const std::vector<Road>& Roads() {
+  static const std::vector<Road> roads = {
+      // install-all: a fresh machine, everything downloaded and installed.
+      {"run-install-all",
+       "wm-A",
+       {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5000, 5004, 5006, 5010, 5012,
+        5014, 9003, 4062, 6001, 6003, 6004, 6006, 6007, 6009, 7001, 7003, 3115, 3111},
+       40},
+      // dotnet-secondary: the primary answers 404 (9058 and 5002 are sent
+      // twice: a pass whose send failed after the server had it).
+      {"run-dotnet-secondary",
+       "wm-A",
+       {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5000, 9058,
+        9058, 5002, 5001, 5005, 5006, 5010, 5012, 5014, 9003, 4062, 6001,
+        6003, 6004, 6006, 6007, 6009, 7001, 7003, 3115, 3111},
+       60},
+      // dotnet-installer-1603
+      {"run-installer-1603",
+       "wm-A",
+       {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5000, 5004,
+        5006, 5010, 5012, 5014, 9003, 4062, 6001, 9060, 6002, 3115, 3111},
+       0},
+      // all installed: no licence, straight to the launcher.
+      {"run-installed",
+       "wm-B",
+       {3000, 3010, 3021, 3019, 4060, 4001, 4003, 4005, 4062, 7001, 7003, 3115, 3111},
+       10},
+      // cancel during the .NET download.
+      {"run-cancelled",
+       "wm-B",
+       {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5000, 9003, 4062, 9005, 9065, 5100,
+        3115, 3115, 3111},
+       0},
+      // stopped reporting mid-install (the machine went off).
+      {"run-gone",
+       "wm-B",
+       {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 9003, 4062, 6001},
+       0},
+  };
+  return roads;
+}
+
+std::string At(int seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "2026-12-07 10:%02d:%02d.%03d", seconds / 60, seconds % 60, 0);
+  return text;
+}
+
+}  // namespace
+
+std::vector<ReportRecord> RecordedRoads() {
+  std::vector<ReportRecord> records;
+  int64_t received = 0;
+  for (const Road& road : Roads()) {
+    int second = 0;
+    for (int id : road.events) {
+      if (id == 7003) second = road.launch_after_s;
+      std::string before;
+      if (id == 3021) before = std::string("WATERMARK='") + road.watermark + "',";
+      if (id == 7003) before = "AGENT='0f8fad5b-d9cb-469f-a165-70867728950e',";
+      std::string line = collector_test::ReportLine(road.token, id, At(second), false, before);
+      if (id == 9058) {
+        line = "GET /?TOKEN='" + std::string(road.token) +
+               "',EVENTID='9058',DESC='HTTP%20ERROR:%20Not%20Found.',TIMESTAMP='" +
+               "2026-12-07%2010:00:01.000' HTTP/1.1";
+      } else if (id == 9060) {
+        line = "GET /?TOKEN='" + std::string(road.token) +
+               "',EVENTID='9060',DESC='INSTALLATION ERROR: ERROR 1603: A fatal error occurred "
+               "during installation.',TIMESTAMP='2026-12-07 10:00:02.000' HTTP/1.1";
+      }
+      const std::string normal = NormalizeRequestLine(line);
+      const size_t first = normal.find(' ');
+      std::optional<ReportRecord> record = ParseReportTarget(
+          DecodeRequestTarget(normal.substr(first + 1, normal.rfind(' ') - first - 1)));
+      if (!record) std::abort();  // the lines above are all reports
+      record->received_ms = ++received;
+      records.push_back(*record);
+      ++second;
+    }
+  }
+  return records;
+}
+
+std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
+                       bool raw, const std::string& before_id) {
+  const std::string object = "?TOKEN='" + token + "'," + before_id + "EVENTID='" +
+                             std::to_string(event_id) + "',DESC='" +
+                             EventCatalog::Describe(event_id) + "',TIMESTAMP='" + timestamp + "'";
+  return "GET /" + (raw ? object : EncodeRequestTarget(object)) + " HTTP/1.1";
+}
+
+}  // namespace collector_test

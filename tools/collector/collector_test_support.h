@@ -1,0 +1,72 @@
+// Shared by the collector's tests and benchmark: a throw-away PostgreSQL
+// server, a raw HTTP client on loopback, and report request lines.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/collector/report_parser.h"
+
+namespace collector_test {
+
+// A fresh PostgreSQL cluster in a temporary folder, reached through a unix
+// socket there, stopped and removed with the object. Run as the `postgres`
+// user when the test runs as root (the server refuses root).
+class PostgresServer {
+ public:
+  // Null, with the reason in `why_not`, when no server can be started here.
+  // Tests want it fast (no fsync); a benchmark wants it as deployed.
+  static std::unique_ptr<PostgresServer> Start(std::string* why_not, bool durable = false);
+  ~PostgresServer();
+  // A new, empty database on the server: its URL, or empty on failure.
+  std::string CreateDatabase(const std::string& name);
+
+ private:
+  PostgresServer() = default;
+  std::string folder_;
+  std::string url_;
+  std::string as_user_;  // the runuser prefix, or empty
+};
+
+// A fresh folder under /tmp, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// One connection to 127.0.0.1:port; each Send writes a request line (and a
+// Host header) and reads one answer. Status 0: the connection failed.
+class RawClient {
+ public:
+  explicit RawClient(int port);
+  ~RawClient();
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  int Send(const std::string& request_line, std::string* body = nullptr);
+
+ private:
+  int port_;
+  int socket_ = -1;
+  std::string pending_;
+};
+
+// "GET /?TOKEN='token',EVENTID='id',DESC='...',TIMESTAMP='...' HTTP/1.1",
+// encoded as today's sender does, or raw as the older ones.
+std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
+                       bool raw = false, const std::string& before_id = "");
+
+// Six runs as roads of the end-to-end suite record them, as stored records:
+// builds wm-A (install-all, dotnet-secondary, dotnet-installer-1603) and wm-B
+// (all installed, cancelled, one that stopped reporting).
+std::vector<ReportRecord> RecordedRoads();
+
+}  // namespace collector_test

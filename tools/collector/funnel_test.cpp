@@ -1,0 +1,116 @@
+#include "tools/collector/funnel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "diagnostics/request_encoding.h"
+#include "tools/collector/collector_test_support.h"
+#include "tools/collector/report_text.h"
+
+namespace {
+
+uint64_t Step(const BuildFunnel& build, const std::string& label) {
+  for (const FunnelStep& step : build.steps) {
+    if (label == step.label) return step.runs;
+  }
+  ADD_FAILURE() << "no step " << label;
+  return 0;
+}
+
+TEST(FunnelTest, TheRecordedRoadsAddUp) {
+  const FunnelReport report = SummarizeRecords(collector_test::RecordedRoads(), {});
+  EXPECT_EQ(report.runs, 6u);
+  const BuildFunnel& all = report.all;
+  const std::pair<const char*, uint64_t> expected[] = {
+      {"started", 6},
+      {"configuration read", 6},
+      {"licence shown", 5},
+      {"licence accepted", 5},
+      {"licence declined", 0},
+      {"progress shown", 6},
+      {".NET download done", 3},
+      {".NET download failed", 0},
+      {".NET download cancelled", 1},
+      {".NET install done", 2},
+      {".NET install failed", 1},
+      {"agent install done", 2},
+      {"game launched", 3},
+      {"exited", 5},
+  };
+  for (const auto& [label, runs] : expected) EXPECT_EQ(Step(all, label), runs) << label;
+  EXPECT_EQ(all.unfinished, 1u);
+  // Launch times 10, 40 and 60 s: nearest-rank median 40 s, 90th percentile 60 s.
+  EXPECT_EQ(all.launches_timed, 3u);
+  EXPECT_EQ(all.launch_median_ms, 40000);
+  EXPECT_EQ(all.launch_p90_ms, 60000);
+
+  ASSERT_EQ(report.builds.size(), 2u);
+  EXPECT_EQ(report.builds[0].watermark, "wm-A");
+  EXPECT_EQ(report.builds[0].runs, 3u);
+  EXPECT_EQ(report.builds[0].launch_median_ms, 40000);
+  EXPECT_EQ(report.builds[0].launch_p90_ms, 60000);
+  EXPECT_EQ(report.builds[1].unfinished, 1u);
+
+  ASSERT_GE(report.failures.size(), 4u);
+  EXPECT_EQ(report.failures[0].event_id, 9058);
+  EXPECT_EQ(report.failures[0].description, "HTTP ERROR: Not Found.");
+  EXPECT_EQ(report.failures[0].reports, 2u);
+  EXPECT_EQ(report.failures[0].runs, 1u);
+  ASSERT_EQ(report.unfinished.size(), 1u);
+  EXPECT_EQ(report.unfinished[0].token, "run-gone");
+  EXPECT_EQ(report.unfinished[0].last_event, 6001);
+}
+
+TEST(FunnelTest, OneBuildAndItsOwnFailures) {
+  FunnelFilter filter;
+  filter.watermark = "wm-B";
+  const FunnelReport report = SummarizeRecords(collector_test::RecordedRoads(), filter);
+  EXPECT_EQ(report.runs, 3u);
+  EXPECT_EQ(Step(report.all, "game launched"), 1u);
+  ASSERT_EQ(report.failures.size(), 1u);
+  EXPECT_EQ(report.failures[0].event_id, 9065);
+  EXPECT_EQ(report.all.launch_median_ms, 10000);
+
+  // The JSON holds the same figures.
+  const std::string json = ReportAsJson(report);
+  EXPECT_NE(json.find("{\"step\":\"game launched\",\"runs\":1}"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"start_to_launch_ms\":{\"median\":10000,\"p90\":10000,\"runs\":1}"),
+            std::string::npos);
+}
+
+// The records of one real run of scripts/demo.sh (its TorvaneLogFile.txt):
+// a fresh machine, everything installed, the cancel question answered No.
+TEST(FunnelTest, TheDemoRunAsRecorded) {
+  std::FILE* file = std::fopen(KESTREL_SOURCE_DIR "/tools/collector/testdata/demo_run.log", "rb");
+  ASSERT_NE(file, nullptr);
+  std::vector<ReportRecord> records;
+  char line[4096];
+  while (std::fgets(line, sizeof line, file)) {
+    std::string record(line);
+    while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
+    std::optional<ReportRecord> read = ParseReportTarget(
+        DecodeRequestTarget("/" + EncodeRequestTarget("?TOKEN='demo'," + record)));
+    ASSERT_TRUE(read) << record;
+    records.push_back(*read);
+  }
+  std::fclose(file);
+  ASSERT_EQ(records.size(), 28u);
+
+  const FunnelReport report = SummarizeRecords(records, {});
+  for (const FunnelStep& step : report.all.steps) {
+    const std::string label = step.label;
+    const bool happy =
+        label.find("failed") == std::string::npos && label.find("cancelled") == std::string::npos &&
+        label.find("declined") == std::string::npos && label.find("refused") == std::string::npos;
+    EXPECT_EQ(step.runs, happy ? 1u : 0u) << label;
+  }
+  ASSERT_EQ(report.builds.size(), 1u);
+  EXPECT_EQ(report.builds[0].watermark, "e0d05435-034a-44cb-a11d-de3747162137");
+  EXPECT_EQ(report.all.launch_median_ms, 15596);  // 19:18:41.516 to 19:18:57.112
+  EXPECT_TRUE(report.failures.empty());
+  EXPECT_EQ(report.all.unfinished, 0u);
+}
+
+}  // namespace

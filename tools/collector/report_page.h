@@ -1,0 +1,13 @@
+// GET /report: the funnel report as one HTML page, the funnel drawn as an
+// inline SVG bar chart (no script), with the failure and unfinished tables.
+#pragma once
+
+#include <string>
+
+#include "tools/collector/funnel.h"
+
+// The page's width and height in CSS pixels at which everything shows; the
+// screenshot check uses the same.
+constexpr int kPageWidth = 1000;
+
+std::string RenderReportPage(const FunnelReport& report);
