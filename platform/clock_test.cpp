@@ -11,7 +11,10 @@ TEST(ClockTest, TickCountFollowsSleep) {
   uint32_t start = TickCount();
   SleepMs(100);
   uint32_t elapsed = TickCount() - start;
-  EXPECT_GE(elapsed, 90u);  // the tick may be as coarse as 16 ms
+  // It counts milliseconds, not finely: the tick may be as coarse as 16 ms, and
+  // under Wine it is the wineserver's shared copy, which falls behind while
+  // the server waits for a CPU (84 ms for this sleep once in a busy CI run).
+  EXPECT_GE(elapsed, 50u);
   EXPECT_LT(elapsed, 2000u);
 }
 
