@@ -159,19 +159,19 @@ bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std
   return true;
 }
 
-CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options) {
+CheckResult CheckDownload(const DownloadToCheck& download, const CheckOptions& options) {
   CheckResult result;
-  result.name = spec.name;
-  result.target = spec.url;
-  if (spec.url.empty()) {
-    result.verdict = spec.empty_is_error ? Verdict::kError : Verdict::kWarning;
-    result.reason = spec.if_empty;
+  result.name = download.name;
+  result.target = download.url;
+  if (download.url.empty()) {
+    result.verdict = download.empty_is_error ? Verdict::kError : Verdict::kWarning;
+    result.reason = download.if_empty;
     return result;
   }
-  ProgressBar bar(options.progress, options.progress != nullptr, spec.name);
+  ProgressBar bar(options.progress, options.progress != nullptr, download.name);
   BodyProbe probe(options.download, options.timeout_ms, &bar);
   CheckRequest request;
-  request.url = spec.url;
+  request.url = download.url;
   request.user_agent = kDownloadUserAgent;
   request.session_flags = kDownloadSessionFlags;
   request.request_flags = kDownloadRequestFlags;
@@ -188,7 +188,7 @@ CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options)
   result.status = head.status;
   result.first_byte_ms = probe.head_tick() - start;
   result.redirects = head.redirects;
-  if (head.final_url != spec.url) result.final_url = head.final_url;
+  if (head.final_url != download.url) result.final_url = head.final_url;
   std::string said;  // what the answer was, before the verdict on it
   if (head.redirects > 0 && !head.final_url.empty()) {
     said = "redirected " + Plural(head.redirects, "time") + " to " + head.final_url + "; ";
@@ -251,7 +251,7 @@ CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options)
                 ? ", the body in " + std::to_string(result.transfer_ms) + " ms"
                 : ", " + FormatBytes(result.bytes_per_second) + "/s";
   }
-  if (spec.expected == ExpectedFile::kAgentPackage) {
+  if (download.expected == ExpectedFile::kAgentPackage) {
     const std::string signature = MsiSignature();
     if (probe.lead().compare(0, signature.size(), signature) != 0) {
       Fail(&result, said + "; not a Windows Installer package (no compound-file signature)");
@@ -262,13 +262,13 @@ CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options)
   }
   if (!probe.whole()) {
     result.reason = said + "; body not downloaded, MD5 not compared";
-  } else if (spec.md5_key.empty()) {
+  } else if (download.md5_key.empty()) {
     result.verdict = Verdict::kWarning;
     result.reason = said + "; no MD5 key is configured, so the file is not verified (its MD5 is " +
                     result.md5 + ")";
-  } else if (result.md5 != spec.md5_key) {
-    Fail(&result, said + "; MD5 " + result.md5 + " differs from the configured " + spec.md5_key +
-                      ": the bootstrapper deletes the file");
+  } else if (result.md5 != download.md5_key) {
+    Fail(&result, said + "; MD5 " + result.md5 + " differs from the configured " +
+                      download.md5_key + ": the bootstrapper deletes the file");
   } else {
     result.reason = said + ", MD5 matches";
   }

@@ -23,7 +23,7 @@ enum class ExpectedFile {
   kAgentPackage,     // a Windows Installer package of the announced length
 };
 
-struct DownloadSpec {
+struct DownloadToCheck {
   std::string name;  // "dotnet.primary"...
   std::string url;
   ExpectedFile expected = ExpectedFile::kDotNetInstaller;
@@ -32,7 +32,7 @@ struct DownloadSpec {
   bool empty_is_error;
 };
 
-CheckResult CheckDownload(const DownloadSpec& spec, const CheckOptions& options);
+CheckResult CheckDownload(const DownloadToCheck& download, const CheckOptions& options);
 
 // Resolves the host, connects to its port and sends one report that names
 // itself as coming from a check.

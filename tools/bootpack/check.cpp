@@ -105,7 +105,7 @@ CheckReport RunChecks(const std::string& text, const std::string& label,
   const Settings& settings = configuration.settings;
   const char kNoPrimary[] = "not set: every player waits for this download to fail first";
   const char kNoSecondary[] = "not set: nothing to fall back to when the primary fails";
-  const DownloadSpec downloads[] = {
+  const DownloadToCheck downloads[] = {
       {"dotnet.primary", settings.get(DOTNETFRAMEWORK_PRIMARY_URL), ExpectedFile::kDotNetInstaller,
        settings.get(DOTNETFRAMEWORK_MD5_KEY), kNoPrimary, false},
       {"dotnet.secondary", settings.get(DOTNETFRAMEWORK_SECONDARY_URL),
@@ -118,7 +118,7 @@ CheckReport RunChecks(const std::string& text, const std::string& label,
       {"agent", settings.get(TORVANEAGENTURL), ExpectedFile::kAgentPackage, "",
        "not set: the agent package cannot be downloaded", true},
   };
-  for (const DownloadSpec& spec : downloads) add(CheckDownload(spec, options));
+  for (const DownloadToCheck& download : downloads) add(CheckDownload(download, options));
   add(CheckLogServer(settings.get(TORVANEIISLOGSERVER), options));
   return report;
 }
