@@ -1,7 +1,6 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +11,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/posix/response_head.h"
 
 namespace platform {
 namespace {
@@ -123,19 +124,6 @@ uint32_t WinInetErrorFor(CURLcode result) {
   }
 }
 
-bool StartsWith(const char* line, size_t size, const char* prefix) {
-  size_t length = std::strlen(prefix);
-  return size >= length && strncasecmp(line, prefix, length) == 0;
-}
-
-std::string TrimmedValue(const char* line, size_t size, size_t name_length) {
-  std::string value(line + name_length, size - name_length);
-  size_t first = value.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  size_t last = value.find_last_not_of(" \t\r\n");
-  return value.substr(first, last - first + 1);
-}
-
 }  // namespace
 
 struct HttpDownload::Native {
@@ -149,21 +137,14 @@ struct HttpDownload::Native {
   std::atomic<bool> cancel{false};  // set by Cancel and the owner's destructor
   bool stalled = false;             // the owner's alone
 
-  // The response whose head is being read (transfer thread only). Every
-  // response of a redirect chain starts afresh at its status line.
-  struct Head {
-    int status = 0;
-    bool has_length = false;
-    std::string length;
-    bool has_location = false;
-    bool complete = false;
-  } reading;
+  // The response whose head is being read (transfer thread only).
+  ResponseHead reading;
   Clock::time_point last_activity;  // transfer thread only
 
   std::mutex mutex;  // guards everything below
   std::condition_variable changed;
   bool head_in = false;  // the final response's head, copied to `head`
-  Head head;
+  ResponseHead head;
   bool ended = false;
   CURLcode result = CURLE_OK;
   std::vector<char> ring;  // kBufferBytes, allocated once the head is in
@@ -189,23 +170,8 @@ struct HttpDownload::Native {
     Native* self = static_cast<Native*>(context);
     const size_t length = size * count;
     self->last_activity = Clock::now();
-    Head& head = self->reading;
-    if (StartsWith(line, length, "HTTP/")) {
-      head = Head();
-      std::string status_line(line, length);
-      size_t blank = status_line.find(' ');
-      if (blank != std::string::npos) head.status = std::atoi(status_line.c_str() + blank + 1);
-    } else if (StartsWith(line, length, "Content-Length:")) {
-      head.has_length = true;
-      head.length = TrimmedValue(line, length, 15);
-    } else if (StartsWith(line, length, "Location:")) {
-      head.has_location = !TrimmedValue(line, length, 9).empty();
-    } else if (std::strspn(line, "\r\n") == length) {
-      head.complete = true;
-      // An interim answer or a redirect that will be followed is not the
-      // response the caller asked about.
-      const bool redirect = head.status >= 300 && head.status < 400 && head.has_location;
-      if (head.status >= 200 && !redirect) self->PublishHead();
+    if (TakeHeaderLine(line, length, &self->reading) && self->reading.IsFinal()) {
+      self->PublishHead();
     }
     return length;
   }
@@ -368,7 +334,7 @@ bool HttpDownload::QueryStatus(std::string* digits) {
 
 bool HttpDownload::QueryContentLength(std::string* digits) {
   std::lock_guard<std::mutex> lock(native_->mutex);
-  const Native::Head& head = native_->head;
+  const ResponseHead& head = native_->head;
   if (!head.has_length || head.length.size() > 9) return false;
   *digits = head.length;
   return true;

@@ -1,32 +1,18 @@
 #include "tools/bootpack/check_http.h"
 
 #include <curl/curl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/clock.h"
+#include "platform/posix/response_head.h"
 
 namespace bootpack {
 namespace {
 
 // As the bootstrapper's own client follows them.
 constexpr long kMaxRedirects = 30;
-
-bool StartsWith(const char* line, size_t size, const char* prefix) {
-  const size_t length = std::strlen(prefix);
-  return size >= length && strncasecmp(line, prefix, length) == 0;
-}
-
-std::string Trimmed(const char* text, size_t size) {
-  std::string value(text, size);
-  const size_t first = value.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 struct Transfer {
   CURL* easy = nullptr;
@@ -36,44 +22,32 @@ struct Transfer {
   bool timed_out = false;
   bool stopped = false;
   bool head_given = false;
-  CheckResponseHead reading;  // the head of the response now arriving
-  bool has_location = false;
+  platform::ResponseHead reading;  // the head of the response now arriving
+  int redirects = 0;               // followed so far
 
   void GiveHead() {
     if (head_given) return;
     head_given = true;
+    CheckResponseHead head;
+    head.status = reading.status;
+    head.has_length = reading.has_length;
+    head.length_digits = reading.length;
+    head.content_type = reading.content_type;
+    head.redirects = redirects;
     char* url = nullptr;
     if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url) {
-      reading.final_url = url;
+      head.final_url = url;
     }
-    observer->OnHead(reading);
+    observer->OnHead(head);
   }
 
   static size_t OnHeader(char* line, size_t size, size_t count, void* context) {
     Transfer* self = static_cast<Transfer*>(context);
     const size_t length = size * count;
     self->last_news = platform::TickCount();
-    CheckResponseHead& head = self->reading;
-    if (StartsWith(line, length, "HTTP/")) {
-      const int redirects = head.redirects;
-      head = CheckResponseHead();
-      head.redirects = redirects;
-      self->has_location = false;
-      const char* blank = static_cast<const char*>(std::memchr(line, ' ', length));
-      if (blank) head.status = std::atoi(blank + 1);
-    } else if (StartsWith(line, length, "Content-Length:")) {
-      head.has_length = true;
-      head.length_digits = Trimmed(line + 15, length - 15);
-    } else if (StartsWith(line, length, "Content-Type:")) {
-      head.content_type = Trimmed(line + 13, length - 13);
-    } else if (StartsWith(line, length, "Location:")) {
-      self->has_location = !Trimmed(line + 9, length - 9).empty();
-    } else if (Trimmed(line, length).empty()) {
-      // An interim answer, or a redirect about to be followed, is not the
-      // response asked about.
-      const bool redirect = head.status >= 300 && head.status < 400 && self->has_location;
-      if (redirect) ++head.redirects;
-      if (head.status >= 200 && !redirect) self->GiveHead();
+    if (TakeHeaderLine(line, length, &self->reading)) {
+      if (self->reading.IsRedirect()) ++self->redirects;
+      if (self->reading.IsFinal()) self->GiveHead();
     }
     return length;
   }
@@ -138,7 +112,6 @@ TransferResult CheckTransfer(const CheckRequest& request, CheckObserver* observe
   transfer.observer = observer;
   transfer.timeout_ms = request.timeout_ms;
   transfer.last_news = platform::TickCount();
-  transfer.reading.redirects = 0;
   curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(easy, CURLOPT_USERAGENT, request.user_agent.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
