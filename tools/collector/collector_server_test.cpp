@@ -68,6 +68,7 @@ TEST_F(CollectorServerTest, StoresBothFormsOverOneConnectionAndRefusesTheRest) {
   // A line the library cannot read at all ends the connection after its 400.
   RawClient other(port_);
   EXPECT_EQ(other.Send("NONSENSE"), 400);
+  EXPECT_TRUE(other.AwaitServerClose(5000));
 
   std::vector<ReportRecord> stored = Stored();
   ASSERT_EQ(stored.size(), 3u);

@@ -4,6 +4,7 @@
 #include <libpq-fe.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -142,6 +143,17 @@ int RawClient::Send(const std::string& request_line, std::string* body) {
     socket_ = -1;
   }
   return status;
+}
+
+bool RawClient::AwaitServerClose(int timeout_ms) {
+  if (socket_ < 0) return false;
+  pollfd entry{socket_, POLLIN, 0};
+  char rest[256];
+  ssize_t n = 1;
+  while (n > 0 && poll(&entry, 1, timeout_ms) == 1) n = recv(socket_, rest, sizeof rest, 0);
+  close(socket_);
+  socket_ = -1;
+  return n == 0;
 }
 
 namespace {

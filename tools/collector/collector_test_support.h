@@ -29,7 +29,9 @@ class PostgresServer {
   std::string as_user_;  // the runuser prefix, or empty
 };
 
-// A fresh folder under /tmp, removed with everything in it.
+// A fresh folder under /tmp, removed with everything in it. Its path is a
+// plain POSIX one, for SQLite and the programs the tests start; the platform
+// layer's ScratchFolder (tests/test_paths.h) gives the bootstrapper's form.
 class TempFolder {
  public:
   TempFolder();
@@ -52,6 +54,11 @@ class RawClient {
   RawClient& operator=(const RawClient&) = delete;
 
   int Send(const std::string& request_line, std::string* body = nullptr);
+  // Whether the server ends the connection within `timeout_ms`, whatever
+  // it sends before; the connection is closed here either way. The server
+  // counts an answer after sending it, so once the connection has ended its
+  // counts are final.
+  bool AwaitServerClose(int timeout_ms);
 
  private:
   int port_;
