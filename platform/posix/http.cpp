@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/response_head.h"
+#include "platform/posix/curl_get.h"
 
 namespace platform {
 namespace {
@@ -94,7 +94,6 @@ using Clock = std::chrono::steady_clock;
 // The body waits here between the transfer thread and the reader; a full
 // buffer holds the transfer back, so memory does not grow with the body.
 constexpr size_t kBufferBytes = 1 << 20;
-constexpr long kMaxRedirects = 30;
 
 // WinINet's codes for libcurl's failures, so callers describe them alike.
 uint32_t WinInetErrorFor(CURLcode result) {
@@ -274,16 +273,7 @@ std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const st
     native->start_error = 12004;
     return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
   }
-  curl_easy_setopt(easy, CURLOPT_URL, native->url.c_str());
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, native->user_agent.c_str());
-  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  // Only web addresses: a "file:" address must not read local files.
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(stall_limit_ms));
+  SetGetOptions(easy, native->url, native->user_agent, stall_limit_ms);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Native::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, native.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Native::OnBody);

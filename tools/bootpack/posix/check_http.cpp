@@ -6,13 +6,10 @@
 #include <cstdio>
 
 #include "platform/clock.h"
-#include "platform/posix/response_head.h"
+#include "platform/posix/curl_get.h"
 
 namespace bootpack {
 namespace {
-
-// As the bootstrapper's own client follows them.
-constexpr long kMaxRedirects = 30;
 
 struct Transfer {
   CURL* easy = nullptr;
@@ -112,15 +109,7 @@ TransferResult CheckTransfer(const CheckRequest& request, CheckObserver* observe
   transfer.observer = observer;
   transfer.timeout_ms = request.timeout_ms;
   transfer.last_news = platform::TickCount();
-  curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, request.user_agent.c_str());
-  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeout_ms));
+  platform::SetGetOptions(easy, request.url, request.user_agent, request.timeout_ms);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);

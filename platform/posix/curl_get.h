@@ -1,12 +1,24 @@
-// A response head as libcurl hands it over, one header line at a time. The
-// downloads and bootpack's address checks both read it this way; a redirect
-// chain gives one head per answer, each starting afresh at its status line.
+// How the host's downloads ask libcurl for a file and read the answer's
+// head; bootpack's address checks ask and read the same way.
 #pragma once
 
+#include <curl/curl.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
+
+// A GET of `url` as the bootstrapper's client makes it: web addresses only
+// (a "file:" address must not read local files), redirects followed as the
+// Windows build follows them (at most 30), and the connection awaited for
+// `connect_timeout_ms`.
+void SetGetOptions(CURL* easy, const std::string& url, const std::string& user_agent,
+                   uint32_t connect_timeout_ms);
+
+// A redirect chain gives one head per answer, each starting afresh at its
+// status line.
 
 struct ResponseHead {
   int status = 0;

@@ -1,4 +1,4 @@
-#include "platform/posix/response_head.h"
+#include "platform/posix/curl_get.h"
 
 #include <strings.h>
 
@@ -7,6 +7,8 @@
 
 namespace platform {
 namespace {
+
+constexpr long kMostRedirects = 30;
 
 bool StartsWith(const char* line, size_t size, const char* prefix) {
   const size_t length = std::strlen(prefix);
@@ -21,6 +23,19 @@ std::string TrimmedValue(const char* line, size_t size, size_t name_length) {
 }
 
 }  // namespace
+
+void SetGetOptions(CURL* easy, const std::string& url, const std::string& user_agent,
+                   uint32_t connect_timeout_ms) {
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMostRedirects);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_ms));
+}
 
 bool TakeHeaderLine(const char* line, size_t size, ResponseHead* head) {
   if (StartsWith(line, size, "HTTP/")) {
