@@ -17,9 +17,8 @@ namespace platform {
 void SetGetOptions(CURL* easy, const std::string& url, const std::string& user_agent,
                    uint32_t connect_timeout_ms);
 
-// A redirect chain gives one head per answer, each starting afresh at its
-// status line.
-
+// One answer's head. A redirect chain gives one per answer, each starting
+// afresh at its status line.
 struct ResponseHead {
   int status = 0;
   bool has_length = false;
