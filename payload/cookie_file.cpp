@@ -4,7 +4,7 @@
 
 void writeCookieFile(std::string folder, std::string catalogId, std::string contentId) {
   // An empty folder would put the file at the root of the current drive.
-  if (folder.empty()) return;
+  if (platform::IsDriveOrShareRoot(folder)) return;
   std::string path = platform::JoinPath(folder, "cookie.txt");
   platform::RemoveFile(path);
   // Binary mode with an explicit CR LF gives the same bytes on every build.

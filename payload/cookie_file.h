@@ -5,7 +5,8 @@
 #include <string>
 
 // Replaces folder\cookie.txt with "Content=<contentId>" CR LF
-// "Catalog=<catalogId>". Silent on failure; writes nothing for an empty folder.
+// "Catalog=<catalogId>". Silent on failure; writes nothing into a drive or
+// share root (nor for an empty folder, which means the current drive's).
 void writeCookieFile(std::string folder, std::string catalogId, std::string contentId);
 
 // The text without one pair of surrounding double quotes, if it has them.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "tests/scoped_drive.h"
 #include "tests/test_paths.h"
 #include "tests/text_cases.h"
 
@@ -27,14 +28,20 @@ TEST(CookieFileTest, WritesTwoLinesWithCrLf) {
   EXPECT_EQ("Content=plain\r\nCatalog=CAT-7", bytes);
 }
 
-TEST(CookieFileTest, FailuresAreSilentAndAnEmptyFolderWritesNothing) {
+TEST(CookieFileTest, FailuresAreSilentAndADriveRootGetsNothing) {
   test_paths::ScratchFolder folder;
   writeCookieFile(folder.File("missing"), "c", "x");
   EXPECT_FALSE(platform::PathExists(folder.File("missing")));
 
-  // The empty folder would mean the root of the current drive.
-  writeCookieFile("", "c", "x");
-  EXPECT_FALSE(platform::PathExists("\\cookie.txt"));
+#ifndef _WIN32
+  ScopedDrive drive;  // C:\ in a scratch folder, so that a write there shows
+  ASSERT_TRUE(drive.MakeDrive());
+#endif
+  // The empty folder means the root of the current drive.
+  for (const char* root : {"", "C:\\", "C:", "\\", "C:/"}) {
+    writeCookieFile(root, "c", "x");
+    EXPECT_FALSE(platform::PathExists("C:\\cookie.txt")) << root;
+  }
 }
 
 TEST(CookieFileTest, Unquote) {

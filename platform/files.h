@@ -62,4 +62,10 @@ int64_t FileSize(const std::string& path);
 // folder ends in one (leading backslashes of the name are dropped).
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// True when `path` names the root of a drive or a share however it is spelt
+// ("C:\", "C:", "C:/", "\", "\\server\share", "\\?\C:\", "C:\dir\.."),
+// and for the empty path, which joined with a name gives the current drive's
+// root. No folder there may be emptied, removed or written into by a run.
+bool IsDriveOrShareRoot(const std::string& path);
+
 }  // namespace platform

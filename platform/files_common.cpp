@@ -1,4 +1,5 @@
 // File helpers that are the same on every platform.
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/md5.h"
 
@@ -6,6 +7,10 @@ namespace platform {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  return EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
 
 }  // namespace
 
@@ -26,6 +31,44 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   if (result.empty() || result.back() != '\\') result += '\\';
   result.append(name, start, std::string::npos);
   return result;
+}
+
+bool IsDriveOrShareRoot(const std::string& path) {
+  std::string rest = path;
+  for (char& c : rest) {
+    if (c == '/') c = '\\';
+  }
+  // The Win32 namespaces name the same places: \\?\C:\, \\.\C:, \\?\UNC\server\share.
+  if (StartsWithNoCase(rest, "\\\\?\\") || StartsWithNoCase(rest, "\\\\.\\")) {
+    rest.erase(0, 4);
+    if (StartsWithNoCase(rest, "UNC\\")) rest.replace(0, 3, "\\");
+  }
+  size_t rootLevels = 0;  // the levels that make the root itself
+  if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
+    rootLevels = 2;  // server and share
+  } else if (rest.size() >= 2 && rest[1] == ':') {
+    rest.erase(0, 2);
+  } else if (!rest.empty() && rest[0] != '\\') {
+    return false;  // relative to the current folder
+  }
+  // The levels as Windows resolves them: trailing dots and blanks dropped, so
+  // "." and "..." are nothing, and ".." goes back a level but not past the root.
+  std::vector<std::string> levels;
+  size_t at = 0;
+  while (at <= rest.size()) {
+    size_t end = rest.find('\\', at);
+    if (end == std::string::npos) end = rest.size();
+    std::string level = rest.substr(at, end - at);
+    const bool up = level == "..";
+    while (!level.empty() && (level.back() == '.' || level.back() == ' ')) level.pop_back();
+    if (up) {
+      if (levels.size() > rootLevels) levels.pop_back();
+    } else if (!level.empty()) {
+      levels.push_back(level);
+    }
+    at = end + 1;
+  }
+  return levels.size() <= rootLevels;
 }
 
 // Built level by level with CreateFolder rather than with the shell's helper,

@@ -18,6 +18,37 @@ TEST(JoinPathTest, PutsExactlyOneBackslashBetween) {
   EXPECT_EQ("C:\\Temp\\sub\\a.txt", JoinPath(JoinPath("C:\\Temp", "sub"), "a.txt"));
 }
 
+TEST(PathRootTest, EverySpellingOfADriveOrShareRootIsOne) {
+  const char* kRoots[] = {"",
+                          "C:\\",
+                          "C:",
+                          "c:/",
+                          "\\",
+                          "/",
+                          "C:\\\\",
+                          "C:\\.",
+                          "C:\\ .",
+                          "C:\\dir\\..",
+                          "C:\\..\\..",
+                          "\\\\srv\\share",
+                          "//srv/share/",
+                          "\\\\srv",
+                          "\\\\?\\C:\\",
+                          "\\\\.\\C:",
+                          "\\\\?\\UNC\\srv\\share\\a\\.."};
+  for (const char* root : kRoots) EXPECT_TRUE(IsDriveOrShareRoot(root)) << root;
+  const char* kFolders[] = {"C:\\Program Files\\Torvane\\WF",
+                            "C:\\WF\\",
+                            "\\WF",
+                            "WF",
+                            ".",
+                            "C:WF",
+                            "\\\\srv\\share\\WF",
+                            "\\\\?\\C:\\WF",
+                            "C:\\a\\..\\b"};
+  for (const char* folder : kFolders) EXPECT_FALSE(IsDriveOrShareRoot(folder)) << folder;
+}
+
 TEST(FoldersTest, WellKnownFolders) {
   std::string temp = TempFolder();
   ASSERT_FALSE(temp.empty());

@@ -81,9 +81,10 @@ InstallSession* ExtractionFailed(platform::MessageBoxes& boxes, uint32_t code) {
   return nullptr;
 }
 
-// Builds the InstallSession, reads the settings and starts the worker; null
-// when the run must end (the user has been told and the logger finished).
-InstallSession* PrepareInstallation(const SessionOptions& options) {
+// Builds the InstallSession, reads the settings, computes the windows' title
+// and starts the worker; null when the run must end (the user has been told
+// and the logger finished).
+InstallSession* PrepareInstallation(const SessionOptions& options, std::string* title) {
   platform::MessageBoxes& boxes = *options.boxes;
   try {
     std::string directory;
@@ -107,9 +108,10 @@ InstallSession* PrepareInstallation(const SessionOptions& options) {
     session->configuration = LoadConfiguration(session->reader);
     const std::string startupFolder =
         session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP);
-    if (!startupFolder.empty() && !platform::PathExists(startupFolder)) {
+    if (!platform::IsDriveOrShareRoot(startupFolder) && !platform::PathExists(startupFolder)) {
       platform::CreateFolderTree(startupFolder);  // a failure is ignored
     }
+    *title = ComputeWindowTitle(session->configuration.settings);
     uint32_t startError = 0;
     const bool started = options.startWorker ? options.startWorker(session, &startError)
                                              : StartDetachedWorker(session, &startError);
@@ -153,10 +155,11 @@ int RunSession(const SessionOptions& options) {
     FinishLogger();
     return 0;
   }
-  InstallSession* session = PrepareInstallation(options);
+  std::string title;
+  InstallSession* session = PrepareInstallation(options, &title);
   if (!session) return 0;
 
-  SessionWindowHost host(options, *session, ComputeWindowTitle(session->configuration.settings));
+  SessionWindowHost host(options, *session, title);
   int quitCode = 0;
   try {
     if (options.runWindows) quitCode = options.runWindows(host);

@@ -105,9 +105,7 @@ class SessionTest : public testing::Test {
     options_.runWindows = [this](WindowHost& host) { return script_.Run(host); };
     options_.startWorker = &NoWorker;
   }
-  void TearDown() override {
-    SetGlobalEventLogger(nullptr);
-  }
+  void TearDown() override { SetGlobalEventLogger(nullptr); }
   std::string LogPath() const {
     return platform::JoinPath(temp_.File("TorvaneInstaller"), "TorvaneLogFile.txt");
   }
@@ -196,10 +194,26 @@ TEST_F(SessionTest, AnOrdinaryRunLogsStartUpAndShutdownInOrder) {
 
 TEST_F(SessionTest, AConfirmedCancelOffersTheSurveyWithTheRunId) {
   script_.cancel = true;
+#ifndef _WIN32
+  // Answered Yes, the survey opens; the posix shell only writes it down.
+  FakeMessageBoxes yes(platform::kAnswerYes);
+  options_.boxes = &yes;
+  const std::string shellLog = platform::NativePath(temp_.File("shell.log"));
+  setenv("KESTREL_SHELL_LOG", shellLog.c_str(), 1);
+#endif
   RunSession(options_);
-  ASSERT_EQ(boxes_.shown().size(), 1u);
-  EXPECT_EQ(boxes_.shown()[0].title, "Abort Installation");
-  EXPECT_EQ(boxes_.shown()[0].style, platform::kMessageYesNo | platform::kMessageIconQuestion);
+  const auto shown = static_cast<FakeMessageBoxes*>(options_.boxes)->shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].title, "Abort Installation");
+  EXPECT_EQ(shown[0].style, platform::kMessageYesNo | platform::kMessageIconQuestion);
+#ifndef _WIN32
+  unsetenv("KESTREL_SHELL_LOG");
+  std::string opened;
+  ASSERT_TRUE(test_paths::ReadWholeFile(temp_.File("shell.log"), &opened));
+  const std::string runId = GlobalEventLogger()->RunId();
+  ASSERT_FALSE(runId.empty());
+  EXPECT_NE(opened.find("ext_ref=" + runId + "|"), std::string::npos) << opened;
+#endif
 }
 
 TEST_F(SessionTest, AWorkerThatCannotStartEndsTheRunWith3112) {
@@ -231,15 +245,17 @@ TEST(ShutdownTest, SurveyAddressCarriesTheRunId) {
 }
 
 #ifndef _WIN32
-// An empty setting would make the folder the root of the current drive: the
-// drive here is a scratch folder, so a cleaning that went ahead shows.
-TEST(ShutdownTest, AnEmptyStartupSettingCleansNothing) {
+// An empty setting names the root of the current drive, as do "C:" and "\":
+// the drive here is a scratch folder, so a cleaning that went ahead shows.
+TEST(ShutdownTest, ADriveRootIsNeverCleaned) {
   ScopedDrive drive;
   ASSERT_TRUE(drive.MakeDrive());
   ASSERT_TRUE(test_paths::WriteWholeFile("C:\\kept.txt", "x"));
   ASSERT_TRUE(platform::PathExists("\\kept.txt"));  // the root of the current drive
-  CleanStartupFolder("");
-  EXPECT_TRUE(platform::PathExists("C:\\kept.txt"));
+  for (const char* root : {"", "C:\\", "C:", "\\", "C:/", "C:\\WF\\.."}) {
+    CleanStartupFolder(root);
+    EXPECT_TRUE(platform::PathExists("C:\\kept.txt")) << root;
+  }
   platform::RemoveFile("C:\\kept.txt");
 }
 
@@ -273,6 +289,16 @@ TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
          platform::NativePath(scratch_.File("no-such-folder\\shell.log")).c_str(), 1);
   EXPECT_TRUE(KillChildProcesses());
   EXPECT_EQ(failed.Ids(), (std::vector<int>{kChildProcessesNotTerminated}));
+
+  // An unknown system folder must not make it \taskkill.exe.
+  setenv("KESTREL_SHELL_LOG", log_.c_str(), 1);
+  setenv("KESTREL_SYSTEM_FOLDER", "", 1);
+  const std::string before = Requests();
+  RecordedEvents unknown;
+  EXPECT_TRUE(KillChildProcesses());
+  unsetenv("KESTREL_SYSTEM_FOLDER");
+  EXPECT_EQ(unknown.Ids(), (std::vector<int>{kChildProcessesNotTerminated}));
+  EXPECT_EQ(Requests(), before);
 }
 
 TEST_F(ShellLogTest, OnYesTheSurveyOpensWithTheRunIdAndOnNoNothing) {

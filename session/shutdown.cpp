@@ -17,17 +17,20 @@ bool IsSupportedOs() {
 
 bool KillChildProcesses() {
   // By its full path: a bare name is searched in the executable's own folder
-  // first, which is usually Downloads.
-  const std::string taskkill = platform::JoinPath(platform::SystemFolder(), "taskkill.exe");
+  // first, which is usually Downloads; and an unknown system folder would
+  // make it \taskkill.exe, a program anyone could put at the drive's root.
+  const std::string system = platform::SystemFolder();
   const bool started =
-      platform::ShellOpen(taskkill, " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
+      !system.empty() &&
+      platform::ShellOpen(platform::JoinPath(system, "taskkill.exe"),
+                          " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
   PostEvent(started ? kChildProcessesTerminated : kChildProcessesNotTerminated);
   return true;
 }
 
 void CleanStartupFolder(const std::string& folder) {
-  // An empty setting would make the folder the drive's root.
-  if (folder.empty()) return;
+  // An empty setting names the drive's root; a root is never emptied.
+  if (platform::IsDriveOrShareRoot(folder)) return;
   std::vector<platform::FolderEntry> entries;
   int failures = 0;
   if (platform::ListFolder(folder, &entries)) {

@@ -16,7 +16,8 @@ bool IsSupportedOs();
 bool KillChildProcesses();
 
 // Deletes the files of the start-up folder and then the folder, unless a
-// deletion failed. An empty setting names no folder: nothing is touched.
+// deletion failed. A drive or share root (or an empty setting, which means
+// the current drive's) is never touched.
 void CleanStartupFolder(const std::string& folder);
 
 // The survey address with every "%t" replaced by the run's id.

@@ -33,7 +33,12 @@ std::string TempFolder() {
   return folder;
 }
 
-std::string SystemFolder() { return "C:\\WINDOWS\\system32"; }
+// $KESTREL_SYSTEM_FOLDER stands in for another system folder, or an unknown
+// one when empty.
+std::string SystemFolder() {
+  const char* folder = std::getenv("KESTREL_SYSTEM_FOLDER");
+  return folder ? folder : "C:\\WINDOWS\\system32";
+}
 
 UniqueFile OpenFile(const std::string& path, const char* mode) {
   return UniqueFile(std::fopen(NativePath(path).c_str(), mode));

@@ -119,6 +119,11 @@ std::string CheckForm(int slot, const std::string& value) {
     case DOTNETFRAMEWORKVERSION:
       if (value == "1.0" || value == "1.1" || value == "2.0") return "";
       return key + " is not 1.0, 1.1 or 2.0; the bootstrapper takes it as 1.1";
+    case FILEPATH_ON_SYSTEM_STARTUP:
+      if (!platform::IsDriveOrShareRoot(value)) return "";
+      return key +
+             " names the root of a drive or share; the bootstrapper writes no cookie file "
+             "there and empties nothing at exit";
     case DOTNETSERVICEPACKVERSION:
       if (value == "SP1" || value == "SP2") return "";
       return key + " is not SP1 or SP2 (or empty); the bootstrapper takes it as SP1";

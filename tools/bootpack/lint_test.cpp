@@ -137,6 +137,8 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
       {2, "DotNetFrameworkVersion=2.0 \r\n", "1.0, 1.1 or 2.0"},
       {2, "DotNetFrameworkVersion=\r\n", "1.0, 1.1 or 2.0"},
       {6, "DotNetServicePackVersion=sp2\r\n", "SP1 or SP2"},
+      {15, "FILEPATH_ON_SYSTEM_STARTUP=C:\\\r\n", "root of a drive or share"},
+      {15, "FILEPATH_ON_SYSTEM_STARTUP=\\\\files\\games\r\n", "root of a drive or share"},
       {5, std::string("DotNetFramework_Secondary_URL=http://a") + '\0' + "b\r\n", "NUL"},
   };
   ExpectEachFinding(cases, Severity::kError, 2);
