@@ -120,9 +120,12 @@ int AgentLauncherStep::Install() {
   // What the launcher wrote after the last poll, an Error line just before it
   // ended or a last line without its line end among it, counts as well.
   ParseLauncherOutput(file.get(), trackedName, /*lastRead=*/true);
+  RaiseToLaunchProgress();
   file.reset();
   interpreter.reset();
-  if (signals().abortFlag.load()) return Abandoned();
+  // The launcher has ended on its own, so a cancel confirmed since comes too
+  // late to undo the launch; only its own Error line abandons it.
+  if (ErrorLineSeen()) return Abandoned();
   PostEvent(kAgentLaunched);
   installDone.Release();
   return 1;

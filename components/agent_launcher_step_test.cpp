@@ -369,6 +369,21 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
   }
 }
 
+// The person confirms the cancel while the step reads the last lines of a
+// launcher that has ended on its own: the game was launched all the same.
+TEST_F(LauncherRunTest, ACancelAfterTheLauncherEndedComesTooLate) {
+  AgentLauncherStep& step = QueueRun("1");
+  step.timing.pollMs = 1000;  // the lines come and the launcher ends between two polls
+  step.timing.startChecks = 1;
+  drive_.SetProgram("sleep 0.2\n" + Append(Round(100, 100)));
+  step.ReplaceProgressListener([&] {
+    if (step.installFraction.load() >= 1.0) AbortInstallation(signals_);
+  });
+  EXPECT_EQ(step.Install(), 1);
+  EXPECT_EQ(signals_.abortFlag.load(), 1);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
+}
+
 TEST_F(LauncherRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
   AgentLauncherStep& step = QueueRun("1");
   drive_.SetProgram("sleep 2");

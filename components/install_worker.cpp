@@ -6,11 +6,24 @@
 #include "components/agent_package_step.h"
 #include "components/dotnet_framework_step.h"
 #include "components/dotnet_service_pack_step.h"
+#include "components/install_session.h"
 #include "components/miniserver_step.h"
+#include "diagnostics/event_catalog.h"
+#include "diagnostics/event_logger.h"
 #include "payload/cookie_file.h"
 #include "payload/embedded_files.h"
 #include "payload/settings.h"
-#include "components/install_session.h"
+
+namespace {
+
+// The window opens once the licence is accepted: until then the close waits
+// (declined, the process ends while it waits).
+void CloseProgressWindowOnceUp(PipelineSignals& signals) {
+  if (!signals.progressWindow.load()) signals.installGoAhead.Wait();
+  if (ProgressView* window = signals.progressWindow.load()) window->Close();
+}
+
+}  // namespace
 
 void RunInstallWorker(InstallSession& session) {
   const PayloadReader& reader = session.reader;
@@ -22,14 +35,18 @@ void RunInstallWorker(InstallSession& session) {
   const std::string versionCode = settings.get(DOTNETFRAMEWORKVERSION);
   const DotNetDownload framework{settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
                                  settings.get(DOTNETFRAMEWORK_SECONDARY_URL),
-                                 settings.get(DOTNETFRAMEWORK_MD5_KEY), directory, "dotnetfx.exe",
+                                 settings.get(DOTNETFRAMEWORK_MD5_KEY),
+                                 directory,
+                                 "dotnetfx.exe",
                                  versionCode};
   const DotNetDownload servicePack{settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
                                    settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
-                                   settings.get(DOTNETSERVICEPACK_MD5_KEY), directory,
-                                   "dotnetServicePack.exe", versionCode};
-  manager.AddStep(std::make_unique<DotNetFrameworkStep>(
-      reader.entryData("DOTNETFRAMEWORKEULA.TXT"), framework, *session.registry));
+                                   settings.get(DOTNETSERVICEPACK_MD5_KEY),
+                                   directory,
+                                   "dotnetServicePack.exe",
+                                   versionCode};
+  manager.AddStep(std::make_unique<DotNetFrameworkStep>(reader.entryData("DOTNETFRAMEWORKEULA.TXT"),
+                                                        framework, *session.registry));
   manager.AddStep(std::make_unique<DotNetServicePackStep>(
       reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), servicePack, *session.registry));
   manager.AddStep(std::make_unique<AgentPackageStep>(
@@ -57,9 +74,21 @@ void RunInstallWorker(InstallSession& session) {
     // failed step, and the progress window, which opens only once the licence
     // is accepted, is closed as soon as it is up instead of waiting at 0 %.
     AbortInstallation(signals);
-    signals.installGoAhead.Wait();
   }
-  if (ProgressView* window = signals.progressWindow.load()) window->Close();
+  CloseProgressWindowOnceUp(signals);
 }
 
-void InstallWorker(void* arg) { RunInstallWorker(*static_cast<InstallSession*>(arg)); }
+void InstallWorker(void* arg) {
+  InstallSession& session = *static_cast<InstallSession*>(arg);
+  try {
+    RunInstallWorker(session);
+  } catch (...) {
+    // Escaping, it would end the process unlogged: the run goes on to its
+    // end instead, with the windows it has (the splash waits for the steps).
+    PostEvent(kExitedOnException);
+    PipelineSignals& signals = session.manager.signals();
+    AbortInstallation(signals);
+    signals.stepsReady.Release();
+    CloseProgressWindowOnceUp(signals);
+  }
+}

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -80,11 +81,12 @@ class InstallWorkerTest : public testing::Test {
     installer_.SetState(kProductCode, 5);
   }
   // The session over a payload of these entries.
-  std::unique_ptr<InstallSession> Session(const std::string& entries) {
+  std::unique_ptr<InstallSession> Session(const std::string& entries,
+                                          platform::Registry* registry = nullptr) {
     const std::string payload = scratch_.File("bootstrapper.exe");
     EXPECT_TRUE(test_paths::WriteWholeFile(payload, "image without a header" + entries));
-    auto session =
-        std::make_unique<InstallSession>(payload, work(), signals_, boxes_, registry_, installer_);
+    auto session = std::make_unique<InstallSession>(payload, work(), signals_, boxes_,
+                                                    registry ? *registry : registry_, installer_);
     session->configuration = config_;
     return session;
   }
@@ -139,6 +141,26 @@ TEST_F(InstallWorkerTest, WithEverythingInstalledOnlyTheLauncherIsQueued) {
   EXPECT_EQ(events_.Ids(),
             (std::vector<int>{kDotNetInstalled, kServicePackInstalled, kAgentInstalled,
                               kAgentLaunchStarted, kAgentFolderNotFound}));
+}
+
+// A machine that runs out of memory while the steps are queued.
+class ThrowingRegistry : public FakeRegistry {
+ public:
+  bool ReadValue(platform::RegistryRoot, const std::string&, const std::string&, size_t,
+                 std::string*) override {
+    throw std::bad_alloc();
+  }
+};
+
+TEST_F(InstallWorkerTest, AnExceptionIsLoggedAndTheRunGoesOnToItsEnd) {
+  ThrowingRegistry registry;
+  auto session = Session(Entry("EULA.TXT", "CLIENT LICENCE"), &registry);
+  OpenProgressWindow();
+  InstallWorker(session.get());
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{kExitedOnException}));
+  EXPECT_TRUE(signals_.stepsReady.Wait(0));  // the splash does not wait for ever
+  EXPECT_EQ(signals_.abortFlag.load(), 1);
+  EXPECT_EQ(view_.closes(), 1);
 }
 
 #ifndef _WIN32

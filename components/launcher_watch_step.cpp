@@ -34,6 +34,7 @@ void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& 
   ::ParseLauncherOutput(
       &output, file, trackedName,
       [this](const std::string& msg, int32_t code) {
+        errorLineSeen_ = true;
         PostErrorEvent(kInstallationError, msg);
         ShowSupportError(messageBoxes(), code, "Installation Error");
         AbortInstallation(signals());
@@ -48,8 +49,9 @@ double LauncherWatchStep::ComputeLaunchProgress() const {
 std::unique_ptr<platform::Process> LauncherWatchStep::StartInterpreter(
     const std::string& arguments) {
   uint32_t error = 0;
-  return platform::Process::StartHidden(platform::JoinPath(platform::SystemFolder(), "cmd.exe"),
-                                        arguments, &error);
+  const std::string system = platform::SystemFolder();
+  if (system.empty()) return nullptr;  // never \cmd.exe, from the drive's root
+  return platform::Process::StartHidden(platform::JoinPath(system, "cmd.exe"), arguments, &error);
 }
 
 void LauncherWatchStep::WaitForProgramToAppear(const platform::Process& interpreter) {

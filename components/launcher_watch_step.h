@@ -62,10 +62,13 @@ class LauncherWatchStep : public InstallStep {
   // Raises the bar to the launcher's progress, or else applies the slow
   // advance; true when the poll counted as quiet (no progress, below 0.95).
   bool MoveBar(SlowAdvance& slow);
-
- private:
   // Raises the bar to the launcher's progress; false when there was none new.
   bool RaiseToLaunchProgress();
+  // Whether an Error line has abandoned the installation (the step's thread only).
+  bool ErrorLineSeen() const { return errorLineSeen_; }
+
+ private:
+  bool errorLineSeen_ = false;
 };
 
 // Whether a program started by the interpreter still runs: a child of its id

@@ -2,6 +2,8 @@
 // the other while the InstallThread installs each as soon as it is there and
 // the progress window is open.
 #include "diagnostics/error_texts.h"
+#include "diagnostics/event_catalog.h"
+#include "diagnostics/event_logger.h"
 #include "engine/install_manager.h"
 
 namespace {
@@ -26,8 +28,7 @@ bool WaitForStepOrAbort(platform::BinarySemaphore& step, PipelineSignals& signal
   return taken == 0;
 }
 
-void DownloadThread(void* arg) {
-  InstallManager& manager = *static_cast<InstallManager*>(arg);
+void DownloadSteps(InstallManager& manager) {
   PipelineSignals& signals = manager.signals();
   const auto& steps = manager.steps();
   int gates = 0;
@@ -48,8 +49,7 @@ void DownloadThread(void* arg) {
   }
 }
 
-void InstallThread(void* arg) {
-  InstallManager& manager = *static_cast<InstallManager*>(arg);
+void InstallSteps(InstallManager& manager) {
   PipelineSignals& signals = manager.signals();
   // No abort here: installing starts only once the progress window is open.
   uint32_t error = 0;
@@ -73,17 +73,32 @@ void InstallThread(void* arg) {
   }
 }
 
+// An exception escaping a thread would end the process unlogged: it is
+// posted and the installation abandoned, so the other thread and the worker
+// go on to the end of the run.
+template <void (*Steps)(InstallManager&)>
+void GuardedThread(void* arg) {
+  InstallManager& manager = *static_cast<InstallManager*>(arg);
+  try {
+    Steps(manager);
+  } catch (...) {
+    PostEvent(kExitedOnException);
+    if (!manager.signals().abortFlag.load()) AbortInstallation(manager.signals());
+  }
+}
+
 }  // namespace
 
 void InstallManager::RunPipeline() {
   uint32_t error = 0;
   std::unique_ptr<platform::Thread> download =
-      signals_.threads->Start(&DownloadThread, this, &error);
+      signals_.threads->Start(&GuardedThread<DownloadSteps>, this, &error);
   if (!download) {
     SystemFailure(signals_, "Starting the download thread", error);
     return;
   }
-  std::unique_ptr<platform::Thread> install = signals_.threads->Start(&InstallThread, this, &error);
+  std::unique_ptr<platform::Thread> install =
+      signals_.threads->Start(&GuardedThread<InstallSteps>, this, &error);
   if (!install) SystemFailure(signals_, "Starting the install thread", error);
   download->Join();
   if (install) install->Join();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,7 +43,10 @@ class Journal {
 };
 
 // A step whose Download and Install give chosen results; a result of 0 makes
-// the operation wait for the abort, as a running transfer does.
+// the operation wait for the abort, as a running transfer does, and
+// kThrows makes it throw.
+constexpr int kThrows = -1;
+
 class ScriptedStep : public InstallStep {
  public:
   ScriptedStep(Journal* journal, std::string name, int download, int install, int level = 0)
@@ -69,6 +73,7 @@ class ScriptedStep : public InstallStep {
 
  private:
   int Run(int result, int onAbort) {
+    if (result == kThrows) throw std::bad_alloc();
     if (result != 0) return result;
     while (!signals().abortFlag.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return onAbort;
@@ -280,18 +285,27 @@ class FailingThreads : public PipelineThreads {
   const bool goAheadFails_;
 };
 
-TEST(PipelineFailureTest, AFailedWaitOrThreadStartIsPostedAndEndsTheRun) {
+TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
   struct Case {
     int failedStart;
     bool stepWaitsFail;
     bool goAheadFails;
-    const char* text;
+    int download;  // the first step's results, as ScriptedStep takes them
+    int install;
+    int event;
+    const char* text;  // of a system error
   };
   const Case cases[] = {
-      {1, false, false, "System ERROR: Starting the download thread failed with error 8"},
-      {2, false, false, "System ERROR: Starting the install thread failed with error 8"},
-      {0, true, false, "System ERROR: Waiting for a download failed with error 6"},
-      {0, false, true, "System ERROR: Waiting for the progress window failed with error 6"},
+      {1, false, false, 0, 1, kSystemError,
+       "System ERROR: Starting the download thread failed with error 8"},
+      {2, false, false, 0, 1, kSystemError,
+       "System ERROR: Starting the install thread failed with error 8"},
+      {0, true, false, 0, 1, kSystemError,
+       "System ERROR: Waiting for a download failed with error 6"},
+      {0, false, true, 0, 1, kSystemError,
+       "System ERROR: Waiting for the progress window failed with error 6"},
+      {0, false, false, kThrows, 1, kExitedOnException, "a download that throws"},
+      {0, false, false, 1, kThrows, kExitedOnException, "an install that throws"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -303,7 +317,7 @@ TEST(PipelineFailureTest, AFailedWaitOrThreadStartIsPostedAndEndsTheRun) {
     InstallManager manager(signals, boxes);
     Journal journal;
     // A transfer that runs until the abort, then the gated launcher.
-    manager.AddStep(std::make_unique<ScriptedStep>(&journal, "dotnet", 0, 1));
+    manager.AddStep(std::make_unique<ScriptedStep>(&journal, "dotnet", c.download, c.install));
     manager.AddStep(std::make_unique<ScriptedStep>(&journal, "launcher", 1, 1, 1));
     RecordingProgressView view;
     signals.progressWindow = &view;
@@ -323,9 +337,12 @@ TEST(PipelineFailureTest, AFailedWaitOrThreadStartIsPostedAndEndsTheRun) {
     runner.join();
 
     EXPECT_EQ(signals.abortFlag.load(), 1);
-    EXPECT_EQ(journal.IndexOf("install dotnet"), -1);
-    EXPECT_EQ(events.Ids(), (std::vector<int>{kSystemError}));
-    EXPECT_EQ(LastErrorText(), c.text);
+    EXPECT_EQ(journal.IndexOf("install dotnet") >= 0, c.install == kThrows);
+    EXPECT_EQ(journal.IndexOf("download launcher"), -1);
+    EXPECT_EQ(events.Ids(), (std::vector<int>{c.event}));
+    if (c.event == kSystemError) {
+      EXPECT_EQ(LastErrorText(), c.text);
+    }
   }
 }
 

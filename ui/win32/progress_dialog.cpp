@@ -55,9 +55,11 @@ class ProgressLink : public ProgressView {
   }
 };
 
+// Made once and never destroyed, like the signals: the pipeline threads are
+// never joined and may still call it while the process exits.
 ProgressLink& Link() {
-  static ProgressLink link;
-  return link;
+  static ProgressLink* link = new ProgressLink;
+  return *link;
 }
 
 class ProgressDialog : public ProgressControls, public DialogBase {
