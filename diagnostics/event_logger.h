@@ -48,8 +48,8 @@ struct EventLoggerOptions {
   uint32_t idle_wait_ms = 15000;    // the sender's wait for a command
   uint32_t drain_limit_ms = 60000;  // how long undelivered records are retried at exit
   int log_server_port = 80;
-  // Each of connect, send and receive of one report: a server that accepts
-  // and never answers holds a pass (and the exit) no longer.
+  // The deadline of one report's whole exchange: a server that never answers,
+  // or sends its answer a line at a time, holds a pass (and the exit) no longer.
   uint32_t report_timeout_ms = 5000;
   platform::Registry* registry = nullptr;  // for the AGENT field; null: the system's
   // The most wake-ups the queue counts at once; commands beyond it are still

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/http.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -46,6 +47,9 @@ bool FileBegins(const std::string& path, const std::string& lead) {
 }
 
 constexpr char kNoAnswerText[] = "The server stopped sending before its answer began.";
+constexpr char kRefusedRedirectText[] =
+    "The server redirected the download to an address that is not a plain http or https "
+    "address.";
 
 std::string StalledText(double received, double total) {
   return "The server stopped sending: " + ByteCounts(received, total);
@@ -73,7 +77,8 @@ class TransferRegistration {
 };
 
 // The transfer once the request is out: its head, then the body into the file.
-int Receive(InstallStep& step, platform::HttpDownload& download) {
+// `finalUrl` is where the answer came from, once its head is in.
+int Receive(InstallStep& step, platform::HttpDownload& download, std::string* finalUrl) {
   PipelineSignals& signals = step.signals();
   uint32_t error = 0;
   std::string response;
@@ -81,8 +86,10 @@ int Receive(InstallStep& step, platform::HttpDownload& download) {
     if (signals.abortFlag.load()) return Fail(kDownloadTerminated);
     if (step.url.empty()) return FailWithText("URL is blank.");
     if (download.stalled()) return FailWithText(kNoAnswerText);
+    if (download.redirect_refused()) return FailWithText(kRefusedRedirectText);
     return FailWithText(!response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
   }
+  *finalUrl = download.final_url();
 
   std::string digits;
   const int status = download.QueryStatus(&digits) ? std::atoi(digits.c_str()) : 0;
@@ -162,16 +169,19 @@ int Transfer(InstallStep& step) {
       platform::HttpSession::Open(kDownloadUserAgent, kDownloadSessionFlags);
   if (!session) return Fail(kInternetSessionFailed);
   int result;
+  std::string finalUrl = step.url;
   {
     std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
         *session, step.url, kDownloadRequestFlags, step.downloadTiming.stallLimitMs);
     TransferRegistration registration(step.signals(), *download);
-    result = Receive(step, *download);
+    result = Receive(step, *download, &finalUrl);
   }
   if (result != 1) return result;
   if (step.verifyDigest && Md5Differs(step.localPath, step.md5)) {
     platform::RemoveFile(step.localPath);
+    // The system's cache keeps the answer under the address it came from too.
     platform::DropCachedCopy(step.url);
+    if (finalUrl != step.url) platform::DropCachedCopy(finalUrl);
     return Fail(kMd5CheckFailed);
   }
   if (!step.leadingBytes.empty() && !FileBegins(step.localPath, step.leadingBytes)) {
@@ -195,6 +205,6 @@ int DownloadFile(InstallStep& step) {
   try {
     return Transfer(step);
   } catch (...) {
-    return FailWithText(DescribeHttpStatus(0));
+    return FailWithText(DescribeHttpStatus(static_cast<int>(platform::LastErrorCode())));
   }
 }

@@ -53,10 +53,11 @@ struct Row {
   const char* fault;
   // The address to fetch; the server is listening and may be given a responder.
   std::function<std::string(Hostile&)> arrange;
-  int digest_result;  // the step that verifies its digest
-  int plain_result;   // the step that does not
-  const char* text;   // part of the 9058 description; null: not checked
-  uint32_t bound_ms;  // the attempt ends within this
+  int digest_result;    // the step that verifies its digest
+  int plain_result;     // the step that does not
+  const char* text;     // part of the 9058 description; null: not checked
+  uint32_t bound_ms;    // the attempt ends within this
+  size_t requests = 0;  // the hostile server sees exactly so many; 0: not checked
 };
 
 std::string Serve(Hostile& h, const ResponsePlan& plan) {
@@ -131,10 +132,46 @@ std::vector<Row> Rows() {
          return Serve(h, ResponsePlan::Redirect(302, other));
        },
        1, 1, nullptr, 2000},
+      // Every redirect a little within the stall limit, the whole chain beyond it.
+      {"redirects slowly, again and again",
+       [](Hostile& h) {
+         const std::string self = LoopbackUrl(h.server.port(), "/setup.exe");
+         ResponsePlan plan = ResponsePlan::Redirect(302, self);
+         plan.delay_before_answer_ms = kStallLimitMs * 3 / 5;
+         return Serve(h, plan);
+       },
+       kHttpError, kHttpError, "The server stopped sending before its answer began.",
+       kStallLimitMs + 1500},
+      {"head a line at a time",
+       [](Hostile& h) { return Serve(h, ResponsePlan::TrickleHead(40, kStallLimitMs / 5)); },
+       kHttpError, kHttpError, "The server stopped sending before its answer began.",
+       kStallLimitMs + 1500},
+      {"redirect without Location", [](Hostile& h) { return Serve(h, ResponsePlan::Status(302)); },
+       kHttpError, kHttpError, "resides temporarily under a different URI", 2000},
       {"64 KiB response header",
        [good](Hostile& h) { return Serve(h, ResponsePlan::LargeHead(good, 64 * 1024)); }, 1, 1,
        nullptr, 2000},
   };
+}
+
+// Locations that are never followed: a CR, another control byte, a blank or
+// DEL would go on into the next request line; no scheme but http and https.
+void AddRefusedRedirects(std::vector<Row>* rows) {
+  const std::pair<const char*, const char*> kRefused[] = {
+      {"redirect splitting its request with a CR", "/setup.exe\rX-Injected: 1"},
+      {"redirect with a control byte", "/setup.exe\x01"},
+      {"redirect with a blank", "/set up.exe"},
+      {"redirect with DEL", "/setup\x7f.exe"},
+      {"redirect to ftp", "ftp://127.0.0.1/setup.exe"},
+      {"redirect to a local file", "file:///setup.exe"},
+  };
+  for (const auto& refused : kRefused) {
+    const std::string location = refused.second;
+    rows->push_back(
+        {refused.first,
+         [location](Hostile& h) { return Serve(h, ResponsePlan::Redirect(302, location)); },
+         kHttpError, kHttpError, "redirected the download to an address", 2000, 1});
+  }
 }
 
 long long MillisecondsSince(Clock::time_point start) {
@@ -194,7 +231,9 @@ class DownloaderFaultsTest : public testing::TestWithParam<bool> {
 TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunRecovers) {
   const std::string good = Good();
   const std::string good_url = LoopbackUrl(good_.port(), "/setup.exe");
-  for (const Row& row : Rows()) {
+  std::vector<Row> rows = Rows();
+  AddRefusedRedirects(&rows);
+  for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
     platform::RemoveFile(Target());
     const int expected = verifies() ? row.digest_result : row.plain_result;
@@ -215,6 +254,9 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
       std::string seen;  // the failure's description, for the record
       EXPECT_LT(took, row.bound_ms) << "the attempt took " << took << " ms";
       EXPECT_FALSE(watchdog.Dismiss()) << "the download waited until the server stopped";
+      if (row.requests) {
+        EXPECT_EQ(row.requests, server.RequestCount()) << "never sent on";
+      }
       EXPECT_EQ(result == 1, step.downloadDone.Wait(0));
       if (result == 1) {
         std::string bytes;

@@ -36,9 +36,9 @@ class HttpSession {
 class HttpConnection {
  public:
   struct Native;
-  // Null when the connection handle cannot be made. `timeout_ms` bounds each
-  // of connecting, sending a request and waiting for its answer (posix:
-  // connecting, and the whole request by the three together).
+  // Null when the connection handle cannot be made. `timeout_ms` is the
+  // deadline of each request's whole exchange: connecting, sending and the
+  // answer's head, however slowly the server sends it.
   static std::unique_ptr<HttpConnection> Connect(HttpSession& session, const std::string& host,
                                                  int port, uint32_t timeout_ms);
   ~HttpConnection();
@@ -46,23 +46,30 @@ class HttpConnection {
   HttpConnection& operator=(const HttpConnection&) = delete;
 
   // Sends "GET <object_name>" with no headers or body; true when the request
-  // went out and an answer came back (whatever its status). The answer is not
-  // read. The object name goes out as given, so it must come encoded: one that
-  // fails IsPlainRequestTarget is refused (false, nothing sent).
+  // went out and the answer's head came back within the deadline (whatever
+  // its status). The body is not read. The object name goes out as given, so
+  // it must come encoded: one that fails IsPlainRequestTarget is refused
+  // (false, nothing sent).
   bool SendGet(const std::string& object_name);
 
  private:
+  // Lets go of the native part, which an exchange past its deadline shares on win32.
+  struct Releaser {
+    void operator()(Native* native) const;
+  };
   explicit HttpConnection(Native* native);
-  std::unique_ptr<Native> native_;
+  std::unique_ptr<Native, Releaser> native_;
 };
 
 // One download of a whole address (InternetOpenUrlA). The transfer runs on a
 // thread of its own and the owner's calls wait on what it delivers, never in
-// the network library, so a wait for the server longer than the stall limit
-// fails and Cancel ends any wait at once. Redirects are followed; once
-// WaitForHead has the final response's head, its body is read in rounds:
-// QueryAvailable, then Read. One thread owns the object; only Cancel may come
-// from another.
+// the network library, so a server that keeps the owner waiting longer than
+// the stall limit fails the wait and Cancel ends any wait at once. From the
+// request to the first byte of the body is one stall limit, however many
+// redirects and however slowly the heads come. Redirects are followed (at
+// most 30) when IsFollowableLocation allows their Location; once WaitForHead
+// has the final response's head, its body is read in rounds: QueryAvailable,
+// then Read. One thread owns the object; only Cancel may come from another.
 class HttpDownload {
  public:
   struct Native;
@@ -98,6 +105,11 @@ class HttpDownload {
   bool Read(void* buffer, uint32_t size, uint32_t* read);
   // True once a wait has failed because the server sent nothing for the stall limit.
   bool stalled() const;
+  // True once WaitForHead has failed on a redirect that is not followed.
+  bool redirect_refused() const;
+  // The address of the final response (after the redirects followed); the
+  // address asked for until its head is in.
+  std::string final_url() const;
   // Ends the owner's current or next wait at once, with failure; safe from
   // any thread while the object lives.
   void Cancel();
@@ -118,5 +130,10 @@ void DropCachedCopy(const std::string& url);
 // False when the object name holds a control byte, the space or DEL: a CR LF
 // could end the request line and smuggle in header lines.
 bool IsPlainRequestTarget(const std::string& object_name);
+
+// Whether a redirect to `location` (a Location header's value) is followed: it
+// must be a plain request target (a CR LF sent on would split the request
+// behind a proxy) and, when it names a scheme, name http or https.
+bool IsFollowableLocation(const std::string& location);
 
 }  // namespace platform

@@ -1,3 +1,4 @@
+#include "platform/ascii.h"
 #include "platform/http.h"
 
 namespace platform {
@@ -8,6 +9,16 @@ bool IsPlainRequestTarget(const std::string& object_name) {
     if (byte <= 0x20 || byte == 0x7F) return false;
   }
   return true;
+}
+
+bool IsFollowableLocation(const std::string& location) {
+  if (location.empty() || !IsPlainRequestTarget(location)) return false;
+  // A scheme is letters, digits, "+", "-" and "." before the first ":", with
+  // no "/", "?" or "#" in front of it; without one the address is relative.
+  const size_t end = location.find_first_of(":/?#");
+  if (end == std::string::npos || location[end] != ':') return true;
+  const std::string scheme = AsciiLower(location.substr(0, end));
+  return scheme == "http" || scheme == "https";
 }
 
 }  // namespace platform

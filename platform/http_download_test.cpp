@@ -179,6 +179,7 @@ TEST_F(HttpDownloadTest, FollowsRedirectsToTheFinalAnswer) {
   ASSERT_TRUE(download) << error_;
   EXPECT_EQ("200", Status(*download));
   EXPECT_EQ("10", Length(*download)) << "the redirects' own lengths are 0";
+  EXPECT_EQ(Url("/newest"), download->final_url()) << "where the cached copy is kept";
   std::string body;
   EXPECT_TRUE(ReadBody(*download, &body));
   EXPECT_EQ("moved here", body);

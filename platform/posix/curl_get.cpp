@@ -22,6 +22,14 @@ std::string TrimmedValue(const char* line, size_t size, size_t name_length) {
   return value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The line holds nothing but its end. It is not NUL-terminated.
+bool IsLineEnd(const char* line, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    if (line[i] != '\r' && line[i] != '\n') return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void SetGetOptions(CURL* easy, const std::string& url, const std::string& user_agent,
@@ -49,8 +57,9 @@ bool TakeHeaderLine(const char* line, size_t size, ResponseHead* head) {
   } else if (StartsWith(line, size, "Content-Type:")) {
     head->content_type = TrimmedValue(line, size, 13);
   } else if (StartsWith(line, size, "Location:")) {
-    head->has_location = !TrimmedValue(line, size, 9).empty();
-  } else if (std::strspn(line, "\r\n") == size) {
+    head->location = TrimmedValue(line, size, 9);
+    head->has_location = !head->location.empty();
+  } else if (IsLineEnd(line, size)) {
     head->complete = true;
     return true;
   }

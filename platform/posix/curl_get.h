@@ -25,6 +25,7 @@ struct ResponseHead {
   std::string length;  // the Content-Length as sent, trimmed
   std::string content_type;
   bool has_location = false;
+  std::string location;   // trimmed
   bool complete = false;  // its blank line has come
 
   // A redirect libcurl is about to follow, or an interim answer, is not the

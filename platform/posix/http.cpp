@@ -22,7 +22,21 @@ void InitCurlOnce() {
   (void)initialised;
 }
 
-size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
+// The answer of a report: its head is taken, its body is not read (the first
+// byte of it ends the transfer, as WinINet hands back the head alone).
+struct ReportAnswer {
+  ResponseHead head;
+  bool head_in = false;
+
+  static size_t OnHeader(char* line, size_t size, size_t count, void* context) {
+    ReportAnswer* answer = static_cast<ReportAnswer*>(context);
+    if (TakeHeaderLine(line, size * count, &answer->head) && answer->head.IsFinal()) {
+      answer->head_in = true;
+    }
+    return size * count;
+  }
+  static size_t OnBody(char*, size_t, size_t, void*) { return 0; }
+};
 
 }  // namespace
 
@@ -67,6 +81,8 @@ HttpConnection::HttpConnection(Native* native) : native_(native) {}
 
 HttpConnection::~HttpConnection() { curl_easy_cleanup(native_->easy); }
 
+void HttpConnection::Releaser::operator()(Native* native) const { delete native; }
+
 bool HttpConnection::SendGet(const std::string& object_name) {
   if (!IsPlainRequestTarget(object_name)) return false;
   std::string target = object_name;
@@ -80,11 +96,15 @@ bool HttpConnection::SendGet(const std::string& object_name) {
   curl_easy_setopt(easy, CURLOPT_USERAGENT, native_->user_agent.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DiscardBody);
-  // curl has no separate send and receive limits: the whole request gets all three.
+  ReportAnswer answer;
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &ReportAnswer::OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &answer);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &ReportAnswer::OnBody);
+  // One deadline for the whole exchange, however slowly the head comes.
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, native_->timeout_ms);
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 3 * native_->timeout_ms);
-  return curl_easy_perform(easy) == CURLE_OK;
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, native_->timeout_ms);
+  const CURLcode result = curl_easy_perform(easy);
+  return result == CURLE_OK || (result == CURLE_WRITE_ERROR && answer.head_in);
 }
 
 namespace {
@@ -138,12 +158,17 @@ struct HttpDownload::Native {
 
   // The response whose head is being read (transfer thread only).
   ResponseHead reading;
-  Clock::time_point last_activity;  // transfer thread only
+  // Transfer thread only: when the request went out (the head and the first
+  // bytes of the body must come within a stall limit of it, however many
+  // redirects), then when the last bytes of the body came.
+  Clock::time_point last_activity;
 
   std::mutex mutex;  // guards everything below
   std::condition_variable changed;
   bool head_in = false;  // the final response's head, copied to `head`
   ResponseHead head;
+  std::string final_url;  // where `head` came from
+  bool redirect_refused = false;
   bool ended = false;
   CURLcode result = CURLE_OK;
   std::vector<char> ring;  // kBufferBytes, allocated once the head is in
@@ -157,9 +182,12 @@ struct HttpDownload::Native {
   }
 
   void PublishHead() {
+    char* effective = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     std::lock_guard<std::mutex> lock(mutex);
     if (head_in) return;
     head = reading;
+    final_url = effective ? effective : url;
     head_in = true;
     ring.resize(kBufferBytes);
     changed.notify_all();
@@ -168,10 +196,13 @@ struct HttpDownload::Native {
   static size_t OnHeader(char* line, size_t size, size_t count, void* context) {
     Native* self = static_cast<Native*>(context);
     const size_t length = size * count;
-    self->last_activity = Clock::now();
-    if (TakeHeaderLine(line, length, &self->reading) && self->reading.IsFinal()) {
-      self->PublishHead();
+    if (!TakeHeaderLine(line, length, &self->reading)) return length;
+    if (self->reading.IsRedirect() && !IsFollowableLocation(self->reading.location)) {
+      std::lock_guard<std::mutex> lock(self->mutex);
+      self->redirect_refused = true;
+      return 0;  // ends the transfer before libcurl follows it
     }
+    if (self->reading.IsFinal()) self->PublishHead();
     return length;
   }
 
@@ -211,13 +242,9 @@ struct HttpDownload::Native {
         break;
       }
       if (!running) break;
-      // Waiting for the connection is curl's own time limit (the same); once
-      // connected, the head and the body must keep coming.
-      curl_off_t connect_time = 0;
-      curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect_time);
-      if (connect_time == 0) {
-        last_activity = Clock::now();
-      } else if (Clock::now() - last_activity > stall_limit) {
+      // Headers do not count: a head sent a line at a time, or a chain of
+      // redirects, must not hold the download longer than silence would.
+      if (Clock::now() - last_activity > stall_limit) {
         outcome = CURLE_OPERATION_TIMEDOUT;
         break;
       }
@@ -295,6 +322,16 @@ void HttpDownload::Cancel() { native_->Cancel(); }
 
 bool HttpDownload::stalled() const { return native_->stalled; }
 
+bool HttpDownload::redirect_refused() const {
+  std::lock_guard<std::mutex> lock(native_->mutex);
+  return native_->redirect_refused;
+}
+
+std::string HttpDownload::final_url() const {
+  std::lock_guard<std::mutex> lock(native_->mutex);
+  return native_->head_in ? native_->final_url : native_->url;
+}
+
 bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
   Native* native = native_.get();
   *error = 0;
@@ -311,7 +348,7 @@ bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
   }
   if (native->head_in) return true;
   native->stalled = native->result == CURLE_OPERATION_TIMEDOUT;
-  *error = WinInetErrorFor(native->result);
+  *error = native->redirect_refused ? 12156 : WinInetErrorFor(native->result);
   return false;
 }
 

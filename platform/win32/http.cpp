@@ -45,10 +45,25 @@ void HttpSession::Releaser::operator()(Native* native) const { native->Release()
 
 HttpSession::~HttpSession() = default;
 
+// Shared by the connection and a request still running past its deadline,
+// which keeps the session (the handles' parent) as well.
 struct HttpConnection::Native {
-  Native(HINTERNET handle, DWORD timeout_ms) : connection(handle), timeout_ms(timeout_ms) {}
+  Native(HttpSession::Native* session, HINTERNET handle, DWORD timeout_ms)
+      : session(session), connection(handle), timeout_ms(timeout_ms) {
+    session->AddRef();
+  }
+  ~Native() {
+    connection.reset();  // before its parent
+    session->Release();
+  }
+  void AddRef() { InterlockedIncrement(&references); }
+  void Release() {
+    if (InterlockedDecrement(&references) == 0) delete this;
+  }
+  HttpSession::Native* const session;
   InternetHandle connection;
-  DWORD timeout_ms;
+  const DWORD timeout_ms;
+  volatile LONG references = 1;
 };
 
 std::unique_ptr<HttpConnection> HttpConnection::Connect(HttpSession& session,
@@ -58,29 +73,115 @@ std::unique_ptr<HttpConnection> HttpConnection::Connect(HttpSession& session,
                                       static_cast<INTERNET_PORT>(port), nullptr, nullptr,
                                       INTERNET_SERVICE_HTTP, 0, 0);
   if (!handle) return nullptr;
-  return std::unique_ptr<HttpConnection>(new HttpConnection(new Native(handle, timeout_ms)));
+  return std::unique_ptr<HttpConnection>(
+      new HttpConnection(new Native(session.native(), handle, timeout_ms)));
 }
 
 HttpConnection::HttpConnection(Native* native) : native_(native) {}
 
 HttpConnection::~HttpConnection() = default;
 
+void HttpConnection::Releaser::operator()(Native* native) const { native->Release(); }
+
+namespace {
+
+// Requests still running after their sender stopped waiting. A server that
+// holds every request open would otherwise gather a thread per attempt:
+// while one runs, a new attempt fails at once.
+volatile LONG abandoned_requests = 0;
+
+// One report request, made on a thread of its own: WinINet's time-outs bound
+// each receive, not the exchange (a head sent a line a second keeps
+// HttpSendRequestA going for as long as the server likes), so the sender
+// waits for the answer with a deadline and, past it, leaves the thread to end
+// by itself. Whichever of the two lets go last frees this.
+struct ReportRequest {
+  ReportRequest(HttpConnection::Native* connection, const std::string& object_name)
+      : connection(connection), object_name(object_name) {
+    connection->AddRef();
+  }
+  ~ReportRequest() { connection->Release(); }
+  void Release() {
+    if (InterlockedDecrement(&references) == 0) delete this;
+  }
+
+  static void Run(void* self) {
+    ReportRequest* request = static_cast<ReportRequest*>(self);
+    request->Exchange();
+    request->Release();
+  }
+  void Exchange() {
+    InternetHandle handle(HttpOpenRequestA(connection->connection.get(), "GET", object_name.c_str(),
+                                           nullptr, nullptr, nullptr, 0, 1));
+    bool ok = false;
+    if (handle.get()) {
+      // On the request itself: Wine ignores the send and receive time-outs of
+      // an InternetOpenA handle (and every connect time-out); Windows honours
+      // these. They end a thread left behind by a silent server.
+      DWORD timeout = connection->timeout_ms;
+      for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                           INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        InternetSetOptionA(handle.get(), option, &timeout, sizeof timeout);
+      }
+      ok = HttpSendRequestA(handle.get(), nullptr, 0, nullptr, 0) != 0;
+    }
+    const DWORD failure = ok ? 0 : GetLastError();
+    {
+      LockGuard guard(lock);
+      sent = ok;
+      error = failure;
+      answered = true;
+      if (abandoned) InterlockedDecrement(&abandoned_requests);
+    }
+    done.Set();
+    // The body is not read; closing may wait for the connection.
+  }
+
+  // Set before the thread starts, read-only afterwards.
+  HttpConnection::Native* const connection;  // one reference held
+  const std::string object_name;
+  volatile LONG references = 2;  // the sender and the request's thread
+  Event done{true, false};
+
+  Lock lock;  // guards what follows
+  bool answered = false;
+  bool sent = false;
+  DWORD error = 0;
+  bool abandoned = false;  // the sender stopped waiting
+};
+
+}  // namespace
+
 bool HttpConnection::SendGet(const std::string& object_name) {
   if (!IsPlainRequestTarget(object_name)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  InternetHandle request(HttpOpenRequestA(native_->connection.get(), "GET", object_name.c_str(),
-                                          nullptr, nullptr, nullptr, 0, 1));
-  if (!request.get()) return false;
-  // On the request itself: Wine ignores the send and receive time-outs of an
-  // InternetOpenA handle (and every connect time-out); Windows honours these.
-  DWORD timeout = native_->timeout_ms;
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    InternetSetOptionA(request.get(), option, &timeout, sizeof timeout);
+  if (abandoned_requests > 0) {
+    SetLastError(ERROR_INTERNET_TIMEOUT);
+    return false;
   }
-  return HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0) != 0;
+  ReportRequest* request = new ReportRequest(native_.get(), object_name);
+  if (!StartDetachedThread(&ReportRequest::Run, request)) {
+    request->Release();  // the thread's reference
+    request->Release();
+    return false;
+  }
+  request->done.Wait(native_->timeout_ms);
+  bool sent;
+  DWORD error;
+  {
+    LockGuard guard(request->lock);
+    if (!request->answered) {
+      request->abandoned = true;
+      InterlockedIncrement(&abandoned_requests);
+    }
+    sent = request->answered && request->sent;
+    error = request->answered ? request->error : ERROR_INTERNET_TIMEOUT;
+  }
+  request->Release();
+  SetLastError(error);
+  return sent;
 }
 
 namespace {
@@ -119,21 +220,33 @@ bool IsRedirectStatus(const std::string& status) {
          status == "308";
 }
 
-// The absolute address a redirect's Location names, resolved against `base`.
-bool RedirectTarget(HINTERNET request, const std::string& base, std::string* target) {
+// What a redirect's Location comes to.
+enum class Redirect { kNone, kFollowed, kRefused };
+
+// The absolute address a redirect's Location names, resolved against `base`;
+// kNone when it names none (the response is then the final one), kRefused
+// when it may not be followed.
+Redirect RedirectTarget(HINTERNET request, const std::string& base, std::string* target) {
   std::vector<char> location(2048);
   DWORD length = static_cast<DWORD>(location.size());
   if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &length, nullptr)) {
-    return false;
+    return Redirect::kNone;
   }
+  if (!IsFollowableLocation(std::string(location.data(), length))) return Redirect::kRefused;
   std::vector<char> combined(4096);
   DWORD combined_length = static_cast<DWORD>(combined.size());
   if (!InternetCombineUrlA(base.c_str(), location.data(), combined.data(), &combined_length,
                            ICU_NO_ENCODE)) {
-    return false;
+    return Redirect::kRefused;
   }
   target->assign(combined.data(), combined_length);
-  return true;
+  // Resolved, it must still be a plain http or https address.
+  const size_t colon = target->find(':');
+  if (!IsFollowableLocation(*target) || colon == std::string::npos ||
+      target->compare(colon, 3, "://") != 0) {
+    return Redirect::kRefused;
+  }
+  return Redirect::kFollowed;
 }
 
 // What the body waits in between the transfer thread and the owner; a full
@@ -239,7 +352,10 @@ struct HttpDownload::Native {
   std::string response_text;
   bool ended = false;
   DWORD error = 0;  // why the transfer ended; 0 at the end of the body
-  DWORD last_news;  // when the transfer began, or the last redirect, the head or bytes came
+  // When the transfer began (the head and the first bytes of the body must
+  // come within a stall limit of it), then when the last bytes came or the
+  // owner made room in a full ring.
+  DWORD last_news;
   size_t ring_count = 0;
   bool transfer_waits = false;
   // Written by the owner, read by the transfer thread.
@@ -247,6 +363,9 @@ struct HttpDownload::Native {
   bool owner_waits = false;
   size_t owner_wants = 1;  // the ring's count that is worth a wake
   bool cancelled = false;  // also by Cancel from any thread
+  // Written by the transfer thread, read by the owner once the head is in.
+  std::string final_url;
+  bool redirect_refused = false;
   // The owner's alone.
   bool stalled = false;
 };
@@ -267,16 +386,19 @@ DWORD HttpDownload::Native::Transfer() {
       return failure;
     }
     status_known = QueryHeader(request.get(), HTTP_QUERY_STATUS_CODE, &status_text);
+    if (!status_known || !IsRedirectStatus(status_text)) break;
     std::string next;
-    if (!status_known || !IsRedirectStatus(status_text) ||
-        !RedirectTarget(request.get(), address, &next)) {
-      break;
+    const Redirect redirect = RedirectTarget(request.get(), address, &next);
+    if (redirect == Redirect::kNone) break;  // a 30x without Location is the answer
+    if (redirect == Redirect::kRefused) {
+      LockGuard guard(lock);
+      redirect_refused = true;
+      return ERROR_HTTP_REDIRECT_FAILED;
     }
     if (redirects == kMaxRedirects) return ERROR_HTTP_REDIRECT_FAILED;
     {
       LockGuard guard(lock);
       if (cancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
-      last_news = GetTickCount();  // a server that redirects is answering
     }
     address = next;
   }
@@ -288,8 +410,8 @@ DWORD HttpDownload::Native::Transfer() {
     has_length = length_known;
     status = status_text;
     length = length_text;
+    final_url = address;
     head_in = true;
-    last_news = GetTickCount();
     Publish(true);
   }
   size_t end;
@@ -339,6 +461,16 @@ void HttpDownload::Cancel() {
 }
 
 bool HttpDownload::stalled() const { return native_->stalled; }
+
+bool HttpDownload::redirect_refused() const {
+  LockGuard guard(native_->lock);
+  return native_->redirect_refused;
+}
+
+std::string HttpDownload::final_url() const {
+  LockGuard guard(native_->lock);
+  return native_->head_in ? native_->final_url : native_->url;
+}
 
 bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
   Native& n = *native_;
@@ -425,7 +557,12 @@ bool HttpDownload::Read(void* buffer, uint32_t size, uint32_t* read) {
       n.ring_start = (n.ring_start + piece) % kRingBytes;
       n.ring_count -= piece;
       done += static_cast<uint32_t>(piece);
-      if (n.transfer_waits) n.taken.Set();
+      if (n.transfer_waits) {
+        // The server could send nothing while the ring was full: its silence
+        // counts from now.
+        n.last_news = GetTickCount();
+        n.taken.Set();
+      }
       continue;
     }
     if (n.ended) {

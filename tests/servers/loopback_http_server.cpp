@@ -271,6 +271,13 @@ ResponsePlan ResponsePlan::Trickle(uint64_t total, uint32_t interval_ms) {
   return plan;
 }
 
+ResponsePlan ResponsePlan::TrickleHead(int lines, uint32_t interval_ms) {
+  ResponsePlan plan = Status(200);
+  for (int i = 0; i < lines; ++i) plan.headers.emplace_back("X-Line", std::to_string(i));
+  plan.head_line_delay_ms = interval_ms;
+  return plan;
+}
+
 ResponsePlan ResponsePlan::LargeHead(std::string body, size_t header_bytes) {
   ResponsePlan plan = Status(200, std::move(body));
   plan.headers.emplace_back("X-Filler", std::string(header_bytes, 'f'));
@@ -555,7 +562,11 @@ bool LoopbackHttpServer::Answer(Connection* connection, const ResponsePlan& plan
     head += "Connection: close\r\n";
   }
   head += "\r\n";
-  if (!SendAll(socket, head.data(), head.size(), stopping_)) return false;
+  for (size_t at = 0, end; at < head.size(); at = end) {
+    end = plan.head_line_delay_ms ? head.find('\n', at) + 1 : head.size();
+    if (at > 0 && !pause(plan.head_line_delay_ms)) return false;
+    if (!SendAll(socket, head.data() + at, end - at, stopping_)) return false;
+  }
 
   const uint64_t chunk = plan.chunk_size       ? plan.chunk_size
                          : plan.generated_size ? kGeneratedPiece

@@ -57,10 +57,11 @@ struct ResponsePlan {
   // then not used.
   uint64_t generated_size = 0;
   uint32_t delay_before_answer_ms = 0;
-  size_t chunk_size = 0;        // 0: the body in one write (a generated one in 64 KiB pieces)
-  uint32_t chunk_delay_ms = 0;  // pause before each chunk after the first (a slow body)
-  bool close_after = false;     // close once answered (always so with Length::kAbsent)
-  bool reset_after = false;     // reset (RST) once answered, whatever the length says
+  size_t chunk_size = 0;            // 0: the body in one write (a generated one in 64 KiB pieces)
+  uint32_t chunk_delay_ms = 0;      // pause before each chunk after the first (a slow body)
+  uint32_t head_line_delay_ms = 0;  // pause before each line of the head after the first
+  bool close_after = false;         // close once answered (always so with Length::kAbsent)
+  bool reset_after = false;         // reset (RST) once answered, whatever the length says
 
   static ResponsePlan Status(int status, std::string body = std::string());
   static ResponsePlan Redirect(int status, const std::string& location);
@@ -78,6 +79,9 @@ struct ResponsePlan {
   // 200 announcing `total` bytes of GeneratedBody, sent one byte at a time
   // with `interval_ms` before each but the first: a server that trickles.
   static ResponsePlan Trickle(uint64_t total, uint32_t interval_ms);
+  // 200 whose head comes one line at a time, `interval_ms` apart: `lines`
+  // filler lines, then the usual ones.
+  static ResponsePlan TrickleHead(int lines, uint32_t interval_ms);
   // 200 with `body`, its head padded by one header line of `header_bytes`.
   static ResponsePlan LargeHead(std::string body, size_t header_bytes);
   // 200 whose body comes in chunks with a pause before each but the first.
