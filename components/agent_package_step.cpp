@@ -15,8 +15,6 @@ constexpr InstallEvents kInstallEvents = {kAgentInstallStarted, kAgentInstallCom
                                           kAgentInstallCancelled, kAgentInstallFailed};
 }  // namespace
 
-std::string MsiSignature() { return std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8); }
-
 std::string MsiexecCommandLine(const std::string& packagePath) {
   // By its full path: a bare "msiexec" is searched in the executable's own
   // folder first, which is usually Downloads.

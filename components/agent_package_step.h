@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "components/download_plan.h"
 #include "engine/install_step.h"
 #include "platform/msi.h"
 
@@ -23,9 +24,6 @@ class AgentPackageStep : public InstallStep {
  private:
   platform::WindowsInstaller& installer_;
 };
-
-// The first 8 bytes of every Windows Installer package (a compound file).
-std::string MsiSignature();
 
 // The msiexec command line for a package (msiexec by its full path).
 std::string MsiexecCommandLine(const std::string& packagePath);

@@ -5,19 +5,10 @@
 
 #include <string>
 
+#include "components/download_plan.h"
 #include "components/step_events.h"
 #include "engine/install_step.h"
 #include "platform/registry.h"
-
-// Where a .NET component comes from and where it is kept, as configured.
-struct DotNetDownload {
-  std::string primaryUrl;
-  std::string secondaryUrl;
-  std::string md5;
-  std::string directory;
-  std::string fileName;
-  std::string versionCode;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
-};
 
 class DotNetComponentStep : public InstallStep {
  public:

@@ -6,6 +6,7 @@
 #include "components/agent_package_step.h"
 #include "components/dotnet_framework_step.h"
 #include "components/dotnet_service_pack_step.h"
+#include "components/download_plan.h"
 #include "components/install_session.h"
 #include "components/miniserver_step.h"
 #include "diagnostics/event_catalog.h"
@@ -32,26 +33,14 @@ void RunInstallWorker(InstallSession& session) {
   const std::string& directory = session.workingDirectory;
 
   saveOptionalInstallers(reader, directory);
-  const std::string versionCode = settings.get(DOTNETFRAMEWORKVERSION);
-  const DotNetDownload framework{settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
-                                 settings.get(DOTNETFRAMEWORK_SECONDARY_URL),
-                                 settings.get(DOTNETFRAMEWORK_MD5_KEY),
-                                 directory,
-                                 "dotnetfx.exe",
-                                 versionCode};
-  const DotNetDownload servicePack{settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
-                                   settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
-                                   settings.get(DOTNETSERVICEPACK_MD5_KEY),
-                                   directory,
-                                   "dotnetServicePack.exe",
-                                   versionCode};
+  const DownloadPlan plan = PlanDownloads(settings, directory);
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(reader.entryData("DOTNETFRAMEWORKEULA.TXT"),
-                                                        framework, *session.registry));
+                                                        plan.framework, *session.registry));
   manager.AddStep(std::make_unique<DotNetServicePackStep>(
-      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), servicePack, *session.registry));
+      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), plan.servicePack, *session.registry));
   manager.AddStep(std::make_unique<AgentPackageStep>(
-      reader.entryData("TORVANEAGENTEULA.TXT"), settings.get(TORVANEAGENTURL), directory,
-      "TorvaneAgent.msi", settings.get(TORVANEAGENTGUID), *session.installer));
+      reader.entryData("TORVANEAGENTEULA.TXT"), plan.agent.url, plan.agent.directory,
+      plan.agent.fileName, settings.get(TORVANEAGENTGUID), *session.installer));
   if (IsMiniServerPresent()) {
     manager.SetStatusText("Installing...");
     manager.AddStep(std::make_unique<MiniServerStep>(reader.entryData("EULA.TXT"), directory));

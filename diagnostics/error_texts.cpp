@@ -3,6 +3,7 @@
 #include "diagnostics/code_texts.h"
 #include "diagnostics/deployment.h"
 #include "diagnostics/event_logger.h"
+#include "platform/http.h"
 #include "platform/sync.h"
 
 namespace {
@@ -306,7 +307,7 @@ void PostSystemError(const char* what, uint32_t code) {
 std::string DescribeHttpStatus(int code) {
   // The network library's "name not resolved": the caller's previous error
   // text is all there is to say.
-  if (code == 12007) return LastErrorText();
+  if (code == static_cast<int>(platform::http_error::kNameNotResolved)) return LastErrorText();
   return HttpStatusText(code);
 }
 

@@ -7,7 +7,7 @@
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
-#include "engine/file_md5.h"
+#include "engine/download_judge.h"
 #include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
 #include "platform/clock.h"
@@ -37,14 +37,6 @@ std::string ShortBodyText(double received, double total) {
 }
 
 constexpr char kNotTheInstallerText[] = "The server sent something other than the installer.";
-
-// Whether the file at `path` begins with `lead`.
-bool FileBegins(const std::string& path, const std::string& lead) {
-  platform::UniqueFile file = platform::OpenFile(path, "rb");
-  if (!file) return false;
-  std::string head(lead.size(), '\0');
-  return std::fread(&head[0], 1, head.size(), file.get()) == head.size() && head == lead;
-}
 
 constexpr char kNoAnswerText[] = "The server stopped sending before its answer began.";
 constexpr char kRefusedRedirectText[] =
@@ -76,9 +68,10 @@ class TransferRegistration {
   PipelineSignals& signals_;
 };
 
-// The transfer once the request is out: its head, then the body into the file.
-// `finalUrl` is where the answer came from, once its head is in.
-int Receive(InstallStep& step, platform::HttpDownload& download, std::string* finalUrl) {
+// The transfer once the request is out: its head, then the body into the
+// file, as the judge decides. `finalUrl` is where the answer came from.
+int Receive(InstallStep& step, platform::HttpDownload& download, DownloadJudge& judge,
+            std::string* finalUrl) {
   PipelineSignals& signals = step.signals();
   uint32_t error = 0;
   std::string response;
@@ -89,15 +82,17 @@ int Receive(InstallStep& step, platform::HttpDownload& download, std::string* fi
     if (download.redirect_refused()) return FailWithText(kRefusedRedirectText);
     return FailWithText(!response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
   }
-  *finalUrl = download.final_url();
-
-  std::string digits;
-  const int status = download.QueryStatus(&digits) ? std::atoi(digits.c_str()) : 0;
-  if (status != 200) return FailWithText(DescribeHttpStatus(status));
-  if (!download.QueryContentLength(&digits)) {
-    return FailWithText("Failed to retrieve file size, possibly due to an invalid URL.");
+  const platform::HttpHead& head = download.head();
+  *finalUrl = head.final_url;
+  switch (judge.JudgeHead(head.status, head.has_length, head.length, platform::TickCount())) {
+    case DownloadVerdict::kNotOk:
+      return FailWithText(DescribeHttpStatus(head.status));
+    case DownloadVerdict::kNoLength:
+      return FailWithText("Failed to retrieve file size, possibly due to an invalid URL.");
+    default:
+      break;
   }
-  const double total = static_cast<double>(std::strtoul(digits.c_str(), nullptr, 10));
+  const double total = static_cast<double>(judge.total());
   step.bytesTotal.store(total);
 
   platform::UniqueFile file = platform::OpenFile(step.localPath, "wb");
@@ -105,11 +100,8 @@ int Receive(InstallStep& step, platform::HttpDownload& download, std::string* fi
 
   std::vector<char> buffer;
   bool writeFailed = false;
-  bool trickled = false;
-  const uint32_t stallLimitMs = step.downloadTiming.stallLimitMs;
-  uint32_t windowStart = platform::TickCount();
-  double windowFrom = 0.0;  // bytesReceived when the window began
-  for (;;) {
+  bool more = !judge.whole();
+  while (more) {
     uint32_t available = 0;
     if (!download.QueryAvailable(&available) || signals.abortFlag.load() || available == 0) {
       break;
@@ -118,27 +110,15 @@ int Receive(InstallStep& step, platform::HttpDownload& download, std::string* fi
     uint32_t got = 0;
     if (!download.Read(buffer.data(), available, &got)) break;
     if (got == 0) continue;
-    // Bytes past the announced length are not the file: Wine's WinINet may
-    // hand them on when the server sends more.
-    const double left = total - step.bytesReceived.load();
-    if (got > left) got = static_cast<uint32_t>(left);
-    if (std::fwrite(buffer.data(), 1, got, file.get()) != got) {
+    const size_t kept = judge.Fits(got);
+    if (std::fwrite(buffer.data(), 1, kept, file.get()) != kept) {
       writeFailed = true;
       break;
     }
-    step.bytesReceived.store(step.bytesReceived.load() + got);
+    more = judge.Add(buffer.data(), kept, platform::TickCount());
+    step.bytesReceived.store(static_cast<double>(judge.received()));
     InstallStep::RaiseFraction(step.downloadFraction, step.bytesReceived.load() / total);
     step.NotifyProgress();
-    if (step.bytesReceived.load() >= total) break;  // the whole file is in
-    const uint32_t now = platform::TickCount();
-    if (now - windowStart >= stallLimitMs) {  // unsigned: a wrap does no harm
-      if (step.bytesReceived.load() - windowFrom < kLeastBytesPerStallLimit) {
-        trickled = true;
-        break;
-      }
-      windowStart = now;
-      windowFrom = step.bytesReceived.load();
-    }
   }
   // A full disk may show only when the buffered tail is written.
   if (std::fclose(file.release()) != 0) writeFailed = true;
@@ -148,16 +128,28 @@ int Receive(InstallStep& step, platform::HttpDownload& download, std::string* fi
     platform::RemoveFile(step.localPath);
     return Fail(kFileCreationFailed);
   }
-  if (download.stalled() || trickled) {
+  const DownloadVerdict verdict = judge.JudgeBody();
+  if (download.stalled() || verdict == DownloadVerdict::kTrickled) {
     platform::RemoveFile(step.localPath);
     return FailWithText(StalledText(step.bytesReceived.load(), total));
   }
-  if (step.bytesReceived.load() < total) {
-    // The connection ended before the announced length: never hand on a short file.
-    platform::RemoveFile(step.localPath);
-    return FailWithText(ShortBodyText(step.bytesReceived.load(), total));
+  switch (verdict) {
+    case DownloadVerdict::kEndedEarly:
+      // The connection ended before the announced length: never hand on a short file.
+      platform::RemoveFile(step.localPath);
+      return FailWithText(ShortBodyText(step.bytesReceived.load(), total));
+    case DownloadVerdict::kDigestMismatch:
+      platform::RemoveFile(step.localPath);
+      // The system's cache keeps the answer under the address it came from too.
+      platform::DropCachedCopy(step.url);
+      if (*finalUrl != step.url) platform::DropCachedCopy(*finalUrl);
+      return Fail(kMd5CheckFailed);
+    case DownloadVerdict::kNotTheInstaller:
+      platform::RemoveFile(step.localPath);
+      return FailWithText(kNotTheInstallerText);
+    default:
+      return 1;
   }
-  return 1;
 }
 
 int Transfer(InstallStep& step) {
@@ -166,30 +158,20 @@ int Transfer(InstallStep& step) {
   step.bytesReceived.store(0.0);
   step.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
-      platform::HttpSession::Open(kDownloadUserAgent, kDownloadSessionFlags);
+      platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
   if (!session) return Fail(kInternetSessionFailed);
-  int result;
+  DownloadRules rules;
+  if (step.verifyDigest) rules.md5 = step.md5;
+  rules.leadingBytes = step.leadingBytes;
+  rules.stallLimitMs = step.downloadTiming.stallLimitMs;
+  DownloadJudge judge(rules);
   std::string finalUrl = step.url;
-  {
-    std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
-        *session, step.url, kDownloadRequestFlags, step.downloadTiming.stallLimitMs);
-    TransferRegistration registration(step.signals(), *download);
-    result = Receive(step, *download, &finalUrl);
-  }
-  if (result != 1) return result;
-  if (step.verifyDigest && Md5Differs(step.localPath, step.md5)) {
-    platform::RemoveFile(step.localPath);
-    // The system's cache keeps the answer under the address it came from too.
-    platform::DropCachedCopy(step.url);
-    if (finalUrl != step.url) platform::DropCachedCopy(finalUrl);
-    return Fail(kMd5CheckFailed);
-  }
-  if (!step.leadingBytes.empty() && !FileBegins(step.localPath, step.leadingBytes)) {
-    platform::RemoveFile(step.localPath);
-    return FailWithText(kNotTheInstallerText);
-  }
-  step.downloadDone.Release();
-  return 1;
+  std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
+      *session, step.url, kDownloadRequest, step.downloadTiming.stallLimitMs);
+  TransferRegistration registration(step.signals(), *download);
+  const int result = Receive(step, *download, judge, &finalUrl);
+  if (result == 1) step.downloadDone.Release();
+  return result;
 }
 
 }  // namespace

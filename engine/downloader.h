@@ -3,19 +3,16 @@
 
 #include <cstdint>
 
+#include "platform/http.h"
+
 class InstallStep;
 
 // The request every download makes (bootpack check makes the same): the
-// user agent, the session flags (no cookies, no UI) and the request flags
-// (existing connection, passive, keep connection, resynchronise).
+// user agent, a session that keeps no cookies and shows no UI, a request on
+// an existing connection kept open, passive, that revalidates a cached copy.
 constexpr char kDownloadUserAgent[] = "Brindle Bootstrapper";
-constexpr unsigned kDownloadSessionFlags = 0x00080200;
-constexpr unsigned kDownloadRequestFlags = 0x28400800;
-
-// A server that keeps the transfer alive with a byte now and then never
-// leaves it waiting a whole stall limit, yet would hold the download for days:
-// each stall limit must bring at least this much, or the server has stalled.
-constexpr double kLeastBytesPerStallLimit = 1024;
+constexpr platform::HttpSessionOptions kDownloadSession = {true, true};
+constexpr platform::HttpRequestOptions kDownloadRequest = {true, true, true};
 
 // The waits of a download. The product uses the defaults; tests shorten them.
 struct DownloadTiming {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "components/agent_package_step.h"
+#include "components/download_plan.h"
 #include "diagnostics/event_catalog.h"
 #include "engine/downloader.h"
 #include "engine/file_md5.h"

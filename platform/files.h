@@ -55,6 +55,9 @@ struct FolderEntry {
 // The entries of a folder, without "." and "..". False when the folder cannot be read.
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
 
+// Whether a stream is a terminal (a console on win32).
+bool IsTerminal(std::FILE* stream);
+
 // Size of a file in bytes, or -1.
 int64_t FileSize(const std::string& path);
 

@@ -9,13 +9,45 @@ namespace platform {
 
 class HttpConnection;
 
+// WinINet's error numbers. The posix layer gives the same for libcurl's
+// failures, so callers describe them alike on both.
+namespace http_error {
+constexpr uint32_t kTimeout = 12002;
+constexpr uint32_t kInternal = 12004;
+constexpr uint32_t kInvalidUrl = 12005;
+constexpr uint32_t kUnrecognizedScheme = 12006;
+constexpr uint32_t kNameNotResolved = 12007;
+constexpr uint32_t kCancelled = 12017;
+constexpr uint32_t kCannotConnect = 12029;
+constexpr uint32_t kConnectionAborted = 12030;
+constexpr uint32_t kConnectionReset = 12031;
+constexpr uint32_t kInvalidServerResponse = 12152;
+constexpr uint32_t kRedirectFailed = 12156;
+constexpr uint32_t kSocketTimeout = 10060;  // WSAETIMEDOUT, which Wine gives for a time-out
+constexpr uint32_t kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER: an empty address
+}  // namespace http_error
+
+// What a session keeps and shows (posix: libcurl keeps no cookies and shows
+// no UI anyway).
+struct HttpSessionOptions {
+  bool no_cookies = false;
+  bool no_ui = false;
+};
+
+// How a download's request is made (posix: libcurl does all this itself).
+struct HttpRequestOptions {
+  bool reuse_connection = false;  // an existing connection, and kept open afterwards
+  bool passive = false;           // passive mode where the scheme has one
+  bool revalidate_cache = false;  // a cached copy is checked with the server first
+};
+
 // An internet session (InternetOpenA with the system's proxy settings).
 class HttpSession {
  public:
   struct Native;
-  // Null when the session cannot be opened. `flags` are InternetOpenA's
-  // (posix: ignored; libcurl keeps no cookies and shows no UI anyway).
-  static std::unique_ptr<HttpSession> Open(const std::string& user_agent, unsigned flags = 0);
+  // Null when the session cannot be opened.
+  static std::unique_ptr<HttpSession> Open(const std::string& user_agent,
+                                           const HttpSessionOptions& options = {});
   ~HttpSession();
   // It owns its native handle: a copy would close it twice.
   HttpSession(const HttpSession&) = delete;
@@ -29,6 +61,13 @@ class HttpSession {
   };
   explicit HttpSession(Native* native) : native_(native) {}
   std::unique_ptr<Native, Releaser> native_;
+};
+
+// What became of one request that SendGet made.
+struct HttpAnswer {
+  int status = 0;              // the answer's status; 0 without an answer
+  uint32_t error = 0;          // an http_error number when there was no answer
+  std::string remote_address;  // the server's IP address; empty where the client does not tell
 };
 
 // A connection to one server (InternetConnectA). Requests made through it
@@ -49,8 +88,8 @@ class HttpConnection {
   // went out and the answer's head came back within the deadline (whatever
   // its status). The body is not read. The object name goes out as given, so
   // it must come encoded: one that fails IsPlainRequestTarget is refused
-  // (false, nothing sent).
-  bool SendGet(const std::string& object_name);
+  // (false, nothing sent). `answer`, when given, tells more.
+  bool SendGet(const std::string& object_name, HttpAnswer* answer = nullptr);
 
  private:
   // Lets go of the native part, which an exchange past its deadline shares on win32.
@@ -59,6 +98,17 @@ class HttpConnection {
   };
   explicit HttpConnection(Native* native);
   std::unique_ptr<Native, Releaser> native_;
+};
+
+// A download's final response head, as the server sent it.
+struct HttpHead {
+  int status = 0;  // 0 when it had none (or more than 9 digits)
+  bool has_length = false;
+  std::string length;          // the Content-Length as sent
+  std::string content_type;    // empty when there is none
+  int redirects = 0;           // followed on the way
+  std::string final_url;       // the address it came from
+  std::string remote_address;  // the server's IP address; empty where the client does not tell
 };
 
 // One download of a whole address (InternetOpenUrlA). The transfer runs on a
@@ -73,29 +123,27 @@ class HttpConnection {
 class HttpDownload {
  public:
   struct Native;
-  // Sends the request. `flags` are InternetOpenUrlA's (posix: ignored);
-  // `stall_limit_ms` is the longest the answer's head or the next bytes of its
-  // body may keep the owner waiting. Never null.
+  // Sends the request. `stall_limit_ms` is the longest the answer's head or
+  // the next bytes of its body may keep the owner waiting. Never null.
   static std::unique_ptr<HttpDownload> Start(HttpSession& session, const std::string& url,
-                                             unsigned flags, uint32_t stall_limit_ms);
+                                             const HttpRequestOptions& options,
+                                             uint32_t stall_limit_ms);
   // Leaves a transfer still running to end on its own.
   ~HttpDownload();
   HttpDownload(const HttpDownload&) = delete;
   HttpDownload& operator=(const HttpDownload&) = delete;
 
-  // Waits for the final response's head. False on failure, with a WinINet
-  // error code and the server's last response text (often empty): an empty
-  // address fails, a stall gives 12002 (see stalled()), a cancel 12017. Posix
-  // maps libcurl's failures to WinINet codes: host not resolved 12007,
-  // connection refused or failed 12029, time-out 12002, bad address 12005,
-  // unknown scheme 12006, too many redirects 12156, broken answer 12152,
-  // connection reset or aborted 12030, anything else 12004.
+  // Waits for the final response's head. False on failure, with an error
+  // number of http_error and the server's last response text (often empty):
+  // an empty address fails (kInvalidParameter), a stall gives kTimeout (see
+  // stalled()), a cancel kCancelled, a redirect not followed or too many
+  // kRedirectFailed. Posix gives: host not resolved kNameNotResolved,
+  // connection refused or failed kCannotConnect, bad address kInvalidUrl,
+  // unknown scheme kUnrecognizedScheme, broken answer kInvalidServerResponse,
+  // connection reset or aborted kConnectionAborted, anything else kInternal.
   bool WaitForHead(uint32_t* error, std::string* response_text);
-  // The final response's status code and Content-Length as decimal texts.
-  // Either query fails when its buffer of 10 bytes is too small (a value of
-  // more than 9 digits); the length query fails when there is no length.
-  bool QueryStatus(std::string* digits);
-  bool QueryContentLength(std::string* digits);
+  // The final response's head, once WaitForHead has given true.
+  const HttpHead& head() const;
   // Waits until some of the body can be read; 0 at the end of the body (a
   // connection that closes early also ends it). False when the transfer
   // failed, stalled or was cancelled.
@@ -107,9 +155,6 @@ class HttpDownload {
   bool stalled() const;
   // True once WaitForHead has failed on a redirect that is not followed.
   bool redirect_refused() const;
-  // The address of the final response (after the redirects followed); the
-  // address asked for until its head is in.
-  std::string final_url() const;
   // Ends the owner's current or next wait at once, with failure; safe from
   // any thread while the object lives.
   void Cancel();

@@ -85,10 +85,10 @@ long long BareTransfer(const std::string& url) {
 
 long long ProductTransfer(const std::string& url) {
   std::unique_ptr<platform::HttpSession> session =
-      platform::HttpSession::Open("bench", kSessionFlags);
+      platform::HttpSession::Open("bench", kDownloadSession);
   if (!session) return -1;
   std::unique_ptr<platform::HttpDownload> download =
-      platform::HttpDownload::Start(*session, url, kRequestFlags, 60000);
+      platform::HttpDownload::Start(*session, url, kDownloadRequest, 60000);
   uint32_t error = 0;
   std::string response;
   if (!download->WaitForHead(&error, &response)) return -1;

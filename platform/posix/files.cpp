@@ -40,6 +40,8 @@ std::string SystemFolder() {
   return folder ? folder : "C:\\WINDOWS\\system32";
 }
 
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
 UniqueFile OpenFile(const std::string& path, const char* mode) {
   return UniqueFile(std::fopen(NativePath(path).c_str(), mode));
 }

@@ -22,6 +22,34 @@ void InitCurlOnce() {
   (void)initialised;
 }
 
+// WinINet's numbers for libcurl's failures, so callers describe them alike.
+uint32_t WinInetErrorFor(CURLcode result) {
+  switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return http_error::kNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return http_error::kCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return http_error::kTimeout;
+    case CURLE_URL_MALFORMAT:
+      return http_error::kInvalidUrl;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return http_error::kUnrecognizedScheme;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return http_error::kRedirectFailed;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_GOT_NOTHING:
+      return http_error::kInvalidServerResponse;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return http_error::kConnectionAborted;
+    default:
+      return http_error::kInternal;
+  }
+}
+
 // The answer of a report: its head is taken, its body is not read (the first
 // byte of it ends the transfer, as WinINet hands back the head alone).
 struct ReportAnswer {
@@ -44,7 +72,8 @@ struct HttpSession::Native {
   std::string user_agent;
 };
 
-std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent, unsigned) {
+std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent,
+                                               const HttpSessionOptions&) {
   InitCurlOnce();
   Native* native = new Native;
   native->user_agent = user_agent;
@@ -83,8 +112,14 @@ HttpConnection::~HttpConnection() { curl_easy_cleanup(native_->easy); }
 
 void HttpConnection::Releaser::operator()(Native* native) const { delete native; }
 
-bool HttpConnection::SendGet(const std::string& object_name) {
-  if (!IsPlainRequestTarget(object_name)) return false;
+bool HttpConnection::SendGet(const std::string& object_name, HttpAnswer* answer) {
+  HttpAnswer ignored;
+  HttpAnswer& told = answer ? *answer : ignored;
+  told = HttpAnswer();
+  if (!IsPlainRequestTarget(object_name)) {
+    told.error = http_error::kInvalidParameter;
+    return false;
+  }
   std::string target = object_name;
   if (target.empty() || target[0] != '/') target.insert(0, "/");
   // The target goes on the request line as given, so a '#' or '?' in the
@@ -96,15 +131,25 @@ bool HttpConnection::SendGet(const std::string& object_name) {
   curl_easy_setopt(easy, CURLOPT_USERAGENT, native_->user_agent.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  ReportAnswer answer;
+  ReportAnswer report;
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &ReportAnswer::OnHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &answer);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &report);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &ReportAnswer::OnBody);
   // One deadline for the whole exchange, however slowly the head comes.
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, native_->timeout_ms);
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, native_->timeout_ms);
   const CURLcode result = curl_easy_perform(easy);
-  return result == CURLE_OK || (result == CURLE_WRITE_ERROR && answer.head_in);
+  const bool answered = result == CURLE_OK || (result == CURLE_WRITE_ERROR && report.head_in);
+  if (answered) {
+    told.status = report.head.status;
+  } else {
+    told.error = WinInetErrorFor(result);
+  }
+  char* address = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address) {
+    told.remote_address = address;
+  }
+  return answered;
 }
 
 namespace {
@@ -114,34 +159,6 @@ using Clock = std::chrono::steady_clock;
 // The body waits here between the transfer thread and the reader; a full
 // buffer holds the transfer back, so memory does not grow with the body.
 constexpr size_t kBufferBytes = 1 << 20;
-
-// WinINet's codes for libcurl's failures, so callers describe them alike.
-uint32_t WinInetErrorFor(CURLcode result) {
-  switch (result) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      return 12007;  // ERROR_INTERNET_NAME_NOT_RESOLVED
-    case CURLE_COULDNT_CONNECT:
-      return 12029;  // ERROR_INTERNET_CANNOT_CONNECT
-    case CURLE_OPERATION_TIMEDOUT:
-      return 12002;  // ERROR_INTERNET_TIMEOUT
-    case CURLE_URL_MALFORMAT:
-      return 12005;  // ERROR_INTERNET_INVALID_URL
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return 12006;  // ERROR_INTERNET_UNRECOGNIZED_SCHEME
-    case CURLE_TOO_MANY_REDIRECTS:
-      return 12156;  // ERROR_HTTP_REDIRECT_FAILED
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_GOT_NOTHING:
-      return 12152;  // ERROR_HTTP_INVALID_SERVER_RESPONSE
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
-      return 12030;  // ERROR_INTERNET_CONNECTION_ABORTED
-    default:
-      return 12004;  // ERROR_INTERNET_INTERNAL_ERROR
-  }
-}
 
 }  // namespace
 
@@ -156,8 +173,10 @@ struct HttpDownload::Native {
   std::atomic<bool> cancel{false};  // set by Cancel and the owner's destructor
   bool stalled = false;             // the owner's alone
 
-  // The response whose head is being read (transfer thread only).
+  // The response whose head is being read, and the redirects followed
+  // before it (transfer thread only).
   ResponseHead reading;
+  int redirects = 0;
   // Transfer thread only: when the request went out (the head and the first
   // bytes of the body must come within a stall limit of it, however many
   // redirects), then when the last bytes of the body came.
@@ -166,8 +185,7 @@ struct HttpDownload::Native {
   std::mutex mutex;  // guards everything below
   std::condition_variable changed;
   bool head_in = false;  // the final response's head, copied to `head`
-  ResponseHead head;
-  std::string final_url;  // where `head` came from
+  HttpHead head;         // read-only once head_in is set
   bool redirect_refused = false;
   bool ended = false;
   CURLcode result = CURLE_OK;
@@ -182,12 +200,19 @@ struct HttpDownload::Native {
   }
 
   void PublishHead() {
+    if (head_in) return;  // set by this thread alone
     char* effective = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+    char* address = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address);
     std::lock_guard<std::mutex> lock(mutex);
-    if (head_in) return;
-    head = reading;
-    final_url = effective ? effective : url;
+    head.status = reading.status;
+    head.has_length = reading.has_length;
+    head.length = reading.length;
+    head.content_type = reading.content_type;
+    head.redirects = redirects;
+    head.final_url = effective ? effective : url;
+    head.remote_address = address ? address : "";
     head_in = true;
     ring.resize(kBufferBytes);
     changed.notify_all();
@@ -202,6 +227,7 @@ struct HttpDownload::Native {
       self->redirect_refused = true;
       return 0;  // ends the transfer before libcurl follows it
     }
+    if (self->reading.IsRedirect()) ++self->redirects;
     if (self->reading.IsFinal()) self->PublishHead();
     return length;
   }
@@ -283,21 +309,22 @@ struct HttpDownload::Native {
 };
 
 std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const std::string& url,
-                                                  unsigned, uint32_t stall_limit_ms) {
+                                                  const HttpRequestOptions&,
+                                                  uint32_t stall_limit_ms) {
   InitCurlOnce();
   std::unique_ptr<Native> native(new Native);
   native->url = url;
   native->user_agent = session.native()->user_agent;
   native->stall_limit = std::chrono::milliseconds(stall_limit_ms);
   if (url.empty()) {
-    native->start_error = 87;  // ERROR_INVALID_PARAMETER, as WinINet answers
+    native->start_error = http_error::kInvalidParameter;  // as WinINet answers
     return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
   }
   native->easy = curl_easy_init();
   native->multi = curl_multi_init();
   CURL* easy = native->easy;
   if (!easy || !native->multi) {
-    native->start_error = 12004;
+    native->start_error = http_error::kInternal;
     return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
   }
   SetGetOptions(easy, native->url, native->user_agent, stall_limit_ms);
@@ -306,7 +333,7 @@ std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const st
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Native::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, native.get());
   if (curl_multi_add_handle(native->multi, easy) != CURLM_OK) {
-    native->start_error = 12004;
+    native->start_error = http_error::kInternal;
     return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
   }
   Native* raw = native.get();
@@ -327,10 +354,7 @@ bool HttpDownload::redirect_refused() const {
   return native_->redirect_refused;
 }
 
-std::string HttpDownload::final_url() const {
-  std::lock_guard<std::mutex> lock(native_->mutex);
-  return native_->head_in ? native_->final_url : native_->url;
-}
+const HttpHead& HttpDownload::head() const { return native_->head; }
 
 bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
   Native* native = native_.get();
@@ -343,28 +367,13 @@ bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
   std::unique_lock<std::mutex> lock(native->mutex);
   native->changed.wait(lock, [&] { return native->head_in || native->ended || native->cancel; });
   if (native->cancel) {
-    *error = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
+    *error = http_error::kCancelled;
     return false;
   }
   if (native->head_in) return true;
   native->stalled = native->result == CURLE_OPERATION_TIMEDOUT;
-  *error = native->redirect_refused ? 12156 : WinInetErrorFor(native->result);
+  *error = native->redirect_refused ? http_error::kRedirectFailed : WinInetErrorFor(native->result);
   return false;
-}
-
-bool HttpDownload::QueryStatus(std::string* digits) {
-  std::lock_guard<std::mutex> lock(native_->mutex);
-  if (native_->head.status <= 0) return false;
-  *digits = std::to_string(native_->head.status);
-  return true;
-}
-
-bool HttpDownload::QueryContentLength(std::string* digits) {
-  std::lock_guard<std::mutex> lock(native_->mutex);
-  const ResponseHead& head = native_->head;
-  if (!head.has_length || head.length.size() > 9) return false;
-  *digits = head.length;
-  return true;
 }
 
 namespace {

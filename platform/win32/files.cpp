@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <io.h>
 #include <windows.h>
 // <windows.h> maps ReplaceFile to ReplaceFileA; keep the neutral name.
 #undef ReplaceFile
@@ -28,6 +29,8 @@ std::string SystemFolder() {
   if (length == 0 || length >= MAX_PATH) return std::string();
   return std::string(buffer, length);
 }
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 UniqueFile OpenFile(const std::string& path, const char* mode) {
   return UniqueFile(std::fopen(path.c_str(), mode));

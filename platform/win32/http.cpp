@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +11,21 @@
 #include "platform/win32/unique_handle.h"
 
 namespace platform {
+
+// The names of the neutral header are WinINet's own numbers.
+static_assert(http_error::kTimeout == ERROR_INTERNET_TIMEOUT, "");
+static_assert(http_error::kInternal == ERROR_INTERNET_INTERNAL_ERROR, "");
+static_assert(http_error::kInvalidUrl == ERROR_INTERNET_INVALID_URL, "");
+static_assert(http_error::kUnrecognizedScheme == ERROR_INTERNET_UNRECOGNIZED_SCHEME, "");
+static_assert(http_error::kNameNotResolved == ERROR_INTERNET_NAME_NOT_RESOLVED, "");
+static_assert(http_error::kCancelled == ERROR_INTERNET_OPERATION_CANCELLED, "");
+static_assert(http_error::kCannotConnect == ERROR_INTERNET_CANNOT_CONNECT, "");
+static_assert(http_error::kConnectionAborted == ERROR_INTERNET_CONNECTION_ABORTED, "");
+static_assert(http_error::kConnectionReset == ERROR_INTERNET_CONNECTION_RESET, "");
+static_assert(http_error::kInvalidServerResponse == ERROR_HTTP_INVALID_SERVER_RESPONSE, "");
+static_assert(http_error::kRedirectFailed == ERROR_HTTP_REDIRECT_FAILED, "");
+static_assert(http_error::kInvalidParameter == ERROR_INVALID_PARAMETER, "");
+
 namespace {
 
 struct InternetHandleTraits {
@@ -34,7 +50,10 @@ struct HttpSession::Native {
   volatile LONG references = 1;
 };
 
-std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent, unsigned flags) {
+std::unique_ptr<HttpSession> HttpSession::Open(const std::string& user_agent,
+                                               const HttpSessionOptions& options) {
+  const DWORD flags = (options.no_cookies ? INTERNET_FLAG_NO_COOKIES : 0) |
+                      (options.no_ui ? INTERNET_FLAG_NO_UI : 0);
   HINTERNET handle =
       InternetOpenA(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, flags);
   if (!handle) return nullptr;
@@ -126,9 +145,16 @@ struct ReportRequest {
       ok = HttpSendRequestA(handle.get(), nullptr, 0, nullptr, 0) != 0;
     }
     const DWORD failure = ok ? 0 : GetLastError();
+    DWORD code = 0;
+    DWORD size = sizeof code;
+    if (ok) {
+      HttpQueryInfoA(handle.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size,
+                     nullptr);
+    }
     {
       LockGuard guard(lock);
       sent = ok;
+      status = static_cast<int>(code);
       error = failure;
       answered = true;
       if (abandoned) InterlockedDecrement(&abandoned_requests);
@@ -146,30 +172,33 @@ struct ReportRequest {
   Lock lock;  // guards what follows
   bool answered = false;
   bool sent = false;
+  int status = 0;
   DWORD error = 0;
   bool abandoned = false;  // the sender stopped waiting
 };
 
 }  // namespace
 
-bool HttpConnection::SendGet(const std::string& object_name) {
+bool HttpConnection::SendGet(const std::string& object_name, HttpAnswer* answer) {
+  HttpAnswer ignored;
+  HttpAnswer& told = answer ? *answer : ignored;
+  told = HttpAnswer();
   if (!IsPlainRequestTarget(object_name)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+    told.error = ERROR_INVALID_PARAMETER;
     return false;
   }
   if (abandoned_requests > 0) {
-    SetLastError(ERROR_INTERNET_TIMEOUT);
+    told.error = ERROR_INTERNET_TIMEOUT;
     return false;
   }
   ReportRequest* request = new ReportRequest(native_.get(), object_name);
-  if (!StartDetachedThread(&ReportRequest::Run, request)) {
+  if (!StartDetachedThread(&ReportRequest::Run, request, &told.error)) {
     request->Release();  // the thread's reference
     request->Release();
     return false;
   }
   request->done.Wait(native_->timeout_ms);
   bool sent;
-  DWORD error;
   {
     LockGuard guard(request->lock);
     if (!request->answered) {
@@ -177,22 +206,31 @@ bool HttpConnection::SendGet(const std::string& object_name) {
       InterlockedIncrement(&abandoned_requests);
     }
     sent = request->answered && request->sent;
-    error = request->answered ? request->error : ERROR_INTERNET_TIMEOUT;
+    told.status = request->status;
+    told.error = request->answered ? request->error : ERROR_INTERNET_TIMEOUT;
   }
   request->Release();
-  SetLastError(error);
   return sent;
 }
 
 namespace {
 
-// A header as text in a 10-byte buffer: a longer value fails the query.
-bool QueryHeader(HINTERNET request, DWORD which, std::string* digits) {
-  char buffer[10];
+// A header as text; a value longer than the buffer fails the query. The
+// status comes in 10 bytes, as the old client asked for it.
+template <size_t kBytes>
+bool QueryHeader(HINTERNET request, DWORD which, std::string* text) {
+  char buffer[kBytes];
   DWORD length = sizeof buffer;
   if (!HttpQueryInfoA(request, which, buffer, &length, nullptr)) return false;
-  digits->assign(buffer, length);
+  text->assign(buffer, length);
   return true;
+}
+
+DWORD RequestFlags(const HttpRequestOptions& options) {
+  return (options.reuse_connection ? INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_KEEP_CONNECTION
+                                   : 0) |
+         (options.passive ? INTERNET_FLAG_PASSIVE : 0) |
+         (options.revalidate_cache ? INTERNET_FLAG_RESYNCHRONIZE : 0);
 }
 
 // The server's last response text. WinINet keeps it per thread, so it is
@@ -209,7 +247,9 @@ std::string LastResponseText() {
 }
 
 // WinINet's time-out; Wine reports the socket's own (WSAETIMEDOUT).
-bool IsTimeout(DWORD error) { return error == ERROR_INTERNET_TIMEOUT || error == 10060; }
+bool IsTimeout(DWORD error) {
+  return error == ERROR_INTERNET_TIMEOUT || error == http_error::kSocketTimeout;
+}
 
 // Wine's WinINet follows a redirect loop without end, so redirects are
 // followed here, at most as many as libcurl follows on the host.
@@ -345,10 +385,7 @@ struct HttpDownload::Native {
   Event taken{false, false};    // the owner's reads (and Cancel) for a waiting transfer thread
   // Written by the transfer thread, read by the owner.
   bool head_in = false;
-  bool has_status = false;
-  bool has_length = false;
-  std::string status;
-  std::string length;
+  HttpHead head;  // read-only once head_in is set
   std::string response_text;
   bool ended = false;
   DWORD error = 0;  // why the transfer ended; 0 at the end of the body
@@ -361,11 +398,9 @@ struct HttpDownload::Native {
   // Written by the owner, read by the transfer thread.
   size_t ring_start = 0;
   bool owner_waits = false;
-  size_t owner_wants = 1;  // the ring's count that is worth a wake
-  bool cancelled = false;  // also by Cancel from any thread
-  // Written by the transfer thread, read by the owner once the head is in.
-  std::string final_url;
-  bool redirect_refused = false;
+  size_t owner_wants = 1;         // the ring's count that is worth a wake
+  bool cancelled = false;         // also by Cancel from any thread
+  bool redirect_refused = false;  // written by the transfer thread
   // The owner's alone.
   bool stalled = false;
 };
@@ -375,7 +410,8 @@ DWORD HttpDownload::Native::Transfer() {
   std::string status_text;
   bool status_known = false;
   std::string address = url;
-  for (int redirects = 0;; ++redirects) {
+  int redirects = 0;
+  for (;; ++redirects) {
     request.reset(InternetOpenUrlA(session->internet.get(), address.c_str(), nullptr, 0,
                                    flags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
     if (!request.get()) {
@@ -385,7 +421,7 @@ DWORD HttpDownload::Native::Transfer() {
       response_text = text;
       return failure;
     }
-    status_known = QueryHeader(request.get(), HTTP_QUERY_STATUS_CODE, &status_text);
+    status_known = QueryHeader<10>(request.get(), HTTP_QUERY_STATUS_CODE, &status_text);
     if (!status_known || !IsRedirectStatus(status_text)) break;
     std::string next;
     const Redirect redirect = RedirectTarget(request.get(), address, &next);
@@ -402,15 +438,15 @@ DWORD HttpDownload::Native::Transfer() {
     }
     address = next;
   }
-  std::string length_text;
-  const bool length_known = QueryHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH, &length_text);
+  HttpHead answer;
+  answer.status = status_known ? std::atoi(status_text.c_str()) : 0;
+  answer.has_length = QueryHeader<64>(request.get(), HTTP_QUERY_CONTENT_LENGTH, &answer.length);
+  QueryHeader<256>(request.get(), HTTP_QUERY_CONTENT_TYPE, &answer.content_type);
+  answer.redirects = redirects;
+  answer.final_url = address;
   {
     LockGuard guard(lock);
-    has_status = status_known;
-    has_length = length_known;
-    status = status_text;
-    length = length_text;
-    final_url = address;
+    head = answer;
     head_in = true;
     Publish(true);
   }
@@ -433,14 +469,15 @@ DWORD HttpDownload::Native::Transfer() {
 }
 
 std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const std::string& url,
-                                                  unsigned flags, uint32_t stall_limit_ms) {
+                                                  const HttpRequestOptions& options,
+                                                  uint32_t stall_limit_ms) {
   // WinINet's own limit (Windows applies the session's to its requests; Wine
   // ignores it) ends a transfer thread that was left behind, and keeps
   // Windows's shorter default from cutting a slow server off first.
   DWORD limit = stall_limit_ms;
   InternetSetOptionA(session.native()->internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &limit,
                      sizeof limit);
-  Native* native = new Native(session.native(), url, flags, stall_limit_ms);
+  Native* native = new Native(session.native(), url, RequestFlags(options), stall_limit_ms);
   if (!StartDetachedThread(&Native::Run, native)) {
     native->error = ERROR_INTERNET_INTERNAL_ERROR;
     native->ended = true;
@@ -467,10 +504,7 @@ bool HttpDownload::redirect_refused() const {
   return native_->redirect_refused;
 }
 
-std::string HttpDownload::final_url() const {
-  LockGuard guard(native_->lock);
-  return native_->head_in ? native_->final_url : native_->url;
-}
+const HttpHead& HttpDownload::head() const { return native_->head; }
 
 bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
   Native& n = *native_;
@@ -495,20 +529,6 @@ bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
       return false;
     }
   }
-}
-
-bool HttpDownload::QueryStatus(std::string* digits) {
-  LockGuard guard(native_->lock);
-  if (!native_->has_status) return false;
-  *digits = native_->status;
-  return true;
-}
-
-bool HttpDownload::QueryContentLength(std::string* digits) {
-  LockGuard guard(native_->lock);
-  if (!native_->has_length) return false;
-  *digits = native_->length;
-  return true;
 }
 
 bool HttpDownload::QueryAvailable(uint32_t* bytes) {

@@ -2,25 +2,22 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
-#include "components/agent_package_step.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/report_sender.h"
+#include "engine/download_judge.h"
 #include "engine/downloader.h"
-#include "platform/ascii.h"
 #include "platform/clock.h"
-#include "platform/md5.h"
-#include "tools/bootpack/check_http.h"
+#include "platform/http.h"
 #include "tools/bootpack/progress_bar.h"
 
 namespace bootpack {
 namespace {
 
-// Enough of a body to tell an HTML page or a package signature.
-constexpr size_t kLeadBytes = 4096;
 // The token of the check's report, where the bootstrapper puts its run id.
 constexpr char kCheckToken[] = "bootpack-check";
-constexpr size_t kLongestTitle = 60;
 constexpr int64_t kShortestRatedMs = 100;
 
 std::string Seconds(uint32_t ms) {
@@ -33,93 +30,110 @@ std::string Plural(int64_t count, const char* noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-// Takes the head and as much of the body as the check needs, timing both.
-class BodyProbe : public CheckObserver {
+// A download as the bootstrapper makes it, judged as it judges, taking as
+// much of the body as the check needs and timing the head and the body.
+class Probe {
  public:
-  BodyProbe(bool whole, uint32_t window_ms, ProgressBar* bar)
-      : whole_(whole), window_ms_(window_ms), bar_(bar) {}
+  Probe(const DownloadRules& rules, bool whole) : judge_(rules), whole_(whole) {}
 
-  void OnHead(const CheckResponseHead& head) override {
-    head_ = head;
-    has_head_ = true;
-    head_tick_ = window_start_ = platform::TickCount();
-    const std::string& digits = head.length_digits;
-    length_ok_ =
-        head.has_length && !digits.empty() && digits.size() <= 9 &&
-        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (length_ok_) length_ = std::strtoull(digits.c_str(), nullptr, 10);
-    want_whole_ = whole_ && head.status == 200 && length_ok_;
-  }
-
-  bool OnBody(const char* data, size_t size) override {
-    size_t take = size;
-    // The bootstrapper keeps no byte past the announced length.
-    if (length_ok_ && received_ + take > length_) take = static_cast<size_t>(length_ - received_);
-    if (lead_.size() < kLeadBytes) lead_.append(data, std::min(take, kLeadBytes - lead_.size()));
-    if (want_whole_) md5_.Update(data, take);
-    received_ += take;
-    end_tick_ = platform::TickCount();
-    if (want_whole_) bar_->Update(received_, length_);
-    if (length_ok_ && received_ >= length_) return false;  // the whole file is in
-    // The bootstrapper's rule for a server that keeps a download barely alive.
-    if (end_tick_ - window_start_ >= window_ms_) {
-      if (received_ - window_from_ < kLeastBytesPerStallLimit) {
-        trickled_ = true;
-        return false;
-      }
-      window_start_ = end_tick_;
-      window_from_ = received_;
+  // False when no head came; `error` then says why.
+  bool Fetch(const std::string& url, uint32_t timeout_ms, ProgressBar* bar, uint32_t* error) {
+    std::unique_ptr<platform::HttpSession> session =
+        platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
+    if (!session) {
+      *error = platform::http_error::kInternal;
+      return false;
     }
-    return want_whole_ || lead_.size() < kLeadBytes;
+    start_tick_ = platform::TickCount();
+    std::unique_ptr<platform::HttpDownload> download =
+        platform::HttpDownload::Start(*session, url, kDownloadRequest, timeout_ms);
+    std::string response_text;
+    if (!download->WaitForHead(error, &response_text)) {
+      stalled_ = download->stalled();
+      redirect_refused_ = download->redirect_refused();
+      return false;
+    }
+    head_ = download->head();
+    head_tick_ = end_tick_ = platform::TickCount();
+    accepted_ = judge_.JudgeHead(head_.status, head_.has_length, head_.length, head_tick_) ==
+                DownloadVerdict::kAccepted;
+    std::vector<char> buffer;
+    bool more = !accepted_ || !judge_.whole();
+    while (more) {
+      uint32_t available = 0;
+      if (!download->QueryAvailable(&available)) break;
+      if (available == 0) {
+        ended_ = true;  // the body ended, or the connection closed early
+        break;
+      }
+      buffer.resize(available);
+      uint32_t got = 0;
+      if (!download->Read(buffer.data(), available, &got)) break;
+      if (got == 0) continue;
+      end_tick_ = platform::TickCount();
+      if (!accepted_) {
+        // The bootstrapper reads no more of it; its first bytes say what it is.
+        lead_.append(buffer.data(), std::min<size_t>(got, kLeadBytes - lead_.size()));
+        more = lead_.size() < kLeadBytes;
+        continue;
+      }
+      more = judge_.Add(buffer.data(), judge_.Fits(got), end_tick_);
+      if (whole_) bar->Update(judge_.received(), judge_.total());
+      if (!whole_ && judge_.lead().size() >= kLeadBytes) more = false;
+    }
+    stalled_ = download->stalled();
+    verdict_ = judge_.JudgeBody();
+    return true;
   }
 
-  bool has_head() const { return has_head_; }
-  const CheckResponseHead& head() const { return head_; }
-  uint32_t head_tick() const { return head_tick_; }
-  uint32_t end_tick() const { return received_ ? end_tick_ : head_tick_; }
-  bool length_ok() const { return length_ok_; }
-  uint64_t length() const { return length_; }
-  uint64_t received() const { return received_; }
-  bool whole() const { return want_whole_; }
-  bool trickled() const { return trickled_; }
-  const std::string& lead() const { return lead_; }
-  std::string Md5() { return md5_.HexDigest(); }
+  const platform::HttpHead& head() const { return head_; }
+  bool accepted() const { return accepted_; }
+  bool whole() const { return whole_ && accepted_; }
+  DownloadJudge& judge() { return judge_; }
+  DownloadVerdict verdict() const { return verdict_; }
+  const std::string& lead() const { return accepted_ ? judge_.lead() : lead_; }
+  bool stalled() const { return stalled_; }
+  bool redirect_refused() const { return redirect_refused_; }
+  bool ended() const { return ended_; }
+  uint32_t first_byte_ms() const { return head_tick_ - start_tick_; }
+  uint32_t transfer_ms() const { return end_tick_ - head_tick_; }
 
  private:
+  DownloadJudge judge_;
   const bool whole_;
-  const uint32_t window_ms_;
-  ProgressBar* bar_;
-  CheckResponseHead head_;
-  bool has_head_ = false;
-  bool length_ok_ = false;
-  bool want_whole_ = false;
-  uint64_t length_ = 0;
-  uint64_t received_ = 0;
+  platform::HttpHead head_;
+  bool accepted_ = false;
+  DownloadVerdict verdict_ = DownloadVerdict::kEndedEarly;
+  std::string lead_;  // of a body the bootstrapper does not take
+  bool stalled_ = false;
+  bool redirect_refused_ = false;
+  bool ended_ = false;
+  uint32_t start_tick_ = 0;
   uint32_t head_tick_ = 0;
   uint32_t end_tick_ = 0;
-  uint32_t window_start_ = 0;
-  uint64_t window_from_ = 0;  // received_ when the window began
-  bool trickled_ = false;
-  std::string lead_;
-  platform::Md5 md5_;
 };
 
-std::string NoAnswer(const TransferResult& transfer, uint32_t timeout_ms) {
-  switch (transfer.end) {
-    case TransferEnd::kNotResolved:
+// Why no answer came, from the error number of the transfer.
+std::string NoAnswer(uint32_t error, bool stalled, uint32_t timeout_ms) {
+  namespace http_error = platform::http_error;
+  if (stalled || error == http_error::kTimeout || error == http_error::kSocketTimeout) {
+    return "no answer within " + Seconds(timeout_ms);
+  }
+  switch (error) {
+    case http_error::kNameNotResolved:
       return "the host name does not resolve";
-    case TransferEnd::kNotConnected:
+    case http_error::kCannotConnect:
       return "the server accepts no connection";
-    case TransferEnd::kTimedOut:
-      return "no answer within " + Seconds(timeout_ms);
-    case TransferEnd::kBroken:
+    case http_error::kConnectionAborted:
+    case http_error::kConnectionReset:
+    case http_error::kInvalidServerResponse:
       return "the connection ended without an answer";
     default:
-      return "the request failed (" + transfer.detail + ")";
+      return "the request failed (error " + std::to_string(error) + ")";
   }
 }
 
-std::string HtmlNote(const BodyProbe& probe) {
+std::string HtmlNote(Probe& probe) {
   std::string title;
   if (!LooksLikeHtml(probe.lead(), probe.head().content_type, &title)) return "";
   return title.empty() ? "an HTML page" : "an HTML page titled \"" + title + "\"";
@@ -132,65 +146,51 @@ void Fail(CheckResult* result, const std::string& reason) {
 
 }  // namespace
 
-bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std::string* title) {
-  title->clear();
-  const std::string text = platform::AsciiLower(lead);
-  size_t start = text.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;  // a UTF-8 byte order mark
-  start = text.find_first_not_of(" \t\r\n", start);
-  // An installer served as "text/html" is still the installer: the body decides.
-  if (start == std::string::npos || text[start] != '<') return false;
-  bool html = platform::AsciiLower(content_type).compare(0, 9, "text/html") == 0;
-  for (const char* tag : {"<!doctype html", "<html", "<head", "<body", "<title"}) {
-    if (text.find(tag, start) != std::string::npos) html = true;
-  }
-  if (!html) return false;
-  const size_t open = text.find("<title");
-  const size_t from = open == std::string::npos ? open : text.find('>', open);
-  const size_t to = from == std::string::npos ? from : text.find("</title", from);
-  if (to != std::string::npos) {
-    for (size_t i = from + 1; i < to && title->size() < kLongestTitle; ++i) {
-      const char c = lead[i];
-      const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
-      if (blank && (title->empty() || title->back() == ' ')) continue;
-      if (static_cast<unsigned char>(c) >= 0x20 || blank) title->push_back(blank ? ' ' : c);
-    }
-    while (!title->empty() && title->back() == ' ') title->pop_back();
-  }
-  return true;
-}
-
-CheckResult CheckDownload(const DownloadToCheck& download, const CheckOptions& options) {
+CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& options) {
   CheckResult result;
   result.name = download.name;
   result.target = download.url;
   if (download.url.empty()) {
-    result.verdict = download.empty_is_error ? Verdict::kError : Verdict::kWarning;
-    result.reason = download.if_empty;
+    // Without a primary every player waits for it to fail first, without a
+    // secondary nothing is left when the primary fails; the agent has one.
+    const bool agent = !download.leadingBytes.empty();
+    result.verdict = agent ? Verdict::kError : Verdict::kWarning;
+    result.reason = agent ? "not set: the agent package cannot be downloaded"
+                    : download.primary
+                        ? "not set: every player waits for this download to fail first"
+                        : "not set: nothing to fall back to when the primary fails";
     return result;
   }
+  // A player's first run finds nothing cached for the address; neither may
+  // the check, or it would judge an earlier answer instead of the server's.
+  platform::DropCachedCopy(download.url);
   ProgressBar bar(options.progress, options.progress != nullptr, download.name);
-  BodyProbe probe(options.download, options.timeout_ms, &bar);
-  CheckRequest request;
-  request.url = download.url;
-  request.user_agent = kDownloadUserAgent;
-  request.session_flags = kDownloadSessionFlags;
-  request.request_flags = kDownloadRequestFlags;
-  request.timeout_ms = options.timeout_ms;
-  const uint32_t start = platform::TickCount();
-  const TransferResult transfer = CheckTransfer(request, &probe);
+  DownloadRules rules;
+  rules.md5 = download.md5;
+  rules.leadingBytes = download.leadingBytes;
+  rules.stallLimitMs = options.timeout_ms;
+  rules.digestWanted = options.download;
+  Probe probe(rules, options.download);
+  uint32_t error = 0;
+  const bool answered = probe.Fetch(download.url, options.timeout_ms, &bar, &error);
   bar.Finish();
-  result.address = transfer.address;
-  if (!probe.has_head()) {
-    Fail(&result, NoAnswer(transfer, options.timeout_ms));
+  // Nor does the check leave a copy behind for the next one.
+  platform::DropCachedCopy(download.url);
+  if (!answered) {
+    Fail(&result, probe.redirect_refused()
+                      ? "a redirect to an address that is not a plain http or https address: "
+                        "the bootstrapper does not follow it"
+                      : NoAnswer(error, probe.stalled(), options.timeout_ms));
     return result;
   }
-  const CheckResponseHead& head = probe.head();
+  const platform::HttpHead& head = probe.head();
+  result.address = head.remote_address;
   result.status = head.status;
-  result.first_byte_ms = probe.head_tick() - start;
+  result.first_byte_ms = probe.first_byte_ms();
   result.redirects = head.redirects;
   if (head.final_url != download.url) result.final_url = head.final_url;
   std::string said;  // what the answer was, before the verdict on it
-  if (head.redirects > 0 && !head.final_url.empty()) {
+  if (head.redirects > 0) {
     said = "redirected " + Plural(head.redirects, "time") + " to " + head.final_url + "; ";
   }
   const std::string html = HtmlNote(probe);
@@ -199,44 +199,40 @@ CheckResult CheckDownload(const DownloadToCheck& download, const CheckOptions& o
                       (html.empty() ? "" : " with " + html) + "; the bootstrapper takes only 200");
     return result;
   }
-  if (!probe.length_ok()) {
+  if (!probe.accepted()) {
     Fail(&result, said +
-                      (head.has_length ? "a Content-Length it cannot read (\"" +
-                                             head.length_digits + "\", at most 9 digits)"
+                      (head.has_length ? "a Content-Length it cannot read (\"" + head.length +
+                                             "\", at most 9 digits)"
                                        : "no Content-Length") +
                       ": the bootstrapper refuses a download of unknown size");
     return result;
   }
-  result.length = static_cast<int64_t>(probe.length());
-  result.received = static_cast<int64_t>(probe.received());
-  result.transfer_ms = probe.end_tick() - probe.head_tick();
-  result.bytes_per_second = probe.received() * 1000.0 / std::max<int64_t>(1, result.transfer_ms);
-  said += "status 200, " + FormatBytes(static_cast<double>(probe.length())) + " (" +
-          std::to_string(probe.length()) + " bytes), first byte after " +
+  DownloadJudge& judge = probe.judge();
+  result.length = static_cast<int64_t>(judge.total());
+  result.received = static_cast<int64_t>(judge.received());
+  result.transfer_ms = probe.transfer_ms();
+  result.bytes_per_second = judge.received() * 1000.0 / std::max<int64_t>(1, result.transfer_ms);
+  said += "status 200, " + FormatBytes(static_cast<double>(judge.total())) + " (" +
+          std::to_string(judge.total()) + " bytes), first byte after " +
           std::to_string(result.first_byte_ms) + " ms";
 
   const uint64_t wanted =
-      probe.whole() ? probe.length() : std::min<uint64_t>(probe.length(), kLeadBytes);
-  if (probe.received() < wanted) {
+      probe.whole() ? judge.total() : std::min<uint64_t>(judge.total(), kLeadBytes);
+  if (judge.received() < wanted) {
     const std::string counts =
-        std::to_string(probe.received()) + " of " + std::to_string(probe.length()) + " bytes";
-    if (probe.trickled()) {
+        std::to_string(judge.received()) + " of " + std::to_string(judge.total()) + " bytes";
+    if (probe.verdict() == DownloadVerdict::kTrickled) {
       Fail(&result, said + "; the server trickles (less than 1 KiB in " +
                         Seconds(options.timeout_ms) + ") after " + counts +
                         ": the bootstrapper gives up");
-      return result;
-    }
-    switch (transfer.end) {
-      case TransferEnd::kTimedOut:
-        Fail(&result, said + "; the server stopped sending after " + counts + " (nothing for " +
-                          Seconds(options.timeout_ms) + ")");
-        break;
-      case TransferEnd::kComplete:
-        Fail(&result,
-             said + "; the body ended after " + counts + ": the bootstrapper rejects a short file");
-        break;
-      default:
-        Fail(&result, said + "; the connection broke after " + counts);
+    } else if (probe.stalled()) {
+      Fail(&result, said + "; the server stopped sending after " + counts + " (nothing for " +
+                        Seconds(options.timeout_ms) + ")");
+    } else if (probe.ended()) {
+      Fail(&result,
+           said + "; the body ended after " + counts + ": the bootstrapper rejects a short file");
+    } else {
+      Fail(&result, said + "; the connection broke after " + counts);
     }
     return result;
   }
@@ -245,15 +241,14 @@ CheckResult CheckDownload(const DownloadToCheck& download, const CheckOptions& o
     return result;
   }
   if (probe.whole()) {
-    result.md5 = probe.Md5();
+    result.md5 = judge.md5();
     // A rate taken over a few ticks of the clock says nothing.
     said += result.transfer_ms < kShortestRatedMs
                 ? ", the body in " + std::to_string(result.transfer_ms) + " ms"
                 : ", " + FormatBytes(result.bytes_per_second) + "/s";
   }
-  if (download.expected == ExpectedFile::kAgentPackage) {
-    const std::string signature = MsiSignature();
-    if (probe.lead().compare(0, signature.size(), signature) != 0) {
+  if (!download.leadingBytes.empty()) {
+    if (judge.lead().compare(0, download.leadingBytes.size(), download.leadingBytes) != 0) {
       Fail(&result, said + "; not a Windows Installer package (no compound-file signature)");
       return result;
     }
@@ -262,13 +257,13 @@ CheckResult CheckDownload(const DownloadToCheck& download, const CheckOptions& o
   }
   if (!probe.whole()) {
     result.reason = said + "; body not downloaded, MD5 not compared";
-  } else if (download.md5_key.empty()) {
+  } else if (download.md5.empty()) {
     result.verdict = Verdict::kWarning;
     result.reason = said + "; no MD5 key is configured, so the file is not verified (its MD5 is " +
                     result.md5 + ")";
-  } else if (result.md5 != download.md5_key) {
-    Fail(&result, said + "; MD5 " + result.md5 + " differs from the configured " +
-                      download.md5_key + ": the bootstrapper deletes the file");
+  } else if (probe.verdict() == DownloadVerdict::kDigestMismatch) {
+    Fail(&result, said + "; MD5 " + result.md5 + " differs from the configured " + download.md5 +
+                      ": the bootstrapper deletes the file");
   } else {
     result.reason = said + ", MD5 matches";
   }
@@ -295,37 +290,43 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
     Fail(&result, "not a bare host name: no report can reach it");
     return result;
   }
-  ProgressBar no_bar(nullptr, false, "");
-  BodyProbe probe(false, options.timeout_ms, &no_bar);
-  CheckRequest request;
+  // The report goes as the bootstrapper's sender sends one.
   const std::string port = std::to_string(options.log_server_port);
-  request.url =
-      "http://" + host + ":" + port + "/" + ReportObjectName(kCheckToken, CheckReportRecord());
-  request.user_agent = kReportUserAgent;
-  request.timeout_ms = options.timeout_ms;
+  std::unique_ptr<platform::HttpSession> session = platform::HttpSession::Open(kReportUserAgent);
+  std::unique_ptr<platform::HttpConnection> connection =
+      session ? platform::HttpConnection::Connect(*session, host, options.log_server_port,
+                                                  options.timeout_ms)
+              : nullptr;
+  if (!connection) {
+    Fail(&result, "the internet session could not be opened");
+    return result;
+  }
+  platform::HttpAnswer answer;
   const uint32_t start = platform::TickCount();
-  const TransferResult transfer = CheckTransfer(request, &probe);
-  result.address = transfer.address;
-  if (!probe.has_head()) {
-    switch (transfer.end) {
-      case TransferEnd::kNotResolved:
+  const bool answered =
+      connection->SendGet(ReportObjectName(kCheckToken, CheckReportRecord()), &answer);
+  const uint32_t elapsed = platform::TickCount() - start;
+  result.address = answer.remote_address;
+  if (!answered) {
+    switch (answer.error) {
+      case platform::http_error::kNameNotResolved:
         Fail(&result, "the name does not resolve: no report can reach it");
         break;
-      case TransferEnd::kNotConnected:
+      case platform::http_error::kCannotConnect:
         Fail(&result, "port " + port + " accepts no connection" +
-                          (transfer.address.empty() ? "" : " at " + transfer.address));
+                          (answer.remote_address.empty() ? "" : " at " + answer.remote_address));
         break;
       default:
-        Fail(&result, "a test report got " + NoAnswer(transfer, options.timeout_ms));
+        Fail(&result, "a test report got " + NoAnswer(answer.error, false, options.timeout_ms));
     }
     return result;
   }
-  result.status = probe.head().status;
-  result.first_byte_ms = probe.head_tick() - start;
-  result.reason = (transfer.address.empty() ? "resolves" : "resolves to " + transfer.address) +
-                  ", port " + port + " accepts a connection, a test report was answered (status " +
-                  std::to_string(result.status) + ") after " +
-                  std::to_string(result.first_byte_ms) + " ms";
+  result.status = answer.status;
+  result.first_byte_ms = elapsed;
+  result.reason =
+      (answer.remote_address.empty() ? "resolves" : "resolves to " + answer.remote_address) +
+      ", port " + port + " accepts a connection, a test report was answered (status " +
+      std::to_string(result.status) + ") after " + std::to_string(result.first_byte_ms) + " ms";
   return result;
 }
 

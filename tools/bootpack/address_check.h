@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "components/download_plan.h"
 #include "tools/bootpack/check_report.h"
 
 namespace bootpack {
@@ -17,22 +18,9 @@ struct CheckOptions {
   std::FILE* progress = nullptr;  // where a progress bar goes; null: none
 };
 
-// What the file at an address must be.
-enum class ExpectedFile {
-  kDotNetInstaller,  // compared with its configured MD5 key
-  kAgentPackage,     // a Windows Installer package of the announced length
-};
-
-struct DownloadToCheck {
-  std::string name;  // "dotnet.primary"...
-  std::string url;
-  ExpectedFile expected = ExpectedFile::kDotNetInstaller;
-  std::string md5_key;   // kDotNetInstaller only
-  const char* if_empty;  // why an empty address matters
-  bool empty_is_error;
-};
-
-CheckResult CheckDownload(const DownloadToCheck& download, const CheckOptions& options);
+// Fetches the address as the bootstrapper would and judges the file as it
+// judges it.
+CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& options);
 
 // Resolves the host, connects to its port and sends one report that names
 // itself as coming from a check.
@@ -40,9 +28,5 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
 
 // The report record `CheckLogServer` sends (after the token of the check).
 std::string CheckReportRecord();
-
-// Whether the first bytes of a body (and its Content-Type) make an HTML
-// page; its title, if it has one, goes to `title`.
-bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std::string* title);
 
 }  // namespace bootpack

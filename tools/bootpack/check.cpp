@@ -5,7 +5,6 @@
 #include "payload/payload_reader.h"
 #include "payload/settings.h"
 #include "platform/files.h"
-#include "tools/bootpack/check_http.h"
 #include "tools/bootpack/cli_args.h"
 
 namespace bootpack {
@@ -103,29 +102,16 @@ CheckReport RunChecks(const std::string& text, const std::string& label,
   add(LintResult(label, report.lint));
   const Configuration configuration = ParseConfigurationText(text);
   const Settings& settings = configuration.settings;
-  const char kNoPrimary[] = "not set: every player waits for this download to fail first";
-  const char kNoSecondary[] = "not set: nothing to fall back to when the primary fails";
-  const DownloadToCheck downloads[] = {
-      {"dotnet.primary", settings.get(DOTNETFRAMEWORK_PRIMARY_URL), ExpectedFile::kDotNetInstaller,
-       settings.get(DOTNETFRAMEWORK_MD5_KEY), kNoPrimary, false},
-      {"dotnet.secondary", settings.get(DOTNETFRAMEWORK_SECONDARY_URL),
-       ExpectedFile::kDotNetInstaller, settings.get(DOTNETFRAMEWORK_MD5_KEY), kNoSecondary, false},
-      {"servicepack.primary", settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
-       ExpectedFile::kDotNetInstaller, settings.get(DOTNETSERVICEPACK_MD5_KEY), kNoPrimary, false},
-      {"servicepack.secondary", settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
-       ExpectedFile::kDotNetInstaller, settings.get(DOTNETSERVICEPACK_MD5_KEY), kNoSecondary,
-       false},
-      {"agent", settings.get(TORVANEAGENTURL), ExpectedFile::kAgentPackage, "",
-       "not set: the agent package cannot be downloaded", true},
-  };
-  for (const DownloadToCheck& download : downloads) add(CheckDownload(download, options));
+  for (const PlannedDownload& download : PlanDownloads(settings, "").Addresses()) {
+    add(CheckDownload(download, options));
+  }
   add(CheckLogServer(settings.get(TORVANEIISLOGSERVER), options));
   return report;
 }
 
 int CheckCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   CheckOptions options;
-  if (StderrIsTerminal()) options.progress = stderr;
+  if (platform::IsTerminal(stderr)) options.progress = stderr;
   return CheckCommand(args, options, out, err);
 }
 

@@ -1,0 +1,34 @@
+#include "components/download_plan.h"
+
+std::string MsiSignature() { return std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8); }
+
+DownloadPlan PlanDownloads(const Settings& settings, const std::string& directory) {
+  const std::string versionCode = settings.get(DOTNETFRAMEWORKVERSION);
+  DownloadPlan plan;
+  plan.framework = {settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
+                    settings.get(DOTNETFRAMEWORK_SECONDARY_URL),
+                    settings.get(DOTNETFRAMEWORK_MD5_KEY),
+                    directory,
+                    "dotnetfx.exe",
+                    versionCode};
+  plan.servicePack = {settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
+                      settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
+                      settings.get(DOTNETSERVICEPACK_MD5_KEY),
+                      directory,
+                      "dotnetServicePack.exe",
+                      versionCode};
+  plan.agent = {settings.get(TORVANEAGENTURL), directory, "TorvaneAgent.msi"};
+  return plan;
+}
+
+std::vector<PlannedDownload> DownloadPlan::Addresses() const {
+  return {
+      {"dotnet.primary", framework.primaryUrl, framework.md5, "", true},
+      {"dotnet.secondary", framework.secondaryUrl, framework.md5, "", false},
+      {"servicepack.primary", servicePack.primaryUrl, servicePack.md5, "", true},
+      {"servicepack.secondary", servicePack.secondaryUrl, servicePack.md5, "", false},
+      // The agent's key in the file is never compared; at least a web page
+      // must not pass for the package.
+      {"agent", agent.url, "", MsiSignature(), true},
+  };
+}

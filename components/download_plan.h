@@ -1,0 +1,50 @@
+// Which settings each download reads and what its file must be. The worker
+// builds its steps from the plan, and bootpack check tries the same five
+// downloads, so the two never read the configuration apart.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "payload/settings.h"
+
+// Where a .NET component comes from and where it is kept, as configured.
+struct DotNetDownload {
+  std::string primaryUrl;
+  std::string secondaryUrl;
+  std::string md5;
+  std::string directory;
+  std::string fileName;
+  std::string versionCode;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
+};
+
+// The agent's package: always fetched afresh, never compared with a digest.
+struct AgentDownload {
+  std::string url;
+  std::string directory;
+  std::string fileName;
+};
+
+// One address to fetch, and what the bootstrapper requires of its file.
+struct PlannedDownload {
+  const char* name;  // "dotnet.primary", "dotnet.secondary", ..., "agent"
+  std::string url;
+  std::string md5;           // the digest the file must have; empty: none compared
+  std::string leadingBytes;  // what the file must begin with; empty: anything
+  bool primary;              // false: a fall-back after the primary failed
+};
+
+struct DownloadPlan {
+  DotNetDownload framework;
+  DotNetDownload servicePack;
+  AgentDownload agent;
+
+  // The five addresses in the order the bootstrapper may fetch them.
+  std::vector<PlannedDownload> Addresses() const;
+};
+
+// The plan the settings make, the files kept in `directory`.
+DownloadPlan PlanDownloads(const Settings& settings, const std::string& directory);
+
+// The first 8 bytes of every Windows Installer package (a compound file).
+std::string MsiSignature();

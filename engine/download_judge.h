@@ -1,0 +1,86 @@
+// What the bootstrapper accepts as a download, judged from the answer's head
+// and then its body as it arrives. The downloader and `bootpack check` both
+// ask it, so the check sees a server exactly as a player's machine does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+class Md5;
+}
+
+// A server that keeps the transfer alive with a byte now and then never
+// leaves it waiting a whole stall limit, yet would hold the download for days:
+// each stall limit must bring at least this much, or the server has stalled.
+constexpr uint64_t kLeastBytesPerStallLimit = 1024;
+
+// The first bytes of a body that are kept to look at.
+constexpr size_t kLeadBytes = 4096;
+
+struct DownloadRules {
+  std::string md5;           // the digest the file must have; empty: not compared
+  std::string leadingBytes;  // what the file must begin with; empty: anything
+  uint32_t stallLimitMs = 60000;
+  bool digestWanted = false;  // compute the MD5 even without one to compare
+};
+
+enum class DownloadVerdict {
+  kAccepted,         // the head: read the body; the body: the file is the installer
+  kNotOk,            // the head: a status other than 200
+  kNoLength,         // the head: no Content-Length of at most 9 characters
+  kEndedEarly,       // the body: fewer bytes than announced
+  kTrickled,         // the body: a stall limit brought less than 1 KiB
+  kDigestMismatch,   // the body: its MD5 is not the configured one
+  kNotTheInstaller,  // the body: it does not begin as the installer must
+};
+
+class DownloadJudge {
+ public:
+  explicit DownloadJudge(const DownloadRules& rules);
+  ~DownloadJudge();
+  DownloadJudge(const DownloadJudge&) = delete;
+  DownloadJudge& operator=(const DownloadJudge&) = delete;
+
+  // The final answer's head, which came at `now` (a platform::TickCount): its
+  // status (0 when it had none) and its Content-Length as sent. kAccepted
+  // when the body is to be read.
+  DownloadVerdict JudgeHead(int status, bool hasLength, const std::string& length, uint32_t now);
+
+  // How many of `size` more bytes belong to the file: none past the announced
+  // length (Wine's WinINet may hand them on when the server sends more).
+  size_t Fits(size_t size) const;
+  // Takes bytes of the file (at most what Fits allowed) that came at `now`.
+  // False once the body must not be waited for any longer: it is whole, or
+  // it trickles.
+  bool Add(const char* data, size_t size, uint32_t now);
+
+  // Once the body has ended, or Add said to stop.
+  DownloadVerdict JudgeBody();
+
+  uint64_t total() const { return total_; }
+  uint64_t received() const { return received_; }
+  bool whole() const { return received_ >= total_; }
+  // The body's first bytes (up to kLeadBytes).
+  const std::string& lead() const { return lead_; }
+  // The MD5 of the bytes taken, once JudgeBody has run; empty when not computed.
+  const std::string& md5() const { return md5Hex_; }
+
+ private:
+  const DownloadRules rules_;
+  uint64_t total_ = 0;
+  uint64_t received_ = 0;
+  uint32_t windowStart_ = 0;
+  uint64_t windowFrom_ = 0;  // received_ when the window began
+  bool trickled_ = false;
+  std::string lead_;
+  std::unique_ptr<platform::Md5> md5_;  // when a digest is compared or wanted
+  std::string md5Hex_;
+};
+
+// Whether the first bytes of a body (and its Content-Type) make an HTML page;
+// its title, if it has one, goes to `title`. The body decides: an installer
+// served as "text/html" is still the installer.
+bool LooksLikeHtml(const std::string& lead, const std::string& contentType, std::string* title);

@@ -1,0 +1,85 @@
+#include "engine/download_judge.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(DownloadJudgeTest, TheHeadTakesOnly200WithALengthOfAtMostNineCharacters) {
+  struct Row {
+    int status;
+    bool hasLength;
+    const char* length;
+    DownloadVerdict verdict;
+    uint64_t total;
+  };
+  const Row rows[] = {
+      {200, true, "3000", DownloadVerdict::kAccepted, 3000},
+      {200, true, "999999999", DownloadVerdict::kAccepted, 999999999},
+      {200, true, "1000000000", DownloadVerdict::kNoLength, 0},
+      {200, false, "", DownloadVerdict::kNoLength, 0},
+      {200, true, "abc", DownloadVerdict::kAccepted, 0},  // read as the bootstrapper reads it
+      {404, true, "10", DownloadVerdict::kNotOk, 0},
+      {0, false, "", DownloadVerdict::kNotOk, 0},  // no status at all
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.status) + " " + row.length);
+    DownloadJudge judge(DownloadRules{});
+    EXPECT_EQ(row.verdict, judge.JudgeHead(row.status, row.hasLength, row.length, 0));
+    EXPECT_EQ(row.total, judge.total());
+  }
+}
+
+// RFC 1321's digest of "abc".
+const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
+
+TEST(DownloadJudgeTest, TheBodyIsJudgedAsAFileTheInstallerWillRun) {
+  struct Row {
+    const char* name;
+    std::string sent;     // the bytes that arrive, in one piece
+    const char* length;   // the announced length
+    const char* md5;      // the configured digest
+    const char* leading;  // what the file must begin with
+    DownloadVerdict verdict;
+    const char* kept;  // the file's bytes
+  };
+  const Row rows[] = {
+      {"whole, digest matches", "abc", "3", kAbcMd5, "", DownloadVerdict::kAccepted, "abc"},
+      {"bytes past the length are not the file", "abcdef", "3", kAbcMd5, "",
+       DownloadVerdict::kAccepted, "abc"},
+      {"digest differs", "abd", "3", kAbcMd5, "", DownloadVerdict::kDigestMismatch, "abd"},
+      {"ended early", "ab", "3", "", "", DownloadVerdict::kEndedEarly, "ab"},
+      {"begins as it must", "MSIx", "4", "", "MSI", DownloadVerdict::kAccepted, "MSIx"},
+      {"begins otherwise", "<htm", "4", "", "MSI", DownloadVerdict::kNotTheInstaller, "<htm"},
+      {"shorter than what it must begin with", "MS", "2", "", "MSI",
+       DownloadVerdict::kNotTheInstaller, "MS"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    DownloadRules rules;
+    rules.md5 = row.md5;
+    rules.leadingBytes = row.leading;
+    DownloadJudge judge(rules);
+    ASSERT_EQ(DownloadVerdict::kAccepted, judge.JudgeHead(200, true, row.length, 0));
+    const size_t kept = judge.Fits(row.sent.size());
+    EXPECT_EQ(row.verdict == DownloadVerdict::kEndedEarly, judge.Add(row.sent.data(), kept, 1));
+    EXPECT_EQ(row.verdict, judge.JudgeBody());
+    EXPECT_EQ(row.kept, judge.lead());
+  }
+}
+
+TEST(DownloadJudgeTest, EachStallLimitMustBringAKibibyte) {
+  DownloadRules rules;
+  rules.stallLimitMs = 100;
+  DownloadJudge judge(rules);
+  ASSERT_EQ(DownloadVerdict::kAccepted, judge.JudgeHead(200, true, "100000", 0));
+  const std::string kibibyte(1024, 'x');
+  EXPECT_TRUE(judge.Add(kibibyte.data(), kibibyte.size(), 99));
+  EXPECT_TRUE(judge.Add("x", 1, 100)) << "a kibibyte within the first limit";
+  EXPECT_TRUE(judge.Add(kibibyte.data(), 1022, 150));
+  EXPECT_FALSE(judge.Add("x", 1, 200)) << "1023 bytes in the second";
+  EXPECT_EQ(DownloadVerdict::kTrickled, judge.JudgeBody());
+}
+
+}  // namespace
