@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,70 +92,114 @@ PostgresServer::~PostgresServer() {
   if (!folder_.empty()) Run("rm -rf " + folder_);
 }
 
-RawClient::RawClient(int port) : port_(port) {}
+RawClient::RawClient(int port, std::string from) : port_(port), from_(std::move(from)) {}
 
 RawClient::~RawClient() {
   if (socket_ >= 0) close(socket_);
 }
 
-int RawClient::Send(const std::string& request_line, std::string* body) {
-  if (socket_ < 0) {
-    socket_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int one = 1;
-    setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+bool RawClient::Connect() {
+  if (socket_ >= 0 && !server_ends_) return true;
+  if (socket_ >= 0) close(socket_);
+  server_ends_ = false;
+  pending_.clear();
+  socket_ = socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  if (!from_.empty()) {
+    inet_pton(AF_INET, from_.c_str(), &address.sin_addr);
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       close(socket_);
       socket_ = -1;
-      return 0;
+      return false;
     }
   }
-  const std::string request = request_line + "\r\nHost: 127.0.0.1\r\n\r\n";
-  if (send(socket_, request.data(), request.size(), MSG_NOSIGNAL) !=
-      static_cast<ssize_t>(request.size())) {
-    return 0;
+  address.sin_port = htons(static_cast<uint16_t>(port_));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(socket_);
+    socket_ = -1;
+    return false;
   }
+  return true;
+}
+
+bool RawClient::SendBytes(const std::string& bytes) {
+  if (!Connect()) return false;
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool RawClient::Receive(const std::chrono::steady_clock::time_point* deadline) {
+  if (socket_ < 0) return false;
+  if (deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *deadline - std::chrono::steady_clock::now());
+    pollfd entry{socket_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) != 1) return false;
+  }
+  char chunk[8192];
+  const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
+  if (n <= 0) return false;
+  pending_.append(chunk, static_cast<size_t>(n));
+  return true;
+}
+
+int RawClient::ReadAnswer(int timeout_ms, std::string* body, std::string* head_out) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto* until = timeout_ms < 0 ? nullptr : &deadline;
   // One answer: the head, then Content-Length bytes.
   size_t head_end;
   while ((head_end = pending_.find("\r\n\r\n")) == std::string::npos) {
-    char chunk[8192];
-    const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
-    if (n <= 0) return 0;
-    pending_.append(chunk, static_cast<size_t>(n));
+    if (!Receive(until)) return 0;
   }
   const std::string head = pending_.substr(0, head_end);
   size_t length = 0;
   const size_t field = head.find("Content-Length: ");
   if (field != std::string::npos) length = std::strtoul(head.c_str() + field + 16, nullptr, 10);
   while (pending_.size() < head_end + 4 + length) {
-    char chunk[8192];
-    const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
-    if (n <= 0) return 0;
-    pending_.append(chunk, static_cast<size_t>(n));
+    if (!Receive(until)) return 0;
   }
   if (body) *body = pending_.substr(head_end + 4, length);
+  if (head_out) *head_out = head;
   pending_.erase(0, head_end + 4 + length);
-  const int status = std::atoi(head.c_str() + 9);
-  // The server ends a connection after its last keep-alive answer.
-  if (head.find("Connection: close") != std::string::npos) {
-    close(socket_);
-    socket_ = -1;
-  }
-  return status;
+  // The server ends a connection after its last keep-alive answer: the
+  // next Send opens a new one.
+  if (head.find("Connection: close") != std::string::npos) server_ends_ = true;
+  return std::atoi(head.c_str() + 9);
+}
+
+int RawClient::Send(const std::string& request_line, std::string* body) {
+  if (!SendBytes(request_line + "\r\nHost: 127.0.0.1\r\n\r\n")) return 0;
+  return ReadAnswer(-1, body);
 }
 
 bool RawClient::AwaitServerClose(int timeout_ms) {
   if (socket_ < 0) return false;
-  pollfd entry{socket_, POLLIN, 0};
-  char rest[256];
-  ssize_t n = 1;
-  while (n > 0 && poll(&entry, 1, timeout_ms) == 1) n = recv(socket_, rest, sizeof rest, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool ended = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{socket_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) != 1) break;
+    char rest[4096];
+    const ssize_t n = recv(socket_, rest, sizeof rest, 0);
+    if (n > 0) continue;
+    ended = n == 0 || errno == ECONNRESET;  // an end, or a reset over unread bytes
+    break;
+  }
   close(socket_);
   socket_ = -1;
-  return n == 0;
+  pending_.clear();
+  return ended;
 }
 
 namespace {

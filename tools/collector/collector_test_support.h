@@ -2,6 +2,7 @@
 // server, a raw HTTP client on loopback, and report request lines.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,26 +45,40 @@ class TempFolder {
   std::string path_;
 };
 
-// One connection to 127.0.0.1:port; each Send writes a request line (and a
-// Host header) and reads one answer. Status 0: the connection failed.
+// One connection to 127.0.0.1:port, opened when first needed and again
+// after the server ended it; each Send writes a request line (and a Host
+// header) and reads one answer. Status 0: the connection failed.
 class RawClient {
  public:
-  explicit RawClient(int port);
+  // `from`: the local address to send from (any 127.x.y.z), so that one test
+  // can be many clients.
+  explicit RawClient(int port, std::string from = "");
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
   int Send(const std::string& request_line, std::string* body = nullptr);
+  bool Connect();
+  // Writes the bytes as they are; false when not all could be written.
+  bool SendBytes(const std::string& bytes);
+  // One answer within `timeout_ms` (-1: no limit): its status, or 0 when
+  // none came (the time passed, the connection ended or failed).
+  int ReadAnswer(int timeout_ms, std::string* body = nullptr, std::string* head = nullptr);
   // Whether the server ends the connection within `timeout_ms`, whatever
   // it sends before; the connection is closed here either way. The server
-  // counts an answer after sending it, so once the connection has ended its
+  // counts an answer before sending it, so once the connection has ended its
   // counts are final.
   bool AwaitServerClose(int timeout_ms);
 
  private:
+  // Reads what has come (waiting at most until `deadline`, if any).
+  bool Receive(const std::chrono::steady_clock::time_point* deadline);
+
   int port_;
+  std::string from_;
   int socket_ = -1;
   std::string pending_;
+  bool server_ends_ = false;  // the last answer said Connection: close
 };
 
 // "GET /?TOKEN='token',EVENTID='id',DESC='...',TIMESTAMP='...' HTTP/1.1",

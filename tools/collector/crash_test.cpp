@@ -27,7 +27,8 @@ int StartCollector(const std::string& db, pid_t* pid) {
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   std::string program = KESTREL_COLLECTOR;
-  std::vector<std::string> args = {program, "serve", "--listen", "127.0.0.1:0", "--db", db};
+  std::vector<std::string> args = {program,          "serve",       "--listen", "127.0.0.1:0",
+                                   "--admin-listen", "127.0.0.1:0", "--db",     db};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
@@ -59,12 +60,14 @@ TEST(CollectorCrashTest, AKillDuringLoadLosesNoAnsweredReport) {
   std::vector<std::thread> clients;
   for (int c = 0; c < 8; ++c) {
     clients.emplace_back([&, c] {
-      collector_test::RawClient client(port);
+      // An address each, so that no client spends another's request budget.
+      collector_test::RawClient client(port, "127.0.0." + std::to_string(10 + c));
       for (int i = 0; !dead; ++i) {
         const std::string token = "run-" + std::to_string(c) + "-" + std::to_string(i);
         const int status = client.Send(
             collector_test::ReportLine(token, 3000, "2026-12-07 22:56:28.094", i % 2 == 1));
-        if (status == 0) return;  // the server is gone
+        // The server is gone, or this address's budget is spent.
+        if (status == 0) return;
         ASSERT_EQ(status, 200);
         std::lock_guard<std::mutex> guard(lock);
         answered.push_back(token);

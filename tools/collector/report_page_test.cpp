@@ -69,10 +69,11 @@ TEST(ReportPageTest, HeadlessChromiumDrawsIt) {
   ServerOptions options;
   options.host = "127.0.0.1";
   options.port = 0;
+  options.admin_port = 0;
   options.threads = 4;
   CollectorServer server(*store, options);
-  const int port = server.Bind();
-  ASSERT_GT(port, 0);
+  ASSERT_GT(server.Bind(), 0);
+  const int port = server.admin_port();
   std::thread serving([&server] { server.Run(); });
 
   const std::string shot = folder.path() + "/report.png";
