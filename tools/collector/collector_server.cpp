@@ -50,7 +50,7 @@ class CollectorServer::Impl : public RequestHandler {
       : store_(store),
         options_(options),
         loop_(options.limits, metrics_, *this),
-        commits_(store, metrics_),
+        commits_(store, metrics_, options.max_store_bytes),
         // A connection has at most one request under way.
         reports_(options.threads, static_cast<size_t>(options.limits.max_connections)),
         // Page views one at a time: each reads the store.
@@ -86,11 +86,13 @@ class CollectorServer::Impl : public RequestHandler {
     record->received_ms = NowMs();
     record->sender = std::move(request.peer);
     reports_.Post([this, connection, record = std::move(*record)]() mutable {
-      if (commits_.Commit(std::move(record))) {
+      const CommitResult result = commits_.Commit(std::move(record));
+      if (result == CommitResult::kStored) {
         loop_.Respond(connection, Answer{});
         return;
       }
-      metrics_.CountRefusal(Refusal::kStoreFailed);
+      metrics_.CountRefusal(result == CommitResult::kStoreFull ? Refusal::kStoreFull
+                                                               : Refusal::kStoreFailed);
       loop_.Respond(connection, Text(503, "not stored\n"));
     });
   }

@@ -23,7 +23,8 @@ struct ServerOptions {
   // records one commit can gather.
   int threads = 128;
   ConnectionLimits limits;
-  size_t waiting_pages = 8;  // report pages queued behind the one being built
+  uint64_t max_store_bytes = 0;  // past it new reports get 503; 0: no bound
+  size_t waiting_pages = 8;      // report pages queued behind the one being built
 };
 
 class CollectorServer {

@@ -123,6 +123,24 @@ TEST_F(CollectorServerTest, ConcurrentReportsShareCommits) {
   EXPECT_LT(server_->metrics().commits(), static_cast<uint64_t>(kClients * kEach));
 }
 
+// Past the operator's bound on the store's size, reports are refused and
+// counted, and nothing more is written.
+class FullStoreTest : public CollectorServerTest {
+ protected:
+  void SetUp() override {
+    ServerOptions options = TestOptions();
+    options.max_store_bytes = 1;
+    Start(options);
+  }
+};
+
+TEST_F(FullStoreTest, ReportsAreRefused) {
+  RawClient client(port_);
+  EXPECT_EQ(client.Send(ReportLine("run-a", 3000, kTime)), 503);
+  EXPECT_EQ(server_->metrics().refusals(Refusal::kStoreFull), 1u);
+  EXPECT_TRUE(Stored().empty());
+}
+
 // The server as anyone on the internet may use it. Each row attacks a fresh
 // server and, while the attack holds or just after it, sends one real report
 // from another address, which must be answered 200 within a second and be

@@ -1,11 +1,13 @@
 #include "tools/collector/collector_test_support.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <libpq-fe.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,8 +86,38 @@ std::string PostgresServer::CreateDatabase(const std::string& name) {
   return ok ? "postgresql:///" + name + "?host=" + folder_ + "&user=postgres" : std::string();
 }
 
+void PostgresServer::Pause(bool paused) {
+  int postmaster = 0;
+  if (std::FILE* file = std::fopen((folder_ + "/data/postmaster.pid").c_str(), "r")) {
+    if (std::fscanf(file, "%d", &postmaster) != 1) postmaster = 0;
+    std::fclose(file);
+  }
+  if (postmaster <= 0) return;
+  std::vector<int> processes = {postmaster};
+  if (DIR* proc = opendir("/proc")) {
+    while (dirent* entry = readdir(proc)) {
+      const int pid = std::atoi(entry->d_name);
+      std::FILE* stat =
+          pid > 0 ? std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r") : nullptr;
+      if (!stat) continue;
+      // "pid (name) state ppid ...": the name may hold blanks, not ')'.
+      char line[512] = "";
+      const bool read = std::fgets(line, sizeof line, stat) != nullptr;
+      std::fclose(stat);
+      const char* after = read ? std::strrchr(line, ')') : nullptr;
+      int parent = 0;
+      if (after && std::sscanf(after + 1, " %*c %d", &parent) == 1 && parent == postmaster) {
+        processes.push_back(pid);
+      }
+    }
+    closedir(proc);
+  }
+  for (int pid : processes) kill(pid, paused ? SIGSTOP : SIGCONT);
+}
+
 PostgresServer::~PostgresServer() {
   if (!url_.empty()) {
+    Pause(false);  // a test that failed while it was paused
     Run(as_user_ + kPostgresBin + "/pg_ctl -D " + folder_ + "/data -m immediate -w stop" +
         " >/dev/null 2>&1");
   }

@@ -22,6 +22,9 @@ class PostgresServer {
   ~PostgresServer();
   // A new, empty database on the server: its URL, or empty on failure.
   std::string CreateDatabase(const std::string& name);
+  // Stops (SIGSTOP) or resumes the server and all its processes, as a
+  // machine that hangs would: connections stay open and nothing answers.
+  void Pause(bool paused);
 
  private:
   PostgresServer() = default;

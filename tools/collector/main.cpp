@@ -1,13 +1,16 @@
 // kestrel-collector: the log server for the bootstrapper's event reports.
 //   kestrel-collector serve [--listen ADDR:PORT] [--admin-listen ADDR:PORT]
 //                           [--db FILE | --db postgresql://...] [--threads N]
-//                           [--address-connections N] [--address-rate N]
+//                           [--address-connections N] [--address-rate N] [--max-db-mb N]
 //   kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]
+//   kestrel-collector prune [--db ...] --older-than DAYS
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <set>
 #include <thread>
 
 #include "tools/bootpack/cli_args.h"
@@ -21,10 +24,14 @@ constexpr char kUsage[] =
     "usage: kestrel-collector serve [--listen ADDR:PORT] [--admin-listen ADDR:PORT]\n"
     "                               [--db FILE | --db postgresql://...] [--threads N]\n"
     "                               [--address-connections N] [--address-rate N]\n"
+    "                               [--max-db-mb N]\n"
     "       kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]\n"
+    "       kestrel-collector prune [--db ...] --older-than DAYS\n"
     "The default store is the SQLite file kestrel-collector.db; the default address\n"
     "0.0.0.0:80, the operator's pages (/report, /metrics) on 127.0.0.1:9180. A client\n"
     "address may hold 32 connections and send 20 requests a second (200 at once).\n"
+    "Past --max-db-mb, new reports are refused (503) and counted; prune removes the\n"
+    "reports received more than DAYS ago.\n"
     "T is a UTC time \"YYYY-MM-DD[ hh:mm[:ss]]\" the reports were received from.\n";
 constexpr char kDefaultStore[] = "kestrel-collector.db";
 
@@ -78,14 +85,16 @@ int Serve(const bootpack::ParsedArgs& args) {
     }
   }
   long threads = options.threads, connections = options.limits.address.connections,
-       rate = static_cast<long>(options.limits.address.requests_per_second);
+       rate = static_cast<long>(options.limits.address.requests_per_second), megabytes = 0;
   for (auto [flag, value] : {std::pair<const char*, long*>{"--threads", &threads},
                              {"--address-connections", &connections},
-                             {"--address-rate", &rate}}) {
+                             {"--address-rate", &rate},
+                             {"--max-db-mb", &megabytes}}) {
     if (!WholeNumber(args, flag, value))
       return Usage(std::string(flag) + " takes a positive number");
   }
   options.threads = static_cast<int>(threads);
+  options.max_store_bytes = static_cast<uint64_t>(megabytes) << 20;
   options.limits.address.connections = static_cast<int>(connections);
   options.limits.address.requests_per_second = static_cast<double>(rate);
   // A report pass sends all its sender holds at once: ten seconds' worth.
@@ -175,34 +184,58 @@ int Report(const bootpack::ParsedArgs& args) {
   return 0;
 }
 
+int Prune(const bootpack::ParsedArgs& args) {
+  long days = 0;
+  if (!args.options.count("--older-than") || !WholeNumber(args, "--older-than", &days)) {
+    return Usage("prune takes --older-than DAYS, a positive number");
+  }
+  std::unique_ptr<Store> store = Open(args);
+  if (!store) return 1;
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+  std::string error;
+  std::optional<uint64_t> removed = store->Prune(now_ms - days * 86400000LL, &error);
+  if (!removed) {
+    std::fprintf(stderr, "kestrel-collector: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("kestrel-collector: %llu reports received more than %ld days ago removed\n",
+              static_cast<unsigned long long>(*removed), days);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  struct Command {
+    const char* name;
+    std::set<std::string> options;
+    std::set<std::string> switches;
+    int (*run)(const bootpack::ParsedArgs&);
+  };
+  const Command commands[] = {
+      {"serve",
+       {"--listen", "--admin-listen", "--db", "--threads", "--address-connections",
+        "--address-rate", "--max-db-mb"},
+       {},
+       Serve},
+      {"report", {"--db", "--watermark", "--since"}, {"--json"}, Report},
+      {"prune", {"--db", "--older-than"}, {}, Prune},
+  };
   std::vector<std::string> rest(argv + 1, argv + argc);
-  if (rest.empty()) return Usage("a command is needed: serve or report");
-  const std::string command = rest.front();
+  if (rest.empty()) return Usage("a command is needed: serve, report or prune");
+  const std::string name = rest.front();
   rest.erase(rest.begin());
-  if (command == "-h" || command == "--help") return Usage("");
-  if (command == "serve") {
-    bootpack::ParsedArgs args =
-        bootpack::ParseArgs(rest,
-                            {"--listen", "--admin-listen", "--db", "--threads",
-                             "--address-connections", "--address-rate"},
-                            {});
+  if (name == "-h" || name == "--help") return Usage("");
+  for (const Command& command : commands) {
+    if (name != command.name) continue;
+    bootpack::ParsedArgs args = bootpack::ParseArgs(rest, command.options, command.switches);
     if (args.help) return Usage("");
     if (!args.error.empty() || !args.positional.empty()) {
       return Usage(args.error.empty() ? "unexpected " + args.positional[0] : args.error);
     }
-    return Serve(args);
+    return command.run(args);
   }
-  if (command == "report") {
-    bootpack::ParsedArgs args =
-        bootpack::ParseArgs(rest, {"--db", "--watermark", "--since"}, {"--json"});
-    if (args.help) return Usage("");
-    if (!args.error.empty() || !args.positional.empty()) {
-      return Usage(args.error.empty() ? "unexpected " + args.positional[0] : args.error);
-    }
-    return Report(args);
-  }
-  return Usage("no such command: " + command);
+  return Usage("no such command: " + name);
 }

@@ -78,16 +78,19 @@ std::string ReportAsText(const FunnelReport& report) {
     out += BuildText(report.all, "All builds");
     for (const BuildFunnel& build : report.builds) out += "\n" + BuildText(build, name(build));
   }
+  if (report.more_builds) {
+    out += "\n(more builds, each with fewer runs, are not listed: --watermark W shows one)\n";
+  }
   out += "\nTop failures (reports, runs, event, text):\n";
   if (report.failures.empty()) out += "  none\n";
   for (const FailureRow& row : report.failures) {
     out += "  " + Padded(std::to_string(row.reports), 8) + Padded(std::to_string(row.runs), 8) +
            Padded(std::to_string(row.event_id), 6) + row.description + "\n";
   }
-  out += "\nRuns that stopped reporting, latest first (token, build, last event):\n";
+  out += "\nRuns that stopped reporting, latest first (run, build, last event):\n";
   if (report.unfinished.empty()) out += "  none\n";
   for (const UnfinishedRun& run : report.unfinished) {
-    out += "  " + run.token + "  '" + run.watermark + "'  " + std::to_string(run.last_event) +
+    out += "  " + run.run + "  '" + run.watermark + "'  " + std::to_string(run.last_event) +
            " at " + run.last_timestamp + "\n";
   }
   return out;
@@ -96,6 +99,7 @@ std::string ReportAsText(const FunnelReport& report) {
 std::string ReportAsJson(const FunnelReport& report) {
   std::string out = "{\"reports\":" + std::to_string(report.records) +
                     ",\"runs\":" + std::to_string(report.runs) +
+                    ",\"more_builds\":" + (report.more_builds ? "true" : "false") +
                     ",\"all\":" + BuildJson(report.all) + ",\"builds\":[";
   for (size_t i = 0; i < report.builds.size(); ++i) {
     if (i) out += ',';
@@ -114,7 +118,7 @@ std::string ReportAsJson(const FunnelReport& report) {
   for (size_t i = 0; i < report.unfinished.size(); ++i) {
     const UnfinishedRun& run = report.unfinished[i];
     if (i) out += ',';
-    out += "{\"token\":" + JsonString(run.token) + ",\"watermark\":" + JsonString(run.watermark) +
+    out += "{\"run\":" + JsonString(run.run) + ",\"watermark\":" + JsonString(run.watermark) +
            ",\"last_event\":" + std::to_string(run.last_event) +
            ",\"last_timestamp\":" + JsonString(run.last_timestamp) + "}";
   }
