@@ -85,7 +85,7 @@ class CollectorServer::Impl : public RequestHandler {
     }
     record->received_ms = NowMs();
     record->sender = std::move(request.peer);
-    reports_.Post([this, connection, record = std::move(*record)]() mutable {
+    const bool posted = reports_.Post([this, connection, record = std::move(*record)]() mutable {
       const CommitResult result = commits_.Commit(std::move(record));
       if (result == CommitResult::kStored) {
         loop_.Respond(connection, Answer{});
@@ -95,6 +95,9 @@ class CollectorServer::Impl : public RequestHandler {
                                                                : Refusal::kStoreFailed);
       loop_.Respond(connection, Text(503, "not stored\n"));
     });
+    // Never with a connection's one request at a time, but a request must not
+    // be left unanswered.
+    if (!posted) loop_.Respond(connection, Text(503, "not stored\n"));
   }
 
   void HandleAdmin(Request request) {

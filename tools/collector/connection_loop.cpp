@@ -39,23 +39,16 @@ int64_t NowMs() {
       .count();
 }
 
+// The statuses the collector answers with.
 const char* StatusText(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 400:
-      return "Bad Request";
-    case 404:
-      return "Not Found";
-    case 414:
-      return "URI Too Long";
-    case 500:
-      return "Internal Server Error";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return "Unknown";
+  static const std::pair<int, const char*> kTexts[] = {
+      {200, "OK"},           {400, "Bad Request"},           {404, "Not Found"},
+      {414, "URI Too Long"}, {500, "Internal Server Error"}, {503, "Service Unavailable"},
+  };
+  for (const auto& [code, text] : kTexts) {
+    if (code == status) return text;
   }
+  return "Unknown";
 }
 
 }  // namespace

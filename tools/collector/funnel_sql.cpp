@@ -76,6 +76,21 @@ bool LoadBefore(SqlSession& session, const std::vector<ReportRecord>& records, T
              error);
 }
 
+// Rows that add their numbers to the row of the same key, or are its first.
+SqlRowWriter Adding(SqlSession& session, const std::string& table,
+                    const std::vector<std::string>& keys, const std::vector<std::string>& added) {
+  std::string columns, key, sums;
+  for (const std::string& k : keys) key += (key.empty() ? "" : ", ") + k;
+  columns = key;
+  for (const std::string& a : added) {
+    columns += ", " + a;
+    sums += (sums.empty() ? "" : ", ") + a + " = " + table + "." + a + " + excluded." + a;
+  }
+  return SqlRowWriter(session, "INSERT INTO " + table + " (" + columns + ")",
+                      keys.size() + added.size(),
+                      "ON CONFLICT (" + key + ") DO UPDATE SET " + sums);
+}
+
 SqlValue AllBuilds(const Scope& scope) { return SqlValue::Integer(scope.all ? 1 : 0); }
 
 bool WriteChanges(SqlSession& session, const TallyChanges& changes, std::string* error) {
@@ -101,15 +116,9 @@ bool WriteChanges(SqlSession& session, const TallyChanges& changes, std::string*
       return false;
     }
   }
-  SqlRowWriter counts(session,
-                      "INSERT INTO funnel_counts (all_builds, build, records, runs, launches)", 5,
-                      "ON CONFLICT (all_builds, build) DO UPDATE SET"
-                      " records = funnel_counts.records + excluded.records,"
-                      " runs = funnel_counts.runs + excluded.runs,"
-                      " launches = funnel_counts.launches + excluded.launches");
-  SqlRowWriter steps(session, "INSERT INTO funnel_steps (all_builds, build, step, runs)", 4,
-                     "ON CONFLICT (all_builds, build, step) DO UPDATE SET"
-                     " runs = funnel_steps.runs + excluded.runs");
+  SqlRowWriter counts =
+      Adding(session, "funnel_counts", {"all_builds", "build"}, {"records", "runs", "launches"});
+  SqlRowWriter steps = Adding(session, "funnel_steps", {"all_builds", "build", "step"}, {"runs"});
   for (const auto& [scope, change] : changes.counts) {
     if ((change.records || change.runs || change.launches) &&
         !counts.Add(
@@ -127,13 +136,9 @@ bool WriteChanges(SqlSession& session, const TallyChanges& changes, std::string*
       }
     }
   }
-  SqlRowWriter failures(session,
-                        "INSERT INTO funnel_failures (all_builds, build, event_id, description,"
-                        " reports, runs)",
-                        6,
-                        "ON CONFLICT (all_builds, build, event_id, description) DO UPDATE SET"
-                        " reports = funnel_failures.reports + excluded.reports,"
-                        " runs = funnel_failures.runs + excluded.runs");
+  SqlRowWriter failures =
+      Adding(session, "funnel_failures", {"all_builds", "build", "event_id", "description"},
+             {"reports", "runs"});
   for (const auto& [where, change] : changes.failures) {
     const auto& [scope, key] = where;
     if ((change.reports || change.runs) &&
@@ -144,10 +149,8 @@ bool WriteChanges(SqlSession& session, const TallyChanges& changes, std::string*
       return false;
     }
   }
-  SqlRowWriter run_failures(session,
-                            "INSERT INTO run_failures (token, event_id, description, reports)", 4,
-                            "ON CONFLICT (token, event_id, description) DO UPDATE SET"
-                            " reports = run_failures.reports + excluded.reports");
+  SqlRowWriter run_failures =
+      Adding(session, "run_failures", {"token", "event_id", "description"}, {"reports"});
   for (const auto& [where, reports] : changes.run_failures) {
     if (!run_failures.Add({SqlValue::Text(where.first), SqlValue::Integer(where.second.event_id),
                            SqlValue::Text(where.second.description), SqlValue::Integer(reports)},
