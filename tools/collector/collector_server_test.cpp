@@ -10,6 +10,7 @@
 
 namespace {
 
+using collector_test::OpenConnections;
 using collector_test::RawClient;
 using collector_test::ReportLine;
 
@@ -181,17 +182,6 @@ struct HostileRow {
   std::function<void(HostileClientTest&)> run;
 };
 
-// `count` connections from 127.0.<net>.x, at most `per_address` from each.
-std::vector<std::unique_ptr<RawClient>> Connections(int port, int net, int count, int per_address) {
-  std::vector<std::unique_ptr<RawClient>> connections;
-  for (int i = 0; i < count; ++i) {
-    connections.push_back(std::make_unique<RawClient>(
-        port, "127.0." + std::to_string(net) + "." + std::to_string(1 + i / per_address)));
-    EXPECT_TRUE(connections.back()->Connect());
-  }
-  return connections;
-}
-
 // A head that refuses itself: its answer, then the end of the connection.
 void ExpectRefusedHead(HostileClientTest& t, const std::string& head, int status, Refusal why) {
   RawClient attacker(t.port(), "127.0.0.3");
@@ -209,7 +199,7 @@ std::string Report(const std::string& token) {
 const HostileRow kHostileRows[] = {
     {"IdleConnections",
      [](HostileClientTest& t) {
-       auto idle = Connections(t.port(), 2, 500, 8);
+       auto idle = OpenConnections(t.port(), 2, 500, 8);
        t.RealReport();
        // Each ends after the keep-alive wait, unanswered.
        for (auto& c : idle) EXPECT_TRUE(c->AwaitServerClose(10000));
@@ -217,7 +207,7 @@ const HostileRow kHostileRows[] = {
      }},
     {"HeadsThatTrickle",
      [](HostileClientTest& t) {
-       auto slow = Connections(t.port(), 3, 64, 8);
+       auto slow = OpenConnections(t.port(), 3, 64, 8);
        std::atomic<bool> stop{false};
        // A byte a connection every 100 ms, for longer than the head's deadline.
        std::thread trickle([&slow, &stop] {
@@ -286,7 +276,7 @@ const HostileRow kHostileRows[] = {
      }},
     {"ConnectionsFromOneAddress",
      [](HostileClientTest& t) {
-       auto held = Connections(t.port(), 0, 8, 8);  // 127.0.0.1, the bound
+       auto held = OpenConnections(t.port(), 0, 8, 8);  // 127.0.0.1, the bound
        RawClient one_more(t.port(), "127.0.0.1");
        ASSERT_TRUE(one_more.Connect());
        EXPECT_TRUE(one_more.AwaitServerClose(5000));

@@ -2,13 +2,16 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +23,8 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/request_encoding.h"
 #include "tools/collector/report_parser.h"
+
+extern char** environ;
 
 namespace collector_test {
 
@@ -232,6 +237,83 @@ bool RawClient::AwaitServerClose(int timeout_ms) {
   socket_ = -1;
   pending_.clear();
   return ended;
+}
+
+std::vector<std::unique_ptr<RawClient>> OpenConnections(int port, int net, int count,
+                                                        int per_address) {
+  std::vector<std::unique_ptr<RawClient>> connections;
+  for (int i = 0; i < count; ++i) {
+    connections.push_back(std::make_unique<RawClient>(
+        port, "127.0." + std::to_string(net) + "." + std::to_string(1 + i / per_address)));
+    connections.back()->Connect();
+  }
+  return connections;
+}
+
+std::unique_ptr<CollectorProcess> CollectorProcess::Start(const std::string& program,
+                                                          const std::vector<std::string>& options,
+                                                          bool admin_line) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  std::vector<std::string> args = {program, "serve"};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  std::unique_ptr<CollectorProcess> process(new CollectorProcess());
+  const int rc =
+      posix_spawn(&process->pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  process->output_ = out[0];
+  if (rc != 0) {
+    process->pid_ = -1;
+    return nullptr;
+  }
+  // "kestrel-collector: listening on ADDR:PORT", then the operator pages' line.
+  for (int* port : {&process->port_, &process->admin_port_}) {
+    if (port == &process->admin_port_ && !admin_line) break;
+    std::string line;
+    char c;
+    while (read(process->output_, &c, 1) == 1 && c != '\n') line += c;
+    const size_t colon = line.rfind(':');
+    *port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+    if (*port <= 0) return nullptr;
+  }
+  return process;
+}
+
+CollectorProcess::~CollectorProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (output_ >= 0) close(output_);
+}
+
+void CollectorProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+long CollectorProcess::MemoryKiB(const char* field) const {
+  std::FILE* status = std::fopen(("/proc/" + std::to_string(pid_) + "/status").c_str(), "r");
+  if (!status) return 0;
+  char line[256];
+  long kib = 0;
+  const size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+      kib = std::atol(line + length + 1);
+    }
+  }
+  std::fclose(status);
+  return kib;
 }
 
 namespace {

@@ -2,6 +2,8 @@
 // server, a raw HTTP client on loopback, and report request lines.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -82,6 +84,38 @@ class RawClient {
   int socket_ = -1;
   std::string pending_;
   bool server_ends_ = false;  // the last answer said Connection: close
+};
+
+// `count` open connections to 127.0.0.1:port from 127.0.<net>.1, .2, ...,
+// `per_address` from each (a load from many machines).
+std::vector<std::unique_ptr<RawClient>> OpenConnections(int port, int net, int count,
+                                                        int per_address);
+
+// `kestrel-collector serve` as a process of its own, on free loopback ports
+// (older builds of it have no operator listener: `admin_line` false).
+class CollectorProcess {
+ public:
+  // Null when it did not start; `options` follow "serve".
+  static std::unique_ptr<CollectorProcess> Start(const std::string& program,
+                                                 const std::vector<std::string>& options,
+                                                 bool admin_line = true);
+  // Ends it in order (SIGTERM) if it still runs.
+  ~CollectorProcess();
+  CollectorProcess(const CollectorProcess&) = delete;
+  CollectorProcess& operator=(const CollectorProcess&) = delete;
+
+  int port() const { return port_; }
+  int admin_port() const { return admin_port_; }  // 0 without an operator listener
+  void Kill();                                    // SIGKILL, and waits for the end
+  // Its resident memory in KiB: "VmHWM" (the peak) or "VmRSS" (now).
+  long MemoryKiB(const char* field) const;
+
+ private:
+  CollectorProcess() = default;
+  pid_t pid_ = -1;
+  int output_ = -1;  // its stdout, kept open so that its last lines find a reader
+  int port_ = 0;
+  int admin_port_ = 0;
 };
 
 // "GET /?TOKEN='token',EVENTID='id',DESC='...',TIMESTAMP='...' HTTP/1.1",
