@@ -43,8 +43,11 @@ HeadReader::State HeadReader::Read(const std::string& buffer) {
     const size_t newline = buffer.find('\n', scanned_);
     if (newline == std::string::npos) {
       scanned_ = buffer.size();
-      // Past a bound there is no need to wait for the line's end.
-      if (!have_request_line_ && buffer.size() - line_start_ > limits_.max_line_bytes) {
+      // Past a bound there is no need to wait for the line's end (a CR at
+      // the end may be the line end's first half).
+      const size_t partial = buffer.size() - line_start_ -
+                             (buffer.size() > line_start_ && buffer.back() == '\r' ? 1 : 0);
+      if (!have_request_line_ && partial > limits_.max_line_bytes) {
         return Refuse(Refusal::kRequestLineTooLong);
       }
       if (buffer.size() > limits_.max_bytes) return Refuse(Refusal::kHeadTooLarge);
@@ -72,6 +75,7 @@ std::optional<HeadReader::State> HeadReader::TakeLine(const std::string& line) {
     const size_t last = normal.rfind(' ');
     head_.method = normal.substr(0, first);
     head_.target = normal.substr(first + 1, last - first - 1);
+    if (head_.target.empty()) return Refuse(Refusal::kUnreadableHead);  // "GET  HTTP/1.1"
     http10_ = normal.compare(last + 1, std::string::npos, "HTTP/1.0") == 0;
     have_request_line_ = true;
     return std::nullopt;

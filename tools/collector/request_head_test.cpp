@@ -25,6 +25,7 @@ TEST(HeadReaderTest, HeadsAsTheyArrive) {
       {"GET / HTTP/1.1\r\nContent-Length: 00\r\n\r\n", State::kComplete, "/", true, {}},
       {"GET / HTTP/1.1\r\nHost: x\r\n", State::kPartial, "", true, {}},
       {"NONSENSE\r\n\r\n", State::kRefused, "", true, Refusal::kUnreadableHead},
+      {"GET  HTTP/1.1\r\n\r\n", State::kRefused, "", true, Refusal::kUnreadableHead},
       {"GET / HTTP/1.1\r\nContent-Length : 0\r\n\r\n", State::kRefused, "", true,
        Refusal::kUnreadableHead},
       {"GET / HTTP/1.1\r\nA: b\r\n c\r\n\r\n", State::kRefused, "", true, Refusal::kUnreadableHead},
@@ -69,6 +70,12 @@ TEST(HeadReaderTest, BoundsHoldWithoutWaitingForTheEnd) {
   HeadReader line(limits);
   EXPECT_EQ(line.Read("GET /" + std::string(40, 'a')), HeadReader::State::kRefused);
   EXPECT_EQ(line.refusal(), Refusal::kRequestLineTooLong);
+  // A line just at the bound, its CR come and its LF not yet, is no longer.
+  HeadReader at_bound(limits);
+  const std::string request_line = "GET /" + std::string(26, 'a') + " HTTP/1.1";
+  ASSERT_EQ(request_line.size(), limits.max_line_bytes);
+  EXPECT_EQ(at_bound.Read(request_line + "\r"), HeadReader::State::kPartial);
+  EXPECT_EQ(at_bound.Read(request_line + "\r\n\r\n"), HeadReader::State::kComplete);
   HeadReader bytes(limits);
   EXPECT_EQ(bytes.Read("GET / HTTP/1.1\r\nA: " + std::string(90, 'a')),
             HeadReader::State::kRefused);
