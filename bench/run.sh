@@ -3,7 +3,7 @@
 # every figure, its peer and their ratio, under the machine and build that
 # measured them. Each figure is the median of --runs runs (default 3).
 #   bench/run.sh [--runs N] [--size-mib N] [--host-only | --wine-only]
-# Host: engine_bench, logger_bench and collector_bench (host-release). Windows, under Wine: wine_bench from the
+# Host: engine_bench, logger_bench, collector_bench and collector_hostile_bench (host-release). Windows, under Wine: wine_bench from the
 # win32 preset's flags in build/win32-bench (with the bootstrapper.exe it
 # packs), the e2e fixtures of the win32-tests preset, and bench/wine_road.py.
 # Needs curl, md5sum, Wine, Xvfb and openbox; the whole run needs root (the
@@ -58,10 +58,12 @@ measure() {
 
 if ((do_host)); then
   cmake --preset host-release -S "$root" -B "$host" >/dev/null
-  cmake --build "$host" -j2 --target engine_bench logger_bench collector_bench >/dev/null
+  cmake --build "$host" -j2 --target engine_bench logger_bench collector_bench \
+    collector_hostile_bench >/dev/null
   measure "host: engine_bench" "$host/bench/engine_bench" --size-mib "$size_mib" --runs "$runs"
   measure "host: logger_bench" "$host/bench/logger_bench"
   measure "host: collector_bench" "$host/bench/collector_bench"
+  measure "host: collector_hostile_bench" "$host/bench/collector_hostile_bench"
 fi
 
 if ((do_wine)); then

@@ -108,6 +108,26 @@ REPORTS = dict(RECORDS, **{
     "line_other.txt": b"GET /metrics HTTP/1.1",
 })
 
+# The log server's reading of request heads (request_head): the first byte
+# sets the size of the pieces the head arrives in.
+SENDER_HEAD = (b"GET /?TOKEN='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='3000',"
+               b"DESC='Launched%20Bootstrapper%20on%20user's%20machine.',"
+               b"TIMESTAMP='2026-12-09%2015:28:13.042' HTTP/1.1\r\n"
+               b"User-Agent: TORVANE_NETWORKS_WF\r\nHost: logs.example\r\n"
+               b"Cache-Control: no-cache\r\n\r\n")
+HEADS = {
+    "sender.txt": b"\x00" + SENDER_HEAD,
+    "sender_pieces.txt": b"\x06" + SENDER_HEAD + SENDER_HEAD,
+    "raw.txt": b"\x02GET /?TOKEN='x',EVENTID='3000',DESC='Launched Bootstrapper on user's "
+               b"machine.',TIMESTAMP='2026-12-09 15:28:13.042' HTTP/1.1\nHost: x\n\n",
+    "body.txt": b"\x03POST / HTTP/1.1\r\nContent-Length: 17\r\n\r\nGET /report HTTP/1.1",
+    "chunked.txt": b"\x01GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+    "close.txt": b"\x04\r\nGET /metrics HTTP/1.0\r\nConnection: keep-alive, close\r\n"
+                 b"Range: bytes=0-,0-\r\n\r\n",
+    "lines.txt": b"\x05GET / HTTP/1.1\r\n" + b"A: b\r\n" * 9 + b"\r\n",
+    "folded.txt": b"\x07GET / HTTP/1.1\r\nA: b\r\n  c\r\nContent-Length : 0\r\n\r\n",
+}
+
 
 def write(target, name, data):
     folder = os.path.join(CORPUS, target)
@@ -162,7 +182,7 @@ def launcher_outputs():
 
 def main():
     for target in ("payload_reader", "config", "launcher_output", "request_encoding",
-                   "bootpack_lint", "bootpack_list", "report_parser"):
+                   "bootpack_lint", "bootpack_list", "report_parser", "request_head"):
         shutil.rmtree(os.path.join(CORPUS, target), ignore_errors=True)
     for name, data in executables().items():
         write("payload_reader", name, data)
@@ -176,6 +196,8 @@ def main():
         write("request_encoding", name, data)
     for name, data in REPORTS.items():
         write("report_parser", name, data)
+    for name, data in HEADS.items():
+        write("request_head", name, data)
 
 
 if __name__ == "__main__":

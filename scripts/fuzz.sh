@@ -11,7 +11,7 @@ set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 all_targets=(payload_reader config launcher_output request_encoding bootpack_lint bootpack_list
-  report_parser)
+  report_parser request_head)
 mode=run
 seconds=60
 if [[ "${1:-}" == replay ]]; then
@@ -77,7 +77,7 @@ for target in "${targets[@]}"; do
   case $target in
     config | bootpack_lint) dict=(-dict="$PWD/fuzz/config.dict") ;;
     launcher_output) dict=(-dict="$PWD/fuzz/launcher_output.dict") ;;
-    report_parser) dict=(-dict="$PWD/fuzz/report.dict") ;;
+    report_parser | request_head) dict=(-dict="$PWD/fuzz/report.dict") ;;
     payload_reader | bootpack_list) dict=(-dict="$PWD/fuzz/payload.dict") ;;
   esac
   (cd "$work" && "$OLDPWD/$bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 \

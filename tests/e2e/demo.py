@@ -145,7 +145,7 @@ def run_demo(r, interactive):
         r.prepare()
         print(f"demo: downloads from http://{servers.HOST}:{r.downloads.port}/, "
               f"event reports to kestrel-collector on http://{servers.HOST}:80/ "
-              f"(its funnel: http://{servers.HOST}/report)")
+              f"(its funnel: http://{r.log_server.pages}/report)")
         r.start()
         if interactive:
             print(f"demo: {os.path.basename(r.exe)} runs on {os.environ['DISPLAY']}; click through it")

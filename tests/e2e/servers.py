@@ -290,7 +290,8 @@ class AnsweringLogServer(LogServer):
 
 class CollectorLogServer:
     """The project's own log server, `kestrel-collector serve`, on HOST:80,
-    storing the reports in the SQLite file `db`. `requests` gives the stored
+    storing the reports in the SQLite file `db`. Its operator pages listen on
+    a free port of HOST, `pages` ("HOST:PORT"). `requests` gives the stored
     reports as (time received, decoded target, None) in the order stored;
     `funnel` the text of `kestrel-collector report` (after `stop`)."""
 
@@ -302,10 +303,13 @@ class CollectorLogServer:
         deadline = time.time() + wait_seconds
         while True:
             self._process = subprocess.Popen(
-                [program, "serve", "--listen", f"{HOST}:{self.PORT}", "--db", db, "--threads", "8"],
+                [program, "serve", "--listen", f"{HOST}:{self.PORT}", "--admin-listen", f"{HOST}:0",
+                 "--db", db, "--threads", "8"],
                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             line = self._process.stdout.readline()
             if line.startswith("kestrel-collector: listening"):
+                # "kestrel-collector: operator pages on HOST:PORT"
+                self.pages = self._process.stdout.readline().split()[-1]
                 return
             self._process.wait()
             error = self._process.stderr.read()

@@ -1,16 +1,13 @@
 #include "tools/collector/collector_server.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
-
 #include <chrono>
-#include <cstdio>
+#include <optional>
 
 #include "diagnostics/request_encoding.h"
 #include "tools/collector/commit_queue.h"
 #include "tools/collector/funnel.h"
 #include "tools/collector/report_page.h"
-#include "tools/collector/request_stream.h"
+#include "tools/collector/worker_pool.h"
 
 namespace {
 
@@ -20,131 +17,130 @@ int64_t NowMs() {
       .count();
 }
 
-// The library's server with our own connection loop: its request lines pass
-// through RequestStream, which gives the raw form the encoded one.
-class NormalizingServer : public httplib::Server {
- public:
-  explicit NormalizingServer(const ServerOptions& options) : options_(options) {}
+Answer Text(int status, const std::string& body) { return {status, "text/plain", body, false}; }
 
-  int BindAndListenDeep(const std::string& host, int port) {
-    int bound = port;
-    if (port == 0) {
-      bound = bind_to_any_port(host);
-    } else if (!bind_to_port(host, port)) {
-      bound = -1;
-    }
-    // The library listens with a backlog of 5: a burst of new connections
-    // would see refusals and retries of a second.
-    if (bound > 0) ::listen(svr_sock_, 1024);
-    return bound;
-  }
-
- private:
-  bool process_and_close_socket(int socket) override {
-    RequestStream stream(socket, options_.timeout_ms);
-    bool ok = false;
-    for (int count = options_.keep_alive_requests; count > 0; --count) {
-      // The wait for the next request looks at the listener now and then,
-      // so that Stop is not held up by idle connections.
-      bool arrived = false;
-      for (int waited = 0; waited < options_.keep_alive_ms && svr_sock_ != INVALID_SOCKET;
-           waited += 100) {
-        arrived = stream.AwaitRequest(std::min(100, options_.keep_alive_ms - waited));
-        if (arrived || stream.closed()) break;
+// The value of `name` in the target's query ('+' a blank, %HH a byte), as
+// browsers send a form's fields.
+std::optional<std::string> QueryValue(const std::string& target, const std::string& name) {
+  const size_t query = target.find('?');
+  if (query == std::string::npos) return std::nullopt;
+  size_t start = query + 1;
+  while (start <= target.size()) {
+    size_t end = target.find('&', start);
+    if (end == std::string::npos) end = target.size();
+    const std::string pair = target.substr(start, end - start);
+    const size_t equals = pair.find('=');
+    if (pair.substr(0, equals) == name) {
+      std::string value = equals == std::string::npos ? "" : pair.substr(equals + 1);
+      for (char& c : value) {
+        if (c == '+') c = ' ';
       }
-      if (!arrived) break;
-      bool closed = false;
-      ok = process_request(stream, count == 1 || svr_sock_ == INVALID_SOCKET, closed, nullptr);
-      if (!ok || closed || stream.last_line_unreadable()) break;
+      return DecodeRequestTarget(value);
     }
-    ::shutdown(socket, SHUT_RDWR);
-    ::close(socket);
-    return ok;
+    start = end + 1;
   }
-
-  ServerOptions options_;
-};
+  return std::nullopt;
+}
 
 }  // namespace
 
-#if defined(__SANITIZE_THREAD__)
-// Debian's HTTP library is built without ThreadSanitizer, so the race
-// detector misses its synchronisation (the guard of a function-local static
-// its request-line parser shares between threads) and reports its threads'
-// first use of it as a race. Races in our own code stay reported.
-extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httplib.so\n"; }
-#endif
-
-class CollectorServer::Impl {
+class CollectorServer::Impl : public RequestHandler {
  public:
   Impl(Store& store, const ServerOptions& options)
-      : store_(store), options_(options), server_(options), commits_(store, metrics_) {
-    const int threads = options.threads;
-    server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    server_.set_tcp_nodelay(true);
-    server_.set_keep_alive_max_count(options.keep_alive_requests);
-    server_.set_keep_alive_timeout((options.keep_alive_ms + 999) / 1000);
-    server_.set_payload_max_length(64 * 1024);
-    server_.set_pre_routing_handler([this](const httplib::Request& request,
-                                           httplib::Response& response) {
-      if (request.method == "GET" && (request.path == "/metrics" || request.path == "/report")) {
-        return httplib::Server::HandlerResponse::Unhandled;
-      }
-      HandleReport(request, response);
-      return httplib::Server::HandlerResponse::Handled;
-    });
-    server_.Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content(metrics_.Text(), "text/plain; version=0.0.4");
-    });
-    server_.Get("/report", [this](const httplib::Request& request, httplib::Response& response) {
-      ServePage(request, response);
-    });
-    // Every answer passes here, the library's own refusals (a request line
-    // it cannot read, a target too long) among them: none of those is a report.
-    server_.set_logger([this](const httplib::Request&, const httplib::Response& response) {
-      metrics_.CountRequest();
-      if (response.status >= 400 && response.status < 500) metrics_.CountReject();
-    });
+      : store_(store),
+        options_(options),
+        loop_(options.limits, metrics_, *this),
+        commits_(store, metrics_, options.max_store_bytes),
+        // A connection has at most one request under way.
+        reports_(options.threads, static_cast<size_t>(options.limits.max_connections)),
+        // Page views one at a time: each reads the store.
+        pages_(1, options.waiting_pages) {}
+
+  int Bind() {
+    int ignored;
+    const int port = loop_.Listen(options_.host, options_.port, true, &ignored, &bind_error_);
+    if (port < 0) return -1;
+    admin_port_ = loop_.Listen(options_.admin_host, options_.admin_port, false, &admin_listener_,
+                               &bind_error_);
+    return admin_port_ < 0 ? -1 : port;
   }
 
-  void HandleReport(const httplib::Request& request, httplib::Response& response) {
-    std::optional<ReportRecord> record;
-    if (request.method == "GET" && request.path == "/" && request.body.empty()) {
-      record = ParseReportTarget(DecodeRequestTarget(request.target));
+  void Handle(Request request) override {
+    if (request.listener == admin_listener_) {
+      HandleAdmin(std::move(request));
+    } else {
+      HandleReport(std::move(request));
     }
+  }
+
+  void HandleReport(Request request) {
+    std::optional<ReportRecord> record;
+    if (request.head.method == "GET" && request.head.target.compare(0, 2, "/?") == 0) {
+      record = ParseReportTarget(DecodeRequestTarget(request.head.target));
+    }
+    const uint64_t connection = request.connection;
     if (!record) {
-      response.status = 400;
-      response.set_content("not an event report\n", "text/plain");
+      loop_.Respond(connection, Text(400, "not an event report\n"));
       return;
     }
     record->received_ms = NowMs();
-    record->sender = request.remote_addr;
-    if (commits_.Commit(std::move(*record))) {
-      response.status = 200;
-    } else {
-      response.status = 503;
-      response.set_content("not stored\n", "text/plain");
+    record->sender = std::move(request.peer);
+    const bool posted = reports_.Post([this, connection, record = std::move(*record)]() mutable {
+      const CommitResult result = commits_.Commit(std::move(record));
+      if (result == CommitResult::kStored) {
+        loop_.Respond(connection, Answer{});
+        return;
+      }
+      metrics_.CountRefusal(result == CommitResult::kStoreFull ? Refusal::kStoreFull
+                                                               : Refusal::kStoreFailed);
+      loop_.Respond(connection, Text(503, "not stored\n"));
+    });
+    // Never with a connection's one request at a time, but a request must not
+    // be left unanswered.
+    if (!posted) loop_.Respond(connection, Text(503, "not stored\n"));
+  }
+
+  void HandleAdmin(Request request) {
+    const std::string& target = request.head.target;
+    const std::string path = target.substr(0, target.find('?'));
+    const uint64_t connection = request.connection;
+    if (request.head.method != "GET" || (path != "/metrics" && path != "/report")) {
+      loop_.Respond(connection, Text(404, "not found\n"));
+    } else if (path == "/metrics") {
+      loop_.Respond(connection, {200, "text/plain; version=0.0.4", metrics_.Text(), false});
+    } else if (!pages_.Post([this, connection, watermark = QueryValue(target, "watermark")] {
+                 ServePage(connection, watermark);
+               })) {
+      metrics_.CountRefusal(Refusal::kAdminBusy);
+      loop_.Respond(connection, Text(503, "report pages busy\n"));
     }
   }
 
-  void ServePage(const httplib::Request& request, httplib::Response& response) {
+  void ServePage(uint64_t connection, const std::optional<std::string>& watermark) {
     FunnelFilter filter;
-    if (request.has_param("watermark")) filter.watermark = request.get_param_value("watermark");
+    filter.watermark = watermark;
     std::string error;
     std::optional<FunnelReport> report = BuildFunnelReport(store_, filter, &error);
     if (!report) {
-      response.status = 500;
-      response.set_content(error + "\n", "text/plain");
+      loop_.Respond(connection, Text(500, error + "\n"));
       return;
     }
-    response.set_content(RenderReportPage(*report), "text/html; charset=iso-8859-1");
+    loop_.Respond(connection,
+                  {200, "text/html; charset=iso-8859-1", RenderReportPage(*report), false});
   }
 
   Store& store_;
-  ServerOptions options_;
+  const ServerOptions options_;
+  std::string bind_error_;
+  int admin_listener_ = -1;
+  int admin_port_ = -1;
   Metrics metrics_;
-  NormalizingServer server_;
+  // Destroyed in reverse: the workers end first (their tasks commit and
+  // answer), then the commit queue, then the loop.
+  ConnectionLoop loop_;
   CommitQueue commits_;
+  WorkerPool reports_;
+  WorkerPool pages_;
 };
 
 CollectorServer::CollectorServer(Store& store, const ServerOptions& options)
@@ -152,12 +148,17 @@ CollectorServer::CollectorServer(Store& store, const ServerOptions& options)
 
 CollectorServer::~CollectorServer() = default;
 
-int CollectorServer::Bind() {
-  return impl_->server_.BindAndListenDeep(impl_->options_.host, impl_->options_.port);
+int CollectorServer::Bind() { return impl_->Bind(); }
+
+const std::string& CollectorServer::bind_error() const { return impl_->bind_error_; }
+
+int CollectorServer::admin_port() const { return impl_->admin_port_; }
+
+bool CollectorServer::Run() {
+  impl_->loop_.Run();
+  return true;
 }
 
-bool CollectorServer::Run() { return impl_->server_.listen_after_bind(); }
-
-void CollectorServer::Stop() { impl_->server_.stop(); }
+void CollectorServer::Stop() { impl_->loop_.Stop(); }
 
 const Metrics& CollectorServer::metrics() const { return impl_->metrics_; }

@@ -1,22 +1,30 @@
-// `kestrel-collector serve`: receives the event reports over HTTP, stores
-// each before it answers, and serves /report and /metrics.
+// `kestrel-collector serve`: receives the event reports over HTTP on the
+// report port and stores each before it answers; the operator's pages
+// (/report, /metrics) are served on a listener of their own.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "tools/collector/connection_loop.h"
 #include "tools/collector/metrics.h"
 #include "tools/collector/store.h"
+
+// Loopback: what only the operator may see is never on the public port.
+constexpr char kDefaultAdminHost[] = "127.0.0.1";
+constexpr int kDefaultAdminPort = 9180;
 
 struct ServerOptions {
   std::string host = "0.0.0.0";
   int port = 80;  // 0: any free port
-  // Connections served at once; each waits for its commit, so this is also
-  // the most records one commit can gather.
+  std::string admin_host = kDefaultAdminHost;
+  int admin_port = kDefaultAdminPort;
+  // Reports waiting for their commit at once, which is also the most
+  // records one commit can gather.
   int threads = 128;
-  int keep_alive_requests = 10000;  // a report pass sends all it holds on one connection
-  int keep_alive_ms = 5000;
-  int timeout_ms = 5000;  // reading one request, writing one answer
+  ConnectionLimits limits;
+  uint64_t max_store_bytes = 0;  // past it new reports get 503; 0: no bound
+  size_t waiting_pages = 8;      // report pages queued behind the one being built
 };
 
 class CollectorServer {
@@ -26,8 +34,10 @@ class CollectorServer {
   CollectorServer(const CollectorServer&) = delete;
   CollectorServer& operator=(const CollectorServer&) = delete;
 
-  // Binds the address; the port bound, or -1.
+  // Binds both listeners; the report port bound, or -1 (bind_error() says why).
   int Bind();
+  const std::string& bind_error() const;
+  int admin_port() const;
   // Serves until Stop; every answered report is stored when it returns.
   bool Run();
   // From any thread: ends Run after the requests in progress.

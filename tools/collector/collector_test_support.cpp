@@ -1,14 +1,21 @@
 #include "tools/collector/collector_test_support.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +23,8 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/request_encoding.h"
 #include "tools/collector/report_parser.h"
+
+extern char** environ;
 
 namespace collector_test {
 
@@ -82,78 +91,229 @@ std::string PostgresServer::CreateDatabase(const std::string& name) {
   return ok ? "postgresql:///" + name + "?host=" + folder_ + "&user=postgres" : std::string();
 }
 
+void PostgresServer::Pause(bool paused) {
+  int postmaster = 0;
+  if (std::FILE* file = std::fopen((folder_ + "/data/postmaster.pid").c_str(), "r")) {
+    if (std::fscanf(file, "%d", &postmaster) != 1) postmaster = 0;
+    std::fclose(file);
+  }
+  if (postmaster <= 0) return;
+  std::vector<int> processes = {postmaster};
+  if (DIR* proc = opendir("/proc")) {
+    while (dirent* entry = readdir(proc)) {
+      const int pid = std::atoi(entry->d_name);
+      std::FILE* stat =
+          pid > 0 ? std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r") : nullptr;
+      if (!stat) continue;
+      // "pid (name) state ppid ...": the name may hold blanks, not ')'.
+      char line[512] = "";
+      const bool read = std::fgets(line, sizeof line, stat) != nullptr;
+      std::fclose(stat);
+      const char* after = read ? std::strrchr(line, ')') : nullptr;
+      int parent = 0;
+      if (after && std::sscanf(after + 1, " %*c %d", &parent) == 1 && parent == postmaster) {
+        processes.push_back(pid);
+      }
+    }
+    closedir(proc);
+  }
+  for (int pid : processes) kill(pid, paused ? SIGSTOP : SIGCONT);
+}
+
 PostgresServer::~PostgresServer() {
   if (!url_.empty()) {
+    Pause(false);  // a test that failed while it was paused
     Run(as_user_ + kPostgresBin + "/pg_ctl -D " + folder_ + "/data -m immediate -w stop" +
         " >/dev/null 2>&1");
   }
   if (!folder_.empty()) Run("rm -rf " + folder_);
 }
 
-RawClient::RawClient(int port) : port_(port) {}
+RawClient::RawClient(int port, std::string from) : port_(port), from_(std::move(from)) {}
 
 RawClient::~RawClient() {
   if (socket_ >= 0) close(socket_);
 }
 
-int RawClient::Send(const std::string& request_line, std::string* body) {
-  if (socket_ < 0) {
-    socket_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int one = 1;
-    setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+bool RawClient::Connect() {
+  if (socket_ >= 0 && !server_ends_) return true;
+  if (socket_ >= 0) close(socket_);
+  server_ends_ = false;
+  pending_.clear();
+  socket_ = socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  if (!from_.empty()) {
+    inet_pton(AF_INET, from_.c_str(), &address.sin_addr);
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       close(socket_);
       socket_ = -1;
-      return 0;
+      return false;
     }
   }
-  const std::string request = request_line + "\r\nHost: 127.0.0.1\r\n\r\n";
-  if (send(socket_, request.data(), request.size(), MSG_NOSIGNAL) !=
-      static_cast<ssize_t>(request.size())) {
-    return 0;
+  address.sin_port = htons(static_cast<uint16_t>(port_));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(socket_);
+    socket_ = -1;
+    return false;
   }
+  return true;
+}
+
+bool RawClient::SendBytes(const std::string& bytes) {
+  if (!Connect()) return false;
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool RawClient::Receive(const std::chrono::steady_clock::time_point* deadline) {
+  if (socket_ < 0) return false;
+  if (deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *deadline - std::chrono::steady_clock::now());
+    pollfd entry{socket_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) != 1) return false;
+  }
+  char chunk[8192];
+  const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
+  if (n <= 0) return false;
+  pending_.append(chunk, static_cast<size_t>(n));
+  return true;
+}
+
+int RawClient::ReadAnswer(int timeout_ms, std::string* body, std::string* head_out) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto* until = timeout_ms < 0 ? nullptr : &deadline;
   // One answer: the head, then Content-Length bytes.
   size_t head_end;
   while ((head_end = pending_.find("\r\n\r\n")) == std::string::npos) {
-    char chunk[8192];
-    const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
-    if (n <= 0) return 0;
-    pending_.append(chunk, static_cast<size_t>(n));
+    if (!Receive(until)) return 0;
   }
   const std::string head = pending_.substr(0, head_end);
   size_t length = 0;
   const size_t field = head.find("Content-Length: ");
   if (field != std::string::npos) length = std::strtoul(head.c_str() + field + 16, nullptr, 10);
   while (pending_.size() < head_end + 4 + length) {
-    char chunk[8192];
-    const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
-    if (n <= 0) return 0;
-    pending_.append(chunk, static_cast<size_t>(n));
+    if (!Receive(until)) return 0;
   }
   if (body) *body = pending_.substr(head_end + 4, length);
+  if (head_out) *head_out = head;
   pending_.erase(0, head_end + 4 + length);
-  const int status = std::atoi(head.c_str() + 9);
-  // The server ends a connection after its last keep-alive answer.
-  if (head.find("Connection: close") != std::string::npos) {
-    close(socket_);
-    socket_ = -1;
-  }
-  return status;
+  // The server ends a connection after its last keep-alive answer: the
+  // next Send opens a new one.
+  if (head.find("Connection: close") != std::string::npos) server_ends_ = true;
+  return std::atoi(head.c_str() + 9);
+}
+
+int RawClient::Send(const std::string& request_line, std::string* body) {
+  if (!SendBytes(request_line + "\r\nHost: 127.0.0.1\r\n\r\n")) return 0;
+  return ReadAnswer(-1, body);
 }
 
 bool RawClient::AwaitServerClose(int timeout_ms) {
   if (socket_ < 0) return false;
-  pollfd entry{socket_, POLLIN, 0};
-  char rest[256];
-  ssize_t n = 1;
-  while (n > 0 && poll(&entry, 1, timeout_ms) == 1) n = recv(socket_, rest, sizeof rest, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool ended = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{socket_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) != 1) break;
+    char rest[4096];
+    const ssize_t n = recv(socket_, rest, sizeof rest, 0);
+    if (n > 0) continue;
+    ended = n == 0 || errno == ECONNRESET;  // an end, or a reset over unread bytes
+    break;
+  }
   close(socket_);
   socket_ = -1;
-  return n == 0;
+  pending_.clear();
+  return ended;
+}
+
+std::vector<std::unique_ptr<RawClient>> OpenConnections(int port, int net, int count,
+                                                        int per_address) {
+  std::vector<std::unique_ptr<RawClient>> connections;
+  for (int i = 0; i < count; ++i) {
+    connections.push_back(std::make_unique<RawClient>(
+        port, "127.0." + std::to_string(net) + "." + std::to_string(1 + i / per_address)));
+    connections.back()->Connect();
+  }
+  return connections;
+}
+
+std::unique_ptr<CollectorProcess> CollectorProcess::Start(const std::string& program,
+                                                          const std::vector<std::string>& options,
+                                                          bool admin_line) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  std::vector<std::string> args = {program, "serve"};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  std::unique_ptr<CollectorProcess> process(new CollectorProcess());
+  const int rc =
+      posix_spawn(&process->pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  process->output_ = out[0];
+  if (rc != 0) {
+    process->pid_ = -1;
+    return nullptr;
+  }
+  // "kestrel-collector: listening on ADDR:PORT", then the operator pages' line.
+  for (int* port : {&process->port_, &process->admin_port_}) {
+    if (port == &process->admin_port_ && !admin_line) break;
+    std::string line;
+    char c;
+    while (read(process->output_, &c, 1) == 1 && c != '\n') line += c;
+    const size_t colon = line.rfind(':');
+    *port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+    if (*port <= 0) return nullptr;
+  }
+  return process;
+}
+
+CollectorProcess::~CollectorProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (output_ >= 0) close(output_);
+}
+
+void CollectorProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+long CollectorProcess::MemoryKiB(const char* field) const {
+  std::FILE* status = std::fopen(("/proc/" + std::to_string(pid_) + "/status").c_str(), "r");
+  if (!status) return 0;
+  char line[256];
+  long kib = 0;
+  const size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+      kib = std::atol(line + length + 1);
+    }
+  }
+  std::fclose(status);
+  return kib;
 }
 
 namespace {

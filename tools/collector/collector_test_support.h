@@ -2,6 +2,9 @@
 // server, a raw HTTP client on loopback, and report request lines.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +24,9 @@ class PostgresServer {
   ~PostgresServer();
   // A new, empty database on the server: its URL, or empty on failure.
   std::string CreateDatabase(const std::string& name);
+  // Stops (SIGSTOP) or resumes the server and all its processes, as a
+  // machine that hangs would: connections stay open and nothing answers.
+  void Pause(bool paused);
 
  private:
   PostgresServer() = default;
@@ -44,26 +50,72 @@ class TempFolder {
   std::string path_;
 };
 
-// One connection to 127.0.0.1:port; each Send writes a request line (and a
-// Host header) and reads one answer. Status 0: the connection failed.
+// One connection to 127.0.0.1:port, opened when first needed and again
+// after the server ended it; each Send writes a request line (and a Host
+// header) and reads one answer. Status 0: the connection failed.
 class RawClient {
  public:
-  explicit RawClient(int port);
+  // `from`: the local address to send from (any 127.x.y.z), so that one test
+  // can be many clients.
+  explicit RawClient(int port, std::string from = "");
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
   int Send(const std::string& request_line, std::string* body = nullptr);
+  bool Connect();
+  // Writes the bytes as they are; false when not all could be written.
+  bool SendBytes(const std::string& bytes);
+  // One answer within `timeout_ms` (-1: no limit): its status, or 0 when
+  // none came (the time passed, the connection ended or failed).
+  int ReadAnswer(int timeout_ms, std::string* body = nullptr, std::string* head = nullptr);
   // Whether the server ends the connection within `timeout_ms`, whatever
   // it sends before; the connection is closed here either way. The server
-  // counts an answer after sending it, so once the connection has ended its
+  // counts an answer before sending it, so once the connection has ended its
   // counts are final.
   bool AwaitServerClose(int timeout_ms);
 
  private:
+  // Reads what has come (waiting at most until `deadline`, if any).
+  bool Receive(const std::chrono::steady_clock::time_point* deadline);
+
   int port_;
+  std::string from_;
   int socket_ = -1;
   std::string pending_;
+  bool server_ends_ = false;  // the last answer said Connection: close
+};
+
+// `count` open connections to 127.0.0.1:port from 127.0.<net>.1, .2, ...,
+// `per_address` from each (a load from many machines).
+std::vector<std::unique_ptr<RawClient>> OpenConnections(int port, int net, int count,
+                                                        int per_address);
+
+// `kestrel-collector serve` as a process of its own, on free loopback ports
+// (older builds of it have no operator listener: `admin_line` false).
+class CollectorProcess {
+ public:
+  // Null when it did not start; `options` follow "serve".
+  static std::unique_ptr<CollectorProcess> Start(const std::string& program,
+                                                 const std::vector<std::string>& options,
+                                                 bool admin_line = true);
+  // Ends it in order (SIGTERM) if it still runs.
+  ~CollectorProcess();
+  CollectorProcess(const CollectorProcess&) = delete;
+  CollectorProcess& operator=(const CollectorProcess&) = delete;
+
+  int port() const { return port_; }
+  int admin_port() const { return admin_port_; }  // 0 without an operator listener
+  void Kill();                                    // SIGKILL, and waits for the end
+  // Its resident memory in KiB: "VmHWM" (the peak) or "VmRSS" (now).
+  long MemoryKiB(const char* field) const;
+
+ private:
+  CollectorProcess() = default;
+  pid_t pid_ = -1;
+  int output_ = -1;  // its stdout, kept open so that its last lines find a reader
+  int port_ = 0;
+  int admin_port_ = 0;
 };
 
 // "GET /?TOKEN='token',EVENTID='id',DESC='...',TIMESTAMP='...' HTTP/1.1",

@@ -3,8 +3,11 @@
 #include <chrono>
 #include <cstdio>
 
-CommitQueue::CommitQueue(Store& store, Metrics& metrics)
-    : store_(store), metrics_(metrics), open_(std::make_shared<Group>()) {
+CommitQueue::CommitQueue(Store& store, Metrics& metrics, uint64_t max_store_bytes)
+    : store_(store),
+      metrics_(metrics),
+      max_store_bytes_(max_store_bytes),
+      open_(std::make_shared<Group>()) {
   committer_ = std::thread([this] { Run(); });
 }
 
@@ -17,14 +20,30 @@ CommitQueue::~CommitQueue() {
   committer_.join();
 }
 
-bool CommitQueue::Commit(ReportRecord record) {
+CommitResult CommitQueue::Commit(ReportRecord record) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (closing_) return false;
+  if (closing_) return CommitResult::kFailed;
   std::shared_ptr<Group> group = open_;
   group->records.push_back(std::move(record));
   if (group->records.size() == 1) gathered_.notify_one();
   committed_.wait(lock, [&group] { return group->done; });
-  return group->ok;
+  return group->result;
+}
+
+bool CommitQueue::Full() {
+  if (max_store_bytes_ == 0) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - measured_ < std::chrono::seconds(1)) return full_;
+  measured_ = now;
+  std::string error;
+  // A size that cannot be read keeps the last answer: the commit will tell
+  // whether the store works.
+  if (std::optional<uint64_t> bytes = store_.UsedBytes(&error)) {
+    full_ = *bytes >= max_store_bytes_;
+  } else {
+    std::fprintf(stderr, "kestrel-collector: the store's size: %s\n", error.c_str());
+  }
+  return full_;
 }
 
 void CommitQueue::Run() {
@@ -37,17 +56,21 @@ void CommitQueue::Run() {
     open_ = std::make_shared<Group>();
     lock.unlock();
 
-    const auto start = std::chrono::steady_clock::now();
-    std::string error;
-    const bool ok = store_.Append(group->records, &error);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    metrics_.CountCommit(group->records.size(), seconds, ok);
-    if (!ok) std::fprintf(stderr, "kestrel-collector: commit failed: %s\n", error.c_str());
+    CommitResult result = CommitResult::kStoreFull;
+    if (!Full()) {
+      const auto start = std::chrono::steady_clock::now();
+      std::string error;
+      const bool ok = store_.Append(group->records, &error);
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      metrics_.CountCommit(group->records.size(), seconds, ok);
+      if (!ok) std::fprintf(stderr, "kestrel-collector: commit failed: %s\n", error.c_str());
+      result = ok ? CommitResult::kStored : CommitResult::kFailed;
+    }
 
     lock.lock();
     group->done = true;
-    group->ok = ok;
+    group->result = result;
     committed_.notify_all();
   }
 }

@@ -1,6 +1,8 @@
 // The install funnel of the stored reports: per executable build (watermark),
 // how many runs reached each step; the most frequent failures with their
 // texts; the time from start to launch; the runs that stopped reporting.
+// It is read from the aggregates a store keeps as it commits records
+// (funnel_tally.h), so that it costs the rows it shows, not the store's size.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/collector/store.h"
+#include "tools/collector/funnel_rules.h"
+#include "tools/collector/report_parser.h"
+
+class Store;
 
 struct FunnelFilter {
   std::optional<std::string> watermark;  // only the runs of this build
@@ -23,9 +28,9 @@ struct FunnelStep {
 // One build's funnel. A run belongs to the build its WATERMARK record names;
 // runs without one are counted under the empty watermark.
 struct BuildFunnel {
-  std::string watermark;
+  std::string watermark;  // cut to kAggregateTextBytes
   uint64_t runs = 0;
-  std::vector<FunnelStep> steps;            // in the order of a run, FunnelStepLabels()
+  std::vector<FunnelStep> steps;            // in the order of a run, StepRules()
   uint64_t unfinished = 0;                  // runs without 3111
   std::optional<int64_t> launch_median_ms;  // 3000 to 7003, on the sender's clock
   std::optional<int64_t> launch_p90_ms;
@@ -34,37 +39,41 @@ struct BuildFunnel {
 
 struct FailureRow {
   EventId event_id;
-  std::string description;  // as sent: the HTTP status text, the exit code's text
+  std::string description;  // as sent (cut): the HTTP status text, the exit code's text
   uint64_t reports = 0;
   uint64_t runs = 0;
 };
 
 struct UnfinishedRun {
-  std::string token;
+  std::string run;  // RunLabel of its token
   std::string watermark;
   EventId last_event;  // the last one received
   std::string last_timestamp;
 };
 
+constexpr size_t kListedBuilds = 20;
+constexpr size_t kTopFailures = 20;
+constexpr size_t kListedUnfinished = 20;
+
 struct FunnelReport {
-  uint64_t records = 0;
+  uint64_t records = 0;  // of the runs counted
   uint64_t runs = 0;
   BuildFunnel all;                        // every build together
-  std::vector<BuildFunnel> builds;        // by runs, most first
+  std::vector<BuildFunnel> builds;        // by runs, most first; at most kListedBuilds
+  bool more_builds = false;               // builds past kListedBuilds were left out
   std::vector<FailureRow> failures;       // by reports, most first; at most kTopFailures
   std::vector<UnfinishedRun> unfinished;  // the latest, at most kListedUnfinished
 };
 
-constexpr size_t kTopFailures = 20;
-constexpr size_t kListedUnfinished = 20;
+// What a report may show of a run's token: its first characters (at most 8,
+// never half of it), enough to find the run in the store and too few to send
+// reports in its name.
+std::string RunLabel(const std::string& token);
 
-// Whether the event tells of something that went wrong (a failed download
-// or install, a launcher error, an error text, an exit on failure).
-bool IsFailureEvent(EventId id);
-
-// Reads the store's records once and sums them up.
+// The store's funnel from its aggregates; with `since_ms`, from the records
+// received since then (read once, summed up on the side).
 std::optional<FunnelReport> BuildFunnelReport(Store& store, const FunnelFilter& filter,
                                               std::string* error);
 
-// The same from records at hand (a store reads them in its order).
+// The same from records at hand, summed up as a store does.
 FunnelReport SummarizeRecords(const std::vector<ReportRecord>& records, const FunnelFilter& filter);

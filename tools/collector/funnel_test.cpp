@@ -59,7 +59,7 @@ TEST(FunnelTest, TheRecordedRoadsAddUp) {
   EXPECT_EQ(report.failures[0].reports, 2u);
   EXPECT_EQ(report.failures[0].runs, 1u);
   ASSERT_EQ(report.unfinished.size(), 1u);
-  EXPECT_EQ(report.unfinished[0].token, "run-gone");
+  EXPECT_EQ(report.unfinished[0].run, "run-...");  // never the whole token
   EXPECT_EQ(report.unfinished[0].last_event, 6001);
 }
 
@@ -78,6 +78,27 @@ TEST(FunnelTest, OneBuildAndItsOwnFailures) {
   EXPECT_NE(json.find("{\"step\":\"game launched\",\"runs\":1}"), std::string::npos) << json;
   EXPECT_NE(json.find("\"start_to_launch_ms\":{\"median\":10000,\"p90\":10000,\"runs\":1}"),
             std::string::npos);
+}
+
+// A record's text reaches neither the terminal nor the JSON as bytes a
+// terminal acts on.
+TEST(FunnelTest, TextsFromRecordsAreEscaped) {
+  std::vector<ReportRecord> records = collector_test::RecordedRoads();
+  records.back().event_id = kHttpError;
+  records.back().description = "\x1b]0;owned\x07\x1b[2J\r\nforged\x7f\x9b\xe9";
+  const FunnelReport report = SummarizeRecords(records, {});
+  const std::string text = ReportAsText(report);
+  EXPECT_NE(text.find("\\x1B]0;owned\\x07\\x1B[2J\\x0D\\x0Aforged\\x7F\\x9B\xe9\n"),
+            std::string::npos)
+      << text;
+  const std::string json = ReportAsJson(report);
+  EXPECT_NE(json.find("\\u001b]0;owned\\u0007\\u001b[2J\\u000d\\u000aforged\\u007f\\u009b\\u00e9"),
+            std::string::npos);
+  for (const std::string* out : {&text, &json}) {
+    for (unsigned char c : *out) {
+      EXPECT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7F && (c < 0x80 || c >= 0xA0))) << int(c);
+    }
+  }
 }
 
 // The records of one real run of scripts/demo.sh (its TorvaneLogFile.txt):

@@ -1,10 +1,16 @@
 // kestrel-collector: the log server for the bootstrapper's event reports.
-//   kestrel-collector serve [--listen ADDR:PORT] [--db FILE | --db postgresql://...]
-//                           [--threads N]
+//   kestrel-collector serve [--listen ADDR:PORT] [--admin-listen ADDR:PORT]
+//                           [--db FILE | --db postgresql://...] [--threads N]
+//                           [--address-connections N] [--address-rate N] [--max-db-mb N]
 //   kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]
+//   kestrel-collector prune [--db ...] --older-than DAYS
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <set>
 #include <thread>
 
 #include "tools/bootpack/cli_args.h"
@@ -15,11 +21,18 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: kestrel-collector serve [--listen ADDR:PORT] [--db FILE | --db postgresql://...]\n"
-    "                               [--threads N]\n"
+    "usage: kestrel-collector serve [--listen ADDR:PORT] [--admin-listen ADDR:PORT]\n"
+    "                               [--db FILE | --db postgresql://...] [--threads N]\n"
+    "                               [--address-connections N] [--address-rate N]\n"
+    "                               [--max-db-mb N]\n"
     "       kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]\n"
+    "       kestrel-collector prune [--db ...] --older-than DAYS\n"
     "The default store is the SQLite file kestrel-collector.db; the default address\n"
-    "0.0.0.0:80. T is a UTC time \"YYYY-MM-DD[ hh:mm[:ss]]\" the reports were received from.\n";
+    "0.0.0.0:80, the operator's pages (/report, /metrics) on 127.0.0.1:9180. A client\n"
+    "address may hold 32 connections and send 20 requests a second (200 at once).\n"
+    "Past --max-db-mb, new reports are refused (503) and counted; prune removes the\n"
+    "reports received more than DAYS ago.\n"
+    "T is a UTC time \"YYYY-MM-DD[ hh:mm[:ss]]\" the reports were received from.\n";
 constexpr char kDefaultStore[] = "kestrel-collector.db";
 
 int Usage(const std::string& error) {
@@ -36,19 +49,56 @@ std::unique_ptr<Store> Open(const bootpack::ParsedArgs& args) {
   return store;
 }
 
+// "ADDR:PORT" (an IPv6 address in brackets); false when it is none.
+bool ParseAddress(const std::string& text, std::string* host, int* port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon + 1 == text.size() ||
+      text.find_first_not_of("0123456789", colon + 1) != std::string::npos) {
+    return false;
+  }
+  *host = text.substr(0, colon);
+  if (host->size() >= 2 && host->front() == '[' && host->back() == ']') {
+    *host = host->substr(1, host->size() - 2);
+  }
+  *port = std::atoi(text.c_str() + colon + 1);
+  return *port <= 65535;
+}
+
+// A positive whole number, when the option is given; false when it is none.
+bool WholeNumber(const bootpack::ParsedArgs& args, const char* flag, long* value) {
+  if (!args.options.count(flag)) return true;
+  const std::string text = args.Option(flag);
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *value = std::atol(text.c_str());
+  return *value > 0;
+}
+
 int Serve(const bootpack::ParsedArgs& args) {
   ServerOptions options;
-  if (args.options.count("--listen")) {
-    const std::string listen = args.Option("--listen");
-    const size_t colon = listen.rfind(':');
-    if (colon == std::string::npos) return Usage("--listen takes ADDR:PORT");
-    options.host = listen.substr(0, colon);
-    options.port = std::atoi(listen.c_str() + colon + 1);
-    if (options.port < 0 || options.port > 65535) return Usage("no such port: " + listen);
+  for (const char* flag : {"--listen", "--admin-listen"}) {
+    if (!args.options.count(flag)) continue;
+    const bool admin = std::string(flag) == "--admin-listen";
+    if (!ParseAddress(args.Option(flag), admin ? &options.admin_host : &options.host,
+                      admin ? &options.admin_port : &options.port)) {
+      return Usage(std::string(flag) + " takes ADDR:PORT: " + args.Option(flag));
+    }
   }
-  if (args.options.count("--threads"))
-    options.threads = std::atoi(args.Option("--threads").c_str());
-  if (options.threads < 1) return Usage("--threads takes a positive number");
+  long threads = options.threads, connections = options.limits.address.connections,
+       rate = static_cast<long>(options.limits.address.requests_per_second), megabytes = 0;
+  for (auto [flag, value] : {std::pair<const char*, long*>{"--threads", &threads},
+                             {"--address-connections", &connections},
+                             {"--address-rate", &rate},
+                             {"--max-db-mb", &megabytes}}) {
+    if (!WholeNumber(args, flag, value))
+      return Usage(std::string(flag) + " takes a positive number");
+  }
+  options.threads = static_cast<int>(threads);
+  options.max_store_bytes = static_cast<uint64_t>(megabytes) << 20;
+  options.limits.address.connections = static_cast<int>(connections);
+  options.limits.address.requests_per_second = static_cast<double>(rate);
+  // A report pass sends all its sender holds at once: ten seconds' worth.
+  options.limits.address.request_burst = 10.0 * static_cast<double>(rate);
 
   // SIGINT and SIGTERM end the server in order: what was answered is stored.
   sigset_t stop_signals;
@@ -57,16 +107,34 @@ int Serve(const bootpack::ParsedArgs& args) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+  // Every connection is a file descriptor: the bound must fit under the
+  // process's limit, raised as far as the system lets it.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    const rlim_t wanted = static_cast<rlim_t>(options.limits.max_connections) + 64;
+    if (files.rlim_cur < wanted) {
+      files.rlim_cur = std::min(wanted, files.rlim_max);
+      setrlimit(RLIMIT_NOFILE, &files);
+      getrlimit(RLIMIT_NOFILE, &files);
+    }
+    if (files.rlim_cur < wanted) {
+      options.limits.max_connections = static_cast<int>(files.rlim_cur) - 64;
+      std::fprintf(stderr, "kestrel-collector: at most %d connections (open-file limit %llu)\n",
+                   options.limits.max_connections, static_cast<unsigned long long>(files.rlim_cur));
+    }
+  }
+
   std::unique_ptr<Store> store = Open(args);
   if (!store) return 1;
   CollectorServer server(*store, options);
   const int port = server.Bind();
   if (port < 0) {
-    std::fprintf(stderr, "kestrel-collector: cannot listen on %s:%d\n", options.host.c_str(),
-                 options.port);
+    std::fprintf(stderr, "kestrel-collector: %s\n", server.bind_error().c_str());
     return 1;
   }
   std::printf("kestrel-collector: listening on %s:%d\n", options.host.c_str(), port);
+  std::printf("kestrel-collector: operator pages on %s:%d\n", options.admin_host.c_str(),
+              server.admin_port());
   std::fflush(stdout);
   std::thread stopper([&server, stop_signals] {
     int signal = 0;
@@ -116,30 +184,58 @@ int Report(const bootpack::ParsedArgs& args) {
   return 0;
 }
 
+int Prune(const bootpack::ParsedArgs& args) {
+  long days = 0;
+  if (!args.options.count("--older-than") || !WholeNumber(args, "--older-than", &days)) {
+    return Usage("prune takes --older-than DAYS, a positive number");
+  }
+  std::unique_ptr<Store> store = Open(args);
+  if (!store) return 1;
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+  std::string error;
+  std::optional<uint64_t> removed = store->Prune(now_ms - days * 86400000LL, &error);
+  if (!removed) {
+    std::fprintf(stderr, "kestrel-collector: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("kestrel-collector: %llu reports received more than %ld days ago removed\n",
+              static_cast<unsigned long long>(*removed), days);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  struct Command {
+    const char* name;
+    std::set<std::string> options;
+    std::set<std::string> switches;
+    int (*run)(const bootpack::ParsedArgs&);
+  };
+  const Command commands[] = {
+      {"serve",
+       {"--listen", "--admin-listen", "--db", "--threads", "--address-connections",
+        "--address-rate", "--max-db-mb"},
+       {},
+       Serve},
+      {"report", {"--db", "--watermark", "--since"}, {"--json"}, Report},
+      {"prune", {"--db", "--older-than"}, {}, Prune},
+  };
   std::vector<std::string> rest(argv + 1, argv + argc);
-  if (rest.empty()) return Usage("a command is needed: serve or report");
-  const std::string command = rest.front();
+  if (rest.empty()) return Usage("a command is needed: serve, report or prune");
+  const std::string name = rest.front();
   rest.erase(rest.begin());
-  if (command == "-h" || command == "--help") return Usage("");
-  if (command == "serve") {
-    bootpack::ParsedArgs args = bootpack::ParseArgs(rest, {"--listen", "--db", "--threads"}, {});
+  if (name == "-h" || name == "--help") return Usage("");
+  for (const Command& command : commands) {
+    if (name != command.name) continue;
+    bootpack::ParsedArgs args = bootpack::ParseArgs(rest, command.options, command.switches);
     if (args.help) return Usage("");
     if (!args.error.empty() || !args.positional.empty()) {
       return Usage(args.error.empty() ? "unexpected " + args.positional[0] : args.error);
     }
-    return Serve(args);
+    return command.run(args);
   }
-  if (command == "report") {
-    bootpack::ParsedArgs args =
-        bootpack::ParseArgs(rest, {"--db", "--watermark", "--since"}, {"--json"});
-    if (args.help) return Usage("");
-    if (!args.error.empty() || !args.positional.empty()) {
-      return Usage(args.error.empty() ? "unexpected " + args.positional[0] : args.error);
-    }
-    return Report(args);
-  }
-  return Usage("no such command: " + command);
+  return Usage("no such command: " + name);
 }

@@ -21,12 +21,25 @@ std::string Metrics::Text() const {
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " counter\n" + name +
            " " + std::to_string(value) + "\n";
   };
-  counter("kestrel_collector_requests_total", "HTTP requests received.", requests());
+  counter("kestrel_collector_requests_total", "HTTP requests answered on the report port.",
+          requests());
   counter("kestrel_collector_records_total", "Event reports stored.", records());
-  counter("kestrel_collector_rejects_total", "Requests answered 400: not an event report.",
-          rejects());
+  counter("kestrel_collector_rejects_total",
+          "Requests on the report port answered 4xx: not an event report.", rejects());
   counter("kestrel_collector_failed_commits_total", "Grouped commits the store refused.",
           failed_commits());
+  out +=
+      "# HELP kestrel_collector_refused_total Requests and connections refused by a bound, by "
+      "reason.\n# TYPE kestrel_collector_refused_total counter\n";
+  for (int i = 0; i < kRefusalCount; ++i) {
+    out += std::string("kestrel_collector_refused_total{reason=\"") +
+           DescribeRefusal(static_cast<Refusal>(i)).label + "\"} " +
+           std::to_string(refusals_[i].load()) + "\n";
+  }
+  out +=
+      "# HELP kestrel_collector_open_connections Connections open on both listeners.\n"
+      "# TYPE kestrel_collector_open_connections gauge\nkestrel_collector_open_connections " +
+      std::to_string(open_connections()) + "\n";
   const char* name = "kestrel_collector_commit_seconds";
   out += std::string("# HELP ") + name + " Time of one grouped commit.\n# TYPE " + name +
          " histogram\n";

@@ -1,11 +1,18 @@
+// The PostgreSQL store's connection, through libpq without blocking: every
+// connect, statement and commit has its deadline, and a server that stops
+// answering (paused, or cut off) costs a failed call, not a thread for ever.
 #include <libpq-fe.h>
+#include <poll.h>
 
-#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "tools/collector/store.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct ConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
@@ -16,166 +23,189 @@ struct ResultClearer {
 using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
 using Result = std::unique_ptr<PGresult, ResultClearer>;
 
-constexpr char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS reports ("
-    " id BIGSERIAL PRIMARY KEY,"
-    " token TEXT NOT NULL, event_id INTEGER NOT NULL, description TEXT NOT NULL,"
-    " timestamp TEXT NOT NULL, agent TEXT NOT NULL, watermark TEXT NOT NULL,"
-    " received_ms BIGINT NOT NULL, sender TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS reports_received ON reports (received_ms);";
-
-// Rows per INSERT: eight parameters each, within the protocol's 65535.
-constexpr size_t kRowsPerStatement = 4000;
-
-std::string Failure(PGconn* connection, const char* what) {
+std::string Message(PGconn* connection) {
   std::string message = connection ? PQerrorMessage(connection) : "out of memory";
   while (!message.empty() && message.back() == '\n') message.pop_back();
-  return std::string(what) + ": " + message;
+  return message;
 }
 
-bool Execute(PGconn* connection, const char* sql, std::string* error) {
-  Result result(PQexec(connection, sql));
-  const ExecStatusType status = PQresultStatus(result.get());
-  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
-  *error = Failure(connection, sql);
-  return false;
+// Waits until the connection's socket is ready for `events`; false at the deadline.
+bool Await(PGconn* connection, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd entry{PQsocket(connection), events, 0};
+    const int n = poll(&entry, 1, static_cast<int>(left.count()));
+    if (n > 0) return true;
+    if (n == 0 || errno != EINTR) return false;
+  }
 }
 
-Connection Connect(const std::string& url, std::string* error) {
-  Connection connection(PQconnectdb(url.c_str()));
-  if (PQstatus(connection.get()) != CONNECTION_OK) {
-    *error = Failure(connection.get(), "cannot connect");
-    return nullptr;
-  }
-  // "relation already exists, skipping" and the like are no news.
-  PQsetNoticeProcessor(
-      connection.get(), [](void*, const char*) {}, nullptr);
-  // The records are 8-bit texts of no declared code page: Latin-1 maps every
-  // byte to a character, so any byte goes in and comes back unchanged.
-  if (PQsetClientEncoding(connection.get(), "LATIN1") != 0) {
-    *error = Failure(connection.get(), "client encoding");
-    return nullptr;
-  }
-  return connection;
-}
-
-class PostgresStore : public Store {
- public:
-  PostgresStore(std::string url, Connection connection)
-      : url_(std::move(url)), connection_(std::move(connection)) {}
-
-  bool Prepare(std::string* error) {
-    // Several collectors may start at once against one database.
-    return Execute(connection_.get(), "SELECT pg_advisory_lock(7003)", error) &&
-           Execute(connection_.get(), kSchema, error) &&
-           Execute(connection_.get(), "SELECT pg_advisory_unlock(7003)", error);
-  }
-
-  bool Append(const std::vector<ReportRecord>& records, std::string* error) override {
-    PGconn* connection = connection_.get();
-    if (PQstatus(connection) != CONNECTION_OK) PQreset(connection);
-    if (!Execute(connection, "BEGIN", error)) return false;
-    for (size_t start = 0; start < records.size(); start += kRowsPerStatement) {
-      const size_t end = std::min(records.size(), start + kRowsPerStatement);
-      if (!InsertRows(records, start, end, error)) {
-        std::string ignored;
-        Execute(connection, "ROLLBACK", &ignored);
-        return false;
-      }
+// "?" to "$1", "$2", ...: the statements hold no literal question marks.
+std::string Numbered(const std::string& sql) {
+  std::string out;
+  int next = 1;
+  for (char c : sql) {
+    if (c == '?') {
+      out += '$' + std::to_string(next++);
+    } else {
+      out += c;
     }
-    // A COMMIT that fails (or whose answer is lost) counts as not done: the
-    // reports are answered with an error rather than claimed stored.
-    return Execute(connection, "COMMIT", error);
   }
+  return out;
+}
 
-  bool ForEach(int64_t since_ms, const std::function<void(const ReportRecord&)>& visit,
-               std::string* error) override {
-    Connection reader = Connect(url_, error);
-    if (!reader) return false;
-    const std::string since = std::to_string(since_ms);
-    const char* values[] = {since.c_str()};
-    // Row by row, so that a large table is never held whole in memory.
-    if (!PQsendQueryParams(reader.get(),
-                           "SELECT token, event_id, description, timestamp, agent, watermark,"
-                           " received_ms, sender FROM reports WHERE received_ms >= $1 ORDER BY id",
-                           1, nullptr, values, nullptr, nullptr, 0) ||
-        !PQsetSingleRowMode(reader.get())) {
-      *error = Failure(reader.get(), "select");
+class PostgresSession : public SqlSession {
+ public:
+  PostgresSession(std::string url, const StoreDeadlines& deadlines)
+      : url_(std::move(url)), deadlines_(deadlines) {}
+
+  // With the connect deadline.
+  bool Connect(std::string* error) {
+    const char* keys[] = {"dbname", "client_encoding", nullptr};
+    // The records are 8-bit texts of no declared code page: Latin-1 maps
+    // every byte to a character, so any byte goes in and comes back unchanged.
+    const char* values[] = {url_.c_str(), "LATIN1", nullptr};
+    Connection connection(PQconnectStartParams(keys, values, 1));
+    if (!connection || PQstatus(connection.get()) == CONNECTION_BAD) {
+      *error = "cannot connect: " + Message(connection.get());
       return false;
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(deadlines_.connect_ms);
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    while (state != PGRES_POLLING_OK) {
+      if (state == PGRES_POLLING_FAILED) {
+        *error = "cannot connect: " + Message(connection.get());
+        return false;
+      }
+      if (!Await(connection.get(), state == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline)) {
+        *error =
+            "cannot connect: no answer within " + std::to_string(deadlines_.connect_ms) + " ms";
+        return false;
+      }
+      state = PQconnectPoll(connection.get());
+    }
+    PQsetnonblocking(connection.get(), 1);
+    // "relation already exists, skipping" and the like are no news.
+    PQsetNoticeProcessor(
+        connection.get(), [](void*, const char*) {}, nullptr);
+    connection_ = std::move(connection);
+    return true;
+  }
+
+  SqlDialect dialect() const override { return SqlDialect::kPostgres; }
+
+  bool Run(const std::string& sql, const std::vector<SqlValue>& params, const SqlRowVisitor& visit,
+           std::string* error) override {
+    return RunWithin(sql, params, visit, deadlines_.statement_ms, error);
+  }
+
+  bool Begin(bool write, std::string* error) override {
+    if (!connection_ && !Connect(error)) return false;
+    in_transaction_ = true;
+    return Run(write ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}, nullptr,
+               error);
+  }
+
+  bool Commit(std::string* error) override {
+    const bool ok = RunWithin("COMMIT", {}, nullptr, deadlines_.commit_ms, error);
+    in_transaction_ = false;
+    return ok;
+  }
+
+  void Rollback() override {
+    std::string ignored;
+    if (connection_) RunWithin("ROLLBACK", {}, nullptr, deadlines_.statement_ms, &ignored);
+    in_transaction_ = false;
+  }
+
+ private:
+  bool RunWithin(const std::string& sql, const std::vector<SqlValue>& params,
+                 const SqlRowVisitor& visit, int deadline_ms, std::string* error) {
+    if (!connection_) {
+      // A connection lost inside a transaction took the transaction along:
+      // a new one must not run its rest.
+      if (in_transaction_) {
+        *error = "the connection was lost during the transaction";
+        return false;
+      }
+      if (!Connect(error)) return false;
+    }
+    PGconn* connection = connection_.get();
+    std::vector<std::string> texts;
+    texts.reserve(params.size());
+    std::vector<const char*> values;
+    for (const SqlValue& value : params) {
+      if (value.kind == SqlValue::Kind::kNull) {
+        values.push_back(nullptr);
+        continue;
+      }
+      texts.push_back(value.kind == SqlValue::Kind::kText ? value.text
+                                                          : std::to_string(value.integer));
+      values.push_back(texts.back().c_str());
+    }
+    const std::string what = sql.substr(0, 40);  // enough to tell which statement
+    if (!PQsendQueryParams(connection, Numbered(sql).c_str(), static_cast<int>(values.size()),
+                           nullptr, values.data(), nullptr, nullptr, 0)) {
+      return Drop(what + ": " + Message(connection), error);
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(deadline_ms);
+    const std::string late = what + ": no answer within " + std::to_string(deadline_ms) + " ms";
+    int flushed;
+    while ((flushed = PQflush(connection)) == 1) {
+      if (!Await(connection, POLLIN | POLLOUT, deadline)) return Drop(late, error);
+      if (!PQconsumeInput(connection)) return Drop(what + ": " + Message(connection), error);
+    }
+    if (flushed < 0) return Drop(what + ": " + Message(connection), error);
     bool ok = true;
-    while (PGresult* raw = PQgetResult(reader.get())) {
-      Result result(raw);
-      const ExecStatusType status = PQresultStatus(raw);
-      if (status == PGRES_SINGLE_TUPLE) {
-        ReportRecord r;
-        r.token = PQgetvalue(raw, 0, 0);
-        r.event_id = std::stoi(PQgetvalue(raw, 0, 1));
-        r.description = PQgetvalue(raw, 0, 2);
-        r.timestamp = PQgetvalue(raw, 0, 3);
-        r.agent = PQgetvalue(raw, 0, 4);
-        r.watermark = PQgetvalue(raw, 0, 5);
-        r.received_ms = std::stoll(PQgetvalue(raw, 0, 6));
-        r.sender = PQgetvalue(raw, 0, 7);
-        visit(r);
-      } else if (status != PGRES_TUPLES_OK) {
-        *error = Failure(reader.get(), "select");
+    for (;;) {
+      while (PQisBusy(connection)) {
+        if (!Await(connection, POLLIN, deadline)) return Drop(late, error);
+        if (!PQconsumeInput(connection)) return Drop(what + ": " + Message(connection), error);
+      }
+      Result result(PQgetResult(connection));
+      if (!result) break;
+      const ExecStatusType status = PQresultStatus(result.get());
+      if (status == PGRES_TUPLES_OK) {
+        SqlRow row(static_cast<size_t>(PQnfields(result.get())));
+        for (int r = 0; r < PQntuples(result.get()); ++r) {
+          for (size_t c = 0; c < row.size(); ++c) {
+            const int column = static_cast<int>(c);
+            row[c] = PQgetisnull(result.get(), r, column)
+                         ? std::nullopt
+                         : std::optional<std::string>(std::string(
+                               PQgetvalue(result.get(), r, column),
+                               static_cast<size_t>(PQgetlength(result.get(), r, column))));
+          }
+          if (visit) visit(row);
+        }
+      } else if (status != PGRES_COMMAND_OK) {
+        *error = what + ": " + Message(connection);
         ok = false;
       }
     }
     return ok;
   }
 
- private:
-  bool InsertRows(const std::vector<ReportRecord>& records, size_t start, size_t end,
-                  std::string* error) {
-    std::string sql =
-        "INSERT INTO reports (token, event_id, description, timestamp, agent, watermark,"
-        " received_ms, sender) VALUES ";
-    std::vector<std::string> numbers;
-    std::vector<const char*> values;
-    numbers.reserve((end - start) * 2);
-    values.reserve((end - start) * 8);
-    int parameter = 1;
-    for (size_t i = start; i < end; ++i) {
-      const ReportRecord& r = records[i];
-      if (i > start) sql += ',';
-      sql += '(';
-      for (int column = 0; column < 8; ++column) {
-        if (column) sql += ',';
-        sql += '$' + std::to_string(parameter++);
-      }
-      sql += ')';
-      numbers.push_back(std::to_string(r.event_id));
-      numbers.push_back(std::to_string(r.received_ms));
-    }
-    // The numbers are all in place now: their texts no longer move.
-    for (size_t i = start; i < end; ++i) {
-      const ReportRecord& r = records[i];
-      const size_t n = (i - start) * 2;
-      for (const char* value :
-           {r.token.c_str(), numbers[n].c_str(), r.description.c_str(), r.timestamp.c_str(),
-            r.agent.c_str(), r.watermark.c_str(), numbers[n + 1].c_str(), r.sender.c_str()}) {
-        values.push_back(value);
-      }
-    }
-    Result result(PQexecParams(connection_.get(), sql.c_str(), static_cast<int>(values.size()),
-                               nullptr, values.data(), nullptr, nullptr, 0));
-    if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) return true;
-    *error = Failure(connection_.get(), "insert");
+  // Ends a connection whose state is unknown; the next call makes a new one.
+  bool Drop(const std::string& why, std::string* error) {
+    *error = why;
+    connection_.reset();
     return false;
   }
 
-  std::string url_;
-  Connection connection_;  // the writer's; Append's thread only
+  const std::string url_;
+  const StoreDeadlines deadlines_;
+  Connection connection_;  // null until made, and after a failure that ended it
+  bool in_transaction_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Store> OpenPostgresStore(const std::string& url, std::string* error) {
-  Connection connection = Connect(url, error);
-  if (!connection) return nullptr;
-  auto store = std::make_unique<PostgresStore>(url, std::move(connection));
-  if (!store->Prepare(error)) return nullptr;
-  return store;
+std::unique_ptr<SqlSession> ConnectPostgres(const std::string& url, const StoreDeadlines& deadlines,
+                                            std::string* error) {
+  auto session = std::make_unique<PostgresSession>(url, deadlines);
+  if (!session->Connect(error)) return nullptr;
+  return session;
 }

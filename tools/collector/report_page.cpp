@@ -123,8 +123,12 @@ std::string RenderReportPage(const FunnelReport& report) {
             Html(Seconds(build.launch_median_ms)) + "</td><td class=\"n\">" +
             Html(Seconds(build.launch_p90_ms)) + "</td></tr>\n";
   }
+  page += "</table>\n";
+  if (report.more_builds) {
+    page += "<p>Builds with fewer runs are not listed: <code>?watermark=W</code> shows one.</p>\n";
+  }
   page +=
-      "</table>\n<h2>Top failures</h2>\n<table><tr><th>Reports</th><th>Runs</th>"
+      "<h2>Top failures</h2>\n<table><tr><th>Reports</th><th>Runs</th>"
       "<th>Event</th><th>Text</th></tr>\n";
   for (const FailureRow& row : report.failures) {
     page += "<tr><td class=\"n\">" + std::to_string(row.reports) + "</td><td class=\"n\">" +
@@ -135,7 +139,7 @@ std::string RenderReportPage(const FunnelReport& report) {
       "</table>\n<h2>Runs that stopped reporting (latest first)</h2>\n<table><tr>"
       "<th>Run</th><th>Watermark</th><th>Last event</th><th>At</th></tr>\n";
   for (const UnfinishedRun& run : report.unfinished) {
-    page += "<tr><td>" + Html(run.token) + "</td><td>" + Html(run.watermark) +
+    page += "<tr><td>" + Html(run.run) + "</td><td>" + Html(run.watermark) +
             "</td><td class=\"n\">" + std::to_string(run.last_event) + "</td><td>" +
             Html(run.last_timestamp) + "</td></tr>\n";
   }

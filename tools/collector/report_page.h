@@ -1,5 +1,6 @@
 // GET /report: the funnel report as one HTML page, the funnel drawn as an
 // inline SVG bar chart (no script), with the failure and unfinished tables.
+// Its size is bounded: the report has a bounded number of rows, each text cut.
 #pragma once
 
 #include <string>

@@ -9,6 +9,7 @@
 
 #include "tools/collector/collector_server.h"
 #include "tools/collector/collector_test_support.h"
+#include "tools/collector/funnel_tally.h"
 
 namespace {
 
@@ -43,6 +44,26 @@ TEST(ReportPageTest, TheFunnelAsBarsAndTheTextsEscaped) {
             std::string::npos);
 }
 
+// However much the store holds, the page shows a bounded number of rows,
+// each text cut, and no run's token.
+TEST(ReportPageTest, BoundedWhateverTheStoreHolds) {
+  std::vector<ReportRecord> records;
+  for (int i = 0; i < 300; ++i) {
+    ReportRecord r = collector_test::RecordedRoads().front();
+    r.token = "0f8fad5b-d9cb-469f-a165-" + std::to_string(100000000000 + i);
+    r.event_id = i % 2 ? kWatermarkReported : kHttpError;
+    r.watermark = "build-" + std::to_string(i);
+    r.description = std::string(2000, 'd') + std::to_string(i);
+    records.push_back(r);
+  }
+  const std::string page = RenderReportPage(SummarizeRecords(records, {}));
+  EXPECT_LT(page.size(), 100000u);
+  EXPECT_NE(page.find("Builds with fewer runs are not listed"), std::string::npos);
+  EXPECT_EQ(page.find(std::string(kAggregateTextBytes, 'd')), std::string::npos);
+  EXPECT_EQ(page.find("0f8fad5b-d9cb"), std::string::npos);
+  EXPECT_NE(page.find("<td>0f8fad5b...</td>"), std::string::npos);
+}
+
 // Width and height of a PNG file from its header, or {0, 0}.
 std::pair<int, int> PngSize(const std::string& bytes) {
   if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
@@ -69,10 +90,11 @@ TEST(ReportPageTest, HeadlessChromiumDrawsIt) {
   ServerOptions options;
   options.host = "127.0.0.1";
   options.port = 0;
+  options.admin_port = 0;
   options.threads = 4;
   CollectorServer server(*store, options);
-  const int port = server.Bind();
-  ASSERT_GT(port, 0);
+  ASSERT_GT(server.Bind(), 0);
+  const int port = server.admin_port();
   std::thread serving([&server] { server.Run(); });
 
   const std::string shot = folder.path() + "/report.png";

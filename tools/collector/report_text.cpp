@@ -21,6 +21,23 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+// Bytes a terminal acts on (C0 controls, DEL, the C1 controls that 8-bit
+// terminals read as escapes) as \xHH: a record's text cannot retitle the
+// window, clear the screen or forge lines of the report.
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::string JsonNumber(const std::optional<int64_t>& value) {
   return value ? std::to_string(*value) : "null";
 }
@@ -69,8 +86,8 @@ std::string ReportAsText(const FunnelReport& report) {
   std::string out =
       std::to_string(report.records) + " reports, " + std::to_string(report.runs) + " runs\n\n";
   auto name = [](const BuildFunnel& build) {
-    return "Build " +
-           (build.watermark.empty() ? std::string("(none)") : "'" + build.watermark + "'");
+    return "Build " + (build.watermark.empty() ? std::string("(none)")
+                                               : "'" + TerminalText(build.watermark) + "'");
   };
   if (report.builds.size() == 1) {
     out += BuildText(report.all, name(report.builds[0]));  // the whole funnel is that build's
@@ -78,17 +95,20 @@ std::string ReportAsText(const FunnelReport& report) {
     out += BuildText(report.all, "All builds");
     for (const BuildFunnel& build : report.builds) out += "\n" + BuildText(build, name(build));
   }
+  if (report.more_builds) {
+    out += "\n(more builds, each with fewer runs, are not listed: --watermark W shows one)\n";
+  }
   out += "\nTop failures (reports, runs, event, text):\n";
   if (report.failures.empty()) out += "  none\n";
   for (const FailureRow& row : report.failures) {
     out += "  " + Padded(std::to_string(row.reports), 8) + Padded(std::to_string(row.runs), 8) +
-           Padded(std::to_string(row.event_id), 6) + row.description + "\n";
+           Padded(std::to_string(row.event_id), 6) + TerminalText(row.description) + "\n";
   }
-  out += "\nRuns that stopped reporting, latest first (token, build, last event):\n";
+  out += "\nRuns that stopped reporting, latest first (run, build, last event):\n";
   if (report.unfinished.empty()) out += "  none\n";
   for (const UnfinishedRun& run : report.unfinished) {
-    out += "  " + run.token + "  '" + run.watermark + "'  " + std::to_string(run.last_event) +
-           " at " + run.last_timestamp + "\n";
+    out += "  " + TerminalText(run.run) + "  '" + TerminalText(run.watermark) + "'  " +
+           std::to_string(run.last_event) + " at " + TerminalText(run.last_timestamp) + "\n";
   }
   return out;
 }
@@ -96,6 +116,7 @@ std::string ReportAsText(const FunnelReport& report) {
 std::string ReportAsJson(const FunnelReport& report) {
   std::string out = "{\"reports\":" + std::to_string(report.records) +
                     ",\"runs\":" + std::to_string(report.runs) +
+                    ",\"more_builds\":" + (report.more_builds ? "true" : "false") +
                     ",\"all\":" + BuildJson(report.all) + ",\"builds\":[";
   for (size_t i = 0; i < report.builds.size(); ++i) {
     if (i) out += ',';
@@ -114,7 +135,7 @@ std::string ReportAsJson(const FunnelReport& report) {
   for (size_t i = 0; i < report.unfinished.size(); ++i) {
     const UnfinishedRun& run = report.unfinished[i];
     if (i) out += ',';
-    out += "{\"token\":" + JsonString(run.token) + ",\"watermark\":" + JsonString(run.watermark) +
+    out += "{\"run\":" + JsonString(run.run) + ",\"watermark\":" + JsonString(run.watermark) +
            ",\"last_event\":" + std::to_string(run.last_event) +
            ",\"last_timestamp\":" + JsonString(run.last_timestamp) + "}";
   }

@@ -5,6 +5,7 @@
 
 #include "tools/collector/funnel.h"
 
+// Texts from the records are shown with the bytes a terminal acts on as \xHH.
 std::string ReportAsText(const FunnelReport& report);
 // One JSON object; texts are 8-bit, so bytes from 0x80 are written as the
 // Latin-1 characters \u0080..\u00FF and the output is plain ASCII.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "tools/collector/collector_test_support.h"
+#include "tools/collector/funnel_tally.h"
+#include "tools/collector/report_text.h"
 
 namespace {
 
@@ -105,7 +107,93 @@ TEST_P(StoreTest, ALargeGroupInOneCommit) {
   EXPECT_EQ(read.back().token, "run-8999");
 }
 
+// A run whose failures come before its watermark (so that it moves to its
+// build), with texts past the aggregates' cut, then the roads' records.
+std::vector<ReportRecord> LateBuildAndRoads() {
+  std::vector<ReportRecord> records;
+  for (EventId id : {kLaunched, kHttpError, kHttpError, kWatermarkReported, kHttpError}) {
+    ReportRecord r = Record("run-late-build", id, "HTTP ERROR: " + std::string(300, 'x'), 0);
+    r.watermark = "wm-" + std::string(300, 'C');
+    records.push_back(r);
+  }
+  for (const ReportRecord& r : collector_test::RecordedRoads()) records.push_back(r);
+  for (size_t i = 0; i < records.size(); ++i) records[i].received_ms = static_cast<int64_t>(i + 1);
+  return records;
+}
+
+// The aggregates kept commit by commit, built again from the records, and
+// summed up from the records at hand all give the same funnel.
+TEST_P(StoreTest, TheFunnelFromItsAggregatesAsRecordsCome) {
+  const std::vector<ReportRecord> records = LateBuildAndRoads();
+  std::string error;
+  for (size_t start = 0; start < records.size(); start += start < 60 ? 1 : 7) {
+    const size_t end = std::min(records.size(), start + (start < 60 ? 1 : 7));
+    ASSERT_TRUE(store_->Append({records.begin() + start, records.begin() + end}, &error)) << error;
+  }
+  auto expect_funnels = [this](const std::vector<ReportRecord>& expected) {
+    for (const std::optional<std::string>& build :
+         {std::optional<std::string>(), std::optional<std::string>("wm-A"),
+          std::optional<std::string>(CutText("wm-" + std::string(300, 'C')))}) {
+      FunnelFilter filter;
+      filter.watermark = build;
+      std::string error;
+      std::optional<FunnelReport> funnel = store_->Funnel(build, &error);
+      ASSERT_TRUE(funnel) << error;
+      EXPECT_EQ(ReportAsJson(*funnel), ReportAsJson(SummarizeRecords(expected, filter)))
+          << build.value_or("every build");
+    }
+  };
+  expect_funnels(records);
+  const FunnelReport all = SummarizeRecords(records, {});
+  EXPECT_EQ(all.builds.size(), 3u);
+  EXPECT_EQ(all.failures[0].description.size(), kAggregateTextBytes);
+
+  // A store an older collector wrote (no aggregates) gets them at its start.
+  std::unique_ptr<SqlSession> raw = std::string(GetParam()) == "sqlite"
+                                        ? ConnectSqlite(location_, &error)
+                                        : ConnectPostgres(location_, {}, &error);
+  ASSERT_TRUE(raw && raw->Run("DELETE FROM funnel_meta", {}, nullptr, &error)) << error;
+  store_ = OpenStore(location_, &error);
+  ASSERT_TRUE(store_) << error;
+  expect_funnels(records);
+
+  // Pruning keeps what is younger, and the funnel of just that.
+  const int64_t cut = records[records.size() / 2].received_ms;
+  std::optional<uint64_t> removed = store_->Prune(cut, &error);
+  ASSERT_TRUE(removed) << error;
+  EXPECT_EQ(*removed, records.size() / 2);
+  expect_funnels({records.begin() + records.size() / 2, records.end()});
+  EXPECT_GT(store_->UsedBytes(&error).value_or(0), 0u) << error;
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, testing::Values("sqlite", "postgresql"));
+
+// A PostgreSQL server that stops answering (paused, as a hung machine) costs
+// each call its deadline, and the store works again once it answers.
+TEST(PostgresDeadlinesTest, APausedServerFailsEachCallInTime) {
+  std::string why_not;
+  std::unique_ptr<collector_test::PostgresServer> postgres =
+      collector_test::PostgresServer::Start(&why_not);
+  if (!postgres) GTEST_SKIP() << "no PostgreSQL server here: " << why_not;
+  const std::string url = postgres->CreateDatabase("paused");
+  std::string error;
+  std::unique_ptr<Store> store = OpenStore(url, &error, {500, 500, 500});
+  ASSERT_TRUE(store) << error;
+  ASSERT_TRUE(store->Append({Record("run-1", 3000, "before", 1)}, &error)) << error;
+
+  postgres->Pause(true);
+  EXPECT_FALSE(store->Append({Record("run-2", 3000, "paused", 2)}, &error));
+  EXPECT_NE(error.find("no answer within 500 ms"), std::string::npos) << error;
+  EXPECT_FALSE(store->Funnel(std::nullopt, &error));  // a new connection: the connect deadline
+  EXPECT_NE(error.find("cannot connect: no answer within 500 ms"), std::string::npos) << error;
+  postgres->Pause(false);
+
+  ASSERT_TRUE(store->Append({Record("run-3", 3000, "after", 3)}, &error)) << error;
+  std::vector<std::string> tokens;
+  ASSERT_TRUE(store->ForEach(
+      0, [&tokens](const ReportRecord& r) { tokens.push_back(r.token); }, &error));
+  EXPECT_EQ(tokens, (std::vector<std::string>{"run-1", "run-3"}));
+}
 
 TEST(OpenStoreTest, AStoreThatCannotOpenSaysWhy) {
   std::string error;

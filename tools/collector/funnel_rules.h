@@ -1,0 +1,30 @@
+// The funnel's rules: its rows (steps) in the order of a run, which events
+// put a run in each, and which events tell of a failure. Every count of the
+// funnel, kept as records arrive or summed from records at hand, follows them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "diagnostics/event_catalog.h"
+
+// One row of the funnel: the runs that posted any of `ids`; a failed row
+// leaves out the runs that posted any of `unless` (a primary address that
+// failed before the secondary one served the file).
+struct StepRule {
+  const char* label;
+  std::vector<EventId> ids;
+  std::vector<EventId> unless;
+};
+
+const std::vector<StepRule>& StepRules();
+
+// Whether the event tells of something that went wrong (a failed download
+// or install, a launcher error, an error text, an exit on failure).
+bool IsFailureEvent(EventId id);
+
+// A run's events as a set of bits: the bit of each event a rule names, or 0
+// for the others (which no row counts).
+uint64_t EventBit(EventId id);
+// The rows a run with these events counts in: bit i for StepRules()[i].
+uint64_t StepsReached(uint64_t events);
