@@ -17,7 +17,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev
   # kestrel-collector: its HTTP server, its stores, the PostgreSQL server its
   # tests start, and the browser that draws its report page in a test
-  libcpp-httplib-dev libsqlite3-dev libpq-dev postgresql chromium
+  libsqlite3-dev libpq-dev postgresql chromium
   # Fuzz targets (preset fuzz): clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
   # Script helpers
