@@ -66,14 +66,18 @@ class Probe {
         ended_ = true;  // the body ended, or the connection closed early
         break;
       }
-      buffer.resize(available);
+      // Past the first bytes, only a whole download reads on.
+      const size_t lead = accepted_ ? judge_.lead().size() : lead_.size();
+      const uint32_t wanted =
+          whole() ? available : std::min<uint32_t>(available, kLeadBytes - lead);
+      buffer.resize(wanted);
       uint32_t got = 0;
-      if (!download->Read(buffer.data(), available, &got)) break;
+      if (!download->Read(buffer.data(), wanted, &got)) break;
       if (got == 0) continue;
       end_tick_ = platform::TickCount();
       if (!accepted_) {
         // The bootstrapper reads no more of it; its first bytes say what it is.
-        lead_.append(buffer.data(), std::min<size_t>(got, kLeadBytes - lead_.size()));
+        lead_.append(buffer.data(), got);
         more = lead_.size() < kLeadBytes;
         continue;
       }
