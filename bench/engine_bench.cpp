@@ -27,6 +27,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "tests/servers/loopback_http_server.h"
+#include "tests/step_services.h"
 
 namespace {
 
@@ -89,12 +90,13 @@ double KestrelDownload(const std::string& url, const std::string& folder, bool* 
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
-  InstallManager manager(signals, boxes);
-  auto owned = std::make_unique<InstallStep>(nullptr, url, folder, "kestrel.bin");
+  TestStepServices services(signals, boxes);
+  InstallManager manager(services.services);
+  auto owned = std::make_unique<InstallStep>(DownloadedInstaller(nullptr, url, folder, "kestrel.bin");
   InstallStep* step = owned.get();
   manager.AddStep(std::move(owned));
   const Clock::time_point start = Clock::now();
-  const int result = DownloadFile(*step);
+  const int result = step->Download();
   const double seconds = SecondsSince(start);
   *ok = result == 1;
   return seconds;
@@ -202,14 +204,16 @@ double ChildRunTime(const std::string& command) {
 double RunInstallerTime(const std::string& command) {
   PipelineSignals signals;
   NoBoxes boxes;
-  InstallManager manager(signals, boxes);
-  auto owned = std::make_unique<InstallStep>(nullptr);
-  owned->commandLine = command;
-  owned->expectedInstallSeconds = 200;
+  TestStepServices services(signals, boxes);
+  InstallManager manager(services.services);
+  StepPlan plan;
+  plan.commandLine = command;
+  plan.expectedInstallSeconds = 200;
+  auto owned = std::make_unique<InstallStep>(plan);
   InstallStep* step = owned.get();
   manager.AddStep(std::move(owned));
   const Clock::time_point start = Clock::now();
-  const int result = RunInstaller(*step);
+  const int result = step->Install();
   const double seconds = SecondsSince(start);
   return result == 1 ? seconds : -1;
 }
@@ -218,18 +222,19 @@ double RunInstallerTime(const std::string& command) {
 // between looks.
 double SleepPollTime(const std::string& command) {
   PipelineSignals signals;
-  InstallStep step(nullptr);
-  step.expectedInstallSeconds = 200;
-  step.installStart = NowSeconds();
+  StepPlan plan;
+  plan.expectedInstallSeconds = 200;
+  InstallStep step(plan);
+  step.progress().installStart = NowSeconds();
   uint32_t error = 0;
   const Clock::time_point start = Clock::now();
   std::unique_ptr<platform::Process> process = platform::Process::Start(command, &error);
   if (!process) return -1;
   while (IsProcessRunning(process->id(), false)) {
     if (signals.abortFlag.load()) return -1;
-    InstallStep::RaiseFraction(step.installFraction,
-                               (NowSeconds() - step.installStart.load()) / 200.0);
-    step.NotifyProgress();
+    StepProgress::Raise(step.progress().installFraction,
+                        (NowSeconds() - step.progress().installStart.load()) / 200.0);
+    step.progress().Notify();
     platform::SleepMs(1000);
   }
   const int code = process->ExitCode();

@@ -75,8 +75,8 @@ std::string AgentLauncherStep::BuildLauncherArguments() {
 
 int AgentLauncherStep::Install() {
   PostEvent(kAgentLaunchStarted);
-  phase = 2;
-  NotifyProgress();
+  progress_.phase = 2;
+  progress_.Notify();
   if (deskId.empty() || contentName == "\"\"") {
     PostEvent(kAgentLaunchParametersInvalid);
     return kAgentLaunchParametersInvalid;
@@ -127,7 +127,7 @@ int AgentLauncherStep::Install() {
   // late to undo the launch; only its own Error line abandons it.
   if (ErrorLineSeen()) return Abandoned();
   PostEvent(kAgentLaunched);
-  installDone.Release();
+  progress_.installDone.Release();
   return 1;
 }
 

@@ -23,6 +23,7 @@
 #include "tests/fixture_paths.h"
 #include "tests/launcher_harness.h"
 #include "tests/recorded_events.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 #ifdef _WIN32
@@ -111,7 +112,8 @@ class AgentLauncherTest : public testing::Test {
   test_paths::ScratchFolder folder_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
 };
 
 TEST_F(AgentLauncherTest, DeskInstallationPassesTheDeskAndTracksIt) {
@@ -145,13 +147,13 @@ TEST_F(AgentLauncherTest, WithoutDeskInstallationTheContentIsTrackedUnquoted) {
 TEST_F(AgentLauncherTest, QueuedAsTheGatedLastStepWithTheClientLicence) {
   AgentLauncherStep& step = Queue("Parlor", "1", "Parlor_X");
   EXPECT_EQ(manager_.EulaText(), "CLIENT LICENCE");
-  EXPECT_EQ(step.waitLevel, 1);
-  EXPECT_EQ(step.selfReportedProgress, 1);
-  EXPECT_EQ(step.downloadWeight, 0.0);
-  EXPECT_EQ(step.installWeight, 1.0);
-  EXPECT_EQ(step.requiredMegabytes, 0);
+  EXPECT_EQ(step.plan().waitLevel, 1);
+  EXPECT_EQ(step.plan().selfReportedProgress, 1);
+  EXPECT_EQ(step.plan().downloadWeight, 0.0);
+  EXPECT_EQ(step.plan().installWeight, 1.0);
+  EXPECT_EQ(step.plan().requiredMegabytes, 0);
   EXPECT_EQ(step.Download(), 1);  // nothing to fetch
-  EXPECT_TRUE(step.downloadDone.Wait(0));
+  EXPECT_TRUE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(events_.Ids().empty());
   // What the product waits, before any test shortens it.
   EXPECT_EQ(step.timing.pollMs, 250u);
@@ -164,7 +166,7 @@ TEST_F(AgentLauncherTest, BadDeskOrContentParametersFailBeforeAnythingIsRead) {
   EXPECT_EQ(Queue("", "0", "Parlor_X").Install(), kAgentLaunchParametersInvalid);
   AgentLauncherStep& quotes = Queue("Parlor", "1", "\"\"");
   EXPECT_EQ(quotes.Install(), kAgentLaunchParametersInvalid);
-  EXPECT_EQ(quotes.phase.load(), 2);
+  EXPECT_EQ(quotes.progress().phase.load(), 2);
   EXPECT_EQ(registry_.read_count(), 0);
   // An empty content id passes; without the agent's folder the step stops there.
   EXPECT_EQ(Queue("Parlor", "1", "").Install(), kAgentFolderNotFound);
@@ -272,7 +274,7 @@ TEST_F(LauncherRunTest, TheOutputDrivesTheBarUntilTheLauncherEnds) {
   FractionLog log(step);
 
   EXPECT_EQ(step.Install(), 1);
-  EXPECT_TRUE(step.installDone.Wait(0));
+  EXPECT_TRUE(step.progress().installDone.Wait(0));
   EXPECT_EQ(drive_.CommandLineSeen(),
             " /C \"\"C:\\Program Files\\Torvane\\Agent\\TestAgentLauncher.exe\"  -w A -w B  -q -i "
             "Parlor -s Parlor -i \"Parlor_X\" -ld c > \"" +
@@ -306,7 +308,7 @@ TEST_F(LauncherRunTest, ASilentLauncherCreepsUpFifteenHundredthsThenTimesOut) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 7004>"));
-  EXPECT_FALSE(step.installDone.Wait(0));
+  EXPECT_FALSE(step.progress().installDone.Wait(0));
   EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchTimedOut}));
 }
 
@@ -346,7 +348,8 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
     RecordedEvents events(&registry_);
     PipelineSignals signals;
     FakeMessageBoxes boxes;
-    InstallManager manager(signals, boxes);
+    TestStepServices services(signals, boxes);
+    InstallManager manager(services.services);
     manager.AddStep(std::make_unique<AgentLauncherStep>(
         nullptr, "Parlor", "1", "\"Parlor_X\"", kTesterWorkFolder, kDependencies, registry_));
     AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
@@ -357,7 +360,7 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
                       "' '<Error Msg=\"Disk full\" Code=\"112\" />' >> " +
                       drive_.ShellQuoted(kOutput));
     EXPECT_EQ(step.Install(), kAgentLaunchCancelled);
-    EXPECT_FALSE(step.installDone.Wait(0));
+    EXPECT_FALSE(step.progress().installDone.Wait(0));
     EXPECT_EQ(signals.abortFlag.load(), 1);
     EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
     const auto shown = boxes.shown();
@@ -376,8 +379,8 @@ TEST_F(LauncherRunTest, ACancelAfterTheLauncherEndedComesTooLate) {
   step.timing.pollMs = 1000;  // the lines come and the launcher ends between two polls
   step.timing.startChecks = 1;
   drive_.SetProgram("sleep 0.2\n" + Append(Round(100, 100)));
-  step.ReplaceProgressListener([&] {
-    if (step.installFraction.load() >= 1.0) AbortInstallation(signals_);
+  step.progress().ReplaceListener([&] {
+    if (step.progress().installFraction.load() >= 1.0) AbortInstallation(signals_);
   });
   EXPECT_EQ(step.Install(), 1);
   EXPECT_EQ(signals_.abortFlag.load(), 1);
@@ -506,7 +509,8 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  InstallManager manager(signals, boxes);
+  TestStepServices services(signals, boxes);
+  InstallManager manager(services.services);
   manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"", work,
                                                       kDependencies));
   AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);

@@ -26,22 +26,22 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
                                    const std::string& directory, const std::string& fileName,
                                    const std::string& productCode,
                                    platform::WindowsInstaller& installer)
-    : InstallStep(eulaText, url, directory, fileName),
+    : InstallStep(DownloadedInstaller(eulaText, url, directory, fileName)),
       productCode(productCode),
       installer_(installer) {
-  availableLocally = false;  // the package is always fetched afresh
-  displayName = "Brindle Agent";
-  downloadWeight = 1.0;
-  expectedInstallSeconds = 15;
-  requiredMegabytes = 65;
-  commandLine = MsiexecCommandLine(localPath);
+  plan_.availableLocally = false;  // the package is always fetched afresh
+  plan_.displayName = "Brindle Agent";
+  plan_.downloadWeight = 1.0;
+  plan_.expectedInstallSeconds = 15;
+  plan_.requiredMegabytes = 65;
+  plan_.commandLine = MsiexecCommandLine(plan_.localPath);
   // No digest guards the package: at least a web page must not pass for it.
-  leadingBytes = MsiSignature();
+  plan_.leadingBytes = MsiSignature();
 }
 
 int AgentPackageStep::Download() {
   PostEvent(kAgentDownloadStarted);
-  const int result = DownloadFile(*this);
+  const int result = DownloadFrom(plan_.url);
   if (result == 1) {
     PostEvent(kAgentDownloadCompleted);
   } else {

@@ -22,6 +22,7 @@
 #include "tests/recorded_events.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 #ifdef _WIN32
@@ -62,28 +63,29 @@ class AgentPackageTest : public testing::Test {
   FakeWindowsInstaller installer_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
 };
 
 TEST_F(AgentPackageTest, MsiexecRunsByItsFullPathWithTheQuotedPackage) {
   std::unique_ptr<AgentPackageStep> step = Step();
-  EXPECT_EQ(step->commandLine,
+  EXPECT_EQ(step->plan().commandLine,
             "\"" + SystemFolderAsWindowsSaysIt() +
                 "\\msiexec.exe\" /i \"C:\\Documents and Settings\\Tester\\Local "
                 "Settings\\Temp\\TorvaneInstaller\\TorvaneAgent.msi\" /qn REBOOT=ReallySuppress");
-  EXPECT_EQ(step->displayName, "Brindle Agent");
-  EXPECT_EQ(step->downloadWeight, 1.0);
-  EXPECT_EQ(step->installWeight, 1.0);
-  EXPECT_EQ(step->requiredMegabytes, 65);
-  EXPECT_EQ(step->expectedInstallSeconds, 15);
-  EXPECT_TRUE(step->md5.empty());
+  EXPECT_EQ(step->plan().displayName, "Brindle Agent");
+  EXPECT_EQ(step->plan().downloadWeight, 1.0);
+  EXPECT_EQ(step->plan().installWeight, 1.0);
+  EXPECT_EQ(step->plan().requiredMegabytes, 65);
+  EXPECT_EQ(step->plan().expectedInstallSeconds, 15);
+  EXPECT_TRUE(step->plan().md5.empty());
 }
 
 TEST_F(AgentPackageTest, APackageLeftByAnEarlierRunIsFetchedAgain) {
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("TorvaneAgent.msi"), "old package"));
   std::unique_ptr<AgentPackageStep> step = Step("http://127.0.0.1:1/agent", folder_.path());
-  EXPECT_FALSE(step->availableLocally);
-  EXPECT_EQ(step->downloadWeight, 1.0);
+  EXPECT_FALSE(step->plan().availableLocally);
+  EXPECT_EQ(step->plan().downloadWeight, 1.0);
 }
 
 TEST_F(AgentPackageTest, OnlyTheDefaultStateCountsAsInstalled) {
@@ -173,7 +175,7 @@ TEST_F(AgentDownloadTest, AWebPageInsteadOfThePackageFailsAndIsRemoved) {
   InstallStep& step = Queue("/portal");
   EXPECT_EQ(step.Download(), kHttpError);
   EXPECT_FALSE(platform::PathExists(folder_.File("TorvaneAgent.msi")));
-  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kHttpError,
                                              kAgentDownloadFailed}));
 }
@@ -207,7 +209,7 @@ class AgentPackageUnderWindows : public testing::Test {
   std::unique_ptr<AgentPackageStep> Step(const std::string& package, const std::string& code) {
     const std::string fixtures = test_paths::FixturePath("");
     auto step = std::make_unique<AgentPackageStep>(nullptr, "", fixtures, package, code);
-    step->Attach(nullptr, &signals_, &boxes_);
+    step->Attach(services_.services, nullptr);
     return step;
   }
   static int Msiexec(const std::string& arguments) {
@@ -221,13 +223,14 @@ class AgentPackageUnderWindows : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
+  TestStepServices services_{signals_, boxes_};
 };
 
 TEST_F(AgentPackageUnderWindows, InstallsTheTestPackageWithMsiexec) {
   EXPECT_FALSE(Step("TestAgent.msi", kProductCode)->IsInstalled());
   std::unique_ptr<AgentPackageStep> step = Step("TestAgent.msi", kProductCode);
   ASSERT_EQ(step->Install(), 1);
-  EXPECT_TRUE(step->installDone.Wait(0));
+  EXPECT_TRUE(step->progress().installDone.Wait(0));
   EXPECT_TRUE(Step("TestAgent.msi", kProductCode)->IsInstalled());
 
   // What the package records for the launcher step and the event reports.
@@ -251,7 +254,7 @@ TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
   const char failingCode[] = "{200319D5-171E-4A35-B7F9-75F40CAE980C}";
   std::unique_ptr<AgentPackageStep> step = Step("TestAgentFailing.msi", failingCode);
   EXPECT_EQ(step->Install(), 1603);
-  EXPECT_FALSE(step->installDone.Wait(0));
+  EXPECT_FALSE(step->progress().installDone.Wait(0));
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");

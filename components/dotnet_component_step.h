@@ -19,15 +19,15 @@ class DotNetComponentStep : public InstallStep {
 
   DotNetComponentStep(const char* eulaText, const DotNetDownload& download,
                       platform::Registry& registry, const Events& events)
-      : InstallStep(eulaText, download.primaryUrl, download.directory, download.fileName,
-                    download.md5),
+      : InstallStep(DownloadedInstaller(eulaText, download.primaryUrl, download.directory,
+                                        download.fileName, download.md5)),
         secondaryUrl(download.secondaryUrl),
         frameworkVersionCode(download.versionCode),
         registry_(registry),
         events_(events) {
-    verifyDigest = true;
-    expectedInstallSeconds = 200;
-    requiredMegabytes = 50;
+    plan_.verifyDigest = true;
+    plan_.expectedInstallSeconds = 200;
+    plan_.requiredMegabytes = 50;
   }
 
   int Download() override { return DownloadWithFallback(*this, secondaryUrl, events_.download); }
@@ -39,16 +39,16 @@ class DotNetComponentStep : public InstallStep {
  protected:
   // The installer in quotation marks: an unquoted path with blanks ("Documents
   // and Settings") would let Windows run a planted C:\Documents.exe instead.
-  std::string QuotedLocalPath() const { return "\"" + localPath + "\""; }
+  std::string QuotedLocalPath() const { return "\"" + plan_.localPath + "\""; }
 
   // Names the step, weighs it on the bar (an installer at hand has nothing to
   // download) and runs the quoted installer with `switches`.
   void Describe(const char* name, double weightOfDownload, double weightOfInstall,
                 const std::string& switches) {
-    displayName = name;
-    downloadWeight = availableLocally ? 0.0 : weightOfDownload;
-    installWeight = weightOfInstall;
-    commandLine = QuotedLocalPath() + switches;
+    plan_.displayName = name;
+    plan_.downloadWeight = plan_.availableLocally ? 0.0 : weightOfDownload;
+    plan_.installWeight = weightOfInstall;
+    plan_.commandLine = QuotedLocalPath() + switches;
   }
 
   platform::Registry& registry_;

@@ -19,6 +19,7 @@
 #include "tests/recorded_events.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -58,23 +59,24 @@ class DotNetStepsTest : public testing::Test {
 
 TEST_F(DotNetStepsTest, CommandLinesQuoteTheInstallerAndKeepTheSwitchesExact) {
   const std::string path = "\"" + folder_.File("dotnetfx.exe") + "\"";
-  EXPECT_EQ(Framework("1").commandLine, path + " /q:a /c:\"install /l /q\"");
-  EXPECT_EQ(Framework("").commandLine, path + " /q:a /c:\"install /l /q\"");
+  EXPECT_EQ(Framework("1").plan().commandLine, path + " /q:a /c:\"install /l /q\"");
+  EXPECT_EQ(Framework("").plan().commandLine, path + " /q:a /c:\"install /l /q\"");
   EXPECT_EQ(
-      Framework("0").commandLine,
+      Framework("0").plan().commandLine,
       path + " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"");
-  EXPECT_EQ(ServicePack("1").commandLine, "\"" + folder_.File("dotnetServicePack.exe") + "\" /q");
+  EXPECT_EQ(ServicePack("1").plan().commandLine,
+            "\"" + folder_.File("dotnetServicePack.exe") + "\" /q");
 }
 
 TEST_F(DotNetStepsTest, WeightsDependOnALocalCopy) {
-  EXPECT_EQ(Framework("1").downloadWeight, 2.0);
-  EXPECT_EQ(ServicePack("1").downloadWeight, 1.5);
+  EXPECT_EQ(Framework("1").plan().downloadWeight, 2.0);
+  EXPECT_EQ(ServicePack("1").plan().downloadWeight, 1.5);
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("dotnetfx.exe"), "installer"));
   DotNetFrameworkStep local = Framework("1");
-  EXPECT_TRUE(local.availableLocally);
-  EXPECT_EQ(local.downloadWeight, 0.0);
-  EXPECT_EQ(local.installWeight, 3.0);
-  EXPECT_EQ(local.requiredMegabytes, 50);
+  EXPECT_TRUE(local.plan().availableLocally);
+  EXPECT_EQ(local.plan().downloadWeight, 0.0);
+  EXPECT_EQ(local.plan().installWeight, 3.0);
+  EXPECT_EQ(local.plan().requiredMegabytes, 50);
 }
 
 TEST_F(DotNetStepsTest, AConfiguredDigestRejectsAStaleLocalFile) {
@@ -82,7 +84,7 @@ TEST_F(DotNetStepsTest, AConfiguredDigestRejectsAStaleLocalFile) {
   const DotNetDownload download{
       "u", "v", "0123456789abcdef0123456789abcdef", folder_.path(), "dotnetfx.exe", "1"};
   DotNetFrameworkStep step(nullptr, download, registry_);
-  EXPECT_FALSE(step.availableLocally);
+  EXPECT_FALSE(step.plan().availableLocally);
 }
 
 TEST_F(DotNetStepsTest, FrameworkCheckFollowsTheVersionTable) {
@@ -215,7 +217,8 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
   FakeRegistry registry_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
   LoopbackHttpServer server_;
 };
 
@@ -223,11 +226,11 @@ TEST_P(DotNetDownloadTest, PrimaryFailsAndTheSecondaryServes) {
   const StepKind& k = GetParam();
   InstallStep& step = Queue("/missing", "/abc");
   EXPECT_EQ(step.Download(), 1);
-  EXPECT_EQ(step.url, Url("/abc"));  // the secondary address is kept
+  EXPECT_EQ(server_.Requests().back().target, "/abc");  // the secondary address served
   std::string bytes;
-  ASSERT_TRUE(test_paths::ReadWholeFile(step.localPath, &bytes));
+  ASSERT_TRUE(test_paths::ReadWholeFile(step.plan().localPath, &bytes));
   EXPECT_EQ(bytes, "abc");
-  EXPECT_TRUE(step.downloadDone.Wait(0));
+  EXPECT_TRUE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
             (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
@@ -239,7 +242,7 @@ TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
   // The primary answers 404 (9058); the secondary's body fails its digest (9062).
   InstallStep& step = Queue("/missing", "/abd");
   EXPECT_EQ(step.Download(), kMd5CheckFailed);
-  EXPECT_FALSE(platform::PathExists(step.localPath));  // a file that failed its digest goes
+  EXPECT_FALSE(platform::PathExists(step.plan().localPath));  // a file that failed its digest goes
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Download Error");
@@ -257,9 +260,9 @@ TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
   const StepKind& k = GetParam();
   InstallStep& step = Queue("/broken", "/short", "");
   EXPECT_EQ(step.Download(), kHttpError);
-  EXPECT_FALSE(step.downloadDone.Wait(0));
-  EXPECT_FALSE(platform::PathExists(step.localPath));
-  EXPECT_EQ(step.bytesReceived.load(), 1000.0);
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
+  EXPECT_FALSE(platform::PathExists(step.plan().localPath));
+  EXPECT_EQ(step.progress().bytesReceived.load(), 1000.0);
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Download Error");
@@ -296,8 +299,8 @@ TEST_P(DotNetDownloadTest, AVerifiedLocalCopyIsNotFetched) {
   ASSERT_TRUE(test_paths::WriteWholeFile(
       folder_.File(k.framework ? "dotnetfx.exe" : "dotnetServicePack.exe"), "abc"));
   InstallStep& step = Queue("/abc", "/abc");
-  EXPECT_TRUE(step.availableLocally);
-  EXPECT_EQ(step.downloadWeight, 0.0);
+  EXPECT_TRUE(step.plan().availableLocally);
+  EXPECT_EQ(step.plan().downloadWeight, 0.0);
   EXPECT_EQ(step.Download(), 1);
   EXPECT_EQ(server_.RequestCount(), 0u);
   EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checkedMissing, k.primaryStarted,
@@ -322,7 +325,8 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  InstallManager manager(signals, boxes);
+  TestStepServices services(signals, boxes);
+  InstallManager manager(services.services);
   FakeRegistry missing;  // queued whatever the prefix holds
   const DotNetDownload local{"", "", "", folder, "dotnetfx.exe", "1"};
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, local, missing));

@@ -184,8 +184,8 @@ TEST_F(InstallWorkerTest, AFailedDiskCheckAbandonsAndClosesTheProgressWindowOnce
   const InstallManager& manager = session->manager;
   ASSERT_EQ(manager.steps().size(), 4u);
   // The embedded installer was saved and is taken as the local copy.
-  EXPECT_TRUE(manager.steps()[0]->availableLocally);
-  EXPECT_EQ(manager.steps()[0]->downloadWeight, 0.0);
+  EXPECT_TRUE(manager.steps()[0]->plan().availableLocally);
+  EXPECT_EQ(manager.steps()[0]->plan().downloadWeight, 0.0);
   EXPECT_NE(dynamic_cast<AgentLauncherStep*>(manager.steps()[3].get()), nullptr);
   EXPECT_EQ(manager.EulaText(), "AGENT LICENCE\r\n\r\nCLIENT LICENCE");
   EXPECT_EQ(manager.requiredMegabytes(), 50 + 50 + 65);

@@ -18,14 +18,14 @@ bool IsChildRunning(const platform::Process& interpreter) {
 }
 
 LauncherWatchStep::LauncherWatchStep(const char* eulaText, const std::string& outputFolder)
-    : InstallStep(eulaText), outputFolder(outputFolder) {
-  waitLevel = 1;
-  selfReportedProgress = 1;
-  downloadWeight = 0.0;
+    : InstallStep(StepWithLicence(eulaText)), outputFolder(outputFolder) {
+  plan_.waitLevel = 1;
+  plan_.selfReportedProgress = 1;
+  plan_.downloadWeight = 0.0;
 }
 
 int LauncherWatchStep::Download() {
-  downloadDone.Release();
+  progress_.downloadDone.Release();
   return 1;
 }
 
@@ -69,13 +69,13 @@ bool LauncherWatchStep::MoveBar(SlowAdvance& slow) {
     slow.advances = 0;
     return false;
   }
-  if (installFraction.load() >= kCeiling) return false;  // waits without counting
+  if (progress_.installFraction.load() >= kCeiling) return false;  // waits without counting
   ++slow.quietPolls;
   const int used =
       slow.limits == SlowAdvance::Limits::kQuietPolls ? slow.quietPolls : slow.advances;
   if (used < slow.limit && slow.tick == 0) {
-    RaiseFraction(installFraction, installFraction.load() + 0.01);
-    NotifyProgress();
+    StepProgress::Raise(progress_.installFraction, progress_.installFraction.load() + 0.01);
+    progress_.Notify();
     ++slow.advances;
   }
   slow.tick = (slow.tick + 1) % 3;
@@ -84,8 +84,8 @@ bool LauncherWatchStep::MoveBar(SlowAdvance& slow) {
 
 bool LauncherWatchStep::RaiseToLaunchProgress() {
   const double progress = ComputeLaunchProgress();
-  if (progress <= installFraction.load()) return false;
-  RaiseFraction(installFraction, progress);
-  NotifyProgress();
+  if (progress <= progress_.installFraction.load()) return false;
+  StepProgress::Raise(progress_.installFraction, progress);
+  progress_.Notify();
   return true;
 }

@@ -26,13 +26,13 @@ bool IsMiniServerPresent() {
 
 MiniServerStep::MiniServerStep(const char* eulaText, const std::string& outputFolder)
     : LauncherWatchStep(eulaText, outputFolder) {
-  requiredMegabytes = 65;
+  plan_.requiredMegabytes = 65;
   contentName = kTrackedName;
 }
 
 int MiniServerStep::Install() {
-  phase = 2;
-  NotifyProgress();
+  progress_.phase = 2;
+  progress_.Notify();
   trackedWeight = 0.75;
   componentWeight = 0.25;
   const std::string outputPath = platform::JoinPath(outputFolder, kOutputFile);
@@ -67,8 +67,8 @@ int MiniServerStep::Install() {
   platform::SleepMs(timing.finalPauseMs);
   interpreter->Terminate(0);
   interpreter.reset();
-  RaiseFraction(installFraction, 1.0);
-  NotifyProgress();
-  installDone.Release();
+  StepProgress::Raise(progress_.installFraction, 1.0);
+  progress_.Notify();
+  progress_.installDone.Release();
   return 1;
 }

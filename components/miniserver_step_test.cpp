@@ -20,6 +20,7 @@
 #include "tests/fixture_paths.h"
 #include "tests/launcher_harness.h"
 #include "tests/recorded_events.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -35,7 +36,8 @@ class MiniServerTest : public testing::Test {
   test_paths::ScratchFolder folder_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
 };
 
 TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
@@ -43,10 +45,10 @@ TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
   EXPECT_EQ(manager_.EulaText(), "CLIENT LICENCE");
   EXPECT_EQ(manager_.requiredMegabytes(), 65);
   EXPECT_EQ(step.contentName, "Content");
-  EXPECT_EQ(step.waitLevel, 1);
-  EXPECT_EQ(step.selfReportedProgress, 1);
-  EXPECT_EQ(step.downloadWeight, 0.0);
-  EXPECT_EQ(step.installWeight, 1.0);
+  EXPECT_EQ(step.plan().waitLevel, 1);
+  EXPECT_EQ(step.plan().selfReportedProgress, 1);
+  EXPECT_EQ(step.plan().downloadWeight, 0.0);
+  EXPECT_EQ(step.plan().installWeight, 1.0);
   EXPECT_EQ(step.timing.finalPauseMs, 5000u);  // before its interpreter is ended
 }
 
@@ -88,7 +90,7 @@ TEST_F(MiniServerRunTest, ContentProgressThenTheFullBarWhenItEnds) {
   FractionLog log(step);
 
   EXPECT_EQ(step.Install(), 1);
-  EXPECT_TRUE(step.installDone.Wait(0));
+  EXPECT_TRUE(step.progress().installDone.Wait(0));
   EXPECT_EQ(drive_.CommandLineSeen(),
             " /K \"\".\\launcher\\miniserver.exe\" -ld c > \"" + std::string(kOutput) + "\"\"");
   const std::vector<double> fractions = log.values();
@@ -123,7 +125,7 @@ TEST_F(MiniServerRunTest, AnErrorLineEndsTheWatchAtOnce) {
   drive_.SetProgram(Append("<Error Msg=\"No room\" Code=\"112\" />") +
                     "\nwhile :; do sleep 0.05; done");
   EXPECT_EQ(step.Install(), kInstallationTerminated);
-  EXPECT_FALSE(step.installDone.Wait(0));
+  EXPECT_FALSE(step.progress().installDone.Wait(0));
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
@@ -199,7 +201,8 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  InstallManager manager(signals, boxes);
+  TestStepServices services(signals, boxes);
+  InstallManager manager(services.services);
   manager.AddStep(std::make_unique<MiniServerStep>(nullptr, work));
   MiniServerStep& step = static_cast<MiniServerStep&>(*manager.steps()[0]);
   step.timing.pollMs = 50;

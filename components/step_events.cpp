@@ -5,16 +5,14 @@
 
 #include "diagnostics/event_logger.h"
 #include "diagnostics/support_error.h"
-#include "engine/downloader.h"
 #include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
-#include "engine/process_runner.h"
 #include "platform/message_box.h"
 
 int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
                          const FallbackDownloadEvents& events) {
   PostEvent(events.primaryStarted);
-  if (DownloadFile(step) == 1) {
+  if (step.DownloadFrom(step.plan().url) == 1) {
     PostEvent(events.primaryCompleted);
     return 1;
   }
@@ -23,9 +21,8 @@ int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
     return events.primaryCancelled;
   }
   PostEvent(events.primaryFailed);
-  step.url = secondaryUrl;
   PostEvent(events.secondaryStarted);
-  const int result = DownloadFile(step);
+  const int result = step.DownloadFrom(secondaryUrl);
   if (result == 1) {
     PostEvent(events.secondaryCompleted);
     return 1;
@@ -41,7 +38,7 @@ int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
 
 int InstallWithEvents(InstallStep& step, const InstallEvents& events) {
   PostEvent(events.started);
-  const int result = RunInstaller(step);
+  const int result = step.RunPlannedInstaller();
   if (result == 1) {
     PostEvent(events.completed);
   } else if (step.signals().abortFlag.load()) {

@@ -11,7 +11,7 @@ struct FallbackDownloadEvents {
   EventId secondaryStarted, secondaryCompleted, secondaryCancelled, secondaryFailed;
 };
 
-// DownloadFile from step.url, then from `secondaryUrl`; after both failed the
+// The step's installer from its primary address, then from `secondaryUrl`; after both failed the
 // "Download Error" box with the support message. Returns 1, the cancel event or
 // the last failure code.
 int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
@@ -21,7 +21,7 @@ struct InstallEvents {
   EventId started, completed, cancelled, failed;
 };
 
-// RunInstaller between the step's events; returns what RunInstaller returned.
+// The step's installer run between its events; returns what the run returned.
 int InstallWithEvents(InstallStep& step, const InstallEvents& events);
 
 // The integer value of a version code's leading digits (empty or non-numeric: 0).

@@ -14,15 +14,16 @@ bool InstallManager::CheckDiskSpace() {
   const std::string systemFolder = platform::SystemFolder();
   if (systemFolder.empty()) {
     PostEvent(kSystemDirectoryNotFound);
-    ShowSupportError(boxes_, kSystemDirectoryNotFound, "Installation Error");
+    ShowSupportError(services_.boxes, kSystemDirectoryNotFound, "Installation Error");
     return false;
   }
   const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;
   if (!platform::HasFreeSpace(systemFolder, bytes)) {
     PostEvent(kNotEnoughDiskSpace);
-    boxes_.Show("We're sorry, your system does not have enough free disk space to complete this "
-                "installation.",
-                "Installation Error", platform::kMessageOk);
+    services_.boxes.Show(
+        "We're sorry, your system does not have enough free disk space to complete this "
+        "installation.",
+        "Installation Error", platform::kMessageOk);
     return false;
   }
   return true;

@@ -9,6 +9,7 @@
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
 #include "tests/scoped_drive.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 #ifndef _WIN32
@@ -21,9 +22,9 @@ class DiskSpaceTest : public testing::Test {
  protected:
   void Require(const std::vector<int>& megabytes) {
     for (int size : megabytes) {
-      auto step = std::make_unique<InstallStep>(nullptr);
-      step->requiredMegabytes = size;
-      manager_.AddStep(std::move(step));
+      StepPlan plan;
+      plan.requiredMegabytes = size;
+      manager_.AddStep(std::make_unique<InstallStep>(plan));
     }
   }
 
@@ -33,7 +34,8 @@ class DiskSpaceTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
 };
 
 TEST_F(DiskSpaceTest, NothingToStoreAsksNothing) {

@@ -8,8 +8,9 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "engine/download_judge.h"
-#include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
+#include "engine/step_plan.h"
+#include "engine/step_progress.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/http.h"
@@ -47,6 +48,14 @@ std::string StalledText(double received, double total) {
   return "The server stopped sending: " + ByteCounts(received, total);
 }
 
+// One attempt at one address.
+struct Attempt {
+  const StepPlan& plan;
+  const std::string& url;
+  StepProgress& progress;
+  PipelineSignals& signals;
+};
+
 // Lets AbortInstallation reach the download while it waits for the server.
 class TransferRegistration {
  public:
@@ -70,14 +79,13 @@ class TransferRegistration {
 
 // The transfer once the request is out: its head, then the body into the
 // file, as the judge decides. `finalUrl` is where the answer came from.
-int Receive(InstallStep& step, platform::HttpDownload& download, DownloadJudge& judge,
+int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& judge,
             std::string* finalUrl) {
-  PipelineSignals& signals = step.signals();
   uint32_t error = 0;
   std::string response;
   if (!download.WaitForHead(&error, &response)) {
-    if (signals.abortFlag.load()) return Fail(kDownloadTerminated);
-    if (step.url.empty()) return FailWithText("URL is blank.");
+    if (a.signals.abortFlag.load()) return Fail(kDownloadTerminated);
+    if (a.url.empty()) return FailWithText("URL is blank.");
     if (download.stalled()) return FailWithText(kNoAnswerText);
     if (download.redirect_refused()) return FailWithText(kRefusedRedirectText);
     return FailWithText(!response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
@@ -93,9 +101,9 @@ int Receive(InstallStep& step, platform::HttpDownload& download, DownloadJudge& 
       break;
   }
   const double total = static_cast<double>(judge.total());
-  step.bytesTotal.store(total);
+  a.progress.bytesTotal.store(total);
 
-  platform::UniqueFile file = platform::OpenFile(step.localPath, "wb");
+  platform::UniqueFile file = platform::OpenFile(a.plan.localPath, "wb");
   if (!file) return Fail(kFileCreationFailed);
 
   std::vector<char> buffer;
@@ -103,7 +111,7 @@ int Receive(InstallStep& step, platform::HttpDownload& download, DownloadJudge& 
   bool more = !judge.whole();
   while (more) {
     uint32_t available = 0;
-    if (!download.QueryAvailable(&available) || signals.abortFlag.load() || available == 0) {
+    if (!download.QueryAvailable(&available) || a.signals.abortFlag.load() || available == 0) {
       break;
     }
     buffer.resize(available);
@@ -116,76 +124,77 @@ int Receive(InstallStep& step, platform::HttpDownload& download, DownloadJudge& 
       break;
     }
     more = judge.Add(buffer.data(), kept, platform::TickCount());
-    step.bytesReceived.store(static_cast<double>(judge.received()));
-    InstallStep::RaiseFraction(step.downloadFraction, step.bytesReceived.load() / total);
-    step.NotifyProgress();
+    a.progress.bytesReceived.store(static_cast<double>(judge.received()));
+    StepProgress::Raise(a.progress.downloadFraction, a.progress.bytesReceived.load() / total);
+    a.progress.Notify();
   }
   // A full disk may show only when the buffered tail is written.
   if (std::fclose(file.release()) != 0) writeFailed = true;
 
-  if (signals.abortFlag.load()) return Fail(kDownloadTerminated);  // the partial file stays
+  if (a.signals.abortFlag.load()) return Fail(kDownloadTerminated);  // the partial file stays
   if (writeFailed) {
-    platform::RemoveFile(step.localPath);
+    platform::RemoveFile(a.plan.localPath);
     return Fail(kFileCreationFailed);
   }
   const DownloadVerdict verdict = judge.JudgeBody();
   if (download.stalled() || verdict == DownloadVerdict::kTrickled) {
-    platform::RemoveFile(step.localPath);
-    return FailWithText(StalledText(step.bytesReceived.load(), total));
+    platform::RemoveFile(a.plan.localPath);
+    return FailWithText(StalledText(a.progress.bytesReceived.load(), total));
   }
   switch (verdict) {
     case DownloadVerdict::kEndedEarly:
       // The connection ended before the announced length: never hand on a short file.
-      platform::RemoveFile(step.localPath);
-      return FailWithText(ShortBodyText(step.bytesReceived.load(), total));
+      platform::RemoveFile(a.plan.localPath);
+      return FailWithText(ShortBodyText(a.progress.bytesReceived.load(), total));
     case DownloadVerdict::kDigestMismatch:
-      platform::RemoveFile(step.localPath);
+      platform::RemoveFile(a.plan.localPath);
       // The system's cache keeps the answer under the address it came from too.
-      platform::DropCachedCopy(step.url);
-      if (*finalUrl != step.url) platform::DropCachedCopy(*finalUrl);
+      platform::DropCachedCopy(a.url);
+      if (*finalUrl != a.url) platform::DropCachedCopy(*finalUrl);
       return Fail(kMd5CheckFailed);
     case DownloadVerdict::kNotTheInstaller:
-      platform::RemoveFile(step.localPath);
+      platform::RemoveFile(a.plan.localPath);
       return FailWithText(kNotTheInstallerText);
     default:
       return 1;
   }
 }
 
-int Transfer(InstallStep& step) {
+int Transfer(const Attempt& a) {
   // Each address is an attempt of its own: bytes of an earlier, broken one
   // must not make a short body look whole.
-  step.bytesReceived.store(0.0);
-  step.bytesTotal.store(0.0);
+  a.progress.bytesReceived.store(0.0);
+  a.progress.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
   if (!session) return Fail(kInternetSessionFailed);
   DownloadRules rules;
-  if (step.verifyDigest) rules.md5 = step.md5;
-  rules.leadingBytes = step.leadingBytes;
-  rules.stallLimitMs = step.downloadTiming.stallLimitMs;
+  if (a.plan.verifyDigest) rules.md5 = a.plan.md5;
+  rules.leadingBytes = a.plan.leadingBytes;
+  rules.stallLimitMs = a.plan.downloadTiming.stallLimitMs;
   DownloadJudge judge(rules);
-  std::string finalUrl = step.url;
+  std::string finalUrl = a.url;
   std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
-      *session, step.url, kDownloadRequest, step.downloadTiming.stallLimitMs);
-  TransferRegistration registration(step.signals(), *download);
-  const int result = Receive(step, *download, judge, &finalUrl);
-  if (result == 1) step.downloadDone.Release();
+      *session, a.url, kDownloadRequest, a.plan.downloadTiming.stallLimitMs);
+  TransferRegistration registration(a.signals, *download);
+  const int result = Receive(a, *download, judge, &finalUrl);
+  if (result == 1) a.progress.downloadDone.Release();
   return result;
 }
 
 }  // namespace
 
-int DownloadFile(InstallStep& step) {
-  step.phase = 1;
-  if (step.signals().abortFlag.load()) return Fail(kDownloadTerminated);
-  if (step.availableLocally) {
-    step.downloadDone.Release();
+int HttpDownloader::Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
+                             PipelineSignals& signals) {
+  progress.phase = 1;
+  if (signals.abortFlag.load()) return Fail(kDownloadTerminated);
+  if (plan.availableLocally) {
+    progress.downloadDone.Release();
     PostEvent(kLocalInstallerFound);
     return 1;
   }
   try {
-    return Transfer(step);
+    return Transfer({plan, url, progress, signals});
   } catch (...) {
     return FailWithText(DescribeHttpStatus(static_cast<int>(platform::LastErrorCode())));
   }

@@ -1,11 +1,11 @@
-// The installer download: the InstallStep's own Download.
+// The installer download: a step's file fetched over HTTP as DownloadJudge
+// says the bootstrapper accepts it.
 #pragma once
 
-#include <cstdint>
+#include <string>
 
+#include "engine/step_services.h"
 #include "platform/http.h"
-
-class InstallStep;
 
 // The request every download makes (bootpack check makes the same): the
 // user agent, a session that keeps no cookies and shows no UI, a request on
@@ -14,14 +14,10 @@ constexpr char kDownloadUserAgent[] = "Brindle Bootstrapper";
 constexpr platform::HttpSessionOptions kDownloadSession = {true, true};
 constexpr platform::HttpRequestOptions kDownloadRequest = {true, true, true};
 
-// The waits of a download. The product uses the defaults; tests shorten them.
-struct DownloadTiming {
-  // How long the server may keep the download waiting for its answer or for
-  // the next bytes of the body before the attempt fails; each such span must
-  // also bring at least 1 KiB of the body, or the server counts as stalled.
-  uint32_t stallLimitMs = 60000;
+class HttpDownloader : public Downloader {
+ public:
+  // 1 on success (or a copy at hand, 9066), otherwise the event posted:
+  // 9058, 9061, 9052, 9062 or 9065.
+  int Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
+               PipelineSignals& signals) override;
 };
-
-// Fetches step.url into step.localPath. 1 on success, otherwise the event
-// posted: 9058, 9061, 9052, 9062 or 9065.
-int DownloadFile(InstallStep& step);

@@ -22,6 +22,7 @@
 #include "tests/recorded_events.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -208,15 +209,16 @@ class DownloaderFaultsTest : public testing::TestWithParam<bool> {
 
   // A step of the form the installer downloads: the .NET one verifies its digest.
   InstallStep& AddStep(InstallManager& manager, const std::string& url) {
-    auto step = std::make_unique<InstallStep>(nullptr, url, folder_.path(), "setup.exe",
-                                              verifies() ? md5_ : std::string());
-    step->verifyDigest = verifies();
+    StepPlan plan = DownloadedInstaller(nullptr, url, folder_.path(), "setup.exe",
+                                        verifies() ? md5_ : std::string());
+    plan.verifyDigest = verifies();
     // The agent package is always fetched afresh; a file at hand is no copy of it.
     if (!verifies()) {
-      step->availableLocally = false;
-      step->leadingBytes = MsiSignature();
+      plan.availableLocally = false;
+      plan.leadingBytes = MsiSignature();
     }
-    step->downloadTiming.stallLimitMs = kStallLimitMs;
+    plan.downloadTiming.stallLimitMs = kStallLimitMs;
+    auto step = std::make_unique<InstallStep>(plan);
     InstallStep* raw = step.get();
     manager.AddStep(std::move(step));
     return *raw;
@@ -245,10 +247,11 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
       const std::string url = row.arrange(hostile);
       RecordedEvents events;
       PipelineSignals signals;
-      InstallManager manager(signals, boxes_);
+      TestStepServices services(signals, boxes_);
+      InstallManager manager(services.services);
       InstallStep& step = AddStep(manager, url);
       const Clock::time_point start = Clock::now();
-      const int result = DownloadFile(step);
+      const int result = step.Download();
       const long long took = MillisecondsSince(start);
       EXPECT_EQ(expected, result);
       std::string seen;  // the failure's description, for the record
@@ -257,7 +260,7 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
       if (row.requests) {
         EXPECT_EQ(row.requests, server.RequestCount()) << "never sent on";
       }
-      EXPECT_EQ(result == 1, step.downloadDone.Wait(0));
+      EXPECT_EQ(result == 1, step.progress().downloadDone.Wait(0));
       if (result == 1) {
         std::string bytes;
         EXPECT_TRUE(test_paths::ReadWholeFile(Target(), &bytes));
@@ -284,18 +287,20 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
     // digest matches, anything else is fetched again.
     RecordedEvents events;
     PipelineSignals signals;
-    InstallManager manager(signals, boxes_);
+    TestStepServices services(signals, boxes_);
+    InstallManager manager(services.services);
     InstallStep& again = AddStep(manager, good_url);
-    EXPECT_EQ(verifies() && expected == 1, again.availableLocally);
+    EXPECT_EQ(verifies() && expected == 1, again.plan().availableLocally);
     const size_t before_second = good_.RequestCount();
-    EXPECT_EQ(1, DownloadFile(again));
+    EXPECT_EQ(1, again.Download());
     std::string bytes;
     EXPECT_TRUE(test_paths::ReadWholeFile(Target(), &bytes));
     EXPECT_TRUE(bytes == good);
-    EXPECT_EQ(again.availableLocally, good_.RequestCount() == before_second)
+    EXPECT_EQ(again.plan().availableLocally, good_.RequestCount() == before_second)
         << "a copy at hand is used without a request, anything else is fetched";
-    EXPECT_EQ(again.availableLocally ? std::vector<int>{kLocalInstallerFound} : std::vector<int>{},
-              events.Ids());
+    EXPECT_EQ(
+        again.plan().availableLocally ? std::vector<int>{kLocalInstallerFound} : std::vector<int>{},
+        events.Ids());
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "tests/recording_progress_view.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 #include "ui/progress_flow.h"
 
@@ -37,6 +39,8 @@ using testing_servers::WatchedServer;
 // RFC 1321's digest of "abc".
 const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
 
+void VerifyingDigest(StepPlan& plan) { plan.verifyDigest = true; }
+
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -47,11 +51,15 @@ class DownloaderTest : public testing::Test {
 
   std::string Url(const std::string& path) const { return LoopbackUrl(server_.port(), path); }
 
-  // A step of the download form, queued in this test's own manager.
+  // A step of the download form, queued in this test's own manager, its plan
+  // changed first by `change`.
   InstallStep& AddStep(const std::string& url, const std::string& md5 = std::string(),
-                       const std::string& directory = std::string()) {
-    auto step = std::make_unique<InstallStep>(
+                       const std::string& directory = std::string(),
+                       const std::function<void(StepPlan&)>& change = nullptr) {
+    StepPlan plan = DownloadedInstaller(
         nullptr, url, directory.empty() ? folder_.path() : directory, "setup.exe", md5);
+    if (change) change(plan);
+    auto step = std::make_unique<InstallStep>(plan);
     InstallStep* raw = step.get();
     manager_.AddStep(std::move(step));
     return *raw;
@@ -70,7 +78,8 @@ class DownloaderTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
   RecordingProgressView view_;
 };
 
@@ -78,12 +87,12 @@ TEST_F(DownloaderTest, StoresTheExactBodyAndReleasesDownloadDone) {
   const std::string body = GeneratedBody(0, 300000);
   server_.SetDefaultResponse(ResponsePlan::Status(200, body));
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
-  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_EQ(1, step.Download());
   EXPECT_EQ(body, FileBytes());
-  EXPECT_TRUE(step.downloadDone.Wait(0));
-  EXPECT_EQ(1, step.phase.load());
-  EXPECT_EQ(300000.0, step.bytesTotal.load());
-  EXPECT_EQ(300000.0, step.bytesReceived.load());
+  EXPECT_TRUE(step.progress().downloadDone.Wait(0));
+  EXPECT_EQ(1, step.progress().phase.load());
+  EXPECT_EQ(300000.0, step.progress().bytesTotal.load());
+  EXPECT_EQ(300000.0, step.progress().bytesReceived.load());
   ASSERT_EQ(1u, server_.RequestCount());
   EXPECT_EQ("/dotnetfx.exe", server_.Requests()[0].target);
   EXPECT_EQ("Brindle Bootstrapper", server_.Requests()[0].Header("User-Agent"));
@@ -98,9 +107,9 @@ TEST_F(DownloaderTest, ProgressRisesToTheWholeDownload) {
   server_.SetDefaultResponse(plan);
   signals_.progressWindow = &view_;
   InstallStep& step = AddStep(Url("/agent.msi"));
-  ASSERT_EQ(1, DownloadFile(step));
-  EXPECT_EQ(1.0, step.downloadFraction.load());
-  EXPECT_EQ(step.bytesTotal.load(), step.bytesReceived.load());
+  ASSERT_EQ(1, step.Download());
+  EXPECT_EQ(1.0, step.progress().downloadFraction.load());
+  EXPECT_EQ(step.progress().bytesTotal.load(), step.progress().bytesReceived.load());
   // One step weighs 1 + 1: the whole download is half the bar.
   const std::vector<int> percents = view_.percents();
   ASSERT_GE(percents.size(), 3u);
@@ -115,7 +124,7 @@ TEST_F(DownloaderTest, FollowsARedirect) {
     return ResponsePlan::Status(200, "the installer");
   });
   InstallStep& step = AddStep(Url("/old"));
-  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_EQ(1, step.Download());
   EXPECT_EQ("the installer", FileBytes());
   ASSERT_EQ(2u, server_.RequestCount());
   EXPECT_EQ("/new", server_.Requests()[1].target);
@@ -123,9 +132,9 @@ TEST_F(DownloaderTest, FollowsARedirect) {
 
 TEST_F(DownloaderTest, BlankAddressFailsWithoutTouchingAFile) {
   InstallStep& step = AddStep("");
-  EXPECT_EQ(kHttpError, DownloadFile(step));
+  EXPECT_EQ(kHttpError, step.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(), "EVENTID='9058',DESC='HTTP ERROR: URL is blank.'"));
 }
 
@@ -141,9 +150,9 @@ TEST_F(DownloaderTest, ErrorStatusesFailWithTheirTextAndNoFile) {
   for (const Case& c : cases) {
     server_.SetDefaultResponse(ResponsePlan::Status(c.status, "<html>error page</html>"));
     InstallStep& step = AddStep(Url("/missing"));
-    EXPECT_EQ(kHttpError, DownloadFile(step)) << c.status;
+    EXPECT_EQ(kHttpError, step.Download()) << c.status;
     EXPECT_FALSE(platform::PathExists(Target())) << c.status;
-    EXPECT_FALSE(step.downloadDone.Wait(0));
+    EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   }
   const std::string log = events_.LogText();
   for (const Case& c : cases) EXPECT_TRUE(Contains(log, c.text)) << log;
@@ -156,7 +165,7 @@ TEST_F(DownloaderTest, RefusedConnectionFails) {
   const int port = closed.port();
   closed.Stop();
   InstallStep& step = AddStep(LoopbackUrl(port, "/dotnetfx.exe"));
-  EXPECT_EQ(kHttpError, DownloadFile(step));
+  EXPECT_EQ(kHttpError, step.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_EQ((std::vector<int>{kHttpError}), events_.Ids());
 }
@@ -164,8 +173,8 @@ TEST_F(DownloaderTest, RefusedConnectionFails) {
 TEST_F(DownloaderTest, AnswerWithoutLengthFails) {
   server_.SetDefaultResponse(ResponsePlan::WithoutLength("some bytes"));
   InstallStep& step = AddStep(Url("/x"));
-  EXPECT_EQ(kHttpError, DownloadFile(step));
-  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_EQ(kHttpError, step.Download());
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(),
                        "DESC='HTTP ERROR: Failed to retrieve file size, "
                        "possibly due to an invalid URL.'"));
@@ -174,19 +183,19 @@ TEST_F(DownloaderTest, AnswerWithoutLengthFails) {
 TEST_F(DownloaderTest, BodyEndingBeforeItsLengthIsAFailureAndTheShortFileGoes) {
   server_.SetDefaultResponse(ResponsePlan::ShortBody(std::string(1000, 'x'), 5000));
   InstallStep& step = AddStep(Url("/agent.msi"));
-  EXPECT_EQ(kHttpError, DownloadFile(step));
+  EXPECT_EQ(kHttpError, step.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(), "1000 of 5000 bytes"));
 }
 
 // Bounded, so that a download that never starts fails the test instead of
 // hanging the suite; the caller still ends and joins the download.
-bool FirstBytesArrive(const InstallStep& step) {
-  for (int waited = 0; waited < 10000 && step.bytesReceived.load() == 0; ++waited) {
+bool FirstBytesArrive(InstallStep& step) {
+  for (int waited = 0; waited < 10000 && step.progress().bytesReceived.load() == 0; ++waited) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  return step.bytesReceived.load() > 0;
+  return step.progress().bytesReceived.load() > 0;
 }
 
 TEST_F(DownloaderTest, AbortDuringTheTransferKeepsThePartialFile) {
@@ -196,16 +205,16 @@ TEST_F(DownloaderTest, AbortDuringTheTransferKeepsThePartialFile) {
   server_.SetDefaultResponse(plan);
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
   int result = 0;
-  std::thread download([&] { result = DownloadFile(step); });
+  std::thread download([&] { result = step.Download(); });
   EXPECT_TRUE(FirstBytesArrive(step));
   AbortInstallation(signals_);
   download.join();
   EXPECT_EQ(kDownloadTerminated, result);
-  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   const int64_t size = platform::FileSize(Target());
   EXPECT_GT(size, 0);
   EXPECT_LT(size, 1 << 20);
-  EXPECT_EQ(static_cast<double>(size), step.bytesReceived.load());
+  EXPECT_EQ(static_cast<double>(size), step.progress().bytesReceived.load());
   EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events_.Ids());
 }
 
@@ -226,11 +235,11 @@ TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
     WatchedServer server(c.plan);
     ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
     RecordedEvents events;
-    InstallStep& step = AddStep(server.Url("/x"));
-    step.downloadTiming.stallLimitMs = 300;
-    EXPECT_EQ(kHttpError, DownloadFile(step));
+    InstallStep& step = AddStep(server.Url("/x"), "", "",
+                                [](StepPlan& plan) { plan.downloadTiming.stallLimitMs = 300; });
+    EXPECT_EQ(kHttpError, step.Download());
     EXPECT_FALSE(server.Dismiss()) << "the download waited until the server stopped";
-    EXPECT_FALSE(step.downloadDone.Wait(0));
+    EXPECT_FALSE(step.progress().downloadDone.Wait(0));
     EXPECT_FALSE(platform::PathExists(Target())) << "a stalled body is no installer";
     EXPECT_TRUE(Contains(events.LogText(), std::string("DESC='HTTP ERROR: ") + c.text + "'"))
         << events.LogText();
@@ -256,12 +265,13 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
     ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
     RecordedEvents events;
     PipelineSignals signals;
-    InstallManager manager(signals, boxes_);
-    manager.AddStep(
-        std::make_unique<InstallStep>(nullptr, server.Url("/x"), folder_.path(), "setup.exe"));
+    TestStepServices services(signals, boxes_);
+    InstallManager manager(services.services);
+    manager.AddStep(std::make_unique<InstallStep>(
+        DownloadedInstaller(nullptr, server.Url("/x"), folder_.path(), "setup.exe")));
     InstallStep& step = *manager.steps().back();
     int result = 0;
-    std::thread download([&] { result = DownloadFile(step); });
+    std::thread download([&] { result = step.Download(); });
     ASSERT_TRUE(server.server().WaitForRequests(1, 5000));
     if (c.kept > 0) {
       EXPECT_TRUE(FirstBytesArrive(step));
@@ -282,8 +292,8 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
 TEST_F(DownloaderTest, AbortBeforeTheStartSendsNoRequest) {
   AbortInstallation(signals_);
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
-  EXPECT_EQ(kDownloadTerminated, DownloadFile(step));
-  EXPECT_EQ(1, step.phase.load());
+  EXPECT_EQ(kDownloadTerminated, step.Download());
+  EXPECT_EQ(1, step.progress().phase.load());
   EXPECT_EQ(0u, server_.RequestCount());
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events_.Ids());
@@ -292,9 +302,9 @@ TEST_F(DownloaderTest, AbortBeforeTheStartSendsNoRequest) {
 TEST_F(DownloaderTest, LocalCopyIsUsedWithoutAnyRequest) {
   ASSERT_TRUE(test_paths::WriteWholeFile(Target(), "abc"));
   InstallStep& step = AddStep(Url("/dotnetfx.exe"), kAbcMd5);
-  ASSERT_TRUE(step.availableLocally);
-  EXPECT_EQ(1, DownloadFile(step));
-  EXPECT_TRUE(step.downloadDone.Wait(0));
+  ASSERT_TRUE(step.plan().availableLocally);
+  EXPECT_EQ(1, step.Download());
+  EXPECT_TRUE(step.progress().downloadDone.Wait(0));
   EXPECT_EQ(0u, server_.RequestCount());
   EXPECT_EQ((std::vector<int>{kLocalInstallerFound}), events_.Ids());
 }
@@ -302,42 +312,40 @@ TEST_F(DownloaderTest, LocalCopyIsUsedWithoutAnyRequest) {
 TEST_F(DownloaderTest, StaleFileIsNoLocalCopyWhenADigestIsConfigured) {
   ASSERT_TRUE(test_paths::WriteWholeFile(Target(), "ab"));  // an earlier, broken transfer
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
-  InstallStep& step = AddStep(Url("/dotnetfx.exe"), kAbcMd5);
-  step.verifyDigest = true;
-  EXPECT_FALSE(step.availableLocally);
-  EXPECT_EQ(1, DownloadFile(step));
+  InstallStep& step = AddStep(Url("/dotnetfx.exe"), kAbcMd5, "", VerifyingDigest);
+  EXPECT_FALSE(step.plan().availableLocally);
+  EXPECT_EQ(1, step.Download());
   EXPECT_EQ("abc", FileBytes());
   EXPECT_EQ(1u, server_.RequestCount());
 }
 
 TEST_F(DownloaderTest, AStepThatVerifiesItsDigestKeepsOnlyAMatchingFile) {
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
-  InstallStep& wrong = AddStep(Url("/dotnetfx.exe"), "0123456789abcdef0123456789abcdef");
-  wrong.verifyDigest = true;
-  EXPECT_EQ(kMd5CheckFailed, DownloadFile(wrong));
+  InstallStep& wrong =
+      AddStep(Url("/dotnetfx.exe"), "0123456789abcdef0123456789abcdef", "", VerifyingDigest);
+  EXPECT_EQ(kMd5CheckFailed, wrong.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_FALSE(wrong.downloadDone.Wait(0));
+  EXPECT_FALSE(wrong.progress().downloadDone.Wait(0));
 
-  InstallStep& right = AddStep(Url("/dotnetfx.exe"), kAbcMd5);
-  right.verifyDigest = true;
-  EXPECT_EQ(1, DownloadFile(right));
+  InstallStep& right = AddStep(Url("/dotnetfx.exe"), kAbcMd5, "", VerifyingDigest);
+  EXPECT_EQ(1, right.Download());
   EXPECT_EQ("abc", FileBytes());
-  EXPECT_TRUE(right.downloadDone.Wait(0));
+  EXPECT_TRUE(right.progress().downloadDone.Wait(0));
   EXPECT_EQ((std::vector<int>{kMd5CheckFailed}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, AStepThatDoesNotVerifyIgnoresItsDigest) {
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
   InstallStep& step = AddStep(Url("/TorvaneAgent.msi"), "0123456789abcdef0123456789abcdef");
-  EXPECT_EQ(1, DownloadFile(step));
+  EXPECT_EQ(1, step.Download());
   EXPECT_EQ("abc", FileBytes());
 }
 
 TEST_F(DownloaderTest, FileThatCannotBeCreatedFails) {
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
   InstallStep& step = AddStep(Url("/dotnetfx.exe"), "", folder_.File("no such folder"));
-  EXPECT_EQ(kFileCreationFailed, DownloadFile(step));
-  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_EQ(kFileCreationFailed, step.Download());
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_EQ((std::vector<int>{kFileCreationFailed}), events_.Ids());
 }
 
@@ -350,8 +358,8 @@ TEST_F(DownloaderTest, WriteFailureIsNotSuccess) {
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
   // A link in the scratch folder: the failed download removes the link only.
   ASSERT_EQ(0, symlink("/dev/full", platform::NativePath(Target()).c_str()));
-  EXPECT_EQ(kFileCreationFailed, DownloadFile(step));
-  EXPECT_FALSE(step.downloadDone.Wait(0));
+  EXPECT_EQ(kFileCreationFailed, step.Download());
+  EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_EQ((std::vector<int>{kFileCreationFailed}), events_.Ids());
 }
 #endif

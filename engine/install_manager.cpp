@@ -1,6 +1,5 @@
 #include "engine/install_manager.h"
 
-
 namespace {
 
 void TrimBlanks(std::string* text) {
@@ -16,17 +15,17 @@ void TrimBlanks(std::string* text) {
 
 }  // namespace
 
-InstallManager::InstallManager(PipelineSignals& signals, platform::MessageBoxes& boxes)
-    : signals_(signals), boxes_(boxes) {}
+InstallManager::InstallManager(const StepServices& services) : services_(services) {}
 
 void InstallManager::AddStep(std::unique_ptr<InstallStep> step) {
   // Attached first: the check may abandon the installation or show a box.
-  step->Attach([this] { RefreshProgress(); }, &signals_, &boxes_);
+  step->Attach(services_, [this] { RefreshProgress(); });
   if (step->IsInstalled()) return;  // installed: no licence, weight or disk need
-  totalWeight_ += step->downloadWeight + step->installWeight;
-  requiredMegabytes_ += step->requiredMegabytes;
-  if (step->eulaText) {
-    const std::string text = step->eulaText;
+  const StepPlan& plan = step->plan();
+  totalWeight_ += plan.downloadWeight + plan.installWeight;
+  requiredMegabytes_ += plan.requiredMegabytes;
+  if (plan.eulaText) {
+    const std::string text = plan.eulaText;
     if (eulaText_.empty()) {
       eulaText_ = text;
     } else if (step->EulaComesFirst()) {
@@ -42,12 +41,12 @@ void InstallManager::AddStep(std::unique_ptr<InstallStep> step) {
 int InstallManager::OverallPercent() {
   if (totalWeight_ <= 0.0) return 0;
   double sum = 0.0;
-  for (const auto& step : steps_) sum += step->StepProgress();
+  for (const auto& step : steps_) sum += step->WeightedProgress();
   return static_cast<int>(sum / totalWeight_ * 100.0);
 }
 
 void InstallManager::RefreshProgress() {
-  ProgressView* window = signals_.progressWindow.load();
+  ProgressView* window = services_.signals.progressWindow.load();
   if (!window) return;
   // Both pipeline threads refresh the bar; the lock keeps the same
   // percentage from being shown twice.

@@ -12,8 +12,8 @@
 
 class InstallManager {
  public:
-  explicit InstallManager(PipelineSignals& signals = GlobalPipelineSignals(),
-                          platform::MessageBoxes& boxes = platform::SystemMessageBoxes());
+  // `services` outlive the manager; every queued step is handed them.
+  explicit InstallManager(const StepServices& services);
   InstallManager(const InstallManager&) = delete;
   InstallManager& operator=(const InstallManager&) = delete;
 
@@ -37,12 +37,11 @@ class InstallManager {
   const std::vector<std::unique_ptr<InstallStep>>& steps() const { return steps_; }
   int requiredMegabytes() const { return requiredMegabytes_; }
   double totalWeight() const { return totalWeight_; }
-  PipelineSignals& signals() const { return signals_; }
-  platform::MessageBoxes& messageBoxes() const { return boxes_; }
+  PipelineSignals& signals() const { return services_.signals; }
+  platform::MessageBoxes& messageBoxes() const { return services_.boxes; }
 
  private:
-  PipelineSignals& signals_;
-  platform::MessageBoxes& boxes_;
+  const StepServices& services_;
   std::vector<std::unique_ptr<InstallStep>> steps_;  // complete before the pipeline starts
   int requiredMegabytes_ = 0;
   int lastPercent_ = 0;  // last shown, under percentLock_; 0 is never shown

@@ -8,6 +8,7 @@
 
 #include "tests/fake_message_boxes.h"
 #include "tests/recording_progress_view.h"
+#include "tests/step_services.h"
 #include "ui/progress_flow.h"
 
 namespace {
@@ -16,10 +17,10 @@ class WeightedStep : public InstallStep {
  public:
   WeightedStep(const char* eula, double download, double install, int megabytes,
                bool installed = false, bool first = false)
-      : InstallStep(eula), installed_(installed), first_(first) {
-    downloadWeight = download;
-    installWeight = install;
-    requiredMegabytes = megabytes;
+      : InstallStep(StepWithLicence(eula)), installed_(installed), first_(first) {
+    plan_.downloadWeight = download;
+    plan_.installWeight = install;
+    plan_.requiredMegabytes = megabytes;
   }
   bool IsInstalled() override { return installed_; }
   bool EulaComesFirst() override { return first_; }
@@ -33,7 +34,8 @@ class InstallManagerTest : public testing::Test {
  protected:
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
 };
 
 TEST_F(InstallManagerTest, InstalledStepContributesNothing) {
@@ -67,19 +69,19 @@ TEST_F(InstallManagerTest, HalfTheDotNetDownloadIsEightPercent) {
   manager_.AddStep(std::make_unique<WeightedStep>(nullptr, 1.5, 2.0, 50));
   manager_.AddStep(std::make_unique<WeightedStep>(nullptr, 1.0, 1.0, 65));
   manager_.AddStep(std::make_unique<WeightedStep>(nullptr, 0.0, 1.0, 0));
-  first->phase = 1;
-  first->bytesTotal = 1000.0;
-  first->bytesReceived = 500.0;
+  first->progress().phase = 1;
+  first->progress().bytesTotal = 1000.0;
+  first->progress().bytesReceived = 500.0;
   EXPECT_EQ(manager_.OverallPercent(), 8);
 }
 
 TEST_F(InstallManagerTest, FractionsNeverFallNorPassOne) {
   SharedDouble fraction{0.5};
-  InstallStep::RaiseFraction(fraction, 0.4);
+  StepProgress::Raise(fraction, 0.4);
   EXPECT_EQ(fraction.load(), 0.5);
-  InstallStep::RaiseFraction(fraction, 1.2);
+  StepProgress::Raise(fraction, 1.2);
   EXPECT_EQ(fraction.load(), 0.5);
-  InstallStep::RaiseFraction(fraction, 1.0);
+  StepProgress::Raise(fraction, 1.0);
   EXPECT_EQ(fraction.load(), 1.0);
 }
 
@@ -88,19 +90,19 @@ TEST_F(InstallManagerTest, ProgressIsShownOnlyOnceTheWindowIsUpAndOnlyWhenItChan
   InstallStep* raw = step.get();
   manager_.AddStep(std::move(step));
   RecordingProgressView view;
-  raw->phase = 1;
-  raw->bytesTotal = 100.0;
-  raw->bytesReceived = 50.0;
-  raw->NotifyProgress();  // no window yet: nothing shown
+  raw->progress().phase = 1;
+  raw->progress().bytesTotal = 100.0;
+  raw->progress().bytesReceived = 50.0;
+  raw->progress().Notify();  // no window yet: nothing shown
   EXPECT_TRUE(view.percents().empty());
   signals_.progressWindow = &view;
-  raw->NotifyProgress();
-  raw->bytesReceived = 1.0;
-  raw->NotifyProgress();  // the fraction never falls: still 25 %, not shown again
-  raw->installFraction = 1.0;
-  raw->bytesReceived = 100.0;
-  raw->NotifyProgress();
-  raw->NotifyProgress();
+  raw->progress().Notify();
+  raw->progress().bytesReceived = 1.0;
+  raw->progress().Notify();  // the fraction never falls: still 25 %, not shown again
+  raw->progress().installFraction = 1.0;
+  raw->progress().bytesReceived = 100.0;
+  raw->progress().Notify();
+  raw->progress().Notify();
   EXPECT_EQ(view.percents(), (std::vector<int>{25, 100}));
   EXPECT_EQ("25% Complete", PercentText(25));
   EXPECT_EQ("100% Complete", PercentText(100));
@@ -112,7 +114,7 @@ TEST_F(InstallManagerTest, ZeroPercentIsNeverShown) {
   manager_.AddStep(std::move(step));
   RecordingProgressView view;
   signals_.progressWindow = &view;
-  raw->NotifyProgress();
+  raw->progress().Notify();
   EXPECT_TRUE(view.percents().empty());
 }
 

@@ -34,9 +34,9 @@ void DownloadSteps(InstallManager& manager) {
   int gates = 0;
   for (size_t i = 0; i < steps.size(); ++i) {
     InstallStep& step = *steps[i];
-    if (step.waitLevel > gates) {
+    if (step.plan().waitLevel > gates) {
       // A gated step downloads only after the step before it has installed.
-      if (i > 0 && !WaitForStepOrAbort(steps[i - 1]->installDone, signals,
+      if (i > 0 && !WaitForStepOrAbort(steps[i - 1]->progress().installDone, signals,
                                        "Waiting for the previous installation")) {
         return;
       }
@@ -61,7 +61,8 @@ void InstallSteps(InstallManager& manager) {
     window->SetStatusLine(manager.StatusText());
   }
   for (const auto& step : manager.steps()) {
-    if (!WaitForStepOrAbort(step->downloadDone, signals, "Waiting for a download")) return;
+    if (!WaitForStepOrAbort(step->progress().downloadDone, signals, "Waiting for a download"))
+      return;
     // With the download done and the abort both signalled the wait reports the
     // download: an installer that completed just as the person confirmed the
     // cancel must not be followed by the next one.
@@ -92,14 +93,14 @@ void GuardedThread(void* arg) {
 void InstallManager::RunPipeline() {
   uint32_t error = 0;
   std::unique_ptr<platform::Thread> download =
-      signals_.threads->Start(&GuardedThread<DownloadSteps>, this, &error);
+      services_.signals.threads->Start(&GuardedThread<DownloadSteps>, this, &error);
   if (!download) {
-    SystemFailure(signals_, "Starting the download thread", error);
+    SystemFailure(services_.signals, "Starting the download thread", error);
     return;
   }
   std::unique_ptr<platform::Thread> install =
-      signals_.threads->Start(&GuardedThread<InstallSteps>, this, &error);
-  if (!install) SystemFailure(signals_, "Starting the install thread", error);
+      services_.signals.threads->Start(&GuardedThread<InstallSteps>, this, &error);
+  if (!install) SystemFailure(services_.signals, "Starting the install thread", error);
   download->Join();
   if (install) install->Join();
 }

@@ -17,6 +17,7 @@
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
+#include "tests/step_services.h"
 
 namespace {
 
@@ -50,24 +51,24 @@ constexpr int kThrows = -1;
 class ScriptedStep : public InstallStep {
  public:
   ScriptedStep(Journal* journal, std::string name, int download, int install, int level = 0)
-      : InstallStep(nullptr),
+      : InstallStep(StepPlan()),
         journal_(journal),
         name_(std::move(name)),
         download_(download),
         install_(install) {
-    waitLevel = level;
+    plan_.waitLevel = level;
   }
   int Download() override {
     journal_->Add("download " + name_);
     int result = Run(download_, 9065);
-    if (result == 1) downloadDone.Release();
+    if (result == 1) progress_.downloadDone.Release();
     return result;
   }
   int Install() override {
     journal_->Add("install " + name_);
     if (signals().abortFlag.load()) return kInstallationTerminated;
     int result = Run(install_, 9064);
-    if (result == 1) installDone.Release();
+    if (result == 1) progress_.installDone.Release();
     return result;
   }
 
@@ -113,7 +114,8 @@ class PipelineTest : public testing::Test {
 
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
   RecordingProgressView view_;
   Journal journal_;
   std::thread runner_;
@@ -224,15 +226,15 @@ TEST_F(PipelineTest, NoInstallStartsAfterACancelThatAnInstallerOutran) {
 // waiting at the next step's gate, to take the abort.
 class OutlivesTheCancelStep : public InstallStep {
  public:
-  OutlivesTheCancelStep() : InstallStep(nullptr) {}
+  OutlivesTheCancelStep() : InstallStep(StepPlan()) {}
   int Download() override {
-    downloadDone.Release();
+    progress_.downloadDone.Release();
     return 1;
   }
   int Install() override {
     while (!signals().abortFlag.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    installDone.Release();
+    progress_.installDone.Release();
     return 1;
   }
 };
@@ -314,7 +316,8 @@ TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
     PipelineSignals signals;
     signals.threads = &threads;
     FakeMessageBoxes boxes;
-    InstallManager manager(signals, boxes);
+    TestStepServices services(signals, boxes);
+    InstallManager manager(services.services);
     Journal journal;
     // A transfer that runs until the abort, then the gated launcher.
     manager.AddStep(std::make_unique<ScriptedStep>(&journal, "dotnet", c.download, c.install));

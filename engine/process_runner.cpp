@@ -7,8 +7,9 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "diagnostics/support_error.h"
-#include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
+#include "engine/step_plan.h"
+#include "engine/step_progress.h"
 #include "platform/ascii.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -17,26 +18,26 @@ namespace {
 
 constexpr uint32_t kPollMs = 1000;
 
-void RaiseByElapsedTime(InstallStep& step) {
-  if (step.expectedInstallSeconds <= 0) return;
-  const double elapsed = static_cast<double>(NowSeconds() - step.installStart.load());
-  InstallStep::RaiseFraction(step.installFraction, elapsed / step.expectedInstallSeconds);
+void RaiseByElapsedTime(const StepPlan& plan, StepProgress& progress) {
+  if (plan.expectedInstallSeconds <= 0) return;
+  const double elapsed = static_cast<double>(NowSeconds() - progress.installStart.load());
+  StepProgress::Raise(progress.installFraction, elapsed / plan.expectedInstallSeconds);
 }
 
 }  // namespace
 
-int RunInstaller(InstallStep& step) {
-  step.installStart = NowSeconds();
-  step.phase = 2;
-  step.NotifyProgress();
-  PipelineSignals& signals = step.signals();
+int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
+                                PipelineSignals& signals, platform::MessageBoxes& boxes) {
+  progress.installStart = NowSeconds();
+  progress.phase = 2;
+  progress.Notify();
   if (signals.abortFlag.load()) {
     PostEvent(kInstallationTerminated);
     return kInstallationTerminated;
   }
 
   uint32_t error = 0;
-  std::unique_ptr<platform::Process> process = platform::Process::Start(step.commandLine, &error);
+  std::unique_ptr<platform::Process> process = platform::Process::Start(plan.commandLine, &error);
   if (!process) {
     PostErrorEvent(kInstallationError, DescribeInstallerExitCode(static_cast<int>(error)));
     return kInstallationError;
@@ -50,8 +51,8 @@ int RunInstaller(InstallStep& step) {
       PostEvent(kInstallationTerminated);  // the installer itself keeps running
       return kInstallationTerminated;
     }
-    RaiseByElapsedTime(step);
-    step.NotifyProgress();
+    RaiseByElapsedTime(plan, progress);
+    progress.Notify();
     ended = process->WaitForExit(kPollMs, &waitError);
   }
   if (!ended) {
@@ -63,14 +64,14 @@ int RunInstaller(InstallStep& step) {
   process.reset();
 
   if (code == 0 || code == 3010) {
-    step.installDone.Release();
-    step.phase = 3;
-    InstallStep::RaiseFraction(step.installFraction, 1.0);
-    step.NotifyProgress();
+    progress.installDone.Release();
+    progress.phase = 3;
+    StepProgress::Raise(progress.installFraction, 1.0);
+    progress.Notify();
     return 1;
   }
   PostErrorEvent(kInstallationError, DescribeInstallerExitCode(code));
-  ShowSupportError(step.messageBoxes(), code, "Installation Error");
+  ShowSupportError(boxes, code, "Installation Error");
   // 1 means success to the pipeline: an installer that exits with 1 failed.
   return code == 1 ? kInstallationError : code;
 }

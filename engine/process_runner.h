@@ -1,14 +1,18 @@
-// Running an installer and waiting for it: the InstallStep's own Install.
+// Running an installer and waiting for it, and asking whether a process runs.
 #pragma once
 
 #include <cstdint>
 
-class InstallStep;
+#include "engine/step_services.h"
 
-// Runs step.commandLine without a window. 1 on success (exit code 0 or 3010),
-// 9060 when it cannot start, 9064 when abandoned, 9059 when it cannot be
-// waited for, else the exit code.
-int RunInstaller(InstallStep& step);
+class ProcessInstallerRunner : public InstallerRunner {
+ public:
+  // Runs plan.commandLine without a window. 1 on success (exit code 0 or
+  // 3010), 9060 when it cannot start, 9064 when abandoned, 9059 when it
+  // cannot be waited for, else the exit code (1 itself as 9060).
+  int Run(const StepPlan& plan, StepProgress& progress, PipelineSignals& signals,
+          platform::MessageBoxes& boxes) override;
+};
 
 // Whether a process with this id exists, or with match_parent, a process whose
 // parent has this id; processes named `ignored_name` (any case) do not count.

@@ -18,6 +18,7 @@
 #include "tests/process_test_support.h"
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
+#include "tests/step_services.h"
 #include "tests/test_paths.h"
 #include "ui/progress_flow.h"
 
@@ -83,9 +84,10 @@ void EndLeftChildren() {
 class ProcessRunnerTest : public testing::Test {
  protected:
   InstallStep& AddStep(const std::string& commandLine, int expectedSeconds = 200) {
-    auto step = std::make_unique<InstallStep>(nullptr);
-    step->commandLine = commandLine;
-    step->expectedInstallSeconds = expectedSeconds;
+    StepPlan plan;
+    plan.commandLine = commandLine;
+    plan.expectedInstallSeconds = expectedSeconds;
+    auto step = std::make_unique<InstallStep>(plan);
     InstallStep* raw = step.get();
     manager_.AddStep(std::move(step));
     return *raw;
@@ -95,7 +97,8 @@ class ProcessRunnerTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  InstallManager manager_{signals_, boxes_};
+  TestStepServices services_{signals_, boxes_};
+  InstallManager manager_{services_.services};
   RecordingProgressView view_;
 };
 
@@ -106,10 +109,10 @@ TEST_F(ProcessRunnerTest, SuccessCodesReleaseInstallDone) {
 #endif
   for (uint32_t code : codes) {
     InstallStep& step = AddStep(ExitCommand(code));
-    EXPECT_EQ(1, RunInstaller(step)) << code;
-    EXPECT_TRUE(step.installDone.Wait(0)) << code;
-    EXPECT_EQ(3, step.phase.load());
-    EXPECT_EQ(1.0, step.installFraction.load());
+    EXPECT_EQ(1, step.Install()) << code;
+    EXPECT_TRUE(step.progress().installDone.Wait(0)) << code;
+    EXPECT_EQ(3, step.progress().phase.load());
+    EXPECT_EQ(1.0, step.progress().installFraction.load());
   }
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_TRUE(events_.Ids().empty());
@@ -118,7 +121,7 @@ TEST_F(ProcessRunnerTest, SuccessCodesReleaseInstallDone) {
 TEST_F(ProcessRunnerTest, InstallFractionGrowsWithTimeWhileTheInstallerRuns) {
   signals_.progressWindow = &view_;
   InstallStep& step = AddStep(ExitCommand(0, 2500), 4);
-  ASSERT_EQ(1, RunInstaller(step));
+  ASSERT_EQ(1, step.Install());
   // One step weighs 1 + 1, so a quarter of the install shows as 12 percent.
   const std::vector<int> percents = view_.percents();
   ASSERT_GE(percents.size(), 2u);
@@ -142,9 +145,9 @@ TEST_F(ProcessRunnerTest, FailureCodeIsReturnedPostedAndShown) {
 #endif
   for (const Case& c : cases) {
     InstallStep& step = AddStep(ExitCommand(c.code));
-    EXPECT_EQ(static_cast<int>(c.code), RunInstaller(step));
-    EXPECT_FALSE(step.installDone.Wait(0));
-    EXPECT_EQ(2, step.phase.load());
+    EXPECT_EQ(static_cast<int>(c.code), step.Install());
+    EXPECT_FALSE(step.progress().installDone.Wait(0));
+    EXPECT_EQ(2, step.progress().phase.load());
   }
   const std::vector<FakeMessageBoxes::Shown> shown = boxes_.shown();
   ASSERT_EQ(cases.size(), shown.size());
@@ -163,16 +166,16 @@ TEST_F(ProcessRunnerTest, FailureCodeIsReturnedPostedAndShown) {
 
 TEST_F(ProcessRunnerTest, ExitCodeOneIsAFailureNotSuccess) {
   InstallStep& step = AddStep(ExitCommand(1));
-  EXPECT_EQ(kInstallationError, RunInstaller(step));
-  EXPECT_FALSE(step.installDone.Wait(0));
+  EXPECT_EQ(kInstallationError, step.Install());
+  EXPECT_FALSE(step.progress().installDone.Wait(0));
   EXPECT_EQ(1u, boxes_.shown().size());
   EXPECT_EQ((std::vector<int>{kInstallationError}), events_.Ids());
 }
 
 TEST_F(ProcessRunnerTest, MissingProgramFailsWithoutAMessage) {
   InstallStep& step = AddStep("\"" + folder_.File("setup.exe") + "\" /q");
-  EXPECT_EQ(kInstallationError, RunInstaller(step));
-  EXPECT_FALSE(step.installDone.Wait(0));
+  EXPECT_EQ(kInstallationError, step.Install());
+  EXPECT_FALSE(step.progress().installDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ((std::vector<int>{kInstallationError}), events_.Ids());
 }
@@ -185,13 +188,13 @@ TEST_F(ProcessRunnerTest, AbortWhileWaitingReturnsWithinASecondAndLeavesTheInsta
     aborted = Clock::now();
     AbortInstallation(signals_);
   });
-  const int result = RunInstaller(step);
+  const int result = step.Install();
   canceller.join();
   const long long late = MillisecondsSince(aborted);
   EXPECT_EQ(kInstallationTerminated, result);
   EXPECT_LT(late, 3000);
   EXPECT_TRUE(IsProcessRunning(OwnId(), true, nullptr));
-  EXPECT_FALSE(step.installDone.Wait(0));
+  EXPECT_FALSE(step.progress().installDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ((std::vector<int>{kInstallationTerminated}), events_.Ids());
   EndLeftChildren();
@@ -205,9 +208,9 @@ TEST_F(ProcessRunnerTest, AbortBeforeTheStartRunsNothing) {
   const std::string marker = folder_.File("ran");
   InstallStep& step = AddStep("touch '" + marker + "'");
 #endif
-  EXPECT_EQ(kInstallationTerminated, RunInstaller(step));
-  EXPECT_EQ(2, step.phase.load());
-  EXPECT_FALSE(step.installDone.Wait(0));
+  EXPECT_EQ(kInstallationTerminated, step.Install());
+  EXPECT_EQ(2, step.progress().phase.load());
+  EXPECT_FALSE(step.progress().installDone.Wait(0));
 #ifndef _WIN32
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(platform::PathExists(marker));

@@ -23,13 +23,13 @@
 #endif
 
 FractionLog::FractionLog(InstallStep& step)
-    : step_(step), previous_(step.ReplaceProgressListener([this] { Record(); })) {}
+    : step_(step), previous_(step.progress().ReplaceListener([this] { Record(); })) {}
 
-FractionLog::~FractionLog() { step_.ReplaceProgressListener(std::move(previous_)); }
+FractionLog::~FractionLog() { step_.progress().ReplaceListener(std::move(previous_)); }
 
 void FractionLog::Record() {
   std::lock_guard<std::mutex> guard(mutex_);
-  values_.push_back(step_.installFraction.load());
+  values_.push_back(step_.progress().installFraction.load());
 }
 
 std::vector<double> FractionLog::values() const {

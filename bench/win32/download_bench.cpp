@@ -23,6 +23,7 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/message_box.h"
+#include "tests/step_services.h"
 
 namespace wine_bench {
 namespace {
@@ -144,12 +145,14 @@ bool ProductDownload(const std::string& url, const std::string& folder, const st
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
-  InstallManager manager(signals, boxes);
-  auto owned = std::make_unique<InstallStep>(nullptr, url, folder, "product.bin", md5);
-  owned->verifyDigest = true;
+  TestStepServices services(signals, boxes);
+  InstallManager manager(services.services);
+  StepPlan plan = DownloadedInstaller(nullptr, url, folder, "product.bin", md5);
+  plan.verifyDigest = true;
+  auto owned = std::make_unique<InstallStep>(plan);
   InstallStep* step = owned.get();
   manager.AddStep(std::move(owned));
-  return DownloadFile(*step) == 1;
+  return step->Download() == 1;
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+// What the manager hands every step it queues: the run's signals and message
+// boxes, and the downloader and installer runner the steps' work goes through.
+#pragma once
+
+#include <string>
+
+struct PipelineSignals;
+struct StepPlan;
+class StepProgress;
+namespace platform {
+class MessageBoxes;
+}
+
+// Fetches a step's installer into plan.localPath from `url`: 1, or the event
+// posted (9058, 9061, 9052, 9062 or 9065).
+class Downloader {
+ public:
+  virtual ~Downloader() = default;
+  virtual int Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
+                       PipelineSignals& signals) = 0;
+};
+
+// Runs a step's installer (plan.commandLine) and waits for it: 1, or the
+// failure code.
+class InstallerRunner {
+ public:
+  virtual ~InstallerRunner() = default;
+  virtual int Run(const StepPlan& plan, StepProgress& progress, PipelineSignals& signals,
+                  platform::MessageBoxes& boxes) = 0;
+};
+
+struct StepServices {
+  PipelineSignals& signals;
+  platform::MessageBoxes& boxes;
+  Downloader& downloader;
+  InstallerRunner& installers;
+};
