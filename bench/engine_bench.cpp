@@ -26,8 +26,8 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "tests/run_context.h"
 #include "tests/servers/loopback_http_server.h"
-#include "tests/step_services.h"
 
 namespace {
 
@@ -90,8 +90,8 @@ double KestrelDownload(const std::string& url, const std::string& folder, bool* 
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
-  TestStepServices services(signals, boxes);
-  InstallManager manager(services.services);
+  TestRunContext run(signals, boxes);
+  InstallManager manager(run.context());
   auto owned = std::make_unique<InstallStep>(DownloadedInstaller(nullptr, url, folder, "kestrel.bin");
   InstallStep* step = owned.get();
   manager.AddStep(std::move(owned));
@@ -204,8 +204,8 @@ double ChildRunTime(const std::string& command) {
 double RunInstallerTime(const std::string& command) {
   PipelineSignals signals;
   NoBoxes boxes;
-  TestStepServices services(signals, boxes);
-  InstallManager manager(services.services);
+  TestRunContext run(signals, boxes);
+  InstallManager manager(run.context());
   StepPlan plan;
   plan.commandLine = command;
   plan.expectedInstallSeconds = 200;

@@ -31,22 +31,20 @@ std::string FindAgentLauncher(const std::string& runtimePath) {
 AgentLauncherStep::AgentLauncherStep(const char* eulaText, const std::string& deskId,
                                      const std::string& deskInstallValue,
                                      const std::string& contentId, const std::string& outputFolder,
-                                     const std::vector<std::string>& dependencies,
-                                     platform::Registry& registry)
+                                     const std::vector<std::string>& dependencies)
     : LauncherWatchStep(eulaText, outputFolder),
       deskId(deskId),
       deskInstall(deskInstallValue != "0"),
-      dependencies(dependencies),
-      registry_(registry) {
+      dependencies(dependencies) {
   contentName = contentId;
 }
 
 std::string AgentLauncherStep::ReadRuntimePath() {
   std::string path;
-  if (registry_.ReadString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimePath",
-                           260, &path) ||
-      registry_.ReadString(platform::RegistryRoot::kLocalMachine, "SOFTWARE\\Ostrand",
-                           "RuntimePath", 260, &path)) {
+  if (context().registry.ReadString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane",
+                                    "RuntimePath", 260, &path) ||
+      context().registry.ReadString(platform::RegistryRoot::kLocalMachine, "SOFTWARE\\Ostrand",
+                                    "RuntimePath", 260, &path)) {
     return path;
   }
   return std::string();

@@ -12,8 +12,7 @@ class AgentLauncherStep : public LauncherWatchStep {
  public:
   AgentLauncherStep(const char* eulaText, const std::string& deskId,
                     const std::string& deskInstallValue, const std::string& contentId,
-                    const std::string& outputFolder, const std::vector<std::string>& dependencies,
-                    platform::Registry& registry = platform::SystemRegistry());
+                    const std::string& outputFolder, const std::vector<std::string>& dependencies);
 
   // 1 when the launcher has ended; 7002, 7004, 7006, 7007, 7009 or 7010.
   int Install() override;
@@ -33,7 +32,6 @@ class AgentLauncherStep : public LauncherWatchStep {
   // The installation is being abandoned (a cancel, or an Error line): 7009.
   int Abandoned();
   int TimeOut(platform::UniqueFile file, platform::Process& interpreter);
-  platform::Registry& registry_;
 };
 
 // The first "*AgentLauncher.exe" in a folder; empty when there is none.

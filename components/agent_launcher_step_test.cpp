@@ -23,7 +23,7 @@
 #include "tests/fixture_paths.h"
 #include "tests/launcher_harness.h"
 #include "tests/recorded_events.h"
-#include "tests/step_services.h"
+#include "tests/run_context.h"
 #include "tests/test_paths.h"
 
 #ifdef _WIN32
@@ -102,8 +102,8 @@ class AgentLauncherTest : public testing::Test {
   AgentLauncherStep& Queue(const std::string& deskId, const std::string& deskInstall,
                            const std::string& contentId,
                            const std::string& outputFolder = "C:\\Out") {
-    manager_.AddStep(std::make_unique<AgentLauncherStep>(
-        "CLIENT LICENCE", deskId, deskInstall, contentId, outputFolder, kDependencies, registry_));
+    manager_.AddStep(std::make_unique<AgentLauncherStep>("CLIENT LICENCE", deskId, deskInstall,
+                                                         contentId, outputFolder, kDependencies));
     return static_cast<AgentLauncherStep&>(*manager_.steps().back());
   }
 
@@ -112,8 +112,8 @@ class AgentLauncherTest : public testing::Test {
   test_paths::ScratchFolder folder_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_, &registry_};
+  InstallManager manager_{run_.context()};
 };
 
 TEST_F(AgentLauncherTest, DeskInstallationPassesTheDeskAndTracksIt) {
@@ -139,7 +139,7 @@ TEST_F(AgentLauncherTest, WithoutDeskInstallationTheContentIsTrackedUnquoted) {
   EXPECT_DOUBLE_EQ(step.ComputeLaunchProgress(), 0.30);  // the desk share counts as done
 
   manager_.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "D", "1", "C", "C:\\Out",
-                                                       std::vector<std::string>(), registry_));
+                                                       std::vector<std::string>()));
   EXPECT_EQ(static_cast<AgentLauncherStep&>(*manager_.steps().back()).BuildLauncherArguments(),
             "  -q -i D -s D -i C");
 }
@@ -190,7 +190,9 @@ TEST_F(AgentLauncherTest, TheAgentFolderComesFromTheUserKeyThenTheMachineKey) {
   FakeRegistry swapped;
   swapped.SetString(RegistryRoot::kCurrentUser, "SOFTWARE\\Ostrand", "RuntimePath", "C:\\A\\");
   swapped.SetString(RegistryRoot::kLocalMachine, "SOFTWARE\\Torvane", "RuntimePath", "C:\\B\\");
-  AgentLauncherStep other(nullptr, "Parlor", "1", "Parlor_X", "C:\\Out", kDependencies, swapped);
+  AgentLauncherStep other(nullptr, "Parlor", "1", "Parlor_X", "C:\\Out", kDependencies);
+  TestRunContext swappedRun(signals_, boxes_, &swapped);
+  other.Attach(swappedRun.context(), nullptr);
   EXPECT_EQ(other.ReadRuntimePath(), "");
 }
 
@@ -348,10 +350,10 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
     RecordedEvents events(&registry_);
     PipelineSignals signals;
     FakeMessageBoxes boxes;
-    TestStepServices services(signals, boxes);
-    InstallManager manager(services.services);
-    manager.AddStep(std::make_unique<AgentLauncherStep>(
-        nullptr, "Parlor", "1", "\"Parlor_X\"", kTesterWorkFolder, kDependencies, registry_));
+    TestRunContext run(signals, boxes, &registry_);
+    InstallManager manager(run.context());
+    manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"",
+                                                        kTesterWorkFolder, kDependencies));
     AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
     // One poll at most before the line comes, the next only after the end.
     step.timing.pollMs = 1000;
@@ -509,8 +511,8 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  TestStepServices services(signals, boxes);
-  InstallManager manager(services.services);
+  TestRunContext run(signals, boxes, &platform::SystemRegistry());
+  InstallManager manager(run.context());
   manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"", work,
                                                       kDependencies));
   AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);

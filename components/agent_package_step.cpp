@@ -24,11 +24,9 @@ std::string MsiexecCommandLine(const std::string& packagePath) {
 
 AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
                                    const std::string& directory, const std::string& fileName,
-                                   const std::string& productCode,
-                                   platform::WindowsInstaller& installer)
+                                   const std::string& productCode)
     : InstallStep(DownloadedInstaller(eulaText, url, directory, fileName)),
-      productCode(productCode),
-      installer_(installer) {
+      productCode(productCode) {
   plan_.availableLocally = false;  // the package is always fetched afresh
   plan_.displayName = "Brindle Agent";
   plan_.downloadWeight = 1.0;
@@ -55,7 +53,7 @@ int AgentPackageStep::Install() { return InstallWithEvents(*this, kInstallEvents
 bool AgentPackageStep::IsInstalled() {
   int state = -1;
   uint32_t error = 0;
-  if (installer_.QueryProductState(productCode, &state, &error) !=
+  if (context().installer.QueryProductState(productCode, &state, &error) !=
       platform::WindowsInstaller::Outcome::kAnswered) {
     // Without the Windows Installer nothing can be installed: abandon at once.
     AbortInstallation(signals());

@@ -11,8 +11,7 @@
 class AgentPackageStep : public InstallStep {
  public:
   AgentPackageStep(const char* eulaText, const std::string& url, const std::string& directory,
-                   const std::string& fileName, const std::string& productCode,
-                   platform::WindowsInstaller& installer = platform::SystemWindowsInstaller());
+                   const std::string& fileName, const std::string& productCode);
 
   int Download() override;
   int Install() override;
@@ -20,9 +19,6 @@ class AgentPackageStep : public InstallStep {
   bool EulaComesFirst() override { return true; }
 
   std::string productCode;
-
- private:
-  platform::WindowsInstaller& installer_;
 };
 
 // The msiexec command line for a package (msiexec by its full path).

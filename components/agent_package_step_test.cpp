@@ -20,9 +20,9 @@
 #include "tests/fake_windows_installer.h"
 #include "tests/fixture_paths.h"
 #include "tests/recorded_events.h"
+#include "tests/run_context.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
-#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 #ifdef _WIN32
@@ -52,10 +52,13 @@ std::string SystemFolderAsWindowsSaysIt() {
 
 class AgentPackageTest : public testing::Test {
  protected:
+  // A step handed the test's run, as AddStep would hand it.
   std::unique_ptr<AgentPackageStep> Step(const std::string& url = "http://127.0.0.1:1/agent",
                                          const std::string& directory = kInstallFolder) {
-    return std::make_unique<AgentPackageStep>("AGENT LICENCE", url, directory, "TorvaneAgent.msi",
-                                              kProductCode, installer_);
+    auto step = std::make_unique<AgentPackageStep>("AGENT LICENCE", url, directory,
+                                                   "TorvaneAgent.msi", kProductCode);
+    step->Attach(run_.context(), nullptr);
+    return step;
   }
 
   RecordedEvents events_;
@@ -63,8 +66,8 @@ class AgentPackageTest : public testing::Test {
   FakeWindowsInstaller installer_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_, nullptr, &installer_};
+  InstallManager manager_{run_.context()};
 };
 
 TEST_F(AgentPackageTest, MsiexecRunsByItsFullPathWithTheQuotedPackage) {
@@ -106,9 +109,9 @@ TEST_F(AgentPackageTest, OnlyTheDefaultStateCountsAsInstalled) {
 }
 
 TEST_F(AgentPackageTest, AMissingAgentIsQueuedWithItsLicenceFirst) {
-  FakeRegistry noFramework;
   const DotNetDownload framework{"", "", "", folder_.path(), "dotnetfx.exe", "1"};
-  manager_.AddStep(std::make_unique<DotNetFrameworkStep>("DOTNET LICENCE", framework, noFramework));
+  // The run's registry is empty: no Framework.
+  manager_.AddStep(std::make_unique<DotNetFrameworkStep>("DOTNET LICENCE", framework));
   manager_.AddStep(Step());
   ASSERT_EQ(manager_.steps().size(), 2u);
   EXPECT_EQ(manager_.EulaText(), "AGENT LICENCE\r\n\r\nDOTNET LICENCE");
@@ -209,7 +212,7 @@ class AgentPackageUnderWindows : public testing::Test {
   std::unique_ptr<AgentPackageStep> Step(const std::string& package, const std::string& code) {
     const std::string fixtures = test_paths::FixturePath("");
     auto step = std::make_unique<AgentPackageStep>(nullptr, "", fixtures, package, code);
-    step->Attach(services_.services, nullptr);
+    step->Attach(run_.context(), nullptr);
     return step;
   }
   static int Msiexec(const std::string& arguments) {
@@ -223,7 +226,8 @@ class AgentPackageUnderWindows : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
+  TestRunContext run_{signals_, boxes_, &platform::SystemRegistry(),
+                      &platform::SystemWindowsInstaller()};
 };
 
 TEST_F(AgentPackageUnderWindows, InstallsTheTestPackageWithMsiexec) {

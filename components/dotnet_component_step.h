@@ -17,13 +17,11 @@ class DotNetComponentStep : public InstallStep {
     InstallEvents install;
   };
 
-  DotNetComponentStep(const char* eulaText, const DotNetDownload& download,
-                      platform::Registry& registry, const Events& events)
+  DotNetComponentStep(const char* eulaText, const DotNetDownload& download, const Events& events)
       : InstallStep(DownloadedInstaller(eulaText, download.primaryUrl, download.directory,
                                         download.fileName, download.md5)),
         secondaryUrl(download.secondaryUrl),
         frameworkVersionCode(download.versionCode),
-        registry_(registry),
         events_(events) {
     plan_.verifyDigest = true;
     plan_.expectedInstallSeconds = 200;
@@ -50,8 +48,6 @@ class DotNetComponentStep : public InstallStep {
     plan_.installWeight = weightOfInstall;
     plan_.commandLine = QuotedLocalPath() + switches;
   }
-
-  platform::Registry& registry_;
 
  private:
   const Events& events_;  // a constant of the concrete step

@@ -19,9 +19,8 @@ const char kSwitches[] = " /q:a /c:\"install /l /q\"";
 
 }  // namespace
 
-DotNetFrameworkStep::DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download,
-                                         platform::Registry& registry)
-    : DotNetComponentStep(eulaText, download, registry, kEvents) {
+DotNetFrameworkStep::DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download)
+    : DotNetComponentStep(eulaText, download, kEvents) {
   Describe("Microsoft .NET Framework", 2.0, 3.0,
            frameworkVersionCode == "0" ? kVersion10Switches : kSwitches);
 }
@@ -33,21 +32,23 @@ bool DotNetFrameworkStep::IsInstalled() {
   std::string bytes;
   switch (VersionNumber(frameworkVersionCode)) {
     case 0:
-      installed = registry_.ReadValue(RegistryRoot::kLocalMachine,
-                                      "Software\\Microsoft\\.NETFramework\\Policy\\v1.0", "3705",
-                                      260, &bytes);
+      installed = context().registry.ReadValue(RegistryRoot::kLocalMachine,
+                                               "Software\\Microsoft\\.NETFramework\\Policy\\v1.0",
+                                               "3705", 260, &bytes);
       break;
     case 2:
-      installed = registry_.ReadDword(RegistryRoot::kLocalMachine,
-                                      "Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727",
-                                      "Install", &value) &&
-                  value == 1;
+      installed =
+          context().registry.ReadDword(RegistryRoot::kLocalMachine,
+                                       "Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727",
+                                       "Install", &value) &&
+          value == 1;
       break;
     default:
-      installed = registry_.ReadDword(RegistryRoot::kLocalMachine,
-                                      "Software\\Microsoft\\NET Framework Setup\\NDP\\v1.1.4322",
-                                      "Install", &value) &&
-                  value == 1;
+      installed =
+          context().registry.ReadDword(RegistryRoot::kLocalMachine,
+                                       "Software\\Microsoft\\NET Framework Setup\\NDP\\v1.1.4322",
+                                       "Install", &value) &&
+          value == 1;
       break;
   }
   PostEvent(installed ? kDotNetInstalled : kDotNetMissing);

@@ -8,8 +8,7 @@
 
 class DotNetFrameworkStep : public DotNetComponentStep {
  public:
-  DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download,
-                      platform::Registry& registry = platform::SystemRegistry());
+  DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download);
 
   bool IsInstalled() override;
 };

@@ -25,9 +25,8 @@ int ActiveSetupLevel(const std::string& text) {
 
 }  // namespace
 
-DotNetServicePackStep::DotNetServicePackStep(const char* eulaText, const DotNetDownload& download,
-                                             platform::Registry& registry)
-    : DotNetComponentStep(eulaText, download, registry, kEvents) {
+DotNetServicePackStep::DotNetServicePackStep(const char* eulaText, const DotNetDownload& download)
+    : DotNetComponentStep(eulaText, download, kEvents) {
   Describe("Microsoft .NET Framework Service Pack", 1.5, 2.0, " /q");
 }
 
@@ -38,15 +37,16 @@ bool DotNetServicePackStep::IsInstalled() {
   const int version = VersionNumber(frameworkVersionCode);
   if (version == 0) {
     std::string text;
-    installed = registry_.ReadString(RegistryRoot::kLocalMachine,
-                                     "Software\\Microsoft\\Active Setup\\Installed "
-                                     "Components\\{FDC11A6F-17D1-48f9-9EA3-9051954BAA24}",
-                                     "Version", 260, &text) &&
+    installed = context().registry.ReadString(RegistryRoot::kLocalMachine,
+                                              "Software\\Microsoft\\Active Setup\\Installed "
+                                              "Components\\{FDC11A6F-17D1-48f9-9EA3-9051954BAA24}",
+                                              "Version", 260, &text) &&
                 ActiveSetupLevel(text) == 1;
   } else if (version == 1 || version == 2) {
     const char* key = version == 1 ? "Software\\Microsoft\\NET Framework Setup\\NDP\\v1.1.4322"
                                    : "Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
-    installed = registry_.ReadDword(RegistryRoot::kLocalMachine, key, "SP", &level) && level == 1;
+    installed =
+        context().registry.ReadDword(RegistryRoot::kLocalMachine, key, "SP", &level) && level == 1;
   }
   PostEvent(installed ? kServicePackInstalled : kServicePackMissing);
   return installed;

@@ -7,8 +7,7 @@
 
 class DotNetServicePackStep : public DotNetComponentStep {
  public:
-  DotNetServicePackStep(const char* eulaText, const DotNetDownload& download,
-                        platform::Registry& registry = platform::SystemRegistry());
+  DotNetServicePackStep(const char* eulaText, const DotNetDownload& download);
 
   bool IsInstalled() override;
 };

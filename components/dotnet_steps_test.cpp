@@ -17,9 +17,9 @@
 #include "tests/fake_registry.h"
 #include "tests/fixture_paths.h"
 #include "tests/recorded_events.h"
+#include "tests/run_context.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
-#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -44,63 +44,74 @@ std::string Dword(uint32_t value) {
 
 class DotNetStepsTest : public testing::Test {
  protected:
-  DotNetFrameworkStep Framework(const std::string& code) {
-    return DotNetFrameworkStep(nullptr, Addresses("dotnetfx.exe", code), registry_);
+  // A step handed this test's run, as AddStep hands it the manager's.
+  template <class Step>
+  std::unique_ptr<Step> Attached(std::unique_ptr<Step> step) {
+    step->Attach(run_.context(), nullptr);
+    return step;
   }
-  DotNetServicePackStep ServicePack(const std::string& code) {
-    return DotNetServicePackStep(nullptr, Addresses("dotnetServicePack.exe", code), registry_);
+  std::unique_ptr<DotNetFrameworkStep> Framework(const std::string& code) {
+    return Attached(
+        std::make_unique<DotNetFrameworkStep>(nullptr, Addresses("dotnetfx.exe", code)));
+  }
+  std::unique_ptr<DotNetServicePackStep> ServicePack(const std::string& code) {
+    return Attached(
+        std::make_unique<DotNetServicePackStep>(nullptr, Addresses("dotnetServicePack.exe", code)));
   }
   DotNetDownload Addresses(const std::string& fileName, const std::string& code) {
     return {"http://127.0.0.1:1/a", "http://127.0.0.1:1/b", "", folder_.path(), fileName, code};
   }
   test_paths::ScratchFolder folder_;
   FakeRegistry registry_;
+  PipelineSignals signals_;
+  FakeMessageBoxes boxes_;
+  TestRunContext run_{signals_, boxes_, &registry_};
 };
 
 TEST_F(DotNetStepsTest, CommandLinesQuoteTheInstallerAndKeepTheSwitchesExact) {
   const std::string path = "\"" + folder_.File("dotnetfx.exe") + "\"";
-  EXPECT_EQ(Framework("1").plan().commandLine, path + " /q:a /c:\"install /l /q\"");
-  EXPECT_EQ(Framework("").plan().commandLine, path + " /q:a /c:\"install /l /q\"");
+  EXPECT_EQ(Framework("1")->plan().commandLine, path + " /q:a /c:\"install /l /q\"");
+  EXPECT_EQ(Framework("")->plan().commandLine, path + " /q:a /c:\"install /l /q\"");
   EXPECT_EQ(
-      Framework("0").plan().commandLine,
+      Framework("0")->plan().commandLine,
       path + " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"");
-  EXPECT_EQ(ServicePack("1").plan().commandLine,
+  EXPECT_EQ(ServicePack("1")->plan().commandLine,
             "\"" + folder_.File("dotnetServicePack.exe") + "\" /q");
 }
 
 TEST_F(DotNetStepsTest, WeightsDependOnALocalCopy) {
-  EXPECT_EQ(Framework("1").plan().downloadWeight, 2.0);
-  EXPECT_EQ(ServicePack("1").plan().downloadWeight, 1.5);
+  EXPECT_EQ(Framework("1")->plan().downloadWeight, 2.0);
+  EXPECT_EQ(ServicePack("1")->plan().downloadWeight, 1.5);
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("dotnetfx.exe"), "installer"));
-  DotNetFrameworkStep local = Framework("1");
-  EXPECT_TRUE(local.plan().availableLocally);
-  EXPECT_EQ(local.plan().downloadWeight, 0.0);
-  EXPECT_EQ(local.plan().installWeight, 3.0);
-  EXPECT_EQ(local.plan().requiredMegabytes, 50);
+  std::unique_ptr<DotNetFrameworkStep> local = Framework("1");
+  EXPECT_TRUE(local->plan().availableLocally);
+  EXPECT_EQ(local->plan().downloadWeight, 0.0);
+  EXPECT_EQ(local->plan().installWeight, 3.0);
+  EXPECT_EQ(local->plan().requiredMegabytes, 50);
 }
 
 TEST_F(DotNetStepsTest, AConfiguredDigestRejectsAStaleLocalFile) {
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("dotnetfx.exe"), "partial"));
   const DotNetDownload download{
       "u", "v", "0123456789abcdef0123456789abcdef", folder_.path(), "dotnetfx.exe", "1"};
-  DotNetFrameworkStep step(nullptr, download, registry_);
+  DotNetFrameworkStep step(nullptr, download);
   EXPECT_FALSE(step.plan().availableLocally);
 }
 
 TEST_F(DotNetStepsTest, FrameworkCheckFollowsTheVersionTable) {
   RecordedEvents events;
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp11, "Install", Dword(1));
-  EXPECT_TRUE(Framework("1").IsInstalled());
-  EXPECT_TRUE(Framework("3").IsInstalled());  // unknown versions read the 1.1 key
-  EXPECT_FALSE(Framework("2").IsInstalled());
+  EXPECT_TRUE(Framework("1")->IsInstalled());
+  EXPECT_TRUE(Framework("3")->IsInstalled());  // unknown versions read the 1.1 key
+  EXPECT_FALSE(Framework("2")->IsInstalled());
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp20, "Install", Dword(1));
-  EXPECT_TRUE(Framework("2").IsInstalled());
+  EXPECT_TRUE(Framework("2")->IsInstalled());
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp11, "Install", Dword(0));
-  EXPECT_FALSE(Framework("1").IsInstalled());
-  EXPECT_FALSE(Framework("").IsInstalled());  // empty code: the 1.0 policy key
+  EXPECT_FALSE(Framework("1")->IsInstalled());
+  EXPECT_FALSE(Framework("")->IsInstalled());  // empty code: the 1.0 policy key
   registry_.SetString(RegistryRoot::kLocalMachine, kPolicy10, "3705", "anything");
-  EXPECT_TRUE(Framework("").IsInstalled());
-  EXPECT_TRUE(Framework("0").IsInstalled());
+  EXPECT_TRUE(Framework("")->IsInstalled());
+  EXPECT_TRUE(Framework("0")->IsInstalled());
   EXPECT_EQ(events.Ids(),
             (std::vector<int>{kDotNetInstalled, kDotNetInstalled, kDotNetMissing, kDotNetInstalled,
                               kDotNetMissing, kDotNetMissing, kDotNetInstalled, kDotNetInstalled}));
@@ -109,17 +120,17 @@ TEST_F(DotNetStepsTest, FrameworkCheckFollowsTheVersionTable) {
 TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
   RecordedEvents events;
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp11, "SP", Dword(1));
-  EXPECT_TRUE(ServicePack("1").IsInstalled());
+  EXPECT_TRUE(ServicePack("1")->IsInstalled());
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp11, "SP", Dword(2));
-  EXPECT_FALSE(ServicePack("1").IsInstalled());
+  EXPECT_FALSE(ServicePack("1")->IsInstalled());
   registry_.SetString(RegistryRoot::kLocalMachine, kActiveSetup10, "Version", "1,0,3705,1");
-  EXPECT_TRUE(ServicePack("0").IsInstalled());
+  EXPECT_TRUE(ServicePack("0")->IsInstalled());
   registry_.SetString(RegistryRoot::kLocalMachine, kActiveSetup10, "Version", "1,0,3705,0");
-  EXPECT_FALSE(ServicePack("0").IsInstalled());
+  EXPECT_FALSE(ServicePack("0")->IsInstalled());
   registry_.SetString(RegistryRoot::kLocalMachine, kActiveSetup10, "Version", "1");
-  EXPECT_FALSE(ServicePack("").IsInstalled());
+  EXPECT_FALSE(ServicePack("")->IsInstalled());
   const int readsBefore = registry_.read_count();
-  EXPECT_FALSE(ServicePack("3").IsInstalled());
+  EXPECT_FALSE(ServicePack("3")->IsInstalled());
   EXPECT_EQ(registry_.read_count(), readsBefore);  // no key for other versions
   EXPECT_EQ(events.Ids(),
             (std::vector<int>{kServicePackInstalled, kServicePackMissing, kServicePackInstalled,
@@ -187,14 +198,11 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
     if (GetParam().framework) {
       manager_.AddStep(std::make_unique<DotNetFrameworkStep>(
           nullptr,
-          DotNetDownload{Url(primary), Url(secondary), md5, folder_.path(), "dotnetfx.exe", "1"},
-          registry_));
+          DotNetDownload{Url(primary), Url(secondary), md5, folder_.path(), "dotnetfx.exe", "1"}));
     } else {
       manager_.AddStep(std::make_unique<DotNetServicePackStep>(
-          nullptr,
-          DotNetDownload{Url(primary), Url(secondary), md5, folder_.path(), "dotnetServicePack.exe",
-                         "1"},
-          registry_));
+          nullptr, DotNetDownload{Url(primary), Url(secondary), md5, folder_.path(),
+                                  "dotnetServicePack.exe", "1"}));
     }
     return *manager_.steps().back();
   }
@@ -217,8 +225,8 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
   FakeRegistry registry_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_, &registry_};
+  InstallManager manager_{run_.context()};
   LoopbackHttpServer server_;
 };
 
@@ -325,17 +333,19 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  TestStepServices services(signals, boxes);
-  InstallManager manager(services.services);
   FakeRegistry missing;  // queued whatever the prefix holds
+  TestRunContext run(signals, boxes, &missing);
+  InstallManager manager(run.context());
   const DotNetDownload local{"", "", "", folder, "dotnetfx.exe", "1"};
-  manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, local, missing));
+  manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, local));
   ASSERT_EQ(manager.steps().size(), 1u);
   EXPECT_EQ(manager.steps()[0]->Install(), 1);
   std::string log;
   ASSERT_TRUE(test_paths::ReadWholeFile(platform::JoinPath(folder, "dotnetfx.exe.log"), &log));
   EXPECT_NE(log.find("/q:a /c:\"install /l /q\""), std::string::npos) << log;
   DotNetFrameworkStep check(nullptr, local);
+  TestRunContext real(signals, boxes, &platform::SystemRegistry());
+  check.Attach(real.context(), nullptr);
   EXPECT_TRUE(check.IsInstalled());  // the real registry now has v1.1.4322 Install=1
   EXPECT_TRUE(boxes.shown().empty());
   EXPECT_EQ(events.Ids(), (std::vector<int>{kDotNetMissing, kDotNetInstallStarted,

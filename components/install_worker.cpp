@@ -35,12 +35,12 @@ void RunInstallWorker(InstallSession& session) {
   saveOptionalInstallers(reader, directory);
   const DownloadPlan plan = PlanDownloads(settings, directory);
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(reader.entryData("DOTNETFRAMEWORKEULA.TXT"),
-                                                        plan.framework, *session.registry));
+                                                        plan.framework));
   manager.AddStep(std::make_unique<DotNetServicePackStep>(
-      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), plan.servicePack, *session.registry));
+      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), plan.servicePack));
   manager.AddStep(std::make_unique<AgentPackageStep>(
       reader.entryData("TORVANEAGENTEULA.TXT"), plan.agent.url, plan.agent.directory,
-      plan.agent.fileName, settings.get(TORVANEAGENTGUID), *session.installer));
+      plan.agent.fileName, settings.get(TORVANEAGENTGUID)));
   if (IsMiniServerPresent()) {
     manager.SetStatusText("Installing...");
     manager.AddStep(std::make_unique<MiniServerStep>(reader.entryData("EULA.TXT"), directory));
@@ -48,8 +48,7 @@ void RunInstallWorker(InstallSession& session) {
     manager.SetStatusText("Requesting " + settings.get(DISPLAYID) + " files...");
     manager.AddStep(std::make_unique<AgentLauncherStep>(
         reader.entryData("EULA.TXT"), settings.get(DESKID), settings.get(DESKINSTALL),
-        settings.get(CONTENTID), directory, session.configuration.agentDependencies,
-        *session.registry));
+        settings.get(CONTENTID), directory, session.configuration.agentDependencies));
   }
 
   PipelineSignals& signals = manager.signals();

@@ -24,6 +24,7 @@
 #include "tests/payload_builder.h"
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
+#include "tests/run_context.h"
 #include "tests/test_paths.h"
 
 #ifndef _WIN32
@@ -85,8 +86,8 @@ class InstallWorkerTest : public testing::Test {
                                           platform::Registry* registry = nullptr) {
     const std::string payload = scratch_.File("bootstrapper.exe");
     EXPECT_TRUE(test_paths::WriteWholeFile(payload, "image without a header" + entries));
-    auto session = std::make_unique<InstallSession>(payload, work(), signals_, boxes_,
-                                                    registry ? *registry : registry_, installer_);
+    run_.reset(new TestRunContext(signals_, boxes_, registry ? registry : &registry_, &installer_));
+    auto session = std::make_unique<InstallSession>(run_->context(), payload, work());
     session->configuration = config_;
     return session;
   }
@@ -107,6 +108,7 @@ class InstallWorkerTest : public testing::Test {
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   RecordingProgressView view_;
+  std::unique_ptr<TestRunContext> run_;  // the last Session's
 };
 
 TEST_F(InstallWorkerTest, WithEverythingInstalledOnlyTheLauncherIsQueued) {

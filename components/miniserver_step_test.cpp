@@ -20,7 +20,7 @@
 #include "tests/fixture_paths.h"
 #include "tests/launcher_harness.h"
 #include "tests/recorded_events.h"
-#include "tests/step_services.h"
+#include "tests/run_context.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -36,8 +36,8 @@ class MiniServerTest : public testing::Test {
   test_paths::ScratchFolder folder_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_};
+  InstallManager manager_{run_.context()};
 };
 
 TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
@@ -201,8 +201,8 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  TestStepServices services(signals, boxes);
-  InstallManager manager(services.services);
+  TestRunContext run(signals, boxes);
+  InstallManager manager(run.context());
   manager.AddStep(std::make_unique<MiniServerStep>(nullptr, work));
   MiniServerStep& step = static_cast<MiniServerStep&>(*manager.steps()[0]);
   step.timing.pollMs = 50;

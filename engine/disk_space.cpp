@@ -14,13 +14,13 @@ bool InstallManager::CheckDiskSpace() {
   const std::string systemFolder = platform::SystemFolder();
   if (systemFolder.empty()) {
     PostEvent(kSystemDirectoryNotFound);
-    ShowSupportError(services_.boxes, kSystemDirectoryNotFound, "Installation Error");
+    ShowSupportError(context_.boxes, kSystemDirectoryNotFound, "Installation Error");
     return false;
   }
   const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;
   if (!platform::HasFreeSpace(systemFolder, bytes)) {
     PostEvent(kNotEnoughDiskSpace);
-    services_.boxes.Show(
+    context_.boxes.Show(
         "We're sorry, your system does not have enough free disk space to complete this "
         "installation.",
         "Installation Error", platform::kMessageOk);

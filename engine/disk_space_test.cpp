@@ -8,8 +8,8 @@
 #include "engine/install_manager.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
+#include "tests/run_context.h"
 #include "tests/scoped_drive.h"
-#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 #ifndef _WIN32
@@ -34,8 +34,8 @@ class DiskSpaceTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_};
+  InstallManager manager_{run_.context()};
 };
 
 TEST_F(DiskSpaceTest, NothingToStoreAsksNothing) {

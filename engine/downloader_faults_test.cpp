@@ -20,9 +20,9 @@
 #include "platform/files.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
+#include "tests/run_context.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
-#include "tests/step_services.h"
 #include "tests/test_paths.h"
 
 namespace {
@@ -247,8 +247,8 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
       const std::string url = row.arrange(hostile);
       RecordedEvents events;
       PipelineSignals signals;
-      TestStepServices services(signals, boxes_);
-      InstallManager manager(services.services);
+      TestRunContext run(signals, boxes_);
+      InstallManager manager(run.context());
       InstallStep& step = AddStep(manager, url);
       const Clock::time_point start = Clock::now();
       const int result = step.Download();
@@ -287,8 +287,8 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
     // digest matches, anything else is fetched again.
     RecordedEvents events;
     PipelineSignals signals;
-    TestStepServices services(signals, boxes_);
-    InstallManager manager(services.services);
+    TestRunContext run(signals, boxes_);
+    InstallManager manager(run.context());
     InstallStep& again = AddStep(manager, good_url);
     EXPECT_EQ(verifies() && expected == 1, again.plan().availableLocally);
     const size_t before_second = good_.RequestCount();

@@ -15,9 +15,9 @@
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
+#include "tests/run_context.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/servers/watched_server.h"
-#include "tests/step_services.h"
 #include "tests/test_paths.h"
 #include "ui/progress_flow.h"
 
@@ -78,8 +78,8 @@ class DownloaderTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_};
+  InstallManager manager_{run_.context()};
   RecordingProgressView view_;
 };
 
@@ -265,8 +265,8 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
     ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
     RecordedEvents events;
     PipelineSignals signals;
-    TestStepServices services(signals, boxes_);
-    InstallManager manager(services.services);
+    TestRunContext run(signals, boxes_);
+    InstallManager manager(run.context());
     manager.AddStep(std::make_unique<InstallStep>(
         DownloadedInstaller(nullptr, server.Url("/x"), folder_.path(), "setup.exe")));
     InstallStep& step = *manager.steps().back();

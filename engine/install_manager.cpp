@@ -15,11 +15,11 @@ void TrimBlanks(std::string* text) {
 
 }  // namespace
 
-InstallManager::InstallManager(const StepServices& services) : services_(services) {}
+InstallManager::InstallManager(const RunContext& context) : context_(context) {}
 
 void InstallManager::AddStep(std::unique_ptr<InstallStep> step) {
   // Attached first: the check may abandon the installation or show a box.
-  step->Attach(services_, [this] { RefreshProgress(); });
+  step->Attach(context_, [this] { RefreshProgress(); });
   if (step->IsInstalled()) return;  // installed: no licence, weight or disk need
   const StepPlan& plan = step->plan();
   totalWeight_ += plan.downloadWeight + plan.installWeight;
@@ -46,7 +46,7 @@ int InstallManager::OverallPercent() {
 }
 
 void InstallManager::RefreshProgress() {
-  ProgressView* window = services_.signals.progressWindow.load();
+  ProgressView* window = context_.signals.progressWindow.load();
   if (!window) return;
   // Both pipeline threads refresh the bar; the lock keeps the same
   // percentage from being shown twice.

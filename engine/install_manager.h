@@ -12,8 +12,8 @@
 
 class InstallManager {
  public:
-  // `services` outlive the manager; every queued step is handed them.
-  explicit InstallManager(const StepServices& services);
+  // Every queued step is handed the run's context.
+  explicit InstallManager(const RunContext& context);
   InstallManager(const InstallManager&) = delete;
   InstallManager& operator=(const InstallManager&) = delete;
 
@@ -37,11 +37,12 @@ class InstallManager {
   const std::vector<std::unique_ptr<InstallStep>>& steps() const { return steps_; }
   int requiredMegabytes() const { return requiredMegabytes_; }
   double totalWeight() const { return totalWeight_; }
-  PipelineSignals& signals() const { return services_.signals; }
-  platform::MessageBoxes& messageBoxes() const { return services_.boxes; }
+  const RunContext& context() const { return context_; }
+  PipelineSignals& signals() const { return context_.signals; }
+  platform::MessageBoxes& messageBoxes() const { return context_.boxes; }
 
  private:
-  const StepServices& services_;
+  const RunContext& context_;
   std::vector<std::unique_ptr<InstallStep>> steps_;  // complete before the pipeline starts
   int requiredMegabytes_ = 0;
   int lastPercent_ = 0;  // last shown, under percentLock_; 0 is never shown

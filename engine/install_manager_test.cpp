@@ -8,7 +8,7 @@
 
 #include "tests/fake_message_boxes.h"
 #include "tests/recording_progress_view.h"
-#include "tests/step_services.h"
+#include "tests/run_context.h"
 #include "ui/progress_flow.h"
 
 namespace {
@@ -34,8 +34,8 @@ class InstallManagerTest : public testing::Test {
  protected:
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_};
+  InstallManager manager_{run_.context()};
 };
 
 TEST_F(InstallManagerTest, InstalledStepContributesNothing) {

@@ -11,15 +11,15 @@ int InstallStep::Install() { return RunPlannedInstaller(); }
 bool InstallStep::IsInstalled() { return false; }
 bool InstallStep::EulaComesFirst() { return false; }
 
-void InstallStep::Attach(const StepServices& services, ProgressListener listener) {
-  services_ = &services;
+void InstallStep::Attach(const RunContext& context, ProgressListener listener) {
+  context_ = &context;
   progress_.ReplaceListener(std::move(listener));
 }
 
 int InstallStep::DownloadFrom(const std::string& url) {
-  return services_->downloader.Download(plan_, url, progress_, services_->signals);
+  return context_->downloader.Download(plan_, url, progress_, context_->signals);
 }
 
 int InstallStep::RunPlannedInstaller() {
-  return services_->installers.Run(plan_, progress_, services_->signals, services_->boxes);
+  return context_->installers.Run(plan_, progress_, context_->signals, context_->boxes);
 }

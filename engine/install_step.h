@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "engine/run_context.h"
 #include "engine/step_plan.h"
 #include "engine/step_progress.h"
-#include "engine/step_services.h"
 
 class InstallStep {
  public:
@@ -27,10 +27,11 @@ class InstallStep {
   StepProgress& progress() { return progress_; }
   // The step's share of the bar, in units of its weights.
   double WeightedProgress() { return progress_.Weighted(plan_); }
-  // Set by AddStep: the manager's services and its progress listener.
-  void Attach(const StepServices& services, ProgressListener listener);
-  PipelineSignals& signals() const { return services_->signals; }
-  platform::MessageBoxes& messageBoxes() const { return services_->boxes; }
+  // Set by AddStep: the run's context and the manager's progress listener.
+  void Attach(const RunContext& context, ProgressListener listener);
+  const RunContext& context() const { return *context_; }
+  PipelineSignals& signals() const { return context_->signals; }
+  platform::MessageBoxes& messageBoxes() const { return context_->boxes; }
 
   // The plan's installer from `url` (the primary or a fall-back address),
   // through the manager's downloader.
@@ -43,5 +44,5 @@ class InstallStep {
   StepProgress progress_;
 
  private:
-  const StepServices* services_ = nullptr;  // set before the pipeline starts
+  const RunContext* context_ = nullptr;  // set before the pipeline starts
 };

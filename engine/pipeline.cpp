@@ -17,10 +17,11 @@ void SystemFailure(PipelineSignals& signals, const char* what, uint32_t error) {
 
 // Waits for a step's semaphore or the abort, whichever comes first; true for
 // the step's semaphore.
-bool WaitForStepOrAbort(platform::BinarySemaphore& step, PipelineSignals& signals,
+bool WaitForStepOrAbort(platform::BinarySemaphore& step, const RunContext& context,
                         const char* what) {
+  PipelineSignals& signals = context.signals;
   uint32_t error = 0;
-  const int taken = signals.threads->WaitForEither(step, signals.abortSignal, &error);
+  const int taken = context.threads.WaitForEither(step, signals.abortSignal, &error);
   if (taken == platform::kWaitFailed) SystemFailure(signals, what, error);
   // The abort is released once; passed on, it also wakes the other thread if
   // that one comes to wait for a step that will never be ready.
@@ -36,7 +37,7 @@ void DownloadSteps(InstallManager& manager) {
     InstallStep& step = *steps[i];
     if (step.plan().waitLevel > gates) {
       // A gated step downloads only after the step before it has installed.
-      if (i > 0 && !WaitForStepOrAbort(steps[i - 1]->progress().installDone, signals,
+      if (i > 0 && !WaitForStepOrAbort(steps[i - 1]->progress().installDone, manager.context(),
                                        "Waiting for the previous installation")) {
         return;
       }
@@ -53,7 +54,7 @@ void InstallSteps(InstallManager& manager) {
   PipelineSignals& signals = manager.signals();
   // No abort here: installing starts only once the progress window is open.
   uint32_t error = 0;
-  if (!signals.threads->Wait(signals.installGoAhead, &error)) {
+  if (!manager.context().threads.Wait(signals.installGoAhead, &error)) {
     SystemFailure(signals, "Waiting for the progress window", error);
     return;
   }
@@ -61,7 +62,8 @@ void InstallSteps(InstallManager& manager) {
     window->SetStatusLine(manager.StatusText());
   }
   for (const auto& step : manager.steps()) {
-    if (!WaitForStepOrAbort(step->progress().downloadDone, signals, "Waiting for a download"))
+    if (!WaitForStepOrAbort(step->progress().downloadDone, manager.context(),
+                            "Waiting for a download"))
       return;
     // With the download done and the abort both signalled the wait reports the
     // download: an installer that completed just as the person confirmed the
@@ -93,14 +95,14 @@ void GuardedThread(void* arg) {
 void InstallManager::RunPipeline() {
   uint32_t error = 0;
   std::unique_ptr<platform::Thread> download =
-      services_.signals.threads->Start(&GuardedThread<DownloadSteps>, this, &error);
+      context_.threads.Start(&GuardedThread<DownloadSteps>, this, &error);
   if (!download) {
-    SystemFailure(services_.signals, "Starting the download thread", error);
+    SystemFailure(context_.signals, "Starting the download thread", error);
     return;
   }
   std::unique_ptr<platform::Thread> install =
-      services_.signals.threads->Start(&GuardedThread<InstallSteps>, this, &error);
-  if (!install) SystemFailure(services_.signals, "Starting the install thread", error);
+      context_.threads.Start(&GuardedThread<InstallSteps>, this, &error);
+  if (!install) SystemFailure(context_.signals, "Starting the install thread", error);
   download->Join();
   if (install) install->Join();
 }

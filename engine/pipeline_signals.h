@@ -54,8 +54,6 @@ struct PipelineSignals {
   std::atomic<char> abortFlag{0};
   // Set by the progress window when it opens; null before.
   std::atomic<ProgressView*> progressWindow{nullptr};
-  // Chosen before the pipeline starts; its threads only call it.
-  PipelineThreads* threads = &SystemPipelineThreads();
   // The download in progress, so that a cancel ends a read that waits for the
   // server; null between downloads. Set and cleared by the DownloadThread,
   // used by AbortInstallation, both under transferLock.
@@ -67,4 +65,4 @@ PipelineSignals& GlobalPipelineSignals();
 
 // Sets abortFlag and releases abortSignal, both once however often it is
 // called, and cancels the download in progress.
-void AbortInstallation(PipelineSignals& signals = GlobalPipelineSignals());
+void AbortInstallation(PipelineSignals& signals);

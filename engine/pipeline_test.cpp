@@ -17,7 +17,7 @@
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
-#include "tests/step_services.h"
+#include "tests/run_context.h"
 
 namespace {
 
@@ -114,8 +114,8 @@ class PipelineTest : public testing::Test {
 
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_};
+  InstallManager manager_{run_.context()};
   RecordingProgressView view_;
   Journal journal_;
   std::thread runner_;
@@ -314,10 +314,9 @@ TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
     RecordedEvents events;
     FailingThreads threads(c.failedStart, c.stepWaitsFail, c.goAheadFails);
     PipelineSignals signals;
-    signals.threads = &threads;
     FakeMessageBoxes boxes;
-    TestStepServices services(signals, boxes);
-    InstallManager manager(services.services);
+    TestRunContext run(signals, boxes, nullptr, nullptr, &threads);
+    InstallManager manager(run.context());
     Journal journal;
     // A transfer that runs until the abort, then the gated launcher.
     manager.AddStep(std::make_unique<ScriptedStep>(&journal, "dotnet", c.download, c.install));

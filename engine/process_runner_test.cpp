@@ -18,7 +18,7 @@
 #include "tests/process_test_support.h"
 #include "tests/recorded_events.h"
 #include "tests/recording_progress_view.h"
-#include "tests/step_services.h"
+#include "tests/run_context.h"
 #include "tests/test_paths.h"
 #include "ui/progress_flow.h"
 
@@ -97,8 +97,8 @@ class ProcessRunnerTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestStepServices services_{signals_, boxes_};
-  InstallManager manager_{services_.services};
+  TestRunContext run_{signals_, boxes_};
+  InstallManager manager_{run_.context()};
   RecordingProgressView view_;
 };
 

@@ -1,5 +1,5 @@
-// What the manager hands every step it queues: the run's signals and message
-// boxes, and the downloader and installer runner the steps' work goes through.
+// What a step's work goes through: the downloader that fetches its installer
+// and the runner that runs it. The run context holds the run's own.
 #pragma once
 
 #include <string>
@@ -27,11 +27,4 @@ class InstallerRunner {
   virtual ~InstallerRunner() = default;
   virtual int Run(const StepPlan& plan, StepProgress& progress, PipelineSignals& signals,
                   platform::MessageBoxes& boxes) = 0;
-};
-
-struct StepServices {
-  PipelineSignals& signals;
-  platform::MessageBoxes& boxes;
-  Downloader& downloader;
-  InstallerRunner& installers;
 };

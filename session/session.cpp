@@ -10,6 +10,9 @@
 #include "diagnostics/event_logger.h"
 #include "diagnostics/startup_error.h"
 #include "diagnostics/support_error.h"
+#include "engine/downloader.h"
+#include "engine/process_runner.h"
+#include "engine/run_context.h"
 #include "payload/embedded_files.h"
 #include "payload/settings.h"
 #include "platform/files.h"
@@ -90,12 +93,14 @@ InstallSession* PrepareInstallation(const SessionOptions& options, std::string* 
     std::string directory;
     uint32_t directoryError = 0;
     if (!GetWorkingDirectory(&directory, &directoryError)) directory.clear();
-    // Lives until the process ends: the worker is never joined.
-    InstallSession* session = KeepUntilExit(
-        options.executablePath.empty()
-            ? new InstallSession(directory, *options.signals, boxes)
-            : new InstallSession(options.executablePath, directory, *options.signals, boxes,
-                                 platform::SystemRegistry(), platform::SystemWindowsInstaller()));
+    // Lives until the process ends, with the context: the worker is never joined.
+    const RunContext& context = *KeepUntilExit(new RunContext{
+        *options.signals, *options.threads, boxes, *options.registry, *options.installer,
+        *KeepUntilExit(new HttpDownloader), *KeepUntilExit(new ProcessInstallerRunner)});
+    InstallSession* session =
+        KeepUntilExit(options.executablePath.empty()
+                          ? new InstallSession(context, directory)
+                          : new InstallSession(context, options.executablePath, directory));
     if (!session->workingDirectory.empty()) {
       extractEmbeddedFiles(session->reader, session->workingDirectory);
     }

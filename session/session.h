@@ -9,6 +9,8 @@
 
 #include "engine/pipeline_signals.h"
 #include "platform/message_box.h"
+#include "platform/msi.h"
+#include "platform/registry.h"
 
 class WindowHost;
 struct InstallSession;
@@ -25,8 +27,13 @@ struct SessionOptions {
   // Starts the InstallWorker; false, with the system's error code, when it
   // could not start. Empty: a detached thread.
   std::function<bool(InstallSession* session, uint32_t* error)> startWorker;
-  platform::MessageBoxes* boxes = &platform::SystemMessageBoxes();
-  PipelineSignals* signals = &GlobalPipelineSignals();
+  // What the run hands down: the system's own from the entry, a test's fakes.
+  // All must outlive the run's threads.
+  platform::MessageBoxes* boxes = nullptr;
+  PipelineSignals* signals = nullptr;
+  PipelineThreads* threads = nullptr;
+  platform::Registry* registry = nullptr;
+  platform::WindowsInstaller* installer = nullptr;
   std::string executablePath;  // empty: the running executable's payload
 };
 

@@ -15,6 +15,8 @@
 #include "session/working_directory.h"
 #include "tests/event_log_reader.h"
 #include "tests/fake_message_boxes.h"
+#include "tests/fake_registry.h"
+#include "tests/fake_windows_installer.h"
 #include "tests/payload_builder.h"
 #include "tests/recorded_events.h"
 #include "tests/scoped_drive.h"
@@ -102,6 +104,9 @@ class SessionTest : public testing::Test {
     options_.executablePath = exe_.File("game.exe");
     options_.boxes = &boxes_;
     options_.signals = &signals_;
+    options_.threads = &threads_;
+    options_.registry = &registry_;
+    options_.installer = &installer_;
     options_.runWindows = [this](WindowHost& host) { return script_.Run(host); };
     options_.startWorker = &NoWorker;
   }
@@ -125,6 +130,9 @@ class SessionTest : public testing::Test {
   std::string startupFolder_;
   FakeMessageBoxes boxes_;
   PipelineSignals signals_;
+  PipelineThreads threads_;
+  FakeRegistry registry_;
+  FakeWindowsInstaller installer_;
   WindowScript script_;
   SessionOptions options_;
 };

@@ -20,5 +20,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   options.instanceMutexStatus = singleInstance.creation_status();
   options.runWindows = &RunWindows;
   options.releasePictures = &ReleasePictures;
+  // The process-wide ones: never destroyed, as the worker is never joined.
+  options.boxes = &platform::SystemMessageBoxes();
+  options.signals = &GlobalPipelineSignals();
+  options.threads = &SystemPipelineThreads();
+  options.registry = &platform::SystemRegistry();
+  options.installer = &platform::SystemWindowsInstaller();
   return RunSession(options);
 }

@@ -23,7 +23,7 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/message_box.h"
-#include "tests/step_services.h"
+#include "tests/run_context.h"
 
 namespace wine_bench {
 namespace {
@@ -145,8 +145,8 @@ bool ProductDownload(const std::string& url, const std::string& folder, const st
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
-  TestStepServices services(signals, boxes);
-  InstallManager manager(services.services);
+  TestRunContext run(signals, boxes);
+  InstallManager manager(run.context());
   StepPlan plan = DownloadedInstaller(nullptr, url, folder, "product.bin", md5);
   plan.verifyDigest = true;
   auto owned = std::make_unique<InstallStep>(plan);

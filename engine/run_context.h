@@ -1,0 +1,25 @@
+// What one run hands down from the session to everything below it: the
+// signals of its threads, the system's services and the engine's workers.
+// RunSession builds it once (tests build their own); it and all it names
+// outlive every thread of the run.
+#pragma once
+
+#include "engine/step_services.h"
+
+struct PipelineSignals;
+class PipelineThreads;
+namespace platform {
+class MessageBoxes;
+class Registry;
+class WindowsInstaller;
+}  // namespace platform
+
+struct RunContext {
+  PipelineSignals& signals;
+  PipelineThreads& threads;  // how the pipeline starts its threads and waits
+  platform::MessageBoxes& boxes;
+  platform::Registry& registry;
+  platform::WindowsInstaller& installer;
+  Downloader& downloader;
+  InstallerRunner& installers;
+};

@@ -1,0 +1,38 @@
+// A run's context for a test: the product's downloader, installer runner and
+// pipeline threads beside the test's own signals and message boxes, and the
+// registry and Windows Installer the test hands in (empty fakes otherwise).
+#pragma once
+
+#include "engine/downloader.h"
+#include "engine/pipeline_signals.h"
+#include "engine/process_runner.h"
+#include "engine/run_context.h"
+#include "tests/fake_registry.h"
+#include "tests/fake_windows_installer.h"
+
+class TestRunContext {
+ public:
+  TestRunContext(PipelineSignals& signals, platform::MessageBoxes& boxes,
+                 platform::Registry* registry = nullptr,
+                 platform::WindowsInstaller* installer = nullptr,
+                 PipelineThreads* threads = nullptr)
+      : context_{signals,
+                 threads ? *threads : threads_,
+                 boxes,
+                 registry ? *registry : registry_,
+                 installer ? *installer : installer_,
+                 downloader_,
+                 installers_} {}
+  TestRunContext(const TestRunContext&) = delete;
+  TestRunContext& operator=(const TestRunContext&) = delete;
+
+  const RunContext& context() const { return context_; }
+
+ private:
+  PipelineThreads threads_;
+  FakeRegistry registry_;
+  FakeWindowsInstaller installer_;
+  HttpDownloader downloader_;
+  ProcessInstallerRunner installers_;
+  RunContext context_;  // last: it names the others
+};
