@@ -18,12 +18,6 @@ namespace {
 
 constexpr uint32_t kPollMs = 1000;
 
-void RaiseByElapsedTime(const StepPlan& plan, StepProgress& progress) {
-  if (plan.expectedInstallSeconds <= 0) return;
-  const double elapsed = static_cast<double>(NowSeconds() - progress.installStart.load());
-  StepProgress::Raise(progress.installFraction, elapsed / plan.expectedInstallSeconds);
-}
-
 }  // namespace
 
 int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
@@ -51,7 +45,7 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
       PostEvent(kInstallationTerminated);  // the installer itself keeps running
       return kInstallationTerminated;
     }
-    RaiseByElapsedTime(plan, progress);
+    progress.RaiseByInstallTime(plan);
     progress.Notify();
     ended = process->WaitForExit(kPollMs, &waitError);
   }

@@ -18,15 +18,19 @@ double StepProgress::Weighted(const StepPlan& plan) {
     const int current = phase.load();
     if (current == 1) {
       const double total = bytesTotal.load(std::memory_order_relaxed);
-      if (total != 0.0)
-        Raise(downloadFraction, bytesReceived.load(std::memory_order_relaxed) / total);
-    } else if (current == 2 && plan.expectedInstallSeconds > 0) {
-      const double elapsed = static_cast<double>(NowSeconds() - installStart.load());
-      Raise(installFraction, elapsed / plan.expectedInstallSeconds);
+      if (total != 0.0) Raise(downloadFraction, bytesReceived.load(std::memory_order_relaxed) / total);
+    } else if (current == 2) {
+      RaiseByInstallTime(plan);
     }
   }
   return installFraction.load(std::memory_order_relaxed) * plan.installWeight +
          downloadFraction.load(std::memory_order_relaxed) * plan.downloadWeight;
+}
+
+void StepProgress::RaiseByInstallTime(const StepPlan& plan) {
+  if (plan.expectedInstallSeconds <= 0) return;
+  const double elapsed = static_cast<double>(NowSeconds() - installStart.load());
+  Raise(installFraction, elapsed / plan.expectedInstallSeconds);
 }
 
 void StepProgress::Notify() const {

@@ -37,6 +37,9 @@ class StepProgress {
   // installFraction x installWeight + downloadFraction x downloadWeight, after
   // raising the fractions from the bytes and seconds seen so far.
   double Weighted(const StepPlan& plan);
+  // Raises installFraction by the seconds since installStart against the
+  // plan's expected install time (an installer tells nothing of its own).
+  void RaiseByInstallTime(const StepPlan& plan);
   void Notify() const;
   // Replaces the listener and returns the one it had. Set before the
   // pipeline starts (AddStep, or a test that watches a step).
