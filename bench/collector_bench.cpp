@@ -18,7 +18,7 @@
 
 #include "bench/bench_figure.h"
 #include "tools/collector/collector_server.h"
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 
 namespace {
 

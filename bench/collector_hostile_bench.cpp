@@ -15,7 +15,7 @@
 #include <random>
 #include <thread>
 
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 #include "tools/collector/store.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "diagnostics/event_catalog.h"
 #include "tests/recorded_events.h"
-#include "ui/fake_window_host_test.h"
+#include "tests/fake_window_host.h"
 
 namespace {
 

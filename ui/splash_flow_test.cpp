@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/fake_window_host_test.h"
+#include "tests/fake_window_host.h"
 
 namespace {
 

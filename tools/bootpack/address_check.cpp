@@ -11,9 +11,12 @@
 #include "engine/downloader.h"
 #include "platform/clock.h"
 #include "platform/http.h"
-#include "tools/bootpack/progress_bar.h"
+#include "tools/common/progress_bar.h"
 
 namespace bootpack {
+
+using tools::FormatBytes;
+using tools::ProgressBar;
 namespace {
 
 // The token of the check's report, where the bootstrapper puts its run id.

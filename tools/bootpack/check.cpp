@@ -5,9 +5,12 @@
 #include "payload/payload_reader.h"
 #include "payload/settings.h"
 #include "platform/files.h"
-#include "tools/bootpack/cli_args.h"
+#include "tools/common/cli_args.h"
 
 namespace bootpack {
+
+using tools::ParseArgs;
+using tools::ParsedArgs;
 namespace {
 
 const char kCheckHelp[] =

@@ -1,27 +1,11 @@
 #include "tools/bootpack/check_report.h"
 
+#include "tools/common/json.h"
+
 namespace bootpack {
 namespace {
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      // Configuration texts are 8-bit ANSI: every byte outside ASCII keeps its
-      // number as the code point, so the output is plain ASCII JSON.
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+using tools::JsonString;
 
 // The fields of one object, comma-separated.
 class JsonFields {

@@ -13,7 +13,7 @@
 #include "tests/payload_builder.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
-#include "tools/bootpack/test_support.h"
+#include "tests/bootpack/test_support.h"
 
 namespace bootpack {
 namespace {

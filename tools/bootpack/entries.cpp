@@ -6,10 +6,15 @@
 #include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/md5.h"
-#include "tools/bootpack/cli_args.h"
-#include "tools/bootpack/file_io.h"
+#include "tools/common/cli_args.h"
+#include "tools/common/file_io.h"
 
 namespace bootpack {
+
+using tools::ParseArgs;
+using tools::ParsedArgs;
+using tools::ReadAt;
+using tools::WriteWholeFile;
 namespace {
 
 const char kListHelp[] =

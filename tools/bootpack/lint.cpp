@@ -7,10 +7,13 @@
 #include "payload/settings.h"
 #include "platform/ascii.h"
 #include "platform/files.h"
-#include "tools/bootpack/cli_args.h"
-#include "tools/bootpack/file_io.h"
+#include "tools/common/cli_args.h"
+#include "tools/common/file_io.h"
 
 namespace bootpack {
+
+using tools::ParseArgs;
+using tools::ParsedArgs;
 namespace {
 
 // Keys without which a step fails or a window shows nothing. A missing

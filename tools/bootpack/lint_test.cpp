@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_paths.h"
-#include "tools/bootpack/test_support.h"
+#include "tests/bootpack/test_support.h"
 
 namespace bootpack {
 namespace {

@@ -5,11 +5,17 @@
 #include "payload/payload_format.h"
 #include "platform/ascii.h"
 #include "platform/files.h"
-#include "tools/bootpack/cli_args.h"
-#include "tools/bootpack/file_io.h"
+#include "tools/common/cli_args.h"
+#include "tools/common/file_io.h"
 #include "tools/bootpack/lint.h"
 
 namespace bootpack {
+
+using tools::BaseName;
+using tools::ParseArgs;
+using tools::ParsedArgs;
+using tools::ReadAt;
+using tools::WriteWholeFile;
 namespace {
 
 const char kPackHelp[] =

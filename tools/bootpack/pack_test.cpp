@@ -6,7 +6,7 @@
 #include "platform/files.h"
 #include "tests/payload_builder.h"
 #include "tests/test_paths.h"
-#include "tools/bootpack/test_support.h"
+#include "tests/bootpack/test_support.h"
 
 namespace bootpack {
 namespace {

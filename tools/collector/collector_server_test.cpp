@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 #include "tools/collector/store.h"
 
 namespace {

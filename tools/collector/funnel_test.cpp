@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "diagnostics/request_encoding.h"
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 #include "tools/collector/report_text.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "tools/bootpack/cli_args.h"
+#include "tools/common/cli_args.h"
 #include "tools/collector/collector_server.h"
 #include "tools/collector/funnel.h"
 #include "tools/collector/report_text.h"
@@ -41,7 +41,7 @@ int Usage(const std::string& error) {
   return error.empty() ? 0 : 2;
 }
 
-std::unique_ptr<Store> Open(const bootpack::ParsedArgs& args) {
+std::unique_ptr<Store> Open(const tools::ParsedArgs& args) {
   const std::string location = args.options.count("--db") ? args.Option("--db") : kDefaultStore;
   std::string error;
   std::unique_ptr<Store> store = OpenStore(location, &error);
@@ -65,7 +65,7 @@ bool ParseAddress(const std::string& text, std::string* host, int* port) {
 }
 
 // A positive whole number, when the option is given; false when it is none.
-bool WholeNumber(const bootpack::ParsedArgs& args, const char* flag, long* value) {
+bool WholeNumber(const tools::ParsedArgs& args, const char* flag, long* value) {
   if (!args.options.count(flag)) return true;
   const std::string text = args.Option(flag);
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
@@ -74,7 +74,7 @@ bool WholeNumber(const bootpack::ParsedArgs& args, const char* flag, long* value
   return *value > 0;
 }
 
-int Serve(const bootpack::ParsedArgs& args) {
+int Serve(const tools::ParsedArgs& args) {
   ServerOptions options;
   for (const char* flag : {"--listen", "--admin-listen"}) {
     if (!args.options.count(flag)) continue;
@@ -165,7 +165,7 @@ bool ParseSince(std::string text, int64_t* ms) {
   return true;
 }
 
-int Report(const bootpack::ParsedArgs& args) {
+int Report(const tools::ParsedArgs& args) {
   FunnelFilter filter;
   if (args.options.count("--watermark")) filter.watermark = args.Option("--watermark");
   if (args.options.count("--since") && !ParseSince(args.Option("--since"), &filter.since_ms)) {
@@ -184,7 +184,7 @@ int Report(const bootpack::ParsedArgs& args) {
   return 0;
 }
 
-int Prune(const bootpack::ParsedArgs& args) {
+int Prune(const tools::ParsedArgs& args) {
   long days = 0;
   if (!args.options.count("--older-than") || !WholeNumber(args, "--older-than", &days)) {
     return Usage("prune takes --older-than DAYS, a positive number");
@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
     const char* name;
     std::set<std::string> options;
     std::set<std::string> switches;
-    int (*run)(const bootpack::ParsedArgs&);
+    int (*run)(const tools::ParsedArgs&);
   };
   const Command commands[] = {
       {"serve",
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
   if (name == "-h" || name == "--help") return Usage("");
   for (const Command& command : commands) {
     if (name != command.name) continue;
-    bootpack::ParsedArgs args = bootpack::ParseArgs(rest, command.options, command.switches);
+    tools::ParsedArgs args = tools::ParseArgs(rest, command.options, command.switches);
     if (args.help) return Usage("");
     if (!args.error.empty() || !args.positional.empty()) {
       return Usage(args.error.empty() ? "unexpected " + args.positional[0] : args.error);

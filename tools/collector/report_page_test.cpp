@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "tools/collector/collector_server.h"
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 #include "tools/collector/funnel_tally.h"
 
 namespace {

@@ -2,24 +2,11 @@
 
 #include <cstdio>
 
+#include "tools/common/json.h"
+
 namespace {
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+using tools::JsonString;
 
 // Bytes a terminal acts on (C0 controls, DEL, the C1 controls that 8-bit
 // terminals read as escapes) as \xHH: a record's text cannot retitle the

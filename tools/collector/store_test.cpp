@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 #include "tools/collector/funnel_tally.h"
 #include "tools/collector/report_text.h"
 

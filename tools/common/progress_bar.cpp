@@ -1,8 +1,8 @@
-#include "tools/bootpack/progress_bar.h"
+#include "tools/common/progress_bar.h"
 
 #include "platform/clock.h"
 
-namespace bootpack {
+namespace tools {
 namespace {
 
 constexpr uint32_t kQuietMs = 1000;  // a shorter download draws nothing
@@ -67,4 +67,4 @@ void ProgressBar::Finish() {
   std::fflush(out_);
 }
 
-}  // namespace bootpack
+}  // namespace tools

@@ -1,11 +1,11 @@
-// Ranged reads and whole-file writes over platform/files.h, for the bootpack commands.
+// Ranged reads and whole-file writes over platform/files.h, for the tools.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-namespace bootpack {
+namespace tools {
 
 // Reads `size` bytes at `offset`; false on a short read.
 bool ReadAt(std::FILE* file, int64_t offset, uint32_t size, std::string* data);
@@ -17,4 +17,4 @@ bool WriteWholeFile(const std::string& path, const std::string& data);
 // The last path component, split at "/" and "\".
 std::string BaseName(const std::string& path);
 
-}  // namespace bootpack
+}  // namespace tools

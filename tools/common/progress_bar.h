@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-namespace bootpack {
+namespace tools {
 
 // "512 B", "12.3 KB", "4.5 MB", "1.2 GB" (powers of 1000).
 std::string FormatBytes(double bytes);
@@ -33,4 +33,4 @@ class ProgressBar {
   bool drawn_ = false;
 };
 
-}  // namespace bootpack
+}  // namespace tools

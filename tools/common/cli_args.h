@@ -1,4 +1,4 @@
-// A small command-line parser for the bootpack commands: "--name value"
+// A small command-line parser for the tools: "--name value"
 // options, "--flag" switches and positional arguments, in any order.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace bootpack {
+namespace tools {
 
 struct ParsedArgs {
   std::map<std::string, std::string> options;  // "--stub" -> "a.exe"
@@ -26,4 +26,4 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
                      const std::set<std::string>& value_options,
                      const std::set<std::string>& switches);
 
-}  // namespace bootpack
+}  // namespace tools

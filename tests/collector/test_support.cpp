@@ -1,4 +1,4 @@
-#include "tools/collector/collector_test_support.h"
+#include "tests/collector/test_support.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -1,9 +1,9 @@
-#include "tools/bootpack/file_io.h"
+#include "tools/common/file_io.h"
 
 #include "payload/payload_format.h"
 #include "platform/files.h"
 
-namespace bootpack {
+namespace tools {
 
 bool ReadAt(std::FILE* file, int64_t offset, uint32_t size, std::string* data) {
   data->resize(size);
@@ -28,4 +28,4 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace bootpack
+}  // namespace tools

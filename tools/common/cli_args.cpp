@@ -1,6 +1,6 @@
-#include "tools/bootpack/cli_args.h"
+#include "tools/common/cli_args.h"
 
-namespace bootpack {
+namespace tools {
 
 std::string ParsedArgs::Option(const std::string& name) const {
   auto it = options.find(name);
@@ -42,4 +42,4 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
   return parsed;
 }
 
-}  // namespace bootpack
+}  // namespace tools
