@@ -86,7 +86,7 @@ class CollectorServer::Impl : public RequestHandler {
     record->received_ms = NowMs();
     record->sender = std::move(request.peer);
     const bool posted = reports_.Post([this, connection, record = std::move(*record)]() mutable {
-      const CommitResult result = commits_.Commit(std::move(record));
+      const CommitResult result = commits_.Submit(std::move(record));
       if (result == CommitResult::kStored) {
         loop_.Respond(connection, Answer{});
         return;

@@ -8,7 +8,7 @@ CommitQueue::CommitQueue(Store& store, Metrics& metrics, uint64_t max_store_byte
       metrics_(metrics),
       max_store_bytes_(max_store_bytes),
       open_(std::make_shared<Group>()) {
-  committer_ = std::thread([this] { Run(); });
+  committer_ = std::thread([this] { CommitLoop(); });
 }
 
 CommitQueue::~CommitQueue() {
@@ -20,7 +20,7 @@ CommitQueue::~CommitQueue() {
   committer_.join();
 }
 
-CommitResult CommitQueue::Commit(ReportRecord record) {
+CommitResult CommitQueue::Submit(ReportRecord record) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (closing_) return CommitResult::kFailed;
   std::shared_ptr<Group> group = open_;
@@ -46,7 +46,7 @@ bool CommitQueue::Full() {
   return full_;
 }
 
-void CommitQueue::Run() {
+void CommitQueue::CommitLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     gathered_.wait(lock, [this] { return closing_ || !open_->records.empty(); });

@@ -30,7 +30,7 @@ class CommitQueue {
   // Waits until the record is committed; kFailed when the store refused the
   // commit or the queue is closing, kStoreFull past the bound (the record is
   // then not stored).
-  CommitResult Commit(ReportRecord record);
+  CommitResult Submit(ReportRecord record);
 
  private:
   struct Group {
@@ -39,7 +39,7 @@ class CommitQueue {
     CommitResult result = CommitResult::kFailed;
   };
 
-  void Run();
+  void CommitLoop();
   // Whether the store is past its bound, asked at most once a second (the
   // committer's thread).
   bool Full();
