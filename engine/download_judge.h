@@ -79,8 +79,3 @@ class DownloadJudge {
   std::unique_ptr<platform::Md5> md5_;  // when a digest is compared or wanted
   std::string md5Hex_;
 };
-
-// Whether the first bytes of a body (and its Content-Type) make an HTML page;
-// its title, if it has one, goes to `title`. The body decides: an installer
-// served as "text/html" is still the installer.
-bool LooksLikeHtml(const std::string& lead, const std::string& contentType, std::string* title);

@@ -28,12 +28,13 @@ const ConfigKey kConfigKeys[kSettingCount] = {
     {"FILEPATH_ON_SYSTEM_STARTUP", FILEPATH_ON_SYSTEM_STARTUP},
 };
 
-std::string Settings::get(int slot) const {
-  auto it = slots_.find(slot);
-  return it == slots_.end() ? std::string() : it->second;
-}
+std::string Settings::get(int slot) const { return InRange(slot) ? slots_[slot] : std::string(); }
 
-void Settings::set(int slot, const std::string& value) { slots_[slot] = value; }
+void Settings::set(int slot, const std::string& value) {
+  if (!InRange(slot)) return;
+  slots_[slot] = value;
+  isSet_[slot] = true;
+}
 
 std::string Settings::progressCaption() const {
   // The configuration writes line breaks as backslash-n; the progress window

@@ -2,7 +2,6 @@
 // addressed by its slot.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -45,7 +44,7 @@ class Settings {
   // A copy of the slot's text; empty when never set (reading adds nothing).
   std::string get(int slot) const;
   // Whether a line set the slot (its text may still be empty).
-  bool has(int slot) const { return slots_.count(slot) != 0; }
+  bool has(int slot) const { return InRange(slot) && isSet_[slot]; }
   void set(int slot, const std::string& value);
 
   std::string clientId() const { return get(CLIENTID); }
@@ -56,7 +55,10 @@ class Settings {
   std::string progressCaption() const;
 
  private:
-  std::map<int, std::string> slots_;
+  static bool InRange(int slot) { return slot >= 0 && slot < kSettingCount; }
+
+  std::string slots_[kSettingCount];
+  bool isSet_[kSettingCount] = {};
 };
 
 // What CONFIG.TXT configures, as the reader takes it. Built once at start-up,

@@ -9,6 +9,7 @@
 #include "diagnostics/report_sender.h"
 #include "engine/download_judge.h"
 #include "engine/downloader.h"
+#include "engine/html_page.h"
 #include "platform/clock.h"
 #include "platform/http.h"
 #include "tools/common/progress_bar.h"
