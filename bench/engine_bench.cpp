@@ -92,9 +92,7 @@ double KestrelDownload(const std::string& url, const std::string& folder, bool* 
   signals.progressWindow = &view;
   TestRunContext run(signals, boxes);
   InstallManager manager(run.context());
-  auto owned = std::make_unique<InstallStep>(DownloadedInstaller(nullptr, url, folder, "kestrel.bin");
-  InstallStep* step = owned.get();
-  manager.AddStep(std::move(owned));
+  InstallStep* step = &Queued(manager, DownloadedInstaller(nullptr, url, folder, "kestrel.bin"));
   const Clock::time_point start = Clock::now();
   const int result = step->Download();
   const double seconds = SecondsSince(start);
@@ -209,9 +207,7 @@ double RunInstallerTime(const std::string& command) {
   StepPlan plan;
   plan.commandLine = command;
   plan.expectedInstallSeconds = 200;
-  auto owned = std::make_unique<InstallStep>(plan);
-  InstallStep* step = owned.get();
-  manager.AddStep(std::move(owned));
+  InstallStep* step = &Queued(manager, plan);
   const Clock::time_point start = Clock::now();
   const int result = step->Install();
   const double seconds = SecondsSince(start);

@@ -218,10 +218,7 @@ class DownloaderFaultsTest : public testing::TestWithParam<bool> {
       plan.leadingBytes = MsiSignature();
     }
     plan.downloadTiming.stallLimitMs = kStallLimitMs;
-    auto step = std::make_unique<InstallStep>(plan);
-    InstallStep* raw = step.get();
-    manager.AddStep(std::move(step));
-    return *raw;
+    return Queued(manager, plan);
   }
 
   test_paths::ScratchFolder folder_;

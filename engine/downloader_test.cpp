@@ -59,10 +59,7 @@ class DownloaderTest : public testing::Test {
     StepPlan plan = DownloadedInstaller(
         nullptr, url, directory.empty() ? folder_.path() : directory, "setup.exe", md5);
     if (change) change(plan);
-    auto step = std::make_unique<InstallStep>(plan);
-    InstallStep* raw = step.get();
-    manager_.AddStep(std::move(step));
-    return *raw;
+    return Queued(manager_, plan);
   }
 
   std::string Target() const { return folder_.File("setup.exe"); }

@@ -87,10 +87,7 @@ class ProcessRunnerTest : public testing::Test {
     StepPlan plan;
     plan.commandLine = commandLine;
     plan.expectedInstallSeconds = expectedSeconds;
-    auto step = std::make_unique<InstallStep>(plan);
-    InstallStep* raw = step.get();
-    manager_.AddStep(std::move(step));
-    return *raw;
+    return Queued(manager_, plan);
   }
 
   test_paths::ScratchFolder folder_;

@@ -3,7 +3,10 @@
 // registry and Windows Installer the test hands in (empty fakes otherwise).
 #pragma once
 
+#include <memory>
+
 #include "engine/downloader.h"
+#include "engine/install_manager.h"
 #include "engine/pipeline_signals.h"
 #include "engine/process_runner.h"
 #include "engine/run_context.h"
@@ -36,3 +39,12 @@ class TestRunContext {
   ProcessInstallerRunner installers_;
   RunContext context_;  // last: it names the others
 };
+
+// Queues a plain step with `plan` (one that reports itself not installed) and
+// returns it.
+inline InstallStep& Queued(InstallManager& manager, const StepPlan& plan) {
+  auto step = std::make_unique<InstallStep>(plan);
+  InstallStep& queued = *step;
+  manager.AddStep(std::move(step));
+  return queued;
+}

@@ -20,10 +20,13 @@
 #include "engine/file_md5.h"
 #include "engine/install_manager.h"
 #include "engine/install_step.h"
+#include "engine/process_runner.h"
+#include "engine/run_context.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/message_box.h"
-#include "tests/run_context.h"
+#include "platform/msi.h"
+#include "platform/registry.h"
 
 namespace wine_bench {
 namespace {
@@ -145,14 +148,18 @@ bool ProductDownload(const std::string& url, const std::string& folder, const st
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
-  TestRunContext run(signals, boxes);
-  InstallManager manager(run.context());
+  // The product's own workers; the registry and the Installer are not asked.
+  PipelineThreads threads;
+  HttpDownloader downloader;
+  ProcessInstallerRunner installers;
+  const RunContext context{
+      signals,    threads,   boxes, platform::SystemRegistry(), platform::SystemWindowsInstaller(),
+      downloader, installers};
+  InstallManager manager(context);
   StepPlan plan = DownloadedInstaller(nullptr, url, folder, "product.bin", md5);
   plan.verifyDigest = true;
-  auto owned = std::make_unique<InstallStep>(plan);
-  InstallStep* step = owned.get();
-  manager.AddStep(std::move(owned));
-  return step->Download() == 1;
+  manager.AddStep(std::make_unique<InstallStep>(plan));
+  return manager.steps()[0]->Download() == 1;
 }
 
 }  // namespace
