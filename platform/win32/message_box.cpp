@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/topmost.h"
+
 namespace platform {
 namespace {
 
@@ -17,14 +19,40 @@ LRESULT CALLBACK RaiseWhenActivated(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// The raises after the box is shown: the window manager places a new window
+// when it gets round to it, possibly below the window that has the focus
+// (the splash, when both come up at once).
+constexpr UINT_PTR kEarlyRaise = 0x4B01;
+constexpr UINT_PTR kLateRaise = 0x4B02;
+
+void CALLBACK RaiseOnTimer(HWND box, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(box, timer);
+  RaiseAboveAll(box);
+}
+
+LRESULT CALLBACK RaiseWhenShown(int code, WPARAM wParam, LPARAM lParam) {
+  const CWPRETSTRUCT& message = *reinterpret_cast<CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && message.message == WM_WINDOWPOSCHANGED &&
+      (reinterpret_cast<const WINDOWPOS*>(message.lParam)->flags & SWP_SHOWWINDOW) &&
+      GetParent(message.hwnd) == nullptr) {
+    RaiseAboveAll(message.hwnd);
+    SetTimer(message.hwnd, kEarlyRaise, 150, &RaiseOnTimer);
+    SetTimer(message.hwnd, kLateRaise, 600, &RaiseOnTimer);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 class SystemBoxes : public MessageBoxes {
  public:
   int Show(const std::string& text, const std::string& title, unsigned style) override {
     // This thread's windows only, for as long as the box is up.
-    HHOOK hook = SetWindowsHookExA(WH_CBT, &RaiseWhenActivated, nullptr, GetCurrentThreadId());
+    HHOOK activated = SetWindowsHookExA(WH_CBT, &RaiseWhenActivated, nullptr, GetCurrentThreadId());
+    HHOOK shown =
+        SetWindowsHookExA(WH_CALLWNDPROCRET, &RaiseWhenShown, nullptr, GetCurrentThreadId());
     const int answer =
         MessageBoxA(nullptr, text.c_str(), title.c_str(), style | MB_TOPMOST | MB_SETFOREGROUND);
-    if (hook) UnhookWindowsHookEx(hook);
+    if (shown) UnhookWindowsHookEx(shown);
+    if (activated) UnhookWindowsHookEx(activated);
     return answer;
   }
 };

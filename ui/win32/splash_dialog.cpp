@@ -6,6 +6,7 @@
 
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
+#include "platform/win32/topmost.h"
 #include "ui/layout.h"
 #include "ui/resource_ids.h"
 #include "ui/splash_flow.h"
@@ -22,6 +23,10 @@ namespace ui {
 namespace {
 
 constexpr UINT_PTR kSplashTimer = 0;
+// Own boxes are raised again a little after the splash is shown: the window
+// manager places a window when it gets round to it.
+constexpr UINT_PTR kRaiseBoxesTimer = 1;
+constexpr UINT kRaiseBoxesDelayMs = 300;
 constexpr UINT kSplashMilliseconds = 3000;
 
 class SplashDialog : public SplashControls, public DialogBase {
@@ -56,7 +61,7 @@ BOOL CALLBACK RaiseIfOwnBox(HWND window, LPARAM splash) {
   if (window != reinterpret_cast<HWND>(splash) && process == GetCurrentProcessId() &&
       IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
       lstrcmpA(className, "#32770") == 0) {
-    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    platform::RaiseAboveAll(window);
   }
   return TRUE;
 }
@@ -101,9 +106,16 @@ INT_PTR SplashDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if ((position.flags & SWP_SHOWWINDOW) || !(position.flags & SWP_NOZORDER)) {
         EnumWindows(&RaiseIfOwnBox, reinterpret_cast<LPARAM>(dialog_));
       }
+      if (position.flags & SWP_SHOWWINDOW)
+        SetTimer(dialog_, kRaiseBoxesTimer, kRaiseBoxesDelayMs, nullptr);
       return FALSE;  // the dialog's own handling goes on
     }
     case WM_TIMER:
+      if (wParam == kRaiseBoxesTimer) {
+        KillTimer(dialog_, kRaiseBoxesTimer);
+        EnumWindows(&RaiseIfOwnBox, reinterpret_cast<LPARAM>(dialog_));
+        return TRUE;
+      }
       // The licence and progress windows run from inside this call.
       RunSplashTimer(*this, host_);
       return TRUE;
