@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/record_fields.h"
+#include "diagnostics/event_record.h"
 #include "diagnostics/report_sender.h"
 #include "diagnostics/startup_error.h"
 #include "platform/uuid.h"
@@ -34,6 +34,17 @@ constexpr char kBanner[] =
     "\n\n\n\n*****************TORVANE NETWORKS WAYFARER*****************\n\n";
 
 std::atomic<EventLogger*> g_logger{nullptr};
+
+// The record of event `id` as posted now.
+EventRecord NewEventRecord(EventId id, platform::Registry& registry) {
+  EventRecord record;
+  // Only a successful launch names the agent that was installed.
+  if (id == kAgentLaunched) record.agent = ReadAgentId(registry);
+  record.event_id = id;
+  record.description = EventCatalog::Describe(id);
+  record.timestamp = FormatTimestamp();
+  return record;
+}
 
 }  // namespace
 
@@ -109,36 +120,13 @@ void PostEvent(EventId id) {
 void ReportWatermark(const std::string& value) {
   EventLogger* logger = GlobalEventLogger();
   if (!logger) return;
-  logger->Enqueue(std::string(record_fields::kWatermark) + "='" + value + "'," +
-                  BuildEventRecord(kWatermarkReported, logger->registry()));
+  EventRecord record = NewEventRecord(kWatermarkReported, logger->registry());
+  record.watermark = value;
+  logger->Enqueue(FormatEventRecord(record));
 }
 
 std::string BuildEventRecord(EventId id, platform::Registry& registry) {
-  using namespace record_fields;
-  std::string record;
-  // Only a successful launch names the agent that was installed.
-  if (id == kAgentLaunched)
-    record.append(kAgent).append("='").append(ReadAgentId(registry)).append("',");
-  record.append(kEventId).append("='").append(std::to_string(id)).append("',");
-  record.append(kDescription).append("='").append(EventCatalog::Describe(id)).append("',");
-  record.append(kTimestamp).append("='").append(FormatTimestamp()).append("'");
-  return record;
-}
-
-std::string FormatTimestamp() { return FormatTimestamp(platform::UtcNow()); }
-
-std::string FormatTimestamp(const platform::UtcTime& time) {
-  // "%02d-%02d-%02d %02d:%02d:%02d.%03d" into 24 bytes, without the printf
-  // family, which would add its own formatting engine to the stub.
-  auto padded = [](int value, size_t width) {
-    std::string digits = std::to_string(value);
-    return digits.size() < width ? std::string(width - digits.size(), '0') + digits : digits;
-  };
-  const std::string text = padded(time.year, 2) + "-" + padded(time.month, 2) + "-" +
-                           padded(time.day, 2) + " " + padded(time.hour, 2) + ":" +
-                           padded(time.minute, 2) + ":" + padded(time.second, 2) + "." +
-                           padded(time.millisecond, 3);
-  return text.substr(0, 23);
+  return FormatEventRecord(NewEventRecord(id, registry));
 }
 
 std::string ReadAgentId(platform::Registry& registry) {

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "diagnostics/event_catalog.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -114,15 +113,12 @@ EventLogger* GlobalEventLogger();
 // reporting on instead. Never waits for the file or the network (7003 may
 // wait up to 3 s for the agent id).
 void PostEvent(EventId id);
-// "WATERMARK='value'," followed by the record of event 3021.
+// Queues the record of event 3021 with the WATERMARK `value`.
 void ReportWatermark(const std::string& value);
 
-// AGENT (7003 only), EVENTID, DESC and TIMESTAMP as NAME='value', comma-separated,
-// values verbatim.
+// The line of event `id`'s record as posted now (diagnostics/event_record.h):
+// its description, the current time and, for 7003 only, the AGENT.
 std::string BuildEventRecord(EventId id, platform::Registry& registry = platform::SystemRegistry());
-// "YYYY-MM-DD hh:mm:ss.mmm" of the current UTC time (of `time` for the overload).
-std::string FormatTimestamp();
-std::string FormatTimestamp(const platform::UtcTime& time);
 // HKCU\SOFTWARE\Torvane RuntimeGuid, tried 6 times with 500 ms after each
 // failure; "?" if never read.
 std::string ReadAgentId(platform::Registry& registry = platform::SystemRegistry());

@@ -5,8 +5,7 @@
 #include <string>
 
 #include "diagnostics/event_logger.h"
-#include "diagnostics/record_fields.h"
-#include "diagnostics/request_encoding.h"
+#include "diagnostics/event_record.h"
 #include "platform/clock.h"
 #include "platform/http.h"
 
@@ -15,12 +14,6 @@ namespace {
 enum CommandKind { kTimeout = 0, kMessage = 1, kStartReporting = 2, kFinish = 3 };
 
 }  // namespace
-
-std::string ReportObjectName(const std::string& run_id, const std::string& record) {
-  std::string object_name = "?";
-  object_name.append(record_fields::kToken).append("='").append(run_id).append("',");
-  return EncodeRequestTarget(object_name.append(record));
-}
 
 void ReportSender::ThreadMain(void* logger) { Run(*static_cast<EventLogger*>(logger)); }
 
@@ -148,8 +141,7 @@ void ReportSender::SendPendingReports(EventLogger& logger) {
     sent_one = true;
     std::string record = std::move(logger.reports_.front());
     logger.reports_.pop_front();
-    std::string object_name = ReportObjectName(logger.run_id_, record);
-    if (!connection->SendGet(object_name)) {
+    if (!connection->SendGet(FormatReportTarget(logger.run_id_, record))) {
       failed = std::move(record);
       has_failed = true;
     }

@@ -12,9 +12,6 @@ class LoggerCommand;
 // The user agent of every report request.
 constexpr char kReportUserAgent[] = "TORVANE_NETWORKS_WF";
 
-// The request target of one report: the run's token, then the record, encoded.
-std::string ReportObjectName(const std::string& run_id, const std::string& record);
-
 class ReportSender {
  public:
   // The thread entry; `logger` is the EventLogger. Sets the logger's done

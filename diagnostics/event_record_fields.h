@@ -1,7 +1,6 @@
-// The field names of an event record and of the report that carries it. A
-// field travels as NAME='value', fields joined by commas: TOKEN first (the
-// report's), then AGENT (7003) or WATERMARK (3021), EVENTID, DESC, TIMESTAMP.
-// The log server reads them back by the same names.
+// The field names of the event record, for its writer and its reader
+// (event_record.cpp, event_record_reader.cpp) only: everyone else calls the
+// functions of event_record.h.
 #pragma once
 
 namespace record_fields {
