@@ -82,8 +82,10 @@ TEST_F(EventLoggerTest, RecordsAreWrittenOneLineEachInPostingOrder) {
   PostEvent(12345);
   PostErrorEvent(kHttpError, "100% of nothing");
   ReportWatermark("wm-1");
+  // A text read from a file may hold a NUL: it ends the value, not the record.
+  PostErrorEvent(kInstallationError, std::string("cut\0off", 7));
   std::vector<std::string> lines = FinishAndReadLines();
-  ASSERT_EQ(lines.size(), 5u);
+  ASSERT_EQ(lines.size(), 6u);
   EXPECT_TRUE(std::regex_match(
       lines[0], std::regex(std::string("EVENTID='3000',DESC='Launched Bootstrapper on user's "
                                        "machine\\.',") +
@@ -99,6 +101,10 @@ TEST_F(EventLoggerTest, RecordsAreWrittenOneLineEachInPostingOrder) {
                                        "Bootstrapper configuration watermark value',") +
                            kTimestamp)))
       << lines[4];
+  EXPECT_TRUE(std::regex_match(
+      lines[5],
+      std::regex(std::string("EVENTID='9060',DESC='INSTALLATION ERROR: cut',") + kTimestamp)))
+      << lines[5];
 }
 
 // Reporting never switched on: Finish hands back at once and nothing is lost

@@ -12,9 +12,11 @@ using record_fields::kTimestamp;
 using record_fields::kToken;
 using record_fields::kWatermark;
 
-// NAME='value' and what follows it.
+// NAME='value' and what follows it. A value is taken as a C string: an error
+// text read from a file may hold a NUL, which would end the line in the log
+// file and make the report none.
 void AppendField(const char* name, const std::string& value, const char* after, std::string* out) {
-  out->append(name).append("='").append(value).append("'").append(after);
+  out->append(name).append("='").append(value.c_str()).append("'").append(after);
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ struct EventRecord {
 };
 bool operator==(const EventRecord& a, const EventRecord& b);
 
-// The record's line, without the token. Set at most one of agent and watermark.
+// The record's line, without the token. A value ends at its first NUL, as a
+// C string does. Set at most one of agent and watermark.
 std::string FormatEventRecord(const EventRecord& record);
 // A report's request target: "?TOKEN='token'," and the line, percent-encoded.
 std::string FormatReportTarget(const std::string& token, const std::string& record_line);
