@@ -5,13 +5,6 @@
 
 namespace {
 
-using record_fields::kAgent;
-using record_fields::kDescription;
-using record_fields::kEventId;
-using record_fields::kTimestamp;
-using record_fields::kToken;
-using record_fields::kWatermark;
-
 // NAME='value' and what follows it. A value is taken as a C string: an error
 // text read from a file may hold a NUL, which would end the line in the log
 // file and make the report none.
@@ -24,19 +17,19 @@ void AppendField(const char* name, const std::string& value, const char* after, 
 std::string FormatEventRecord(const EventRecord& record) {
   std::string line;
   if (record.agent) {
-    AppendField(kAgent, *record.agent, ",", &line);
+    AppendField(kAgentField, *record.agent, ",", &line);
   } else if (record.watermark) {
-    AppendField(kWatermark, *record.watermark, ",", &line);
+    AppendField(kWatermarkField, *record.watermark, ",", &line);
   }
-  AppendField(kEventId, std::to_string(record.event_id), ",", &line);
-  AppendField(kDescription, record.description, ",", &line);
-  AppendField(kTimestamp, record.timestamp, "", &line);
+  AppendField(kEventIdField, std::to_string(record.event_id), ",", &line);
+  AppendField(kDescriptionField, record.description, ",", &line);
+  AppendField(kTimestampField, record.timestamp, "", &line);
   return line;
 }
 
 std::string FormatReportTarget(const std::string& token, const std::string& record_line) {
   std::string object = "?";
-  AppendField(kToken, token, ",", &object);
+  AppendField(kTokenField, token, ",", &object);
   return EncodeRequestTarget(object.append(record_line));
 }
 

@@ -3,11 +3,9 @@
 // functions of event_record.h.
 #pragma once
 
-namespace record_fields {
-constexpr char kToken[] = "TOKEN";
-constexpr char kAgent[] = "AGENT";
-constexpr char kWatermark[] = "WATERMARK";
-constexpr char kEventId[] = "EVENTID";
-constexpr char kDescription[] = "DESC";
-constexpr char kTimestamp[] = "TIMESTAMP";
-}  // namespace record_fields
+constexpr char kTokenField[] = "TOKEN";
+constexpr char kAgentField[] = "AGENT";
+constexpr char kWatermarkField[] = "WATERMARK";
+constexpr char kEventIdField[] = "EVENTID";
+constexpr char kDescriptionField[] = "DESC";
+constexpr char kTimestampField[] = "TIMESTAMP";

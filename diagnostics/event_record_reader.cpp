@@ -6,13 +6,6 @@
 
 namespace {
 
-using record_fields::kAgent;
-using record_fields::kDescription;
-using record_fields::kEventId;
-using record_fields::kTimestamp;
-using record_fields::kToken;
-using record_fields::kWatermark;
-
 // The longest token a report may carry; the sender's is 36 characters.
 constexpr size_t kMostTokenBytes = 64;
 
@@ -41,28 +34,28 @@ bool ParseEventId(const std::string& text, EventId* id) {
 // The fields that follow the token, from `at` to the end of `text`.
 std::optional<EventRecord> ParseFields(const std::string& text, size_t at, EventRecord record) {
   // The one optional field sits before the id.
-  const std::string id_between = Between(kEventId);
-  for (const char* name : {kAgent, kWatermark}) {
+  const std::string id_between = Between(kEventIdField);
+  for (const char* name : {kAgentField, kWatermarkField}) {
     if (!StartsWith(text, at, Opening(name))) continue;
     at += Opening(name).size();
     const size_t end = text.find(id_between, at);
     if (end == std::string::npos) return std::nullopt;
-    (name == kAgent ? record.agent : record.watermark) = text.substr(at, end - at);
+    (name == kAgentField ? record.agent : record.watermark) = text.substr(at, end - at);
     at = end + 2;
     break;
   }
 
-  if (!StartsWith(text, at, Opening(kEventId))) return std::nullopt;
-  at += Opening(kEventId).size();
-  size_t end = text.find(Between(kDescription), at);
+  if (!StartsWith(text, at, Opening(kEventIdField))) return std::nullopt;
+  at += Opening(kEventIdField).size();
+  size_t end = text.find(Between(kDescriptionField), at);
   if (end == std::string::npos || !ParseEventId(text.substr(at, end - at), &record.event_id)) {
     return std::nullopt;
   }
-  at = end + Between(kDescription).size();
+  at = end + Between(kDescriptionField).size();
 
   // The timestamp is last and holds no apostrophe, so the last opening of it
   // is the real one, whatever the description holds.
-  const std::string time_between = Between(kTimestamp);
+  const std::string time_between = Between(kTimestampField);
   end = text.rfind(time_between);
   if (end == std::string::npos || end < at) return std::nullopt;
   record.description = text.substr(at, end - at);
@@ -114,8 +107,8 @@ std::optional<EventRecord> ParseReportTarget(const std::string& target) {
   const std::string object = DecodeRequestTarget(target);
   if (object.find('\0') != std::string::npos) return std::nullopt;
   size_t at = StartsWith(object, 0, "/") ? 1 : 0;
-  if (!StartsWith(object, at, "?" + Opening(kToken))) return std::nullopt;
-  at += 1 + Opening(kToken).size();
+  if (!StartsWith(object, at, "?" + Opening(kTokenField))) return std::nullopt;
+  at += 1 + Opening(kTokenField).size();
 
   EventRecord record;
   const size_t end = object.find("',", at);

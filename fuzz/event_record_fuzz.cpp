@@ -40,15 +40,8 @@ std::string TextOf(int64_t ms) {
   const std::time_t seconds = static_cast<std::time_t>((ms - remainder) / 1000);
   std::tm parts;
   FUZZ_CHECK(gmtime_r(&seconds, &parts));
-  platform::UtcTime time;
-  time.year = parts.tm_year + 1900;
-  time.month = parts.tm_mon + 1;
-  time.day = parts.tm_mday;
-  time.hour = parts.tm_hour;
-  time.minute = parts.tm_min;
-  time.second = parts.tm_sec;
-  time.millisecond = static_cast<int>(remainder);
-  return FormatTimestamp(time);
+  return FormatTimestamp({parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                          parts.tm_min, parts.tm_sec, static_cast<int>(remainder)});
 }
 
 // Two texts of one record, alike but for the digits of the id.
