@@ -7,7 +7,7 @@
 namespace {
 
 TEST(EventRecordTest, WhatIsNoReport) {
-  const char* targets[] = {
+  const std::string targets[] = {
       "/",
       "/favicon.ico",
       "/?a=1",
@@ -26,10 +26,9 @@ TEST(EventRecordTest, WhatIsNoReport) {
       "/?TOKEN='t',EVENTID='1',DESC='d',TIMESTAMP='2026-12-07T22:56:28.094'",
       "/?TOKEN='t',AGENT='a',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
       "/?TOKEN='t',EVENTID='1',TIMESTAMP='2026-12-07 22:56:28.094',DESC='d'",
+      std::string("?TOKEN='t',EVENTID='1',DESC='a\0b',TIMESTAMP='2026-12-07 22:56:28.094'", 69),
   };
-  for (const char* target : targets) EXPECT_FALSE(ParseReportTarget(target)) << target;
-  EXPECT_FALSE(ParseReportTarget(
-      std::string("?TOKEN='t',EVENTID='1',DESC='a\0b',TIMESTAMP='2026-12-07 22:56:28.094'", 69)));
+  for (const std::string& target : targets) EXPECT_FALSE(ParseReportTarget(target)) << target;
   std::optional<EventRecord> negative =
       ParseReportTarget("?TOKEN='t',EVENTID='-5',DESC='',TIMESTAMP='1999-12-31 23:59:59.000'");
   ASSERT_TRUE(negative);

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/request_encoding.h"
 #include "tools/collector/report_parser.h"
@@ -384,23 +385,15 @@ std::vector<ReportRecord> RecordedRoads() {
     int second = 0;
     for (int id : road.events) {
       if (id == 7003) second = road.launch_after_s;
-      EventRecord sent = Report(road.token, id, At(second));
+      EventRecord sent{road.token, {}, {}, id, EventCatalog::Describe(id), At(second)};
       if (id == 3021) sent.watermark = road.watermark;
       if (id == 7003) sent.agent = "0f8fad5b-d9cb-469f-a165-70867728950e";
-      if (id == 9058) {
-        sent.description = "HTTP ERROR: Not Found.";
-        sent.timestamp = "2026-12-07 10:00:01.000";
-      } else if (id == 9060) {
-        sent.description =
-            "INSTALLATION ERROR: ERROR 1603: A fatal error occurred during "
-            "installation.";
-        sent.timestamp = "2026-12-07 10:00:02.000";
-      }
+      if (id == 9058) sent.description = "HTTP ERROR: Not Found.";
+      if (id == 9060) sent.description = "INSTALLATION ERROR: " + DescribeInstallerExitCode(1603);
+      if (id == 9058 || id == 9060) sent.timestamp = At(id == 9058 ? 1 : 2);
       // The installer's failure as an older executable sent it, raw.
-      const std::string normal = NormalizeRequestLine(ReportLine(sent, id == 9060));
-      const size_t first = normal.find(' ');
       std::optional<EventRecord> read =
-          ParseReportTarget(normal.substr(first + 1, normal.rfind(' ') - first - 1));
+          ReceivedReport(ReportLine(sent.token, FormatEventRecord(sent), id == 9060));
       if (!read) std::abort();  // the lines above are all reports
       records.push_back({std::move(*read), ++received, ""});
       ++second;
@@ -409,27 +402,23 @@ std::vector<ReportRecord> RecordedRoads() {
   return records;
 }
 
-EventRecord Report(const std::string& token, int event_id, const std::string& timestamp) {
-  EventRecord report;
-  report.token = token;
-  report.event_id = event_id;
-  report.description = EventCatalog::Describe(event_id);
-  report.timestamp = timestamp;
-  return report;
-}
-
 std::string ReportLine(const std::string& token, const std::string& record_line, bool raw) {
   const std::string target = FormatReportTarget(token, record_line);
   return "GET /" + (raw ? DecodeRequestTarget(target) : target) + " HTTP/1.1";
 }
 
-std::string ReportLine(const EventRecord& report, bool raw) {
-  return ReportLine(report.token, FormatEventRecord(report), raw);
-}
-
 std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
                        bool raw) {
-  return ReportLine(Report(token, event_id, timestamp), raw);
+  const EventRecord report{token, {}, {}, event_id, EventCatalog::Describe(event_id), timestamp};
+  return ReportLine(token, FormatEventRecord(report), raw);
+}
+
+std::optional<EventRecord> ReceivedReport(const std::string& line) {
+  const std::string normal = NormalizeRequestLine(line);
+  const size_t first = normal.find(' ');
+  const size_t last = normal.rfind(' ');
+  if (first == last) return std::nullopt;
+  return ParseReportTarget(normal.substr(first + 1, last - first - 1));
 }
 
 }  // namespace collector_test

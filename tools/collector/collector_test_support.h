@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,14 +119,13 @@ class CollectorProcess {
   int admin_port_ = 0;
 };
 
-// The report of event `event_id` with its catalog text.
-EventRecord Report(const std::string& token, int event_id, const std::string& timestamp);
 // The request line of a report, "GET /?TOKEN='token',... HTTP/1.1", encoded
-// as today's sender does, or raw as the older ones.
+// as today's sender does, or raw as the older ones; by id, with its catalog text.
 std::string ReportLine(const std::string& token, const std::string& record_line, bool raw = false);
-std::string ReportLine(const EventRecord& report, bool raw = false);
 std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
                        bool raw = false);
+// The report the server reads from a request line, of either form.
+std::optional<EventRecord> ReceivedReport(const std::string& line);
 
 // Six runs as roads of the end-to-end suite record them, as stored records:
 // builds wm-A (install-all, dotnet-secondary, dotnet-installer-1603) and wm-B

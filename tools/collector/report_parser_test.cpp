@@ -9,19 +9,6 @@ namespace {
 
 constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
-// What the server's handler sees of one request line: the line normalized,
-// its target read.
-std::optional<EventRecord> Receive(const std::string& line) {
-  const std::string normal = NormalizeRequestLine(line);
-  const size_t first = normal.find(' ');
-  const size_t last = normal.rfind(' ');
-  if (first == last) return std::nullopt;
-  // The library refuses a target with two query marks.
-  const std::string target = normal.substr(first + 1, last - first - 1);
-  if (target.find('?') != target.rfind('?')) return std::nullopt;
-  return ParseReportTarget(target);
-}
-
 TEST(ReportParserTest, BothFormsOfTheSendersRecords) {
   const std::string launched = BuildEventRecord(kLaunched);
   const std::string watermark =
@@ -47,7 +34,7 @@ TEST(ReportParserTest, BothFormsOfTheSendersRecords) {
     // Today's sender, and the older one that encoded nothing.
     for (bool raw : {false, true}) {
       const std::string line = collector_test::ReportLine(kToken, c.record, raw);
-      std::optional<EventRecord> record = Receive(line);
+      std::optional<EventRecord> record = collector_test::ReceivedReport(line);
       ASSERT_TRUE(record) << line;
       EXPECT_EQ(record->token, kToken);
       EXPECT_EQ(record->event_id, c.id);
