@@ -2,11 +2,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <stdexcept>
+#include <utility>
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/record_fields.h"
-#include "diagnostics/report_sender.h"
+#include "diagnostics/event_record.h"
 #include "diagnostics/startup_error.h"
 #include "platform/uuid.h"
 
@@ -35,56 +34,107 @@ constexpr char kBanner[] =
 
 std::atomic<EventLogger*> g_logger{nullptr};
 
+// The record of event `id` as posted now.
+EventRecord NewEventRecord(EventId id, platform::Registry& registry) {
+  EventRecord record;
+  // Only a successful launch names the agent that was installed.
+  if (id == kAgentLaunched) record.agent = ReadAgentId(registry);
+  record.event_id = id;
+  record.description = EventCatalog::Describe(id);
+  record.timestamp = FormatTimestamp();
+  return record;
+}
+
 }  // namespace
 
 EventLogger::EventLogger(const std::string& directory, const EventLoggerOptions& options)
-    : options_(options),
-      registry_(options.registry ? options.registry : &platform::SystemRegistry()),
+    : registry_(options.registry ? options.registry : &platform::SystemRegistry()),
+      log_path_(platform::JoinPath(directory, "TorvaneLogFile.txt")),
       command_count_(0, options.queue_count_limit),
       log_server_(kPlaceholderLogServer) {
-  log_path_ = platform::JoinPath(directory, "TorvaneLogFile.txt");
   // Text mode: line breaks become CR LF on Windows. Earlier runs are not kept.
-  log_file_ = platform::OpenFile(log_path_, "w");
-  if (!log_file_) throw StartupError("Error: Could not open the log file");
-  std::fputs(kBanner, log_file_.get());
-  std::fflush(log_file_.get());
+  platform::UniqueFile log_file = platform::OpenFile(log_path_, "w");
+  if (!log_file) throw StartupError("Error: Could not open the log file");
+  std::fputs(kBanner, log_file.get());
+  std::fflush(log_file.get());
   run_id_ = platform::NewUuidText();
-  reporting_enabled_ = 0;
-  sender_.reset(new platform::Thread(&ReportSender::ThreadMain, this));
+  sender_.reset(new ReportSender(*this, options, run_id_, std::move(log_file)));
+  sender_thread_.reset(new platform::Thread(&EventLogger::SenderThread, this));
 }
 
 EventLogger::~EventLogger() {
   Finish();
-  if (sender_ && sender_->started()) sender_->Join();
+  if (sender_thread_ && sender_thread_->started()) sender_thread_->Join();
   EventLogger* self = this;
   g_logger.compare_exchange_strong(self, nullptr);
 }
 
-void EventLogger::Push(LoggerCommand* command) {
+void EventLogger::SenderThread(void* logger) {
+  EventLogger& self = *static_cast<EventLogger*>(logger);
+  self.sender_->Run();
+  self.done_.Set();
+}
+
+void EventLogger::Push(LoggerCommand command) {
   platform::LockGuard guard(lock_);
-  commands_.emplace_back(command);
+  commands_.push_back(std::move(command));
   command_count_.Release();
 }
 
-void EventLogger::Enqueue(const std::string& record) { Push(new MessageCommand(record)); }
+std::optional<LoggerCommand> EventLogger::PopCommand() {
+  platform::LockGuard guard(lock_);
+  if (commands_.empty()) return std::nullopt;
+  std::optional<LoggerCommand> command = std::move(commands_.front());
+  commands_.pop_front();
+  return command;
+}
 
-void EventLogger::StartReporting() { Push(new StartReportingCommand); }
+std::optional<LoggerCommand> EventLogger::TakeCommand(uint32_t wait_ms) {
+  // A queued command is taken before any wait, with its count when it has
+  // one: a command queued beyond the count's limit is handled all the same.
+  std::optional<LoggerCommand> command = PopCommand();
+  if (command) {
+    command_count_.Wait(0);
+    return command;
+  }
+  return command_count_.Wait(wait_ms) ? PopCommand() : std::nullopt;
+}
+
+bool EventLogger::CommandWaiting() {
+  platform::LockGuard guard(lock_);
+  return !commands_.empty();
+}
+
+std::string EventLogger::LogServer() {
+  platform::LockGuard guard(lock_);
+  return log_server_;
+}
+
+std::optional<uint32_t> EventLogger::FinishTick() {
+  platform::LockGuard guard(lock_);
+  return finish_tick_;
+}
+
+void EventLogger::Enqueue(const std::string& record) {
+  Push({LoggerCommand::Kind::kMessage, record});
+}
+
+void EventLogger::StartReporting() { Push({LoggerCommand::Kind::kStartReporting, {}}); }
 
 void EventLogger::Finish() {
   if (finished_) return;
   finished_ = true;
   // Without a sender nobody would ever set the done event.
-  if (!sender_ || !sender_->started()) return;
+  if (!sender_thread_ || !sender_thread_->started()) return;
   {
     platform::LockGuard guard(lock_);
-    finish_asked_ = true;
     finish_tick_ = platform::TickCount();
   }
-  Push(new FinishCommand);
+  Push({LoggerCommand::Kind::kFinish, {}});
   done_.Wait();
   // Setting the event was the sender's last act: it ends at once.
-  sender_->Join();
-  sender_.reset();
+  sender_thread_->Join();
+  sender_thread_.reset();
 }
 
 void EventLogger::SetLogServer(const std::string& host) {
@@ -109,36 +159,13 @@ void PostEvent(EventId id) {
 void ReportWatermark(const std::string& value) {
   EventLogger* logger = GlobalEventLogger();
   if (!logger) return;
-  logger->Enqueue(std::string(record_fields::kWatermark) + "='" + value + "'," +
-                  BuildEventRecord(kWatermarkReported, logger->registry()));
+  EventRecord record = NewEventRecord(kWatermarkReported, logger->registry());
+  record.watermark = value;
+  logger->Enqueue(FormatEventRecord(record));
 }
 
 std::string BuildEventRecord(EventId id, platform::Registry& registry) {
-  using namespace record_fields;
-  std::string record;
-  // Only a successful launch names the agent that was installed.
-  if (id == kAgentLaunched)
-    record.append(kAgent).append("='").append(ReadAgentId(registry)).append("',");
-  record.append(kEventId).append("='").append(std::to_string(id)).append("',");
-  record.append(kDescription).append("='").append(EventCatalog::Describe(id)).append("',");
-  record.append(kTimestamp).append("='").append(FormatTimestamp()).append("'");
-  return record;
-}
-
-std::string FormatTimestamp() { return FormatTimestamp(platform::UtcNow()); }
-
-std::string FormatTimestamp(const platform::UtcTime& time) {
-  // "%02d-%02d-%02d %02d:%02d:%02d.%03d" into 24 bytes, without the printf
-  // family, which would add its own formatting engine to the stub.
-  auto padded = [](int value, size_t width) {
-    std::string digits = std::to_string(value);
-    return digits.size() < width ? std::string(width - digits.size(), '0') + digits : digits;
-  };
-  const std::string text = padded(time.year, 2) + "-" + padded(time.month, 2) + "-" +
-                           padded(time.day, 2) + " " + padded(time.hour, 2) + ":" +
-                           padded(time.minute, 2) + ":" + padded(time.second, 2) + "." +
-                           padded(time.millisecond, 3);
-  return text.substr(0, 23);
+  return FormatEventRecord(NewEventRecord(id, registry));
 }
 
 std::string ReadAgentId(platform::Registry& registry) {

@@ -6,58 +6,26 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "diagnostics/event_catalog.h"
-#include "platform/clock.h"
-#include "platform/files.h"
+#include "diagnostics/report_sender.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 
-// Items of the command queue: made by the posting thread, owned by the queue,
-// destroyed by the sender thread once handled.
-class LoggerCommand {
- public:
-  virtual ~LoggerCommand() = default;
-  virtual int Kind() const = 0;
-};
-
-class MessageCommand : public LoggerCommand {
- public:
-  explicit MessageCommand(std::string record) : record_(std::move(record)) {}
-  int Kind() const override { return 1; }
-  const std::string& record() const { return record_; }
-
- private:
-  std::string record_;
-};
-
-class StartReportingCommand : public LoggerCommand {
- public:
-  int Kind() const override { return 2; }
-};
-
-class FinishCommand : public LoggerCommand {
- public:
-  int Kind() const override { return 3; }
-};
-
 // The product uses the defaults; tests shorten the waits, pick the port and
 // hand in a registry of their own.
-struct EventLoggerOptions {
-  uint32_t idle_wait_ms = 15000;    // the sender's wait for a command
-  uint32_t drain_limit_ms = 60000;  // how long undelivered records are retried at exit
-  int log_server_port = 80;
-  // The deadline of one report's whole exchange: a server that never answers,
-  // or sends its answer a line at a time, holds a pass (and the exit) no longer.
-  uint32_t report_timeout_ms = 5000;
+struct EventLoggerOptions : ReportSenderOptions {
   platform::Registry* registry = nullptr;  // for the AGENT field; null: the system's
   // The most wake-ups the queue counts at once; commands beyond it are still
   // handled, in order, only not counted.
   long queue_count_limit = 0x100000;
 };
 
-class EventLogger {
+// Feeds its sender (diagnostics/report_sender) from a command queue that any
+// thread may add to.
+class EventLogger final : public SenderFeed {
  public:
   // Creates or empties directory\TorvaneLogFile.txt, writes the banner and
   // starts the sender thread. Throws StartupError with the text
@@ -82,27 +50,29 @@ class EventLogger {
   platform::Registry& registry() const { return *registry_; }
 
  private:
-  friend class ReportSender;
-  void Push(LoggerCommand* command);
+  static void SenderThread(void* logger);
+  void Push(LoggerCommand command);
+  std::optional<LoggerCommand> PopCommand();
+  // What the sender asks, on its thread.
+  std::optional<LoggerCommand> TakeCommand(uint32_t wait_ms) override;
+  bool CommandWaiting() override;
+  std::string LogServer() override;
+  std::optional<uint32_t> FinishTick() override;
 
-  EventLoggerOptions options_;                           // read-only after construction
-  platform::Registry* registry_;                         // read-only after construction
-  platform::UniqueFile log_file_;                        // sender thread only
-  std::string log_path_;                                 // read-only after construction
-  std::deque<std::unique_ptr<LoggerCommand>> commands_;  // under lock_
-  std::deque<std::string> reports_;                      // sender thread only
-  platform::Lock lock_;                                  // commands_ and log_server_
-  platform::Event done_{false, false};                   // set by the sender as its last act
-  platform::Semaphore command_count_;  // a release per queued command, to the limit
-  std::string log_server_;             // under lock_
+  platform::Registry* registry_;        // read-only after construction
+  std::string log_path_;                // read-only after construction
+  std::string run_id_;                  // written before the sender starts
+  std::deque<LoggerCommand> commands_;  // under lock_
+  platform::Lock lock_;                 // commands_, log_server_ and finish_tick_
+  platform::Semaphore command_count_;   // a release per queued command, to the limit
+  std::string log_server_;              // under lock_
   // When Finish queued its command: the drain counts from there, however
   // long a pass in progress keeps the sender from seeing it.
-  bool finish_asked_ = false;  // under lock_
-  uint32_t finish_tick_ = 0;   // under lock_
-  std::string run_id_;         // written before the sender starts
-  int reporting_enabled_ = 0;  // sender thread only
-  std::unique_ptr<platform::Thread> sender_;
-  bool finished_ = false;  // the thread that calls Finish only
+  std::optional<uint32_t> finish_tick_;              // under lock_
+  platform::Event done_{false, false};               // set by the sender thread as its last act
+  std::unique_ptr<ReportSender> sender_;             // made before its thread starts, then its own
+  std::unique_ptr<platform::Thread> sender_thread_;  // the constructor, then Finish's thread
+  bool finished_ = false;                            // the thread that calls Finish only
 };
 
 // The process-wide logger that PostEvent and friends use; null until start-up
@@ -114,15 +84,12 @@ EventLogger* GlobalEventLogger();
 // reporting on instead. Never waits for the file or the network (7003 may
 // wait up to 3 s for the agent id).
 void PostEvent(EventId id);
-// "WATERMARK='value'," followed by the record of event 3021.
+// Queues the record of event 3021 with the WATERMARK `value`.
 void ReportWatermark(const std::string& value);
 
-// AGENT (7003 only), EVENTID, DESC and TIMESTAMP as NAME='value', comma-separated,
-// values verbatim.
+// The line of event `id`'s record as posted now (diagnostics/event_record.h):
+// its description, the current time and, for 7003 only, the AGENT.
 std::string BuildEventRecord(EventId id, platform::Registry& registry = platform::SystemRegistry());
-// "YYYY-MM-DD hh:mm:ss.mmm" of the current UTC time (of `time` for the overload).
-std::string FormatTimestamp();
-std::string FormatTimestamp(const platform::UtcTime& time);
 // HKCU\SOFTWARE\Torvane RuntimeGuid, tried 6 times with 500 ms after each
 // failure; "?" if never read.
 std::string ReadAgentId(platform::Registry& registry = platform::SystemRegistry());

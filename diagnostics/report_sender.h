@@ -1,37 +1,86 @@
-// The logger's sender thread: writes each record to the log file and, once
-// reporting is on, sends it to the log server as one GET on port 80.
+// The logger's sender: on the logger's one sender thread it takes the
+// logger's commands, writes each record to the log file and, once reporting
+// is on, sends it to the log server as one GET on port 80.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <deque>
+#include <optional>
 #include <string>
 
-class EventLogger;
-class LoggerCommand;
+#include "platform/files.h"
 
 // The user agent of every report request.
 constexpr char kReportUserAgent[] = "TORVANE_NETWORKS_WF";
 
-// The request target of one report: the run's token, then the record, encoded.
-std::string ReportObjectName(const std::string& run_id, const std::string& record);
+// One item of the logger's command queue: made by the posting thread, moved
+// to the sender thread when taken.
+struct LoggerCommand {
+  enum class Kind { kMessage, kStartReporting, kFinish };
+  Kind kind = Kind::kMessage;
+  std::string record;  // kMessage: the record's line
+};
+
+// What the sender needs of the logger that feeds it. Called on the sender
+// thread; the logger guards what its other threads write.
+class SenderFeed {
+ public:
+  // The first queued command, waiting up to `wait_ms` for one; nothing when
+  // none came.
+  virtual std::optional<LoggerCommand> TakeCommand(uint32_t wait_ms) = 0;
+  virtual bool CommandWaiting() = 0;
+  virtual std::string LogServer() = 0;
+  // The tick at which Finish was called; nothing before.
+  virtual std::optional<uint32_t> FinishTick() = 0;
+
+ protected:
+  ~SenderFeed() = default;
+};
+
+// The product uses the defaults; tests shorten the waits and pick the port.
+struct ReportSenderOptions {
+  uint32_t idle_wait_ms = 15000;    // the sender's wait for a command
+  uint32_t drain_limit_ms = 60000;  // how long undelivered records are retried at exit
+  int log_server_port = 80;
+  // The deadline of one report's whole exchange: a server that never answers,
+  // or sends its answer a line at a time, holds a pass (and the exit) no longer.
+  uint32_t report_timeout_ms = 5000;
+};
 
 class ReportSender {
  public:
-  // The thread entry; `logger` is the EventLogger. Sets the logger's done
-  // event as its last act.
-  static void ThreadMain(void* logger);
+  // `feed` outlives the sender; `log_file` is open, its banner written.
+  ReportSender(SenderFeed& feed, const ReportSenderOptions& options, std::string run_id,
+               platform::UniqueFile log_file);
+  ReportSender(const ReportSender&) = delete;
+  ReportSender& operator=(const ReportSender&) = delete;
 
+  // The sender thread's loop: returns once the finish command has been
+  // handled and the drain is over.
+  void Run();
+
+ private:
+  // Handles one wake-up: a command, or none when the wait ran out. True when
+  // the sender is done.
+  bool Handle(const std::optional<LoggerCommand>& command);
+  bool HandleFinish();
+  // A pass unless commands wait (theirs comes after them); true when it
+  // emptied the queue of a drain.
+  bool Retry();
+  void WriteRecord(const std::string& record);
+  bool DrainOver() const;
   // One delivery pass over one connection: sends the report queue front to
   // back and stops at the first failure, which goes to the back of the queue.
   // Once the drain limit has passed since Finish, it stops after one request.
-  static void SendPendingReports(EventLogger& logger);
+  void SendPendingReports();
 
- private:
-  static void Run(EventLogger& logger);
-  static bool CommandWaiting(EventLogger& logger);
-  // Whether Finish has been called, and when.
-  static bool FinishAsked(EventLogger& logger, uint32_t* tick);
-  // The first queued command, or null.
-  static std::unique_ptr<LoggerCommand> TakeCommand(EventLogger& logger);
-  static void WriteRecord(EventLogger& logger, const std::string& record);
+  SenderFeed& feed_;                   // set at construction
+  const ReportSenderOptions options_;  // read-only
+  const std::string run_id_;           // read-only
+  // Everything below: the sender thread only.
+  platform::UniqueFile log_file_;
+  std::deque<std::string> reports_;  // written to the file, not yet delivered
+  bool reporting_ = false;           // the first start-reporting command was handled
+  bool draining_ = false;            // finishing with records still undelivered
+  uint32_t drain_start_ = 0;         // the Finish call's tick, once draining
 };

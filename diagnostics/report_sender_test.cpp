@@ -11,6 +11,7 @@
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/event_record.h"
 #include "diagnostics/request_encoding.h"
 #include "tests/event_log_reader.h"
 #include "tests/fake_registry.h"
@@ -45,10 +46,8 @@ void SleepMs(uint32_t milliseconds) {
 
 // The EVENTID of a report, read from its request target.
 std::string EventIdOf(const RecordedRequest& request) {
-  size_t start = request.target.find("EVENTID='");
-  if (start == std::string::npos) return std::string();
-  start += 9;
-  return request.target.substr(start, request.target.find('\'', start) - start);
+  const std::optional<EventRecord> report = ParseReportTarget(request.target);
+  return report ? std::to_string(report->event_id) : std::string();
 }
 
 // A logger reporting to a loopback server. On a free port: the product's

@@ -5,6 +5,7 @@
 // second attempt on a good server that recovers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -14,10 +15,12 @@
 
 #include "components/download_plan.h"
 #include "diagnostics/event_catalog.h"
+#include "diagnostics/event_record.h"
 #include "engine/downloader.h"
 #include "engine/file_md5.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
+#include "tests/event_log_reader.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
 #include "tests/run_context.h"
@@ -180,19 +183,18 @@ long long MillisecondsSince(Clock::time_point start) {
 }
 
 // Every line after the banner is one whole record: no CR LF from a server
-// breaks one in two.
-void ExpectWholeRecords(const std::string& log) {
-  size_t at = log.find("EVENTID=");
-  while (at != std::string::npos && at < log.size()) {
-    const size_t end = log.find('\n', at);
-    std::string line = log.substr(at, end == std::string::npos ? end : end - at);
+// breaks one in two. Gives the first record's description.
+std::string ExpectWholeRecords(const std::string& log) {
+  std::string first;
+  for (size_t at = testing_logs::ExpectedBanner().size(), end; at < log.size(); at = end + 1) {
+    end = std::min(log.find('\n', at), log.size());
+    std::string line = log.substr(at, end - at);
     if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
-    EXPECT_EQ(0u, line.find("EVENTID='")) << line;
-    EXPECT_NE(std::string::npos, line.find("',TIMESTAMP='")) << line;
-    EXPECT_EQ(std::string::npos, line.find('\r')) << line;
-    if (end == std::string::npos) break;
-    at = end + 1;
+    const auto record = ParseEventRecord(line);
+    EXPECT_TRUE(record && line.find('\r') == std::string::npos) << line;
+    if (record && first.empty()) first = record->description;
   }
+  return first;
 }
 
 class DownloaderFaultsTest : public testing::TestWithParam<bool> {
@@ -270,10 +272,7 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
         if (row.text && result == kHttpError) {
           EXPECT_NE(std::string::npos, log.find(row.text)) << log;
         }
-        ExpectWholeRecords(log);
-        const size_t desc = log.find("DESC='");
-        if (desc != std::string::npos)
-          seen = log.substr(desc + 6, log.find("',TIME", desc) - desc - 6);
+        seen = ExpectWholeRecords(log);
       }
       std::printf("[ row      ] %-28s %-9s result %d in %lld ms, %d requests: %s\n", row.fault,
                   verifies() ? "digest" : "no digest", result, took,

@@ -108,6 +108,17 @@ REPORTS = dict(RECORDS, **{
     "line_other.txt": b"GET /metrics HTTP/1.1",
 })
 
+# The event record both ways (event_record): the log lines of the reports
+# above, a report's target, and what the reader takes that no sender writes.
+EVENT_RECORDS = {name: data for name, data in REPORTS.items()
+                 if name.endswith(".txt") and not name.startswith("line_")}
+EVENT_RECORDS.update({
+    "report_target.txt": b"/?TOKEN='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='3111',"
+                         b"DESC='Bootstrapper%20exited.',TIMESTAMP='2026-12-09%2015:28:13.042'",
+    "id_zeros.txt": b"EVENTID='-007',DESC='',TIMESTAMP='0999-12-31 23:59:59.999'",
+    "empty_agent.txt": b"AGENT='',EVENTID='7003',DESC='a',TIMESTAMP='2024-02-29 00:00:00.000'",
+})
+
 # The log server's reading of request heads (request_head): the first byte
 # sets the size of the pieces the head arrives in.
 SENDER_HEAD = (b"GET /?TOKEN='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='3000',"
@@ -182,7 +193,8 @@ def launcher_outputs():
 
 def main():
     for target in ("payload_reader", "config", "launcher_output", "request_encoding",
-                   "bootpack_lint", "bootpack_list", "report_parser", "request_head"):
+                   "event_record", "bootpack_lint", "bootpack_list", "report_parser",
+                   "request_head"):
         shutil.rmtree(os.path.join(CORPUS, target), ignore_errors=True)
     for name, data in executables().items():
         write("payload_reader", name, data)
@@ -196,6 +208,8 @@ def main():
         write("request_encoding", name, data)
     for name, data in REPORTS.items():
         write("report_parser", name, data)
+    for name, data in EVENT_RECORDS.items():
+        write("event_record", name, data)
     for name, data in HEADS.items():
         write("request_head", name, data)
 

@@ -4,14 +4,15 @@
 #                                         over a scratch copy of its corpus
 #   scripts/fuzz.sh replay [TARGET...]     each target once over its corpus and
 #                                         regressions (what CI runs)
-# Targets: payload_reader config launcher_output request_encoding bootpack_lint
-# bootpack_list. The committed corpora never grow here; a crash input is kept
-# under build/fuzz/crashes/TARGET/ (add it to fuzz/regressions/TARGET/ once fixed).
+# Targets: payload_reader config launcher_output request_encoding event_record
+# bootpack_lint bootpack_list report_parser request_head. The committed corpora
+# never grow here; a crash input is kept under build/fuzz/crashes/TARGET/ (add
+# it to fuzz/regressions/TARGET/ once fixed).
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-all_targets=(payload_reader config launcher_output request_encoding bootpack_lint bootpack_list
-  report_parser request_head)
+all_targets=(payload_reader config launcher_output request_encoding event_record bootpack_lint
+  bootpack_list report_parser request_head)
 mode=run
 seconds=60
 if [[ "${1:-}" == replay ]]; then
@@ -77,7 +78,7 @@ for target in "${targets[@]}"; do
   case $target in
     config | bootpack_lint) dict=(-dict="$PWD/fuzz/config.dict") ;;
     launcher_output) dict=(-dict="$PWD/fuzz/launcher_output.dict") ;;
-    report_parser | request_head) dict=(-dict="$PWD/fuzz/report.dict") ;;
+    event_record | report_parser | request_head) dict=(-dict="$PWD/fuzz/report.dict") ;;
     payload_reader | bootpack_list) dict=(-dict="$PWD/fuzz/payload.dict") ;;
   esac
   (cd "$work" && "$OLDPWD/$bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 \

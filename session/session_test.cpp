@@ -9,6 +9,7 @@
 
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
+#include "diagnostics/event_record.h"
 #include "payload/settings.h"
 #include "platform/files.h"
 #include "session/shutdown.h"
@@ -118,8 +119,8 @@ class SessionTest : public testing::Test {
     std::vector<std::string> lines, ids;
     testing_logs::ReadLogLines(LogPath(), &lines);
     for (const std::string& line : lines) {
-      const size_t at = line.find("EVENTID='");
-      if (at != std::string::npos) ids.push_back(line.substr(at + 9, 4));
+      const auto record = ParseEventRecord(line);
+      if (record) ids.push_back(std::to_string(record->event_id));
     }
     return ids;
   }

@@ -1,8 +1,10 @@
 #include "tests/recorded_events.h"
 
-#include <cstdlib>
+#include <optional>
 
 #include "diagnostics/event_logger.h"
+#include "diagnostics/event_record.h"
+#include "tests/event_log_reader.h"
 
 namespace {
 
@@ -39,11 +41,13 @@ std::string RecordedEvents::LogText() {
 }
 
 std::vector<int> RecordedEvents::Ids() {
-  const std::string text = LogText();
-  const std::string field = "EVENTID='";
+  Finish();
+  std::vector<std::string> lines;
+  testing_logs::ReadLogLines(logger_->log_path(), &lines);
   std::vector<int> ids;
-  for (size_t pos = text.find(field); pos != std::string::npos; pos = text.find(field, pos + 1)) {
-    ids.push_back(std::atoi(text.c_str() + pos + field.size()));
+  for (const std::string& line : lines) {
+    const std::optional<EventRecord> record = ParseEventRecord(line);
+    ids.push_back(record ? record->event_id : kUnreadableRecord);
   }
   return ids;
 }

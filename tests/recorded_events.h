@@ -22,8 +22,9 @@ class RecordedEvents {
   RecordedEvents& operator=(const RecordedEvents&) = delete;
 
   // Ends the logger (no further events are recorded) and returns the ids of
-  // the logged records in order.
+  // the logged records in order; kUnreadableRecord for a line that is none.
   std::vector<int> Ids();
+  static constexpr int kUnreadableRecord = -1000000;
   // Ends the logger and returns the log file's text.
   std::string LogText();
 

@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/win32/bench_common.h"
+#include "diagnostics/event_record.h"
 
 namespace wine_bench {
 namespace {
@@ -31,34 +33,22 @@ double WallMs() {
   return static_cast<double>(value.QuadPart) / 10000.0;
 }
 
-// The TIMESTAMP of the first record of event `id` in the log text, in
+// Milliseconds from 1601, where the system's file times count from, to 1970.
+constexpr double kFileTimeOf1970Ms = 11644473600000.0;
+
+// The timestamp of the first record of event `id` in the log text, in
 // milliseconds since 1601; negative when it is not there yet.
 double EventTime(const std::string& log, int id) {
-  const std::string key = "EVENTID='" + std::to_string(id) + "'";
-  const size_t at = log.find(key);
-  if (at == std::string::npos) return -1;
-  const size_t stamp = log.find("TIMESTAMP='", at);
-  const size_t line_end = log.find('\n', at);
-  if (stamp == std::string::npos || (line_end != std::string::npos && stamp > line_end)) return -1;
-  SYSTEMTIME time = {};
-  int year, month, day, hour, minute, second, ms;
-  if (std::sscanf(log.c_str() + stamp + 11, "%d-%d-%d %d:%d:%d.%d", &year, &month, &day, &hour,
-                  &minute, &second, &ms) != 7) {
-    return -1;
+  size_t start = 0;
+  for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string line = log.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::optional<EventRecord> record = ParseEventRecord(line);
+    if (record && record->event_id == id) {
+      return static_cast<double>(*TimestampMs(record->timestamp)) + kFileTimeOf1970Ms;
+    }
   }
-  time.wYear = static_cast<WORD>(year);
-  time.wMonth = static_cast<WORD>(month);
-  time.wDay = static_cast<WORD>(day);
-  time.wHour = static_cast<WORD>(hour);
-  time.wMinute = static_cast<WORD>(minute);
-  time.wSecond = static_cast<WORD>(second);
-  time.wMilliseconds = static_cast<WORD>(ms);
-  FILETIME file_time;
-  if (!SystemTimeToFileTime(&time, &file_time)) return -1;
-  ULARGE_INTEGER value;
-  value.LowPart = file_time.dwLowDateTime;
-  value.HighPart = file_time.dwHighDateTime;
-  return static_cast<double>(value.QuadPart) / 10000.0;
+  return -1;
 }
 
 std::string ReadText(const std::string& path) {

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/request_encoding.h"
 #include "tools/collector/report_parser.h"
@@ -384,38 +385,40 @@ std::vector<ReportRecord> RecordedRoads() {
     int second = 0;
     for (int id : road.events) {
       if (id == 7003) second = road.launch_after_s;
-      std::string before;
-      if (id == 3021) before = std::string("WATERMARK='") + road.watermark + "',";
-      if (id == 7003) before = "AGENT='0f8fad5b-d9cb-469f-a165-70867728950e',";
-      std::string line = collector_test::ReportLine(road.token, id, At(second), false, before);
-      if (id == 9058) {
-        line = "GET /?TOKEN='" + std::string(road.token) +
-               "',EVENTID='9058',DESC='HTTP%20ERROR:%20Not%20Found.',TIMESTAMP='" +
-               "2026-12-07%2010:00:01.000' HTTP/1.1";
-      } else if (id == 9060) {
-        line = "GET /?TOKEN='" + std::string(road.token) +
-               "',EVENTID='9060',DESC='INSTALLATION ERROR: ERROR 1603: A fatal error occurred "
-               "during installation.',TIMESTAMP='2026-12-07 10:00:02.000' HTTP/1.1";
-      }
-      const std::string normal = NormalizeRequestLine(line);
-      const size_t first = normal.find(' ');
-      std::optional<ReportRecord> record = ParseReportTarget(
-          DecodeRequestTarget(normal.substr(first + 1, normal.rfind(' ') - first - 1)));
-      if (!record) std::abort();  // the lines above are all reports
-      record->received_ms = ++received;
-      records.push_back(*record);
+      EventRecord sent{road.token, {}, {}, id, EventCatalog::Describe(id), At(second)};
+      if (id == 3021) sent.watermark = road.watermark;
+      if (id == 7003) sent.agent = "0f8fad5b-d9cb-469f-a165-70867728950e";
+      if (id == 9058) sent.description = "HTTP ERROR: Not Found.";
+      if (id == 9060) sent.description = "INSTALLATION ERROR: " + DescribeInstallerExitCode(1603);
+      if (id == 9058 || id == 9060) sent.timestamp = At(id == 9058 ? 1 : 2);
+      // The installer's failure as an older executable sent it, raw.
+      std::optional<EventRecord> read =
+          ReceivedReport(ReportLine(sent.token, FormatEventRecord(sent), id == 9060));
+      if (!read) std::abort();  // the lines above are all reports
+      records.push_back({std::move(*read), ++received, ""});
       ++second;
     }
   }
   return records;
 }
 
+std::string ReportLine(const std::string& token, const std::string& record_line, bool raw) {
+  const std::string target = FormatReportTarget(token, record_line);
+  return "GET /" + (raw ? DecodeRequestTarget(target) : target) + " HTTP/1.1";
+}
+
 std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
-                       bool raw, const std::string& before_id) {
-  const std::string object = "?TOKEN='" + token + "'," + before_id + "EVENTID='" +
-                             std::to_string(event_id) + "',DESC='" +
-                             EventCatalog::Describe(event_id) + "',TIMESTAMP='" + timestamp + "'";
-  return "GET /" + (raw ? object : EncodeRequestTarget(object)) + " HTTP/1.1";
+                       bool raw) {
+  const EventRecord report{token, {}, {}, event_id, EventCatalog::Describe(event_id), timestamp};
+  return ReportLine(token, FormatEventRecord(report), raw);
+}
+
+std::optional<EventRecord> ReceivedReport(const std::string& line) {
+  const std::string normal = NormalizeRequestLine(line);
+  const size_t first = normal.find(' ');
+  const size_t last = normal.rfind(' ');
+  if (first == last) return std::nullopt;
+  return ParseReportTarget(normal.substr(first + 1, last - first - 1));
 }
 
 }  // namespace collector_test

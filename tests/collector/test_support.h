@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,10 +119,13 @@ class CollectorProcess {
   int admin_port_ = 0;
 };
 
-// "GET /?TOKEN='token',EVENTID='id',DESC='...',TIMESTAMP='...' HTTP/1.1",
-// encoded as today's sender does, or raw as the older ones.
+// The request line of a report, "GET /?TOKEN='token',... HTTP/1.1", encoded
+// as today's sender does, or raw as the older ones; by id, with its catalog text.
+std::string ReportLine(const std::string& token, const std::string& record_line, bool raw = false);
 std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
-                       bool raw = false, const std::string& before_id = "");
+                       bool raw = false);
+// The report the server reads from a request line, of either form.
+std::optional<EventRecord> ReceivedReport(const std::string& line);
 
 // Six runs as roads of the end-to-end suite record them, as stored records:
 // builds wm-A (install-all, dotnet-secondary, dotnet-installer-1603) and wm-B

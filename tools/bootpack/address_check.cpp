@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_record.h"
 #include "diagnostics/report_sender.h"
 #include "engine/download_judge.h"
 #include "engine/downloader.h"
@@ -279,8 +279,11 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
 }
 
 std::string CheckReportRecord() {
-  return "EVENTID='0',DESC='A test report from bootpack check, not from a player',TIMESTAMP='" +
-         FormatTimestamp() + "'";
+  EventRecord record;
+  record.event_id = 0;
+  record.description = "A test report from bootpack check, not from a player";
+  record.timestamp = FormatTimestamp();
+  return FormatEventRecord(record);
 }
 
 CheckResult CheckLogServer(const std::string& host, const CheckOptions& options) {
@@ -312,7 +315,7 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
   platform::HttpAnswer answer;
   const uint32_t start = platform::TickCount();
   const bool answered =
-      connection->SendGet(ReportObjectName(kCheckToken, CheckReportRecord()), &answer);
+      connection->SendGet(FormatReportTarget(kCheckToken, CheckReportRecord()), &answer);
   const uint32_t elapsed = platform::TickCount() - start;
   result.address = answer.remote_address;
   if (!answered) {

@@ -74,18 +74,17 @@ class CollectorServer::Impl : public RequestHandler {
   }
 
   void HandleReport(Request request) {
-    std::optional<ReportRecord> record;
+    std::optional<EventRecord> report;
     if (request.head.method == "GET" && request.head.target.compare(0, 2, "/?") == 0) {
-      record = ParseReportTarget(DecodeRequestTarget(request.head.target));
+      report = ParseReportTarget(request.head.target);
     }
     const uint64_t connection = request.connection;
-    if (!record) {
+    if (!report) {
       loop_.Respond(connection, Text(400, "not an event report\n"));
       return;
     }
-    record->received_ms = NowMs();
-    record->sender = std::move(request.peer);
-    const bool posted = reports_.Post([this, connection, record = std::move(*record)]() mutable {
+    ReportRecord record{std::move(*report), NowMs(), std::move(request.peer)};
+    const bool posted = reports_.Post([this, connection, record = std::move(record)]() mutable {
       const CommitResult result = commits_.Submit(std::move(record));
       if (result == CommitResult::kStored) {
         loop_.Respond(connection, Answer{});

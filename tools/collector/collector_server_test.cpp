@@ -64,7 +64,8 @@ class CollectorServerTest : public testing::Test {
 TEST_F(CollectorServerTest, StoresBothFormsOverOneConnectionAndRefusesTheRest) {
   RawClient client(port_);
   EXPECT_EQ(client.Send(ReportLine("run-a", 3000, kTime)), 200);
-  EXPECT_EQ(client.Send(ReportLine("run-a", 7003, kTime, true, "AGENT='?',")), 200);
+  const EventRecord launched{"run-a", "?", {}, 7003, "Successfully launched Torvane Agent.", kTime};
+  EXPECT_EQ(client.Send(ReportLine("run-a", FormatEventRecord(launched), true)), 200);
   EXPECT_EQ(client.Send(ReportLine("run-a", 3111, kTime, true)), 200);
   const char* refused[] = {
       "GET / HTTP/1.1",

@@ -9,7 +9,7 @@ namespace {
 void Apply(RunTally& run, const ReportRecord& record) {
   ++run.records;
   run.events |= EventBit(record.event_id);
-  if (record.event_id == kWatermarkReported) run.build = CutText(record.watermark);
+  if (record.event_id == kWatermarkReported) run.build = CutText(record.watermark.value_or(""));
   // A report sent twice (the sender retries what it could not send) keeps
   // its first time.
   if (record.event_id == kLaunched && !run.started_ms) {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "diagnostics/request_encoding.h"
 #include "tests/collector/test_support.h"
 #include "tools/collector/report_text.h"
 
@@ -111,10 +110,9 @@ TEST(FunnelTest, TheDemoRunAsRecorded) {
   while (std::fgets(line, sizeof line, file)) {
     std::string record(line);
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
-    std::optional<ReportRecord> read = ParseReportTarget(
-        DecodeRequestTarget("/" + EncodeRequestTarget("?TOKEN='demo'," + record)));
+    std::optional<EventRecord> read = ParseReportTarget(FormatReportTarget("demo", record));
     ASSERT_TRUE(read) << record;
-    records.push_back(*read);
+    records.push_back({*read, 0, ""});
   }
   std::fclose(file);
   ASSERT_EQ(records.size(), 28u);

@@ -3,33 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/event_logger.h"
-#include "diagnostics/request_encoding.h"
+#include "tests/collector/test_support.h"
 
 namespace {
 
 constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
-
-// What the server's handler sees of one request line: the line normalized,
-// its target decoded, the record read.
-std::optional<ReportRecord> Receive(const std::string& line) {
-  const std::string normal = NormalizeRequestLine(line);
-  const size_t first = normal.find(' ');
-  const size_t last = normal.rfind(' ');
-  if (first == last) return std::nullopt;
-  // The library refuses a target with two query marks.
-  const std::string target = normal.substr(first + 1, last - first - 1);
-  if (target.find('?') != target.rfind('?')) return std::nullopt;
-  return ParseReportTarget(DecodeRequestTarget(target));
-}
-
-std::string Object(const std::string& record) {
-  return std::string("?TOKEN='") + kToken + "'," + record;
-}
-// Today's sender, and the older one that encoded nothing.
-std::string EncodedLine(const std::string& record) {
-  return "GET /" + EncodeRequestTarget(Object(record)) + " HTTP/1.1";
-}
-std::string RawLine(const std::string& record) { return "GET /" + Object(record) + " HTTP/1.1"; }
 
 TEST(ReportParserTest, BothFormsOfTheSendersRecords) {
   const std::string launched = BuildEventRecord(kLaunched);
@@ -53,48 +31,19 @@ TEST(ReportParserTest, BothFormsOfTheSendersRecords) {
       {odd_text, 9058, "HTTP ERROR: 50% of it, 'quoted',TIMESTAMP='x' & more?", "", ""},
   };
   for (const Case& c : cases) {
-    for (const std::string& line : {EncodedLine(c.record), RawLine(c.record)}) {
-      std::optional<ReportRecord> record = Receive(line);
+    // Today's sender, and the older one that encoded nothing.
+    for (bool raw : {false, true}) {
+      const std::string line = collector_test::ReportLine(kToken, c.record, raw);
+      std::optional<EventRecord> record = collector_test::ReceivedReport(line);
       ASSERT_TRUE(record) << line;
       EXPECT_EQ(record->token, kToken);
       EXPECT_EQ(record->event_id, c.id);
       EXPECT_EQ(record->description, c.description) << line;
-      EXPECT_EQ(record->agent, c.agent);
-      EXPECT_EQ(record->watermark, c.watermark);
+      EXPECT_EQ(record->agent.value_or(""), c.agent);
+      EXPECT_EQ(record->watermark.value_or(""), c.watermark);
       EXPECT_EQ(record->timestamp.size(), 23u);
     }
   }
-}
-
-TEST(ReportParserTest, WhatIsNoReport) {
-  const char* targets[] = {
-      "/",
-      "/favicon.ico",
-      "/?a=1",
-      "/x?TOKEN='t',EVENTID='1',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='',EVENTID='1',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='a b',EVENTID='1',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='t',EVENTID='',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='t',EVENTID='-',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='t',EVENTID='12x',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='t',EVENTID='2147483648',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='t',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='t',EVENTID='1',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094",
-      "/?TOKEN='t',EVENTID='1',DESC='d'",
-      "/?TOKEN='t',EVENTID='1',DESC='d',TIMESTAMP='2026-02-29 10:00:00.000'",
-      "/?TOKEN='t',EVENTID='1',DESC='d',TIMESTAMP='2026-12-07 24:00:00.000'",
-      "/?TOKEN='t',EVENTID='1',DESC='d',TIMESTAMP='2026-12-07T22:56:28.094'",
-      "/?TOKEN='t',AGENT='a',DESC='d',TIMESTAMP='2026-12-07 22:56:28.094'",
-      "/?TOKEN='t',EVENTID='1',TIMESTAMP='2026-12-07 22:56:28.094',DESC='d'",
-  };
-  for (const char* target : targets) EXPECT_FALSE(ParseReportTarget(target)) << target;
-  EXPECT_FALSE(ParseReportTarget(
-      std::string("?TOKEN='t',EVENTID='1',DESC='a\0b',TIMESTAMP='2026-12-07 22:56:28.094'", 69)));
-  std::optional<ReportRecord> negative =
-      ParseReportTarget("?TOKEN='t',EVENTID='-5',DESC='',TIMESTAMP='1999-12-31 23:59:59.000'");
-  ASSERT_TRUE(negative);
-  EXPECT_EQ(negative->event_id, -5);
-  EXPECT_EQ(negative->description, "");
 }
 
 TEST(ReportParserTest, LinesThatAreNotRequestsStayAsTheyAre) {
@@ -103,14 +52,6 @@ TEST(ReportParserTest, LinesThatAreNotRequestsStayAsTheyAre) {
     EXPECT_EQ(NormalizeRequestLine(line), line);
   }
   EXPECT_EQ(NormalizeRequestLine("GET /?A='?' b HTTP/1.0"), "GET /?A='%3F'%20b HTTP/1.0");
-}
-
-TEST(ReportParserTest, TimestampsToMilliseconds) {
-  EXPECT_EQ(TimestampMs("1970-01-01 00:00:00.000"), 0);
-  EXPECT_EQ(TimestampMs("2026-12-07 22:56:28.094"), 1796684188094);
-  EXPECT_EQ(TimestampMs("2000-03-01 00:00:00.001"), 951868800001);
-  EXPECT_FALSE(TimestampMs("2026-13-01 00:00:00.000"));
-  EXPECT_FALSE(TimestampMs("2026-12-07 22:56:28.09"));
 }
 
 }  // namespace

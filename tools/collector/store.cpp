@@ -26,6 +26,13 @@ std::vector<std::string> RecordSchema(SqlDialect dialect) {
           "CREATE INDEX IF NOT EXISTS reports_received ON reports (received_ms)"};
 }
 
+// The store keeps an absent AGENT or WATERMARK as an empty text, as it
+// always has: what it reads back cannot tell the two apart.
+std::optional<std::string> StoredField(const std::optional<std::string>& cell) {
+  if (!cell || cell->empty()) return std::nullopt;
+  return cell;
+}
+
 bool TakePrepareLock(SqlSession& session, std::string* error) {
   const auto give_up =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kPrepareLockWaitMs);
@@ -87,11 +94,11 @@ bool Store::InsertRecords(const std::vector<ReportRecord>& records, std::string*
                       " watermark, received_ms, sender)",
                       8);
   for (const ReportRecord& r : records) {
-    if (!insert.Add(
-            {SqlValue::Text(r.token), SqlValue::Integer(r.event_id), SqlValue::Text(r.description),
-             SqlValue::Text(r.timestamp), SqlValue::Text(r.agent), SqlValue::Text(r.watermark),
-             SqlValue::Integer(r.received_ms), SqlValue::Text(r.sender)},
-            error)) {
+    if (!insert.Add({SqlValue::Text(r.token), SqlValue::Integer(r.event_id),
+                     SqlValue::Text(r.description), SqlValue::Text(r.timestamp),
+                     SqlValue::Text(r.agent.value_or("")), SqlValue::Text(r.watermark.value_or("")),
+                     SqlValue::Integer(r.received_ms), SqlValue::Text(r.sender)},
+                    error)) {
       return false;
     }
   }
@@ -128,8 +135,8 @@ bool Store::ForEachOn(SqlSession& session, int64_t since_ms,
               r.event_id = static_cast<EventId>(SqlInteger(row[2]));
               r.description = row[3].value_or("");
               r.timestamp = row[4].value_or("");
-              r.agent = row[5].value_or("");
-              r.watermark = row[6].value_or("");
+              r.agent = StoredField(row[5]);
+              r.watermark = StoredField(row[6]);
               r.received_ms = SqlInteger(row[7]);
               r.sender = row[8].value_or("");
               records.push_back(std::move(r));
