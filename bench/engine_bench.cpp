@@ -90,7 +90,7 @@ double KestrelDownload(const std::string& url, const std::string& folder, bool* 
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
-  TestRunContext run(signals, boxes);
+  TestRunContext run(nullptr, signals, boxes);
   InstallManager manager(run.context());
   InstallStep* step = &Queued(manager, DownloadedInstaller(nullptr, url, folder, "kestrel.bin"));
   const Clock::time_point start = Clock::now();
@@ -202,7 +202,7 @@ double ChildRunTime(const std::string& command) {
 double RunInstallerTime(const std::string& command) {
   PipelineSignals signals;
   NoBoxes boxes;
-  TestRunContext run(signals, boxes);
+  TestRunContext run(nullptr, signals, boxes);
   InstallManager manager(run.context());
   StepPlan plan;
   plan.commandLine = command;

@@ -20,6 +20,7 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -37,8 +38,8 @@ double Percentile(std::vector<double>& values, double p) {
 }
 
 struct PostFigures {
-  double seconds = 0;                // until every thread has posted
-  std::vector<double> costs_ns;      // each post, every thread
+  double seconds = 0;            // until every thread has posted
+  std::vector<double> costs_ns;  // each post, every thread
 };
 
 // `post` runs `events` times spread over `threads`, each call timed.
@@ -91,20 +92,18 @@ int main(int argc, char** argv) {
   std::printf("logger_bench: %d events from %d threads, work folder %s\n", events, threads,
               folder.c_str());
 
-  // Ours: PostEvent builds the record (timestamp, text) and queues it.
+  // Ours: Post builds the record (timestamp, text) and queues it.
   EventLoggerOptions options;
   options.idle_wait_ms = 100;
   EventLogger logger(folder, options);
   logger.SetLogServer("");
-  SetGlobalEventLogger(&logger);
-  PostFigures ours = TimePosts(threads, events, [] { PostEvent(kLaunched); });
+  PostFigures ours = TimePosts(threads, events, [&logger] { logger.Post(kLaunched); });
   const Clock::time_point finishing = Clock::now();
   logger.Finish();
   const double written = ours.seconds + SecondsSince(finishing);
-  SetGlobalEventLogger(nullptr);
 
   // Peer: the same record pushed onto a deque under a mutex, nothing built.
-  const std::string record = BuildEventRecord(kLaunched);
+  const std::string record = BuildEventRecord(kLaunched, platform::SystemRegistry());
   std::mutex lock;
   std::deque<std::string> queue;
   PostFigures peer = TimePosts(threads, events, [&] {
@@ -129,7 +128,8 @@ int main(int argc, char** argv) {
   std::printf("posting (the poster's cost):\n");
   PrintPosts("PostEvent", ours, events);
   PrintPosts("peer: locked deque push", peer, events);
-  std::printf("  ratio p50 %.2f\n", Percentile(ours.costs_ns, 0.5) / Percentile(peer.costs_ns, 0.5));
+  std::printf("  ratio p50 %.2f\n",
+              Percentile(ours.costs_ns, 0.5) / Percentile(peer.costs_ns, 0.5));
   std::printf("writing (posted to all in the file):\n");
   std::printf("  %-34s %10.0f records/s\n", "logger, start to Finish", events / written);
   std::printf("  %-34s %10.0f records/s\n", "peer: fputs + fflush loop", events / plain);

@@ -1,7 +1,7 @@
 #include "components/agent_launcher_step.h"
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
 #include "payload/cookie_file.h"
@@ -72,22 +72,22 @@ std::string AgentLauncherStep::BuildLauncherArguments() {
 }
 
 int AgentLauncherStep::Install() {
-  PostEvent(kAgentLaunchStarted);
+  events().Post(kAgentLaunchStarted);
   progress_.phase = 2;
   progress_.Notify();
   if (deskId.empty() || contentName == "\"\"") {
-    PostEvent(kAgentLaunchParametersInvalid);
+    events().Post(kAgentLaunchParametersInvalid);
     return kAgentLaunchParametersInvalid;
   }
   const std::string runtimePath = ReadRuntimePath();
   if (runtimePath.empty()) {
-    PostEvent(kAgentFolderNotFound);
+    events().Post(kAgentFolderNotFound);
     return kAgentFolderNotFound;
   }
   std::string arguments = BuildLauncherArguments();
   const std::string launcher = FindAgentLauncher(runtimePath);
   if (launcher.empty()) {
-    PostEvent(kAgentLauncherNotFound);
+    events().Post(kAgentLauncherNotFound);
     return kAgentLauncherNotFound;
   }
   // Quoted: the working directory lies under the user's profile, whose path
@@ -99,7 +99,7 @@ int AgentLauncherStep::Install() {
   std::unique_ptr<platform::Process> interpreter =
       StartInterpreter(" /C \"\"" + launcher + "\" " + arguments + "\"");
   if (!interpreter) {
-    PostEvent(kAgentLaunchFailed);
+    events().Post(kAgentLaunchFailed);
     return kAgentLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);
@@ -124,20 +124,20 @@ int AgentLauncherStep::Install() {
   // The launcher has ended on its own, so a cancel confirmed since comes too
   // late to undo the launch; only its own Error line abandons it.
   if (ErrorLineSeen()) return Abandoned();
-  PostEvent(kAgentLaunched);
+  events().Post(kAgentLaunched);
   progress_.installDone.Release();
   return 1;
 }
 
 int AgentLauncherStep::Abandoned() {
-  PostEvent(kAgentLaunchCancelled);
+  events().Post(kAgentLaunchCancelled);
   return kAgentLaunchCancelled;
 }
 
 int AgentLauncherStep::TimeOut(platform::UniqueFile file, platform::Process& interpreter) {
   file.reset();
   interpreter.Terminate(0);
-  PostEvent(kAgentLaunchTimedOut);
+  events().Post(kAgentLaunchTimedOut);
   ShowSupportError(messageBoxes(), kAgentLaunchTimedOut, "Installation Error");
   return kAgentLaunchTimedOut;
 }

@@ -112,7 +112,7 @@ class AgentLauncherTest : public testing::Test {
   test_paths::ScratchFolder folder_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_, &registry_};
+  TestRunContext run_{&events_, signals_, boxes_, &registry_};
   InstallManager manager_{run_.context()};
 };
 
@@ -191,7 +191,7 @@ TEST_F(AgentLauncherTest, TheAgentFolderComesFromTheUserKeyThenTheMachineKey) {
   swapped.SetString(RegistryRoot::kCurrentUser, "SOFTWARE\\Ostrand", "RuntimePath", "C:\\A\\");
   swapped.SetString(RegistryRoot::kLocalMachine, "SOFTWARE\\Torvane", "RuntimePath", "C:\\B\\");
   AgentLauncherStep other(nullptr, "Parlor", "1", "Parlor_X", "C:\\Out", kDependencies);
-  TestRunContext swappedRun(signals_, boxes_, &swapped);
+  TestRunContext swappedRun(&events_, signals_, boxes_, &swapped);
   other.Attach(swappedRun.context(), nullptr);
   EXPECT_EQ(other.ReadRuntimePath(), "");
 }
@@ -350,7 +350,7 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
     RecordedEvents events(&registry_);
     PipelineSignals signals;
     FakeMessageBoxes boxes;
-    TestRunContext run(signals, boxes, &registry_);
+    TestRunContext run(&events, signals, boxes, &registry_);
     InstallManager manager(run.context());
     manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"",
                                                         kTesterWorkFolder, kDependencies));
@@ -511,7 +511,7 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  TestRunContext run(signals, boxes, &platform::SystemRegistry());
+  TestRunContext run(&events, signals, boxes, &platform::SystemRegistry());
   InstallManager manager(run.context());
   manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"", work,
                                                       kDependencies));

@@ -2,7 +2,7 @@
 
 #include "components/step_events.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "diagnostics/support_error.h"
 #include "engine/downloader.h"
 #include "engine/pipeline_signals.h"
@@ -38,12 +38,12 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
 }
 
 int AgentPackageStep::Download() {
-  PostEvent(kAgentDownloadStarted);
+  events().Post(kAgentDownloadStarted);
   const int result = DownloadFrom(plan_.url);
   if (result == 1) {
-    PostEvent(kAgentDownloadCompleted);
+    events().Post(kAgentDownloadCompleted);
   } else {
-    PostEvent(signals().abortFlag.load() ? kAgentDownloadCancelled : kAgentDownloadFailed);
+    events().Post(signals().abortFlag.load() ? kAgentDownloadCancelled : kAgentDownloadFailed);
   }
   return result;
 }
@@ -61,6 +61,6 @@ bool AgentPackageStep::IsInstalled() {
     return false;
   }
   const bool installed = state == kInstalledState;
-  PostEvent(installed ? kAgentInstalled : kAgentMissing);
+  events().Post(installed ? kAgentInstalled : kAgentMissing);
   return installed;
 }

@@ -66,7 +66,7 @@ class AgentPackageTest : public testing::Test {
   FakeWindowsInstaller installer_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_, nullptr, &installer_};
+  TestRunContext run_{&events_, signals_, boxes_, nullptr, &installer_};
   InstallManager manager_{run_.context()};
 };
 
@@ -226,7 +226,7 @@ class AgentPackageUnderWindows : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_, &platform::SystemRegistry(),
+  TestRunContext run_{&events_, signals_, boxes_, &platform::SystemRegistry(),
                       &platform::SystemWindowsInstaller()};
 };
 

@@ -1,7 +1,7 @@
 #include "components/dotnet_framework_step.h"
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 
 namespace {
 
@@ -51,6 +51,6 @@ bool DotNetFrameworkStep::IsInstalled() {
           value == 1;
       break;
   }
-  PostEvent(installed ? kDotNetInstalled : kDotNetMissing);
+  events().Post(installed ? kDotNetInstalled : kDotNetMissing);
   return installed;
 }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 
 namespace {
 
@@ -48,6 +48,6 @@ bool DotNetServicePackStep::IsInstalled() {
     installed =
         context().registry.ReadDword(RegistryRoot::kLocalMachine, key, "SP", &level) && level == 1;
   }
-  PostEvent(installed ? kServicePackInstalled : kServicePackMissing);
+  events().Post(installed ? kServicePackInstalled : kServicePackMissing);
   return installed;
 }

@@ -61,11 +61,12 @@ class DotNetStepsTest : public testing::Test {
   DotNetDownload Addresses(const std::string& fileName, const std::string& code) {
     return {"http://127.0.0.1:1/a", "http://127.0.0.1:1/b", "", folder_.path(), fileName, code};
   }
+  RecordedEvents events_;
   test_paths::ScratchFolder folder_;
   FakeRegistry registry_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_, &registry_};
+  TestRunContext run_{&events_, signals_, boxes_, &registry_};
 };
 
 TEST_F(DotNetStepsTest, CommandLinesQuoteTheInstallerAndKeepTheSwitchesExact) {
@@ -99,7 +100,6 @@ TEST_F(DotNetStepsTest, AConfiguredDigestRejectsAStaleLocalFile) {
 }
 
 TEST_F(DotNetStepsTest, FrameworkCheckFollowsTheVersionTable) {
-  RecordedEvents events;
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp11, "Install", Dword(1));
   EXPECT_TRUE(Framework("1")->IsInstalled());
   EXPECT_TRUE(Framework("3")->IsInstalled());  // unknown versions read the 1.1 key
@@ -112,13 +112,12 @@ TEST_F(DotNetStepsTest, FrameworkCheckFollowsTheVersionTable) {
   registry_.SetString(RegistryRoot::kLocalMachine, kPolicy10, "3705", "anything");
   EXPECT_TRUE(Framework("")->IsInstalled());
   EXPECT_TRUE(Framework("0")->IsInstalled());
-  EXPECT_EQ(events.Ids(),
+  EXPECT_EQ(events_.Ids(),
             (std::vector<int>{kDotNetInstalled, kDotNetInstalled, kDotNetMissing, kDotNetInstalled,
                               kDotNetMissing, kDotNetMissing, kDotNetInstalled, kDotNetInstalled}));
 }
 
 TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
-  RecordedEvents events;
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp11, "SP", Dword(1));
   EXPECT_TRUE(ServicePack("1")->IsInstalled());
   registry_.SetValue(RegistryRoot::kLocalMachine, kNdp11, "SP", Dword(2));
@@ -132,7 +131,7 @@ TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
   const int readsBefore = registry_.read_count();
   EXPECT_FALSE(ServicePack("3")->IsInstalled());
   EXPECT_EQ(registry_.read_count(), readsBefore);  // no key for other versions
-  EXPECT_EQ(events.Ids(),
+  EXPECT_EQ(events_.Ids(),
             (std::vector<int>{kServicePackInstalled, kServicePackMissing, kServicePackInstalled,
                               kServicePackMissing, kServicePackMissing, kServicePackMissing}));
 }
@@ -225,7 +224,7 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
   FakeRegistry registry_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_, &registry_};
+  TestRunContext run_{&events_, signals_, boxes_, &registry_};
   InstallManager manager_{run_.context()};
   LoopbackHttpServer server_;
 };
@@ -334,7 +333,7 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
   PipelineSignals signals;
   FakeMessageBoxes boxes;
   FakeRegistry missing;  // queued whatever the prefix holds
-  TestRunContext run(signals, boxes, &missing);
+  TestRunContext run(&events, signals, boxes, &missing);
   InstallManager manager(run.context());
   const DotNetDownload local{"", "", "", folder, "dotnetfx.exe", "1"};
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, local));
@@ -344,7 +343,7 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
   ASSERT_TRUE(test_paths::ReadWholeFile(platform::JoinPath(folder, "dotnetfx.exe.log"), &log));
   EXPECT_NE(log.find("/q:a /c:\"install /l /q\""), std::string::npos) << log;
   DotNetFrameworkStep check(nullptr, local);
-  TestRunContext real(signals, boxes, &platform::SystemRegistry());
+  TestRunContext real(&events, signals, boxes, &platform::SystemRegistry());
   check.Attach(real.context(), nullptr);
   EXPECT_TRUE(check.IsInstalled());  // the real registry now has v1.1.4322 Install=1
   EXPECT_TRUE(boxes.shown().empty());

@@ -10,7 +10,7 @@
 #include "components/install_session.h"
 #include "components/miniserver_step.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "payload/cookie_file.h"
 #include "payload/embedded_files.h"
 #include "payload/settings.h"
@@ -41,7 +41,7 @@ void RunInstallWorker(InstallSession& session) {
   manager.AddStep(std::make_unique<AgentPackageStep>(
       reader.entryData("TORVANEAGENTEULA.TXT"), plan.agent.url, plan.agent.directory,
       plan.agent.fileName, settings.get(TORVANEAGENTGUID)));
-  if (IsMiniServerPresent()) {
+  if (IsMiniServerPresent(session.context().events)) {
     manager.SetStatusText("Installing...");
     manager.AddStep(std::make_unique<MiniServerStep>(reader.entryData("EULA.TXT"), directory));
   } else {
@@ -73,7 +73,7 @@ void InstallWorker(void* arg) {
   } catch (...) {
     // Escaping, it would end the process unlogged: the run goes on to its
     // end instead, with the windows it has (the splash waits for the steps).
-    PostEvent(kExitedOnException);
+    session.context().events.Post(kExitedOnException);
     PipelineSignals& signals = session.manager.signals();
     AbortInstallation(signals);
     signals.stepsReady.Release();

@@ -86,7 +86,8 @@ class InstallWorkerTest : public testing::Test {
                                           platform::Registry* registry = nullptr) {
     const std::string payload = scratch_.File("bootstrapper.exe");
     EXPECT_TRUE(test_paths::WriteWholeFile(payload, "image without a header" + entries));
-    run_.reset(new TestRunContext(signals_, boxes_, registry ? registry : &registry_, &installer_));
+    run_.reset(new TestRunContext(&events_, signals_, boxes_, registry ? registry : &registry_,
+                                  &installer_));
     auto session = std::make_unique<InstallSession>(run_->context(), payload, work());
     session->configuration = config_;
     return session;

@@ -2,7 +2,7 @@
 
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
 #include "engine/process_runner.h"
@@ -35,7 +35,7 @@ void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& 
       &output, file, trackedName,
       [this](const std::string& msg, int32_t code) {
         errorLineSeen_ = true;
-        PostErrorEvent(kInstallationError, msg);
+        PostErrorEvent(events(), kInstallationError, msg);
         ShowSupportError(messageBoxes(), code, "Installation Error");
         AbortInstallation(signals());
       },

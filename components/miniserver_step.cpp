@@ -1,7 +1,7 @@
 #include "components/miniserver_step.h"
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "engine/pipeline_signals.h"
 #include "platform/clock.h"
 
@@ -14,13 +14,13 @@ constexpr char kTrackedName[] = "Content";
 }  // namespace
 
 int MiniServerStep::Abandoned() {
-  PostEvent(kInstallationTerminated);
+  events().Post(kInstallationTerminated);
   return kInstallationTerminated;
 }
 
-bool IsMiniServerPresent() {
+bool IsMiniServerPresent(EventSink& events) {
   if (!platform::PathExists(kMiniServer)) return false;
-  PostEvent(kMiniServerFound);
+  events.Post(kMiniServerFound);
   return true;
 }
 
@@ -42,7 +42,7 @@ int MiniServerStep::Install() {
   std::unique_ptr<platform::Process> interpreter = StartInterpreter(
       std::string(" /K \"\"") + kMiniServer + "\" -ld c > \"" + outputPath + "\"\"");
   if (!interpreter) {
-    PostEvent(kMiniServerLaunchFailed);
+    events().Post(kMiniServerLaunchFailed);
     return kMiniServerLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "components/launcher_watch_step.h"
+#include "diagnostics/event_sink.h"
 
 class MiniServerStep : public LauncherWatchStep {
  public:
@@ -19,4 +20,4 @@ class MiniServerStep : public LauncherWatchStep {
 };
 
 // Whether ".\launcher\miniserver.exe" exists in the current folder; posts 7500 if so.
-bool IsMiniServerPresent();
+bool IsMiniServerPresent(EventSink& events);

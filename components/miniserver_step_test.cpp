@@ -36,7 +36,7 @@ class MiniServerTest : public testing::Test {
   test_paths::ScratchFolder folder_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_};
+  TestRunContext run_{&events_, signals_, boxes_};
   InstallManager manager_{run_.context()};
 };
 
@@ -55,10 +55,10 @@ TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
 TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
   ScopedCurrentFolder here(folder_.path());
   ASSERT_TRUE(here.ok());
-  EXPECT_FALSE(IsMiniServerPresent());
+  EXPECT_FALSE(IsMiniServerPresent(events_));
   ASSERT_TRUE(platform::CreateFolder(folder_.File("launcher")));
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("launcher\\miniserver.exe"), "x"));
-  EXPECT_TRUE(IsMiniServerPresent());
+  EXPECT_TRUE(IsMiniServerPresent(events_));
   EXPECT_EQ(events_.Ids(), (std::vector<int>{kMiniServerFound}));
 }
 
@@ -201,7 +201,7 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
-  TestRunContext run(signals, boxes);
+  TestRunContext run(&events, signals, boxes);
   InstallManager manager(run.context());
   manager.AddStep(std::make_unique<MiniServerStep>(nullptr, work));
   MiniServerStep& step = static_cast<MiniServerStep&>(*manager.steps()[0]);

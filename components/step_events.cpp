@@ -3,7 +3,7 @@
 #include <cctype>
 #include <string>
 
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "diagnostics/support_error.h"
 #include "engine/install_step.h"
 #include "engine/pipeline_signals.h"
@@ -11,40 +11,40 @@
 
 int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
                          const FallbackDownloadEvents& events) {
-  PostEvent(events.primaryStarted);
+  step.events().Post(events.primaryStarted);
   if (step.DownloadFrom(step.plan().url) == 1) {
-    PostEvent(events.primaryCompleted);
+    step.events().Post(events.primaryCompleted);
     return 1;
   }
   if (step.signals().abortFlag.load()) {
-    PostEvent(events.primaryCancelled);
+    step.events().Post(events.primaryCancelled);
     return events.primaryCancelled;
   }
-  PostEvent(events.primaryFailed);
-  PostEvent(events.secondaryStarted);
+  step.events().Post(events.primaryFailed);
+  step.events().Post(events.secondaryStarted);
   const int result = step.DownloadFrom(secondaryUrl);
   if (result == 1) {
-    PostEvent(events.secondaryCompleted);
+    step.events().Post(events.secondaryCompleted);
     return 1;
   }
   if (step.signals().abortFlag.load()) {
-    PostEvent(events.secondaryCancelled);
+    step.events().Post(events.secondaryCancelled);
     return events.secondaryCancelled;
   }
-  PostEvent(events.secondaryFailed);
+  step.events().Post(events.secondaryFailed);
   ShowSupportError(step.messageBoxes(), result, "Download Error");
   return result;
 }
 
 int InstallWithEvents(InstallStep& step, const InstallEvents& events) {
-  PostEvent(events.started);
+  step.events().Post(events.started);
   const int result = step.RunPlannedInstaller();
   if (result == 1) {
-    PostEvent(events.completed);
+    step.events().Post(events.completed);
   } else if (step.signals().abortFlag.load()) {
-    PostEvent(events.cancelled);
+    step.events().Post(events.cancelled);
   } else {
-    PostEvent(events.failed);
+    step.events().Post(events.failed);
   }
   return result;
 }

@@ -2,7 +2,7 @@
 
 #include "diagnostics/code_texts.h"
 #include "diagnostics/deployment.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "platform/http.h"
 #include "platform/sync.h"
 
@@ -294,14 +294,15 @@ std::string LastErrorText() {
   return slot.text;
 }
 
-void PostErrorEvent(EventId category, const std::string& message) {
+void PostErrorEvent(EventSink& events, EventId category, const std::string& message) {
   platform::LockGuard guard(StoreAndPostLock());
   SetLastErrorText(category, message);
-  PostEvent(category);
+  events.Post(category);
 }
 
-void PostSystemError(const char* what, uint32_t code) {
-  PostErrorEvent(kSystemError, std::string(what) + " failed with error " + std::to_string(code));
+void PostSystemError(EventSink& events, const char* what, uint32_t code) {
+  PostErrorEvent(events, kSystemError,
+                 std::string(what) + " failed with error " + std::to_string(code));
 }
 
 std::string DescribeHttpStatus(int code) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "diagnostics/event_catalog.h"
+#include "diagnostics/event_sink.h"
 
 // Stores the category's prefix followed by `message` for 9058 ("HTTP ERROR: "),
 // 9059 ("System ERROR: "), 9060 ("INSTALLATION ERROR: ") and 9063 ("Event: ");
@@ -16,11 +17,11 @@ std::string LastErrorText();
 // Stores the error text and posts the event as one step, so that the download
 // and install threads reporting errors at once never swap their texts. Use it
 // rather than SetLastErrorText followed by PostEvent.
-void PostErrorEvent(EventId category, const std::string& message);
+void PostErrorEvent(EventSink& events, EventId category, const std::string& message);
 
 // A system call the run cannot do without failed (a wait, a thread start):
 // posts 9059 "System ERROR: <what> failed with error <code>".
-void PostSystemError(const char* what, uint32_t code);
+void PostSystemError(EventSink& events, const char* what, uint32_t code);
 
 // The text for an HTTP status, or for 12007 (name not resolved) a copy of the
 // current LastErrorText; "Unknown error has occured" for anything else.

@@ -32,7 +32,14 @@ static_assert(sizeof(kPlaceholderLogServer) == 38 + 1 && HasGuidGroups(kPlacehol
 constexpr char kBanner[] =
     "\n\n\n\n*****************TORVANE NETWORKS WAYFARER*****************\n\n";
 
-std::atomic<EventLogger*> g_logger{nullptr};
+// What a logger without a registry asks for the AGENT field: nothing is there.
+class NoValues : public platform::Registry {
+ public:
+  bool ReadValue(platform::RegistryRoot, const std::string&, const std::string&, size_t,
+                 std::string*) override {
+    return false;
+  }
+};
 
 // The record of event `id` as posted now.
 EventRecord NewEventRecord(EventId id, platform::Registry& registry) {
@@ -48,7 +55,8 @@ EventRecord NewEventRecord(EventId id, platform::Registry& registry) {
 }  // namespace
 
 EventLogger::EventLogger(const std::string& directory, const EventLoggerOptions& options)
-    : registry_(options.registry ? options.registry : &platform::SystemRegistry()),
+    : no_values_(options.registry ? nullptr : new NoValues),
+      registry_(options.registry ? options.registry : no_values_.get()),
       log_path_(platform::JoinPath(directory, "TorvaneLogFile.txt")),
       command_count_(0, options.queue_count_limit),
       log_server_(kPlaceholderLogServer) {
@@ -65,8 +73,6 @@ EventLogger::EventLogger(const std::string& directory, const EventLoggerOptions&
 EventLogger::~EventLogger() {
   Finish();
   if (sender_thread_ && sender_thread_->started()) sender_thread_->Join();
-  EventLogger* self = this;
-  g_logger.compare_exchange_strong(self, nullptr);
 }
 
 void EventLogger::SenderThread(void* logger) {
@@ -142,26 +148,18 @@ void EventLogger::SetLogServer(const std::string& host) {
   log_server_ = host;
 }
 
-void SetGlobalEventLogger(EventLogger* logger) { g_logger.store(logger); }
-
-EventLogger* GlobalEventLogger() { return g_logger.load(); }
-
-void PostEvent(EventId id) {
-  EventLogger* logger = GlobalEventLogger();
-  if (!logger) return;
+void EventLogger::Post(EventId id) {
   if (id == kStartReportingCommand) {
-    logger->StartReporting();
+    StartReporting();
     return;
   }
-  logger->Enqueue(BuildEventRecord(id, logger->registry()));
+  Enqueue(BuildEventRecord(id, *registry_));
 }
 
-void ReportWatermark(const std::string& value) {
-  EventLogger* logger = GlobalEventLogger();
-  if (!logger) return;
-  EventRecord record = NewEventRecord(kWatermarkReported, logger->registry());
+void EventLogger::ReportWatermark(const std::string& value) {
+  EventRecord record = NewEventRecord(kWatermarkReported, *registry_);
   record.watermark = value;
-  logger->Enqueue(FormatEventRecord(record));
+  Enqueue(FormatEventRecord(record));
 }
 
 std::string BuildEventRecord(EventId id, platform::Registry& registry) {

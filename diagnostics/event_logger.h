@@ -10,6 +10,7 @@
 #include <string>
 
 #include "diagnostics/event_catalog.h"
+#include "diagnostics/event_sink.h"
 #include "diagnostics/report_sender.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -17,7 +18,8 @@
 // The product uses the defaults; tests shorten the waits, pick the port and
 // hand in a registry of their own.
 struct EventLoggerOptions : ReportSenderOptions {
-  platform::Registry* registry = nullptr;  // for the AGENT field; null: the system's
+  // Where the AGENT field is read; the run's registry. Null: one that holds nothing.
+  platform::Registry* registry = nullptr;
   // The most wake-ups the queue counts at once; commands beyond it are still
   // handled, in order, only not counted.
   long queue_count_limit = 0x100000;
@@ -25,7 +27,7 @@ struct EventLoggerOptions : ReportSenderOptions {
 
 // Feeds its sender (diagnostics/report_sender) from a command queue that any
 // thread may add to.
-class EventLogger final : public SenderFeed {
+class EventLogger final : public EventSink, public SenderFeed {
  public:
   // Creates or empties directory\TorvaneLogFile.txt, writes the banner and
   // starts the sender thread. Throws StartupError with the text
@@ -37,6 +39,9 @@ class EventLogger final : public SenderFeed {
   EventLogger(const EventLogger&) = delete;
   EventLogger& operator=(const EventLogger&) = delete;
 
+  void Post(EventId id) override;
+  // Queues the record of event 3021 with the WATERMARK `value`.
+  void ReportWatermark(const std::string& value);
   void Enqueue(const std::string& record);
   void StartReporting();
   // Queues the finish command and waits until the sender thread has ended:
@@ -59,13 +64,14 @@ class EventLogger final : public SenderFeed {
   std::string LogServer() override;
   std::optional<uint32_t> FinishTick() override;
 
-  platform::Registry* registry_;        // read-only after construction
-  std::string log_path_;                // read-only after construction
-  std::string run_id_;                  // written before the sender starts
-  std::deque<LoggerCommand> commands_;  // under lock_
-  platform::Lock lock_;                 // commands_, log_server_ and finish_tick_
-  platform::Semaphore command_count_;   // a release per queued command, to the limit
-  std::string log_server_;              // under lock_
+  std::unique_ptr<platform::Registry> no_values_;  // the registry of a logger given none
+  platform::Registry* registry_;                   // read-only after construction
+  std::string log_path_;                           // read-only after construction
+  std::string run_id_;                             // written before the sender starts
+  std::deque<LoggerCommand> commands_;             // under lock_
+  platform::Lock lock_;                            // commands_, log_server_ and finish_tick_
+  platform::Semaphore command_count_;              // a release per queued command, to the limit
+  std::string log_server_;                         // under lock_
   // When Finish queued its command: the drain counts from there, however
   // long a pass in progress keeps the sender from seeing it.
   std::optional<uint32_t> finish_tick_;              // under lock_
@@ -75,21 +81,9 @@ class EventLogger final : public SenderFeed {
   bool finished_ = false;                            // the thread that calls Finish only
 };
 
-// The process-wide logger that PostEvent and friends use; null until start-up
-// has made one (then they do nothing).
-void SetGlobalEventLogger(EventLogger* logger);
-EventLogger* GlobalEventLogger();
-
-// Builds the record in the calling thread and queues it; 9999 switches
-// reporting on instead. Never waits for the file or the network (7003 may
-// wait up to 3 s for the agent id).
-void PostEvent(EventId id);
-// Queues the record of event 3021 with the WATERMARK `value`.
-void ReportWatermark(const std::string& value);
-
 // The line of event `id`'s record as posted now (diagnostics/event_record.h):
 // its description, the current time and, for 7003 only, the AGENT.
-std::string BuildEventRecord(EventId id, platform::Registry& registry = platform::SystemRegistry());
+std::string BuildEventRecord(EventId id, platform::Registry& registry);
 // HKCU\SOFTWARE\Torvane RuntimeGuid, tried 6 times with 500 ms after each
 // failure; "?" if never read.
-std::string ReadAgentId(platform::Registry& registry = platform::SystemRegistry());
+std::string ReadAgentId(platform::Registry& registry);

@@ -35,12 +35,10 @@ class EventLoggerTest : public ::testing::Test {
   }
   void TearDown() override {
     if (logger_) logger_->Finish();
-    SetGlobalEventLogger(nullptr);
   }
   void StartLogger() {
     logger_.reset(new EventLogger(folder_.path(), options_));
     logger_->SetLogServer("");
-    SetGlobalEventLogger(logger_.get());
   }
   std::vector<std::string> FinishAndReadLines() {
     logger_->Finish();
@@ -77,13 +75,13 @@ TEST_F(EventLoggerTest, MissingFolderFailsWithTheStartUpText) {
 
 TEST_F(EventLoggerTest, RecordsAreWrittenOneLineEachInPostingOrder) {
   StartLogger();
-  PostEvent(kLaunched);
-  PostEvent(-5);
-  PostEvent(12345);
-  PostErrorEvent(kHttpError, "100% of nothing");
-  ReportWatermark("wm-1");
+  logger_->Post(kLaunched);
+  logger_->Post(-5);
+  logger_->Post(12345);
+  PostErrorEvent(*logger_, kHttpError, "100% of nothing");
+  logger_->ReportWatermark("wm-1");
   // A text read from a file may hold a NUL: it ends the value, not the record.
-  PostErrorEvent(kInstallationError, std::string("cut\0off", 7));
+  PostErrorEvent(*logger_, kInstallationError, std::string("cut\0off", 7));
   std::vector<std::string> lines = FinishAndReadLines();
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_TRUE(std::regex_match(
@@ -108,20 +106,11 @@ TEST_F(EventLoggerTest, RecordsAreWrittenOneLineEachInPostingOrder) {
 // from the file.
 TEST_F(EventLoggerTest, FinishWithoutReportingReturnsPromptly) {
   StartLogger();
-  for (EventId id = kPrerequisiteCheckStarted; id < 4008; ++id) PostEvent(id);
+  for (EventId id = kPrerequisiteCheckStarted; id < 4008; ++id) logger_->Post(id);
   auto start = std::chrono::steady_clock::now();
   std::vector<std::string> lines = FinishAndReadLines();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
   EXPECT_EQ(lines.size(), 8u);
-}
-
-TEST_F(EventLoggerTest, WithoutALoggerPostingDoesNothing) {
-  SetGlobalEventLogger(nullptr);
-  PostEvent(kLaunched);
-  PostEvent(kStartReportingCommand);
-  ReportWatermark("x");
-  PostErrorEvent(kInstallationError, "nobody listens");
-  EXPECT_EQ(GlobalEventLogger(), nullptr);
 }
 
 TEST_F(EventLoggerTest, RunIdIsANewUuidText) {
@@ -146,12 +135,12 @@ TEST_F(EventLoggerTest, ConcurrentErrorPostsKeepTheirOwnTexts) {
   const int kEach = 20000;
 #endif
   std::atomic<int> ready{0};
-  auto poster = [&ready](EventId category, const std::string& text) {
+  auto poster = [this, &ready](EventId category, const std::string& text) {
     // Both start together, so their store-and-post pairs overlap.
     ready.fetch_add(1);
     while (ready.load() < 2) {
     }
-    for (int i = 0; i < kEach; ++i) PostErrorEvent(category, text + std::to_string(i));
+    for (int i = 0; i < kEach; ++i) PostErrorEvent(*logger_, category, text + std::to_string(i));
   };
   std::thread download(poster, 9058, "download ");
   std::thread install(poster, 9060, "install ");
@@ -253,8 +242,8 @@ TEST_F(AgentIdTest, SuccessfulLaunchRecordNamesTheAgent) {
   registry_.SetString(platform::RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimeGuid",
                       "0f8fad5b-d9cb-469f-a165-70867728950e");
   StartLogger();
-  PostEvent(kAgentLaunched);
-  PostEvent(kAgentLaunchFailed);
+  logger_->Post(kAgentLaunched);
+  logger_->Post(kAgentLaunchFailed);
   std::vector<std::string> lines = FinishAndReadLines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].find("AGENT='0f8fad5b-d9cb-469f-a165-70867728950e',EVENTID='7003',DESC='"
@@ -268,7 +257,7 @@ TEST_F(AgentIdTest, SuccessfulLaunchRecordNamesTheAgent) {
 TEST_F(AgentIdTest, MissingValueGivesAQuestionMark) {
   StartLogger();
   auto start = std::chrono::steady_clock::now();
-  PostEvent(kAgentLaunched);
+  logger_->Post(kAgentLaunched);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
   EXPECT_EQ(registry_.read_count(), 6);
   std::vector<std::string> lines = FinishAndReadLines();

@@ -60,11 +60,9 @@ class ReportSenderTest : public ::testing::Test {
     ASSERT_FALSE(folder_.path().empty());
     logger_.reset(new EventLogger(folder_.path(), ShortWaits(server_.port(), &registry_)));
     logger_->SetLogServer("127.0.0.1");
-    SetGlobalEventLogger(logger_.get());
   }
   void TearDown() override {
     if (logger_) logger_->Finish();
-    SetGlobalEventLogger(nullptr);
   }
   std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
@@ -83,16 +81,16 @@ class ReportSenderTest : public ::testing::Test {
 };
 
 TEST_F(ReportSenderTest, RecordsAreHeldUntilReportingStarts) {
-  PostEvent(kLaunched);
-  PostEvent(kDataDetachmentStarted);
-  PostEvent(kConfigurationDetached);
+  logger_->Post(kLaunched);
+  logger_->Post(kDataDetachmentStarted);
+  logger_->Post(kConfigurationDetached);
   SleepMs(4 * kIdleWaitMs);
   EXPECT_EQ(server_.RequestCount(), 0u);
   EXPECT_EQ(LogLines().size(), 3u);
 
-  PostEvent(kStartReportingCommand);
+  logger_->Post(kStartReportingCommand);
   ASSERT_TRUE(server_.WaitForRequests(3, 5000));
-  PostEvent(kProgressInitialised);
+  logger_->Post(kProgressInitialised);
   ASSERT_TRUE(server_.WaitForRequests(4, 5000));
   logger_->Finish();
   EXPECT_EQ(LogLines().size(), 4u);  // the start-reporting command wrote nothing
@@ -103,9 +101,9 @@ TEST_F(ReportSenderTest, RecordsAreHeldUntilReportingStarts) {
 // per record, in the order of the file.
 TEST_F(ReportSenderTest, TwentyHeldRecordsGoOutInOrderOverOneConnection) {
   for (EventId id = kDotNetPrimaryDownloadStarted; id < kFlashDownloadCompleted; ++id)
-    PostEvent(id);
+    logger_->Post(id);
   SleepMs(2 * kIdleWaitMs);
-  PostEvent(kStartReportingCommand);
+  logger_->Post(kStartReportingCommand);
   ASSERT_TRUE(server_.WaitForRequests(20, 5000));
   logger_->Finish();
 
@@ -132,10 +130,10 @@ TEST_F(ReportSenderTest, FailedRecordIsRetriedBehindTheOthers) {
   server_.SetResponder([](const RecordedRequest& request) {
     return request.index == 0 ? ResponsePlan::ResetWithoutAnswer() : ResponsePlan::Status(200);
   });
-  PostEvent(kLaunched);        // A
-  PostEvent(kOsCheckStarted);  // B
-  PostEvent(kOsUnsupported);   // C
-  PostEvent(kStartReportingCommand);
+  logger_->Post(kLaunched);        // A
+  logger_->Post(kOsCheckStarted);  // B
+  logger_->Post(kOsUnsupported);   // C
+  logger_->Post(kStartReportingCommand);
   server_.WaitForRequests(4, 5000);
   SleepMs(4 * kIdleWaitMs);
   std::vector<RecordedRequest> requests = server_.Requests();
@@ -152,9 +150,9 @@ TEST_F(ReportSenderTest, FailedRecordIsRetriedBehindTheOthers) {
 // The answer is not examined: a server error still counts as delivered.
 TEST_F(ReportSenderTest, ErrorAnswerIsNotRetried) {
   server_.SetDefaultResponse(ResponsePlan::Status(500));
-  PostEvent(kStartReportingCommand);
-  PostEvent(kDotNetInstallStarted);
-  PostEvent(kDotNetInstallFailed);
+  logger_->Post(kStartReportingCommand);
+  logger_->Post(kDotNetInstallStarted);
+  logger_->Post(kDotNetInstallFailed);
   ASSERT_TRUE(server_.WaitForRequests(2, 5000));
   SleepMs(4 * kIdleWaitMs);
   auto start = std::chrono::steady_clock::now();
@@ -164,7 +162,7 @@ TEST_F(ReportSenderTest, ErrorAnswerIsNotRetried) {
 }
 
 TEST_F(ReportSenderTest, FinishWithoutReportingMakesNoRequest) {
-  for (EventId id = kLaunched; id < kSingleInstanceRunning; ++id) PostEvent(id);
+  for (EventId id = kLaunched; id < kSingleInstanceRunning; ++id) logger_->Post(id);
   auto start = std::chrono::steady_clock::now();
   logger_->Finish();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
@@ -177,8 +175,8 @@ TEST_F(ReportSenderTest, FinishWithoutReportingMakesNoRequest) {
 // split the report into a request line and a header of its own, and '#', '%'
 // and 8-bit bytes must not cut or garble the target.
 TEST_F(ReportSenderTest, ErrorTextIsEncodedIntoOneRequestTarget) {
-  PostErrorEvent(kHttpError, "bad\r\nX-Injected: 1 #2 100% \x92");
-  PostEvent(kStartReportingCommand);
+  PostErrorEvent(*logger_, kHttpError, "bad\r\nX-Injected: 1 #2 100% \x92");
+  logger_->Post(kStartReportingCommand);
   ASSERT_TRUE(server_.WaitForRequests(1, 5000));
   SleepMs(2 * kIdleWaitMs);
   std::vector<RecordedRequest> requests = server_.Requests();

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "diagnostics/support_error.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
@@ -13,13 +13,13 @@ bool InstallManager::CheckDiskSpace() {
   if (requiredMegabytes_ <= 0) return true;
   const std::string systemFolder = platform::SystemFolder();
   if (systemFolder.empty()) {
-    PostEvent(kSystemDirectoryNotFound);
+    context_.events.Post(kSystemDirectoryNotFound);
     ShowSupportError(context_.boxes, kSystemDirectoryNotFound, "Installation Error");
     return false;
   }
   const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;
   if (!platform::HasFreeSpace(systemFolder, bytes)) {
-    PostEvent(kNotEnoughDiskSpace);
+    context_.events.Post(kNotEnoughDiskSpace);
     context_.boxes.Show(
         "We're sorry, your system does not have enough free disk space to complete this "
         "installation.",

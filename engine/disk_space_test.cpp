@@ -34,7 +34,7 @@ class DiskSpaceTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_};
+  TestRunContext run_{&events_, signals_, boxes_};
   InstallManager manager_{run_.context()};
 };
 

@@ -6,9 +6,10 @@
 
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "engine/download_judge.h"
 #include "engine/pipeline_signals.h"
+#include "engine/run_context.h"
 #include "engine/step_plan.h"
 #include "engine/step_progress.h"
 #include "platform/clock.h"
@@ -18,13 +19,13 @@
 
 namespace {
 
-int Fail(EventId id) {
-  PostEvent(id);
+int Fail(EventSink& events, EventId id) {
+  events.Post(id);
   return id;
 }
 
-int FailWithText(const std::string& text) {
-  PostErrorEvent(kHttpError, text);
+int FailWithText(EventSink& events, const std::string& text) {
+  PostErrorEvent(events, kHttpError, text);
   return kHttpError;
 }
 
@@ -54,6 +55,7 @@ struct Attempt {
   const std::string& url;
   StepProgress& progress;
   PipelineSignals& signals;
+  EventSink& events;
 };
 
 // Lets AbortInstallation reach the download while it waits for the server.
@@ -84,19 +86,21 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   uint32_t error = 0;
   std::string response;
   if (!download.WaitForHead(&error, &response)) {
-    if (a.signals.abortFlag.load()) return Fail(kDownloadTerminated);
-    if (a.url.empty()) return FailWithText("URL is blank.");
-    if (download.stalled()) return FailWithText(kNoAnswerText);
-    if (download.redirect_refused()) return FailWithText(kRefusedRedirectText);
-    return FailWithText(!response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
+    if (a.signals.abortFlag.load()) return Fail(a.events, kDownloadTerminated);
+    if (a.url.empty()) return FailWithText(a.events, "URL is blank.");
+    if (download.stalled()) return FailWithText(a.events, kNoAnswerText);
+    if (download.redirect_refused()) return FailWithText(a.events, kRefusedRedirectText);
+    return FailWithText(a.events,
+                        !response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
   }
   const platform::HttpHead& head = download.head();
   *finalUrl = head.final_url;
   switch (judge.JudgeHead(head.status, head.has_length, head.length, platform::TickCount())) {
     case DownloadVerdict::kNotOk:
-      return FailWithText(DescribeHttpStatus(head.status));
+      return FailWithText(a.events, DescribeHttpStatus(head.status));
     case DownloadVerdict::kNoLength:
-      return FailWithText("Failed to retrieve file size, possibly due to an invalid URL.");
+      return FailWithText(a.events,
+                          "Failed to retrieve file size, possibly due to an invalid URL.");
     default:
       break;
   }
@@ -104,7 +108,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   a.progress.bytesTotal.store(total);
 
   platform::UniqueFile file = platform::OpenFile(a.plan.localPath, "wb");
-  if (!file) return Fail(kFileCreationFailed);
+  if (!file) return Fail(a.events, kFileCreationFailed);
 
   std::vector<char> buffer;
   bool writeFailed = false;
@@ -131,30 +135,31 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   // A full disk may show only when the buffered tail is written.
   if (std::fclose(file.release()) != 0) writeFailed = true;
 
-  if (a.signals.abortFlag.load()) return Fail(kDownloadTerminated);  // the partial file stays
+  if (a.signals.abortFlag.load())
+    return Fail(a.events, kDownloadTerminated);  // the partial file stays
   if (writeFailed) {
     platform::RemoveFile(a.plan.localPath);
-    return Fail(kFileCreationFailed);
+    return Fail(a.events, kFileCreationFailed);
   }
   const DownloadVerdict verdict = judge.JudgeBody();
   if (download.stalled() || verdict == DownloadVerdict::kTrickled) {
     platform::RemoveFile(a.plan.localPath);
-    return FailWithText(StalledText(a.progress.bytesReceived.load(), total));
+    return FailWithText(a.events, StalledText(a.progress.bytesReceived.load(), total));
   }
   switch (verdict) {
     case DownloadVerdict::kEndedEarly:
       // The connection ended before the announced length: never hand on a short file.
       platform::RemoveFile(a.plan.localPath);
-      return FailWithText(ShortBodyText(a.progress.bytesReceived.load(), total));
+      return FailWithText(a.events, ShortBodyText(a.progress.bytesReceived.load(), total));
     case DownloadVerdict::kDigestMismatch:
       platform::RemoveFile(a.plan.localPath);
       // The system's cache keeps the answer under the address it came from too.
       platform::DropCachedCopy(a.url);
       if (*finalUrl != a.url) platform::DropCachedCopy(*finalUrl);
-      return Fail(kMd5CheckFailed);
+      return Fail(a.events, kMd5CheckFailed);
     case DownloadVerdict::kNotTheInstaller:
       platform::RemoveFile(a.plan.localPath);
-      return FailWithText(kNotTheInstallerText);
+      return FailWithText(a.events, kNotTheInstallerText);
     default:
       return 1;
   }
@@ -167,7 +172,7 @@ int Transfer(const Attempt& a) {
   a.progress.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
-  if (!session) return Fail(kInternetSessionFailed);
+  if (!session) return Fail(a.events, kInternetSessionFailed);
   DownloadRules rules;
   if (a.plan.verifyDigest) rules.md5 = a.plan.md5;
   rules.leadingBytes = a.plan.leadingBytes;
@@ -185,17 +190,18 @@ int Transfer(const Attempt& a) {
 }  // namespace
 
 int HttpDownloader::Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
-                             PipelineSignals& signals) {
+                             const RunContext& context) {
   progress.phase = 1;
-  if (signals.abortFlag.load()) return Fail(kDownloadTerminated);
+  if (context.signals.abortFlag.load()) return Fail(context.events, kDownloadTerminated);
   if (plan.availableLocally) {
     progress.downloadDone.Release();
-    PostEvent(kLocalInstallerFound);
+    context.events.Post(kLocalInstallerFound);
     return 1;
   }
   try {
-    return Transfer({plan, url, progress, signals});
+    return Transfer({plan, url, progress, context.signals, context.events});
   } catch (...) {
-    return FailWithText(DescribeHttpStatus(static_cast<int>(platform::LastErrorCode())));
+    return FailWithText(context.events,
+                        DescribeHttpStatus(static_cast<int>(platform::LastErrorCode())));
   }
 }

@@ -19,5 +19,5 @@ class HttpDownloader : public Downloader {
   // 1 on success (or a copy at hand, 9066), otherwise the event posted:
   // 9058, 9061, 9052, 9062 or 9065.
   int Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
-               PipelineSignals& signals) override;
+               const RunContext& context) override;
 };

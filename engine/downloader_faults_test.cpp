@@ -246,7 +246,7 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
       const std::string url = row.arrange(hostile);
       RecordedEvents events;
       PipelineSignals signals;
-      TestRunContext run(signals, boxes_);
+      TestRunContext run(&events, signals, boxes_);
       InstallManager manager(run.context());
       InstallStep& step = AddStep(manager, url);
       const Clock::time_point start = Clock::now();
@@ -283,7 +283,7 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
     // digest matches, anything else is fetched again.
     RecordedEvents events;
     PipelineSignals signals;
-    TestRunContext run(signals, boxes_);
+    TestRunContext run(&events, signals, boxes_);
     InstallManager manager(run.context());
     InstallStep& again = AddStep(manager, good_url);
     EXPECT_EQ(verifies() && expected == 1, again.plan().availableLocally);

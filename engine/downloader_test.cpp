@@ -75,7 +75,7 @@ class DownloaderTest : public testing::Test {
   RecordedEvents events_;
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_};
+  TestRunContext run_{&events_, signals_, boxes_};
   InstallManager manager_{run_.context()};
   RecordingProgressView view_;
 };
@@ -232,8 +232,12 @@ TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
     WatchedServer server(c.plan);
     ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
     RecordedEvents events;
-    InstallStep& step = AddStep(server.Url("/x"), "", "",
-                                [](StepPlan& plan) { plan.downloadTiming.stallLimitMs = 300; });
+    PipelineSignals signals;
+    TestRunContext run(&events, signals, boxes_);
+    InstallManager manager(run.context());
+    StepPlan plan = DownloadedInstaller(nullptr, server.Url("/x"), folder_.path(), "setup.exe");
+    plan.downloadTiming.stallLimitMs = 300;
+    InstallStep& step = Queued(manager, plan);
     EXPECT_EQ(kHttpError, step.Download());
     EXPECT_FALSE(server.Dismiss()) << "the download waited until the server stopped";
     EXPECT_FALSE(step.progress().downloadDone.Wait(0));
@@ -262,7 +266,7 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
     ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.started());
     RecordedEvents events;
     PipelineSignals signals;
-    TestRunContext run(signals, boxes_);
+    TestRunContext run(&events, signals, boxes_);
     InstallManager manager(run.context());
     manager.AddStep(std::make_unique<InstallStep>(
         DownloadedInstaller(nullptr, server.Url("/x"), folder_.path(), "setup.exe")));

@@ -34,7 +34,7 @@ class InstallManagerTest : public testing::Test {
  protected:
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_};
+  TestRunContext run_{nullptr, signals_, boxes_};
   InstallManager manager_{run_.context()};
 };
 

@@ -17,9 +17,9 @@ void InstallStep::Attach(const RunContext& context, ProgressListener listener) {
 }
 
 int InstallStep::DownloadFrom(const std::string& url) {
-  return context_->downloader.Download(plan_, url, progress_, context_->signals);
+  return context_->downloader.Download(plan_, url, progress_, *context_);
 }
 
 int InstallStep::RunPlannedInstaller() {
-  return context_->installers.Run(plan_, progress_, context_->signals, context_->boxes);
+  return context_->installers.Run(plan_, progress_, *context_);
 }

@@ -3,16 +3,16 @@
 // the progress window is open.
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "engine/install_manager.h"
 
 namespace {
 
 // A wait or a thread start failed: the run cannot go on. The failure is
 // posted, and the installation abandoned so that the other thread ends too.
-void SystemFailure(PipelineSignals& signals, const char* what, uint32_t error) {
-  PostSystemError(what, error);
-  if (!signals.abortFlag.load()) AbortInstallation(signals);
+void SystemFailure(const RunContext& context, const char* what, uint32_t error) {
+  PostSystemError(context.events, what, error);
+  if (!context.signals.abortFlag.load()) AbortInstallation(context.signals);
 }
 
 // Waits for a step's semaphore or the abort, whichever comes first; true for
@@ -22,7 +22,7 @@ bool WaitForStepOrAbort(platform::BinarySemaphore& step, const RunContext& conte
   PipelineSignals& signals = context.signals;
   uint32_t error = 0;
   const int taken = context.threads.WaitForEither(step, signals.abortSignal, &error);
-  if (taken == platform::kWaitFailed) SystemFailure(signals, what, error);
+  if (taken == platform::kWaitFailed) SystemFailure(context, what, error);
   // The abort is released once; passed on, it also wakes the other thread if
   // that one comes to wait for a step that will never be ready.
   if (taken == 1) signals.abortSignal.Release();
@@ -55,7 +55,7 @@ void InstallSteps(InstallManager& manager) {
   // No abort here: installing starts only once the progress window is open.
   uint32_t error = 0;
   if (!manager.context().threads.Wait(signals.installGoAhead, &error)) {
-    SystemFailure(signals, "Waiting for the progress window", error);
+    SystemFailure(manager.context(), "Waiting for the progress window", error);
     return;
   }
   if (ProgressView* window = signals.progressWindow.load()) {
@@ -85,7 +85,7 @@ void GuardedThread(void* arg) {
   try {
     Steps(manager);
   } catch (...) {
-    PostEvent(kExitedOnException);
+    manager.context().events.Post(kExitedOnException);
     if (!manager.signals().abortFlag.load()) AbortInstallation(manager.signals());
   }
 }
@@ -97,12 +97,12 @@ void InstallManager::RunPipeline() {
   std::unique_ptr<platform::Thread> download =
       context_.threads.Start(&GuardedThread<DownloadSteps>, this, &error);
   if (!download) {
-    SystemFailure(context_.signals, "Starting the download thread", error);
+    SystemFailure(context_, "Starting the download thread", error);
     return;
   }
   std::unique_ptr<platform::Thread> install =
       context_.threads.Start(&GuardedThread<InstallSteps>, this, &error);
-  if (!install) SystemFailure(context_.signals, "Starting the install thread", error);
+  if (!install) SystemFailure(context_, "Starting the install thread", error);
   download->Join();
   if (install) install->Join();
 }

@@ -114,7 +114,7 @@ class PipelineTest : public testing::Test {
 
   PipelineSignals signals_;
   FakeMessageBoxes boxes_;
-  TestRunContext run_{signals_, boxes_};
+  TestRunContext run_{nullptr, signals_, boxes_};
   InstallManager manager_{run_.context()};
   RecordingProgressView view_;
   Journal journal_;
@@ -315,7 +315,7 @@ TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
     FailingThreads threads(c.failedStart, c.stepWaitsFail, c.goAheadFails);
     PipelineSignals signals;
     FakeMessageBoxes boxes;
-    TestRunContext run(signals, boxes, nullptr, nullptr, &threads);
+    TestRunContext run(&events, signals, boxes, nullptr, nullptr, &threads);
     InstallManager manager(run.context());
     Journal journal;
     // A transfer that runs until the abort, then the gated launcher.

@@ -5,9 +5,10 @@
 
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "diagnostics/support_error.h"
 #include "engine/pipeline_signals.h"
+#include "engine/run_context.h"
 #include "engine/step_plan.h"
 #include "engine/step_progress.h"
 #include "platform/ascii.h"
@@ -21,19 +22,21 @@ constexpr uint32_t kPollMs = 1000;
 }  // namespace
 
 int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
-                                PipelineSignals& signals, platform::MessageBoxes& boxes) {
+                                const RunContext& context) {
+  PipelineSignals& signals = context.signals;
+  EventSink& events = context.events;
   progress.installStart = NowSeconds();
   progress.phase = 2;
   progress.Notify();
   if (signals.abortFlag.load()) {
-    PostEvent(kInstallationTerminated);
+    events.Post(kInstallationTerminated);
     return kInstallationTerminated;
   }
 
   uint32_t error = 0;
   std::unique_ptr<platform::Process> process = platform::Process::Start(plan.commandLine, &error);
   if (!process) {
-    PostErrorEvent(kInstallationError, DescribeInstallerExitCode(static_cast<int>(error)));
+    PostErrorEvent(events, kInstallationError, DescribeInstallerExitCode(static_cast<int>(error)));
     return kInstallationError;
   }
   // Waiting on the process itself notices its end at once; the abort flag is
@@ -42,7 +45,7 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
   bool ended = process->WaitForExit(0, &waitError);
   while (!ended && waitError == 0) {
     if (signals.abortFlag.load()) {
-      PostEvent(kInstallationTerminated);  // the installer itself keeps running
+      events.Post(kInstallationTerminated);  // the installer itself keeps running
       return kInstallationTerminated;
     }
     progress.RaiseByInstallTime(plan);
@@ -51,7 +54,7 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
   }
   if (!ended) {
     // A wait that fails at once would make this loop spin for ever.
-    PostSystemError("Waiting for the installer", waitError);
+    PostSystemError(events, "Waiting for the installer", waitError);
     return kSystemError;
   }
   const int code = process->ExitCode();
@@ -64,8 +67,8 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
     progress.Notify();
     return 1;
   }
-  PostErrorEvent(kInstallationError, DescribeInstallerExitCode(code));
-  ShowSupportError(boxes, code, "Installation Error");
+  PostErrorEvent(events, kInstallationError, DescribeInstallerExitCode(code));
+  ShowSupportError(context.boxes, code, "Installation Error");
   // 1 means success to the pipeline: an installer that exits with 1 failed.
   return code == 1 ? kInstallationError : code;
 }

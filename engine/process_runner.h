@@ -10,8 +10,7 @@ class ProcessInstallerRunner : public InstallerRunner {
   // Runs plan.commandLine without a window. 1 on success (exit code 0 or
   // 3010), 9060 when it cannot start, 9064 when abandoned, 9059 when it
   // cannot be waited for, else the exit code (1 itself as 9060).
-  int Run(const StepPlan& plan, StepProgress& progress, PipelineSignals& signals,
-          platform::MessageBoxes& boxes) override;
+  int Run(const StepPlan& plan, StepProgress& progress, const RunContext& context) override;
 };
 
 // Whether a process with this id exists, or with match_parent, a process whose

@@ -6,6 +6,7 @@
 
 #include "engine/step_services.h"
 
+class EventSink;
 struct PipelineSignals;
 class PipelineThreads;
 namespace platform {
@@ -15,6 +16,7 @@ class WindowsInstaller;
 }  // namespace platform
 
 struct RunContext {
+  EventSink& events;
   PipelineSignals& signals;
   PipelineThreads& threads;  // how the pipeline starts its threads and waits
   platform::MessageBoxes& boxes;

@@ -4,12 +4,9 @@
 
 #include <string>
 
-struct PipelineSignals;
+struct RunContext;
 struct StepPlan;
 class StepProgress;
-namespace platform {
-class MessageBoxes;
-}
 
 // Fetches a step's installer into plan.localPath from `url`: 1, or the event
 // posted (9058, 9061, 9052, 9062 or 9065).
@@ -17,7 +14,7 @@ class Downloader {
  public:
   virtual ~Downloader() = default;
   virtual int Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
-                       PipelineSignals& signals) = 0;
+                       const RunContext& context) = 0;
 };
 
 // Runs a step's installer (plan.commandLine) and waits for it: 1, or the
@@ -25,6 +22,5 @@ class Downloader {
 class InstallerRunner {
  public:
   virtual ~InstallerRunner() = default;
-  virtual int Run(const StepPlan& plan, StepProgress& progress, PipelineSignals& signals,
-                  platform::MessageBoxes& boxes) = 0;
+  virtual int Run(const StepPlan& plan, StepProgress& progress, const RunContext& context) = 0;
 };

@@ -1,7 +1,7 @@
 #include "payload/embedded_files.h"
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "payload/payload_reader.h"
 
 namespace {
@@ -22,11 +22,12 @@ constexpr const char* kOptionalInstallers[] = {"dotnetfx.exe", "dotnetServicePac
 
 }  // namespace
 
-void extractEmbeddedFiles(const PayloadReader& reader, const std::string& workingDirectory) {
+void extractEmbeddedFiles(const PayloadReader& reader, const std::string& workingDirectory,
+                          EventSink& events) {
   if (workingDirectory.empty()) return;
   for (const EmbeddedPicture& picture : kPictures) {
     if (!reader.saveEntry(picture.name, picture.name, workingDirectory)) {
-      PostEvent(picture.failure);
+      events.Post(picture.failure);
     }
   }
 }

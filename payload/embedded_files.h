@@ -3,13 +3,15 @@
 
 #include <string>
 
+class EventSink;
 class PayloadReader;
 
 // Writes the window pictures into the working directory at start-up; a picture
 // missing from the payload removes a stale copy. A failed write posts its event
 // (3014-3018) and the next picture is still tried. Does nothing without a
 // working directory.
-void extractEmbeddedFiles(const PayloadReader& reader, const std::string& workingDirectory);
+void extractEmbeddedFiles(const PayloadReader& reader, const std::string& workingDirectory,
+                          EventSink& events);
 
 // Writes the embedded .NET Framework and Service Pack installers, when the
 // payload has them, so that their steps find local copies. Failures are silent:

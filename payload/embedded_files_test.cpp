@@ -42,7 +42,7 @@ TEST_F(EmbeddedFilesTest, WritesPicturesAndRemovesStaleOnes) {
   ASSERT_TRUE(WriteWholeFile(working_.File("LOGOIMAGE.JPG"), "from an earlier run"));
   RecordedEvents events;
 
-  extractEmbeddedFiles(*reader, working_.path());
+  extractEmbeddedFiles(*reader, working_.path(), events);
 
   EXPECT_EQ("icon", Content("LOGOICON.ICO"));
   EXPECT_EQ("back", Content("BACKGROUND.JPG"));
@@ -64,14 +64,14 @@ TEST_F(EmbeddedFilesTest, EachFailedPictureReportsItsOwnEvent) {
   ASSERT_TRUE(platform::CreateFolder(working_.File("PROGRESSBAR_BIRD.JPG")));
   RecordedEvents events;
 
-  extractEmbeddedFiles(*reader, working_.path());
+  extractEmbeddedFiles(*reader, working_.path(), events);
 
   EXPECT_THAT(events.Ids(), ElementsAre(kBackgroundImageNotSaved, kBirdImageNotSaved));
   EXPECT_EQ("picture", Content("LOGOIMAGE.JPG"));
 
   // Nowhere to write at all: every picture in its order.
   RecordedEvents missing_folder;
-  extractEmbeddedFiles(*reader, working_.File("no-such-folder"));
+  extractEmbeddedFiles(*reader, working_.File("no-such-folder"), missing_folder);
   EXPECT_THAT(missing_folder.Ids(),
               ElementsAre(kLogoIconNotSaved, kBackgroundImageNotSaved, kSplashImageNotSaved,
                           kClientLogoImageNotSaved, kBirdImageNotSaved));
@@ -86,7 +86,7 @@ TEST_F(EmbeddedFilesTest, NoWorkingDirectoryWritesNothing) {
   ASSERT_TRUE(WriteWholeFile("C:\\BACKGROUND.JPG", "not ours"));
   auto reader = Payload(Entry("LOGOICON.ICO", "icon") + Entry("DOTNETFX.EXE", "MZ"));
   RecordedEvents events;
-  extractEmbeddedFiles(*reader, "");
+  extractEmbeddedFiles(*reader, "", events);
   saveOptionalInstallers(*reader, "");
   EXPECT_THAT(events.Ids(), ElementsAre());
   EXPECT_FALSE(platform::PathExists("C:\\LOGOICON.ICO"));

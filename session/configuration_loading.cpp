@@ -3,19 +3,17 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_logger.h"
 
-Configuration LoadConfiguration(const PayloadReader& reader) {
-  PostEvent(kDataDetachmentStarted);
+Configuration LoadConfiguration(const PayloadReader& reader, EventLogger& logger) {
+  logger.Post(kDataDetachmentStarted);
   Configuration configuration = parseConfiguration(reader);
   if (!configuration.available) {
-    PostEvent(kConfigurationMissing);
+    logger.Post(kConfigurationMissing);
     return configuration;
   }
-  for (const std::string& watermark : configuration.watermarks) ReportWatermark(watermark);
+  for (const std::string& watermark : configuration.watermarks) logger.ReportWatermark(watermark);
   if (configuration.settings.has(TORVANEIISLOGSERVER)) {
-    if (EventLogger* logger = GlobalEventLogger()) {
-      logger->SetLogServer(configuration.settings.get(TORVANEIISLOGSERVER));
-    }
+    logger.SetLogServer(configuration.settings.get(TORVANEIISLOGSERVER));
   }
-  PostEvent(kConfigurationDetached);
+  logger.Post(kConfigurationDetached);
   return configuration;
 }

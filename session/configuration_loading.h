@@ -4,9 +4,10 @@
 
 #include "payload/settings.h"
 
+class EventLogger;
 class PayloadReader;
 
 // Posts 3010, reads the payload's configuration, reports each watermark (3021)
 // and names the log server to the logger, then posts 3019, or 3020 when the
 // payload has no configuration.
-Configuration LoadConfiguration(const PayloadReader& reader);
+Configuration LoadConfiguration(const PayloadReader& reader, EventLogger& logger);

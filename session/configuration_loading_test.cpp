@@ -15,11 +15,11 @@ using testing::ElementsAre;
 
 class ConfigurationLoadingTest : public testing::Test {
  protected:
-  Configuration Load(const std::string& entries) {
+  Configuration Load(const std::string& entries, RecordedEvents& events) {
     const std::string path = scratch_.File("bootstrapper.exe");
     EXPECT_TRUE(test_paths::WriteWholeFile(path, "image" + entries));
     PayloadReader reader(path);
-    return LoadConfiguration(reader);
+    return LoadConfiguration(reader, events.logger());
   }
 
   test_paths::ScratchFolder scratch_;
@@ -29,7 +29,7 @@ TEST_F(ConfigurationLoadingTest, EventsAroundTheParse) {
   {
     RecordedEvents events;
     Configuration config =
-        Load(test_payload::Entry("CONFIG.TXT", "ClientID=a\r\nWFGUID=w1\r\nWFGUID=w2\r\n"));
+        Load(test_payload::Entry("CONFIG.TXT", "ClientID=a\r\nWFGUID=w1\r\nWFGUID=w2\r\n"), events);
     EXPECT_EQ("a", config.settings.clientId());
     // Every watermark line is reported, in its place before the parse's end.
     EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kWatermarkReported,
@@ -37,19 +37,20 @@ TEST_F(ConfigurationLoadingTest, EventsAroundTheParse) {
   }
   {
     RecordedEvents events;
-    Load(test_payload::Entry("CONFIG.TXT", "WFGUID=3f2504e0-4f89-11d3-9a0c-0305e82c3301\r\n"));
+    Load(test_payload::Entry("CONFIG.TXT", "WFGUID=3f2504e0-4f89-11d3-9a0c-0305e82c3301\r\n"),
+         events);
     EXPECT_NE(std::string::npos,
               events.LogText().find("WATERMARK='3f2504e0-4f89-11d3-9a0c-0305e82c3301',"
                                     "EVENTID='3021'"));
   }
   {
     RecordedEvents events;
-    Load(test_payload::Entry("EULA.TXT", "no configuration here"));
+    Load(test_payload::Entry("EULA.TXT", "no configuration here"), events);
     EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kConfigurationMissing));
   }
   {
     RecordedEvents events;
-    Load(test_payload::Entry("CONFIG.TXT", ""));
+    Load(test_payload::Entry("CONFIG.TXT", ""), events);
     EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kConfigurationMissing));
   }
 }

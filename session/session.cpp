@@ -34,13 +34,15 @@ class SessionWindowHost : public WindowHost {
   SessionWindowHost(const SessionOptions& options, InstallSession& session, std::string title)
       : options_(options), session_(session), title_(std::move(title)) {}
 
+  EventSink& Events() override { return session_.context().events; }
+
   void* Instance() override { return options_.instance; }
   std::string WorkingDirectory() override { return session_.workingDirectory; }
   std::string WindowTitle() override { return title_; }
   void SetWindowTitle(const std::string& title) override { title_ = title; }
   const Settings& ConfiguredSettings() override { return session_.configuration.settings; }
   std::string EulaText() override { return session_.manager.EulaText(); }
-  void KillChildProcesses() override { ::KillChildProcesses(); }
+  void KillChildProcesses() override { ::KillChildProcesses(Events()); }
   void SetCancelSurveyFlag() override { cancelSurveyFlag_ = 1; }
   PipelineSignals& Signals() override { return *options_.signals; }
 
@@ -67,27 +69,25 @@ bool StartDetachedWorker(InstallSession* session, uint32_t* error) {
   return platform::StartDetachedThread(&InstallWorker, session, error);
 }
 
-void FinishLogger() {
-  if (EventLogger* logger = GlobalEventLogger()) logger->Finish();
-}
-
 std::string ExtractionFailureText(uint32_t code) {
   return "ERROR " + std::to_string(code) +
          ":Unable to extract necessary information. The EXE could be corrupt. Please try "
          "downloading the EXE again.";
 }
 
-InstallSession* ExtractionFailed(platform::MessageBoxes& boxes, uint32_t code) {
+InstallSession* ExtractionFailed(platform::MessageBoxes& boxes, EventLogger& logger,
+                                 uint32_t code) {
   boxes.Show(ExtractionFailureText(code), kProductTitle, platform::kMessageOk);
-  PostEvent(kExitedOnException);
-  FinishLogger();
+  logger.Post(kExitedOnException);
+  logger.Finish();
   return nullptr;
 }
 
 // Builds the InstallSession, reads the settings, computes the windows' title
 // and starts the worker; null when the run must end (the user has been told
 // and the logger finished).
-InstallSession* PrepareInstallation(const SessionOptions& options, std::string* title) {
+InstallSession* PrepareInstallation(const SessionOptions& options, EventLogger& logger,
+                                    std::string* title) {
   platform::MessageBoxes& boxes = *options.boxes;
   try {
     std::string directory;
@@ -95,22 +95,22 @@ InstallSession* PrepareInstallation(const SessionOptions& options, std::string* 
     if (!GetWorkingDirectory(&directory, &directoryError)) directory.clear();
     // Lives until the process ends, with the context: the worker is never joined.
     const RunContext& context = *KeepUntilExit(new RunContext{
-        *options.signals, *options.threads, boxes, *options.registry, *options.installer,
+        logger, *options.signals, *options.threads, boxes, *options.registry, *options.installer,
         *KeepUntilExit(new HttpDownloader), *KeepUntilExit(new ProcessInstallerRunner)});
     InstallSession* session =
         KeepUntilExit(options.executablePath.empty()
                           ? new InstallSession(context, directory)
                           : new InstallSession(context, options.executablePath, directory));
     if (!session->workingDirectory.empty()) {
-      extractEmbeddedFiles(session->reader, session->workingDirectory);
+      extractEmbeddedFiles(session->reader, session->workingDirectory, logger);
     }
     if (session->workingDirectory.empty()) {
       ShowSupportError(boxes, static_cast<int>(directoryError), "Installation Error");
-      PostEvent(kExitedOnDataDetachmentFailure);
-      FinishLogger();
+      logger.Post(kExitedOnDataDetachmentFailure);
+      logger.Finish();
       return nullptr;
     }
-    session->configuration = LoadConfiguration(session->reader);
+    session->configuration = LoadConfiguration(session->reader, logger);
     const std::string startupFolder =
         session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP);
     if (!platform::IsDriveOrShareRoot(startupFolder) && !platform::PathExists(startupFolder)) {
@@ -123,10 +123,10 @@ InstallSession* PrepareInstallation(const SessionOptions& options, std::string* 
     if (!started) throw StartupError("the worker could not start", startError);
     return session;
   } catch (const StartupError& error) {
-    return ExtractionFailed(boxes, error.code());
+    return ExtractionFailed(boxes, logger, error.code());
   } catch (...) {
     // Memory ran out: the last error is as near to the failed call as it gets.
-    return ExtractionFailed(boxes, platform::LastErrorCode());
+    return ExtractionFailed(boxes, logger, platform::LastErrorCode());
   }
 }
 
@@ -139,29 +139,34 @@ int RunSession(const SessionOptions& options) {
                platform::kMessageOk);
     return 0;
   }
+  EventLogger* made = nullptr;
   try {
     std::string directory;
     if (!GetWorkingDirectory(&directory)) {
       throw StartupError("Error: Unable to create temporary directory");
     }
+    EventLoggerOptions loggerOptions;
+    loggerOptions.registry = options.registry;
     // Lives until the process ends, like the threads that post to it.
-    SetGlobalEventLogger(KeepUntilExit(new EventLogger(directory)));
+    made = KeepUntilExit(new EventLogger(directory, loggerOptions));
   } catch (const StartupError& error) {
     boxes.Show(error.what(), kProductTitle, platform::kMessageOk | platform::kMessageIconStop);
     return 0;
   }
-  PostEvent(kLaunched);
+  EventLogger& logger = *made;
+  if (options.runId) *options.runId = logger.RunId();
+  logger.Post(kLaunched);
   if (!IsSupportedOs()) {
     boxes.Show(
         "We're sorry, this installation cannot continue because your operating system "
         "is not supported.",
         "Installation Error", platform::kMessageOk);
-    PostEvent(kOsUnsupported);
-    FinishLogger();
+    logger.Post(kOsUnsupported);
+    logger.Finish();
     return 0;
   }
   std::string title;
-  InstallSession* session = PrepareInstallation(options, &title);
+  InstallSession* session = PrepareInstallation(options, logger, &title);
   if (!session) return 0;
 
   SessionWindowHost host(options, *session, title);
@@ -169,14 +174,14 @@ int RunSession(const SessionOptions& options) {
   try {
     if (options.runWindows) quitCode = options.runWindows(host);
   } catch (...) {
-    PostEvent(kExitedOnException);
+    logger.Post(kExitedOnException);
   }
 
-  KillChildProcesses();
+  KillChildProcesses(logger);
   CleanStartupFolder(session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP));
-  if (host.cancelSurveyFlag()) OfferSurvey(boxes, GlobalEventLogger()->RunId());
+  if (host.cancelSurveyFlag()) OfferSurvey(boxes, logger.RunId());
   if (options.releasePictures) options.releasePictures();
-  PostEvent(kBootstrapperExited);
-  FinishLogger();
+  logger.Post(kBootstrapperExited);
+  logger.Finish();
   return quitCode;
 }

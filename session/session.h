@@ -34,7 +34,8 @@ struct SessionOptions {
   PipelineThreads* threads = nullptr;
   platform::Registry* registry = nullptr;
   platform::WindowsInstaller* installer = nullptr;
-  std::string executablePath;  // empty: the running executable's payload
+  std::string executablePath;    // empty: the running executable's payload
+  std::string* runId = nullptr;  // tests: given the run's id once the logger is made
 };
 
 // Returns the process exit code: 0 on every early exit, else the quit code.

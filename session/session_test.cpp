@@ -110,8 +110,8 @@ class SessionTest : public testing::Test {
     options_.installer = &installer_;
     options_.runWindows = [this](WindowHost& host) { return script_.Run(host); };
     options_.startWorker = &NoWorker;
+    options_.runId = &runId_;
   }
-  void TearDown() override { SetGlobalEventLogger(nullptr); }
   std::string LogPath() const {
     return platform::JoinPath(temp_.File("TorvaneInstaller"), "TorvaneLogFile.txt");
   }
@@ -135,6 +135,7 @@ class SessionTest : public testing::Test {
   FakeRegistry registry_;
   FakeWindowsInstaller installer_;
   WindowScript script_;
+  std::string runId_;
   SessionOptions options_;
 };
 
@@ -219,9 +220,8 @@ TEST_F(SessionTest, AConfirmedCancelOffersTheSurveyWithTheRunId) {
   unsetenv("KESTREL_SHELL_LOG");
   std::string opened;
   ASSERT_TRUE(test_paths::ReadWholeFile(temp_.File("shell.log"), &opened));
-  const std::string runId = GlobalEventLogger()->RunId();
-  ASSERT_FALSE(runId.empty());
-  EXPECT_NE(opened.find("ext_ref=" + runId + "|"), std::string::npos) << opened;
+  ASSERT_FALSE(runId_.empty());
+  EXPECT_NE(opened.find("ext_ref=" + runId_ + "|"), std::string::npos) << opened;
 #endif
 }
 
@@ -286,7 +286,7 @@ class ShellLogTest : public testing::Test {
 
 TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
   RecordedEvents events;
-  EXPECT_TRUE(KillChildProcesses());
+  EXPECT_TRUE(KillChildProcesses(events));
   EXPECT_EQ(Requests(),
             "C:\\WINDOWS\\system32\\taskkill.exe| /t /f /im *AgentLauncher.exe /im "
             "miniserver.exe|hidden\n");
@@ -296,7 +296,7 @@ TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
   RecordedEvents failed;
   setenv("KESTREL_SHELL_LOG",
          platform::NativePath(scratch_.File("no-such-folder\\shell.log")).c_str(), 1);
-  EXPECT_TRUE(KillChildProcesses());
+  EXPECT_TRUE(KillChildProcesses(failed));
   EXPECT_EQ(failed.Ids(), (std::vector<int>{kChildProcessesNotTerminated}));
 
   // An unknown system folder must not make it \taskkill.exe.
@@ -304,7 +304,7 @@ TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
   setenv("KESTREL_SYSTEM_FOLDER", "", 1);
   const std::string before = Requests();
   RecordedEvents unknown;
-  EXPECT_TRUE(KillChildProcesses());
+  EXPECT_TRUE(KillChildProcesses(unknown));
   unsetenv("KESTREL_SYSTEM_FOLDER");
   EXPECT_EQ(unknown.Ids(), (std::vector<int>{kChildProcessesNotTerminated}));
   EXPECT_EQ(Requests(), before);

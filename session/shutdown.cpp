@@ -4,7 +4,7 @@
 
 #include "diagnostics/deployment.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
@@ -15,7 +15,7 @@ bool IsSupportedOs() {
   return version.platform_id == 2 && version.major < 6;
 }
 
-bool KillChildProcesses() {
+bool KillChildProcesses(EventSink& events) {
   // By its full path: a bare name is searched in the executable's own folder
   // first, which is usually Downloads; and an unknown system folder would
   // make it \taskkill.exe, a program anyone could put at the drive's root.
@@ -24,7 +24,7 @@ bool KillChildProcesses() {
       !system.empty() &&
       platform::ShellOpen(platform::JoinPath(system, "taskkill.exe"),
                           " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
-  PostEvent(started ? kChildProcessesTerminated : kChildProcessesNotTerminated);
+  events.Post(started ? kChildProcessesTerminated : kChildProcessesNotTerminated);
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+class EventSink;
 namespace platform {
 class MessageBoxes;
 }
@@ -13,7 +14,7 @@ bool IsSupportedOs();
 
 // Ends every *AgentLauncher.exe and miniserver.exe with their children
 // (taskkill, without waiting); posts 3115, or 3114 when it cannot start.
-bool KillChildProcesses();
+bool KillChildProcesses(EventSink& events);
 
 // Deletes the files of the start-up folder and then the folder, unless a
 // deletion failed. A drive or share root (or an empty setting, which means

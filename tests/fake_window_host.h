@@ -1,16 +1,20 @@
-// A window host for the flow tests: its own pipeline signals, and a record of
-// what the windows asked of the session.
+// A window host for the flow tests: its own pipeline signals, the events
+// sink the test gives it, and a record of what the windows asked of the
+// session.
 #pragma once
 
 #include <atomic>
 #include <string>
 
+#include "diagnostics/event_sink.h"
 #include "engine/pipeline_signals.h"
 #include "payload/settings.h"
 #include "ui/window_host.h"
 
 class FakeWindowHost : public WindowHost {
  public:
+  explicit FakeWindowHost(EventSink& events) : events_(events) {}
+
   void* Instance() override { return nullptr; }
   std::string WorkingDirectory() override { return "C:\\Temp\\TorvaneInstaller"; }
   std::string WindowTitle() override { return title; }
@@ -23,6 +27,7 @@ class FakeWindowHost : public WindowHost {
   void KillChildProcesses() override { ++kills; }
   void SetCancelSurveyFlag() override { surveyFlag = 1; }
   PipelineSignals& Signals() override { return signals; }
+  EventSink& Events() override { return events_; }
 
   PipelineSignals signals;
   Settings settings;
@@ -31,4 +36,7 @@ class FakeWindowHost : public WindowHost {
   std::atomic<int> eulaTextReads{0};
   int kills = 0;
   int surveyFlag = 0;
+
+ private:
+  EventSink& events_;
 };

@@ -4,21 +4,24 @@
 
 #include "diagnostics/event_logger.h"
 #include "diagnostics/event_record.h"
+#include "platform/registry.h"
 #include "tests/event_log_reader.h"
 
 namespace {
 
 EventLoggerOptions WithRegistry(platform::Registry* registry) {
   EventLoggerOptions options;
-  options.registry = registry;
+  options.registry = registry ? registry : &platform::SystemRegistry();
   return options;
 }
 
 }  // namespace
 
 RecordedEvents::RecordedEvents(platform::Registry* registry)
-    : logger_(new EventLogger(folder_.path(), WithRegistry(registry))) {
-  SetGlobalEventLogger(logger_.get());
+    : logger_(new EventLogger(folder_.path(), WithRegistry(registry))) {}
+
+void RecordedEvents::Post(EventId id) {
+  if (!finished_) logger_->Post(id);
 }
 
 RecordedEvents::~RecordedEvents() {
@@ -29,7 +32,6 @@ RecordedEvents::~RecordedEvents() {
 void RecordedEvents::Finish() {
   if (finished_) return;
   finished_ = true;
-  SetGlobalEventLogger(nullptr);
   logger_->Finish();
 }
 

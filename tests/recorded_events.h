@@ -1,11 +1,12 @@
 // Records the events that the code under test posts: a real event logger in a
-// scratch folder, installed as the process-wide logger while the object lives.
+// scratch folder, handed to that code as its event sink.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "diagnostics/event_sink.h"
 #include "tests/test_paths.h"
 
 class EventLogger;
@@ -13,13 +14,17 @@ namespace platform {
 class Registry;
 }
 
-class RecordedEvents {
+class RecordedEvents : public EventSink {
  public:
   // `registry` answers the AGENT field of event 7003 (null: the system's).
   explicit RecordedEvents(platform::Registry* registry = nullptr);
-  ~RecordedEvents();
+  ~RecordedEvents() override;
   RecordedEvents(const RecordedEvents&) = delete;
   RecordedEvents& operator=(const RecordedEvents&) = delete;
+
+  // Posted after Ids or LogText: not recorded.
+  void Post(EventId id) override;
+  EventLogger& logger() { return *logger_; }
 
   // Ends the logger (no further events are recorded) and returns the ids of
   // the logged records in order; kUnreadableRecord for a line that is none.

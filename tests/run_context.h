@@ -10,16 +10,19 @@
 #include "engine/pipeline_signals.h"
 #include "engine/process_runner.h"
 #include "engine/run_context.h"
+#include "tests/discarded_events.h"
 #include "tests/fake_registry.h"
 #include "tests/fake_windows_installer.h"
 
 class TestRunContext {
  public:
-  TestRunContext(PipelineSignals& signals, platform::MessageBoxes& boxes,
+  // `events` null: the events are discarded.
+  TestRunContext(EventSink* events, PipelineSignals& signals, platform::MessageBoxes& boxes,
                  platform::Registry* registry = nullptr,
                  platform::WindowsInstaller* installer = nullptr,
                  PipelineThreads* threads = nullptr)
-      : context_{signals,
+      : context_{events ? *events : discarded_,
+                 signals,
                  threads ? *threads : threads_,
                  boxes,
                  registry ? *registry : registry_,
@@ -32,6 +35,7 @@ class TestRunContext {
   const RunContext& context() const { return context_; }
 
  private:
+  DiscardedEvents discarded_;
   PipelineThreads threads_;
   FakeRegistry registry_;
   FakeWindowsInstaller installer_;

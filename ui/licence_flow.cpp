@@ -1,7 +1,7 @@
 #include "ui/licence_flow.h"
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -23,17 +23,17 @@ void LicenceFlow::OnCommand(int command) {
       // OK is disabled while decline is chosen; a command that still arrives
       // (a key on the button) must not accept.
       if (!window_.AcceptChecked()) break;
-      PostEvent(kEulaAccepted);
+      events_.Post(kEulaAccepted);
       window_.End();
       window_.ShowProgressWindow();
       break;
     case IDC_LICENCE_CANCEL:
-      PostEvent(kEulaCancelled);
+      events_.Post(kEulaCancelled);
       window_.PostQuit();
       window_.End();
       break;
     case kCloseCommand:
-      PostEvent(kEulaClosed);
+      events_.Post(kEulaClosed);
       window_.PostQuit();
       window_.End();
       break;

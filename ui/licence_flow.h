@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class EventSink;
+
 // What the flow asks of the window on screen.
 class LicenceWindow {
  public:
@@ -28,7 +30,7 @@ constexpr uint32_t kVisitedLinkColour = 0x800080;  // RGB(128, 0, 128)
 
 class LicenceFlow {
  public:
-  explicit LicenceFlow(LicenceWindow& window) : window_(window) {}
+  LicenceFlow(LicenceWindow& window, EventSink& events) : window_(window), events_(events) {}
 
   // One command of the window (control id, or IDCANCEL for the close box and Esc).
   void OnCommand(int command);
@@ -37,6 +39,7 @@ class LicenceFlow {
 
  private:
   LicenceWindow& window_;
+  EventSink& events_;
   bool linkVisited_ = false;
 };
 

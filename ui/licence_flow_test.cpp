@@ -34,7 +34,7 @@ class LicenceFlowTest : public ::testing::Test {
  protected:
   RecordedEvents events_;
   FakeLicenceWindow window_;
-  LicenceFlow flow_{window_};
+  LicenceFlow flow_{window_, events_};
 };
 
 TEST_F(LicenceFlowTest, DeclineDisablesOkAndAcceptBringsItBack) {

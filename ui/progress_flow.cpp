@@ -1,13 +1,14 @@
 #include "ui/progress_flow.h"
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "engine/pipeline_signals.h"
 #include "ui/resource_ids.h"
 #include "ui/window_host.h"
 
 void ProgressFlow::OnCancelRequest(int command) {
-  PostEvent(command == IDC_PROGRESS_CANCEL ? kProgressCancelClicked : kProgressCloseBoxClicked);
+  host_.Events().Post(command == IDC_PROGRESS_CANCEL ? kProgressCancelClicked
+                                                     : kProgressCloseBoxClicked);
   PipelineSignals& signals = host_.Signals();
   if (signals.abortFlag.load()) {
     // The installation is already being abandoned: nothing left to confirm.

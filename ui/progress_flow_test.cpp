@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "diagnostics/event_catalog.h"
-#include "tests/recorded_events.h"
 #include "tests/fake_window_host.h"
+#include "tests/recorded_events.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ class FakeProgressControls : public ProgressControls {
 class ProgressFlowTest : public ::testing::Test {
  protected:
   RecordedEvents events_;
-  FakeWindowHost host_;
+  FakeWindowHost host_{events_};
   FakeProgressControls controls_;
   ProgressFlow flow_{controls_, host_};
 };

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/discarded_events.h"
 #include "tests/fake_window_host.h"
 
 namespace {
@@ -25,7 +26,8 @@ class FakeSplash : public SplashControls {
 using Calls = std::vector<std::string>;
 
 TEST(SplashFlowTest, WaitsForTheStepsThenShowsTheLicence) {
-  FakeWindowHost host;
+  DiscardedEvents events;
+  FakeWindowHost host(events);
   host.eulaText = "Agent licence";
   FakeSplash splash;
   std::atomic<bool> released{false};
@@ -42,7 +44,8 @@ TEST(SplashFlowTest, WaitsForTheStepsThenShowsTheLicence) {
 }
 
 TEST(SplashFlowTest, NoLicenceTextGoesStraightToProgress) {
-  FakeWindowHost host;
+  DiscardedEvents events;
+  FakeWindowHost host(events);
   host.signals.stepsReady.Release();
   FakeSplash splash;
   RunSplashTimer(splash, host);

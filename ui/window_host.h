@@ -4,6 +4,7 @@
 
 #include <string>
 
+class EventSink;
 class Settings;
 struct PipelineSignals;
 
@@ -27,4 +28,6 @@ class WindowHost {
   // Makes shutdown offer the cancellation survey.
   virtual void SetCancelSurveyFlag() = 0;
   virtual PipelineSignals& Signals() = 0;
+  // Where the windows' events go.
+  virtual EventSink& Events() = 0;
 };

@@ -16,6 +16,7 @@
 
 #include "bench/bench_fakes.h"
 #include "bench/win32/bench_common.h"
+#include "diagnostics/event_sink.h"
 #include "engine/downloader.h"
 #include "engine/file_md5.h"
 #include "engine/install_manager.h"
@@ -141,6 +142,12 @@ std::string BareMd5(const std::string& path) {
   return text;
 }
 
+// The benchmark keeps no log.
+class DroppedEvents : public EventSink {
+ public:
+  void Post(EventId) override {}
+};
+
 // One DownloadFile of a .NET step (its digest is checked), as the
 // DownloadThread runs it; true on success.
 bool ProductDownload(const std::string& url, const std::string& folder, const std::string& md5) {
@@ -152,9 +159,15 @@ bool ProductDownload(const std::string& url, const std::string& folder, const st
   PipelineThreads threads;
   HttpDownloader downloader;
   ProcessInstallerRunner installers;
-  const RunContext context{
-      signals,    threads,   boxes, platform::SystemRegistry(), platform::SystemWindowsInstaller(),
-      downloader, installers};
+  DroppedEvents events;
+  const RunContext context{events,
+                           signals,
+                           threads,
+                           boxes,
+                           platform::SystemRegistry(),
+                           platform::SystemWindowsInstaller(),
+                           downloader,
+                           installers};
   InstallManager manager(context);
   StepPlan plan = DownloadedInstaller(nullptr, url, folder, "product.bin", md5);
   plan.verifyDigest = true;

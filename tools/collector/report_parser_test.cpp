@@ -4,15 +4,17 @@
 
 #include "diagnostics/event_logger.h"
 #include "tests/collector/test_support.h"
+#include "tests/fake_registry.h"
 
 namespace {
 
 constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
 TEST(ReportParserTest, BothFormsOfTheSendersRecords) {
-  const std::string launched = BuildEventRecord(kLaunched);
+  FakeRegistry registry;
+  const std::string launched = BuildEventRecord(kLaunched, registry);
   const std::string watermark =
-      "WATERMARK='wm 7, \"beta\"'," + BuildEventRecord(kWatermarkReported);
+      "WATERMARK='wm 7, \"beta\"'," + BuildEventRecord(kWatermarkReported, registry);
   const std::string agent =
       "AGENT='?',EVENTID='7003',DESC='Successfully launched Torvane Agent.',"
       "TIMESTAMP='2026-12-07 22:56:28.094'";

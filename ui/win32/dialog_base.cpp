@@ -6,8 +6,8 @@
 
 namespace ui {
 
-void DialogBase::Run(HINSTANCE instance, int templateId) {
-  RunModalDialog(instance, templateId, &GuardedProcedure<&DialogBase::Proc>, this);
+void DialogBase::Run(HINSTANCE instance, int templateId, EventSink& events) {
+  RunModalDialog(instance, templateId, &DialogBase::Proc, this, events);
 }
 
 INT_PTR CALLBACK DialogBase::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

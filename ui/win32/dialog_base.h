@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+class EventSink;
+
 namespace ui {
 
 class DialogBase {
@@ -11,7 +13,7 @@ class DialogBase {
   ~DialogBase() = default;
 
   // Runs the template modally with this object bound to it (RunModalDialog).
-  void Run(HINSTANCE instance, int templateId);
+  void Run(HINSTANCE instance, int templateId, EventSink& events);
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
 
   // Sets the window up on WM_INITDIALOG and gives its answer: TRUE lets the

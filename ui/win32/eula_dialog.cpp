@@ -6,7 +6,7 @@
 
 #include "diagnostics/deployment.h"
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "ui/button_keys.h"
 #include "ui/layout.h"
 #include "ui/licence_flow.h"
@@ -31,7 +31,7 @@ class EulaDialog : public LicenceWindow, public DialogBase {
   EulaDialog(WindowHost& host, const std::string& licenceText)
       : host_(host), licenceText_(licenceText) {}
 
-  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_LICENCE); }
+  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_LICENCE, host_.Events()); }
 
   bool AcceptChecked() override { return IsDlgButtonChecked(dialog_, IDC_ACCEPT) == BST_CHECKED; }
   void EnableOk(bool enable) override { EnableWindow(Item(IDC_LICENCE_OK), enable); }
@@ -54,7 +54,7 @@ class EulaDialog : public LicenceWindow, public DialogBase {
 
   WindowHost& host_;
   const std::string licenceText_;
-  LicenceFlow flow_{*this};
+  LicenceFlow flow_{*this, host_.Events()};
   WindowFont headingFont_{"Arial Bold", 16, 7, 600, false, ANSI_CHARSET, 0x20};
   WindowFont labelFont_{"Arial", 14, 5, 500, false, ANSI_CHARSET, 0x20};
   WindowFont linkFont_{"Arial", 14, 5, 500, true, ANSI_CHARSET, 0x20};
@@ -107,7 +107,7 @@ INT_PTR EulaDialog::Open() {
 
   // Handled once the window is up: OK enabled, shown and focused.
   PostMessageA(dialog_, WM_COMMAND, IDC_ACCEPT, 0);
-  PostEvent(kEulaInitialised);
+  host_.Events().Post(kEulaInitialised);
   // Not the default focus: the pane would select its text and scroll to its end.
   SetFocus(Item(IDC_LICENCE_OK));
   return FALSE;

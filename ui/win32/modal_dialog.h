@@ -8,28 +8,19 @@
 
 #include <windows.h>
 
+class EventSink;
+
 namespace ui {
 
 // Ends the dialog and the window sequence (the quit message for the main
 // message loop).
 void EndWindowSequence(HWND dialog);
 
-// The catch-all of a guarded procedure: posts 3112 and ends the sequence.
-void AbandonWindowSequence(HWND dialog);
-
-// `Procedure` with the guard around it, to hand to DialogBoxParamA.
-template <DLGPROC Procedure>
-INT_PTR CALLBACK GuardedProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    return Procedure(dialog, message, wParam, lParam);
-  } catch (...) {
-    AbandonWindowSequence(dialog);
-    return TRUE;
-  }
-}
-
-// Shows the template modally without an owner and returns once it has ended;
-// false, with the sequence ended, when the dialog could not be made.
-bool RunModalDialog(HINSTANCE instance, int templateId, DLGPROC procedure, void* self);
+// Shows the template modally without an owner, `procedure` guarded: an
+// exception in it posts 3112 to `events` and ends the sequence. `self` is the
+// WM_INITDIALOG parameter. Returns once the dialog has ended; false, with the
+// sequence ended, when it could not be made.
+bool RunModalDialog(HINSTANCE instance, int templateId, DLGPROC procedure, void* self,
+                    EventSink& events);
 
 }  // namespace ui

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "diagnostics/event_catalog.h"
+#include "tests/discarded_events.h"
 #include "tests/recorded_events.h"
 #include "ui/resource_ids.h"
 
@@ -33,22 +34,22 @@ INT_PTR CALLBACK EndingOnOpen(HWND dialog, UINT message, WPARAM, LPARAM) {
 
 TEST(ModalDialogTest, AnExceptionInTheProcedureIsPostedAndEndsTheSequence) {
   RecordedEvents events;
-  EXPECT_TRUE(ui::RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH,
-                                 &ui::GuardedProcedure<&ThrowingOnOpen>, nullptr));
+  EXPECT_TRUE(
+      ui::RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH, &ThrowingOnOpen, nullptr, events));
   EXPECT_TRUE(QuitWaiting());
   EXPECT_EQ(events.Ids(), (std::vector<int>{kExitedOnException}));
 }
 
 TEST(ModalDialogTest, ADialogThatCannotBeMadeEndsTheSequence) {
-  EXPECT_FALSE(ui::RunModalDialog(GetModuleHandleA(nullptr), 4242,
-                                  &ui::GuardedProcedure<&EndingOnOpen>, nullptr));
+  DiscardedEvents events;
+  EXPECT_FALSE(ui::RunModalDialog(GetModuleHandleA(nullptr), 4242, &EndingOnOpen, nullptr, events));
   EXPECT_TRUE(QuitWaiting());
 }
 
 TEST(ModalDialogTest, AWindowThatEndsNormallyLeavesTheSequenceRunning) {
   RecordedEvents events;
-  EXPECT_TRUE(ui::RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH,
-                                 &ui::GuardedProcedure<&EndingOnOpen>, nullptr));
+  EXPECT_TRUE(
+      ui::RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH, &EndingOnOpen, nullptr, events));
   EXPECT_FALSE(QuitWaiting());
   EXPECT_TRUE(events.Ids().empty());
 }

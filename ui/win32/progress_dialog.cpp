@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "engine/pipeline_signals.h"
 #include "payload/settings.h"
 #include "ui/button_keys.h"
@@ -66,7 +66,7 @@ class ProgressDialog : public ProgressControls, public DialogBase {
  public:
   explicit ProgressDialog(WindowHost& host) : host_(host) {}
 
-  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_PROGRESS); }
+  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_PROGRESS, host_.Events()); }
 
   bool ConfirmAbort() override {
     return MessageBoxA(dialog_, kAbortQuestion, kAbortTitle, MB_YESNO | MB_ICONEXCLAMATION) ==
@@ -128,7 +128,7 @@ INT_PTR ProgressDialog::Open() {
   SetWindowTextA(Item(IDC_CAPTION_TEXT), settings.progressCaption().c_str());
   SetWindowTextA(Item(IDC_DISPLAY_NAME), settings.displayId().c_str());
   ResizeToPicture(Item(IDC_PROGRESS_CANCEL), CancelButtonBitmaps()[kButtonNormal]);
-  PostEvent(kProgressInitialised);
+  host_.Events().Post(kProgressInitialised);
   return FALSE;  // the focus is already on Cancel
 }
 
@@ -189,7 +189,7 @@ INT_PTR ProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void ShowProgressWindow(WindowHost& host) {
-  PostEvent(kStartReportingCommand);
+  host.Events().Post(kStartReportingCommand);
   ProgressDialog dialog(host);
   dialog.Run(static_cast<HINSTANCE>(host.Instance()));
 }

@@ -5,7 +5,7 @@
 #include <commctrl.h>
 
 #include "diagnostics/event_catalog.h"
-#include "diagnostics/event_logger.h"
+#include "diagnostics/event_sink.h"
 #include "platform/win32/topmost.h"
 #include "ui/layout.h"
 #include "ui/resource_ids.h"
@@ -33,7 +33,7 @@ class SplashDialog : public SplashControls, public DialogBase {
  public:
   explicit SplashDialog(WindowHost& host) : host_(host) {}
 
-  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_SPLASH); }
+  void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_SPLASH, host_.Events()); }
 
   void StopTimer() override { KillTimer(dialog_, kSplashTimer); }
   void End() override { EndDialog(dialog_, 0); }
@@ -94,7 +94,7 @@ INT_PTR SplashDialog::Open() {
   SetWindowPos(Item(IDC_PICTURE_FRAME), nullptr, 0, 0, at.width, at.height,
                SWP_NOZORDER | SWP_NOACTIVATE);
   SetTimer(dialog_, kSplashTimer, kSplashMilliseconds, nullptr);
-  PostEvent(kSplashInitialised);
+  host_.Events().Post(kSplashInitialised);
   return TRUE;
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "diagnostics/event_sink.h"
 #include "engine/pipeline_signals.h"
 #include "payload/settings.h"
 #include "platform/clock.h"
@@ -56,10 +57,17 @@ class DemoHost : public WindowHost {
   void KillChildProcesses() override {}
   void SetCancelSurveyFlag() override { surveyFlag = 1; }
   PipelineSignals& Signals() override { return GlobalPipelineSignals(); }
+  // The demo keeps no log.
+  EventSink& Events() override { return noEvents_; }
 
   int surveyFlag = 0;
 
  private:
+  class NoEvents : public EventSink {
+   public:
+    void Post(EventId) override {}
+  };
+  NoEvents noEvents_;
   HINSTANCE instance_;
   std::string folder_;
   std::string title_;

@@ -1,0 +1,9 @@
+// Where a test that does not look at its events sends them.
+#pragma once
+
+#include "diagnostics/event_sink.h"
+
+class DiscardedEvents : public EventSink {
+ public:
+  void Post(EventId) override {}
+};
