@@ -16,25 +16,25 @@ constexpr char kLauncherSuffix[] = "agentlauncher.exe";
 
 }  // namespace
 
-std::string FindAgentLauncher(const std::string& runtimePath) {
+std::string FindAgentLauncher(const std::string& runtime_path) {
   std::vector<platform::FolderEntry> entries;
-  if (!platform::ListFolder(runtimePath, &entries)) return std::string();
+  if (!platform::ListFolder(runtime_path, &entries)) return std::string();
   for (const platform::FolderEntry& entry : entries) {
     if (!entry.is_folder && platform::EndsWithIgnoringCase(entry.name, kLauncherSuffix)) {
       // An installer writes the folder with a trailing backslash; JoinPath keeps one.
-      return platform::JoinPath(runtimePath, entry.name);
+      return platform::JoinPath(runtime_path, entry.name);
     }
   }
   return std::string();
 }
 
 AgentLauncherStep::AgentLauncherStep(const char* eulaText, const std::string& deskId,
-                                     const std::string& deskInstallValue,
+                                     const std::string& desk_install_value,
                                      const std::string& contentId, const std::string& outputFolder,
                                      const std::vector<std::string>& dependencies)
     : LauncherWatchStep(eulaText, outputFolder),
       deskId(deskId),
-      deskInstall(deskInstallValue != "0"),
+      deskInstall(desk_install_value != "0"),
       dependencies(dependencies) {
   contentName = contentId;
 }
@@ -59,14 +59,14 @@ std::string AgentLauncherStep::BuildLauncherArguments() {
     arguments += " -q -i " + deskId + " -s " + deskId + " " + "-i " + contentName;
     trackedWeight = 0.0;
     componentWeight = 1.0;
-    trackedName = deskId;
+    tracked_name = deskId;
   } else {
     arguments += " ";
     arguments += " -q -i " + contentName + " " + " -w " + contentName + " " + " -s " + contentName;
     trackedWeight = 0.5;
     componentWeight = 0.5;
     output.deskPercent = 100;
-    trackedName = unquote(contentName);
+    tracked_name = unquote(contentName);
   }
   return arguments;
 }
@@ -79,21 +79,21 @@ int AgentLauncherStep::Install() {
     events().Post(kAgentLaunchParametersInvalid);
     return kAgentLaunchParametersInvalid;
   }
-  const std::string runtimePath = ReadRuntimePath();
-  if (runtimePath.empty()) {
+  const std::string runtime_path = ReadRuntimePath();
+  if (runtime_path.empty()) {
     events().Post(kAgentFolderNotFound);
     return kAgentFolderNotFound;
   }
   std::string arguments = BuildLauncherArguments();
-  const std::string launcher = FindAgentLauncher(runtimePath);
+  const std::string launcher = FindAgentLauncher(runtime_path);
   if (launcher.empty()) {
     events().Post(kAgentLauncherNotFound);
     return kAgentLauncherNotFound;
   }
   // Quoted: the working directory lies under the user's profile, whose path
   // usually holds blanks, and an unquoted redirection would stop at the first.
-  const std::string outputPath = platform::JoinPath(outputFolder, kOutputFile);
-  arguments += " -ld c > \"" + outputPath + "\"";
+  const std::string output_path = platform::JoinPath(outputFolder, kOutputFile);
+  arguments += " -ld c > \"" + output_path + "\"";
   // A cancel confirmed while the launcher was being looked for starts nothing.
   if (signals().abortFlag.load()) return Abandoned();
   std::unique_ptr<platform::Process> interpreter =
@@ -103,21 +103,21 @@ int AgentLauncherStep::Install() {
     return kAgentLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);
-  platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
+  platform::UniqueFile file = platform::OpenFile(output_path, "rb");
 
   // 45 quiet polls give at most 15 advances per quiet phase.
   SlowAdvance slow{SlowAdvance::Limits::kQuietPolls, 45};
   while (IsChildRunning(*interpreter)) {
     if (signals().abortFlag.load()) return Abandoned();  // the launcher keeps running
-    ParseLauncherOutput(file.get(), trackedName);
-    if (MoveBar(slow) && slow.quietPolls >= timing.idleTimeoutPolls) {
+    ParseLauncherOutput(file.get(), tracked_name);
+    if (MoveBar(slow) && slow.quiet_polls >= timing.idle_timeout_polls) {
       return TimeOut(std::move(file), *interpreter);
     }
-    platform::SleepMs(timing.pollMs);
+    platform::SleepMs(timing.poll_ms);
   }
   // What the launcher wrote after the last poll, an Error line just before it
   // ended or a last line without its line end among it, counts as well.
-  ParseLauncherOutput(file.get(), trackedName, /*lastRead=*/true);
+  ParseLauncherOutput(file.get(), tracked_name, /*last_read=*/true);
   RaiseToLaunchProgress();
   file.reset();
   interpreter.reset();
@@ -138,6 +138,6 @@ int AgentLauncherStep::TimeOut(platform::UniqueFile file, platform::Process& int
   file.reset();
   interpreter.Terminate(0);
   events().Post(kAgentLaunchTimedOut);
-  ShowSupportError(messageBoxes(), kAgentLaunchTimedOut, "Installation Error");
+  ShowSupportError(boxes(), kAgentLaunchTimedOut, "Installation Error");
   return kAgentLaunchTimedOut;
 }

@@ -11,7 +11,7 @@
 class AgentLauncherStep : public LauncherWatchStep {
  public:
   AgentLauncherStep(const char* eulaText, const std::string& deskId,
-                    const std::string& deskInstallValue, const std::string& contentId,
+                    const std::string& desk_install_value, const std::string& contentId,
                     const std::string& outputFolder, const std::vector<std::string>& dependencies);
 
   // 1 when the launcher has ended; 7002, 7004, 7006, 7007, 7009 or 7010.
@@ -26,7 +26,7 @@ class AgentLauncherStep : public LauncherWatchStep {
   std::string deskId;
   bool deskInstall = true;
   std::vector<std::string> dependencies;
-  std::string trackedName;
+  std::string tracked_name;
 
  private:
   // The installation is being abandoned (a cancel, or an Error line): 7009.
@@ -35,4 +35,4 @@ class AgentLauncherStep : public LauncherWatchStep {
 };
 
 // The first "*AgentLauncher.exe" in a folder; empty when there is none.
-std::string FindAgentLauncher(const std::string& runtimePath);
+std::string FindAgentLauncher(const std::string& runtime_path);

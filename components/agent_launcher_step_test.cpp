@@ -121,7 +121,7 @@ TEST_F(AgentLauncherTest, DeskInstallationPassesTheDeskAndTracksIt) {
     AgentLauncherStep& step = Queue("Parlor", deskInstall, "\"Parlor_X\"");
     EXPECT_TRUE(step.deskInstall);
     EXPECT_EQ(step.BuildLauncherArguments(), " -w A -w B  -q -i Parlor -s Parlor -i \"Parlor_X\"");
-    EXPECT_EQ(step.trackedName, "Parlor");
+    EXPECT_EQ(step.tracked_name, "Parlor");
     EXPECT_EQ(step.trackedWeight, 0.0);
     EXPECT_EQ(step.componentWeight, 1.0);
     EXPECT_EQ(step.ComputeLaunchProgress(), 0.0);
@@ -133,7 +133,7 @@ TEST_F(AgentLauncherTest, WithoutDeskInstallationTheContentIsTrackedUnquoted) {
   EXPECT_FALSE(step.deskInstall);
   EXPECT_EQ(step.BuildLauncherArguments(),
             " -w A -w B  -q -i \"Parlor_X\"  -w \"Parlor_X\"  -s \"Parlor_X\"");
-  EXPECT_EQ(step.trackedName, "Parlor_X");
+  EXPECT_EQ(step.tracked_name, "Parlor_X");
   EXPECT_EQ(step.trackedWeight, 0.5);
   EXPECT_EQ(step.componentWeight, 0.5);
   EXPECT_DOUBLE_EQ(step.ComputeLaunchProgress(), 0.30);  // the desk share counts as done
@@ -156,9 +156,9 @@ TEST_F(AgentLauncherTest, QueuedAsTheGatedLastStepWithTheClientLicence) {
   EXPECT_TRUE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(events_.Ids().empty());
   // What the product waits, before any test shortens it.
-  EXPECT_EQ(step.timing.pollMs, 250u);
-  EXPECT_EQ(step.timing.startChecks, 60);
-  EXPECT_EQ(step.timing.idleTimeoutPolls, 1200);
+  EXPECT_EQ(step.timing.poll_ms, 250u);
+  EXPECT_EQ(step.timing.start_checks, 60);
+  EXPECT_EQ(step.timing.idle_timeout_polls, 1200);
 }
 
 TEST_F(AgentLauncherTest, BadDeskOrContentParametersFailBeforeAnythingIsRead) {
@@ -191,8 +191,8 @@ TEST_F(AgentLauncherTest, TheAgentFolderComesFromTheUserKeyThenTheMachineKey) {
   swapped.SetString(RegistryRoot::kCurrentUser, "SOFTWARE\\Ostrand", "RuntimePath", "C:\\A\\");
   swapped.SetString(RegistryRoot::kLocalMachine, "SOFTWARE\\Torvane", "RuntimePath", "C:\\B\\");
   AgentLauncherStep other(nullptr, "Parlor", "1", "Parlor_X", "C:\\Out", kDependencies);
-  TestRunContext swappedRun(&events_, signals_, boxes_, &swapped);
-  other.Attach(swappedRun.context(), nullptr);
+  TestRunContext swapped_run(&events_, signals_, boxes_, &swapped);
+  other.Attach(swapped_run.context(), nullptr);
   EXPECT_EQ(other.ReadRuntimePath(), "");
 }
 
@@ -238,20 +238,20 @@ class LauncherRunTest : public AgentLauncherTest {
     ASSERT_TRUE(drive_.MakeEmptyFile(std::string(kAgentFolder) + "TestAgentLauncher.exe"));
     ASSERT_TRUE(drive_.MakeEmptyFile(kOutput));
   }
-  AgentLauncherStep& QueueRun(const std::string& deskInstall, int idleTimeoutPolls = 1200) {
+  AgentLauncherStep& QueueRun(const std::string& deskInstall, int idle_timeout_polls = 1200) {
     AgentLauncherStep& step = Queue("Parlor", deskInstall, "\"Parlor_X\"", kTesterWorkFolder);
-    step.timing.pollMs = 2;
-    step.timing.idleTimeoutPolls = idleTimeoutPolls;
+    step.timing.poll_ms = 2;
+    step.timing.idle_timeout_polls = idle_timeout_polls;
     return step;
   }
   // Shell text that appends launcher lines to the output file.
   std::string Append(const std::string& lines) const { return drive_.AppendLines(kOutput, lines); }
   // The same lines as text.
-  static std::string Lines(const std::string& quotedLines) {
+  static std::string Lines(const std::string& quoted_lines) {
     std::string text;
-    for (size_t start = 0; (start = quotedLines.find('\'', start)) != std::string::npos;) {
-      const size_t end = quotedLines.find('\'', start + 1);
-      text += quotedLines.substr(start + 1, end - start - 1) + "\n";
+    for (size_t start = 0; (start = quoted_lines.find('\'', start)) != std::string::npos;) {
+      const size_t end = quoted_lines.find('\'', start + 1);
+      text += quoted_lines.substr(start + 1, end - start - 1) + "\n";
       start = end + 1;
     }
     return text;
@@ -356,8 +356,8 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
                                                         kTesterWorkFolder, kDependencies));
     AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
     // One poll at most before the line comes, the next only after the end.
-    step.timing.pollMs = 1000;
-    step.timing.startChecks = 1;
+    step.timing.poll_ms = 1000;
+    step.timing.start_checks = 1;
     drive_.SetProgram(std::string("sleep 0.2; printf '") + format +
                       "' '<Error Msg=\"Disk full\" Code=\"112\" />' >> " +
                       drive_.ShellQuoted(kOutput));
@@ -378,8 +378,8 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
 // launcher that has ended on its own: the game was launched all the same.
 TEST_F(LauncherRunTest, ACancelAfterTheLauncherEndedComesTooLate) {
   AgentLauncherStep& step = QueueRun("1");
-  step.timing.pollMs = 1000;  // the lines come and the launcher ends between two polls
-  step.timing.startChecks = 1;
+  step.timing.poll_ms = 1000;  // the lines come and the launcher ends between two polls
+  step.timing.start_checks = 1;
   drive_.SetProgram("sleep 0.2\n" + Append(Round(100, 100)));
   step.progress().ReplaceListener([&] {
     if (step.progress().installFraction.load() >= 1.0) AbortInstallation(signals_);
@@ -440,15 +440,15 @@ TEST(IsChildRunningTest, AChildOlderThanTheInterpreterIsNotCounted) {
   ASSERT_TRUE(parent) << error;
   const uint32_t child = WaitForChildOf(parent->id(), kChildName);
   ASSERT_NE(child, 0u);
-  uint64_t childCreated = 0;
-  ASSERT_TRUE(WaitForCreationTime(child, &childCreated));
+  uint64_t child_created = 0;
+  ASSERT_TRUE(WaitForCreationTime(child, &child_created));
   ASSERT_NE(parent->creation_time(), 0u);
-  EXPECT_GE(childCreated, parent->creation_time());
+  EXPECT_GE(child_created, parent->creation_time());
 
   EXPECT_TRUE(IsChildRunning(*parent));
-  EXPECT_TRUE(IsChildRunning(parent->id(), childCreated));  // made in the same instant
+  EXPECT_TRUE(IsChildRunning(parent->id(), child_created));  // made in the same instant
   // The same id, owned by an interpreter made after the child.
-  EXPECT_FALSE(IsChildRunning(parent->id(), childCreated + 1));
+  EXPECT_FALSE(IsChildRunning(parent->id(), child_created + 1));
   EXPECT_TRUE(IsProcessRunning(parent->id(), true));  // there, only not counted
 
   EndProcess(child);
@@ -506,8 +506,8 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
   ASSERT_TRUE(test_paths::WriteWholeFile(launcher + ".ms", "800"));
   ASSERT_TRUE(
       test_paths::WriteWholeFile(launcher + ".cookie", platform::JoinPath(startup, "cookie.txt")));
-  AgentValueOverride runtimePath("RuntimePath", agent + "\\");
-  AgentValueOverride agentId("RuntimeGuid", kAgentId);
+  AgentValueOverride runtime_path("RuntimePath", agent + "\\");
+  AgentValueOverride agent_id("RuntimeGuid", kAgentId);
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
@@ -516,10 +516,10 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
   manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"", work,
                                                       kDependencies));
   AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
-  step.timing.pollMs = 50;
+  step.timing.poll_ms = 50;
   FractionLog log(step);
 
-  const bool ownConsole = RunWithoutConsole();
+  const bool own_console = RunWithoutConsole();
   const char* display = std::getenv("DISPLAY");
   const auto start = std::chrono::steady_clock::now();
   {
@@ -528,7 +528,7 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
     EXPECT_FALSE(watchdog.fired());
     // With a display the interpreter's own console brings a conhost.exe
     // child, which must not count as the launcher.
-    if (ownConsole && display && *display) {
+    if (own_console && display && *display) {
       EXPECT_TRUE(watchdog.sawConsoleHost());
     }
   }

@@ -15,11 +15,11 @@ constexpr InstallEvents kInstallEvents = {kAgentInstallStarted, kAgentInstallCom
                                           kAgentInstallCancelled, kAgentInstallFailed};
 }  // namespace
 
-std::string MsiexecCommandLine(const std::string& packagePath) {
+std::string MsiexecCommandLine(const std::string& package_path) {
   // By its full path: a bare "msiexec" is searched in the executable's own
   // folder first, which is usually Downloads.
   return "\"" + platform::JoinPath(platform::SystemFolder(), "msiexec.exe") + "\" /i \"" +
-         packagePath + "\" /qn REBOOT=ReallySuppress";
+         package_path + "\" /qn REBOOT=ReallySuppress";
 }
 
 AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
@@ -34,7 +34,7 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
   plan_.requiredMegabytes = 65;
   plan_.commandLine = MsiexecCommandLine(plan_.localPath);
   // No digest guards the package: at least a web page must not pass for it.
-  plan_.leadingBytes = MsiSignature();
+  plan_.leading_bytes = MsiSignature();
 }
 
 int AgentPackageStep::Download() {
@@ -57,7 +57,7 @@ bool AgentPackageStep::IsInstalled() {
       platform::WindowsInstaller::Outcome::kAnswered) {
     // Without the Windows Installer nothing can be installed: abandon at once.
     AbortInstallation(signals());
-    ShowSupportError(messageBoxes(), static_cast<int>(error), "Installation Error");
+    ShowSupportError(boxes(), static_cast<int>(error), "Installation Error");
     return false;
   }
   const bool installed = state == kInstalledState;

@@ -22,4 +22,4 @@ class AgentPackageStep : public InstallStep {
 };
 
 // The msiexec command line for a package (msiexec by its full path).
-std::string MsiexecCommandLine(const std::string& packagePath);
+std::string MsiexecCommandLine(const std::string& package_path);

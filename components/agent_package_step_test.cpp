@@ -255,15 +255,15 @@ TEST_F(AgentPackageUnderWindows, InstallsTheTestPackageWithMsiexec) {
 }
 
 TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
-  const char failingCode[] = "{200319D5-171E-4A35-B7F9-75F40CAE980C}";
-  std::unique_ptr<AgentPackageStep> step = Step("TestAgentFailing.msi", failingCode);
+  const char failing_code[] = "{200319D5-171E-4A35-B7F9-75F40CAE980C}";
+  std::unique_ptr<AgentPackageStep> step = Step("TestAgentFailing.msi", failing_code);
   EXPECT_EQ(step->Install(), 1603);
   EXPECT_FALSE(step->progress().installDone.Wait(0));
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 1603>"));
-  EXPECT_FALSE(Step("TestAgentFailing.msi", failingCode)->IsInstalled());
+  EXPECT_FALSE(Step("TestAgentFailing.msi", failing_code)->IsInstalled());
   EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentInstallStarted, kInstallationError,
                                              kAgentInstallFailed, kAgentMissing}));
 }

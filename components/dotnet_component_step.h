@@ -18,12 +18,12 @@ class DotNetComponentStep : public InstallStep {
   };
 
   DotNetComponentStep(const char* eulaText, const DotNetDownload& download, const Events& events)
-      : InstallStep(DownloadedInstaller(eulaText, download.primaryUrl, download.directory,
+      : InstallStep(DownloadedInstaller(eulaText, download.primary_url, download.directory,
                                         download.fileName, download.md5)),
         secondaryUrl(download.secondaryUrl),
-        frameworkVersionCode(download.versionCode),
+        frameworkVersionCode(download.version_code),
         events_(events) {
-    plan_.verifyDigest = true;
+    plan_.verify_digest = true;
     plan_.expectedInstallSeconds = 200;
     plan_.requiredMegabytes = 50;
   }
@@ -41,11 +41,11 @@ class DotNetComponentStep : public InstallStep {
 
   // Names the step, weighs it on the bar (an installer at hand has nothing to
   // download) and runs the quoted installer with `switches`.
-  void Describe(const char* name, double weightOfDownload, double weightOfInstall,
+  void Describe(const char* name, double weight_of_download, double weight_of_install,
                 const std::string& switches) {
     plan_.displayName = name;
-    plan_.downloadWeight = plan_.availableLocally ? 0.0 : weightOfDownload;
-    plan_.installWeight = weightOfInstall;
+    plan_.downloadWeight = plan_.availableLocally ? 0.0 : weight_of_download;
+    plan_.installWeight = weight_of_install;
     plan_.commandLine = QuotedLocalPath() + switches;
   }
 

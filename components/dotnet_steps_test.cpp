@@ -128,9 +128,9 @@ TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
   EXPECT_FALSE(ServicePack("0")->IsInstalled());
   registry_.SetString(RegistryRoot::kLocalMachine, kActiveSetup10, "Version", "1");
   EXPECT_FALSE(ServicePack("")->IsInstalled());
-  const int readsBefore = registry_.read_count();
+  const int reads_before = registry_.read_count();
   EXPECT_FALSE(ServicePack("3")->IsInstalled());
-  EXPECT_EQ(registry_.read_count(), readsBefore);  // no key for other versions
+  EXPECT_EQ(registry_.read_count(), reads_before);  // no key for other versions
   EXPECT_EQ(events_.Ids(),
             (std::vector<int>{kServicePackInstalled, kServicePackMissing, kServicePackInstalled,
                               kServicePackMissing, kServicePackMissing, kServicePackMissing}));
@@ -140,8 +140,8 @@ TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
 struct StepKind {
   const char* name;
   bool framework;
-  int checkedMissing, primaryStarted, primaryDone, primaryFailed, secondaryStarted, secondaryDone,
-      bothFailed, primaryCancelled, secondaryCancelled;
+  int checked_missing, primary_started, primary_done, primary_failed, secondary_started, secondary_done,
+      both_failed, primary_cancelled, secondary_cancelled;
 };
 
 void PrintTo(const StepKind& kind, std::ostream* out) { *out << kind.name; }
@@ -240,8 +240,8 @@ TEST_P(DotNetDownloadTest, PrimaryFailsAndTheSecondaryServes) {
   EXPECT_TRUE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
-                              k.secondaryStarted, k.secondaryDone}));
+            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
+                              k.secondary_started, k.secondary_done}));
 }
 
 TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
@@ -257,8 +257,8 @@ TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
   EXPECT_NE(shown[0].text.find("contact support"), std::string::npos);
   EXPECT_EQ(shown[0].text.substr(shown[0].text.size() - 18), "<Error Code: 9062>");
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
-                              k.secondaryStarted, kMd5CheckFailed, k.bothFailed}));
+            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
+                              k.secondary_started, kMd5CheckFailed, k.both_failed}));
 }
 
 // Without a configured digest only the length tells a whole body: the bytes of
@@ -277,28 +277,28 @@ TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
   EXPECT_NE(log.find("The download ended early: 2000 of 3000 bytes arrived."), std::string::npos);
   EXPECT_NE(log.find("The download ended early: 1000 of 3000 bytes arrived."), std::string::npos);
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
-                              k.secondaryStarted, kHttpError, k.bothFailed}));
+            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
+                              k.secondary_started, kHttpError, k.both_failed}));
 }
 
 TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox) {
   const StepKind& k = GetParam();
   InstallStep& step = Queue("/slow", "/abc");
-  EXPECT_EQ(DownloadCancelledAfterRequests(step, 1), k.primaryCancelled);
+  EXPECT_EQ(DownloadCancelledAfterRequests(step, 1), k.primary_cancelled);
   EXPECT_EQ(server_.RequestCount(), 1u);
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checkedMissing, k.primaryStarted,
-                                             kDownloadTerminated, k.primaryCancelled}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checked_missing, k.primary_started,
+                                             kDownloadTerminated, k.primary_cancelled}));
 }
 
 TEST_P(DotNetDownloadTest, CancelDuringTheSecondaryReturnsItsOwnEvent) {
   const StepKind& k = GetParam();
   InstallStep& step = Queue("/missing", "/slow");
-  EXPECT_EQ(DownloadCancelledAfterRequests(step, 2), k.secondaryCancelled);
+  EXPECT_EQ(DownloadCancelledAfterRequests(step, 2), k.secondary_cancelled);
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checkedMissing, k.primaryStarted, kHttpError, k.primaryFailed,
-                              k.secondaryStarted, kDownloadTerminated, k.secondaryCancelled}));
+            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
+                              k.secondary_started, kDownloadTerminated, k.secondary_cancelled}));
 }
 
 TEST_P(DotNetDownloadTest, AVerifiedLocalCopyIsNotFetched) {
@@ -310,8 +310,8 @@ TEST_P(DotNetDownloadTest, AVerifiedLocalCopyIsNotFetched) {
   EXPECT_EQ(step.plan().downloadWeight, 0.0);
   EXPECT_EQ(step.Download(), 1);
   EXPECT_EQ(server_.RequestCount(), 0u);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checkedMissing, k.primaryStarted,
-                                             kLocalInstallerFound, k.primaryDone}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checked_missing, k.primary_started,
+                                             kLocalInstallerFound, k.primary_done}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, DotNetDownloadTest, testing::Values(kFramework, kServicePack),

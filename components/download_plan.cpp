@@ -3,20 +3,20 @@
 std::string MsiSignature() { return std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8); }
 
 DownloadPlan PlanDownloads(const Settings& settings, const std::string& directory) {
-  const std::string versionCode = settings.get(DOTNETFRAMEWORKVERSION);
+  const std::string version_code = settings.get(DOTNETFRAMEWORKVERSION);
   DownloadPlan plan;
   plan.framework = {settings.get(DOTNETFRAMEWORK_PRIMARY_URL),
                     settings.get(DOTNETFRAMEWORK_SECONDARY_URL),
                     settings.get(DOTNETFRAMEWORK_MD5_KEY),
                     directory,
                     "dotnetfx.exe",
-                    versionCode};
-  plan.servicePack = {settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
+                    version_code};
+  plan.service_pack = {settings.get(DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
                       settings.get(DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
                       settings.get(DOTNETSERVICEPACK_MD5_KEY),
                       directory,
                       "dotnetServicePack.exe",
-                      versionCode};
+                      version_code};
   plan.agent = {settings.get(TORVANEAGENTURL), directory, "TorvaneAgent.msi"};
   return plan;
 }

@@ -10,12 +10,12 @@
 
 // Where a .NET component comes from and where it is kept, as configured.
 struct DotNetDownload {
-  std::string primaryUrl;
+  std::string primary_url;
   std::string secondaryUrl;
   std::string md5;
   std::string directory;
   std::string fileName;
-  std::string versionCode;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
+  std::string version_code;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
 };
 
 // The agent's package: always fetched afresh, never compared with a digest.
@@ -30,13 +30,13 @@ struct PlannedDownload {
   const char* name;  // "dotnet.primary", "dotnet.secondary", ..., "agent"
   std::string url;
   std::string md5;           // the digest the file must have; empty: none compared
-  std::string leadingBytes;  // what the file must begin with; empty: anything
+  std::string leading_bytes;  // what the file must begin with; empty: anything
   bool primary;              // false: a fall-back after the primary failed
 };
 
 struct DownloadPlan {
   DotNetDownload framework;
-  DotNetDownload servicePack;
+  DotNetDownload service_pack;
   AgentDownload agent;
 
   // The five addresses in the order the bootstrapper may fetch them.

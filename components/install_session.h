@@ -12,17 +12,17 @@
 
 struct InstallSession {
   // The running executable's payload.
-  InstallSession(const RunContext& context, const std::string& workingDirectory)
-      : manager(context), workingDirectory(workingDirectory) {}
+  InstallSession(const RunContext& context, const std::string& working_directory)
+      : manager(context), working_directory(working_directory) {}
   // Another executable's payload (tests).
-  InstallSession(const RunContext& context, const std::string& executablePath,
-                 const std::string& workingDirectory)
-      : reader(executablePath), manager(context), workingDirectory(workingDirectory) {}
+  InstallSession(const RunContext& context, const std::string& executable_path,
+                 const std::string& working_directory)
+      : reader(executable_path), manager(context), working_directory(working_directory) {}
 
   const RunContext& context() const { return manager.context(); }
 
   PayloadReader reader;
   Configuration configuration;  // read by start-up before the worker starts
   InstallManager manager;
-  std::string workingDirectory;  // empty when it could not be made
+  std::string working_directory;  // empty when it could not be made
 };

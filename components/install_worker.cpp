@@ -30,14 +30,14 @@ void RunInstallWorker(InstallSession& session) {
   const PayloadReader& reader = session.reader;
   InstallManager& manager = session.manager;
   const Settings& settings = session.configuration.settings;
-  const std::string& directory = session.workingDirectory;
+  const std::string& directory = session.working_directory;
 
-  saveOptionalInstallers(reader, directory);
+  SaveOptionalInstallers(reader, directory);
   const DownloadPlan plan = PlanDownloads(settings, directory);
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(reader.entryData("DOTNETFRAMEWORKEULA.TXT"),
                                                         plan.framework));
   manager.AddStep(std::make_unique<DotNetServicePackStep>(
-      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), plan.servicePack));
+      reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), plan.service_pack));
   manager.AddStep(std::make_unique<AgentPackageStep>(
       reader.entryData("TORVANEAGENTEULA.TXT"), plan.agent.url, plan.agent.directory,
       plan.agent.fileName, settings.get(TORVANEAGENTGUID)));

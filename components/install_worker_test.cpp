@@ -52,8 +52,8 @@ std::string Dword(uint32_t value) {
 // afterwards): the disk check and the interpreter are looked for there.
 class ScopedDriveRoot {
  public:
-  explicit ScopedDriveRoot(bool withDriveC) {
-    if (withDriveC) std::filesystem::create_directories(root_.path() + "/c");
+  explicit ScopedDriveRoot(bool with_drive_c) {
+    if (with_drive_c) std::filesystem::create_directories(root_.path() + "/c");
   }
 
  private:
@@ -168,7 +168,7 @@ TEST_F(InstallWorkerTest, AnExceptionIsLoggedAndTheRunGoesOnToItsEnd) {
 
 #ifndef _WIN32
 TEST_F(InstallWorkerTest, AFailedDiskCheckAbandonsAndClosesTheProgressWindowOnceItIsUp) {
-  ScopedDriveRoot noDriveC(false);  // the system drive cannot be measured
+  ScopedDriveRoot no_drive_c(false);  // the system drive cannot be measured
   ASSERT_TRUE(platform::CreateFolder(startup()));
   config_.Store("DOTNETFRAMEWORK_MD5_KEY", "900150983cd24fb0d6963f7d28e17f72");  // of "abc"
   auto session =
@@ -204,7 +204,7 @@ TEST_F(InstallWorkerTest, AFailedDiskCheckAbandonsAndClosesTheProgressWindowOnce
 }
 
 TEST_F(InstallWorkerTest, AMiniServerBesideTheProgramTakesTheLaunchersPlace) {
-  ScopedDriveRoot driveC(true);  // room to spare, but no command interpreter
+  ScopedDriveRoot drive_c(true);  // room to spare, but no command interpreter
   EverythingInstalled();
   ASSERT_TRUE(platform::CreateFolder(startup()));
   ASSERT_TRUE(platform::CreateFolder(scratch_.File("launcher")));

@@ -16,9 +16,9 @@ bool IsAtoiBlank(char c) {
 // The desk is matched before the tracked name, so a desk id of "Parlor"
 // always lands in deskPercent.
 int32_t* SelectPercent(LauncherOutput* output, const std::string& name,
-                       const std::string& trackedName) {
+                       const std::string& tracked_name) {
   if (name == kDeskApplication) return &output->deskPercent;
-  if (name == trackedName) return &output->trackedPercent;
+  if (name == tracked_name) return &output->trackedPercent;
   if (name == kAdEngineApplication) return &output->adEnginePercent;
   if (name == kWebServicesApplication) return &output->webServicesPercent;
   return nullptr;
@@ -75,30 +75,30 @@ int32_t LauncherDecimal(const std::string& text) {
 }
 
 void ApplyLauncherLine(LauncherOutput* output, const std::string& line,
-                       const std::string& trackedName, const LauncherErrorHandler& onError) {
+                       const std::string& tracked_name, const LauncherErrorHandler& on_error) {
   std::string tag = LauncherLineTag(line);
   if (tag == "CurrentStep") {
     std::string step = LauncherLineAttribute(line, "Step");
     if ((step == "ApplicationStart" || step == "ApplicationWait") &&
         LauncherLineAttribute(line, "State") == "Finished") {
-      int32_t* percent = SelectPercent(output, LauncherLineText(line, tag), trackedName);
+      int32_t* percent = SelectPercent(output, LauncherLineText(line, tag), tracked_name);
       if (percent) *percent = 100;
     }
   } else if (tag == "DownloadProgress") {
-    int32_t* percent = SelectPercent(output, LauncherLineAttribute(line, "AppName"), trackedName);
+    int32_t* percent = SelectPercent(output, LauncherLineAttribute(line, "AppName"), tracked_name);
     int32_t value = LauncherDecimal(LauncherLineAttribute(line, "Percent"));
     if (percent && value <= 100 && value > *percent) *percent = value;
   } else if (tag == "Error") {
-    if (onError) {
-      onError(LauncherLineAttribute(line, "Msg"),
+    if (on_error) {
+      on_error(LauncherLineAttribute(line, "Msg"),
               LauncherDecimal(LauncherLineAttribute(line, "Code")));
     }
   }
 }
 
 void ApplyLauncherText(LauncherOutput* output, const std::string& unread,
-                       const std::string& trackedName, const LauncherErrorHandler& onError,
-                       bool lastRead) {
+                       const std::string& tracked_name, const LauncherErrorHandler& on_error,
+                       bool last_read) {
   size_t p = 0;
   while (p < unread.size()) {
     // The search starts one past p, so an empty line joins the line after it;
@@ -107,10 +107,10 @@ void ApplyLauncherText(LauncherOutput* output, const std::string& unread,
     if (end == std::string::npos) {
       // Taken now, a line cut by the writer would lose its rest, an Error line
       // among them: it waits for its end while the program still runs.
-      if (!lastRead) break;
+      if (!last_read) break;
       end = unread.size();
     }
-    ApplyLauncherLine(output, unread.substr(p, end - p), trackedName, onError);
+    ApplyLauncherLine(output, unread.substr(p, end - p), tracked_name, on_error);
     p = end + 1;
   }
   if (p > unread.size()) p = unread.size();
@@ -118,8 +118,8 @@ void ApplyLauncherText(LauncherOutput* output, const std::string& unread,
   output->readOffset += static_cast<uint32_t>(p);
 }
 
-void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& trackedName,
-                         const LauncherErrorHandler& onError, bool lastRead) {
+void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& tracked_name,
+                         const LauncherErrorHandler& on_error, bool last_read) {
   if (!file) return;
   // The file grows while the launcher runs; the size is taken afresh each
   // time, and only what lies after the consumed lines is read.
@@ -132,7 +132,7 @@ void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::str
   size_t got = std::fread(&unread[0], 1, unread.size(), file);
   // Lines are taken from what could be read, never from unread bytes.
   unread.resize(got);
-  ApplyLauncherText(output, unread, trackedName, onError, lastRead);
+  ApplyLauncherText(output, unread, tracked_name, on_error, last_read);
 }
 
 double ComputeLaunchProgress(const LauncherOutput& output, double componentWeight,

@@ -47,23 +47,23 @@ std::string LauncherLineText(const std::string& line, const std::string& tag);
 // digits; no digits give 0), except that values out of range are clamped.
 int32_t LauncherDecimal(const std::string& text);
 
-// Applies one line. An empty application name matches an empty trackedName.
+// Applies one line. An empty application name matches an empty tracked_name.
 void ApplyLauncherLine(LauncherOutput* output, const std::string& line,
-                       const std::string& trackedName, const LauncherErrorHandler& onError);
+                       const std::string& tracked_name, const LauncherErrorHandler& on_error);
 
 // Applies the lines of `unread`, the bytes of the file from output->readOffset
 // on, and advances readOffset past those consumed. An unterminated last line
 // may still be being written: it waits for its line end unless this is the
 // last read, which applies and consumes it as it stands.
 void ApplyLauncherText(LauncherOutput* output, const std::string& unread,
-                       const std::string& trackedName, const LauncherErrorHandler& onError,
-                       bool lastRead = false);
+                       const std::string& tracked_name, const LauncherErrorHandler& on_error,
+                       bool last_read = false);
 
 // Reads what the open output file holds after output->readOffset and applies
 // the lines in it, so a long output costs no more than its new part. A null
 // file changes nothing.
-void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& trackedName,
-                         const LauncherErrorHandler& onError, bool lastRead = false);
+void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::string& tracked_name,
+                         const LauncherErrorHandler& on_error, bool last_read = false);
 
 // The step's progress fraction: the three component applications weigh
 // 0.1 (ad engine), 0.6 (desk) and 0.3 (web services) within componentWeight.

@@ -18,7 +18,7 @@ using test_paths::SourcePath;
 struct ReportedError {
   std::string msg;
   int32_t code;
-  int32_t deskPercentThen;  // the state at the moment the line was reported
+  int32_t desk_percent_then;  // the state at the moment the line was reported
 };
 
 struct Parsed {
@@ -32,8 +32,8 @@ LauncherErrorHandler Recorder(Parsed* parsed) {
   };
 }
 
-void Parse(Parsed* parsed, std::FILE* file, const std::string& tracked, bool lastRead = false) {
-  ParseLauncherOutput(&parsed->output, file, tracked, Recorder(parsed), lastRead);
+void Parse(Parsed* parsed, std::FILE* file, const std::string& tracked, bool last_read = false) {
+  ParseLauncherOutput(&parsed->output, file, tracked, Recorder(parsed), last_read);
 }
 
 Parsed ParseFixture(const std::string& name, const std::string& tracked) {
@@ -41,7 +41,7 @@ Parsed ParseFixture(const std::string& name, const std::string& tracked) {
   platform::UniqueFile file =
       platform::OpenFile(SourcePath("tests/fixtures/launcher_output/" + name), "rb");
   EXPECT_TRUE(file) << name;
-  Parse(&parsed, file.get(), tracked, /*lastRead=*/true);  // a finished output
+  Parse(&parsed, file.get(), tracked, /*last_read=*/true);  // a finished output
   return parsed;
 }
 
@@ -99,11 +99,11 @@ TEST(LauncherOutputFixtures, ErrorLinesAreReportedWhereTheyStandAndParsingGoesOn
   ASSERT_EQ(3u, parsed.errors.size());
   EXPECT_EQ("Could not reach the content server", parsed.errors[0].msg);
   EXPECT_EQ(12029, parsed.errors[0].code);
-  EXPECT_EQ(25, parsed.errors[0].deskPercentThen);
+  EXPECT_EQ(25, parsed.errors[0].desk_percent_then);
   // Attribute order does not matter; the code reads like atoi.
   EXPECT_EQ("second", parsed.errors[1].msg);
   EXPECT_EQ(-7, parsed.errors[1].code);
-  EXPECT_EQ(50, parsed.errors[1].deskPercentThen);
+  EXPECT_EQ(50, parsed.errors[1].desk_percent_then);
   EXPECT_EQ("", parsed.errors[2].msg);
   EXPECT_EQ(0, parsed.errors[2].code);
   EXPECT_EQ(50, parsed.output.deskPercent);
@@ -208,7 +208,7 @@ TEST_F(LauncherOutputFileTest, ALineStillBeingWrittenWaitsForItsEnd) {
   EXPECT_EQ(42, parsed_.output.deskPercent);
   EXPECT_EQ(0, parsed_.output.adEnginePercent);
   // The last read, after the program has ended, takes the line as it stands.
-  Parse(&parsed_, reader.get(), "Game", /*lastRead=*/true);
+  Parse(&parsed_, reader.get(), "Game", /*last_read=*/true);
   EXPECT_EQ(9, parsed_.output.adEnginePercent);
 }
 

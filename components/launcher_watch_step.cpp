@@ -9,8 +9,8 @@
 #include "platform/clock.h"
 #include "platform/message_box.h"
 
-bool IsChildRunning(uint32_t interpreterId, uint64_t created) {
-  return IsProcessRunning(interpreterId, true, "conhost.exe", created);
+bool IsChildRunning(uint32_t interpreter_id, uint64_t created) {
+  return IsProcessRunning(interpreter_id, true, "conhost.exe", created);
 }
 
 bool IsChildRunning(const platform::Process& interpreter) {
@@ -29,17 +29,17 @@ int LauncherWatchStep::Download() {
   return 1;
 }
 
-void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& trackedName,
-                                            bool lastRead) {
+void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& tracked_name,
+                                            bool last_read) {
   ::ParseLauncherOutput(
-      &output, file, trackedName,
+      &output, file, tracked_name,
       [this](const std::string& msg, int32_t code) {
-        errorLineSeen_ = true;
+        error_line_seen_ = true;
         PostErrorEvent(events(), kInstallationError, msg);
-        ShowSupportError(messageBoxes(), code, "Installation Error");
+        ShowSupportError(boxes(), code, "Installation Error");
         AbortInstallation(signals());
       },
-      lastRead);
+      last_read);
 }
 
 double LauncherWatchStep::ComputeLaunchProgress() const {
@@ -56,8 +56,8 @@ std::unique_ptr<platform::Process> LauncherWatchStep::StartInterpreter(
 
 void LauncherWatchStep::WaitForProgramToAppear(const platform::Process& interpreter) {
   if (IsChildRunning(interpreter)) return;
-  for (int i = 0; i < timing.startChecks; ++i) {
-    platform::SleepMs(timing.pollMs);
+  for (int i = 0; i < timing.start_checks; ++i) {
+    platform::SleepMs(timing.poll_ms);
     if (IsChildRunning(interpreter) || signals().abortFlag.load()) return;
   }
 }
@@ -65,14 +65,14 @@ void LauncherWatchStep::WaitForProgramToAppear(const platform::Process& interpre
 bool LauncherWatchStep::MoveBar(SlowAdvance& slow) {
   constexpr double kCeiling = 0.95;
   if (RaiseToLaunchProgress()) {
-    slow.quietPolls = 0;
+    slow.quiet_polls = 0;
     slow.advances = 0;
     return false;
   }
   if (progress_.installFraction.load() >= kCeiling) return false;  // waits without counting
-  ++slow.quietPolls;
+  ++slow.quiet_polls;
   const int used =
-      slow.limits == SlowAdvance::Limits::kQuietPolls ? slow.quietPolls : slow.advances;
+      slow.limits == SlowAdvance::Limits::kQuietPolls ? slow.quiet_polls : slow.advances;
   if (used < slow.limit && slow.tick == 0) {
     StepProgress::Raise(progress_.installFraction, progress_.installFraction.load() + 0.01);
     progress_.Notify();

@@ -14,10 +14,10 @@
 
 // The waits of the watch. The counts are fixed; tests shorten the sleeps.
 struct LaunchTiming {
-  uint32_t pollMs = 250;         // one look at the output file
-  int startChecks = 60;          // looks for the program to appear
-  int idleTimeoutPolls = 1200;   // polls without progress before giving up
-  uint32_t finalPauseMs = 5000;  // the MiniServer's pause before its interpreter is ended
+  uint32_t poll_ms = 250;         // one look at the output file
+  int start_checks = 60;          // looks for the program to appear
+  int idle_timeout_polls = 1200;   // polls without progress before giving up
+  uint32_t final_pause_ms = 5000;  // the MiniServer's pause before its interpreter is ended
 };
 
 // The slow advance that keeps the bar moving while the program is quiet: below
@@ -28,7 +28,7 @@ struct SlowAdvance {
   enum class Limits { kQuietPolls, kAdvances };
   Limits limits;
   int limit;
-  int quietPolls = 0;  // polls below the ceiling since the last progress
+  int quiet_polls = 0;  // polls below the ceiling since the last progress
   int advances = 0;    // since the last progress
   int tick = 0;        // quiet polls modulo 3; progress does not reset it
 };
@@ -43,7 +43,7 @@ class LauncherWatchStep : public InstallStep {
   // Applies the lines added to the output file since the last call; an Error
   // line posts 9060, shows the support box and abandons the installation. The
   // last read, after the program ended, also takes an unterminated last line.
-  void ParseLauncherOutput(std::FILE* file, const std::string& trackedName, bool lastRead = false);
+  void ParseLauncherOutput(std::FILE* file, const std::string& tracked_name, bool last_read = false);
   double ComputeLaunchProgress() const;
 
   LauncherOutput output;
@@ -56,7 +56,7 @@ class LauncherWatchStep : public InstallStep {
  protected:
   // Starts the interpreter hidden; null (after nothing is posted) on failure.
   std::unique_ptr<platform::Process> StartInterpreter(const std::string& arguments);
-  // Sleeps before each check, up to timing.startChecks times, until the program
+  // Sleeps before each check, up to timing.start_checks times, until the program
   // started by the interpreter runs or the installation is abandoned.
   void WaitForProgramToAppear(const platform::Process& interpreter);
   // Raises the bar to the launcher's progress, or else applies the slow
@@ -65,10 +65,10 @@ class LauncherWatchStep : public InstallStep {
   // Raises the bar to the launcher's progress; false when there was none new.
   bool RaiseToLaunchProgress();
   // Whether an Error line has abandoned the installation (the step's thread only).
-  bool ErrorLineSeen() const { return errorLineSeen_; }
+  bool ErrorLineSeen() const { return error_line_seen_; }
 
  private:
-  bool errorLineSeen_ = false;
+  bool error_line_seen_ = false;
 };
 
 // Whether a program started by the interpreter still runs: a child of its id
@@ -76,5 +76,5 @@ class LauncherWatchStep : public InstallStep {
 // a process left by an ended parent that had the same id is older. A console
 // host that newer systems attach to the interpreter is not counted: it
 // outlives the program and would keep the step waiting for ever.
-bool IsChildRunning(uint32_t interpreterId, uint64_t created);
+bool IsChildRunning(uint32_t interpreter_id, uint64_t created);
 bool IsChildRunning(const platform::Process& interpreter);

@@ -35,18 +35,18 @@ int MiniServerStep::Install() {
   progress_.Notify();
   trackedWeight = 0.75;
   componentWeight = 0.25;
-  const std::string outputPath = platform::JoinPath(outputFolder, kOutputFile);
+  const std::string output_path = platform::JoinPath(outputFolder, kOutputFile);
   // A cancel confirmed since the install began starts nothing.
   if (signals().abortFlag.load()) return Abandoned();
   // /K keeps the interpreter after the MiniServer has ended; the step ends it.
   std::unique_ptr<platform::Process> interpreter = StartInterpreter(
-      std::string(" /K \"\"") + kMiniServer + "\" -ld c > \"" + outputPath + "\"\"");
+      std::string(" /K \"\"") + kMiniServer + "\" -ld c > \"" + output_path + "\"\"");
   if (!interpreter) {
     events().Post(kMiniServerLaunchFailed);
     return kMiniServerLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);
-  platform::UniqueFile file = platform::OpenFile(outputPath, "rb");
+  platform::UniqueFile file = platform::OpenFile(output_path, "rb");
 
   SlowAdvance slow{SlowAdvance::Limits::kAdvances, 15};
   bool ended = true;
@@ -57,14 +57,14 @@ int MiniServerStep::Install() {
       break;
     }
     MoveBar(slow);
-    platform::SleepMs(timing.pollMs);
+    platform::SleepMs(timing.poll_ms);
   }
   // Its very last lines. Only once it has ended is a last line without its
   // line end complete; while it runs it may be half written.
-  ParseLauncherOutput(file.get(), kTrackedName, /*lastRead=*/ended);
+  ParseLauncherOutput(file.get(), kTrackedName, /*last_read=*/ended);
   file.reset();
   if (signals().abortFlag.load()) return Abandoned();  // the interpreter keeps running
-  platform::SleepMs(timing.finalPauseMs);
+  platform::SleepMs(timing.final_pause_ms);
   interpreter->Terminate(0);
   interpreter.reset();
   StepProgress::Raise(progress_.installFraction, 1.0);

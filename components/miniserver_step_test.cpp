@@ -49,7 +49,7 @@ TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
   EXPECT_EQ(step.plan().selfReportedProgress, 1);
   EXPECT_EQ(step.plan().downloadWeight, 0.0);
   EXPECT_EQ(step.plan().installWeight, 1.0);
-  EXPECT_EQ(step.timing.finalPauseMs, 5000u);  // before its interpreter is ended
+  EXPECT_EQ(step.timing.final_pause_ms, 5000u);  // before its interpreter is ended
 }
 
 TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
@@ -72,8 +72,8 @@ class MiniServerRunTest : public MiniServerTest {
   void SetUp() override { ASSERT_TRUE(drive_.MakeEmptyFile(kOutput)); }
   MiniServerStep& QueueRun() {
     MiniServerStep& step = Queue(kTesterWorkFolder);
-    step.timing.pollMs = 2;
-    step.timing.finalPauseMs = 0;
+    step.timing.poll_ms = 2;
+    step.timing.final_pause_ms = 0;
     return step;
   }
   std::string Append(const std::string& line) const {
@@ -97,9 +97,9 @@ TEST_F(MiniServerRunTest, ContentProgressThenTheFullBarWhenItEnds) {
   ASSERT_GE(fractions.size(), 3u);
   // 0.75 x 40 x 0.01 = 0.30 from the output, then at most fifteen hundredths
   // of creeping, then 1.0 once the MiniServer has ended.
-  bool sawOutput = false;
-  for (double fraction : fractions) sawOutput |= std::abs(fraction - 0.30) < 1e-9;
-  EXPECT_TRUE(sawOutput);
+  bool saw_output = false;
+  for (double fraction : fractions) saw_output |= std::abs(fraction - 0.30) < 1e-9;
+  EXPECT_TRUE(saw_output);
   EXPECT_NEAR(fractions[fractions.size() - 2], 0.45, 1e-9);
   EXPECT_EQ(fractions.back(), 1.0);
   EXPECT_TRUE(events_.Ids().empty());  // an ordinary end posts nothing
@@ -196,8 +196,8 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
       test_paths::WriteWholeFile(server + ".cookie", platform::JoinPath(work, "cookie.txt")));
   ScopedCurrentFolder here(scratch.path());
   ASSERT_TRUE(here.ok());
-  const bool ownConsole = RunWithoutConsole();
-  const int interpretersBefore = CountInterpreters();
+  const bool own_console = RunWithoutConsole();
+  const int interpreters_before = CountInterpreters();
 
   PipelineSignals signals;
   FakeMessageBoxes boxes;
@@ -205,8 +205,8 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
   InstallManager manager(run.context());
   manager.AddStep(std::make_unique<MiniServerStep>(nullptr, work));
   MiniServerStep& step = static_cast<MiniServerStep&>(*manager.steps()[0]);
-  step.timing.pollMs = 50;
-  step.timing.finalPauseMs = 200;
+  step.timing.poll_ms = 50;
+  step.timing.final_pause_ms = 200;
   FractionLog log(step);
 
   const auto start = std::chrono::steady_clock::now();
@@ -216,7 +216,7 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
     EXPECT_FALSE(watchdog.fired());
     // The console host that comes with the interpreter's own console is not
     // the MiniServer: counted, it would keep the step waiting for ever.
-    if (ownConsole) {
+    if (own_console) {
       EXPECT_TRUE(watchdog.sawConsoleHost());
     }
   }
@@ -224,7 +224,7 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
       std::chrono::steady_clock::now() - start);
   std::printf("[          ] the MiniServer step took %d ms\n", static_cast<int>(took.count()));
 
-  EXPECT_EQ(CountInterpreters(), interpretersBefore);  // the step ended its interpreter
+  EXPECT_EQ(CountInterpreters(), interpreters_before);  // the step ended its interpreter
   EXPECT_EQ(step.output.trackedPercent, 100);
   EXPECT_EQ(log.values().back(), 1.0);
   std::string output;

@@ -11,28 +11,28 @@
 
 int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
                          const FallbackDownloadEvents& events) {
-  step.events().Post(events.primaryStarted);
+  step.events().Post(events.primary_started);
   if (step.DownloadFrom(step.plan().url) == 1) {
-    step.events().Post(events.primaryCompleted);
+    step.events().Post(events.primary_completed);
     return 1;
   }
   if (step.signals().abortFlag.load()) {
-    step.events().Post(events.primaryCancelled);
-    return events.primaryCancelled;
+    step.events().Post(events.primary_cancelled);
+    return events.primary_cancelled;
   }
-  step.events().Post(events.primaryFailed);
-  step.events().Post(events.secondaryStarted);
+  step.events().Post(events.primary_failed);
+  step.events().Post(events.secondary_started);
   const int result = step.DownloadFrom(secondaryUrl);
   if (result == 1) {
-    step.events().Post(events.secondaryCompleted);
+    step.events().Post(events.secondary_completed);
     return 1;
   }
   if (step.signals().abortFlag.load()) {
-    step.events().Post(events.secondaryCancelled);
-    return events.secondaryCancelled;
+    step.events().Post(events.secondary_cancelled);
+    return events.secondary_cancelled;
   }
-  step.events().Post(events.secondaryFailed);
-  ShowSupportError(step.messageBoxes(), result, "Download Error");
+  step.events().Post(events.secondary_failed);
+  ShowSupportError(step.boxes(), result, "Download Error");
   return result;
 }
 

@@ -7,8 +7,8 @@
 class InstallStep;
 
 struct FallbackDownloadEvents {
-  EventId primaryStarted, primaryCompleted, primaryCancelled, primaryFailed;
-  EventId secondaryStarted, secondaryCompleted, secondaryCancelled, secondaryFailed;
+  EventId primary_started, primary_completed, primary_cancelled, primary_failed;
+  EventId secondary_started, secondary_completed, secondary_cancelled, secondary_failed;
 };
 
 // The step's installer from its primary address, then from `secondaryUrl`; after both failed the

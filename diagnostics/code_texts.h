@@ -10,8 +10,8 @@ struct CodeText {
 };
 
 // The row for `code`, or null when the table has none.
-template <size_t N>
-const CodeText* FindCode(const CodeText (&table)[N], int32_t code) {
+template <size_t kRows>
+const CodeText* FindCode(const CodeText (&table)[kRows], int32_t code) {
   for (const CodeText& row : table) {
     if (row.code == code) return &row;
   }
@@ -19,9 +19,9 @@ const CodeText* FindCode(const CodeText (&table)[N], int32_t code) {
 }
 
 // Whether the codes rise strictly from row to row: sorted and unique.
-template <size_t N>
-constexpr bool CodesRise(const CodeText (&table)[N]) {
-  for (size_t i = 1; i < N; ++i) {
+template <size_t kRows>
+constexpr bool CodesRise(const CodeText (&table)[kRows]) {
+  for (size_t i = 1; i < kRows; ++i) {
     if (table[i - 1].code >= table[i].code) return false;
   }
   return true;

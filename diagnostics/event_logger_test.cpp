@@ -167,12 +167,12 @@ class EventLoggerLoadTest : public EventLoggerTest {
   static std::string Record(int thread, int n) {
     return "THREAD='" + std::to_string(thread) + "',N='" + std::to_string(n) + "'";
   }
-  void PostFromThreads(int threads, int perThread) {
+  void PostFromThreads(int threads, int per_thread) {
     StartLogger();
     std::vector<std::thread> posters;
     for (int t = 0; t < threads; ++t) {
-      posters.emplace_back([this, t, perThread] {
-        for (int i = 0; i < perThread; ++i) {
+      posters.emplace_back([this, t, per_thread] {
+        for (int i = 0; i < per_thread; ++i) {
           logger_->Enqueue(Record(t, i));
         }
       });
@@ -192,7 +192,7 @@ class EventLoggerLoadTest : public EventLoggerTest {
       ++next[thread];
     }
     EXPECT_EQ(torn, 0);
-    for (int t = 0; t < threads; ++t) EXPECT_EQ(next[t], perThread) << "thread " << t;
+    for (int t = 0; t < threads; ++t) EXPECT_EQ(next[t], per_thread) << "thread " << t;
   }
 };
 

@@ -11,14 +11,14 @@
 
 bool InstallManager::CheckDiskSpace() {
   if (requiredMegabytes_ <= 0) return true;
-  const std::string systemFolder = platform::SystemFolder();
-  if (systemFolder.empty()) {
+  const std::string system_folder = platform::SystemFolder();
+  if (system_folder.empty()) {
     context_.events.Post(kSystemDirectoryNotFound);
     ShowSupportError(context_.boxes, kSystemDirectoryNotFound, "Installation Error");
     return false;
   }
   const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;
-  if (!platform::HasFreeSpace(systemFolder, bytes)) {
+  if (!platform::HasFreeSpace(system_folder, bytes)) {
     context_.events.Post(kNotEnoughDiskSpace);
     context_.boxes.Show(
         "We're sorry, your system does not have enough free disk space to complete this "

@@ -13,16 +13,16 @@ constexpr size_t kLongestLength = 9;
 }  // namespace
 
 DownloadJudge::DownloadJudge(const DownloadRules& rules) : rules_(rules) {
-  if (!rules_.md5.empty() || rules_.digestWanted) md5_.reset(new platform::Md5);
+  if (!rules_.md5.empty() || rules_.digest_wanted) md5_.reset(new platform::Md5);
 }
 
 DownloadJudge::~DownloadJudge() = default;
 
-DownloadVerdict DownloadJudge::JudgeHead(int status, bool hasLength, const std::string& length,
+DownloadVerdict DownloadJudge::JudgeHead(int status, bool has_length, const std::string& length,
                                          uint32_t now) {
-  windowStart_ = now;
+  window_start_ = now;
   if (status != 200) return DownloadVerdict::kNotOk;
-  if (!hasLength || length.size() > kLongestLength) return DownloadVerdict::kNoLength;
+  if (!has_length || length.size() > kLongestLength) return DownloadVerdict::kNoLength;
   total_ = std::strtoul(length.c_str(), nullptr, 10);
   return DownloadVerdict::kAccepted;
 }
@@ -39,13 +39,13 @@ bool DownloadJudge::Add(const char* data, size_t size, uint32_t now) {
   if (md5_) md5_->Update(data, size);
   received_ += size;
   if (whole()) return false;
-  if (now - windowStart_ >= rules_.stallLimitMs) {  // unsigned: a wrap does no harm
-    if (received_ - windowFrom_ < kLeastBytesPerStallLimit) {
+  if (now - window_start_ >= rules_.stall_limit_ms) {  // unsigned: a wrap does no harm
+    if (received_ - window_from_ < kLeastBytesPerStallLimit) {
       trickled_ = true;
       return false;
     }
-    windowStart_ = now;
-    windowFrom_ = received_;
+    window_start_ = now;
+    window_from_ = received_;
   }
   return true;
 }
@@ -53,10 +53,10 @@ bool DownloadJudge::Add(const char* data, size_t size, uint32_t now) {
 DownloadVerdict DownloadJudge::JudgeBody() {
   if (trickled_) return DownloadVerdict::kTrickled;
   if (!whole()) return DownloadVerdict::kEndedEarly;
-  if (md5_ && md5Hex_.empty()) md5Hex_ = md5_->HexDigest();
+  if (md5_ && md5_hex_.empty()) md5_hex_ = md5_->HexDigest();
   // A provider that cannot hash gives no digest, which matches nothing.
-  if (!rules_.md5.empty() && md5Hex_ != rules_.md5) return DownloadVerdict::kDigestMismatch;
-  if (lead_.compare(0, rules_.leadingBytes.size(), rules_.leadingBytes) != 0) {
+  if (!rules_.md5.empty() && md5_hex_ != rules_.md5) return DownloadVerdict::kDigestMismatch;
+  if (lead_.compare(0, rules_.leading_bytes.size(), rules_.leading_bytes) != 0) {
     return DownloadVerdict::kNotTheInstaller;
   }
   return DownloadVerdict::kAccepted;

@@ -22,9 +22,9 @@ constexpr size_t kLeadBytes = 4096;
 
 struct DownloadRules {
   std::string md5;           // the digest the file must have; empty: not compared
-  std::string leadingBytes;  // what the file must begin with; empty: anything
-  uint32_t stallLimitMs = 60000;
-  bool digestWanted = false;  // compute the MD5 even without one to compare
+  std::string leading_bytes;  // what the file must begin with; empty: anything
+  uint32_t stall_limit_ms = 60000;
+  bool digest_wanted = false;  // compute the MD5 even without one to compare
 };
 
 enum class DownloadVerdict {
@@ -47,7 +47,7 @@ class DownloadJudge {
   // The final answer's head, which came at `now` (a platform::TickCount): its
   // status (0 when it had none) and its Content-Length as sent. kAccepted
   // when the body is to be read.
-  DownloadVerdict JudgeHead(int status, bool hasLength, const std::string& length, uint32_t now);
+  DownloadVerdict JudgeHead(int status, bool has_length, const std::string& length, uint32_t now);
 
   // How many of `size` more bytes belong to the file: none past the announced
   // length (Wine's WinINet may hand them on when the server sends more).
@@ -66,16 +66,16 @@ class DownloadJudge {
   // The body's first bytes (up to kLeadBytes).
   const std::string& lead() const { return lead_; }
   // The MD5 of the bytes taken, once JudgeBody has run; empty when not computed.
-  const std::string& md5() const { return md5Hex_; }
+  const std::string& md5() const { return md5_hex_; }
 
  private:
   const DownloadRules rules_;
   uint64_t total_ = 0;
   uint64_t received_ = 0;
-  uint32_t windowStart_ = 0;
-  uint64_t windowFrom_ = 0;  // received_ when the window began
+  uint32_t window_start_ = 0;
+  uint64_t window_from_ = 0;  // received_ when the window began
   bool trickled_ = false;
   std::string lead_;
   std::unique_ptr<platform::Md5> md5_;  // when a digest is compared or wanted
-  std::string md5Hex_;
+  std::string md5_hex_;
 };

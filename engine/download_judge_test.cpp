@@ -9,7 +9,7 @@ namespace {
 TEST(DownloadJudgeTest, TheHeadTakesOnly200WithALengthOfAtMostNineCharacters) {
   struct Row {
     int status;
-    bool hasLength;
+    bool has_length;
     const char* length;
     DownloadVerdict verdict;
     uint64_t total;
@@ -26,7 +26,7 @@ TEST(DownloadJudgeTest, TheHeadTakesOnly200WithALengthOfAtMostNineCharacters) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.status) + " " + row.length);
     DownloadJudge judge(DownloadRules{});
-    EXPECT_EQ(row.verdict, judge.JudgeHead(row.status, row.hasLength, row.length, 0));
+    EXPECT_EQ(row.verdict, judge.JudgeHead(row.status, row.has_length, row.length, 0));
     EXPECT_EQ(row.total, judge.total());
   }
 }
@@ -59,7 +59,7 @@ TEST(DownloadJudgeTest, TheBodyIsJudgedAsAFileTheInstallerWillRun) {
     SCOPED_TRACE(row.name);
     DownloadRules rules;
     rules.md5 = row.md5;
-    rules.leadingBytes = row.leading;
+    rules.leading_bytes = row.leading;
     DownloadJudge judge(rules);
     ASSERT_EQ(DownloadVerdict::kAccepted, judge.JudgeHead(200, true, row.length, 0));
     const size_t kept = judge.Fits(row.sent.size());
@@ -71,7 +71,7 @@ TEST(DownloadJudgeTest, TheBodyIsJudgedAsAFileTheInstallerWillRun) {
 
 TEST(DownloadJudgeTest, EachStallLimitMustBringAKibibyte) {
   DownloadRules rules;
-  rules.stallLimitMs = 100;
+  rules.stall_limit_ms = 100;
   DownloadJudge judge(rules);
   ASSERT_EQ(DownloadVerdict::kAccepted, judge.JudgeHead(200, true, "100000", 0));
   const std::string kibibyte(1024, 'x');

@@ -63,13 +63,13 @@ class TransferRegistration {
  public:
   TransferRegistration(PipelineSignals& signals, platform::HttpDownload& download)
       : signals_(signals) {
-    platform::LockGuard guard(signals_.transferLock);
+    platform::LockGuard guard(signals_.transfer_lock);
     signals_.transfer = &download;
     // A cancel that came before the registration found nothing to end.
     if (signals_.abortFlag.load()) download.Cancel();
   }
   ~TransferRegistration() {
-    platform::LockGuard guard(signals_.transferLock);
+    platform::LockGuard guard(signals_.transfer_lock);
     signals_.transfer = nullptr;
   }
   TransferRegistration(const TransferRegistration&) = delete;
@@ -80,9 +80,9 @@ class TransferRegistration {
 };
 
 // The transfer once the request is out: its head, then the body into the
-// file, as the judge decides. `finalUrl` is where the answer came from.
+// file, as the judge decides. `final_url` is where the answer came from.
 int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& judge,
-            std::string* finalUrl) {
+            std::string* final_url) {
   uint32_t error = 0;
   std::string response;
   if (!download.WaitForHead(&error, &response)) {
@@ -94,7 +94,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
                         !response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
   }
   const platform::HttpHead& head = download.head();
-  *finalUrl = head.final_url;
+  *final_url = head.final_url;
   switch (judge.JudgeHead(head.status, head.has_length, head.length, platform::TickCount())) {
     case DownloadVerdict::kNotOk:
       return FailWithText(a.events, DescribeHttpStatus(head.status));
@@ -111,7 +111,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   if (!file) return Fail(a.events, kFileCreationFailed);
 
   std::vector<char> buffer;
-  bool writeFailed = false;
+  bool write_failed = false;
   bool more = !judge.whole();
   while (more) {
     uint32_t available = 0;
@@ -124,7 +124,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
     if (got == 0) continue;
     const size_t kept = judge.Fits(got);
     if (std::fwrite(buffer.data(), 1, kept, file.get()) != kept) {
-      writeFailed = true;
+      write_failed = true;
       break;
     }
     more = judge.Add(buffer.data(), kept, platform::TickCount());
@@ -133,11 +133,11 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
     a.progress.Notify();
   }
   // A full disk may show only when the buffered tail is written.
-  if (std::fclose(file.release()) != 0) writeFailed = true;
+  if (std::fclose(file.release()) != 0) write_failed = true;
 
   if (a.signals.abortFlag.load())
     return Fail(a.events, kDownloadTerminated);  // the partial file stays
-  if (writeFailed) {
+  if (write_failed) {
     platform::RemoveFile(a.plan.localPath);
     return Fail(a.events, kFileCreationFailed);
   }
@@ -155,7 +155,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
       platform::RemoveFile(a.plan.localPath);
       // The system's cache keeps the answer under the address it came from too.
       platform::DropCachedCopy(a.url);
-      if (*finalUrl != a.url) platform::DropCachedCopy(*finalUrl);
+      if (*final_url != a.url) platform::DropCachedCopy(*final_url);
       return Fail(a.events, kMd5CheckFailed);
     case DownloadVerdict::kNotTheInstaller:
       platform::RemoveFile(a.plan.localPath);
@@ -174,15 +174,15 @@ int Transfer(const Attempt& a) {
       platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
   if (!session) return Fail(a.events, kInternetSessionFailed);
   DownloadRules rules;
-  if (a.plan.verifyDigest) rules.md5 = a.plan.md5;
-  rules.leadingBytes = a.plan.leadingBytes;
-  rules.stallLimitMs = a.plan.downloadTiming.stallLimitMs;
+  if (a.plan.verify_digest) rules.md5 = a.plan.md5;
+  rules.leading_bytes = a.plan.leading_bytes;
+  rules.stall_limit_ms = a.plan.download_timing.stall_limit_ms;
   DownloadJudge judge(rules);
-  std::string finalUrl = a.url;
+  std::string final_url = a.url;
   std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
-      *session, a.url, kDownloadRequest, a.plan.downloadTiming.stallLimitMs);
+      *session, a.url, kDownloadRequest, a.plan.download_timing.stall_limit_ms);
   TransferRegistration registration(a.signals, *download);
-  const int result = Receive(a, *download, judge, &finalUrl);
+  const int result = Receive(a, *download, judge, &final_url);
   if (result == 1) a.progress.downloadDone.Release();
   return result;
 }

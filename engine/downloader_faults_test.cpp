@@ -213,13 +213,13 @@ class DownloaderFaultsTest : public testing::TestWithParam<bool> {
   InstallStep& AddStep(InstallManager& manager, const std::string& url) {
     StepPlan plan = DownloadedInstaller(nullptr, url, folder_.path(), "setup.exe",
                                         verifies() ? md5_ : std::string());
-    plan.verifyDigest = verifies();
+    plan.verify_digest = verifies();
     // The agent package is always fetched afresh; a file at hand is no copy of it.
     if (!verifies()) {
       plan.availableLocally = false;
-      plan.leadingBytes = MsiSignature();
+      plan.leading_bytes = MsiSignature();
     }
-    plan.downloadTiming.stallLimitMs = kStallLimitMs;
+    plan.download_timing.stall_limit_ms = kStallLimitMs;
     return Queued(manager, plan);
   }
 

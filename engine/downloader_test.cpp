@@ -39,7 +39,7 @@ using testing_servers::WatchedServer;
 // RFC 1321's digest of "abc".
 const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
 
-void VerifyingDigest(StepPlan& plan) { plan.verifyDigest = true; }
+void VerifyingDigest(StepPlan& plan) { plan.verify_digest = true; }
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -217,7 +217,7 @@ TEST_F(DownloaderTest, AbortDuringTheTransferKeepsThePartialFile) {
 
 // The product waits a minute for a silent server; these tests shorten it.
 TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
-  EXPECT_EQ(DownloadTiming().stallLimitMs, 60000u);
+  EXPECT_EQ(DownloadTiming().stall_limit_ms, 60000u);
   struct Case {
     ResponsePlan plan;
     const char* text;
@@ -236,7 +236,7 @@ TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
     TestRunContext run(&events, signals, boxes_);
     InstallManager manager(run.context());
     StepPlan plan = DownloadedInstaller(nullptr, server.Url("/x"), folder_.path(), "setup.exe");
-    plan.downloadTiming.stallLimitMs = 300;
+    plan.download_timing.stall_limit_ms = 300;
     InstallStep& step = Queued(manager, plan);
     EXPECT_EQ(kHttpError, step.Download());
     EXPECT_FALSE(server.Dismiss()) << "the download waited until the server stopped";

@@ -8,13 +8,13 @@ constexpr size_t kLongestTitle = 60;
 
 }  // namespace
 
-bool LooksLikeHtml(const std::string& lead, const std::string& contentType, std::string* title) {
+bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std::string* title) {
   title->clear();
   const std::string text = platform::AsciiLower(lead);
   size_t start = text.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;  // a UTF-8 byte order mark
   start = text.find_first_not_of(" \t\r\n", start);
   if (start == std::string::npos || text[start] != '<') return false;
-  bool html = platform::AsciiLower(contentType).compare(0, 9, "text/html") == 0;
+  bool html = platform::AsciiLower(content_type).compare(0, 9, "text/html") == 0;
   for (const char* tag : {"<!doctype html", "<html", "<head", "<body", "<title"}) {
     if (text.find(tag, start) != std::string::npos) html = true;
   }

@@ -8,4 +8,4 @@
 // Whether the first bytes of a body (and its Content-Type) make an HTML page;
 // its title, if it has one, goes to `title`. The body decides: an installer
 // served as "text/html" is still the installer.
-bool LooksLikeHtml(const std::string& lead, const std::string& contentType, std::string* title);
+bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std::string* title);

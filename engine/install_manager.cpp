@@ -50,10 +50,10 @@ void InstallManager::RefreshProgress() {
   if (!window) return;
   // Both pipeline threads refresh the bar; the lock keeps the same
   // percentage from being shown twice.
-  platform::LockGuard guard(percentLock_);
+  platform::LockGuard guard(percent_lock_);
   const int percent = OverallPercent();
   if (percent < 1 || percent > 100) return;
-  if (lastPercent_ == percent) return;
-  lastPercent_ = percent;
+  if (last_percent_ == percent) return;
+  last_percent_ = percent;
   window->ShowPercent(percent);
 }

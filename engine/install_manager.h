@@ -39,15 +39,15 @@ class InstallManager {
   double totalWeight() const { return totalWeight_; }
   const RunContext& context() const { return context_; }
   PipelineSignals& signals() const { return context_.signals; }
-  platform::MessageBoxes& messageBoxes() const { return context_.boxes; }
+  platform::MessageBoxes& boxes() const { return context_.boxes; }
 
  private:
   const RunContext& context_;
   std::vector<std::unique_ptr<InstallStep>> steps_;  // complete before the pipeline starts
   int requiredMegabytes_ = 0;
-  int lastPercent_ = 0;  // last shown, under percentLock_; 0 is never shown
+  int last_percent_ = 0;  // last shown, under percent_lock_; 0 is never shown
   std::string statusText_;
   std::string eulaText_;
   double totalWeight_ = 0.0;
-  platform::Lock percentLock_;  // both pipeline threads refresh the bar
+  platform::Lock percent_lock_;  // both pipeline threads refresh the bar
 };

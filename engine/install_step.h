@@ -31,7 +31,7 @@ class InstallStep {
   void Attach(const RunContext& context, ProgressListener listener);
   const RunContext& context() const { return *context_; }
   PipelineSignals& signals() const { return context_->signals; }
-  platform::MessageBoxes& messageBoxes() const { return context_->boxes; }
+  platform::MessageBoxes& boxes() const { return context_->boxes; }
   EventSink& events() const { return context_->events; }
 
   // The plan's installer from `url` (the primary or a fall-back address),

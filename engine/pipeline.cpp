@@ -79,11 +79,11 @@ void InstallSteps(InstallManager& manager) {
 // An exception escaping a thread would end the process unlogged: it is
 // posted and the installation abandoned, so the other thread and the worker
 // go on to the end of the run.
-template <void (*Steps)(InstallManager&)>
+template <void (*kThreadSteps)(InstallManager&)>
 void GuardedThread(void* arg) {
   InstallManager& manager = *static_cast<InstallManager*>(arg);
   try {
-    Steps(manager);
+    kThreadSteps(manager);
   } catch (...) {
     manager.context().events.Post(kExitedOnException);
     if (!manager.signals().abortFlag.load()) AbortInstallation(manager.signals());

@@ -35,6 +35,6 @@ void AbortInstallation(PipelineSignals& signals) {
   // exchange makes the release happen once even when a pipeline thread and the
   // window abandon the installation at the same moment.
   if (signals.abortFlag.exchange(1) == 0) signals.abortSignal.Release();
-  platform::LockGuard guard(signals.transferLock);
+  platform::LockGuard guard(signals.transfer_lock);
   if (signals.transfer) signals.transfer->Cancel();
 }

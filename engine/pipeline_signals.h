@@ -56,9 +56,9 @@ struct PipelineSignals {
   std::atomic<ProgressView*> progressWindow{nullptr};
   // The download in progress, so that a cancel ends a read that waits for the
   // server; null between downloads. Set and cleared by the DownloadThread,
-  // used by AbortInstallation, both under transferLock.
+  // used by AbortInstallation, both under transfer_lock.
   platform::HttpDownload* transfer = nullptr;
-  platform::Lock transferLock;
+  platform::Lock transfer_lock;
 };
 
 PipelineSignals& GlobalPipelineSignals();

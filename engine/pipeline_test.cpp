@@ -73,11 +73,11 @@ class ScriptedStep : public InstallStep {
   }
 
  private:
-  int Run(int result, int onAbort) {
+  int Run(int result, int on_abort) {
     if (result == kThrows) throw std::bad_alloc();
     if (result != 0) return result;
     while (!signals().abortFlag.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return onAbort;
+    return on_abort;
   }
   Journal* journal_;
   std::string name_;
@@ -260,38 +260,38 @@ TEST_F(PipelineTest, BothThreadsEndWhenAnInstallerOutlivesTheCancel) {
 // thread), the waits for a step, the wait for the progress window.
 class FailingThreads : public PipelineThreads {
  public:
-  FailingThreads(int failedStart, bool stepWaitsFail, bool goAheadFails)
-      : failedStart_(failedStart), stepWaitsFail_(stepWaitsFail), goAheadFails_(goAheadFails) {}
+  FailingThreads(int failed_start, bool step_waits_fail, bool go_ahead_fails)
+      : failed_start_(failed_start), step_waits_fail_(step_waits_fail), go_ahead_fails_(go_ahead_fails) {}
   int WaitForEither(platform::Waitable& first, platform::Waitable& second,
                     uint32_t* error) override {
-    if (!stepWaitsFail_) return PipelineThreads::WaitForEither(first, second, error);
+    if (!step_waits_fail_) return PipelineThreads::WaitForEither(first, second, error);
     *error = 6;  // ERROR_INVALID_HANDLE
     return platform::kWaitFailed;
   }
   bool Wait(platform::Waitable& object, uint32_t* error) override {
-    if (!goAheadFails_) return PipelineThreads::Wait(object, error);
+    if (!go_ahead_fails_) return PipelineThreads::Wait(object, error);
     *error = 6;
     return false;
   }
   std::unique_ptr<platform::Thread> Start(platform::ThreadProc proc, void* arg,
                                           uint32_t* error) override {
-    if (++starts_ != failedStart_) return PipelineThreads::Start(proc, arg, error);
+    if (++starts_ != failed_start_) return PipelineThreads::Start(proc, arg, error);
     *error = 8;  // ERROR_NOT_ENOUGH_MEMORY
     return nullptr;
   }
 
  private:
   int starts_ = 0;
-  const int failedStart_;
-  const bool stepWaitsFail_;
-  const bool goAheadFails_;
+  const int failed_start_;
+  const bool step_waits_fail_;
+  const bool go_ahead_fails_;
 };
 
 TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
   struct Case {
-    int failedStart;
-    bool stepWaitsFail;
-    bool goAheadFails;
+    int failed_start;
+    bool step_waits_fail;
+    bool go_ahead_fails;
     int download;  // the first step's results, as ScriptedStep takes them
     int install;
     int event;
@@ -312,7 +312,7 @@ TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     RecordedEvents events;
-    FailingThreads threads(c.failedStart, c.stepWaitsFail, c.goAheadFails);
+    FailingThreads threads(c.failed_start, c.step_waits_fail, c.go_ahead_fails);
     PipelineSignals signals;
     FakeMessageBoxes boxes;
     TestRunContext run(&events, signals, boxes, nullptr, nullptr, &threads);

@@ -41,20 +41,20 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
   }
   // Waiting on the process itself notices its end at once; the abort flag is
   // still looked at every second.
-  uint32_t waitError = 0;
-  bool ended = process->WaitForExit(0, &waitError);
-  while (!ended && waitError == 0) {
+  uint32_t wait_error = 0;
+  bool ended = process->WaitForExit(0, &wait_error);
+  while (!ended && wait_error == 0) {
     if (signals.abortFlag.load()) {
       events.Post(kInstallationTerminated);  // the installer itself keeps running
       return kInstallationTerminated;
     }
     progress.RaiseByInstallTime(plan);
     progress.Notify();
-    ended = process->WaitForExit(kPollMs, &waitError);
+    ended = process->WaitForExit(kPollMs, &wait_error);
   }
   if (!ended) {
     // A wait that fails at once would make this loop spin for ever.
-    PostSystemError(events, "Waiting for the installer", waitError);
+    PostSystemError(events, "Waiting for the installer", wait_error);
     return kSystemError;
   }
   const int code = process->ExitCode();

@@ -83,10 +83,10 @@ void EndLeftChildren() {
 
 class ProcessRunnerTest : public testing::Test {
  protected:
-  InstallStep& AddStep(const std::string& commandLine, int expectedSeconds = 200) {
+  InstallStep& AddStep(const std::string& commandLine, int expected_seconds = 200) {
     StepPlan plan;
     plan.commandLine = commandLine;
-    plan.expectedInstallSeconds = expectedSeconds;
+    plan.expectedInstallSeconds = expected_seconds;
     return Queued(manager_, plan);
   }
 

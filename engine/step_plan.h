@@ -11,7 +11,7 @@ struct DownloadTiming {
   // How long the server may keep the download waiting for its answer or for
   // the next bytes of the body before the attempt fails; each such span must
   // also bring at least 1 KiB of the body, or the server counts as stalled.
-  uint32_t stallLimitMs = 60000;
+  uint32_t stall_limit_ms = 60000;
 };
 
 struct StepPlan {
@@ -23,10 +23,10 @@ struct StepPlan {
   std::string md5;
   // Set by the steps whose configured digest the downloaded file must match;
   // the agent package has a key in the file but is never compared with it.
-  bool verifyDigest = false;
+  bool verify_digest = false;
   // What a downloaded file must begin with (empty: anything). Set by a step
   // without a digest, so a captive portal's page is not handed to its installer.
-  std::string leadingBytes;
+  std::string leading_bytes;
   bool availableLocally = false;  // the installer is at hand: nothing to download
   std::string commandLine;
   int waitLevel = 0;             // above the steps before it: downloads only once they installed
@@ -35,7 +35,7 @@ struct StepPlan {
   double installWeight = 1.0;
   int requiredMegabytes = 0;
   int expectedInstallSeconds = 0;
-  DownloadTiming downloadTiming;
+  DownloadTiming download_timing;
 };
 
 // The plan of a step with nothing to download, only its licence text.

@@ -30,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ConfigLine& line = lines[i];
     FUZZ_CHECK(line.number == static_cast<int>(i) + 1);
     FUZZ_CHECK(line.text.find('\n') == std::string::npos);
-    FUZZ_CHECK(line.endsWithLf || i + 1 == lines.size());
+    FUZZ_CHECK(line.ends_with_lf || i + 1 == lines.size());
     joined += line.text;
-    if (line.endsWithLf) joined += '\n';
-    FUZZ_CHECK(line.taken == (line.fieldCount == 2));
+    if (line.ends_with_lf) joined += '\n';
+    FUZZ_CHECK(line.taken == (line.field_count == 2));
     if (line.taken) {
       FUZZ_CHECK(!line.key.empty() && line.key.find('=') == std::string::npos);
       FUZZ_CHECK(line.value.find('=') == std::string::npos);

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const payload::ScannedEntry& entry : scan.entries) {
     if (platform::AsciiUpper(entry.name) == entry.name) kept[entry.name] = &entry;
   }
-  FUZZ_CHECK(reader.entryCount() == kept.size());
+  FUZZ_CHECK(reader.EntryCount() == kept.size());
   for (const auto& name_and_entry : kept) {
     const payload::ScannedEntry& entry = *name_and_entry.second;
     const std::string& name = name_and_entry.first;

@@ -21,13 +21,13 @@ std::vector<std::string> SplitRuns(const std::string& text, char separator) {
   return fields;
 }
 
-ConfigLine ReadLine(int number, const std::string& text, bool endsWithLf) {
+ConfigLine ReadLine(int number, const std::string& text, bool ends_with_lf) {
   ConfigLine line;
   line.number = number;
   line.text = text;
-  line.endsWithLf = endsWithLf;
+  line.ends_with_lf = ends_with_lf;
   std::vector<std::string> fields = SplitRuns(text, '=');
-  line.fieldCount = fields.size();
+  line.field_count = fields.size();
   if (fields.size() != 2) return line;
   line.taken = true;
   line.key = fields[0];
@@ -40,24 +40,24 @@ ConfigLine ReadLine(int number, const std::string& text, bool endsWithLf) {
 
 }  // namespace
 
-int FindConfigSlot(const std::string& upperKey) {
+int FindConfigSlot(const std::string& upper_key) {
   for (const ConfigKey& row : kConfigKeys) {
-    if (upperKey == row.name) return row.slot;
+    if (upper_key == row.name) return row.slot;
   }
   return -1;
 }
 
-std::vector<ConfigLine> SplitConfigText(const std::string& fullText) {
-  const std::string text = fullText.substr(0, fullText.find('\0'));
+std::vector<ConfigLine> SplitConfigText(const std::string& full_text) {
+  const std::string text = full_text.substr(0, full_text.find('\0'));
   std::vector<ConfigLine> lines;
   size_t begin = 0;
   int number = 1;
   while (begin < text.size()) {
     size_t lf = text.find('\n', begin);
-    bool hasLf = lf != std::string::npos;
+    bool has_lf = lf != std::string::npos;
     lines.push_back(
-        ReadLine(number, text.substr(begin, hasLf ? lf - begin : std::string::npos), hasLf));
-    if (!hasLf) break;
+        ReadLine(number, text.substr(begin, has_lf ? lf - begin : std::string::npos), has_lf));
+    if (!has_lf) break;
     begin = lf + 1;
     ++number;
   }

@@ -9,8 +9,8 @@
 struct ConfigLine {
   int number = 0;           // 1-based, counting every LF
   std::string text;         // the line without its LF
-  bool endsWithLf = false;  // false only for a last line without a line end
-  size_t fieldCount = 0;    // the fields between runs of "="
+  bool ends_with_lf = false;  // false only for a last line without a line end
+  size_t field_count = 0;    // the fields between runs of "="
   // A line of exactly two fields is taken: its key as written and its value
   // without the CR of a CR LF line end (an LF-only line keeps its value whole).
   bool taken = false;
@@ -24,4 +24,4 @@ struct ConfigLine {
 std::vector<ConfigLine> SplitConfigText(const std::string& text);
 
 // The slot of an upper-case key, or -1 for a key the bootstrapper does not know.
-int FindConfigSlot(const std::string& upperKey);
+int FindConfigSlot(const std::string& upper_key);

@@ -2,7 +2,7 @@
 
 #include "platform/files.h"
 
-void writeCookieFile(std::string folder, std::string catalogId, std::string contentId) {
+void writeCookieFile(std::string folder, std::string catalog_id, std::string contentId) {
   // An empty folder would put the file at the root of the current drive.
   if (platform::IsDriveOrShareRoot(folder)) return;
   std::string path = platform::JoinPath(folder, "cookie.txt");
@@ -10,7 +10,7 @@ void writeCookieFile(std::string folder, std::string catalogId, std::string cont
   // Binary mode with an explicit CR LF gives the same bytes on every build.
   platform::UniqueFile file = platform::OpenFile(path, "wb");
   if (!file) return;
-  std::string text = "Content=" + contentId + "\r\nCatalog=" + catalogId;
+  std::string text = "Content=" + contentId + "\r\nCatalog=" + catalog_id;
   std::fwrite(text.data(), 1, text.size(), file.get());
 }
 

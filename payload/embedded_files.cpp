@@ -22,20 +22,20 @@ constexpr const char* kOptionalInstallers[] = {"dotnetfx.exe", "dotnetServicePac
 
 }  // namespace
 
-void extractEmbeddedFiles(const PayloadReader& reader, const std::string& workingDirectory,
+void extractEmbeddedFiles(const PayloadReader& reader, const std::string& working_directory,
                           EventSink& events) {
-  if (workingDirectory.empty()) return;
+  if (working_directory.empty()) return;
   for (const EmbeddedPicture& picture : kPictures) {
-    if (!reader.saveEntry(picture.name, picture.name, workingDirectory)) {
+    if (!reader.saveEntry(picture.name, picture.name, working_directory)) {
       events.Post(picture.failure);
     }
   }
 }
 
-void saveOptionalInstallers(const PayloadReader& reader, const std::string& workingDirectory) {
-  if (workingDirectory.empty()) return;
+void SaveOptionalInstallers(const PayloadReader& reader, const std::string& working_directory) {
+  if (working_directory.empty()) return;
   for (const char* name : kOptionalInstallers) {
     // Unlike the pictures, an absent installer leaves an earlier download alone.
-    if (reader.hasEntry(name)) reader.saveEntry(name, name, workingDirectory);
+    if (reader.hasEntry(name)) reader.saveEntry(name, name, working_directory);
   }
 }

@@ -10,10 +10,10 @@ class PayloadReader;
 // missing from the payload removes a stale copy. A failed write posts its event
 // (3014-3018) and the next picture is still tried. Does nothing without a
 // working directory.
-void extractEmbeddedFiles(const PayloadReader& reader, const std::string& workingDirectory,
+void extractEmbeddedFiles(const PayloadReader& reader, const std::string& working_directory,
                           EventSink& events);
 
 // Writes the embedded .NET Framework and Service Pack installers, when the
 // payload has them, so that their steps find local copies. Failures are silent:
 // the step then downloads the file.
-void saveOptionalInstallers(const PayloadReader& reader, const std::string& workingDirectory);
+void SaveOptionalInstallers(const PayloadReader& reader, const std::string& working_directory);

@@ -87,7 +87,7 @@ TEST_F(EmbeddedFilesTest, NoWorkingDirectoryWritesNothing) {
   auto reader = Payload(Entry("LOGOICON.ICO", "icon") + Entry("DOTNETFX.EXE", "MZ"));
   RecordedEvents events;
   extractEmbeddedFiles(*reader, "", events);
-  saveOptionalInstallers(*reader, "");
+  SaveOptionalInstallers(*reader, "");
   EXPECT_THAT(events.Ids(), ElementsAre());
   EXPECT_FALSE(platform::PathExists("C:\\LOGOICON.ICO"));
   EXPECT_FALSE(platform::PathExists("C:\\dotnetfx.exe"));
@@ -100,7 +100,7 @@ TEST_F(EmbeddedFilesTest, OptionalInstallersOnlyWhenEmbedded) {
   auto with_framework = Payload(Entry("DOTNETFX.EXE", "MZ framework"));
   ASSERT_TRUE(WriteWholeFile(working_.File("dotnetServicePack.exe"), "downloaded earlier"));
 
-  saveOptionalInstallers(*with_framework, working_.path());
+  SaveOptionalInstallers(*with_framework, working_.path());
 
   EXPECT_EQ("MZ framework", Content("dotnetfx.exe"));
   // Absent from the payload: an earlier download stays.
@@ -108,7 +108,7 @@ TEST_F(EmbeddedFilesTest, OptionalInstallersOnlyWhenEmbedded) {
 
   auto with_both = Payload(Entry("DOTNETSERVICEPACK.EXE", "MZ service pack") +
                            Entry("DOTNETFX.EXE", "MZ framework 2"));
-  saveOptionalInstallers(*with_both, working_.path());
+  SaveOptionalInstallers(*with_both, working_.path());
   EXPECT_EQ("MZ framework 2", Content("dotnetfx.exe"));
   EXPECT_EQ("MZ service pack", Content("dotnetServicePack.exe"));
 }

@@ -51,10 +51,10 @@ int32_t PayloadReader::entrySize(std::string name) const {
   return entry ? entry->size : 0;
 }
 
-bool PayloadReader::saveEntry(std::string entryName, std::string fileName,
+bool PayloadReader::saveEntry(std::string entry_name, std::string fileName,
                               std::string directory) const {
   std::string path = platform::JoinPath(directory, fileName);
-  const PayloadEntry* entry = Find(entryName);
+  const PayloadEntry* entry = Find(entry_name);
   if (!entry) {
     platform::RemoveFile(path);
     return true;

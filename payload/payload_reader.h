@@ -35,9 +35,9 @@ class PayloadReader {
   // Writes the entry to directory\fileName; true when every byte was written.
   // An absent entry deletes that file instead (a stale copy from an earlier
   // run) and counts as success.
-  bool saveEntry(std::string entryName, std::string fileName, std::string directory) const;
+  bool saveEntry(std::string entry_name, std::string fileName, std::string directory) const;
 
-  size_t entryCount() const { return entries_.size(); }
+  size_t EntryCount() const { return entries_.size(); }
 
  private:
   void Read(const std::string& path);

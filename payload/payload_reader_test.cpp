@@ -40,7 +40,7 @@ class PayloadReaderTest : public testing::Test {
 TEST_F(PayloadReaderTest, FindsEntriesByUpperCasedName) {
   auto reader = ReadBytes(kImage + Entry("CONFIG.TXT", "ClientID=x\r\n") +
                           Entry("EULA.TXT", std::string("a\0b", 3)));
-  EXPECT_EQ(2u, reader->entryCount());
+  EXPECT_EQ(2u, reader->EntryCount());
   EXPECT_TRUE(reader->hasEntry("CONFIG.TXT"));
   EXPECT_TRUE(reader->hasEntry("config.txt"));
   EXPECT_TRUE(reader->hasEntry("Config.Txt"));
@@ -76,7 +76,7 @@ TEST_F(PayloadReaderTest, EmptyEntryAndEmptyNameAreEntries) {
 TEST_F(PayloadReaderTest, DuplicateNameNearerTheEndWins) {
   auto reader = ReadBytes(kImage + Entry("CONFIG.TXT", "first") + Entry("OTHER", "o") +
                           Entry("CONFIG.TXT", "second"));
-  EXPECT_EQ(2u, reader->entryCount());
+  EXPECT_EQ(2u, reader->EntryCount());
   EXPECT_EQ("second", Data(*reader, "CONFIG.TXT"));
 }
 
@@ -90,23 +90,23 @@ TEST_F(PayloadReaderTest, BrokenLinkEndsTheWalkAndKeepsLaterEntries) {
   // Name lengths from 0x80 on end the walk, even where 128 name bytes are there.
   auto long_name = ReadBytes(kImage + Entry("A", "1") +
                              RawEntry("data", 4, std::string(128, 'N'), 0x80) + Entry("C", "3"));
-  EXPECT_EQ(1u, long_name->entryCount());
+  EXPECT_EQ(1u, long_name->EntryCount());
   EXPECT_TRUE(long_name->hasEntry("C"));
 
   auto huge =
       ReadBytes(kImage + Entry("A", "1") + RawEntry("", 0x80000000u, "BIG", 3) + Entry("C", "3"));
-  EXPECT_EQ(1u, huge->entryCount());
+  EXPECT_EQ(1u, huge->EntryCount());
   EXPECT_TRUE(huge->hasEntry("C"));
 
   // A size reaching before the start of the file.
   auto before_start = ReadBytes(RawEntry("short", 1000, "FAR", 3) + Entry("C", "3"));
-  EXPECT_EQ(1u, before_start->entryCount());
+  EXPECT_EQ(1u, before_start->EntryCount());
   EXPECT_TRUE(before_start->hasEntry("C"));
 
   // A name reaching before the start of the file.
   auto name_before_start =
       ReadBytes(test_payload::MarkerBytes().substr(0, 2) + "\x7F" + test_payload::MarkerBytes());
-  EXPECT_EQ(0u, name_before_start->entryCount());
+  EXPECT_EQ(0u, name_before_start->EntryCount());
 }
 
 TEST_F(PayloadReaderTest, WhatFollowsTheLastMarkerIsIgnored) {
@@ -131,15 +131,15 @@ TEST_F(PayloadReaderTest, TheLastMarkerIsFoundWhereverItLiesAgainstTheSearchBloc
 
 TEST_F(PayloadReaderTest, NoPayloadGivesNoEntries) {
   auto plain = ReadBytes(kImage + std::string(5000, '\x5A'));
-  EXPECT_EQ(0u, plain->entryCount());
+  EXPECT_EQ(0u, plain->EntryCount());
   EXPECT_EQ(nullptr, plain->entryData("CONFIG.TXT"));
   EXPECT_EQ(0, plain->entrySize("CONFIG.TXT"));
 
-  EXPECT_EQ(0u, ReadBytes("")->entryCount());
-  EXPECT_EQ(0u, PayloadReader(scratch_.File("missing.exe")).entryCount());
-  EXPECT_EQ(0u, PayloadReader("").entryCount());
+  EXPECT_EQ(0u, ReadBytes("")->EntryCount());
+  EXPECT_EQ(0u, PayloadReader(scratch_.File("missing.exe")).EntryCount());
+  EXPECT_EQ(0u, PayloadReader("").EntryCount());
   // A folder opens on some systems but cannot be read.
-  EXPECT_EQ(0u, PayloadReader(scratch_.path()).entryCount());
+  EXPECT_EQ(0u, PayloadReader(scratch_.path()).EntryCount());
 }
 
 // An MS-DOS header whose page fields put the search start at `start`.
@@ -233,7 +233,7 @@ class SignedPayloadTest : public testing::Test {
     return SourcePath(std::string("tests/fixtures/") + name);
   }
   static void ExpectOriginalEntries(const PayloadReader& reader) {
-    EXPECT_EQ(2u, reader.entryCount());
+    EXPECT_EQ(2u, reader.EntryCount());
     ASSERT_TRUE(reader.hasEntry("CONFIG.TXT"));
     EXPECT_STREQ("ClientID=Fixture\r\nDeskID=Signed\r\n", reader.entryData("CONFIG.TXT"));
     ASSERT_TRUE(reader.hasEntry("EULA.TXT"));

@@ -33,7 +33,7 @@ std::string Settings::get(int slot) const { return InRange(slot) ? slots_[slot] 
 void Settings::set(int slot, const std::string& value) {
   if (!InRange(slot)) return;
   slots_[slot] = value;
-  isSet_[slot] = true;
+  is_set_[slot] = true;
 }
 
 std::string Settings::progressCaption() const {
@@ -66,9 +66,9 @@ std::string ServicePackCode(const std::string& value) {
   return "1";
 }
 
-void Configuration::Store(const std::string& upperKey, const std::string& value) {
+void Configuration::Store(const std::string& upper_key, const std::string& value) {
   // An unknown key is dropped: a mistyped one must not land in any slot.
-  const int slot = FindConfigSlot(upperKey);
+  const int slot = FindConfigSlot(upper_key);
   switch (slot) {
     case -1:
       break;

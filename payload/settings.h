@@ -44,7 +44,7 @@ class Settings {
   // A copy of the slot's text; empty when never set (reading adds nothing).
   std::string get(int slot) const;
   // Whether a line set the slot (its text may still be empty).
-  bool has(int slot) const { return InRange(slot) && isSet_[slot]; }
+  bool has(int slot) const { return InRange(slot) && is_set_[slot]; }
   void set(int slot, const std::string& value);
 
   std::string clientId() const { return get(CLIENTID); }
@@ -58,7 +58,7 @@ class Settings {
   static bool InRange(int slot) { return slot >= 0 && slot < kSettingCount; }
 
   std::string slots_[kSettingCount];
-  bool isSet_[kSettingCount] = {};
+  bool is_set_[kSettingCount] = {};
 };
 
 // What CONFIG.TXT configures, as the reader takes it. Built once at start-up,
@@ -70,7 +70,7 @@ struct Configuration {
   std::vector<std::string> watermarks;         // every WFGUID; each one is reported
 
   // Stores one key (already upper-cased) and its value; unknown keys are ignored.
-  void Store(const std::string& upperKey, const std::string& value);
+  void Store(const std::string& upper_key, const std::string& value);
 };
 
 // Reads a CONFIG.TXT text by the grammar of payload/config_lines.h.

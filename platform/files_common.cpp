@@ -43,9 +43,9 @@ bool IsDriveOrShareRoot(const std::string& path) {
     rest.erase(0, 4);
     if (StartsWithNoCase(rest, "UNC\\")) rest.replace(0, 3, "\\");
   }
-  size_t rootLevels = 0;  // the levels that make the root itself
+  size_t root_levels = 0;  // the levels that make the root itself
   if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
-    rootLevels = 2;  // server and share
+    root_levels = 2;  // server and share
   } else if (rest.size() >= 2 && rest[1] == ':') {
     rest.erase(0, 2);
   } else if (!rest.empty() && rest[0] != '\\') {
@@ -62,13 +62,13 @@ bool IsDriveOrShareRoot(const std::string& path) {
     const bool up = level == "..";
     while (!level.empty() && (level.back() == '.' || level.back() == ' ')) level.pop_back();
     if (up) {
-      if (levels.size() > rootLevels) levels.pop_back();
+      if (levels.size() > root_levels) levels.pop_back();
     } else if (!level.empty()) {
       levels.push_back(level);
     }
     at = end + 1;
   }
-  return levels.size() <= rootLevels;
+  return levels.size() <= root_levels;
 }
 
 // Built level by level with CreateFolder rather than with the shell's helper,

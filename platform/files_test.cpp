@@ -19,7 +19,7 @@ TEST(JoinPathTest, PutsExactlyOneBackslashBetween) {
 }
 
 TEST(PathRootTest, EverySpellingOfADriveOrShareRootIsOne) {
-  const char* kRoots[] = {"",
+  const char* const kRoots[] = {"",
                           "C:\\",
                           "C:",
                           "c:/",
@@ -37,7 +37,7 @@ TEST(PathRootTest, EverySpellingOfADriveOrShareRootIsOne) {
                           "\\\\.\\C:",
                           "\\\\?\\UNC\\srv\\share\\a\\.."};
   for (const char* root : kRoots) EXPECT_TRUE(IsDriveOrShareRoot(root)) << root;
-  const char* kFolders[] = {"C:\\Program Files\\Torvane\\WF",
+  const char* const kFolders[] = {"C:\\Program Files\\Torvane\\WF",
                             "C:\\WF\\",
                             "\\WF",
                             "WF",

@@ -18,8 +18,9 @@ packages=(
   # kestrel-collector: its HTTP server, its stores, the PostgreSQL server its
   # tests start, and the browser that draws its report page in a test
   libsqlite3-dev libpq-dev postgresql chromium
-  # Fuzz targets (preset fuzz): clang and its libFuzzer and sanitizer runtimes
-  clang libclang-rt-14-dev
+  # Fuzz targets (preset fuzz): clang and its libFuzzer and sanitizer runtimes;
+  # the naming check (scripts/check-names.sh)
+  clang libclang-rt-14-dev clang-tidy
   # Script helpers
   python3 file git
 )

@@ -64,7 +64,7 @@ step_e2e() {
   python3 tests/e2e/run_e2e.py --win32 build/win32 --tests build/win32-tests
 }
 
-step_sources() { scripts/check-sources.sh; }
+step_sources() { scripts/check-sources.sh && scripts/check-names.sh; }
 
 names=()
 times=()

@@ -37,7 +37,7 @@ class SessionWindowHost : public WindowHost {
   EventSink& Events() override { return session_.context().events; }
 
   void* Instance() override { return options_.instance; }
-  std::string WorkingDirectory() override { return session_.workingDirectory; }
+  std::string WorkingDirectory() override { return session_.working_directory; }
   std::string WindowTitle() override { return title_; }
   void SetWindowTitle(const std::string& title) override { title_ = title; }
   const Settings& ConfiguredSettings() override { return session_.configuration.settings; }
@@ -91,36 +91,36 @@ InstallSession* PrepareInstallation(const SessionOptions& options, EventLogger& 
   platform::MessageBoxes& boxes = *options.boxes;
   try {
     std::string directory;
-    uint32_t directoryError = 0;
-    if (!GetWorkingDirectory(&directory, &directoryError)) directory.clear();
+    uint32_t directory_error = 0;
+    if (!GetWorkingDirectory(&directory, &directory_error)) directory.clear();
     // Lives until the process ends, with the context: the worker is never joined.
     const RunContext& context = *KeepUntilExit(new RunContext{
         logger, *options.signals, *options.threads, boxes, *options.registry, *options.installer,
         *KeepUntilExit(new HttpDownloader), *KeepUntilExit(new ProcessInstallerRunner)});
     InstallSession* session =
-        KeepUntilExit(options.executablePath.empty()
+        KeepUntilExit(options.executable_path.empty()
                           ? new InstallSession(context, directory)
-                          : new InstallSession(context, options.executablePath, directory));
-    if (!session->workingDirectory.empty()) {
-      extractEmbeddedFiles(session->reader, session->workingDirectory, logger);
+                          : new InstallSession(context, options.executable_path, directory));
+    if (!session->working_directory.empty()) {
+      extractEmbeddedFiles(session->reader, session->working_directory, logger);
     }
-    if (session->workingDirectory.empty()) {
-      ShowSupportError(boxes, static_cast<int>(directoryError), "Installation Error");
+    if (session->working_directory.empty()) {
+      ShowSupportError(boxes, static_cast<int>(directory_error), "Installation Error");
       logger.Post(kExitedOnDataDetachmentFailure);
       logger.Finish();
       return nullptr;
     }
     session->configuration = LoadConfiguration(session->reader, logger);
-    const std::string startupFolder =
+    const std::string startup_folder =
         session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP);
-    if (!platform::IsDriveOrShareRoot(startupFolder) && !platform::PathExists(startupFolder)) {
-      platform::CreateFolderTree(startupFolder);  // a failure is ignored
+    if (!platform::IsDriveOrShareRoot(startup_folder) && !platform::PathExists(startup_folder)) {
+      platform::CreateFolderTree(startup_folder);  // a failure is ignored
     }
     *title = ComputeWindowTitle(session->configuration.settings);
-    uint32_t startError = 0;
-    const bool started = options.startWorker ? options.startWorker(session, &startError)
-                                             : StartDetachedWorker(session, &startError);
-    if (!started) throw StartupError("the worker could not start", startError);
+    uint32_t start_error = 0;
+    const bool started = options.start_worker ? options.start_worker(session, &start_error)
+                                             : StartDetachedWorker(session, &start_error);
+    if (!started) throw StartupError("the worker could not start", start_error);
     return session;
   } catch (const StartupError& error) {
     return ExtractionFailed(boxes, logger, error.code());
@@ -134,7 +134,7 @@ InstallSession* PrepareInstallation(const SessionOptions& options, EventLogger& 
 
 int RunSession(const SessionOptions& options) {
   platform::MessageBoxes& boxes = *options.boxes;
-  if (options.instanceMutexStatus == 183) {
+  if (options.instance_mutex_status == 183) {
     boxes.Show("Please wait for the first game request to complete...", kProductTitle,
                platform::kMessageOk);
     return 0;
@@ -145,16 +145,16 @@ int RunSession(const SessionOptions& options) {
     if (!GetWorkingDirectory(&directory)) {
       throw StartupError("Error: Unable to create temporary directory");
     }
-    EventLoggerOptions loggerOptions;
-    loggerOptions.registry = options.registry;
+    EventLoggerOptions logger_options;
+    logger_options.registry = options.registry;
     // Lives until the process ends, like the threads that post to it.
-    made = KeepUntilExit(new EventLogger(directory, loggerOptions));
+    made = KeepUntilExit(new EventLogger(directory, logger_options));
   } catch (const StartupError& error) {
     boxes.Show(error.what(), kProductTitle, platform::kMessageOk | platform::kMessageIconStop);
     return 0;
   }
   EventLogger& logger = *made;
-  if (options.runId) *options.runId = logger.RunId();
+  if (options.run_id) *options.run_id = logger.RunId();
   logger.Post(kLaunched);
   if (!IsSupportedOs()) {
     boxes.Show(
@@ -170,9 +170,9 @@ int RunSession(const SessionOptions& options) {
   if (!session) return 0;
 
   SessionWindowHost host(options, *session, title);
-  int quitCode = 0;
+  int quit_code = 0;
   try {
-    if (options.runWindows) quitCode = options.runWindows(host);
+    if (options.run_windows) quit_code = options.run_windows(host);
   } catch (...) {
     logger.Post(kExitedOnException);
   }
@@ -180,8 +180,8 @@ int RunSession(const SessionOptions& options) {
   KillChildProcesses(logger);
   CleanStartupFolder(session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP));
   if (host.cancelSurveyFlag()) OfferSurvey(boxes, logger.RunId());
-  if (options.releasePictures) options.releasePictures();
+  if (options.release_pictures) options.release_pictures();
   logger.Post(kBootstrapperExited);
   logger.Finish();
-  return quitCode;
+  return quit_code;
 }

@@ -18,15 +18,15 @@ struct InstallSession;
 struct SessionOptions {
   void* instance = nullptr;  // the program's module
   // The single-instance mutex's creation status (183: another copy runs).
-  unsigned long instanceMutexStatus = 0;
+  unsigned long instance_mutex_status = 0;
   // Shows the splash and the windows after it, then runs the message loop;
   // returns the loop's quit code. Null: no windows (tests).
-  std::function<int(WindowHost& host)> runWindows;
+  std::function<int(WindowHost& host)> run_windows;
   // Frees what the windows shared.
-  std::function<void()> releasePictures;
+  std::function<void()> release_pictures;
   // Starts the InstallWorker; false, with the system's error code, when it
   // could not start. Empty: a detached thread.
-  std::function<bool(InstallSession* session, uint32_t* error)> startWorker;
+  std::function<bool(InstallSession* session, uint32_t* error)> start_worker;
   // What the run hands down: the system's own from the entry, a test's fakes.
   // All must outlive the run's threads.
   platform::MessageBoxes* boxes = nullptr;
@@ -34,8 +34,8 @@ struct SessionOptions {
   PipelineThreads* threads = nullptr;
   platform::Registry* registry = nullptr;
   platform::WindowsInstaller* installer = nullptr;
-  std::string executablePath;    // empty: the running executable's payload
-  std::string* runId = nullptr;  // tests: given the run's id once the logger is made
+  std::string executable_path;    // empty: the running executable's payload
+  std::string* run_id = nullptr;  // tests: given the run's id once the logger is made
 };
 
 // Returns the process exit code: 0 on every early exit, else the quit code.

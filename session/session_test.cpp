@@ -70,13 +70,13 @@ struct WindowScript {
   std::string title;
   std::string eula;
   bool cancel = false;
-  int quitCode = 0;
+  int quit_code = 0;
 
   int Run(WindowHost& host) {
     title = host.WindowTitle();
     eula = host.EulaText();
     if (cancel) host.SetCancelSurveyFlag();
-    return quitCode;
+    return quit_code;
   }
 };
 
@@ -94,23 +94,23 @@ bool FailingWorker(InstallSession*, uint32_t* error) {
 class SessionTest : public testing::Test {
  protected:
   void SetUp() override {
-    startupFolder_ = temp_.File("WF");
+    startup_folder_ = temp_.File("WF");
     const std::string config =
         "TorvaneIISLogServer=\r\nClientID=Kestrel\r\nDisplayID=Solitaire\r\n"
         "FILEPATH_ON_SYSTEM_STARTUP=" +
-        startupFolder_ + "\r\n";
+        startup_folder_ + "\r\n";
     ASSERT_TRUE(test_paths::WriteWholeFile(
         exe_.File("game.exe"),
         "stub" + test_payload::Entry("CONFIG.TXT", config) + test_payload::Entry("EULA.TXT", "x")));
-    options_.executablePath = exe_.File("game.exe");
+    options_.executable_path = exe_.File("game.exe");
     options_.boxes = &boxes_;
     options_.signals = &signals_;
     options_.threads = &threads_;
     options_.registry = &registry_;
     options_.installer = &installer_;
-    options_.runWindows = [this](WindowHost& host) { return script_.Run(host); };
-    options_.startWorker = &NoWorker;
-    options_.runId = &runId_;
+    options_.run_windows = [this](WindowHost& host) { return script_.Run(host); };
+    options_.start_worker = &NoWorker;
+    options_.run_id = &run_id_;
   }
   std::string LogPath() const {
     return platform::JoinPath(temp_.File("TorvaneInstaller"), "TorvaneLogFile.txt");
@@ -127,20 +127,20 @@ class SessionTest : public testing::Test {
 
   test_paths::ScratchFolder temp_;
   test_paths::ScratchFolder exe_;
-  ScopedTempFolder scopedTemp_{temp_.path()};
-  std::string startupFolder_;
+  ScopedTempFolder scoped_temp_{temp_.path()};
+  std::string startup_folder_;
   FakeMessageBoxes boxes_;
   PipelineSignals signals_;
   PipelineThreads threads_;
   FakeRegistry registry_;
   FakeWindowsInstaller installer_;
   WindowScript script_;
-  std::string runId_;
+  std::string run_id_;
   SessionOptions options_;
 };
 
 TEST_F(SessionTest, ASecondCopyOnlyAsksToWait) {
-  options_.instanceMutexStatus = 183;
+  options_.instance_mutex_status = 183;
   EXPECT_EQ(RunSession(options_), 0);
   ASSERT_EQ(boxes_.shown().size(), 1u);
   EXPECT_EQ(boxes_.shown()[0].text, "Please wait for the first game request to complete...");
@@ -152,7 +152,7 @@ TEST_F(SessionTest, ASecondCopyOnlyAsksToWait) {
 TEST_F(SessionTest, NoWorkingDirectoryOrNoLogFileEndsTheRunWithItsBox) {
   struct Case {
     const char* text;
-    bool missingTemp;  // else the log file's name is taken by a folder
+    bool missing_temp;  // else the log file's name is taken by a folder
   };
   const Case cases[] = {
       {"Error: Unable to create temporary directory", true},
@@ -162,8 +162,8 @@ TEST_F(SessionTest, NoWorkingDirectoryOrNoLogFileEndsTheRunWithItsBox) {
     SCOPED_TRACE(c.text);
     FakeMessageBoxes boxes;
     options_.boxes = &boxes;
-    ScopedTempFolder temp(c.missingTemp ? temp_.File("no-such-folder") : temp_.path());
-    if (!c.missingTemp) {
+    ScopedTempFolder temp(c.missing_temp ? temp_.File("no-such-folder") : temp_.path());
+    if (!c.missing_temp) {
       ASSERT_TRUE(platform::CreateFolderTree(LogPath()));
     }
     EXPECT_EQ(RunSession(options_), 0);
@@ -194,12 +194,12 @@ TEST(WorkingDirectoryTest, AFailureKeepsTheErrorCodeOfTheCallThatFailed) {
 }
 
 TEST_F(SessionTest, AnOrdinaryRunLogsStartUpAndShutdownInOrder) {
-  script_.quitCode = 0;
+  script_.quit_code = 0;
   EXPECT_EQ(RunSession(options_), 0);
   EXPECT_EQ(LoggedIds(), (std::vector<std::string>{"3000", "3010", "3019", "3115", "3111"}));
   EXPECT_EQ(script_.title, "Kestrel - Solitaire");
   EXPECT_TRUE(boxes_.shown().empty());                 // no survey without a cancel
-  EXPECT_FALSE(platform::PathExists(startupFolder_));  // made at start, removed at the end
+  EXPECT_FALSE(platform::PathExists(startup_folder_));  // made at start, removed at the end
 }
 
 TEST_F(SessionTest, AConfirmedCancelOffersTheSurveyWithTheRunId) {
@@ -208,8 +208,8 @@ TEST_F(SessionTest, AConfirmedCancelOffersTheSurveyWithTheRunId) {
   // Answered Yes, the survey opens; the posix shell only writes it down.
   FakeMessageBoxes yes(platform::kAnswerYes);
   options_.boxes = &yes;
-  const std::string shellLog = platform::NativePath(temp_.File("shell.log"));
-  setenv("KESTREL_SHELL_LOG", shellLog.c_str(), 1);
+  const std::string shell_log = platform::NativePath(temp_.File("shell.log"));
+  setenv("KESTREL_SHELL_LOG", shell_log.c_str(), 1);
 #endif
   RunSession(options_);
   const auto shown = static_cast<FakeMessageBoxes*>(options_.boxes)->shown();
@@ -220,13 +220,13 @@ TEST_F(SessionTest, AConfirmedCancelOffersTheSurveyWithTheRunId) {
   unsetenv("KESTREL_SHELL_LOG");
   std::string opened;
   ASSERT_TRUE(test_paths::ReadWholeFile(temp_.File("shell.log"), &opened));
-  ASSERT_FALSE(runId_.empty());
-  EXPECT_NE(opened.find("ext_ref=" + runId_ + "|"), std::string::npos) << opened;
+  ASSERT_FALSE(run_id_.empty());
+  EXPECT_NE(opened.find("ext_ref=" + run_id_ + "|"), std::string::npos) << opened;
 #endif
 }
 
 TEST_F(SessionTest, AWorkerThatCannotStartEndsTheRunWith3112) {
-  options_.startWorker = &FailingWorker;
+  options_.start_worker = &FailingWorker;
   EXPECT_EQ(RunSession(options_), 0);
   ASSERT_EQ(boxes_.shown().size(), 1u);
   EXPECT_NE(boxes_.shown()[0].text.find(":Unable to extract necessary information. The EXE could "

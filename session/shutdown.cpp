@@ -42,19 +42,19 @@ void CleanStartupFolder(const std::string& folder) {
   if (failures == 0) platform::RemoveFolder(folder);  // fails harmlessly when not empty
 }
 
-std::string SurveyAddress(const std::string& runId) {
+std::string SurveyAddress(const std::string& run_id) {
   std::string address = deployment::kSurveyAddress;
   for (size_t at = address.find("%t"); at != std::string::npos;
-       at = address.find("%t", at + runId.size())) {
-    address.replace(at, 2, runId);
+       at = address.find("%t", at + run_id.size())) {
+    address.replace(at, 2, run_id);
   }
   return address;
 }
 
-void OfferSurvey(platform::MessageBoxes& boxes, const std::string& runId) {
+void OfferSurvey(platform::MessageBoxes& boxes, const std::string& run_id) {
   const int answer = boxes.Show(
       "We are sorry that you have decided to cancel your Kestrel install.\r\nWould you like to "
       "fill out a short survey to provide feedback about your install experience?",
       "Abort Installation", platform::kMessageYesNo | platform::kMessageIconQuestion);
-  if (answer == platform::kAnswerYes) platform::ShellOpen(SurveyAddress(runId), "", false);
+  if (answer == platform::kAnswerYes) platform::ShellOpen(SurveyAddress(run_id), "", false);
 }

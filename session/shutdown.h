@@ -22,7 +22,7 @@ bool KillChildProcesses(EventSink& events);
 void CleanStartupFolder(const std::string& folder);
 
 // The survey address with every "%t" replaced by the run's id.
-std::string SurveyAddress(const std::string& runId);
+std::string SurveyAddress(const std::string& run_id);
 
 // Asks whether the user will take the survey and opens it on Yes.
-void OfferSurvey(platform::MessageBoxes& boxes, const std::string& runId);
+void OfferSurvey(platform::MessageBoxes& boxes, const std::string& run_id);

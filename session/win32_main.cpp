@@ -10,16 +10,16 @@ namespace {
 
 // Made by static initialisation, before the entry runs; open until the
 // process ends, so a second copy is refused exactly as long as this one runs.
-const platform::NamedMutex singleInstance("Global\\{54FBF465-AC9B-4630-B2B8-1C94ABF7BEB0}");
+platform::NamedMutex single_instance("Global\\{54FBF465-AC9B-4630-B2B8-1C94ABF7BEB0}");
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   SessionOptions options;
   options.instance = instance;
-  options.instanceMutexStatus = singleInstance.creation_status();
-  options.runWindows = &RunWindows;
-  options.releasePictures = &ReleasePictures;
+  options.instance_mutex_status = single_instance.creation_status();
+  options.run_windows = &RunWindows;
+  options.release_pictures = &ReleasePictures;
   // The process-wide ones: never destroyed, as the worker is never joined.
   options.boxes = &platform::SystemMessageBoxes();
   options.signals = &GlobalPipelineSignals();

@@ -25,7 +25,7 @@ class FakeWindowHost : public WindowHost {
     return eulaText;
   }
   void KillChildProcesses() override { ++kills; }
-  void SetCancelSurveyFlag() override { surveyFlag = 1; }
+  void SetCancelSurveyFlag() override { survey_flag = 1; }
   PipelineSignals& Signals() override { return signals; }
   EventSink& Events() override { return events_; }
 
@@ -35,7 +35,7 @@ class FakeWindowHost : public WindowHost {
   std::string eulaText;
   std::atomic<int> eulaTextReads{0};
   int kills = 0;
-  int surveyFlag = 0;
+  int survey_flag = 0;
 
  private:
   EventSink& events_;

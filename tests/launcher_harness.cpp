@@ -77,9 +77,9 @@ bool ConsoleHostUnderInterpreter() {
 
 }  // namespace
 
-StepWatchdog::StepWatchdog(PipelineSignals& signals, int limitMs) {
-  thread_ = std::thread([this, &signals, limitMs] {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+StepWatchdog::StepWatchdog(PipelineSignals& signals, int limit_ms) {
+  thread_ = std::thread([this, &signals, limit_ms] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     while (!done_.load()) {
       if (std::chrono::steady_clock::now() >= deadline) {
         fired_ = true;
@@ -161,47 +161,47 @@ void FakeInterpreterDrive::SetProgram(const std::string& body) {
   chmod(path.c_str(), 0755);
 }
 
-std::string FakeInterpreterDrive::Native(const std::string& drivePath) const {
-  return platform::NativePath(drivePath);
+std::string FakeInterpreterDrive::Native(const std::string& drive_path) const {
+  return platform::NativePath(drive_path);
 }
 
-std::string FakeInterpreterDrive::ShellQuoted(const std::string& drivePath) const {
-  return Quote(Native(drivePath));
+std::string FakeInterpreterDrive::ShellQuoted(const std::string& drive_path) const {
+  return Quote(Native(drive_path));
 }
 
-bool FakeInterpreterDrive::MakeFolders(const std::string& drivePath) const {
+bool FakeInterpreterDrive::MakeFolders(const std::string& drive_path) const {
   std::error_code error;
-  std::filesystem::create_directories(Native(drivePath), error);
+  std::filesystem::create_directories(Native(drive_path), error);
   return !error;
 }
 
-bool FakeInterpreterDrive::WriteFile(const std::string& drivePath, const std::string& bytes) const {
-  std::ofstream out(Native(drivePath), std::ios::binary | std::ios::trunc);
+bool FakeInterpreterDrive::WriteFile(const std::string& drive_path, const std::string& bytes) const {
+  std::ofstream out(Native(drive_path), std::ios::binary | std::ios::trunc);
   out << bytes;
   return static_cast<bool>(out);
 }
 
-bool FakeInterpreterDrive::MakeEmptyFile(const std::string& drivePath) const {
+bool FakeInterpreterDrive::MakeEmptyFile(const std::string& drive_path) const {
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(Native(drivePath)).parent_path(),
+  std::filesystem::create_directories(std::filesystem::path(Native(drive_path)).parent_path(),
                                       error);
-  return !error && WriteFile(drivePath, "");
+  return !error && WriteFile(drive_path, "");
 }
 
-std::string FakeInterpreterDrive::AppendLines(const std::string& drivePath,
-                                              const std::string& quotedLines) const {
-  return "printf '%s\\n' " + quotedLines + " >> " + ShellQuoted(drivePath);
+std::string FakeInterpreterDrive::AppendLines(const std::string& drive_path,
+                                              const std::string& quoted_lines) const {
+  return "printf '%s\\n' " + quoted_lines + " >> " + ShellQuoted(drive_path);
 }
 
 std::string FakeInterpreterDrive::CommandLineSeen() const {
   // The parent's arguments, one a line: /bin/sh, -c, '<cmd.exe>'<command line>.
   std::istringstream lines(ReadText(drive_.path() + "/seen"));
-  std::string shell, dashC, command;
+  std::string shell, dash_c, command;
   std::getline(lines, shell);
-  std::getline(lines, dashC);
+  std::getline(lines, dash_c);
   std::getline(lines, command);
   const std::string program = Quote(drive_.path() + "/c/WINDOWS/system32/cmd.exe");
-  if (dashC != "-c" || command.compare(0, program.size(), program) != 0) return std::string();
+  if (dash_c != "-c" || command.compare(0, program.size(), program) != 0) return std::string();
   return command.substr(program.size());
 }
 

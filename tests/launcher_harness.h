@@ -54,7 +54,7 @@ class ScopedCurrentFolder {
 // also notes whether a console host ran under a command interpreter meanwhile.
 class StepWatchdog {
  public:
-  StepWatchdog(PipelineSignals& signals, int limitMs);
+  StepWatchdog(PipelineSignals& signals, int limit_ms);
   ~StepWatchdog();  // stops watching
   StepWatchdog(const StepWatchdog&) = delete;
   StepWatchdog& operator=(const StepWatchdog&) = delete;
@@ -101,16 +101,16 @@ class FakeInterpreterDrive {
   // Installs cmd.exe with this shell text as what it runs.
   void SetProgram(const std::string& body);
   // The native path of a drive path ("C:\..."), and the same quoted for the shell.
-  std::string Native(const std::string& drivePath) const;
-  std::string ShellQuoted(const std::string& drivePath) const;
+  std::string Native(const std::string& drive_path) const;
+  std::string ShellQuoted(const std::string& drive_path) const;
   // Creates the folders of a drive path; writes a file there.
-  bool MakeFolders(const std::string& drivePath) const;
-  bool WriteFile(const std::string& drivePath, const std::string& bytes) const;
+  bool MakeFolders(const std::string& drive_path) const;
+  bool WriteFile(const std::string& drive_path, const std::string& bytes) const;
   // An empty file at a drive path, its folders made, as the interpreter's
   // redirection would leave it.
-  bool MakeEmptyFile(const std::string& drivePath) const;
+  bool MakeEmptyFile(const std::string& drive_path) const;
   // Shell text that appends printf's words (quoted) as lines to a drive file.
-  std::string AppendLines(const std::string& drivePath, const std::string& quotedLines) const;
+  std::string AppendLines(const std::string& drive_path, const std::string& quoted_lines) const;
   // The command line the interpreter was given, without its program path
   // (" /C ..." or " /K ..."); empty when the script has not run.
   std::string CommandLineSeen() const;

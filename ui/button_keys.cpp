@@ -8,35 +8,35 @@ constexpr KeyVerdict kPass{KeyVerdict::kPass, 0};
 
 KeyVerdict Command(int id) { return {KeyVerdict::kCommand, id}; }
 
-bool IsEnterOrSpace(int virtualKey) { return virtualKey == kKeyEnter || virtualKey == kKeySpace; }
+bool IsEnterOrSpace(int virtual_key) { return virtual_key == kKeyEnter || virtual_key == kKeySpace; }
 
-bool IsAltWithF4(KeyMessage message, int virtualKey, bool f4Down) {
+bool IsAltWithF4(KeyMessage message, int virtual_key, bool f4_down) {
   return (message == KeyMessage::kKeyUp || message == KeyMessage::kSysKeyDown) &&
-         virtualKey == kKeyAlt && f4Down;
+         virtual_key == kKeyAlt && f4_down;
 }
 
 }  // namespace
 
-KeyVerdict LicenceOkKey(KeyMessage message, int virtualKey, bool f4Down) {
-  if (message == KeyMessage::kKeyUp && IsEnterOrSpace(virtualKey)) return Command(IDC_LICENCE_OK);
-  if (IsAltWithF4(message, virtualKey, f4Down)) return Command(IDC_LICENCE_CANCEL);
+KeyVerdict LicenceOkKey(KeyMessage message, int virtual_key, bool f4_down) {
+  if (message == KeyMessage::kKeyUp && IsEnterOrSpace(virtual_key)) return Command(IDC_LICENCE_OK);
+  if (IsAltWithF4(message, virtual_key, f4_down)) return Command(IDC_LICENCE_CANCEL);
   return kPass;
 }
 
-KeyVerdict LicenceCancelKey(KeyMessage message, int virtualKey, bool f4Down) {
-  if (message == KeyMessage::kKeyUp && IsEnterOrSpace(virtualKey)) {
+KeyVerdict LicenceCancelKey(KeyMessage message, int virtual_key, bool f4_down) {
+  if (message == KeyMessage::kKeyUp && IsEnterOrSpace(virtual_key)) {
     return Command(IDC_LICENCE_CANCEL);
   }
-  if (IsAltWithF4(message, virtualKey, f4Down)) return Command(IDC_LICENCE_CANCEL);
+  if (IsAltWithF4(message, virtual_key, f4_down)) return Command(IDC_LICENCE_CANCEL);
   return kPass;
 }
 
-KeyVerdict ProgressCancelKey(KeyMessage message, int virtualKey, bool f4Down) {
+KeyVerdict ProgressCancelKey(KeyMessage message, int virtual_key, bool f4_down) {
   if ((message == KeyMessage::kKeyDown || message == KeyMessage::kKeyUp) &&
-      IsEnterOrSpace(virtualKey)) {
+      IsEnterOrSpace(virtual_key)) {
     return {KeyVerdict::kSwallow, 0};
   }
-  if (message == KeyMessage::kSysKeyDown && virtualKey == kKeyAlt && f4Down) {
+  if (message == KeyMessage::kSysKeyDown && virtual_key == kKeyAlt && f4_down) {
     return Command(IDC_PROGRESS_CANCEL);
   }
   return kPass;

@@ -16,10 +16,10 @@ constexpr int kKeyAlt = 18;
 
 // Licence window: Enter or Space released on OK accepts; Alt while F4 is down
 // cancels from either button, as does Enter or Space released on Cancel.
-KeyVerdict LicenceOkKey(KeyMessage message, int virtualKey, bool f4Down);
-KeyVerdict LicenceCancelKey(KeyMessage message, int virtualKey, bool f4Down);
+KeyVerdict LicenceOkKey(KeyMessage message, int virtual_key, bool f4_down);
+KeyVerdict LicenceCancelKey(KeyMessage message, int virtual_key, bool f4_down);
 
 // Progress window: the focused Cancel button cannot be pressed from the
 // keyboard (Enter and Space are swallowed); Alt while F4 is down asks to
 // cancel like a click.
-KeyVerdict ProgressCancelKey(KeyMessage message, int virtualKey, bool f4Down);
+KeyVerdict ProgressCancelKey(KeyMessage message, int virtual_key, bool f4_down);

@@ -14,16 +14,16 @@ struct Placement {
 
 // A window of the given size centred in a monitor's work area; each half
 // truncated toward zero, as the splash window places itself.
-Placement CenterInWorkArea(int width, int height, const ScreenRect& workArea);
+Placement CenterInWorkArea(int width, int height, const ScreenRect& work_area);
 
 // The licence pane and its heading as fractions of the licence window's
 // client area (each product truncated).
-Placement LicencePanePlacement(int clientWidth, int clientHeight);
-Placement LicenceHeadingPlacement(int clientWidth, int clientHeight);
+Placement LicencePanePlacement(int client_width, int client_height);
+Placement LicenceHeadingPlacement(int client_width, int client_height);
 
 // A background picture wider and taller than the client area is copied 1:1
 // from its top-left corner and cut; any other is stretched to fit.
-bool DrawBackgroundOneToOne(int pictureWidth, int pictureHeight, int clientWidth, int clientHeight);
+bool DrawBackgroundOneToOne(int picture_width, int picture_height, int client_width, int client_height);
 
 // The four pictures of an owner-drawn button, in the order of their bitmap ids.
 enum ButtonPicture {

@@ -39,7 +39,7 @@ void LicenceFlow::OnCommand(int command) {
       break;
     case IDC_PRIVACY_LINK:
       window_.OpenPrivacyPolicy();
-      linkVisited_ = true;
+      link_visited_ = true;
       window_.RepaintLink();
       break;
     default:

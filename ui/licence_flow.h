@@ -35,12 +35,12 @@ class LicenceFlow {
   // One command of the window (control id, or IDCANCEL for the close box and Esc).
   void OnCommand(int command);
   // The link's text colour as a COLORREF (0x00BBGGRR).
-  uint32_t LinkColour() const { return linkVisited_ ? kVisitedLinkColour : kLinkColour; }
+  uint32_t LinkColour() const { return link_visited_ ? kVisitedLinkColour : kLinkColour; }
 
  private:
   LicenceWindow& window_;
   EventSink& events_;
-  bool linkVisited_ = false;
+  bool link_visited_ = false;
 };
 
 // The licence text as the pane shows it: an edit control breaks lines only at

@@ -15,11 +15,11 @@ void ProgressFlow::OnCancelRequest(int command) {
     controls_.Close();
     return;
   }
-  if (confirmationOpen_) return;
-  confirmationOpen_ = true;
+  if (confirmation_open_) return;
+  confirmation_open_ = true;
   controls_.EnableCancel(false);
   if (!controls_.ConfirmAbort()) {
-    confirmationOpen_ = false;
+    confirmation_open_ = false;
     controls_.EnableCancel(true);
     return;
   }

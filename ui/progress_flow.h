@@ -15,7 +15,7 @@ class ProgressControls {
   // flowing while it is open, so the flow may be re-entered meanwhile.
   virtual bool ConfirmAbort() = 0;
   virtual void SetStatusLine(const std::string& text) = 0;
-  virtual void SetPercent(int percent, const std::string& text, bool showText) = 0;
+  virtual void SetPercent(int percent, const std::string& text, bool show_text) = 0;
   virtual void EnableCancel(bool enable) = 0;
   virtual void ShowCancel(bool show) = 0;
   virtual void HideCaptionAndPercent() = 0;
@@ -36,13 +36,13 @@ class ProgressFlow {
   void SetStatusLine(const std::string& text) { controls_.SetStatusLine(text); }
 
   // The confirmation is on screen, or the user has confirmed.
-  bool confirmationOpen() const { return confirmationOpen_; }
+  bool confirmation_open() const { return confirmation_open_; }
   bool cancelling() const { return cancelling_; }
 
  private:
   ProgressControls& controls_;
   WindowHost& host_;
-  bool confirmationOpen_ = false;
+  bool confirmation_open_ = false;
   bool cancelling_ = false;
 };
 

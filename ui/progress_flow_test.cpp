@@ -16,28 +16,28 @@ class FakeProgressControls : public ProgressControls {
  public:
   bool ConfirmAbort() override {
     ++questions;
-    if (whileAsking) whileAsking();
+    if (while_asking) while_asking();
     return answer;
   }
   void SetStatusLine(const std::string& text) override { status.push_back(text); }
-  void SetPercent(int percent, const std::string& text, bool showText) override {
+  void SetPercent(int percent, const std::string& text, bool show_text) override {
     bar = percent;
-    if (showText) percentText = text;
+    if (show_text) percent_text = text;
   }
-  void EnableCancel(bool enable) override { cancelEnabled = enable; }
-  void ShowCancel(bool show) override { cancelShown = show; }
-  void HideCaptionAndPercent() override { captionShown = false; }
+  void EnableCancel(bool enable) override { cancel_enabled = enable; }
+  void ShowCancel(bool show) override { cancel_shown = show; }
+  void HideCaptionAndPercent() override { caption_shown = false; }
   void Close() override { ++closes; }
 
   bool answer = false;
-  std::function<void()> whileAsking;  // what arrives while the box is open
+  std::function<void()> while_asking;  // what arrives while the box is open
   int questions = 0;
   std::vector<std::string> status;
   int bar = 0;
-  std::string percentText = "0% Complete";
-  bool cancelEnabled = true;
-  bool cancelShown = true;
-  bool captionShown = true;
+  std::string percent_text = "0% Complete";
+  bool cancel_enabled = true;
+  bool cancel_shown = true;
+  bool caption_shown = true;
   int closes = 0;
 };
 
@@ -53,12 +53,12 @@ TEST_F(ProgressFlowTest, AnswerNoLeavesEverythingRunning) {
   controls_.answer = false;
   flow_.OnCancelRequest(1012);
   EXPECT_EQ(1, controls_.questions);
-  EXPECT_FALSE(flow_.confirmationOpen());
-  EXPECT_TRUE(controls_.cancelEnabled);
-  EXPECT_TRUE(controls_.cancelShown);
+  EXPECT_FALSE(flow_.confirmation_open());
+  EXPECT_TRUE(controls_.cancel_enabled);
+  EXPECT_TRUE(controls_.cancel_shown);
   EXPECT_TRUE(controls_.status.empty());
   EXPECT_EQ(0, host_.signals.abortFlag.load());
-  EXPECT_EQ(0, host_.surveyFlag);
+  EXPECT_EQ(0, host_.survey_flag);
   EXPECT_EQ(0, host_.kills);
   EXPECT_EQ(0, controls_.closes);
   EXPECT_EQ(std::vector<int>({kProgressCancelClicked}), events_.Ids());
@@ -68,14 +68,14 @@ TEST_F(ProgressFlowTest, AnswerYesAbandonsTheInstallation) {
   controls_.answer = true;
   flow_.OnCancelRequest(1012);
   EXPECT_EQ(std::vector<std::string>({"Cancelling installation..."}), controls_.status);
-  EXPECT_FALSE(controls_.cancelShown);
-  EXPECT_TRUE(controls_.cancelEnabled);  // hidden but enabled again
-  EXPECT_FALSE(controls_.captionShown);
+  EXPECT_FALSE(controls_.cancel_shown);
+  EXPECT_TRUE(controls_.cancel_enabled);  // hidden but enabled again
+  EXPECT_FALSE(controls_.caption_shown);
   EXPECT_EQ(1, host_.signals.abortFlag.load());
   EXPECT_TRUE(host_.signals.abortSignal.Wait(0));
-  EXPECT_EQ(1, host_.surveyFlag);
+  EXPECT_EQ(1, host_.survey_flag);
   EXPECT_EQ(1, host_.kills);
-  EXPECT_TRUE(flow_.confirmationOpen());
+  EXPECT_TRUE(flow_.confirmation_open());
   EXPECT_EQ(0, controls_.closes);  // the worker closes the window once the pipeline ends
 }
 
@@ -90,7 +90,7 @@ TEST_F(ProgressFlowTest, CloseBoxAfterYesClosesAtOnce) {
 
 TEST_F(ProgressFlowTest, SecondRequestWhileAskingDoesNothing) {
   controls_.answer = false;
-  controls_.whileAsking = [this] {
+  controls_.while_asking = [this] {
     flow_.OnCancelRequest(1012);
     flow_.OnCancelRequest(2);  // Alt+F4 on the window behind the box
   };
@@ -104,10 +104,10 @@ TEST_F(ProgressFlowTest, SecondRequestWhileAskingDoesNothing) {
 
 TEST_F(ProgressFlowTest, StepFailingWhileAskingLetsTheNextRequestClose) {
   controls_.answer = false;
-  controls_.whileAsking = [this] { AbortInstallation(host_.signals); };
+  controls_.while_asking = [this] { AbortInstallation(host_.signals); };
   flow_.OnCancelRequest(2);
   EXPECT_EQ(0, controls_.closes);
-  EXPECT_EQ(0, host_.surveyFlag);  // the user did not confirm
+  EXPECT_EQ(0, host_.survey_flag);  // the user did not confirm
   flow_.OnCancelRequest(2);
   EXPECT_EQ(1, controls_.questions);
   EXPECT_EQ(1, controls_.closes);
@@ -124,12 +124,12 @@ TEST_F(ProgressFlowTest, CloseWhenAStepHasFailedAsksNothing) {
 TEST_F(ProgressFlowTest, PercentMovesBarAndTextUntilCancelled) {
   flow_.ShowPercent(37);
   EXPECT_EQ(37, controls_.bar);
-  EXPECT_EQ("37% Complete", controls_.percentText);
+  EXPECT_EQ("37% Complete", controls_.percent_text);
   controls_.answer = true;
   flow_.OnCancelRequest(1012);
   flow_.ShowPercent(38);
   EXPECT_EQ(38, controls_.bar);
-  EXPECT_EQ("37% Complete", controls_.percentText);
+  EXPECT_EQ("37% Complete", controls_.percent_text);
 }
 
 TEST(PercentTextTest, NumberThenComplete) {

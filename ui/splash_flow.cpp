@@ -6,11 +6,11 @@
 void RunSplashTimer(SplashControls& splash, WindowHost& host) {
   splash.StopTimer();
   host.Signals().stepsReady.Wait();
-  const std::string licenceText = host.EulaText();
+  const std::string licence_text = host.EulaText();
   splash.End();
   splash.EmptyBackground();
-  if (!licenceText.empty()) {
-    splash.ShowLicenceWindow(licenceText);
+  if (!licence_text.empty()) {
+    splash.ShowLicenceWindow(licence_text);
   } else {
     splash.ShowProgressWindow();
   }

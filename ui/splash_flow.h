@@ -17,7 +17,7 @@ class SplashControls {
   // Drops the splash picture, so the next window loads its background.
   virtual void EmptyBackground() = 0;
   // Each opens its window modally and returns when it has ended.
-  virtual void ShowLicenceWindow(const std::string& licenceText) = 0;
+  virtual void ShowLicenceWindow(const std::string& licence_text) = 0;
   virtual void ShowProgressWindow() = 0;
 };
 

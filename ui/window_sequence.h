@@ -10,7 +10,7 @@ class WindowHost;
 int StartSplash(WindowHost& host);
 
 // StartSplash, then the thread's message loop until the quit message that
-// the last window posted; returns the quit code. Fits SessionOptions::runWindows.
+// the last window posted; returns the quit code. Fits SessionOptions::run_windows.
 int RunWindows(WindowHost& host);
 
 // Frees the window icon, the pictures and the eight button bitmaps the

@@ -170,7 +170,7 @@ bool ProductDownload(const std::string& url, const std::string& folder, const st
                            installers};
   InstallManager manager(context);
   StepPlan plan = DownloadedInstaller(nullptr, url, folder, "product.bin", md5);
-  plan.verifyDigest = true;
+  plan.verify_digest = true;
   manager.AddStep(std::make_unique<InstallStep>(plan));
   return manager.steps()[0]->Download() == 1;
 }

@@ -18,8 +18,8 @@ namespace platform {
 namespace {
 
 void InitCurlOnce() {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  (void)initialised;
+  static const bool kInitialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  (void)kInitialised;
 }
 
 // WinINet's numbers for libcurl's failures, so callers describe them alike.

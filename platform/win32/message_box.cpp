@@ -11,12 +11,12 @@ namespace {
 // included: a box without an owner could otherwise open behind the topmost
 // splash window, where nobody can answer it. MB_TOPMOST says the same, but
 // not every system honours it for a box (Wine ignores it).
-LRESULT CALLBACK RaiseWhenActivated(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK RaiseWhenActivated(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE) {
-    SetWindowPos(reinterpret_cast<HWND>(wParam), HWND_TOPMOST, 0, 0, 0, 0,
+    SetWindowPos(reinterpret_cast<HWND>(wparam), HWND_TOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 // The raises after the box is shown: the window manager places a new window
@@ -30,8 +30,8 @@ void CALLBACK RaiseOnTimer(HWND box, UINT, UINT_PTR timer, DWORD) {
   RaiseAboveAll(box);
 }
 
-LRESULT CALLBACK RaiseWhenShown(int code, WPARAM wParam, LPARAM lParam) {
-  const CWPRETSTRUCT& message = *reinterpret_cast<CWPRETSTRUCT*>(lParam);
+LRESULT CALLBACK RaiseWhenShown(int code, WPARAM wparam, LPARAM lparam) {
+  const CWPRETSTRUCT& message = *reinterpret_cast<CWPRETSTRUCT*>(lparam);
   if (code == HC_ACTION && message.message == WM_WINDOWPOSCHANGED &&
       (reinterpret_cast<const WINDOWPOS*>(message.lParam)->flags & SWP_SHOWWINDOW) &&
       GetParent(message.hwnd) == nullptr) {
@@ -39,7 +39,7 @@ LRESULT CALLBACK RaiseWhenShown(int code, WPARAM wParam, LPARAM lParam) {
     SetTimer(message.hwnd, kEarlyRaise, 150, &RaiseOnTimer);
     SetTimer(message.hwnd, kLateRaise, 600, &RaiseOnTimer);
   }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 class SystemBoxes : public MessageBoxes {

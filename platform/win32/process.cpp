@@ -140,7 +140,7 @@ struct ToolHelp {
 
 bool SnapshotProcesses(std::vector<ProcessEntry>* entries) {
   entries->clear();
-  static const ToolHelp tool_help;
+  static ToolHelp tool_help;  // loads the library once, on first use
   if (!tool_help.ok()) return false;
   KernelHandle snapshot(tool_help.create_snapshot(TH32CS_SNAPPROCESS, 0));
   if (snapshot.get() == INVALID_HANDLE_VALUE) return false;

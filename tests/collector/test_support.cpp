@@ -329,7 +329,7 @@ struct Road {
 };
 
 const std::vector<Road>& Roads() {
-  static const std::vector<Road> roads = {
+  static const std::vector<Road> kRoads = {
       // install-all: a fresh machine, everything downloaded and installed.
       {"run-install-all",
        "wm-A",
@@ -367,7 +367,7 @@ const std::vector<Road>& Roads() {
        {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 9003, 4062, 6001},
        0},
   };
-  return roads;
+  return kRoads;
 }
 
 std::string At(int seconds) {

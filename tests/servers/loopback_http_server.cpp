@@ -41,11 +41,11 @@ bool IsAddressInUse(int error) { return error == WSAEADDRINUSE; }
 void CloseSocket(Socket socket) { closesocket(socket); }
 
 void StartWinsockOnce() {
-  static const bool started = [] {
+  static const bool kStarted = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
-  (void)started;
+  (void)kStarted;
 }
 #else
 using Socket = int;
@@ -104,7 +104,7 @@ constexpr size_t kPatternPeriod = 65521;
 constexpr size_t kGeneratedPiece = 1 << 16;
 
 const std::vector<char>& Pattern() {
-  static const std::vector<char> pattern = [] {
+  static const std::vector<char> kPattern = [] {
     std::vector<char> bytes(kPatternPeriod);
     uint32_t state = 0x12345678u;
     for (char& byte : bytes) {
@@ -115,7 +115,7 @@ const std::vector<char>& Pattern() {
     }
     return bytes;
   }();
-  return pattern;
+  return kPattern;
 }
 
 // Closes without lingering: the port is free again at once, with no TIME_WAIT.

@@ -161,7 +161,7 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
   if (download.url.empty()) {
     // Without a primary every player waits for it to fail first, without a
     // secondary nothing is left when the primary fails; the agent has one.
-    const bool agent = !download.leadingBytes.empty();
+    const bool agent = !download.leading_bytes.empty();
     result.verdict = agent ? Verdict::kError : Verdict::kWarning;
     result.reason = agent ? "not set: the agent package cannot be downloaded"
                     : download.primary
@@ -175,9 +175,9 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
   ProgressBar bar(options.progress, options.progress != nullptr, download.name);
   DownloadRules rules;
   rules.md5 = download.md5;
-  rules.leadingBytes = download.leadingBytes;
-  rules.stallLimitMs = options.timeout_ms;
-  rules.digestWanted = options.download;
+  rules.leading_bytes = download.leading_bytes;
+  rules.stall_limit_ms = options.timeout_ms;
+  rules.digest_wanted = options.download;
   Probe probe(rules, options.download);
   uint32_t error = 0;
   const bool answered = probe.Fetch(download.url, options.timeout_ms, &bar, &error);
@@ -255,8 +255,8 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
                 ? ", the body in " + std::to_string(result.transfer_ms) + " ms"
                 : ", " + FormatBytes(result.bytes_per_second) + "/s";
   }
-  if (!download.leadingBytes.empty()) {
-    if (judge.lead().compare(0, download.leadingBytes.size(), download.leadingBytes) != 0) {
+  if (!download.leading_bytes.empty()) {
+    if (judge.lead().compare(0, download.leading_bytes.size(), download.leading_bytes) != 0) {
       Fail(&result, said + "; not a Windows Installer package (no compound-file signature)");
       return result;
     }

@@ -80,7 +80,7 @@ bool LoadConfigText(const std::string& path, std::string* text, std::string* lab
     return true;
   }
   PayloadReader reader(path);
-  if (reader.entryCount() == 0) {
+  if (reader.EntryCount() == 0) {
     *problem = path + " has no payload (pack one with bootpack pack)";
     return false;
   }

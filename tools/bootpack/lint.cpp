@@ -165,7 +165,7 @@ class Linter {
   void CheckLine(const ConfigLine& config_line) {
     const std::string& line = config_line.text;
     const int n = config_line.number;
-    const bool has_lf = config_line.endsWithLf;
+    const bool has_lf = config_line.ends_with_lf;
     if (line.empty()) return;  // a bare LF is skipped by the bootstrapper as well
     bool has_cr = line.back() == '\r';
     std::string content = has_cr ? line.substr(0, line.size() - 1) : line;
@@ -184,7 +184,7 @@ class Linter {
     const std::string& key = config_line.key;
     const std::string& value = config_line.value;
     if (!config_line.taken) {
-      if (config_line.fieldCount > 2) {
+      if (config_line.field_count > 2) {
         Add(n, Severity::kError, "more than one \"=\": the bootstrapper ignores the whole line");
       } else if (eq == 0) {
         Add(n, Severity::kError, "line starts with \"=\"; the bootstrapper ignores it");

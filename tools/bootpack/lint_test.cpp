@@ -95,14 +95,14 @@ struct Case {
 
 // Each case's line, put into the complete configuration, gives a finding of
 // `severity` on that line and the exit status.
-template <size_t N>
-void ExpectEachFinding(const Case (&cases)[N], Severity severity, int exitStatus) {
+template <size_t kRows>
+void ExpectEachFinding(const Case (&cases)[kRows], Severity severity, int exit_status) {
   for (const Case& c : cases) {
     LintReport report = LintConfig(WithLine(c.line, c.raw));
     EXPECT_TRUE(HasFinding(report, c.line, severity, c.part))
         << "line " << c.line << ": " << c.raw << "\n"
         << Dump(report);
-    EXPECT_EQ(exitStatus, report.ExitStatus()) << c.raw << "\n" << Dump(report);
+    EXPECT_EQ(exit_status, report.ExitStatus()) << c.raw << "\n" << Dump(report);
   }
 }
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 const std::vector<StepRule>& StepRules() {
-  static const std::vector<StepRule> rules = {
+  static const std::vector<StepRule> kRules = {
       {"started", {kLaunched}, {}},
       {"refused: system not supported", {kOsUnsupported}, {}},
       {"configuration read", {kConfigurationDetached}, {}},
@@ -45,7 +45,7 @@ const std::vector<StepRule>& StepRules() {
       {"game launched", {kAgentLaunched}, {}},
       {"exited", {kBootstrapperExited}, {}},
   };
-  return rules;
+  return kRules;
 }
 
 bool IsFailureEvent(EventId id) {
@@ -86,7 +86,7 @@ namespace {
 
 // Every event a rule names, in the order first named: its bit is 1 << index.
 const std::vector<EventId>& RuleEvents() {
-  static const std::vector<EventId> events = [] {
+  static const std::vector<EventId> kEvents = [] {
     std::vector<EventId> found;
     for (const StepRule& rule : StepRules()) {
       for (const std::vector<EventId>* ids : {&rule.ids, &rule.unless}) {
@@ -98,7 +98,7 @@ const std::vector<EventId>& RuleEvents() {
     if (found.size() > 64 || StepRules().size() > 64) std::abort();  // the masks are 64 bits
     return found;
   }();
-  return events;
+  return kEvents;
 }
 
 uint64_t Bits(const std::vector<EventId>& ids) {
@@ -116,14 +116,14 @@ uint64_t EventBit(EventId id) {
 }
 
 uint64_t StepsReached(uint64_t events) {
-  static const std::vector<std::pair<uint64_t, uint64_t>> masks = [] {
+  static const std::vector<std::pair<uint64_t, uint64_t>> kMasks = [] {
     std::vector<std::pair<uint64_t, uint64_t>> out;
     for (const StepRule& rule : StepRules()) out.push_back({Bits(rule.ids), Bits(rule.unless)});
     return out;
   }();
   uint64_t steps = 0;
-  for (size_t i = 0; i < masks.size(); ++i) {
-    if ((events & masks[i].first) && !(events & masks[i].second)) steps |= uint64_t{1} << i;
+  for (size_t i = 0; i < kMasks.size(); ++i) {
+    if ((events & kMasks[i].first) && !(events & kMasks[i].second)) steps |= uint64_t{1} << i;
   }
   return steps;
 }

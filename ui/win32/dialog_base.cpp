@@ -6,14 +6,14 @@
 
 namespace ui {
 
-void DialogBase::Run(HINSTANCE instance, int templateId, EventSink& events) {
-  RunModalDialog(instance, templateId, &DialogBase::Proc, this, events);
+void DialogBase::Run(HINSTANCE instance, int template_id, EventSink& events) {
+  RunModalDialog(instance, template_id, &DialogBase::Proc, this, events);
 }
 
-INT_PTR CALLBACK DialogBase::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK DialogBase::Proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
-    SetWindowLongA(dialog, DWL_USER, lParam);
-    DialogBase* self = reinterpret_cast<DialogBase*>(lParam);
+    SetWindowLongA(dialog, DWL_USER, lparam);
+    DialogBase* self = reinterpret_cast<DialogBase*>(lparam);
     self->dialog_ = dialog;
     return self->Open();
   }
@@ -32,7 +32,7 @@ INT_PTR CALLBACK DialogBase::Proc(HWND dialog, UINT message, WPARAM wParam, LPAR
       return TRUE;
     }
     default:
-      return self->OnMessage(message, wParam, lParam);
+      return self->OnMessage(message, wparam, lparam);
   }
 }
 

@@ -13,21 +13,21 @@ class DialogBase {
   ~DialogBase() = default;
 
   // Runs the template modally with this object bound to it (RunModalDialog).
-  void Run(HINSTANCE instance, int templateId, EventSink& events);
+  void Run(HINSTANCE instance, int template_id, EventSink& events);
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
 
   // Sets the window up on WM_INITDIALOG and gives its answer: TRUE lets the
   // dialog focus its first control.
   virtual INT_PTR Open() = 0;
   // Every message after WM_INITDIALOG but the erase and the paint.
-  virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  virtual INT_PTR OnMessage(UINT message, WPARAM wparam, LPARAM lparam) = 0;
   // Draws over the background picture, inside WM_PAINT.
   virtual void PaintOverBackground(HDC) {}
 
   HWND dialog_ = nullptr;  // set on WM_INITDIALOG
 
  private:
-  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 };
 
 }  // namespace ui

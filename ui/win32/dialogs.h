@@ -8,7 +8,7 @@ class WindowHost;
 
 namespace ui {
 
-void ShowLicenceWindow(WindowHost& host, const std::string& licenceText);
+void ShowLicenceWindow(WindowHost& host, const std::string& licence_text);
 // Switches the logger's reporting on (9999), then shows the progress window.
 void ShowProgressWindow(WindowHost& host);
 

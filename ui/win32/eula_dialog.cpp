@@ -28,8 +28,8 @@ constexpr char kHeading[] = "End User License Agreement(s)";
 
 class EulaDialog : public LicenceWindow, public DialogBase {
  public:
-  EulaDialog(WindowHost& host, const std::string& licenceText)
-      : host_(host), licenceText_(licenceText) {}
+  EulaDialog(WindowHost& host, const std::string& licence_text)
+      : host_(host), licence_text_(licence_text) {}
 
   void Run(HINSTANCE instance) { DialogBase::Run(instance, IDD_LICENCE, host_.Events()); }
 
@@ -49,16 +49,16 @@ class EulaDialog : public LicenceWindow, public DialogBase {
 
  private:
   INT_PTR Open() override;
-  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  INT_PTR OnMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
   INT_PTR StaticColour(HDC dc, HWND control);
 
   WindowHost& host_;
-  const std::string licenceText_;
+  const std::string licence_text_;
   LicenceFlow flow_{*this, host_.Events()};
-  WindowFont headingFont_{"Arial Bold", 16, 7, 600, false, ANSI_CHARSET, 0x20};
-  WindowFont labelFont_{"Arial", 14, 5, 500, false, ANSI_CHARSET, 0x20};
-  WindowFont linkFont_{"Arial", 14, 5, 500, true, ANSI_CHARSET, 0x20};
-  BackgroundBrush radioBackground_;
+  WindowFont heading_font_{"Arial Bold", 16, 7, 600, false, ANSI_CHARSET, 0x20};
+  WindowFont label_font_{"Arial", 14, 5, 500, false, ANSI_CHARSET, 0x20};
+  WindowFont link_font_{"Arial", 14, 5, 500, true, ANSI_CHARSET, 0x20};
+  BackgroundBrush radio_background_;
 };
 
 void Place(HWND control, const Placement& at) {
@@ -80,10 +80,10 @@ INT_PTR EulaDialog::Open() {
   ResizeToPicture(Item(IDC_LICENCE_OK), OkButtonBitmaps()[kButtonNormal]);
   ResizeToPicture(Item(IDC_LICENCE_CANCEL), CancelButtonBitmaps()[kButtonNormal]);
 
-  headingFont_.ApplyTo(Item(IDC_HEADING));
-  headingFont_.ApplyTo(Item(IDC_SECOND_HEADING));
-  labelFont_.ApplyTo(Item(IDC_ACCEPT_LABEL));
-  labelFont_.ApplyTo(Item(IDC_DECLINE_LABEL));
+  heading_font_.ApplyTo(Item(IDC_HEADING));
+  heading_font_.ApplyTo(Item(IDC_SECOND_HEADING));
+  label_font_.ApplyTo(Item(IDC_ACCEPT_LABEL));
+  label_font_.ApplyTo(Item(IDC_DECLINE_LABEL));
   for (int pane : {IDC_LICENCE_PANE, IDC_SECOND_PANE}) {
     SendMessageA(Item(pane), EM_SETMARGINS, EC_LEFTMARGIN, MAKELPARAM(kPaneMargin, 0));
     // Lift the edit control's default limit, so a long licence is not cut.
@@ -100,10 +100,10 @@ INT_PTR EulaDialog::Open() {
   Place(Item(IDC_LICENCE_PANE), LicencePanePlacement(client.right, client.bottom));
   Place(Item(IDC_HEADING), LicenceHeadingPlacement(client.right, client.bottom));
   SetWindowTextA(Item(IDC_HEADING), kHeading);
-  SetWindowTextA(Item(IDC_LICENCE_PANE), LicencePaneText(licenceText_).c_str());
+  SetWindowTextA(Item(IDC_LICENCE_PANE), LicencePaneText(licence_text_).c_str());
 
   MakeLink(Item(IDC_PRIVACY_LINK));
-  linkFont_.ApplyTo(Item(IDC_PRIVACY_LINK));
+  link_font_.ApplyTo(Item(IDC_PRIVACY_LINK));
 
   // Handled once the window is up: OK enabled, shown and focused.
   PostMessageA(dialog_, WM_COMMAND, IDC_ACCEPT, 0);
@@ -121,7 +121,7 @@ INT_PTR EulaDialog::StaticColour(HDC dc, HWND control) {
       return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNHIGHLIGHT));
     case IDC_ACCEPT:
     case IDC_DECLINE:
-      return radioBackground_.ColourRequest(dc, dialog_, control, CurrentBackground());
+      return radio_background_.ColourRequest(dc, dialog_, control, CurrentBackground());
     case IDC_PRIVACY_LINK:
       SetTextColor(dc, flow_.LinkColour());
       SetBkMode(dc, OPAQUE);
@@ -132,20 +132,20 @@ INT_PTR EulaDialog::StaticColour(HDC dc, HWND control) {
   }
 }
 
-INT_PTR EulaDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR EulaDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
       // Clicks only: the pane's and the link's other notifications are not commands.
-      if (HIWORD(wParam) == BN_CLICKED) flow_.OnCommand(LOWORD(wParam));
+      if (HIWORD(wparam) == BN_CLICKED) flow_.OnCommand(LOWORD(wparam));
       return TRUE;
     case WM_DRAWITEM: {
-      const DRAWITEMSTRUCT& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      const DRAWITEMSTRUCT& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
       if (item.CtlID == IDC_LICENCE_OK) DrawButton(item, OkButtonBitmaps());
       if (item.CtlID == IDC_LICENCE_CANCEL) DrawButton(item, CancelButtonBitmaps());
       return TRUE;
     }
     case WM_CTLCOLORSTATIC:
-      return StaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+      return StaticColour(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
     default:
       return FALSE;
   }
@@ -153,8 +153,8 @@ INT_PTR EulaDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-void ShowLicenceWindow(WindowHost& host, const std::string& licenceText) {
-  EulaDialog dialog(host, licenceText);
+void ShowLicenceWindow(WindowHost& host, const std::string& licence_text) {
+  EulaDialog dialog(host, licence_text);
   dialog.Run(static_cast<HINSTANCE>(host.Instance()));
 }
 

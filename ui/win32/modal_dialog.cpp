@@ -16,18 +16,18 @@ struct Guard {
 
 constexpr char kGuardProperty[] = "KestrelDialogGuard";
 
-INT_PTR CALLBACK GuardedProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK GuardedProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
-    Guard* guard = reinterpret_cast<Guard*>(lParam);
+    Guard* guard = reinterpret_cast<Guard*>(lparam);
     SetPropA(dialog, kGuardProperty, guard);
-    lParam = reinterpret_cast<LPARAM>(guard->self);
+    lparam = reinterpret_cast<LPARAM>(guard->self);
   }
   // Messages before WM_INITDIALOG (the font) get the dialog's own handling.
   Guard* guard = static_cast<Guard*>(GetPropA(dialog, kGuardProperty));
   if (!guard) return FALSE;
   if (message == WM_NCDESTROY) RemovePropA(dialog, kGuardProperty);
   try {
-    return guard->procedure(dialog, message, wParam, lParam);
+    return guard->procedure(dialog, message, wparam, lparam);
   } catch (...) {
     guard->events.Post(kExitedOnException);
     EndWindowSequence(dialog);
@@ -42,10 +42,10 @@ void EndWindowSequence(HWND dialog) {
   PostQuitMessage(0);
 }
 
-bool RunModalDialog(HINSTANCE instance, int templateId, DLGPROC procedure, void* self,
+bool RunModalDialog(HINSTANCE instance, int template_id, DLGPROC procedure, void* self,
                     EventSink& events) {
   Guard guard{procedure, self, events};
-  const INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), nullptr,
+  const INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(template_id), nullptr,
                                          &GuardedProcedure, reinterpret_cast<LPARAM>(&guard));
   if (result != -1) return true;
   EndWindowSequence(nullptr);

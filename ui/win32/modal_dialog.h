@@ -20,7 +20,7 @@ void EndWindowSequence(HWND dialog);
 // exception in it posts 3112 to `events` and ends the sequence. `self` is the
 // WM_INITDIALOG parameter. Returns once the dialog has ended; false, with the
 // sequence ended, when it could not be made.
-bool RunModalDialog(HINSTANCE instance, int templateId, DLGPROC procedure, void* self,
+bool RunModalDialog(HINSTANCE instance, int template_id, DLGPROC procedure, void* self,
                     EventSink& events);
 
 }  // namespace ui

@@ -28,8 +28,8 @@ namespace {
 
 // Private messages of the window.
 constexpr UINT kGoAheadMessage = WM_APP + 1;     // posted to itself once on screen
-constexpr UINT kStatusLineMessage = WM_APP + 2;  // lParam: const std::string*
-constexpr UINT kPercentMessage = WM_APP + 3;     // wParam: the percentage
+constexpr UINT kStatusLineMessage = WM_APP + 2;  // lparam: const std::string*
+constexpr UINT kPercentMessage = WM_APP + 3;     // wparam: the percentage
 constexpr UINT kCloseMessage = WM_APP + 4;
 
 constexpr char kAbortQuestion[] = "Are you sure you want to abort the installation?";
@@ -50,8 +50,8 @@ class ProgressLink : public ProgressView {
   std::atomic<HWND> window{nullptr};
 
  private:
-  void Send(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (HWND target = window.load()) SendMessageA(target, message, wParam, lParam);
+  void Send(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (HWND target = window.load()) SendMessageA(target, message, wparam, lparam);
   }
 };
 
@@ -73,9 +73,9 @@ class ProgressDialog : public ProgressControls, public DialogBase {
            IDYES;
   }
   void SetStatusLine(const std::string& text) override { Retext(IDC_STATUS_LINE, text); }
-  void SetPercent(int percent, const std::string& text, bool showText) override {
+  void SetPercent(int percent, const std::string& text, bool show_text) override {
     SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETPOS, percent, 0);
-    if (showText) Retext(IDC_PERCENT_TEXT, text);
+    if (show_text) Retext(IDC_PERCENT_TEXT, text);
   }
   void EnableCancel(bool enable) override { EnableWindow(Item(IDC_PROGRESS_CANCEL), enable); }
   void ShowCancel(bool show) override {
@@ -96,7 +96,7 @@ class ProgressDialog : public ProgressControls, public DialogBase {
     ShowWindow(Item(id), SW_SHOW);
   }
   INT_PTR Open() override;
-  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  INT_PTR OnMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
   void PaintOverBackground(HDC dc) override {
     PaintPictureInto(dc, dialog_, Item(IDC_LARGE_PICTURE), CurrentLargePicture());
   }
@@ -105,10 +105,10 @@ class ProgressDialog : public ProgressControls, public DialogBase {
 
   WindowHost& host_;
   ProgressFlow flow_{*this, host_};
-  WindowFont captionFont_{"Arial", 15, 7, 400, false, ANSI_CHARSET, 0x20};
-  WindowFont displayFont_{"Arial Bold", 20, 8, 900, false, DEFAULT_CHARSET, 0x50};
-  WindowFont statusFont_{"Arial Bold", 16, 7, 900, false, DEFAULT_CHARSET, 0x50};
-  WindowFont percentFont_{"Arial", 15, 6, 500, false, DEFAULT_CHARSET, 0x50};
+  WindowFont caption_font_{"Arial", 15, 7, 400, false, ANSI_CHARSET, 0x20};
+  WindowFont display_font_{"Arial Bold", 20, 8, 900, false, DEFAULT_CHARSET, 0x50};
+  WindowFont status_font_{"Arial Bold", 16, 7, 900, false, DEFAULT_CHARSET, 0x50};
+  WindowFont percent_font_{"Arial", 15, 6, 500, false, DEFAULT_CHARSET, 0x50};
 };
 
 INT_PTR ProgressDialog::Open() {
@@ -120,10 +120,10 @@ INT_PTR ProgressDialog::Open() {
   SetFocus(Item(IDC_PROGRESS_CANCEL));
   PostMessageA(dialog_, kGoAheadMessage, 0, 0);
   SubclassButtonKeys(Item(IDC_PROGRESS_CANCEL), &ProgressCancelKey);
-  captionFont_.ApplyTo(Item(IDC_CAPTION_TEXT));
-  displayFont_.ApplyTo(Item(IDC_DISPLAY_NAME));
-  statusFont_.ApplyTo(Item(IDC_STATUS_LINE));
-  percentFont_.ApplyTo(Item(IDC_PERCENT_TEXT));
+  caption_font_.ApplyTo(Item(IDC_CAPTION_TEXT));
+  display_font_.ApplyTo(Item(IDC_DISPLAY_NAME));
+  status_font_.ApplyTo(Item(IDC_STATUS_LINE));
+  percent_font_.ApplyTo(Item(IDC_PERCENT_TEXT));
   const Settings& settings = host_.ConfiguredSettings();
   SetWindowTextA(Item(IDC_CAPTION_TEXT), settings.progressCaption().c_str());
   SetWindowTextA(Item(IDC_DISPLAY_NAME), settings.displayId().c_str());
@@ -149,34 +149,34 @@ INT_PTR ProgressDialog::StaticColour(HDC dc, HWND control) {
   return TransparentStatic(dc);
 }
 
-INT_PTR ProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR ProgressDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case kGoAheadMessage:
       GoAhead();
       return TRUE;
     case kStatusLineMessage:
-      flow_.SetStatusLine(*reinterpret_cast<const std::string*>(lParam));
+      flow_.SetStatusLine(*reinterpret_cast<const std::string*>(lparam));
       return TRUE;
     case kPercentMessage:
-      flow_.ShowPercent(static_cast<int>(wParam));
+      flow_.ShowPercent(static_cast<int>(wparam));
       return TRUE;
     case kCloseMessage:
       Close();
       return TRUE;
     case WM_COMMAND: {
-      const int id = LOWORD(wParam);
-      if (HIWORD(wParam) == BN_CLICKED && (id == IDC_PROGRESS_CANCEL || id == IDCANCEL)) {
+      const int id = LOWORD(wparam);
+      if (HIWORD(wparam) == BN_CLICKED && (id == IDC_PROGRESS_CANCEL || id == IDCANCEL)) {
         flow_.OnCancelRequest(id);
       }
       return TRUE;
     }
     case WM_DRAWITEM: {
-      const DRAWITEMSTRUCT& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      const DRAWITEMSTRUCT& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
       if (item.CtlID == IDC_PROGRESS_CANCEL) DrawButton(item, CancelButtonBitmaps());
       return TRUE;
     }
     case WM_CTLCOLORSTATIC:
-      return StaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+      return StaticColour(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
     case WM_DESTROY:
       // From here on the engine's calls find no window.
       Link().window = nullptr;

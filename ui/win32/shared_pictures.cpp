@@ -8,15 +8,15 @@ namespace ui {
 namespace {
 
 struct Pictures {
-  std::string iconPath;
-  std::string backgroundPath;
-  std::string splashPath;
-  std::string largePicturePath;
+  std::string icon_path;
+  std::string background_path;
+  std::string splash_path;
+  std::string large_picture_path;
   HICON icon = nullptr;
   HBITMAP background = nullptr;
-  HBITMAP largePicture = nullptr;
-  HBITMAP okButton[kButtonPictureCount] = {};
-  HBITMAP cancelButton[kButtonPictureCount] = {};
+  HBITMAP large_picture = nullptr;
+  HBITMAP ok_button[kButtonPictureCount] = {};
+  HBITMAP cancel_button[kButtonPictureCount] = {};
 };
 
 Pictures& Slots() {
@@ -31,61 +31,61 @@ void DeleteBitmap(HBITMAP* bitmap) {
 
 }  // namespace
 
-void SetPicturePaths(const std::string& workingDirectory) {
+void SetPicturePaths(const std::string& working_directory) {
   Pictures& p = Slots();
-  p.iconPath = workingDirectory + "\\LOGOICON.ICO";
-  p.backgroundPath = workingDirectory + "\\BACKGROUND.JPG";
-  p.splashPath = workingDirectory + "\\SPLASHSCREEN.JPG";
-  p.largePicturePath = workingDirectory + "\\PROGRESSBAR_BIRD.JPG";
+  p.icon_path = working_directory + "\\LOGOICON.ICO";
+  p.background_path = working_directory + "\\BACKGROUND.JPG";
+  p.splash_path = working_directory + "\\SPLASHSCREEN.JPG";
+  p.large_picture_path = working_directory + "\\PROGRESSBAR_BIRD.JPG";
 }
 
 void LoadButtonBitmaps(HINSTANCE instance) {
   Pictures& p = Slots();
   for (int i = 0; i < kButtonPictureCount; ++i) {
-    if (!p.okButton[i]) {
-      p.okButton[i] = static_cast<HBITMAP>(LoadImageA(
+    if (!p.ok_button[i]) {
+      p.ok_button[i] = static_cast<HBITMAP>(LoadImageA(
           instance, MAKEINTRESOURCEA(kOkButtonBitmaps[i]), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     }
-    if (!p.cancelButton[i]) {
-      p.cancelButton[i] =
+    if (!p.cancel_button[i]) {
+      p.cancel_button[i] =
           static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(kCancelButtonBitmaps[i]),
                                           IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     }
   }
 }
 
-const HBITMAP* OkButtonBitmaps() { return Slots().okButton; }
-const HBITMAP* CancelButtonBitmaps() { return Slots().cancelButton; }
+const HBITMAP* OkButtonBitmaps() { return Slots().ok_button; }
+const HBITMAP* CancelButtonBitmaps() { return Slots().cancel_button; }
 
 HICON WindowIcon() {
   Pictures& p = Slots();
   if (!p.icon) {
     p.icon = static_cast<HICON>(
-        LoadImageA(nullptr, p.iconPath.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
+        LoadImageA(nullptr, p.icon_path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
   }
   return p.icon;
 }
 
 HBITMAP SplashPicture() {
   Pictures& p = Slots();
-  if (!p.background) p.background = LoadPicture(p.splashPath);
+  if (!p.background) p.background = LoadPicture(p.splash_path);
   return p.background;
 }
 
 HBITMAP BackgroundPicture() {
   Pictures& p = Slots();
-  if (!p.background) p.background = LoadPicture(p.backgroundPath);
+  if (!p.background) p.background = LoadPicture(p.background_path);
   return p.background;
 }
 
 HBITMAP LargePicture() {
   Pictures& p = Slots();
-  if (!p.largePicture) p.largePicture = LoadPicture(p.largePicturePath);
-  return p.largePicture;
+  if (!p.large_picture) p.large_picture = LoadPicture(p.large_picture_path);
+  return p.large_picture;
 }
 
 HBITMAP CurrentBackground() { return Slots().background; }
-HBITMAP CurrentLargePicture() { return Slots().largePicture; }
+HBITMAP CurrentLargePicture() { return Slots().large_picture; }
 
 void EmptyBackground() { DeleteBitmap(&Slots().background); }
 
@@ -100,11 +100,11 @@ void SetWindowIcons(HWND window) {
 void ReleasePictures() {
   ui::Pictures& p = ui::Slots();
   for (int i = 0; i < kButtonPictureCount; ++i) {
-    ui::DeleteBitmap(&p.okButton[i]);
-    ui::DeleteBitmap(&p.cancelButton[i]);
+    ui::DeleteBitmap(&p.ok_button[i]);
+    ui::DeleteBitmap(&p.cancel_button[i]);
   }
   ui::DeleteBitmap(&p.background);
-  ui::DeleteBitmap(&p.largePicture);
+  ui::DeleteBitmap(&p.large_picture);
   if (p.icon) DestroyIcon(p.icon);
   p.icon = nullptr;
 }

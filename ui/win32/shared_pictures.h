@@ -12,7 +12,7 @@
 namespace ui {
 
 // Builds the picture paths from the working directory.
-void SetPicturePaths(const std::string& workingDirectory);
+void SetPicturePaths(const std::string& working_directory);
 // Loads the two sets of four button bitmaps from the program's resources.
 void LoadButtonBitmaps(HINSTANCE instance);
 

@@ -38,14 +38,14 @@ class SplashDialog : public SplashControls, public DialogBase {
   void StopTimer() override { KillTimer(dialog_, kSplashTimer); }
   void End() override { EndDialog(dialog_, 0); }
   void EmptyBackground() override { ui::EmptyBackground(); }
-  void ShowLicenceWindow(const std::string& licenceText) override {
-    ui::ShowLicenceWindow(host_, licenceText);
+  void ShowLicenceWindow(const std::string& licence_text) override {
+    ui::ShowLicenceWindow(host_, licence_text);
   }
   void ShowProgressWindow() override { ui::ShowProgressWindow(host_); }
 
  private:
   INT_PTR Open() override;
-  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  INT_PTR OnMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
   WindowHost& host_;
 };
@@ -57,10 +57,10 @@ class SplashDialog : public SplashControls, public DialogBase {
 BOOL CALLBACK RaiseIfOwnBox(HWND window, LPARAM splash) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
-  char className[16];
+  char class_name[16];
   if (window != reinterpret_cast<HWND>(splash) && process == GetCurrentProcessId() &&
-      IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
-      lstrcmpA(className, "#32770") == 0) {
+      IsWindowVisible(window) && GetClassNameA(window, class_name, sizeof class_name) &&
+      lstrcmpA(class_name, "#32770") == 0) {
     platform::RaiseAboveAll(window);
   }
   return TRUE;
@@ -98,11 +98,11 @@ INT_PTR SplashDialog::Open() {
   return TRUE;
 }
 
-INT_PTR SplashDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR SplashDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_WINDOWPOSCHANGED: {
       // Shown, activated or otherwise brought forward: over a box, maybe.
-      const WINDOWPOS& position = *reinterpret_cast<const WINDOWPOS*>(lParam);
+      const WINDOWPOS& position = *reinterpret_cast<const WINDOWPOS*>(lparam);
       if ((position.flags & SWP_SHOWWINDOW) || !(position.flags & SWP_NOZORDER)) {
         EnumWindows(&RaiseIfOwnBox, reinterpret_cast<LPARAM>(dialog_));
       }
@@ -111,7 +111,7 @@ INT_PTR SplashDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return FALSE;  // the dialog's own handling goes on
     }
     case WM_TIMER:
-      if (wParam == kRaiseBoxesTimer) {
+      if (wparam == kRaiseBoxesTimer) {
         KillTimer(dialog_, kRaiseBoxesTimer);
         EnumWindows(&RaiseIfOwnBox, reinterpret_cast<LPARAM>(dialog_));
         return TRUE;
@@ -120,7 +120,7 @@ INT_PTR SplashDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       RunSplashTimer(*this, host_);
       return TRUE;
     case WM_CTLCOLORSTATIC:
-      return TransparentStatic(reinterpret_cast<HDC>(wParam));
+      return TransparentStatic(reinterpret_cast<HDC>(wparam));
     default:
       return FALSE;
   }

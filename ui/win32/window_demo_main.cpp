@@ -32,7 +32,7 @@ std::string ReadText(const std::string& path) {
 }
 
 // Set by WinMain before any thread starts; read-only afterwards.
-Settings demoSettings;
+Settings demo_settings;
 
 class DemoHost : public WindowHost {
  public:
@@ -52,29 +52,29 @@ class DemoHost : public WindowHost {
   std::string WorkingDirectory() override { return folder_; }
   std::string WindowTitle() override { return title_; }
   void SetWindowTitle(const std::string& title) override { title_ = title; }
-  const Settings& ConfiguredSettings() override { return demoSettings; }
+  const Settings& ConfiguredSettings() override { return demo_settings; }
   std::string EulaText() override { return licence_; }
   void KillChildProcesses() override {}
-  void SetCancelSurveyFlag() override { surveyFlag = 1; }
+  void SetCancelSurveyFlag() override { survey_flag = 1; }
   PipelineSignals& Signals() override { return GlobalPipelineSignals(); }
   // The demo keeps no log.
-  EventSink& Events() override { return noEvents_; }
+  EventSink& Events() override { return no_events_; }
 
-  int surveyFlag = 0;
+  int survey_flag = 0;
 
  private:
   class NoEvents : public EventSink {
    public:
     void Post(EventId) override {}
   };
-  NoEvents noEvents_;
+  NoEvents no_events_;
   HINSTANCE instance_;
   std::string folder_;
   std::string title_;
   std::string licence_;
 };
 
-int holdAt = 101;
+int hold_at = 101;
 
 void DemoWorker(void*) {
   PipelineSignals& signals = GlobalPipelineSignals();
@@ -82,9 +82,9 @@ void DemoWorker(void*) {
   signals.stepsReady.Release();
   signals.installGoAhead.Wait();
   ProgressView* window = signals.progressWindow.load();
-  window->SetStatusLine("Requesting " + demoSettings.displayId() + " files...");
+  window->SetStatusLine("Requesting " + demo_settings.displayId() + " files...");
   for (int percent = 1; percent <= 100 && !signals.abortFlag.load(); ++percent) {
-    if (percent > holdAt) {
+    if (percent > hold_at) {
       signals.abortSignal.Wait();
       break;
     }
@@ -107,14 +107,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const std::string folder = __argv[1];
   bool licence = true;
   for (int i = 2; i < __argc; ++i) {
-    if (std::strcmp(__argv[i], "--hold-at") == 0 && i + 1 < __argc) holdAt = std::atoi(__argv[++i]);
+    if (std::strcmp(__argv[i], "--hold-at") == 0 && i + 1 < __argc) hold_at = std::atoi(__argv[++i]);
     if (std::strcmp(__argv[i], "--no-licence") == 0) licence = false;
   }
-  demoSettings = ParseConfigurationText(ReadText(folder + "\\CONFIG.TXT")).settings;
+  demo_settings = ParseConfigurationText(ReadText(folder + "\\CONFIG.TXT")).settings;
   DemoHost host(instance, folder, licence);
-  host.SetWindowTitle(ComputeWindowTitle(demoSettings));
+  host.SetWindowTitle(ComputeWindowTitle(demo_settings));
   platform::StartDetachedThread(&DemoWorker, nullptr);
   RunWindows(host);
   ReleasePictures();
-  return host.surveyFlag ? 3 : 0;
+  return host.survey_flag ? 3 : 0;
 }

@@ -50,13 +50,13 @@ KeyMessage KeyMessageOf(UINT message) {
   }
 }
 
-LRESULT CALLBACK ButtonKeysProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK ButtonKeysProc(HWND button, UINT message, WPARAM wparam, LPARAM lparam) {
   WNDPROC original = reinterpret_cast<WNDPROC>(GetPropA(button, kOriginalProc));
   KeyRule rule = reinterpret_cast<KeyRule>(GetPropA(button, kKeyRule));
   const KeyMessage key = KeyMessageOf(message);
   if (key != KeyMessage::kOther && rule) {
-    const bool f4Down = (GetAsyncKeyState(VK_F4) & 0x8000) != 0;
-    const KeyVerdict verdict = rule(key, static_cast<int>(wParam), f4Down);
+    const bool f4_down = (GetAsyncKeyState(VK_F4) & 0x8000) != 0;
+    const KeyVerdict verdict = rule(key, static_cast<int>(wparam), f4_down);
     if (verdict.kind == KeyVerdict::kSwallow) return 0;
     if (verdict.kind == KeyVerdict::kCommand) {
       // Space going down pushed the button and captured the mouse; undo that,
@@ -73,10 +73,10 @@ LRESULT CALLBACK ButtonKeysProc(HWND button, UINT message, WPARAM wParam, LPARAM
     RemovePropA(button, kOriginalProc);
     RemovePropA(button, kKeyRule);
   }
-  return CallWindowProcA(original, button, message, wParam, lParam);
+  return CallWindowProcA(original, button, message, wparam, lparam);
 }
 
-LRESULT CALLBACK LinkProc(HWND text, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK LinkProc(HWND text, UINT message, WPARAM wparam, LPARAM lparam) {
   WNDPROC original = reinterpret_cast<WNDPROC>(GetPropA(text, kOriginalProc));
   if (message == WM_SETCURSOR) {
     // IDC_HAND is missing before Windows 2000.
@@ -88,7 +88,7 @@ LRESULT CALLBACK LinkProc(HWND text, UINT message, WPARAM wParam, LPARAM lParam)
     SetWindowLongA(text, GWL_WNDPROC, reinterpret_cast<LONG>(original));
     RemovePropA(text, kOriginalProc);
   }
-  return CallWindowProcA(original, text, message, wParam, lParam);
+  return CallWindowProcA(original, text, message, wparam, lparam);
 }
 
 void Subclass(HWND control, WNDPROC proc) {
@@ -197,10 +197,10 @@ void MakeLink(HWND text) {
 }
 
 WindowFont::WindowFont(const char* face, int height, int width, int weight, bool underline,
-                       BYTE charset, BYTE pitchAndFamily)
+                       BYTE charset, BYTE pitch_and_family)
     : font_(CreateFontA(height, width, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE,
                         charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        pitchAndFamily, face)) {}
+                        pitch_and_family, face)) {}
 
 WindowFont::~WindowFont() {
   if (font_) DeleteObject(font_);

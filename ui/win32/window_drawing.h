@@ -47,7 +47,7 @@ void ResizeToPicture(HWND button, HBITMAP picture);
 
 // Routes the button's key messages through `rule`: commands go to the
 // parent as clicks, swallowed keys go nowhere, the rest to the button.
-using KeyRule = KeyVerdict (*)(KeyMessage message, int virtualKey, bool f4Down);
+using KeyRule = KeyVerdict (*)(KeyMessage message, int virtual_key, bool f4_down);
 void SubclassButtonKeys(HWND button, KeyRule rule);
 // Makes a static text report clicks and show the hand cursor.
 void MakeLink(HWND text);
@@ -56,7 +56,7 @@ void MakeLink(HWND text);
 class WindowFont {
  public:
   WindowFont(const char* face, int height, int width, int weight, bool underline, BYTE charset,
-             BYTE pitchAndFamily);
+             BYTE pitch_and_family);
   ~WindowFont();
   WindowFont(const WindowFont&) = delete;
   WindowFont& operator=(const WindowFont&) = delete;
