@@ -9,7 +9,7 @@
 namespace bench {
 
 // A progress window that only counts: the downloader's refresh runs in full.
-class CountingView : public ProgressView {
+class CountingView : public engine::ProgressView {
  public:
   void SetStatusLine(const std::string&) override {}
   void ShowPercent(int) override { ++shown; }

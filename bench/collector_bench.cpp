@@ -85,12 +85,12 @@ Load Drive(int port, int connections, double seconds, uint64_t total, bool keep_
 }
 
 // The peer: the same store, one commit per record, for `seconds`.
-double SingleCommitsPerSecond(Store& store, double seconds) {
+double SingleCommitsPerSecond(collector::Store& store, double seconds) {
   const Clock::time_point start = Clock::now();
   uint64_t done = 0;
   std::string error;
   while (std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
-    ReportRecord r;
+    collector::ReportRecord r;
     r.token = "peer-" + std::to_string(done);
     r.event_id = 3000;
     r.description = "Launched Bootstrapper on user's machine.";
@@ -105,12 +105,12 @@ double SingleCommitsPerSecond(Store& store, double seconds) {
 bool Bench(const std::string& name, const std::string& location, int connections, double seconds,
            uint64_t soak) {
   std::string error;
-  std::unique_ptr<Store> store = OpenStore(location, &error);
+  std::unique_ptr<collector::Store> store = collector::OpenStore(location, &error);
   if (!store) {
     std::printf("%s: cannot open the store: %s\n", name.c_str(), error.c_str());
     return false;
   }
-  ServerOptions options;
+  collector::ServerOptions options;
   options.host = "127.0.0.1";
   options.port = 0;
   options.admin_port = 0;
@@ -123,7 +123,7 @@ bool Bench(const std::string& name, const std::string& location, int connections
   Load load;
   uint64_t commits = 0;
   {
-    CollectorServer server(*store, options);
+    collector::CollectorServer server(*store, options);
     const int port = server.Bind();
     if (port <= 0) return false;
     std::thread serving([&server] { server.Run(); });
@@ -147,7 +147,7 @@ bool Bench(const std::string& name, const std::string& location, int connections
     std::unordered_map<std::string, int> stored;
     stored.reserve(soak);
     if (!store->ForEach(
-            0, [&stored](const ReportRecord& r) { ++stored[r.token]; }, &error)) {
+            0, [&stored](const collector::ReportRecord& r) { ++stored[r.token]; }, &error)) {
       std::printf("soak: cannot read the store back: %s\n", error.c_str());
       return false;
     }

@@ -132,7 +132,7 @@ void Ranges(const std::string& program, bool admin) {
   const std::string db = folder.path() + "/r.db";
   {
     std::string error;
-    std::unique_ptr<Store> store = OpenStore(db, &error);
+    std::unique_ptr<collector::Store> store = collector::OpenStore(db, &error);
     if (!store || !store->Append(collector_test::RecordedRoads(), &error)) return;
   }
   std::unique_ptr<CollectorProcess> collector = Serve(program, admin, db);
@@ -162,14 +162,14 @@ std::string Random(std::mt19937& random, size_t length) {
 // its own.
 bool FillWithJunk(const std::string& db, int rows) {
   std::string error;
-  std::unique_ptr<Store> store = OpenStore(db, &error);
+  std::unique_ptr<collector::Store> store = collector::OpenStore(db, &error);
   if (!store) return false;
   std::mt19937 random(7);
-  std::vector<ReportRecord> chunk;
+  std::vector<collector::ReportRecord> chunk;
   for (int i = 0; i < rows; ++i) {
-    ReportRecord r;
+    collector::ReportRecord r;
     r.token = "junk-" + std::to_string(i) + "-" + Random(random, 12);
-    r.event_id = i % 2 ? kHttpError : kWatermarkReported;
+    r.event_id = i % 2 ? diagnostics::kHttpError : diagnostics::kWatermarkReported;
     if (i % 2) {
       r.description = "HTTP ERROR: " + Random(random, 2000);
     } else {
@@ -199,10 +199,10 @@ void PageOverJunk(const std::string& program, bool admin, int rows) {
   {
     // An older collector's store: the aggregates are built at the first start.
     std::string error;
-    std::unique_ptr<SqlSession> raw = ConnectSqlite(db, &error);
+    std::unique_ptr<collector::SqlSession> raw = collector::ConnectSqlite(db, &error);
     if (raw) raw->Run("DELETE FROM funnel_meta", {}, nullptr, &error);
     const Clock::time_point opening = Clock::now();
-    if (OpenStore(db, &error)) {
+    if (collector::OpenStore(db, &error)) {
       std::printf("the first start over %d rows of an older store: %.1f s\n", rows,
                   MsSince(opening) / 1000);
     }

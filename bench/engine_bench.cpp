@@ -86,13 +86,14 @@ std::string Rate(double megabytes_per_second) {
 
 // One DownloadFile of `url` into `folder`, as the DownloadThread runs it.
 double KestrelDownload(const std::string& url, const std::string& folder, bool* ok) {
-  PipelineSignals signals;
+  engine::PipelineSignals signals;
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
   TestRunContext run(nullptr, signals, boxes);
-  InstallManager manager(run.context());
-  InstallStep* step = &Queued(manager, DownloadedInstaller(nullptr, url, folder, "kestrel.bin"));
+  engine::InstallManager manager(run.context());
+  engine::InstallStep* step =
+      &Queued(manager, engine::DownloadedInstaller(nullptr, url, folder, "kestrel.bin"));
   const Clock::time_point start = Clock::now();
   const int result = step->Download();
   const double seconds = SecondsSince(start);
@@ -172,7 +173,7 @@ void BenchMd5(const std::string& folder, int runs) {
   for (int run = 0; run < runs; ++run) {
     const double their_seconds = TimeCommand(md5sum);
     const Clock::time_point start = Clock::now();
-    digest = FileMd5(path);
+    digest = engine::FileMd5(path);
     const double our_seconds = SecondsSince(start);
     theirs.push_back(megabytes / their_seconds);
     ours.push_back(megabytes / our_seconds);
@@ -200,14 +201,14 @@ double ChildRunTime(const std::string& command) {
 }
 
 double RunInstallerTime(const std::string& command) {
-  PipelineSignals signals;
+  engine::PipelineSignals signals;
   NoBoxes boxes;
   TestRunContext run(nullptr, signals, boxes);
-  InstallManager manager(run.context());
-  StepPlan plan;
+  engine::InstallManager manager(run.context());
+  engine::StepPlan plan;
   plan.commandLine = command;
   plan.expectedInstallSeconds = 200;
-  InstallStep* step = &Queued(manager, plan);
+  engine::InstallStep* step = &Queued(manager, plan);
   const Clock::time_point start = Clock::now();
   const int result = step->Install();
   const double seconds = SecondsSince(start);
@@ -217,19 +218,20 @@ double RunInstallerTime(const std::string& command) {
 // The peer: the same wait as a process-list poll with a whole second's sleep
 // between looks.
 double SleepPollTime(const std::string& command) {
-  PipelineSignals signals;
-  StepPlan plan;
+  engine::PipelineSignals signals;
+  engine::StepPlan plan;
   plan.expectedInstallSeconds = 200;
-  InstallStep step(plan);
-  step.progress().installStart = NowSeconds();
+  engine::InstallStep step(plan);
+  step.progress().installStart = engine::NowSeconds();
   uint32_t error = 0;
   const Clock::time_point start = Clock::now();
   std::unique_ptr<platform::Process> process = platform::Process::Start(command, &error);
   if (!process) return -1;
-  while (IsProcessRunning(process->id(), false)) {
+  while (engine::IsProcessRunning(process->id(), false)) {
     if (signals.abortFlag.load()) return -1;
-    StepProgress::Raise(step.progress().installFraction,
-                        (NowSeconds() - step.progress().installStart.load()) / 200.0);
+    engine::StepProgress::Raise(
+        step.progress().installFraction,
+        (engine::NowSeconds() - step.progress().installStart.load()) / 200.0);
     step.progress().Notify();
     platform::SleepMs(1000);
   }

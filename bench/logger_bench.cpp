@@ -93,17 +93,18 @@ int main(int argc, char** argv) {
               folder.c_str());
 
   // Ours: Post builds the record (timestamp, text) and queues it.
-  EventLoggerOptions options;
+  diagnostics::EventLoggerOptions options;
   options.idle_wait_ms = 100;
-  EventLogger logger(folder, options);
+  diagnostics::EventLogger logger(folder, options);
   logger.SetLogServer("");
-  PostFigures ours = TimePosts(threads, events, [&logger] { logger.Post(kLaunched); });
+  PostFigures ours = TimePosts(threads, events, [&logger] { logger.Post(diagnostics::kLaunched); });
   const Clock::time_point finishing = Clock::now();
   logger.Finish();
   const double written = ours.seconds + SecondsSince(finishing);
 
   // Peer: the same record pushed onto a deque under a mutex, nothing built.
-  const std::string record = BuildEventRecord(kLaunched, platform::SystemRegistry());
+  const std::string record =
+      diagnostics::BuildEventRecord(diagnostics::kLaunched, platform::SystemRegistry());
   std::mutex lock;
   std::deque<std::string> queue;
   PostFigures peer = TimePosts(threads, events, [&] {

@@ -9,6 +9,8 @@
 #include "platform/clock.h"
 #include "platform/message_box.h"
 
+namespace components {
+
 namespace {
 
 constexpr char kOutputFile[] = "BrindleAgentLauncherOutput.txt";
@@ -66,29 +68,29 @@ std::string AgentLauncherStep::BuildLauncherArguments() {
     trackedWeight = 0.5;
     componentWeight = 0.5;
     output.deskPercent = 100;
-    tracked_name = unquote(contentName);
+    tracked_name = payload::unquote(contentName);
   }
   return arguments;
 }
 
 int AgentLauncherStep::Install() {
-  events().Post(kAgentLaunchStarted);
+  events().Post(diagnostics::kAgentLaunchStarted);
   progress_.phase = 2;
   progress_.Notify();
   if (deskId.empty() || contentName == "\"\"") {
-    events().Post(kAgentLaunchParametersInvalid);
-    return kAgentLaunchParametersInvalid;
+    events().Post(diagnostics::kAgentLaunchParametersInvalid);
+    return diagnostics::kAgentLaunchParametersInvalid;
   }
   const std::string runtime_path = ReadRuntimePath();
   if (runtime_path.empty()) {
-    events().Post(kAgentFolderNotFound);
-    return kAgentFolderNotFound;
+    events().Post(diagnostics::kAgentFolderNotFound);
+    return diagnostics::kAgentFolderNotFound;
   }
   std::string arguments = BuildLauncherArguments();
   const std::string launcher = FindAgentLauncher(runtime_path);
   if (launcher.empty()) {
-    events().Post(kAgentLauncherNotFound);
-    return kAgentLauncherNotFound;
+    events().Post(diagnostics::kAgentLauncherNotFound);
+    return diagnostics::kAgentLauncherNotFound;
   }
   // Quoted: the working directory lies under the user's profile, whose path
   // usually holds blanks, and an unquoted redirection would stop at the first.
@@ -99,8 +101,8 @@ int AgentLauncherStep::Install() {
   std::unique_ptr<platform::Process> interpreter =
       StartInterpreter(" /C \"\"" + launcher + "\" " + arguments + "\"");
   if (!interpreter) {
-    events().Post(kAgentLaunchFailed);
-    return kAgentLaunchFailed;
+    events().Post(diagnostics::kAgentLaunchFailed);
+    return diagnostics::kAgentLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(output_path, "rb");
@@ -124,20 +126,22 @@ int AgentLauncherStep::Install() {
   // The launcher has ended on its own, so a cancel confirmed since comes too
   // late to undo the launch; only its own Error line abandons it.
   if (ErrorLineSeen()) return Abandoned();
-  events().Post(kAgentLaunched);
+  events().Post(diagnostics::kAgentLaunched);
   progress_.installDone.Release();
   return 1;
 }
 
 int AgentLauncherStep::Abandoned() {
-  events().Post(kAgentLaunchCancelled);
-  return kAgentLaunchCancelled;
+  events().Post(diagnostics::kAgentLaunchCancelled);
+  return diagnostics::kAgentLaunchCancelled;
 }
 
 int AgentLauncherStep::TimeOut(platform::UniqueFile file, platform::Process& interpreter) {
   file.reset();
   interpreter.Terminate(0);
-  events().Post(kAgentLaunchTimedOut);
-  ShowSupportError(boxes(), kAgentLaunchTimedOut, "Installation Error");
-  return kAgentLaunchTimedOut;
+  events().Post(diagnostics::kAgentLaunchTimedOut);
+  diagnostics::ShowSupportError(boxes(), diagnostics::kAgentLaunchTimedOut, "Installation Error");
+  return diagnostics::kAgentLaunchTimedOut;
 }
+
+}  // namespace components

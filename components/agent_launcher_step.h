@@ -8,6 +8,8 @@
 #include "components/launcher_watch_step.h"
 #include "platform/registry.h"
 
+namespace components {
+
 class AgentLauncherStep : public LauncherWatchStep {
  public:
   AgentLauncherStep(const char* eulaText, const std::string& deskId,
@@ -36,3 +38,5 @@ class AgentLauncherStep : public LauncherWatchStep {
 
 // The first "*AgentLauncher.exe" in a folder; empty when there is none.
 std::string FindAgentLauncher(const std::string& runtime_path);
+
+}  // namespace components

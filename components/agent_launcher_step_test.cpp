@@ -36,6 +36,8 @@
 #include "platform/posix/native_path.h"
 #endif
 
+namespace components {
+
 namespace {
 
 using platform::RegistryRoot;
@@ -110,10 +112,10 @@ class AgentLauncherTest : public testing::Test {
   FakeRegistry registry_;
   RecordedEvents events_{&registry_};  // the agent id of 7003 comes from registry_
   test_paths::ScratchFolder folder_;
-  PipelineSignals signals_;
+  engine::PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   TestRunContext run_{&events_, signals_, boxes_, &registry_};
-  InstallManager manager_{run_.context()};
+  engine::InstallManager manager_{run_.context()};
 };
 
 TEST_F(AgentLauncherTest, DeskInstallationPassesTheDeskAndTracksIt) {
@@ -162,18 +164,20 @@ TEST_F(AgentLauncherTest, QueuedAsTheGatedLastStepWithTheClientLicence) {
 }
 
 TEST_F(AgentLauncherTest, BadDeskOrContentParametersFailBeforeAnythingIsRead) {
-  EXPECT_EQ(Queue("", "1", "Parlor_X").Install(), kAgentLaunchParametersInvalid);
-  EXPECT_EQ(Queue("", "0", "Parlor_X").Install(), kAgentLaunchParametersInvalid);
+  EXPECT_EQ(Queue("", "1", "Parlor_X").Install(), diagnostics::kAgentLaunchParametersInvalid);
+  EXPECT_EQ(Queue("", "0", "Parlor_X").Install(), diagnostics::kAgentLaunchParametersInvalid);
   AgentLauncherStep& quotes = Queue("Parlor", "1", "\"\"");
-  EXPECT_EQ(quotes.Install(), kAgentLaunchParametersInvalid);
+  EXPECT_EQ(quotes.Install(), diagnostics::kAgentLaunchParametersInvalid);
   EXPECT_EQ(quotes.progress().phase.load(), 2);
   EXPECT_EQ(registry_.read_count(), 0);
   // An empty content id passes; without the agent's folder the step stops there.
-  EXPECT_EQ(Queue("Parlor", "1", "").Install(), kAgentFolderNotFound);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchParametersInvalid,
-                                             kAgentLaunchStarted, kAgentLaunchParametersInvalid,
-                                             kAgentLaunchStarted, kAgentLaunchParametersInvalid,
-                                             kAgentLaunchStarted, kAgentFolderNotFound}));
+  EXPECT_EQ(Queue("Parlor", "1", "").Install(), diagnostics::kAgentFolderNotFound);
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{
+                diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunchParametersInvalid,
+                diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunchParametersInvalid,
+                diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunchParametersInvalid,
+                diagnostics::kAgentLaunchStarted, diagnostics::kAgentFolderNotFound}));
 }
 
 TEST_F(AgentLauncherTest, TheAgentFolderComesFromTheUserKeyThenTheMachineKey) {
@@ -201,8 +205,9 @@ TEST_F(AgentLauncherTest, AFolderWithoutALauncherFails) {
   ASSERT_TRUE(platform::CreateFolder(folder_.File("FolderAgentLauncher.exe")));
   registry_.SetString(RegistryRoot::kCurrentUser, "SOFTWARE\\Torvane", "RuntimePath",
                       folder_.path() + "\\");
-  EXPECT_EQ(Queue("Parlor", "1", "Parlor_X").Install(), kAgentLauncherNotFound);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLauncherNotFound}));
+  EXPECT_EQ(Queue("Parlor", "1", "Parlor_X").Install(), diagnostics::kAgentLauncherNotFound);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kAgentLaunchStarted,
+                                             diagnostics::kAgentLauncherNotFound}));
 }
 
 TEST_F(AgentLauncherTest, FindAgentLauncherJoinsWithOneBackslash) {
@@ -287,7 +292,8 @@ TEST_F(LauncherRunTest, TheOutputDrivesTheBarUntilTheLauncherEnds) {
   for (size_t i = 1; i < fractions.size(); ++i) EXPECT_GT(fractions[i], fractions[i - 1]);
   EXPECT_DOUBLE_EQ(fractions.back(), 1.0);
   EXPECT_EQ(step.output.deskPercent, 100);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunched}));
   EXPECT_NE(events_.LogText().find(std::string("AGENT='") + kAgentId + "'"), std::string::npos);
 }
 
@@ -297,7 +303,7 @@ TEST_F(LauncherRunTest, ASilentLauncherCreepsUpFifteenHundredthsThenTimesOut) {
   FractionLog log(step);
   const auto start = std::chrono::steady_clock::now();
 
-  EXPECT_EQ(step.Install(), kAgentLaunchTimedOut);
+  EXPECT_EQ(step.Install(), diagnostics::kAgentLaunchTimedOut);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150 * 2));
   // 0, then the desk share (0.30), then one hundredth every third quiet poll, 15 times.
   const std::vector<double> fractions = log.values();
@@ -311,7 +317,8 @@ TEST_F(LauncherRunTest, ASilentLauncherCreepsUpFifteenHundredthsThenTimesOut) {
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 7004>"));
   EXPECT_FALSE(step.progress().installDone.Wait(0));
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchTimedOut}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kAgentLaunchStarted,
+                                             diagnostics::kAgentLaunchTimedOut}));
 }
 
 TEST_F(LauncherRunTest, NearTheEndASilentLauncherIsWaitedForWithoutLimit) {
@@ -324,22 +331,24 @@ TEST_F(LauncherRunTest, NearTheEndASilentLauncherIsWaitedForWithoutLimit) {
   EXPECT_EQ(step.Install(), 1);
   EXPECT_NEAR(log.values().back(), 0.97, 1e-9);
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunched}));
 }
 
 TEST_F(LauncherRunTest, AnErrorLineAbandonsTheInstallationAndLeavesTheLauncherRunning) {
   AgentLauncherStep& step = QueueRun("1");
   drive_.SetProgram(Append(Round(25, 25) + " '<Error Msg=\"Disk full\" Code=\"112\" />'") +
                     "\nwhile :; do sleep 0.05; done");
-  EXPECT_EQ(step.Install(), kAgentLaunchCancelled);
+  EXPECT_EQ(step.Install(), diagnostics::kAgentLaunchCancelled);
   EXPECT_EQ(signals_.abortFlag.load(), 1);
-  EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
+  EXPECT_EQ(diagnostics::LastErrorText(), "INSTALLATION ERROR: Disk full");
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 112>"));
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{kAgentLaunchStarted, kInstallationError, kAgentLaunchCancelled}));
+            (std::vector<int>{diagnostics::kAgentLaunchStarted, diagnostics::kInstallationError,
+                              diagnostics::kAgentLaunchCancelled}));
 }
 
 // The launcher writes its Error line after the step's last poll and ends:
@@ -348,10 +357,10 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
   for (const char* format : {"%s\\n", "%s"}) {
     SCOPED_TRACE(format);
     RecordedEvents events(&registry_);
-    PipelineSignals signals;
+    engine::PipelineSignals signals;
     FakeMessageBoxes boxes;
     TestRunContext run(&events, signals, boxes, &registry_);
-    InstallManager manager(run.context());
+    engine::InstallManager manager(run.context());
     manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"",
                                                         kTesterWorkFolder, kDependencies));
     AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
@@ -361,15 +370,16 @@ TEST_F(LauncherRunTest, AnErrorWrittenJustBeforeTheEndIsReported) {
     drive_.SetProgram(std::string("sleep 0.2; printf '") + format +
                       "' '<Error Msg=\"Disk full\" Code=\"112\" />' >> " +
                       drive_.ShellQuoted(kOutput));
-    EXPECT_EQ(step.Install(), kAgentLaunchCancelled);
+    EXPECT_EQ(step.Install(), diagnostics::kAgentLaunchCancelled);
     EXPECT_FALSE(step.progress().installDone.Wait(0));
     EXPECT_EQ(signals.abortFlag.load(), 1);
-    EXPECT_EQ(LastErrorText(), "INSTALLATION ERROR: Disk full");
+    EXPECT_EQ(diagnostics::LastErrorText(), "INSTALLATION ERROR: Disk full");
     const auto shown = boxes.shown();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 112>"));
     EXPECT_EQ(events.Ids(),
-              (std::vector<int>{kAgentLaunchStarted, kInstallationError, kAgentLaunchCancelled}));
+              (std::vector<int>{diagnostics::kAgentLaunchStarted, diagnostics::kInstallationError,
+                                diagnostics::kAgentLaunchCancelled}));
     ASSERT_TRUE(drive_.WriteFile(kOutput, ""));
   }
 }
@@ -386,21 +396,24 @@ TEST_F(LauncherRunTest, ACancelAfterTheLauncherEndedComesTooLate) {
   });
   EXPECT_EQ(step.Install(), 1);
   EXPECT_EQ(signals_.abortFlag.load(), 1);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunched}));
 }
 
 TEST_F(LauncherRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
   AgentLauncherStep& step = QueueRun("1");
   drive_.SetProgram("sleep 2");
   AbortInstallation(signals_);
-  EXPECT_EQ(step.Install(), kAgentLaunchCancelled);
+  EXPECT_EQ(step.Install(), diagnostics::kAgentLaunchCancelled);
   EXPECT_FALSE(drive_.InterpreterStarted());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchCancelled}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kAgentLaunchStarted,
+                                             diagnostics::kAgentLaunchCancelled}));
 }
 
 TEST_F(LauncherRunTest, WithoutAnInterpreterTheLaunchFails) {
-  EXPECT_EQ(QueueRun("1").Install(), kAgentLaunchFailed);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunchFailed}));
+  EXPECT_EQ(QueueRun("1").Install(), diagnostics::kAgentLaunchFailed);
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunchFailed}));
 }
 
 // A console host started beside the launcher outlives it; counting it would
@@ -424,7 +437,7 @@ TEST(IsChildRunningTest, AConsoleHostIsNotCountedAsTheLauncher) {
   }
   EXPECT_FALSE(IsChildRunning(*parents[0]));
   EXPECT_FALSE(IsChildRunning(*parents[1]));
-  EXPECT_TRUE(IsProcessRunning(parents[0]->id(), true));  // there, only not counted
+  EXPECT_TRUE(engine::IsProcessRunning(parents[0]->id(), true));  // there, only not counted
   EXPECT_TRUE(IsChildRunning(*parents[2]));
   for (uint32_t child : children) kill(static_cast<pid_t>(child), SIGKILL);
   for (const auto& parent : parents) EXPECT_TRUE(parent->WaitForExit(5000));
@@ -449,7 +462,7 @@ TEST(IsChildRunningTest, AChildOlderThanTheInterpreterIsNotCounted) {
   EXPECT_TRUE(IsChildRunning(parent->id(), child_created));  // made in the same instant
   // The same id, owned by an interpreter made after the child.
   EXPECT_FALSE(IsChildRunning(parent->id(), child_created + 1));
-  EXPECT_TRUE(IsProcessRunning(parent->id(), true));  // there, only not counted
+  EXPECT_TRUE(engine::IsProcessRunning(parent->id(), true));  // there, only not counted
 
   EndProcess(child);
   EXPECT_TRUE(parent->WaitForExit(10000));
@@ -502,17 +515,17 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
   }
   const std::string launcher = platform::JoinPath(agent, "TestAgentLauncher.exe");
   ASSERT_TRUE(test_paths::CopyFixture("TestAgentLauncher.exe", launcher));
-  writeCookieFile(startup, "Cat1", "Parlor_X");
+  payload::writeCookieFile(startup, "Cat1", "Parlor_X");
   ASSERT_TRUE(test_paths::WriteWholeFile(launcher + ".ms", "800"));
   ASSERT_TRUE(
       test_paths::WriteWholeFile(launcher + ".cookie", platform::JoinPath(startup, "cookie.txt")));
   AgentValueOverride runtime_path("RuntimePath", agent + "\\");
   AgentValueOverride agent_id("RuntimeGuid", kAgentId);
 
-  PipelineSignals signals;
+  engine::PipelineSignals signals;
   FakeMessageBoxes boxes;
   TestRunContext run(&events, signals, boxes, &platform::SystemRegistry());
-  InstallManager manager(run.context());
+  engine::InstallManager manager(run.context());
   manager.AddStep(std::make_unique<AgentLauncherStep>(nullptr, "Parlor", "1", "\"Parlor_X\"", work,
                                                       kDependencies));
   AgentLauncherStep& step = static_cast<AgentLauncherStep&>(*manager.steps()[0]);
@@ -552,9 +565,12 @@ TEST(AgentLauncherUnderWindows, RunsTheTestLauncherThroughTheInterpreter) {
   EXPECT_NE(output.find("cookie: Content=Parlor_X\r\n"), std::string::npos) << output;
   EXPECT_NE(output.find("cookie: Catalog=Cat1\r\n"), std::string::npos) << output;
   EXPECT_TRUE(boxes.shown().empty());
-  EXPECT_EQ(events.Ids(), (std::vector<int>{kAgentLaunchStarted, kAgentLaunched}));
+  EXPECT_EQ(events.Ids(),
+            (std::vector<int>{diagnostics::kAgentLaunchStarted, diagnostics::kAgentLaunched}));
   EXPECT_NE(events.LogText().find(std::string("AGENT='") + kAgentId + "'"), std::string::npos);
 }
 #endif  // _WIN32
 
 }  // namespace
+
+}  // namespace components

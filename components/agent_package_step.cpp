@@ -9,10 +9,13 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 
+namespace components {
+
 namespace {
 constexpr int kInstalledState = 5;  // INSTALLSTATE_DEFAULT
-constexpr InstallEvents kInstallEvents = {kAgentInstallStarted, kAgentInstallCompleted,
-                                          kAgentInstallCancelled, kAgentInstallFailed};
+constexpr InstallEvents kInstallEvents = {
+    diagnostics::kAgentInstallStarted, diagnostics::kAgentInstallCompleted,
+    diagnostics::kAgentInstallCancelled, diagnostics::kAgentInstallFailed};
 }  // namespace
 
 std::string MsiexecCommandLine(const std::string& package_path) {
@@ -25,7 +28,7 @@ std::string MsiexecCommandLine(const std::string& package_path) {
 AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
                                    const std::string& directory, const std::string& fileName,
                                    const std::string& productCode)
-    : InstallStep(DownloadedInstaller(eulaText, url, directory, fileName)),
+    : InstallStep(engine::DownloadedInstaller(eulaText, url, directory, fileName)),
       productCode(productCode) {
   plan_.availableLocally = false;  // the package is always fetched afresh
   plan_.displayName = "Brindle Agent";
@@ -38,12 +41,13 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
 }
 
 int AgentPackageStep::Download() {
-  events().Post(kAgentDownloadStarted);
+  events().Post(diagnostics::kAgentDownloadStarted);
   const int result = DownloadFrom(plan_.url);
   if (result == 1) {
-    events().Post(kAgentDownloadCompleted);
+    events().Post(diagnostics::kAgentDownloadCompleted);
   } else {
-    events().Post(signals().abortFlag.load() ? kAgentDownloadCancelled : kAgentDownloadFailed);
+    events().Post(signals().abortFlag.load() ? diagnostics::kAgentDownloadCancelled
+                                             : diagnostics::kAgentDownloadFailed);
   }
   return result;
 }
@@ -57,10 +61,12 @@ bool AgentPackageStep::IsInstalled() {
       platform::WindowsInstaller::Outcome::kAnswered) {
     // Without the Windows Installer nothing can be installed: abandon at once.
     AbortInstallation(signals());
-    ShowSupportError(boxes(), static_cast<int>(error), "Installation Error");
+    diagnostics::ShowSupportError(boxes(), static_cast<int>(error), "Installation Error");
     return false;
   }
   const bool installed = state == kInstalledState;
-  events().Post(installed ? kAgentInstalled : kAgentMissing);
+  events().Post(installed ? diagnostics::kAgentInstalled : diagnostics::kAgentMissing);
   return installed;
 }
+
+}  // namespace components

@@ -8,7 +8,9 @@
 #include "engine/install_step.h"
 #include "platform/msi.h"
 
-class AgentPackageStep : public InstallStep {
+namespace components {
+
+class AgentPackageStep : public engine::InstallStep {
  public:
   AgentPackageStep(const char* eulaText, const std::string& url, const std::string& directory,
                    const std::string& fileName, const std::string& productCode);
@@ -23,3 +25,5 @@ class AgentPackageStep : public InstallStep {
 
 // The msiexec command line for a package (msiexec by its full path).
 std::string MsiexecCommandLine(const std::string& package_path);
+
+}  // namespace components

@@ -29,6 +29,8 @@
 #include <windows.h>
 #endif
 
+namespace components {
+
 namespace {
 
 using platform::WindowsInstaller;
@@ -64,10 +66,10 @@ class AgentPackageTest : public testing::Test {
   RecordedEvents events_;
   test_paths::ScratchFolder folder_;
   FakeWindowsInstaller installer_;
-  PipelineSignals signals_;
+  engine::PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   TestRunContext run_{&events_, signals_, boxes_, nullptr, &installer_};
-  InstallManager manager_{run_.context()};
+  engine::InstallManager manager_{run_.context()};
 };
 
 TEST_F(AgentPackageTest, MsiexecRunsByItsFullPathWithTheQuotedPackage) {
@@ -103,8 +105,10 @@ TEST_F(AgentPackageTest, OnlyTheDefaultStateCountsAsInstalled) {
     EXPECT_FALSE(Step()->IsInstalled()) << state;
   }
   EXPECT_EQ(installer_.queries(), std::vector<std::string>(5, kProductCode));
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentInstalled, kAgentMissing, kAgentMissing,
-                                             kAgentMissing, kAgentMissing}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentInstalled, diagnostics::kAgentMissing,
+                              diagnostics::kAgentMissing, diagnostics::kAgentMissing,
+                              diagnostics::kAgentMissing}));
   EXPECT_EQ(signals_.abortFlag.load(), 0);
 }
 
@@ -116,7 +120,8 @@ TEST_F(AgentPackageTest, AMissingAgentIsQueuedWithItsLicenceFirst) {
   ASSERT_EQ(manager_.steps().size(), 2u);
   EXPECT_EQ(manager_.EulaText(), "AGENT LICENCE\r\n\r\nDOTNET LICENCE");
   EXPECT_EQ(manager_.requiredMegabytes(), 50 + 65);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kDotNetMissing, kAgentMissing}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kDotNetMissing, diagnostics::kAgentMissing}));
 }
 
 TEST_F(AgentPackageTest, WithoutTheInstallerLibraryTheInstallationIsAbandoned) {
@@ -153,7 +158,7 @@ class AgentDownloadTest : public AgentPackageTest {
     });
     ASSERT_EQ(server_.Start(), LoopbackHttpServer::StartResult::kOk);
   }
-  InstallStep& Queue(const std::string& path) {
+  engine::InstallStep& Queue(const std::string& path) {
     manager_.AddStep(Step(testing_servers::LoopbackUrl(server_.port(), path), folder_.path()));
     return *manager_.steps().back();
   }
@@ -162,47 +167,52 @@ class AgentDownloadTest : public AgentPackageTest {
 
 TEST_F(AgentDownloadTest, DownloadOverwritesAnOldPackage) {
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("TorvaneAgent.msi"), "old package"));
-  InstallStep& step = Queue("/agent.msi");
+  engine::InstallStep& step = Queue("/agent.msi");
   EXPECT_EQ(step.Download(), 1);
   std::string bytes;
   ASSERT_TRUE(test_paths::ReadWholeFile(folder_.File("TorvaneAgent.msi"), &bytes));
   EXPECT_EQ(bytes, MsiSignature() + "new package");
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kAgentDownloadCompleted}));
+            (std::vector<int>{diagnostics::kAgentMissing, diagnostics::kAgentDownloadStarted,
+                              diagnostics::kAgentDownloadCompleted}));
 }
 
 // No digest guards the package, so a captive portal's page would reach
 // msiexec: anything that is no Windows Installer package fails the download.
 TEST_F(AgentDownloadTest, AWebPageInsteadOfThePackageFailsAndIsRemoved) {
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("TorvaneAgent.msi"), "old package"));
-  InstallStep& step = Queue("/portal");
-  EXPECT_EQ(step.Download(), kHttpError);
+  engine::InstallStep& step = Queue("/portal");
+  EXPECT_EQ(step.Download(), diagnostics::kHttpError);
   EXPECT_FALSE(platform::PathExists(folder_.File("TorvaneAgent.msi")));
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kHttpError,
-                                             kAgentDownloadFailed}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentMissing, diagnostics::kAgentDownloadStarted,
+                              diagnostics::kHttpError, diagnostics::kAgentDownloadFailed}));
 }
 
 TEST_F(AgentDownloadTest, AFailedDownloadHasNoSecondAddressAndNoBox) {
-  InstallStep& step = Queue("/missing");
-  EXPECT_EQ(step.Download(), kHttpError);
+  engine::InstallStep& step = Queue("/missing");
+  EXPECT_EQ(step.Download(), diagnostics::kHttpError);
   EXPECT_EQ(server_.RequestCount(), 1u);
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentMissing, kAgentDownloadStarted, kHttpError,
-                                             kAgentDownloadFailed}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentMissing, diagnostics::kAgentDownloadStarted,
+                              diagnostics::kHttpError, diagnostics::kAgentDownloadFailed}));
 }
 
 TEST_F(AgentDownloadTest, CancelDuringTheDownload) {
-  InstallStep& step = Queue("/slow");
+  engine::InstallStep& step = Queue("/slow");
   std::thread cancel([this] {
     server_.WaitForRequests(1, 10000);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     AbortInstallation(signals_);
   });
-  EXPECT_EQ(step.Download(), kDownloadTerminated);
+  EXPECT_EQ(step.Download(), diagnostics::kDownloadTerminated);
   cancel.join();
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentMissing, kAgentDownloadStarted,
-                                             kDownloadTerminated, kAgentDownloadCancelled}));
+  EXPECT_EQ(
+      events_.Ids(),
+      (std::vector<int>{diagnostics::kAgentMissing, diagnostics::kAgentDownloadStarted,
+                        diagnostics::kDownloadTerminated, diagnostics::kAgentDownloadCancelled}));
 }
 
 #ifdef _WIN32
@@ -224,7 +234,7 @@ class AgentPackageUnderWindows : public testing::Test {
   }
 
   RecordedEvents events_;
-  PipelineSignals signals_;
+  engine::PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   TestRunContext run_{&events_, signals_, boxes_, &platform::SystemRegistry(),
                       &platform::SystemWindowsInstaller()};
@@ -250,8 +260,9 @@ TEST_F(AgentPackageUnderWindows, InstallsTheTestPackageWithMsiexec) {
   EXPECT_FALSE(Step("TestAgent.msi", kProductCode)->IsInstalled());
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{kAgentMissing, kAgentInstallStarted, kAgentInstallCompleted,
-                              kAgentInstalled, kAgentMissing}));
+            (std::vector<int>{diagnostics::kAgentMissing, diagnostics::kAgentInstallStarted,
+                              diagnostics::kAgentInstallCompleted, diagnostics::kAgentInstalled,
+                              diagnostics::kAgentMissing}));
 }
 
 TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
@@ -264,9 +275,12 @@ TEST_F(AgentPackageUnderWindows, AFailingPackageReportsTheInstallerExitCode) {
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 1603>"));
   EXPECT_FALSE(Step("TestAgentFailing.msi", failing_code)->IsInstalled());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kAgentInstallStarted, kInstallationError,
-                                             kAgentInstallFailed, kAgentMissing}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kAgentInstallStarted, diagnostics::kInstallationError,
+                              diagnostics::kAgentInstallFailed, diagnostics::kAgentMissing}));
 }
 #endif
 
 }  // namespace
+
+}  // namespace components

@@ -10,7 +10,9 @@
 #include "engine/install_step.h"
 #include "platform/registry.h"
 
-class DotNetComponentStep : public InstallStep {
+namespace components {
+
+class DotNetComponentStep : public engine::InstallStep {
  public:
   struct Events {
     FallbackDownloadEvents download;
@@ -18,8 +20,8 @@ class DotNetComponentStep : public InstallStep {
   };
 
   DotNetComponentStep(const char* eulaText, const DotNetDownload& download, const Events& events)
-      : InstallStep(DownloadedInstaller(eulaText, download.primary_url, download.directory,
-                                        download.fileName, download.md5)),
+      : InstallStep(engine::DownloadedInstaller(eulaText, download.primary_url, download.directory,
+                                                download.fileName, download.md5)),
         secondaryUrl(download.secondaryUrl),
         frameworkVersionCode(download.version_code),
         events_(events) {
@@ -52,3 +54,5 @@ class DotNetComponentStep : public InstallStep {
  private:
   const Events& events_;  // a constant of the concrete step
 };
+
+}  // namespace components

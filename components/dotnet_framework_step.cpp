@@ -3,15 +3,17 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_sink.h"
 
+namespace components {
+
 namespace {
 
 const DotNetComponentStep::Events kEvents = {
-    {kDotNetPrimaryDownloadStarted, kDotNetPrimaryDownloadCompleted,
-     kDotNetPrimaryDownloadCancelled, kDotNetPrimaryDownloadFailed, kDotNetSecondaryDownloadStarted,
-     kDotNetSecondaryDownloadCompleted, kDotNetSecondaryDownloadCancelled,
-     kDotNetSecondaryDownloadFailed},
-    {kDotNetInstallStarted, kDotNetInstallCompleted, kDotNetInstallCancelled,
-     kDotNetInstallFailed}};
+    {diagnostics::kDotNetPrimaryDownloadStarted, diagnostics::kDotNetPrimaryDownloadCompleted,
+     diagnostics::kDotNetPrimaryDownloadCancelled, diagnostics::kDotNetPrimaryDownloadFailed,
+     diagnostics::kDotNetSecondaryDownloadStarted, diagnostics::kDotNetSecondaryDownloadCompleted,
+     diagnostics::kDotNetSecondaryDownloadCancelled, diagnostics::kDotNetSecondaryDownloadFailed},
+    {diagnostics::kDotNetInstallStarted, diagnostics::kDotNetInstallCompleted,
+     diagnostics::kDotNetInstallCancelled, diagnostics::kDotNetInstallFailed}};
 
 const char kVersion10Switches[] =
     " /q:a /c:\"install.exe /u /p Microsoft .NET Framework Full v1.0.3705 (1033) /q\"";
@@ -51,6 +53,8 @@ bool DotNetFrameworkStep::IsInstalled() {
           value == 1;
       break;
   }
-  events().Post(installed ? kDotNetInstalled : kDotNetMissing);
+  events().Post(installed ? diagnostics::kDotNetInstalled : diagnostics::kDotNetMissing);
   return installed;
 }
+
+}  // namespace components

@@ -6,9 +6,13 @@
 
 #include "components/dotnet_component_step.h"
 
+namespace components {
+
 class DotNetFrameworkStep : public DotNetComponentStep {
  public:
   DotNetFrameworkStep(const char* eulaText, const DotNetDownload& download);
 
   bool IsInstalled() override;
 };
+
+}  // namespace components

@@ -5,15 +5,21 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_sink.h"
 
+namespace components {
+
 namespace {
 
 const DotNetComponentStep::Events kEvents = {
-    {kServicePackPrimaryDownloadStarted, kServicePackPrimaryDownloadCompleted,
-     kServicePackPrimaryDownloadCancelled, kServicePackPrimaryDownloadFailed,
-     kServicePackSecondaryDownloadStarted, kServicePackSecondaryDownloadCompleted,
-     kServicePackSecondaryDownloadCancelled, kServicePackSecondaryDownloadFailed},
-    {kServicePackInstallStarted, kServicePackInstallCompleted, kServicePackInstallCancelled,
-     kServicePackInstallFailed}};
+    {diagnostics::kServicePackPrimaryDownloadStarted,
+     diagnostics::kServicePackPrimaryDownloadCompleted,
+     diagnostics::kServicePackPrimaryDownloadCancelled,
+     diagnostics::kServicePackPrimaryDownloadFailed,
+     diagnostics::kServicePackSecondaryDownloadStarted,
+     diagnostics::kServicePackSecondaryDownloadCompleted,
+     diagnostics::kServicePackSecondaryDownloadCancelled,
+     diagnostics::kServicePackSecondaryDownloadFailed},
+    {diagnostics::kServicePackInstallStarted, diagnostics::kServicePackInstallCompleted,
+     diagnostics::kServicePackInstallCancelled, diagnostics::kServicePackInstallFailed}};
 
 // The Active Setup "Version" text of the 1.0 Service Pack ends in its level,
 // as in 1,0,3705,1.
@@ -48,6 +54,8 @@ bool DotNetServicePackStep::IsInstalled() {
     installed =
         context().registry.ReadDword(RegistryRoot::kLocalMachine, key, "SP", &level) && level == 1;
   }
-  events().Post(installed ? kServicePackInstalled : kServicePackMissing);
+  events().Post(installed ? diagnostics::kServicePackInstalled : diagnostics::kServicePackMissing);
   return installed;
 }
+
+}  // namespace components

@@ -5,9 +5,13 @@
 
 #include "components/dotnet_component_step.h"
 
+namespace components {
+
 class DotNetServicePackStep : public DotNetComponentStep {
  public:
   DotNetServicePackStep(const char* eulaText, const DotNetDownload& download);
 
   bool IsInstalled() override;
 };
+
+}  // namespace components

@@ -22,6 +22,8 @@
 #include "tests/servers/watched_server.h"
 #include "tests/test_paths.h"
 
+namespace components {
+
 namespace {
 
 using platform::RegistryRoot;
@@ -64,7 +66,7 @@ class DotNetStepsTest : public testing::Test {
   RecordedEvents events_;
   test_paths::ScratchFolder folder_;
   FakeRegistry registry_;
-  PipelineSignals signals_;
+  engine::PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   TestRunContext run_{&events_, signals_, boxes_, &registry_};
 };
@@ -113,8 +115,10 @@ TEST_F(DotNetStepsTest, FrameworkCheckFollowsTheVersionTable) {
   EXPECT_TRUE(Framework("")->IsInstalled());
   EXPECT_TRUE(Framework("0")->IsInstalled());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{kDotNetInstalled, kDotNetInstalled, kDotNetMissing, kDotNetInstalled,
-                              kDotNetMissing, kDotNetMissing, kDotNetInstalled, kDotNetInstalled}));
+            (std::vector<int>{diagnostics::kDotNetInstalled, diagnostics::kDotNetInstalled,
+                              diagnostics::kDotNetMissing, diagnostics::kDotNetInstalled,
+                              diagnostics::kDotNetMissing, diagnostics::kDotNetMissing,
+                              diagnostics::kDotNetInstalled, diagnostics::kDotNetInstalled}));
 }
 
 TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
@@ -132,8 +136,9 @@ TEST_F(DotNetStepsTest, ServicePackCheckCountsOnlyLevelOne) {
   EXPECT_FALSE(ServicePack("3")->IsInstalled());
   EXPECT_EQ(registry_.read_count(), reads_before);  // no key for other versions
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{kServicePackInstalled, kServicePackMissing, kServicePackInstalled,
-                              kServicePackMissing, kServicePackMissing, kServicePackMissing}));
+            (std::vector<int>{diagnostics::kServicePackInstalled, diagnostics::kServicePackMissing,
+                              diagnostics::kServicePackInstalled, diagnostics::kServicePackMissing,
+                              diagnostics::kServicePackMissing, diagnostics::kServicePackMissing}));
 }
 
 // The download events of one of the two prerequisite steps, as its table lists them.
@@ -148,26 +153,26 @@ void PrintTo(const StepKind& kind, std::ostream* out) { *out << kind.name; }
 
 const StepKind kFramework = {"Framework",
                              true,
-                             kDotNetMissing,
-                             kDotNetPrimaryDownloadStarted,
-                             kDotNetPrimaryDownloadCompleted,
-                             kDotNetPrimaryDownloadFailed,
-                             kDotNetSecondaryDownloadStarted,
-                             kDotNetSecondaryDownloadCompleted,
-                             kDotNetSecondaryDownloadFailed,
-                             kDotNetPrimaryDownloadCancelled,
-                             kDotNetSecondaryDownloadCancelled};
+                             diagnostics::kDotNetMissing,
+                             diagnostics::kDotNetPrimaryDownloadStarted,
+                             diagnostics::kDotNetPrimaryDownloadCompleted,
+                             diagnostics::kDotNetPrimaryDownloadFailed,
+                             diagnostics::kDotNetSecondaryDownloadStarted,
+                             diagnostics::kDotNetSecondaryDownloadCompleted,
+                             diagnostics::kDotNetSecondaryDownloadFailed,
+                             diagnostics::kDotNetPrimaryDownloadCancelled,
+                             diagnostics::kDotNetSecondaryDownloadCancelled};
 const StepKind kServicePack = {"ServicePack",
                                false,
-                               kServicePackMissing,
-                               kServicePackPrimaryDownloadStarted,
-                               kServicePackPrimaryDownloadCompleted,
-                               kServicePackPrimaryDownloadFailed,
-                               kServicePackSecondaryDownloadStarted,
-                               kServicePackSecondaryDownloadCompleted,
-                               kServicePackSecondaryDownloadFailed,
-                               kServicePackPrimaryDownloadCancelled,
-                               kServicePackSecondaryDownloadCancelled};
+                               diagnostics::kServicePackMissing,
+                               diagnostics::kServicePackPrimaryDownloadStarted,
+                               diagnostics::kServicePackPrimaryDownloadCompleted,
+                               diagnostics::kServicePackPrimaryDownloadFailed,
+                               diagnostics::kServicePackSecondaryDownloadStarted,
+                               diagnostics::kServicePackSecondaryDownloadCompleted,
+                               diagnostics::kServicePackSecondaryDownloadFailed,
+                               diagnostics::kServicePackPrimaryDownloadCancelled,
+                               diagnostics::kServicePackSecondaryDownloadCancelled};
 
 // RFC 1321's digest of "abc".
 const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
@@ -192,8 +197,8 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
     return testing_servers::LoopbackUrl(server_.port(), path);
   }
   // The step of this kind for the two addresses, queued (not installed).
-  InstallStep& Queue(const std::string& primary, const std::string& secondary,
-                     const std::string& md5 = kAbcMd5) {
+  engine::InstallStep& Queue(const std::string& primary, const std::string& secondary,
+                             const std::string& md5 = kAbcMd5) {
     if (GetParam().framework) {
       manager_.AddStep(std::make_unique<DotNetFrameworkStep>(
           nullptr,
@@ -207,7 +212,7 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
   }
   // The step's download, cancelled as the progress window does once `count`
   // requests have arrived.
-  int DownloadCancelledAfterRequests(InstallStep& step, size_t count) {
+  int DownloadCancelledAfterRequests(engine::InstallStep& step, size_t count) {
     std::thread cancel([this, count] {
       if (server_.WaitForRequests(count, 10000)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -222,16 +227,16 @@ class DotNetDownloadTest : public testing::TestWithParam<StepKind> {
   RecordedEvents events_;
   test_paths::ScratchFolder folder_;
   FakeRegistry registry_;
-  PipelineSignals signals_;
+  engine::PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   TestRunContext run_{&events_, signals_, boxes_, &registry_};
-  InstallManager manager_{run_.context()};
+  engine::InstallManager manager_{run_.context()};
   LoopbackHttpServer server_;
 };
 
 TEST_P(DotNetDownloadTest, PrimaryFailsAndTheSecondaryServes) {
   const StepKind& k = GetParam();
-  InstallStep& step = Queue("/missing", "/abc");
+  engine::InstallStep& step = Queue("/missing", "/abc");
   EXPECT_EQ(step.Download(), 1);
   EXPECT_EQ(server_.Requests().back().target, "/abc");  // the secondary address served
   std::string bytes;
@@ -240,15 +245,15 @@ TEST_P(DotNetDownloadTest, PrimaryFailsAndTheSecondaryServes) {
   EXPECT_TRUE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
-                              k.secondary_started, k.secondary_done}));
+            (std::vector<int>{k.checked_missing, k.primary_started, diagnostics::kHttpError,
+                              k.primary_failed, k.secondary_started, k.secondary_done}));
 }
 
 TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
   const StepKind& k = GetParam();
   // The primary answers 404 (9058); the secondary's body fails its digest (9062).
-  InstallStep& step = Queue("/missing", "/abd");
-  EXPECT_EQ(step.Download(), kMd5CheckFailed);
+  engine::InstallStep& step = Queue("/missing", "/abd");
+  EXPECT_EQ(step.Download(), diagnostics::kMd5CheckFailed);
   EXPECT_FALSE(platform::PathExists(step.plan().localPath));  // a file that failed its digest goes
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
@@ -257,16 +262,17 @@ TEST_P(DotNetDownloadTest, BothFailingShowOneBoxWithTheLastFailureCode) {
   EXPECT_NE(shown[0].text.find("contact support"), std::string::npos);
   EXPECT_EQ(shown[0].text.substr(shown[0].text.size() - 18), "<Error Code: 9062>");
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
-                              k.secondary_started, kMd5CheckFailed, k.both_failed}));
+            (std::vector<int>{k.checked_missing, k.primary_started, diagnostics::kHttpError,
+                              k.primary_failed, k.secondary_started, diagnostics::kMd5CheckFailed,
+                              k.both_failed}));
 }
 
 // Without a configured digest only the length tells a whole body: the bytes of
 // the broken primary must not count towards the secondary's.
 TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
   const StepKind& k = GetParam();
-  InstallStep& step = Queue("/broken", "/short", "");
-  EXPECT_EQ(step.Download(), kHttpError);
+  engine::InstallStep& step = Queue("/broken", "/short", "");
+  EXPECT_EQ(step.Download(), diagnostics::kHttpError);
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_FALSE(platform::PathExists(step.plan().localPath));
   EXPECT_EQ(step.progress().bytesReceived.load(), 1000.0);
@@ -277,41 +283,44 @@ TEST_P(DotNetDownloadTest, AShortSecondaryFailsAfterABrokenPrimary) {
   EXPECT_NE(log.find("The download ended early: 2000 of 3000 bytes arrived."), std::string::npos);
   EXPECT_NE(log.find("The download ended early: 1000 of 3000 bytes arrived."), std::string::npos);
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
-                              k.secondary_started, kHttpError, k.both_failed}));
+            (std::vector<int>{k.checked_missing, k.primary_started, diagnostics::kHttpError,
+                              k.primary_failed, k.secondary_started, diagnostics::kHttpError,
+                              k.both_failed}));
 }
 
 TEST_P(DotNetDownloadTest, CancelDuringThePrimaryStopsWithoutTheSecondaryOrABox) {
   const StepKind& k = GetParam();
-  InstallStep& step = Queue("/slow", "/abc");
+  engine::InstallStep& step = Queue("/slow", "/abc");
   EXPECT_EQ(DownloadCancelledAfterRequests(step, 1), k.primary_cancelled);
   EXPECT_EQ(server_.RequestCount(), 1u);
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checked_missing, k.primary_started,
-                                             kDownloadTerminated, k.primary_cancelled}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{k.checked_missing, k.primary_started,
+                              diagnostics::kDownloadTerminated, k.primary_cancelled}));
 }
 
 TEST_P(DotNetDownloadTest, CancelDuringTheSecondaryReturnsItsOwnEvent) {
   const StepKind& k = GetParam();
-  InstallStep& step = Queue("/missing", "/slow");
+  engine::InstallStep& step = Queue("/missing", "/slow");
   EXPECT_EQ(DownloadCancelledAfterRequests(step, 2), k.secondary_cancelled);
   EXPECT_TRUE(boxes_.shown().empty());
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{k.checked_missing, k.primary_started, kHttpError, k.primary_failed,
-                              k.secondary_started, kDownloadTerminated, k.secondary_cancelled}));
+            (std::vector<int>{k.checked_missing, k.primary_started, diagnostics::kHttpError,
+                              k.primary_failed, k.secondary_started,
+                              diagnostics::kDownloadTerminated, k.secondary_cancelled}));
 }
 
 TEST_P(DotNetDownloadTest, AVerifiedLocalCopyIsNotFetched) {
   const StepKind& k = GetParam();
   ASSERT_TRUE(test_paths::WriteWholeFile(
       folder_.File(k.framework ? "dotnetfx.exe" : "dotnetServicePack.exe"), "abc"));
-  InstallStep& step = Queue("/abc", "/abc");
+  engine::InstallStep& step = Queue("/abc", "/abc");
   EXPECT_TRUE(step.plan().availableLocally);
   EXPECT_EQ(step.plan().downloadWeight, 0.0);
   EXPECT_EQ(step.Download(), 1);
   EXPECT_EQ(server_.RequestCount(), 0u);
   EXPECT_EQ(events_.Ids(), (std::vector<int>{k.checked_missing, k.primary_started,
-                                             kLocalInstallerFound, k.primary_done}));
+                                             diagnostics::kLocalInstallerFound, k.primary_done}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, DotNetDownloadTest, testing::Values(kFramework, kServicePack),
@@ -330,11 +339,11 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
   ASSERT_TRUE(
       test_paths::CopyFixture("fake_dotnetfx.exe", platform::JoinPath(folder, "dotnetfx.exe")));
 
-  PipelineSignals signals;
+  engine::PipelineSignals signals;
   FakeMessageBoxes boxes;
   FakeRegistry missing;  // queued whatever the prefix holds
   TestRunContext run(&events, signals, boxes, &missing);
-  InstallManager manager(run.context());
+  engine::InstallManager manager(run.context());
   const DotNetDownload local{"", "", "", folder, "dotnetfx.exe", "1"};
   manager.AddStep(std::make_unique<DotNetFrameworkStep>(nullptr, local));
   ASSERT_EQ(manager.steps().size(), 1u);
@@ -347,9 +356,13 @@ TEST(DotNetInstallUnderWindows, TheQuotedInstallerPathRunsFromAFolderWithBlanks)
   check.Attach(real.context(), nullptr);
   EXPECT_TRUE(check.IsInstalled());  // the real registry now has v1.1.4322 Install=1
   EXPECT_TRUE(boxes.shown().empty());
-  EXPECT_EQ(events.Ids(), (std::vector<int>{kDotNetMissing, kDotNetInstallStarted,
-                                            kDotNetInstallCompleted, kDotNetInstalled}));
+  EXPECT_EQ(
+      events.Ids(),
+      (std::vector<int>{diagnostics::kDotNetMissing, diagnostics::kDotNetInstallStarted,
+                        diagnostics::kDotNetInstallCompleted, diagnostics::kDotNetInstalled}));
 }
 #endif
 
 }  // namespace
+
+}  // namespace components

@@ -2,6 +2,8 @@
 // itself fetches them step by step, so this stays out of its executable.
 #include "components/download_plan.h"
 
+namespace components {
+
 std::vector<PlannedDownload> DownloadPlan::Addresses() const {
   return {
       {"dotnet.primary", framework.primary_url, framework.md5, "", true},
@@ -13,3 +15,5 @@ std::vector<PlannedDownload> DownloadPlan::Addresses() const {
       {"agent", agent.url, "", MsiSignature(), true},
   };
 }
+
+}  // namespace components

@@ -8,6 +8,8 @@
 
 #include "payload/settings.h"
 
+namespace components {
+
 // Where a .NET component comes from and where it is kept, as configured.
 struct DotNetDownload {
   std::string primary_url;
@@ -44,7 +46,9 @@ struct DownloadPlan {
 };
 
 // The plan the settings make, the files kept in `directory`.
-DownloadPlan PlanDownloads(const Settings& settings, const std::string& directory);
+DownloadPlan PlanDownloads(const payload::Settings& settings, const std::string& directory);
 
 // The first 8 bytes of every Windows Installer package (a compound file).
 std::string MsiSignature();
+
+}  // namespace components

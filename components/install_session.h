@@ -10,19 +10,23 @@
 #include "payload/payload_reader.h"
 #include "payload/settings.h"
 
+namespace components {
+
 struct InstallSession {
   // The running executable's payload.
-  InstallSession(const RunContext& context, const std::string& working_directory)
+  InstallSession(const engine::RunContext& context, const std::string& working_directory)
       : manager(context), working_directory(working_directory) {}
   // Another executable's payload (tests).
-  InstallSession(const RunContext& context, const std::string& executable_path,
+  InstallSession(const engine::RunContext& context, const std::string& executable_path,
                  const std::string& working_directory)
       : reader(executable_path), manager(context), working_directory(working_directory) {}
 
-  const RunContext& context() const { return manager.context(); }
+  const engine::RunContext& context() const { return manager.context(); }
 
-  PayloadReader reader;
-  Configuration configuration;  // read by start-up before the worker starts
-  InstallManager manager;
+  payload::PayloadReader reader;
+  payload::Configuration configuration;  // read by start-up before the worker starts
+  engine::InstallManager manager;
   std::string working_directory;  // empty when it could not be made
 };
+
+}  // namespace components

@@ -15,21 +15,23 @@
 #include "payload/embedded_files.h"
 #include "payload/settings.h"
 
+namespace components {
+
 namespace {
 
 // The window opens once the licence is accepted: until then the close waits
 // (declined, the process ends while it waits).
-void CloseProgressWindowOnceUp(PipelineSignals& signals) {
+void CloseProgressWindowOnceUp(engine::PipelineSignals& signals) {
   if (!signals.progressWindow.load()) signals.installGoAhead.Wait();
-  if (ProgressView* window = signals.progressWindow.load()) window->Close();
+  if (engine::ProgressView* window = signals.progressWindow.load()) window->Close();
 }
 
 }  // namespace
 
 void RunInstallWorker(InstallSession& session) {
-  const PayloadReader& reader = session.reader;
-  InstallManager& manager = session.manager;
-  const Settings& settings = session.configuration.settings;
+  const payload::PayloadReader& reader = session.reader;
+  engine::InstallManager& manager = session.manager;
+  const payload::Settings& settings = session.configuration.settings;
   const std::string& directory = session.working_directory;
 
   SaveOptionalInstallers(reader, directory);
@@ -40,22 +42,24 @@ void RunInstallWorker(InstallSession& session) {
       reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), plan.service_pack));
   manager.AddStep(std::make_unique<AgentPackageStep>(
       reader.entryData("TORVANEAGENTEULA.TXT"), plan.agent.url, plan.agent.directory,
-      plan.agent.fileName, settings.get(TORVANEAGENTGUID)));
+      plan.agent.fileName, settings.get(payload::TORVANEAGENTGUID)));
   if (IsMiniServerPresent(session.context().events)) {
     manager.SetStatusText("Installing...");
     manager.AddStep(std::make_unique<MiniServerStep>(reader.entryData("EULA.TXT"), directory));
   } else {
-    manager.SetStatusText("Requesting " + settings.get(DISPLAYID) + " files...");
+    manager.SetStatusText("Requesting " + settings.get(payload::DISPLAYID) + " files...");
     manager.AddStep(std::make_unique<AgentLauncherStep>(
-        reader.entryData("EULA.TXT"), settings.get(DESKID), settings.get(DESKINSTALL),
-        settings.get(CONTENTID), directory, session.configuration.agentDependencies));
+        reader.entryData("EULA.TXT"), settings.get(payload::DESKID),
+        settings.get(payload::DESKINSTALL), settings.get(payload::CONTENTID), directory,
+        session.configuration.agentDependencies));
   }
 
-  PipelineSignals& signals = manager.signals();
+  engine::PipelineSignals& signals = manager.signals();
   signals.stepsReady.Release();
   if (manager.CheckDiskSpace()) {
-    writeCookieFile(settings.get(FILEPATH_ON_SYSTEM_STARTUP), settings.get(CATALOGID),
-                    unquote(settings.get(CONTENTID)));
+    payload::writeCookieFile(settings.get(payload::FILEPATH_ON_SYSTEM_STARTUP),
+                             settings.get(payload::CATALOGID),
+                             payload::unquote(settings.get(payload::CONTENTID)));
     manager.RunPipeline();
   } else {
     // Nothing can be installed: the installation is abandoned as after any
@@ -73,10 +77,12 @@ void InstallWorker(void* arg) {
   } catch (...) {
     // Escaping, it would end the process unlogged: the run goes on to its
     // end instead, with the windows it has (the splash waits for the steps).
-    session.context().events.Post(kExitedOnException);
-    PipelineSignals& signals = session.manager.signals();
+    session.context().events.Post(diagnostics::kExitedOnException);
+    engine::PipelineSignals& signals = session.manager.signals();
     AbortInstallation(signals);
     signals.stepsReady.Release();
     CloseProgressWindowOnceUp(signals);
   }
 }
+
+}  // namespace components

@@ -2,9 +2,13 @@
 // ready, checks the disk, writes the cookie file and runs the pipeline.
 #pragma once
 
+namespace components {
+
 struct InstallSession;
 
 // Thread procedure; `arg` is the InstallSession, complete before the start.
 void InstallWorker(void* arg);
 // The same on the calling thread (tests).
 void RunInstallWorker(InstallSession& session);
+
+}  // namespace components

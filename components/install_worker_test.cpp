@@ -33,6 +33,8 @@
 #include "tests/drive_root.h"
 #endif
 
+namespace components {
+
 namespace {
 
 using platform::RegistryRoot;
@@ -101,12 +103,12 @@ class InstallWorkerTest : public testing::Test {
     return test_paths::ReadWholeFile(platform::JoinPath(startup(), "cookie.txt"), text);
   }
 
-  Configuration config_;
+  payload::Configuration config_;
   RecordedEvents events_;
   test_paths::ScratchFolder scratch_;
   FakeRegistry registry_;
   FakeWindowsInstaller installer_;
-  PipelineSignals signals_;
+  engine::PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   RecordingProgressView view_;
   std::unique_ptr<TestRunContext> run_;  // the last Session's
@@ -120,7 +122,7 @@ TEST_F(InstallWorkerTest, WithEverythingInstalledOnlyTheLauncherIsQueued) {
   OpenProgressWindow();
   RunInstallWorker(*session);
 
-  const InstallManager& manager = session->manager;
+  const engine::InstallManager& manager = session->manager;
   ASSERT_EQ(manager.steps().size(), 1u);
   auto* launcher = dynamic_cast<AgentLauncherStep*>(manager.steps()[0].get());
   ASSERT_NE(launcher, nullptr);
@@ -142,8 +144,9 @@ TEST_F(InstallWorkerTest, WithEverythingInstalledOnlyTheLauncherIsQueued) {
   EXPECT_EQ(view_.closes(), 1);
   EXPECT_EQ(signals_.abortFlag.load(), 1);
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{kDotNetInstalled, kServicePackInstalled, kAgentInstalled,
-                              kAgentLaunchStarted, kAgentFolderNotFound}));
+            (std::vector<int>{diagnostics::kDotNetInstalled, diagnostics::kServicePackInstalled,
+                              diagnostics::kAgentInstalled, diagnostics::kAgentLaunchStarted,
+                              diagnostics::kAgentFolderNotFound}));
 }
 
 // A machine that runs out of memory while the steps are queued.
@@ -160,7 +163,7 @@ TEST_F(InstallWorkerTest, AnExceptionIsLoggedAndTheRunGoesOnToItsEnd) {
   auto session = Session(Entry("EULA.TXT", "CLIENT LICENCE"), &registry);
   OpenProgressWindow();
   InstallWorker(session.get());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kExitedOnException}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kExitedOnException}));
   EXPECT_TRUE(signals_.stepsReady.Wait(0));  // the splash does not wait for ever
   EXPECT_EQ(signals_.abortFlag.load(), 1);
   EXPECT_EQ(view_.closes(), 1);
@@ -184,7 +187,7 @@ TEST_F(InstallWorkerTest, AFailedDiskCheckAbandonsAndClosesTheProgressWindowOnce
   worker.Join();
   EXPECT_EQ(view_.closes(), 1);
 
-  const InstallManager& manager = session->manager;
+  const engine::InstallManager& manager = session->manager;
   ASSERT_EQ(manager.steps().size(), 4u);
   // The embedded installer was saved and is taken as the local copy.
   EXPECT_TRUE(manager.steps()[0]->plan().availableLocally);
@@ -199,8 +202,9 @@ TEST_F(InstallWorkerTest, AFailedDiskCheckAbandonsAndClosesTheProgressWindowOnce
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_TRUE(view_.status().empty());  // nothing was installed
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kDotNetMissing, kServicePackMissing, kAgentMissing,
-                                             kNotEnoughDiskSpace}));
+  EXPECT_EQ(events_.Ids(),
+            (std::vector<int>{diagnostics::kDotNetMissing, diagnostics::kServicePackMissing,
+                              diagnostics::kAgentMissing, diagnostics::kNotEnoughDiskSpace}));
 }
 
 TEST_F(InstallWorkerTest, AMiniServerBesideTheProgramTakesTheLaunchersPlace) {
@@ -215,7 +219,7 @@ TEST_F(InstallWorkerTest, AMiniServerBesideTheProgramTakesTheLaunchersPlace) {
   OpenProgressWindow();
   RunInstallWorker(*session);
 
-  const InstallManager& manager = session->manager;
+  const engine::InstallManager& manager = session->manager;
   ASSERT_EQ(manager.steps().size(), 1u);
   auto* server = dynamic_cast<MiniServerStep*>(manager.steps()[0].get());
   ASSERT_NE(server, nullptr);
@@ -227,9 +231,12 @@ TEST_F(InstallWorkerTest, AMiniServerBesideTheProgramTakesTheLaunchersPlace) {
   EXPECT_EQ(view_.status(), (std::vector<std::string>{"Installing..."}));
   EXPECT_EQ(view_.closes(), 1);
   EXPECT_EQ(events_.Ids(),
-            (std::vector<int>{kDotNetInstalled, kServicePackInstalled, kAgentInstalled,
-                              kMiniServerFound, kMiniServerLaunchFailed}));
+            (std::vector<int>{diagnostics::kDotNetInstalled, diagnostics::kServicePackInstalled,
+                              diagnostics::kAgentInstalled, diagnostics::kMiniServerFound,
+                              diagnostics::kMiniServerLaunchFailed}));
 }
 #endif  // !_WIN32
 
 }  // namespace
+
+}  // namespace components

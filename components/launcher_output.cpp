@@ -2,6 +2,8 @@
 
 #include <climits>
 
+namespace components {
+
 const char kDeskApplication[] = "Parlor";
 const char kAdEngineApplication[] = "Torvane.Ads.AgentAdEngine";
 const char kWebServicesApplication[] = "Torvane.Services.Agent.WebServices";
@@ -143,3 +145,5 @@ double ComputeLaunchProgress(const LauncherOutput& output, double componentWeigh
           output.trackedPercent * trackedWeight) *
          0.01;
 }
+
+}  // namespace components

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+namespace components {
+
 // The applications the launcher reports besides the tracked one.
 extern const char kDeskApplication[];
 extern const char kAdEngineApplication[];
@@ -69,3 +71,5 @@ void ParseLauncherOutput(LauncherOutput* output, std::FILE* file, const std::str
 // 0.1 (ad engine), 0.6 (desk) and 0.3 (web services) within componentWeight.
 double ComputeLaunchProgress(const LauncherOutput& output, double componentWeight,
                              double trackedWeight);
+
+}  // namespace components

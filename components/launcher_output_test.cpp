@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "tests/test_paths.h"
 
+namespace components {
+
 namespace {
 
 using test_paths::ScratchFolder;
@@ -330,3 +332,5 @@ TEST(ComputeLaunchProgressTest, WeighsTheComponentsAndTheTrackedApplication) {
 }
 
 }  // namespace
+
+}  // namespace components

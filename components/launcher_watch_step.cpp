@@ -9,8 +9,10 @@
 #include "platform/clock.h"
 #include "platform/message_box.h"
 
+namespace components {
+
 bool IsChildRunning(uint32_t interpreter_id, uint64_t created) {
-  return IsProcessRunning(interpreter_id, true, "conhost.exe", created);
+  return engine::IsProcessRunning(interpreter_id, true, "conhost.exe", created);
 }
 
 bool IsChildRunning(const platform::Process& interpreter) {
@@ -18,7 +20,7 @@ bool IsChildRunning(const platform::Process& interpreter) {
 }
 
 LauncherWatchStep::LauncherWatchStep(const char* eulaText, const std::string& outputFolder)
-    : InstallStep(StepWithLicence(eulaText)), outputFolder(outputFolder) {
+    : InstallStep(engine::StepWithLicence(eulaText)), outputFolder(outputFolder) {
   plan_.waitLevel = 1;
   plan_.selfReportedProgress = 1;
   plan_.downloadWeight = 0.0;
@@ -31,19 +33,19 @@ int LauncherWatchStep::Download() {
 
 void LauncherWatchStep::ParseLauncherOutput(std::FILE* file, const std::string& tracked_name,
                                             bool last_read) {
-  ::ParseLauncherOutput(
+  components::ParseLauncherOutput(
       &output, file, tracked_name,
       [this](const std::string& msg, int32_t code) {
         error_line_seen_ = true;
-        PostErrorEvent(events(), kInstallationError, msg);
-        ShowSupportError(boxes(), code, "Installation Error");
+        PostErrorEvent(events(), diagnostics::kInstallationError, msg);
+        diagnostics::ShowSupportError(boxes(), code, "Installation Error");
         AbortInstallation(signals());
       },
       last_read);
 }
 
 double LauncherWatchStep::ComputeLaunchProgress() const {
-  return ::ComputeLaunchProgress(output, componentWeight, trackedWeight);
+  return components::ComputeLaunchProgress(output, componentWeight, trackedWeight);
 }
 
 std::unique_ptr<platform::Process> LauncherWatchStep::StartInterpreter(
@@ -74,7 +76,7 @@ bool LauncherWatchStep::MoveBar(SlowAdvance& slow) {
   const int used =
       slow.limits == SlowAdvance::Limits::kQuietPolls ? slow.quiet_polls : slow.advances;
   if (used < slow.limit && slow.tick == 0) {
-    StepProgress::Raise(progress_.installFraction, progress_.installFraction.load() + 0.01);
+    engine::StepProgress::Raise(progress_.installFraction, progress_.installFraction.load() + 0.01);
     progress_.Notify();
     ++slow.advances;
   }
@@ -85,7 +87,9 @@ bool LauncherWatchStep::MoveBar(SlowAdvance& slow) {
 bool LauncherWatchStep::RaiseToLaunchProgress() {
   const double progress = ComputeLaunchProgress();
   if (progress <= progress_.installFraction.load()) return false;
-  StepProgress::Raise(progress_.installFraction, progress);
+  engine::StepProgress::Raise(progress_.installFraction, progress);
   progress_.Notify();
   return true;
 }
+
+}  // namespace components

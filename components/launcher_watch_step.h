@@ -12,6 +12,8 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
+namespace components {
+
 // The waits of the watch. The counts are fixed; tests shorten the sleeps.
 struct LaunchTiming {
   uint32_t poll_ms = 250;         // one look at the output file
@@ -33,7 +35,7 @@ struct SlowAdvance {
   int tick = 0;        // quiet polls modulo 3; progress does not reset it
 };
 
-class LauncherWatchStep : public InstallStep {
+class LauncherWatchStep : public engine::InstallStep {
  public:
   LauncherWatchStep(const char* eulaText, const std::string& outputFolder);
 
@@ -78,3 +80,5 @@ class LauncherWatchStep : public InstallStep {
 // outlives the program and would keep the step waiting for ever.
 bool IsChildRunning(uint32_t interpreter_id, uint64_t created);
 bool IsChildRunning(const platform::Process& interpreter);
+
+}  // namespace components

@@ -5,6 +5,8 @@
 #include "engine/pipeline_signals.h"
 #include "platform/clock.h"
 
+namespace components {
+
 namespace {
 
 constexpr char kMiniServer[] = ".\\launcher\\miniserver.exe";
@@ -14,13 +16,13 @@ constexpr char kTrackedName[] = "Content";
 }  // namespace
 
 int MiniServerStep::Abandoned() {
-  events().Post(kInstallationTerminated);
-  return kInstallationTerminated;
+  events().Post(diagnostics::kInstallationTerminated);
+  return diagnostics::kInstallationTerminated;
 }
 
-bool IsMiniServerPresent(EventSink& events) {
+bool IsMiniServerPresent(diagnostics::EventSink& events) {
   if (!platform::PathExists(kMiniServer)) return false;
-  events.Post(kMiniServerFound);
+  events.Post(diagnostics::kMiniServerFound);
   return true;
 }
 
@@ -42,8 +44,8 @@ int MiniServerStep::Install() {
   std::unique_ptr<platform::Process> interpreter = StartInterpreter(
       std::string(" /K \"\"") + kMiniServer + "\" -ld c > \"" + output_path + "\"\"");
   if (!interpreter) {
-    events().Post(kMiniServerLaunchFailed);
-    return kMiniServerLaunchFailed;
+    events().Post(diagnostics::kMiniServerLaunchFailed);
+    return diagnostics::kMiniServerLaunchFailed;
   }
   WaitForProgramToAppear(*interpreter);
   platform::UniqueFile file = platform::OpenFile(output_path, "rb");
@@ -67,8 +69,10 @@ int MiniServerStep::Install() {
   platform::SleepMs(timing.final_pause_ms);
   interpreter->Terminate(0);
   interpreter.reset();
-  StepProgress::Raise(progress_.installFraction, 1.0);
+  engine::StepProgress::Raise(progress_.installFraction, 1.0);
   progress_.Notify();
   progress_.installDone.Release();
   return 1;
 }
+
+}  // namespace components

@@ -7,6 +7,8 @@
 #include "components/launcher_watch_step.h"
 #include "diagnostics/event_sink.h"
 
+namespace components {
+
 class MiniServerStep : public LauncherWatchStep {
  public:
   MiniServerStep(const char* eulaText, const std::string& outputFolder);
@@ -20,4 +22,6 @@ class MiniServerStep : public LauncherWatchStep {
 };
 
 // Whether ".\launcher\miniserver.exe" exists in the current folder; posts 7500 if so.
-bool IsMiniServerPresent(EventSink& events);
+bool IsMiniServerPresent(diagnostics::EventSink& events);
+
+}  // namespace components

@@ -23,6 +23,8 @@
 #include "tests/run_context.h"
 #include "tests/test_paths.h"
 
+namespace components {
+
 namespace {
 
 class MiniServerTest : public testing::Test {
@@ -34,10 +36,10 @@ class MiniServerTest : public testing::Test {
 
   RecordedEvents events_;
   test_paths::ScratchFolder folder_;
-  PipelineSignals signals_;
+  engine::PipelineSignals signals_;
   FakeMessageBoxes boxes_;
   TestRunContext run_{&events_, signals_, boxes_};
-  InstallManager manager_{run_.context()};
+  engine::InstallManager manager_{run_.context()};
 };
 
 TEST_F(MiniServerTest, QueuedAsTheGatedLastStepTrackingContent) {
@@ -59,7 +61,7 @@ TEST_F(MiniServerTest, PresentOnlyUnderTheCurrentFolder) {
   ASSERT_TRUE(platform::CreateFolder(folder_.File("launcher")));
   ASSERT_TRUE(test_paths::WriteWholeFile(folder_.File("launcher\\miniserver.exe"), "x"));
   EXPECT_TRUE(IsMiniServerPresent(events_));
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kMiniServerFound}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kMiniServerFound}));
 }
 
 #ifndef _WIN32
@@ -124,13 +126,14 @@ TEST_F(MiniServerRunTest, AnErrorLineEndsTheWatchAtOnce) {
   MiniServerStep& step = QueueRun();
   drive_.SetProgram(Append("<Error Msg=\"No room\" Code=\"112\" />") +
                     "\nwhile :; do sleep 0.05; done");
-  EXPECT_EQ(step.Install(), kInstallationTerminated);
+  EXPECT_EQ(step.Install(), diagnostics::kInstallationTerminated);
   EXPECT_FALSE(step.progress().installDone.Wait(0));
   const auto shown = boxes_.shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Installation Error");
   EXPECT_THAT(shown[0].text, testing::EndsWith("<Error Code: 112>"));
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kInstallationError, kInstallationTerminated}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kInstallationError,
+                                             diagnostics::kInstallationTerminated}));
 }
 
 // Cancelled while the MiniServer is still writing a line: the read after the
@@ -146,24 +149,24 @@ TEST_F(MiniServerRunTest, AHalfWrittenErrorLineIsNotReportedWhenTheRunIsAbandone
     }
     AbortInstallation(signals_);
   });
-  EXPECT_EQ(step.Install(), kInstallationTerminated);
+  EXPECT_EQ(step.Install(), diagnostics::kInstallationTerminated);
   cancel.join();
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kInstallationTerminated}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kInstallationTerminated}));
 }
 
 TEST_F(MiniServerRunTest, ACancelConfirmedBeforeTheStartStartsNothing) {
   MiniServerStep& step = QueueRun();
   drive_.SetProgram("sleep 2");
   AbortInstallation(signals_);
-  EXPECT_EQ(step.Install(), kInstallationTerminated);
+  EXPECT_EQ(step.Install(), diagnostics::kInstallationTerminated);
   EXPECT_FALSE(drive_.InterpreterStarted());
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kInstallationTerminated}));
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kInstallationTerminated}));
 }
 
 TEST_F(MiniServerRunTest, WithoutAnInterpreterTheStepFails) {
-  EXPECT_EQ(QueueRun().Install(), kMiniServerLaunchFailed);
-  EXPECT_EQ(events_.Ids(), (std::vector<int>{kMiniServerLaunchFailed}));
+  EXPECT_EQ(QueueRun().Install(), diagnostics::kMiniServerLaunchFailed);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{diagnostics::kMiniServerLaunchFailed}));
 }
 #endif  // !_WIN32
 
@@ -191,7 +194,7 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
   const std::string server = scratch.File("launcher\\miniserver.exe");
   ASSERT_TRUE(test_paths::CopyFixture("fake_miniserver.exe", server));
   ASSERT_TRUE(test_paths::WriteWholeFile(server + ".ms", "600"));
-  writeCookieFile(work, "Cat1", "Content_X");
+  payload::writeCookieFile(work, "Cat1", "Content_X");
   ASSERT_TRUE(
       test_paths::WriteWholeFile(server + ".cookie", platform::JoinPath(work, "cookie.txt")));
   ScopedCurrentFolder here(scratch.path());
@@ -199,10 +202,10 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
   const bool own_console = RunWithoutConsole();
   const int interpreters_before = CountInterpreters();
 
-  PipelineSignals signals;
+  engine::PipelineSignals signals;
   FakeMessageBoxes boxes;
   TestRunContext run(&events, signals, boxes);
-  InstallManager manager(run.context());
+  engine::InstallManager manager(run.context());
   manager.AddStep(std::make_unique<MiniServerStep>(nullptr, work));
   MiniServerStep& step = static_cast<MiniServerStep&>(*manager.steps()[0]);
   step.timing.poll_ms = 50;
@@ -238,3 +241,5 @@ TEST(MiniServerUnderWindows, RunsThroughCmdKAndEndsTheInterpreter) {
 #endif  // _WIN32
 
 }  // namespace
+
+}  // namespace components

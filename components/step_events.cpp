@@ -9,7 +9,9 @@
 #include "engine/pipeline_signals.h"
 #include "platform/message_box.h"
 
-int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
+namespace components {
+
+int DownloadWithFallback(engine::InstallStep& step, const std::string& secondaryUrl,
                          const FallbackDownloadEvents& events) {
   step.events().Post(events.primary_started);
   if (step.DownloadFrom(step.plan().url) == 1) {
@@ -32,11 +34,11 @@ int DownloadWithFallback(InstallStep& step, const std::string& secondaryUrl,
     return events.secondary_cancelled;
   }
   step.events().Post(events.secondary_failed);
-  ShowSupportError(step.boxes(), result, "Download Error");
+  diagnostics::ShowSupportError(step.boxes(), result, "Download Error");
   return result;
 }
 
-int InstallWithEvents(InstallStep& step, const InstallEvents& events) {
+int InstallWithEvents(engine::InstallStep& step, const InstallEvents& events) {
   step.events().Post(events.started);
   const int result = step.RunPlannedInstaller();
   if (result == 1) {
@@ -58,3 +60,5 @@ int VersionNumber(const std::string& code) {
   }
   return value;
 }
+
+}  // namespace components

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace diagnostics {
+
 struct CodeText {
   int32_t code;
   const char* text;
@@ -26,3 +28,5 @@ constexpr bool CodesRise(const CodeText (&table)[kRows]) {
   }
   return true;
 }
+
+}  // namespace diagnostics

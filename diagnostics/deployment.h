@@ -12,3 +12,5 @@ constexpr const char kSurveyAddress[] =
 constexpr const char kPrivacyAddress[] = "http://www.torvane.com/PrivacyPolicy.aspx";
 
 }  // namespace deployment
+
+namespace diagnostics {}  // namespace diagnostics

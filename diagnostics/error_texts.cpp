@@ -6,6 +6,8 @@
 #include "platform/http.h"
 #include "platform/sync.h"
 
+namespace diagnostics {
+
 namespace {
 
 // The slot is written by the download and install threads and read by any
@@ -327,3 +329,5 @@ std::string SupportMessage(int error_code) {
   text += " <Error Code: " + std::to_string(error_code) + ">";
   return text;
 }
+
+}  // namespace diagnostics

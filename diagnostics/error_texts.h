@@ -8,6 +8,8 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_sink.h"
 
+namespace diagnostics {
+
 // Stores the category's prefix followed by `message` for 9058 ("HTTP ERROR: "),
 // 9059 ("System ERROR: "), 9060 ("INSTALLATION ERROR: ") and 9063 ("Event: ");
 // any other id changes nothing. Safe from any thread.
@@ -32,3 +34,5 @@ std::string DescribeInstallerExitCode(int code);
 // The message box text that asks the user to contact support, with the code.
 // Windows-1252: the apostrophe is byte 0x92.
 std::string SupportMessage(int error_code);
+
+}  // namespace diagnostics

@@ -5,6 +5,8 @@
 #include "diagnostics/deployment.h"
 #include "diagnostics/event_catalog.h"
 
+namespace diagnostics {
+
 namespace {
 
 TEST(LastErrorTextTest, EachCategoryHasItsPrefix) {
@@ -89,3 +91,5 @@ TEST(SupportMessageTest, CodesPrintInDecimalWithSign) {
 }
 
 }  // namespace
+
+}  // namespace diagnostics

@@ -3,6 +3,8 @@
 #include "diagnostics/code_texts.h"
 #include "diagnostics/error_texts.h"
 
+namespace diagnostics {
+
 namespace EventCatalog {
 
 namespace {
@@ -25,3 +27,5 @@ std::string Describe(EventId id) {
 }
 
 }  // namespace EventCatalog
+
+}  // namespace diagnostics

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace diagnostics {
+
 using EventId = int32_t;
 
 // kLaunched = 3000 and so on, one name per row of the event table.
@@ -19,3 +21,5 @@ namespace EventCatalog {
 // four error ids 9058, 9059, 9060 and 9063 carry the current LastErrorText.
 std::string Describe(EventId id);
 }  // namespace EventCatalog
+
+}  // namespace diagnostics

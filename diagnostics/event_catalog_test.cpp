@@ -6,6 +6,7 @@
 
 #include "diagnostics/error_texts.h"
 
+namespace diagnostics {
 namespace {
 
 TEST(EventCatalogTest, FixedTextsKeepTheirWording) {
@@ -84,3 +85,5 @@ TEST(EventCatalogTest, NamesStandForTheirNumbers) {
 }
 
 }  // namespace
+
+}  // namespace diagnostics

@@ -9,6 +9,8 @@
 #include "diagnostics/startup_error.h"
 #include "platform/uuid.h"
 
+namespace diagnostics {
+
 namespace {
 
 // Not a host name, so nothing can be delivered before the configuration names
@@ -179,3 +181,5 @@ std::string ReadAgentId(platform::Registry& registry) {
   }
   return "?";
 }
+
+}  // namespace diagnostics

@@ -15,6 +15,8 @@
 #include "platform/registry.h"
 #include "platform/sync.h"
 
+namespace diagnostics {
+
 // The product uses the defaults; tests shorten the waits, pick the port and
 // hand in a registry of their own.
 struct EventLoggerOptions : ReportSenderOptions {
@@ -87,3 +89,5 @@ std::string BuildEventRecord(EventId id, platform::Registry& registry);
 // HKCU\SOFTWARE\Torvane RuntimeGuid, tried 6 times with 500 ms after each
 // failure; "?" if never read.
 std::string ReadAgentId(platform::Registry& registry);
+
+}  // namespace diagnostics

@@ -17,6 +17,8 @@
 #include "tests/fake_registry.h"
 #include "tests/test_paths.h"
 
+namespace diagnostics {
+
 namespace {
 
 using testing_logs::ReadLogLines;
@@ -266,3 +268,5 @@ TEST_F(AgentIdTest, MissingValueGivesAQuestionMark) {
 }
 
 }  // namespace
+
+}  // namespace diagnostics

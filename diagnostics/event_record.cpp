@@ -3,6 +3,8 @@
 #include "diagnostics/event_record_fields.h"
 #include "diagnostics/request_encoding.h"
 
+namespace diagnostics {
+
 namespace {
 
 // NAME='value' and what follows it. A value is taken as a C string: an error
@@ -55,3 +57,5 @@ std::string FormatTimestamp(const platform::UtcTime& time) {
   }
   return text.substr(0, 23);
 }
+
+}  // namespace diagnostics

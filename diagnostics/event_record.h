@@ -13,6 +13,8 @@
 #include "diagnostics/event_catalog.h"
 #include "platform/clock.h"
 
+namespace diagnostics {
+
 struct EventRecord {
   std::string token;                     // a report's: the run's UUID text
   std::optional<std::string> agent;      // 7003: the agent's id
@@ -43,3 +45,5 @@ std::string FormatTimestamp(const platform::UtcTime& time);
 // Milliseconds since 1970 of such a text, or nothing when the text has
 // another shape or names no real moment.
 std::optional<int64_t> TimestampMs(const std::string& timestamp);
+
+}  // namespace diagnostics

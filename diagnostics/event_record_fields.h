@@ -3,9 +3,13 @@
 // functions of event_record.h.
 #pragma once
 
+namespace diagnostics {
+
 constexpr char kTokenField[] = "TOKEN";
 constexpr char kAgentField[] = "AGENT";
 constexpr char kWatermarkField[] = "WATERMARK";
 constexpr char kEventIdField[] = "EVENTID";
 constexpr char kDescriptionField[] = "DESC";
 constexpr char kTimestampField[] = "TIMESTAMP";
+
+}  // namespace diagnostics

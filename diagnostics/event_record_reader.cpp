@@ -4,6 +4,8 @@
 #include "diagnostics/event_record_fields.h"
 #include "diagnostics/request_encoding.h"
 
+namespace diagnostics {
+
 namespace {
 
 // The longest token a report may carry; the sender's is 36 characters.
@@ -140,3 +142,5 @@ std::optional<int64_t> TimestampMs(const std::string& text) {
       DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   return seconds * 1000 + millisecond;
 }
+
+}  // namespace diagnostics

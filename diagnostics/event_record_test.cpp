@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+namespace diagnostics {
+
 namespace {
 
 TEST(EventRecordTest, WhatIsNoReport) {
@@ -70,3 +72,5 @@ TEST(TimestampTest, CurrentTimeIsUtc) {
 }
 
 }  // namespace
+
+}  // namespace diagnostics

@@ -4,6 +4,8 @@
 
 #include "diagnostics/event_catalog.h"
 
+namespace diagnostics {
+
 class EventSink {
  public:
   virtual ~EventSink() = default;
@@ -12,3 +14,5 @@ class EventSink {
   // wait up to 3 s for the agent id). Safe from any thread.
   virtual void Post(EventId id) = 0;
 };
+
+}  // namespace diagnostics

@@ -8,6 +8,8 @@
 #include "platform/clock.h"
 #include "platform/http.h"
 
+namespace diagnostics {
+
 ReportSender::ReportSender(SenderFeed& feed, const ReportSenderOptions& options, std::string run_id,
                            platform::UniqueFile log_file)
     : feed_(feed), options_(options), run_id_(std::move(run_id)), log_file_(std::move(log_file)) {}
@@ -116,3 +118,5 @@ void ReportSender::SendPendingReports() {
   // Behind the records still waiting, so one bad record does not hold up the rest.
   if (has_failed) reports_.push_back(std::move(failed));
 }
+
+}  // namespace diagnostics

@@ -10,6 +10,8 @@
 
 #include "platform/files.h"
 
+namespace diagnostics {
+
 // The user agent of every report request.
 constexpr char kReportUserAgent[] = "TORVANE_NETWORKS_WF";
 
@@ -84,3 +86,5 @@ class ReportSender {
   bool draining_ = false;            // finishing with records still undelivered
   uint32_t drain_start_ = 0;         // the Finish call's tick, once draining
 };
+
+}  // namespace diagnostics

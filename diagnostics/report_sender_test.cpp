@@ -18,6 +18,8 @@
 #include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
 
+namespace diagnostics {
+
 namespace {
 
 using testing_logs::ReadLogLines;
@@ -390,3 +392,5 @@ TEST(ReportSenderDrainTest, AHostileLogServerHoldsTheExitAtMostTheDrainAndOneAtt
     EXPECT_EQ(lines, records);
   }
 }
+
+}  // namespace diagnostics

@@ -1,5 +1,7 @@
 #include "diagnostics/request_encoding.h"
 
+namespace diagnostics {
+
 namespace {
 
 bool NeedsEncoding(unsigned char byte) {
@@ -66,3 +68,5 @@ std::string DecodeRequestTarget(const std::string& target) {
   }
   return out;
 }
+
+}  // namespace diagnostics

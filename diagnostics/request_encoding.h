@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace diagnostics {
+
 // Percent-encodes (%HH, upper-case hex) the bytes that may not stand in a
 // request target: controls (CR and LF among them), space, '"', '#', '%', '<',
 // '>', '\\', '^', '`', '{', '|', '}', DEL and every byte from 0x80. All other
@@ -14,3 +16,5 @@ std::string EncodeRequestTarget(const std::string& text);
 // becomes its byte. A '%' that starts no such escape stays as it is, so a
 // target from a sender that encoded nothing keeps its percent signs.
 std::string DecodeRequestTarget(const std::string& target);
+
+}  // namespace diagnostics

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace diagnostics {
+
 namespace {
 
 TEST(EncodeRequestTargetTest, RecordKeepsItsPunctuation) {
@@ -68,3 +70,5 @@ TEST(DecodeRequestTargetTest, GivesBackEveryEncodedByte) {
 }
 
 }  // namespace
+
+}  // namespace diagnostics

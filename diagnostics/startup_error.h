@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace diagnostics {
+
 class StartupError {
  public:
   // `code`: the system's error code of the call that failed, read where it failed.
@@ -16,3 +18,5 @@ class StartupError {
   const char* text_;  // a literal
   uint32_t code_;
 };
+
+}  // namespace diagnostics

@@ -9,17 +9,20 @@
 #include "platform/files.h"
 #include "platform/system.h"
 
+namespace engine {
+
 bool InstallManager::CheckDiskSpace() {
   if (requiredMegabytes_ <= 0) return true;
   const std::string system_folder = platform::SystemFolder();
   if (system_folder.empty()) {
-    context_.events.Post(kSystemDirectoryNotFound);
-    ShowSupportError(context_.boxes, kSystemDirectoryNotFound, "Installation Error");
+    context_.events.Post(diagnostics::kSystemDirectoryNotFound);
+    diagnostics::ShowSupportError(context_.boxes, diagnostics::kSystemDirectoryNotFound,
+                                  "Installation Error");
     return false;
   }
   const uint32_t bytes = static_cast<uint32_t>(requiredMegabytes_) * 1048576u;
   if (!platform::HasFreeSpace(system_folder, bytes)) {
-    context_.events.Post(kNotEnoughDiskSpace);
+    context_.events.Post(diagnostics::kNotEnoughDiskSpace);
     context_.boxes.Show(
         "We're sorry, your system does not have enough free disk space to complete this "
         "installation.",
@@ -28,3 +31,5 @@ bool InstallManager::CheckDiskSpace() {
   }
   return true;
 }
+
+}  // namespace engine

@@ -16,6 +16,8 @@
 #include <unistd.h>
 #endif
 
+namespace engine {
+
 namespace {
 
 class DiskSpaceTest : public testing::Test {
@@ -71,8 +73,10 @@ TEST_F(DiskSpaceTest, AFullSystemDriveStopsTheInstallation) {
       shown[0].text);
   EXPECT_EQ("Installation Error", shown[0].title);
   EXPECT_EQ(platform::kMessageOk, shown[0].style);
-  EXPECT_EQ((std::vector<int>{kNotEnoughDiskSpace}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kNotEnoughDiskSpace}), events_.Ids());
 }
 #endif
 
 }  // namespace
+
+}  // namespace engine

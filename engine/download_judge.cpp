@@ -4,6 +4,8 @@
 
 #include "platform/md5.h"
 
+namespace engine {
+
 namespace {
 
 // A Content-Length of more than 9 characters is not read (the Windows client
@@ -61,3 +63,5 @@ DownloadVerdict DownloadJudge::JudgeBody() {
   }
   return DownloadVerdict::kAccepted;
 }
+
+}  // namespace engine

@@ -10,7 +10,9 @@
 
 namespace platform {
 class Md5;
-}
+}  // namespace platform
+
+namespace engine {
 
 // A server that keeps the transfer alive with a byte now and then never
 // leaves it waiting a whole stall limit, yet would hold the download for days:
@@ -79,3 +81,5 @@ class DownloadJudge {
   std::unique_ptr<platform::Md5> md5_;  // when a digest is compared or wanted
   std::string md5_hex_;
 };
+
+}  // namespace engine

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace engine {
+
 namespace {
 
 TEST(DownloadJudgeTest, TheHeadTakesOnly200WithALengthOfAtMostNineCharacters) {
@@ -83,3 +85,5 @@ TEST(DownloadJudgeTest, EachStallLimitMustBringAKibibyte) {
 }
 
 }  // namespace
+
+}  // namespace engine

@@ -17,16 +17,18 @@
 #include "platform/http.h"
 #include "platform/system.h"
 
+namespace engine {
+
 namespace {
 
-int Fail(EventSink& events, EventId id) {
+int Fail(diagnostics::EventSink& events, diagnostics::EventId id) {
   events.Post(id);
   return id;
 }
 
-int FailWithText(EventSink& events, const std::string& text) {
-  PostErrorEvent(events, kHttpError, text);
-  return kHttpError;
+int FailWithText(diagnostics::EventSink& events, const std::string& text) {
+  PostErrorEvent(events, diagnostics::kHttpError, text);
+  return diagnostics::kHttpError;
 }
 
 std::string ByteCounts(double received, double total) {
@@ -55,7 +57,7 @@ struct Attempt {
   const std::string& url;
   StepProgress& progress;
   PipelineSignals& signals;
-  EventSink& events;
+  diagnostics::EventSink& events;
 };
 
 // Lets AbortInstallation reach the download while it waits for the server.
@@ -86,18 +88,19 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   uint32_t error = 0;
   std::string response;
   if (!download.WaitForHead(&error, &response)) {
-    if (a.signals.abortFlag.load()) return Fail(a.events, kDownloadTerminated);
+    if (a.signals.abortFlag.load()) return Fail(a.events, diagnostics::kDownloadTerminated);
     if (a.url.empty()) return FailWithText(a.events, "URL is blank.");
     if (download.stalled()) return FailWithText(a.events, kNoAnswerText);
     if (download.redirect_refused()) return FailWithText(a.events, kRefusedRedirectText);
-    return FailWithText(a.events,
-                        !response.empty() ? response : DescribeHttpStatus(static_cast<int>(error)));
+    return FailWithText(a.events, !response.empty()
+                                      ? response
+                                      : diagnostics::DescribeHttpStatus(static_cast<int>(error)));
   }
   const platform::HttpHead& head = download.head();
   *final_url = head.final_url;
   switch (judge.JudgeHead(head.status, head.has_length, head.length, platform::TickCount())) {
     case DownloadVerdict::kNotOk:
-      return FailWithText(a.events, DescribeHttpStatus(head.status));
+      return FailWithText(a.events, diagnostics::DescribeHttpStatus(head.status));
     case DownloadVerdict::kNoLength:
       return FailWithText(a.events,
                           "Failed to retrieve file size, possibly due to an invalid URL.");
@@ -108,7 +111,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   a.progress.bytesTotal.store(total);
 
   platform::UniqueFile file = platform::OpenFile(a.plan.localPath, "wb");
-  if (!file) return Fail(a.events, kFileCreationFailed);
+  if (!file) return Fail(a.events, diagnostics::kFileCreationFailed);
 
   std::vector<char> buffer;
   bool write_failed = false;
@@ -136,10 +139,10 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   if (std::fclose(file.release()) != 0) write_failed = true;
 
   if (a.signals.abortFlag.load())
-    return Fail(a.events, kDownloadTerminated);  // the partial file stays
+    return Fail(a.events, diagnostics::kDownloadTerminated);  // the partial file stays
   if (write_failed) {
     platform::RemoveFile(a.plan.localPath);
-    return Fail(a.events, kFileCreationFailed);
+    return Fail(a.events, diagnostics::kFileCreationFailed);
   }
   const DownloadVerdict verdict = judge.JudgeBody();
   if (download.stalled() || verdict == DownloadVerdict::kTrickled) {
@@ -156,7 +159,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
       // The system's cache keeps the answer under the address it came from too.
       platform::DropCachedCopy(a.url);
       if (*final_url != a.url) platform::DropCachedCopy(*final_url);
-      return Fail(a.events, kMd5CheckFailed);
+      return Fail(a.events, diagnostics::kMd5CheckFailed);
     case DownloadVerdict::kNotTheInstaller:
       platform::RemoveFile(a.plan.localPath);
       return FailWithText(a.events, kNotTheInstallerText);
@@ -172,7 +175,7 @@ int Transfer(const Attempt& a) {
   a.progress.bytesTotal.store(0.0);
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
-  if (!session) return Fail(a.events, kInternetSessionFailed);
+  if (!session) return Fail(a.events, diagnostics::kInternetSessionFailed);
   DownloadRules rules;
   if (a.plan.verify_digest) rules.md5 = a.plan.md5;
   rules.leading_bytes = a.plan.leading_bytes;
@@ -192,16 +195,19 @@ int Transfer(const Attempt& a) {
 int HttpDownloader::Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
                              const RunContext& context) {
   progress.phase = 1;
-  if (context.signals.abortFlag.load()) return Fail(context.events, kDownloadTerminated);
+  if (context.signals.abortFlag.load())
+    return Fail(context.events, diagnostics::kDownloadTerminated);
   if (plan.availableLocally) {
     progress.downloadDone.Release();
-    context.events.Post(kLocalInstallerFound);
+    context.events.Post(diagnostics::kLocalInstallerFound);
     return 1;
   }
   try {
     return Transfer({plan, url, progress, context.signals, context.events});
   } catch (...) {
-    return FailWithText(context.events,
-                        DescribeHttpStatus(static_cast<int>(platform::LastErrorCode())));
+    return FailWithText(context.events, diagnostics::DescribeHttpStatus(
+                                            static_cast<int>(platform::LastErrorCode())));
   }
 }
+
+}  // namespace engine

@@ -7,6 +7,8 @@
 #include "engine/step_services.h"
 #include "platform/http.h"
 
+namespace engine {
+
 // The request every download makes (bootpack check makes the same): the
 // user agent, a session that keeps no cookies and shows no UI, a request on
 // an existing connection kept open, passive, that revalidates a cached copy.
@@ -21,3 +23,5 @@ class HttpDownloader : public Downloader {
   int Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
                const RunContext& context) override;
 };
+
+}  // namespace engine

@@ -28,6 +28,8 @@
 #include "tests/servers/watched_server.h"
 #include "tests/test_paths.h"
 
+namespace engine {
+
 namespace {
 
 using testing_servers::GeneratedBody;
@@ -45,7 +47,7 @@ const char kPortal[] = "<html><body>Please log in to use this network.</body></h
 const char kErrorPage[] = "<html>\r\n<body>\r\nNo such file.\r\n\r\n</body>\r\n</html>\r\n";
 
 // The installer as the good server has it; a package begins as an MSI does.
-std::string Good() { return MsiSignature() + GeneratedBody(0, kSize - 8); }
+std::string Good() { return components::MsiSignature() + GeneratedBody(0, kSize - 8); }
 
 // Where the row's hostile server is, and how it answers.
 struct Hostile {
@@ -78,56 +80,61 @@ std::vector<Row> Rows() {
          h.server.Stop();  // nobody listens there now
          return LoopbackUrl(port, "/setup.exe");
        },
-       kHttpError, kHttpError, nullptr, 3000},
+       diagnostics::kHttpError, diagnostics::kHttpError, nullptr, 3000},
       {"unresolvable name",
        [](Hostile&) { return std::string("http://kestrel-download.invalid/setup.exe"); },
-       kHttpError, kHttpError, nullptr, kStallLimitMs + 2000},
+       diagnostics::kHttpError, diagnostics::kHttpError, nullptr, kStallLimitMs + 2000},
       {"accepts, never answers", [](Hostile& h) { return Serve(h, ResponsePlan::Silent()); },
-       kHttpError, kHttpError, "The server stopped sending before its answer began.",
-       kStallLimitMs + 1500},
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The server stopped sending before its answer began.", kStallLimitMs + 1500},
       {"stalls mid-body", [](Hostile& h) { return Serve(h, ResponsePlan::Stalling(1000, kSize)); },
-       kHttpError, kHttpError, "The server stopped sending: 1000 of 3000 bytes arrived.",
-       kStallLimitMs + 1500},
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The server stopped sending: 1000 of 3000 bytes arrived.", kStallLimitMs + 1500},
       // A byte every 50 ms never leaves the download waiting a whole stall limit.
       {"trickles a byte at a time",
-       [](Hostile& h) { return Serve(h, ResponsePlan::Trickle(kSize, 50)); }, kHttpError,
-       kHttpError, "The server stopped sending: ", 2 * kStallLimitMs + 1500},
+       [](Hostile& h) { return Serve(h, ResponsePlan::Trickle(kSize, 50)); },
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The server stopped sending: ", 2 * kStallLimitMs + 1500},
       {"reset mid-body",
        [good](Hostile& h) {
          return Serve(h, ResponsePlan::ResetMidBody(good.substr(0, 1000), kSize));
        },
        // The reset may overtake the bytes before it, the head included: the
        // text is then the broken connection's.
-       kHttpError, kHttpError, nullptr, 2000},
+       diagnostics::kHttpError, diagnostics::kHttpError, nullptr, 2000},
       {"body shorter than its length",
        [good](Hostile& h) {
          return Serve(h, ResponsePlan::ShortBody(good.substr(0, 1000), kSize));
        },
-       kHttpError, kHttpError, "The download ended early: 1000 of 3000 bytes arrived.", 2000},
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The download ended early: 1000 of 3000 bytes arrived.", 2000},
       {"body longer than its length",
        [good](Hostile& h) {
          return Serve(h, ResponsePlan::LongBody(good + "trailing junk", kSize));
        },
        1, 1, nullptr, 2000},
       {"no length", [good](Hostile& h) { return Serve(h, ResponsePlan::WithoutLength(good)); },
-       kHttpError, kHttpError, "Failed to retrieve file size, possibly due to an invalid URL.",
-       2000},
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "Failed to retrieve file size, possibly due to an invalid URL.", 2000},
       {"captive portal page",
-       [](Hostile& h) { return Serve(h, ResponsePlan::Status(200, kPortal)); }, kMd5CheckFailed,
-       kHttpError, "The server sent something other than the installer.", 2000},
+       [](Hostile& h) { return Serve(h, ResponsePlan::Status(200, kPortal)); },
+       diagnostics::kMd5CheckFailed, diagnostics::kHttpError,
+       "The server sent something other than the installer.", 2000},
       {"404 with CR LF in its body",
-       [](Hostile& h) { return Serve(h, ResponsePlan::Status(404, kErrorPage)); }, kHttpError,
-       kHttpError, "The server has not found anything matching the requested URI", 2000},
+       [](Hostile& h) { return Serve(h, ResponsePlan::Status(404, kErrorPage)); },
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The server has not found anything matching the requested URI", 2000},
       {"500 with CR LF in its body",
-       [](Hostile& h) { return Serve(h, ResponsePlan::Status(500, kErrorPage)); }, kHttpError,
-       kHttpError, "The server encountered an unexpected condition", 2000},
+       [](Hostile& h) { return Serve(h, ResponsePlan::Status(500, kErrorPage)); },
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The server encountered an unexpected condition", 2000},
       {"redirect loop",
        [](Hostile& h) {
          const std::string self = LoopbackUrl(h.server.port(), "/setup.exe");
          h.server.SetDefaultResponse(ResponsePlan::Redirect(302, self));
          return self;
        },
-       kHttpError, kHttpError, "Unknown error has occured", 2000},
+       diagnostics::kHttpError, diagnostics::kHttpError, "Unknown error has occured", 2000},
       {"redirect to another host",
        [](Hostile& h) {
          // The good server under another name: another host to the client.
@@ -144,14 +151,15 @@ std::vector<Row> Rows() {
          plan.delay_before_answer_ms = kStallLimitMs * 3 / 5;
          return Serve(h, plan);
        },
-       kHttpError, kHttpError, "The server stopped sending before its answer began.",
-       kStallLimitMs + 1500},
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The server stopped sending before its answer began.", kStallLimitMs + 1500},
       {"head a line at a time",
        [](Hostile& h) { return Serve(h, ResponsePlan::TrickleHead(40, kStallLimitMs / 5)); },
-       kHttpError, kHttpError, "The server stopped sending before its answer began.",
-       kStallLimitMs + 1500},
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "The server stopped sending before its answer began.", kStallLimitMs + 1500},
       {"redirect without Location", [](Hostile& h) { return Serve(h, ResponsePlan::Status(302)); },
-       kHttpError, kHttpError, "resides temporarily under a different URI", 2000},
+       diagnostics::kHttpError, diagnostics::kHttpError,
+       "resides temporarily under a different URI", 2000},
       {"64 KiB response header",
        [good](Hostile& h) { return Serve(h, ResponsePlan::LargeHead(good, 64 * 1024)); }, 1, 1,
        nullptr, 2000},
@@ -174,7 +182,8 @@ void AddRefusedRedirects(std::vector<Row>* rows) {
     rows->push_back(
         {refused.first,
          [location](Hostile& h) { return Serve(h, ResponsePlan::Redirect(302, location)); },
-         kHttpError, kHttpError, "redirected the download to an address", 2000, 1});
+         diagnostics::kHttpError, diagnostics::kHttpError, "redirected the download to an address",
+         2000, 1});
   }
 }
 
@@ -190,7 +199,7 @@ std::string ExpectWholeRecords(const std::string& log) {
     end = std::min(log.find('\n', at), log.size());
     std::string line = log.substr(at, end - at);
     if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
-    const auto record = ParseEventRecord(line);
+    const auto record = diagnostics::ParseEventRecord(line);
     EXPECT_TRUE(record && line.find('\r') == std::string::npos) << line;
     if (record && first.empty()) first = record->description;
   }
@@ -217,7 +226,7 @@ class DownloaderFaultsTest : public testing::TestWithParam<bool> {
     // The agent package is always fetched afresh; a file at hand is no copy of it.
     if (!verifies()) {
       plan.availableLocally = false;
-      plan.leading_bytes = MsiSignature();
+      plan.leading_bytes = components::MsiSignature();
     }
     plan.download_timing.stall_limit_ms = kStallLimitMs;
     return Queued(manager, plan);
@@ -269,7 +278,7 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
         EXPECT_FALSE(platform::PathExists(Target())) << "a failed download left its file";
         const std::string log = events.LogText();
         EXPECT_EQ((std::vector<int>{result}), events.Ids());
-        if (row.text && result == kHttpError) {
+        if (row.text && result == diagnostics::kHttpError) {
           EXPECT_NE(std::string::npos, log.find(row.text)) << log;
         }
         seen = ExpectWholeRecords(log);
@@ -294,9 +303,9 @@ TEST_P(DownloaderFaultsTest, EachFaultFailsInTimeLeavesNoWrongFileAndASecondRunR
     EXPECT_TRUE(bytes == good);
     EXPECT_EQ(again.plan().availableLocally, good_.RequestCount() == before_second)
         << "a copy at hand is used without a request, anything else is fetched";
-    EXPECT_EQ(
-        again.plan().availableLocally ? std::vector<int>{kLocalInstallerFound} : std::vector<int>{},
-        events.Ids());
+    EXPECT_EQ(again.plan().availableLocally ? std::vector<int>{diagnostics::kLocalInstallerFound}
+                                            : std::vector<int>{},
+              events.Ids());
   }
 }
 
@@ -306,3 +315,5 @@ INSTANTIATE_TEST_SUITE_P(Steps, DownloaderFaultsTest, testing::Bool(),
                          });
 
 }  // namespace
+
+}  // namespace engine

@@ -27,6 +27,8 @@
 #include "platform/posix/native_path.h"
 #endif
 
+namespace engine {
+
 namespace {
 
 using testing_servers::GeneratedBody;
@@ -112,7 +114,7 @@ TEST_F(DownloaderTest, ProgressRisesToTheWholeDownload) {
   ASSERT_GE(percents.size(), 3u);
   for (size_t i = 1; i < percents.size(); ++i) EXPECT_LT(percents[i - 1], percents[i]);
   EXPECT_EQ(50, percents.back());
-  EXPECT_EQ("50% Complete", PercentText(percents.back()));
+  EXPECT_EQ("50% Complete", ui::PercentText(percents.back()));
 }
 
 TEST_F(DownloaderTest, FollowsARedirect) {
@@ -129,7 +131,7 @@ TEST_F(DownloaderTest, FollowsARedirect) {
 
 TEST_F(DownloaderTest, BlankAddressFailsWithoutTouchingAFile) {
   InstallStep& step = AddStep("");
-  EXPECT_EQ(kHttpError, step.Download());
+  EXPECT_EQ(diagnostics::kHttpError, step.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(), "EVENTID='9058',DESC='HTTP ERROR: URL is blank.'"));
@@ -147,7 +149,7 @@ TEST_F(DownloaderTest, ErrorStatusesFailWithTheirTextAndNoFile) {
   for (const Case& c : cases) {
     server_.SetDefaultResponse(ResponsePlan::Status(c.status, "<html>error page</html>"));
     InstallStep& step = AddStep(Url("/missing"));
-    EXPECT_EQ(kHttpError, step.Download()) << c.status;
+    EXPECT_EQ(diagnostics::kHttpError, step.Download()) << c.status;
     EXPECT_FALSE(platform::PathExists(Target())) << c.status;
     EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   }
@@ -162,15 +164,15 @@ TEST_F(DownloaderTest, RefusedConnectionFails) {
   const int port = closed.port();
   closed.Stop();
   InstallStep& step = AddStep(LoopbackUrl(port, "/dotnetfx.exe"));
-  EXPECT_EQ(kHttpError, step.Download());
+  EXPECT_EQ(diagnostics::kHttpError, step.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_EQ((std::vector<int>{kHttpError}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kHttpError}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, AnswerWithoutLengthFails) {
   server_.SetDefaultResponse(ResponsePlan::WithoutLength("some bytes"));
   InstallStep& step = AddStep(Url("/x"));
-  EXPECT_EQ(kHttpError, step.Download());
+  EXPECT_EQ(diagnostics::kHttpError, step.Download());
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(),
                        "DESC='HTTP ERROR: Failed to retrieve file size, "
@@ -180,7 +182,7 @@ TEST_F(DownloaderTest, AnswerWithoutLengthFails) {
 TEST_F(DownloaderTest, BodyEndingBeforeItsLengthIsAFailureAndTheShortFileGoes) {
   server_.SetDefaultResponse(ResponsePlan::ShortBody(std::string(1000, 'x'), 5000));
   InstallStep& step = AddStep(Url("/agent.msi"));
-  EXPECT_EQ(kHttpError, step.Download());
+  EXPECT_EQ(diagnostics::kHttpError, step.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   EXPECT_TRUE(Contains(events_.LogText(), "1000 of 5000 bytes"));
@@ -206,13 +208,13 @@ TEST_F(DownloaderTest, AbortDuringTheTransferKeepsThePartialFile) {
   EXPECT_TRUE(FirstBytesArrive(step));
   AbortInstallation(signals_);
   download.join();
-  EXPECT_EQ(kDownloadTerminated, result);
+  EXPECT_EQ(diagnostics::kDownloadTerminated, result);
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
   const int64_t size = platform::FileSize(Target());
   EXPECT_GT(size, 0);
   EXPECT_LT(size, 1 << 20);
   EXPECT_EQ(static_cast<double>(size), step.progress().bytesReceived.load());
-  EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kDownloadTerminated}), events_.Ids());
 }
 
 // The product waits a minute for a silent server; these tests shorten it.
@@ -238,13 +240,13 @@ TEST_F(DownloaderTest, AStalledServerFailsTheAttemptWithItsText) {
     StepPlan plan = DownloadedInstaller(nullptr, server.Url("/x"), folder_.path(), "setup.exe");
     plan.download_timing.stall_limit_ms = 300;
     InstallStep& step = Queued(manager, plan);
-    EXPECT_EQ(kHttpError, step.Download());
+    EXPECT_EQ(diagnostics::kHttpError, step.Download());
     EXPECT_FALSE(server.Dismiss()) << "the download waited until the server stopped";
     EXPECT_FALSE(step.progress().downloadDone.Wait(0));
     EXPECT_FALSE(platform::PathExists(Target())) << "a stalled body is no installer";
     EXPECT_TRUE(Contains(events.LogText(), std::string("DESC='HTTP ERROR: ") + c.text + "'"))
         << events.LogText();
-    EXPECT_EQ((std::vector<int>{kHttpError}), events.Ids());
+    EXPECT_EQ((std::vector<int>{diagnostics::kHttpError}), events.Ids());
   }
 }
 
@@ -283,9 +285,9 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
     download.join();
     EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
     EXPECT_FALSE(server.Dismiss()) << "the download waited until the server stopped";
-    EXPECT_EQ(kDownloadTerminated, result);
+    EXPECT_EQ(diagnostics::kDownloadTerminated, result);
     EXPECT_EQ(c.kept, platform::FileSize(Target())) << "the partial file stays";
-    EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events.Ids());
+    EXPECT_EQ((std::vector<int>{diagnostics::kDownloadTerminated}), events.Ids());
     platform::RemoveFile(Target());
   }
 }
@@ -293,11 +295,11 @@ TEST_F(DownloaderTest, ACancelEndsAWaitForTheServer) {
 TEST_F(DownloaderTest, AbortBeforeTheStartSendsNoRequest) {
   AbortInstallation(signals_);
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
-  EXPECT_EQ(kDownloadTerminated, step.Download());
+  EXPECT_EQ(diagnostics::kDownloadTerminated, step.Download());
   EXPECT_EQ(1, step.progress().phase.load());
   EXPECT_EQ(0u, server_.RequestCount());
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_EQ((std::vector<int>{kDownloadTerminated}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kDownloadTerminated}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, LocalCopyIsUsedWithoutAnyRequest) {
@@ -307,7 +309,7 @@ TEST_F(DownloaderTest, LocalCopyIsUsedWithoutAnyRequest) {
   EXPECT_EQ(1, step.Download());
   EXPECT_TRUE(step.progress().downloadDone.Wait(0));
   EXPECT_EQ(0u, server_.RequestCount());
-  EXPECT_EQ((std::vector<int>{kLocalInstallerFound}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kLocalInstallerFound}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, StaleFileIsNoLocalCopyWhenADigestIsConfigured) {
@@ -324,7 +326,7 @@ TEST_F(DownloaderTest, AStepThatVerifiesItsDigestKeepsOnlyAMatchingFile) {
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
   InstallStep& wrong =
       AddStep(Url("/dotnetfx.exe"), "0123456789abcdef0123456789abcdef", "", VerifyingDigest);
-  EXPECT_EQ(kMd5CheckFailed, wrong.Download());
+  EXPECT_EQ(diagnostics::kMd5CheckFailed, wrong.Download());
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_FALSE(wrong.progress().downloadDone.Wait(0));
 
@@ -332,7 +334,7 @@ TEST_F(DownloaderTest, AStepThatVerifiesItsDigestKeepsOnlyAMatchingFile) {
   EXPECT_EQ(1, right.Download());
   EXPECT_EQ("abc", FileBytes());
   EXPECT_TRUE(right.progress().downloadDone.Wait(0));
-  EXPECT_EQ((std::vector<int>{kMd5CheckFailed}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kMd5CheckFailed}), events_.Ids());
 }
 
 TEST_F(DownloaderTest, AStepThatDoesNotVerifyIgnoresItsDigest) {
@@ -345,9 +347,9 @@ TEST_F(DownloaderTest, AStepThatDoesNotVerifyIgnoresItsDigest) {
 TEST_F(DownloaderTest, FileThatCannotBeCreatedFails) {
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
   InstallStep& step = AddStep(Url("/dotnetfx.exe"), "", folder_.File("no such folder"));
-  EXPECT_EQ(kFileCreationFailed, step.Download());
+  EXPECT_EQ(diagnostics::kFileCreationFailed, step.Download());
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
-  EXPECT_EQ((std::vector<int>{kFileCreationFailed}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kFileCreationFailed}), events_.Ids());
 }
 
 #ifndef _WIN32
@@ -359,10 +361,12 @@ TEST_F(DownloaderTest, WriteFailureIsNotSuccess) {
   InstallStep& step = AddStep(Url("/dotnetfx.exe"));
   // A link in the scratch folder: the failed download removes the link only.
   ASSERT_EQ(0, symlink("/dev/full", platform::NativePath(Target()).c_str()));
-  EXPECT_EQ(kFileCreationFailed, step.Download());
+  EXPECT_EQ(diagnostics::kFileCreationFailed, step.Download());
   EXPECT_FALSE(step.progress().downloadDone.Wait(0));
-  EXPECT_EQ((std::vector<int>{kFileCreationFailed}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kFileCreationFailed}), events_.Ids());
 }
 #endif
 
 }  // namespace
+
+}  // namespace engine

@@ -5,6 +5,8 @@
 #include "platform/files.h"
 #include "platform/md5.h"
 
+namespace engine {
+
 namespace {
 // Large enough to keep the disk streaming, small enough that memory does not
 // depend on the file.
@@ -31,3 +33,5 @@ bool Md5Differs(const std::string& path, const std::string& expected) {
   if (expected.empty()) return false;
   return FileMd5(path) != expected;
 }
+
+}  // namespace engine

@@ -9,6 +9,8 @@
 #include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
 
+namespace engine {
+
 namespace {
 
 class FileMd5Test : public testing::Test {
@@ -53,3 +55,5 @@ TEST_F(FileMd5Test, ComparisonIsExactAndAnEmptyDigestAcceptsAnything) {
 }
 
 }  // namespace
+
+}  // namespace engine

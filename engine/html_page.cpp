@@ -2,6 +2,8 @@
 
 #include "platform/ascii.h"
 
+namespace engine {
+
 namespace {
 
 constexpr size_t kLongestTitle = 60;
@@ -33,3 +35,5 @@ bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std
   }
   return true;
 }
+
+}  // namespace engine

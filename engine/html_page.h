@@ -5,7 +5,11 @@
 
 #include <string>
 
+namespace engine {
+
 // Whether the first bytes of a body (and its Content-Type) make an HTML page;
 // its title, if it has one, goes to `title`. The body decides: an installer
 // served as "text/html" is still the installer.
 bool LooksLikeHtml(const std::string& lead, const std::string& content_type, std::string* title);
+
+}  // namespace engine

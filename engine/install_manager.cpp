@@ -1,5 +1,7 @@
 #include "engine/install_manager.h"
 
+namespace engine {
+
 namespace {
 
 void TrimBlanks(std::string* text) {
@@ -57,3 +59,5 @@ void InstallManager::RefreshProgress() {
   last_percent_ = percent;
   window->ShowPercent(percent);
 }
+
+}  // namespace engine

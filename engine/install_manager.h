@@ -10,6 +10,8 @@
 #include "engine/pipeline_signals.h"
 #include "platform/message_box.h"
 
+namespace engine {
+
 class InstallManager {
  public:
   // Every queued step is handed the run's context.
@@ -51,3 +53,5 @@ class InstallManager {
   double totalWeight_ = 0.0;
   platform::Lock percent_lock_;  // both pipeline threads refresh the bar
 };
+
+}  // namespace engine

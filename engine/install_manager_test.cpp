@@ -11,6 +11,8 @@
 #include "tests/run_context.h"
 #include "ui/progress_flow.h"
 
+namespace engine {
+
 namespace {
 
 class WeightedStep : public InstallStep {
@@ -104,8 +106,8 @@ TEST_F(InstallManagerTest, ProgressIsShownOnlyOnceTheWindowIsUpAndOnlyWhenItChan
   raw->progress().Notify();
   raw->progress().Notify();
   EXPECT_EQ(view.percents(), (std::vector<int>{25, 100}));
-  EXPECT_EQ("25% Complete", PercentText(25));
-  EXPECT_EQ("100% Complete", PercentText(100));
+  EXPECT_EQ("25% Complete", ui::PercentText(25));
+  EXPECT_EQ("100% Complete", ui::PercentText(100));
 }
 
 TEST_F(InstallManagerTest, ZeroPercentIsNeverShown) {
@@ -119,3 +121,5 @@ TEST_F(InstallManagerTest, ZeroPercentIsNeverShown) {
 }
 
 }  // namespace
+
+}  // namespace engine

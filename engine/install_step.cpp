@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace engine {
+
 InstallStep::InstallStep(StepPlan plan) : plan_(std::move(plan)) {}
 
 InstallStep::~InstallStep() = default;
@@ -23,3 +25,5 @@ int InstallStep::DownloadFrom(const std::string& url) {
 int InstallStep::RunPlannedInstaller() {
   return context_->installers.Run(plan_, progress_, *context_);
 }
+
+}  // namespace engine

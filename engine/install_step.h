@@ -8,6 +8,8 @@
 #include "engine/step_plan.h"
 #include "engine/step_progress.h"
 
+namespace engine {
+
 class InstallStep {
  public:
   explicit InstallStep(StepPlan plan);
@@ -32,7 +34,7 @@ class InstallStep {
   const RunContext& context() const { return *context_; }
   PipelineSignals& signals() const { return context_->signals; }
   platform::MessageBoxes& boxes() const { return context_->boxes; }
-  EventSink& events() const { return context_->events; }
+  diagnostics::EventSink& events() const { return context_->events; }
 
   // The plan's installer from `url` (the primary or a fall-back address),
   // through the manager's downloader.
@@ -47,3 +49,5 @@ class InstallStep {
  private:
   const RunContext* context_ = nullptr;  // set before the pipeline starts
 };
+
+}  // namespace engine

@@ -6,6 +6,8 @@
 #include "diagnostics/event_sink.h"
 #include "engine/install_manager.h"
 
+namespace engine {
+
 namespace {
 
 // A wait or a thread start failed: the run cannot go on. The failure is
@@ -85,7 +87,7 @@ void GuardedThread(void* arg) {
   try {
     kThreadSteps(manager);
   } catch (...) {
-    manager.context().events.Post(kExitedOnException);
+    manager.context().events.Post(diagnostics::kExitedOnException);
     if (!manager.signals().abortFlag.load()) AbortInstallation(manager.signals());
   }
 }
@@ -106,3 +108,5 @@ void InstallManager::RunPipeline() {
   download->Join();
   if (install) install->Join();
 }
+
+}  // namespace engine

@@ -2,6 +2,8 @@
 
 #include "platform/http.h"
 
+namespace engine {
+
 int PipelineThreads::WaitForEither(platform::Waitable& first, platform::Waitable& second,
                                    uint32_t* error) {
   return platform::WaitForEither(first, second, platform::kWaitForever, error);
@@ -38,3 +40,5 @@ void AbortInstallation(PipelineSignals& signals) {
   platform::LockGuard guard(signals.transfer_lock);
   if (signals.transfer) signals.transfer->Cancel();
 }
+
+}  // namespace engine

@@ -12,7 +12,9 @@
 
 namespace platform {
 class HttpDownload;
-}
+}  // namespace platform
+
+namespace engine {
 
 // The progress window as the engine sees it. Calls come from worker-side
 // threads and are carried out synchronously on the window's thread.
@@ -66,3 +68,5 @@ PipelineSignals& GlobalPipelineSignals();
 // Sets abortFlag and releases abortSignal, both once however often it is
 // called, and cancels the download in progress.
 void AbortInstallation(PipelineSignals& signals);
+
+}  // namespace engine

@@ -19,6 +19,8 @@
 #include "tests/recording_progress_view.h"
 #include "tests/run_context.h"
 
+namespace engine {
+
 namespace {
 
 class Journal {
@@ -66,7 +68,7 @@ class ScriptedStep : public InstallStep {
   }
   int Install() override {
     journal_->Add("install " + name_);
-    if (signals().abortFlag.load()) return kInstallationTerminated;
+    if (signals().abortFlag.load()) return diagnostics::kInstallationTerminated;
     int result = Run(install_, 9064);
     if (result == 1) progress_.installDone.Release();
     return result;
@@ -298,16 +300,16 @@ TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
     const char* text;  // of a system error
   };
   const Case cases[] = {
-      {1, false, false, 0, 1, kSystemError,
+      {1, false, false, 0, 1, diagnostics::kSystemError,
        "System ERROR: Starting the download thread failed with error 8"},
-      {2, false, false, 0, 1, kSystemError,
+      {2, false, false, 0, 1, diagnostics::kSystemError,
        "System ERROR: Starting the install thread failed with error 8"},
-      {0, true, false, 0, 1, kSystemError,
+      {0, true, false, 0, 1, diagnostics::kSystemError,
        "System ERROR: Waiting for a download failed with error 6"},
-      {0, false, true, 0, 1, kSystemError,
+      {0, false, true, 0, 1, diagnostics::kSystemError,
        "System ERROR: Waiting for the progress window failed with error 6"},
-      {0, false, false, kThrows, 1, kExitedOnException, "a download that throws"},
-      {0, false, false, 1, kThrows, kExitedOnException, "an install that throws"},
+      {0, false, false, kThrows, 1, diagnostics::kExitedOnException, "a download that throws"},
+      {0, false, false, 1, kThrows, diagnostics::kExitedOnException, "an install that throws"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -342,8 +344,8 @@ TEST(PipelineFailureTest, AFailedWaitThreadStartOrStepIsPostedAndEndsTheRun) {
     EXPECT_EQ(journal.IndexOf("install dotnet") >= 0, c.install == kThrows);
     EXPECT_EQ(journal.IndexOf("download launcher"), -1);
     EXPECT_EQ(events.Ids(), (std::vector<int>{c.event}));
-    if (c.event == kSystemError) {
-      EXPECT_EQ(LastErrorText(), c.text);
+    if (c.event == diagnostics::kSystemError) {
+      EXPECT_EQ(diagnostics::LastErrorText(), c.text);
     }
   }
 }
@@ -381,3 +383,5 @@ TEST(PipelineSignalsDeathTest, TheProcessWideSignalsOutliveStaticDestruction) {
 }
 
 }  // namespace
+
+}  // namespace engine

@@ -15,6 +15,8 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 
+namespace engine {
+
 namespace {
 
 constexpr uint32_t kPollMs = 1000;
@@ -24,20 +26,21 @@ constexpr uint32_t kPollMs = 1000;
 int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
                                 const RunContext& context) {
   PipelineSignals& signals = context.signals;
-  EventSink& events = context.events;
+  diagnostics::EventSink& events = context.events;
   progress.installStart = NowSeconds();
   progress.phase = 2;
   progress.Notify();
   if (signals.abortFlag.load()) {
-    events.Post(kInstallationTerminated);
-    return kInstallationTerminated;
+    events.Post(diagnostics::kInstallationTerminated);
+    return diagnostics::kInstallationTerminated;
   }
 
   uint32_t error = 0;
   std::unique_ptr<platform::Process> process = platform::Process::Start(plan.commandLine, &error);
   if (!process) {
-    PostErrorEvent(events, kInstallationError, DescribeInstallerExitCode(static_cast<int>(error)));
-    return kInstallationError;
+    PostErrorEvent(events, diagnostics::kInstallationError,
+                   diagnostics::DescribeInstallerExitCode(static_cast<int>(error)));
+    return diagnostics::kInstallationError;
   }
   // Waiting on the process itself notices its end at once; the abort flag is
   // still looked at every second.
@@ -45,8 +48,8 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
   bool ended = process->WaitForExit(0, &wait_error);
   while (!ended && wait_error == 0) {
     if (signals.abortFlag.load()) {
-      events.Post(kInstallationTerminated);  // the installer itself keeps running
-      return kInstallationTerminated;
+      events.Post(diagnostics::kInstallationTerminated);  // the installer itself keeps running
+      return diagnostics::kInstallationTerminated;
     }
     progress.RaiseByInstallTime(plan);
     progress.Notify();
@@ -55,7 +58,7 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
   if (!ended) {
     // A wait that fails at once would make this loop spin for ever.
     PostSystemError(events, "Waiting for the installer", wait_error);
-    return kSystemError;
+    return diagnostics::kSystemError;
   }
   const int code = process->ExitCode();
   process.reset();
@@ -67,10 +70,11 @@ int ProcessInstallerRunner::Run(const StepPlan& plan, StepProgress& progress,
     progress.Notify();
     return 1;
   }
-  PostErrorEvent(events, kInstallationError, DescribeInstallerExitCode(code));
-  ShowSupportError(context.boxes, code, "Installation Error");
+  PostErrorEvent(events, diagnostics::kInstallationError,
+                 diagnostics::DescribeInstallerExitCode(code));
+  diagnostics::ShowSupportError(context.boxes, code, "Installation Error");
   // 1 means success to the pipeline: an installer that exits with 1 failed.
-  return code == 1 ? kInstallationError : code;
+  return code == 1 ? diagnostics::kInstallationError : code;
 }
 
 bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name,
@@ -90,3 +94,5 @@ bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name,
   }
   return false;
 }
+
+}  // namespace engine

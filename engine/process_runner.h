@@ -5,6 +5,8 @@
 
 #include "engine/step_services.h"
 
+namespace engine {
+
 class ProcessInstallerRunner : public InstallerRunner {
  public:
   // Runs plan.commandLine without a window. 1 on success (exit code 0 or
@@ -20,3 +22,5 @@ class ProcessInstallerRunner : public InstallerRunner {
 // parent had the id is older than the id's new owner.
 bool IsProcessRunning(uint32_t id, bool match_parent, const char* ignored_name = nullptr,
                       uint64_t created_since = 0);
+
+}  // namespace engine

@@ -30,6 +30,8 @@
 #include <unistd.h>
 #endif
 
+namespace engine {
+
 namespace {
 
 using process_tests::Clock;
@@ -126,7 +128,7 @@ TEST_F(ProcessRunnerTest, InstallFractionGrowsWithTimeWhileTheInstallerRuns) {
   EXPECT_GT(first, 0);
   EXPECT_LT(first, 50);
   EXPECT_EQ(50, percents.back());
-  EXPECT_EQ("50% Complete", PercentText(percents.back()));
+  EXPECT_EQ("50% Complete", ui::PercentText(percents.back()));
 }
 
 TEST_F(ProcessRunnerTest, FailureCodeIsReturnedPostedAndShown) {
@@ -153,7 +155,7 @@ TEST_F(ProcessRunnerTest, FailureCodeIsReturnedPostedAndShown) {
     EXPECT_NE(std::string::npos,
               log.find("EVENTID='9060',DESC='" + std::string(cases[i].text) + "'"))
         << log;
-    EXPECT_EQ(SupportMessage(static_cast<int>(cases[i].code)), shown[i].text);
+    EXPECT_EQ(diagnostics::SupportMessage(static_cast<int>(cases[i].code)), shown[i].text);
     EXPECT_NE(std::string::npos,
               shown[i].text.find("<Error Code: " + std::to_string(cases[i].code) + ">"));
     EXPECT_EQ("Installation Error", shown[i].title);
@@ -163,18 +165,18 @@ TEST_F(ProcessRunnerTest, FailureCodeIsReturnedPostedAndShown) {
 
 TEST_F(ProcessRunnerTest, ExitCodeOneIsAFailureNotSuccess) {
   InstallStep& step = AddStep(ExitCommand(1));
-  EXPECT_EQ(kInstallationError, step.Install());
+  EXPECT_EQ(diagnostics::kInstallationError, step.Install());
   EXPECT_FALSE(step.progress().installDone.Wait(0));
   EXPECT_EQ(1u, boxes_.shown().size());
-  EXPECT_EQ((std::vector<int>{kInstallationError}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kInstallationError}), events_.Ids());
 }
 
 TEST_F(ProcessRunnerTest, MissingProgramFailsWithoutAMessage) {
   InstallStep& step = AddStep("\"" + folder_.File("setup.exe") + "\" /q");
-  EXPECT_EQ(kInstallationError, step.Install());
+  EXPECT_EQ(diagnostics::kInstallationError, step.Install());
   EXPECT_FALSE(step.progress().installDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ((std::vector<int>{kInstallationError}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kInstallationError}), events_.Ids());
 }
 
 TEST_F(ProcessRunnerTest, AbortWhileWaitingReturnsWithinASecondAndLeavesTheInstallerRunning) {
@@ -188,12 +190,12 @@ TEST_F(ProcessRunnerTest, AbortWhileWaitingReturnsWithinASecondAndLeavesTheInsta
   const int result = step.Install();
   canceller.join();
   const long long late = MillisecondsSince(aborted);
-  EXPECT_EQ(kInstallationTerminated, result);
+  EXPECT_EQ(diagnostics::kInstallationTerminated, result);
   EXPECT_LT(late, 3000);
   EXPECT_TRUE(IsProcessRunning(OwnId(), true, nullptr));
   EXPECT_FALSE(step.progress().installDone.Wait(0));
   EXPECT_TRUE(boxes_.shown().empty());
-  EXPECT_EQ((std::vector<int>{kInstallationTerminated}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kInstallationTerminated}), events_.Ids());
   EndLeftChildren();
 }
 
@@ -205,14 +207,14 @@ TEST_F(ProcessRunnerTest, AbortBeforeTheStartRunsNothing) {
   const std::string marker = folder_.File("ran");
   InstallStep& step = AddStep("touch '" + marker + "'");
 #endif
-  EXPECT_EQ(kInstallationTerminated, step.Install());
+  EXPECT_EQ(diagnostics::kInstallationTerminated, step.Install());
   EXPECT_EQ(2, step.progress().phase.load());
   EXPECT_FALSE(step.progress().installDone.Wait(0));
 #ifndef _WIN32
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(platform::PathExists(marker));
 #endif
-  EXPECT_EQ((std::vector<int>{kInstallationTerminated}), events_.Ids());
+  EXPECT_EQ((std::vector<int>{diagnostics::kInstallationTerminated}), events_.Ids());
 }
 
 TEST(IsProcessRunningTest, FindsProcessesByIdAndByParent) {
@@ -237,3 +239,5 @@ TEST(IsProcessRunningTest, FindsProcessesByIdAndByParent) {
 }
 
 }  // namespace
+
+}  // namespace engine

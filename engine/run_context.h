@@ -6,17 +6,23 @@
 
 #include "engine/step_services.h"
 
+namespace diagnostics {
 class EventSink;
-struct PipelineSignals;
-class PipelineThreads;
+}  // namespace diagnostics
+
 namespace platform {
 class MessageBoxes;
 class Registry;
 class WindowsInstaller;
 }  // namespace platform
 
+namespace engine {
+
+struct PipelineSignals;
+class PipelineThreads;
+
 struct RunContext {
-  EventSink& events;
+  diagnostics::EventSink& events;
   PipelineSignals& signals;
   PipelineThreads& threads;  // how the pipeline starts its threads and waits
   platform::MessageBoxes& boxes;
@@ -25,3 +31,5 @@ struct RunContext {
   Downloader& downloader;
   InstallerRunner& installers;
 };
+
+}  // namespace engine

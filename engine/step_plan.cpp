@@ -3,6 +3,8 @@
 #include "engine/file_md5.h"
 #include "platform/files.h"
 
+namespace engine {
+
 StepPlan StepWithLicence(const char* eulaText) {
   StepPlan plan;
   plan.eulaText = eulaText;
@@ -27,3 +29,5 @@ StepPlan DownloadedInstaller(const char* eulaText, const std::string& url,
   plan.availableLocally = platform::PathExists(plan.localPath) && !Md5Differs(plan.localPath, md5);
   return plan;
 }
+
+}  // namespace engine

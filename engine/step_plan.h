@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace engine {
+
 // The waits of a download. The product uses the defaults; tests shorten them.
 struct DownloadTiming {
   // How long the server may keep the download waiting for its answer or for
@@ -48,3 +50,5 @@ StepPlan StepWithLicence(const char* eulaText);
 StepPlan DownloadedInstaller(const char* eulaText, const std::string& url,
                              const std::string& directory, const std::string& fileName,
                              const std::string& md5 = std::string());
+
+}  // namespace engine

@@ -5,6 +5,8 @@
 
 #include "engine/step_plan.h"
 
+namespace engine {
+
 uint32_t NowSeconds() { return static_cast<uint32_t>(std::time(nullptr)); }
 
 void StepProgress::Raise(SharedDouble& target, double value) {
@@ -42,3 +44,5 @@ ProgressListener StepProgress::ReplaceListener(ProgressListener listener) {
   listener_ = std::move(listener);
   return previous;
 }
+
+}  // namespace engine

@@ -10,6 +10,8 @@
 
 #include "platform/sync.h"
 
+namespace engine {
+
 struct StepPlan;
 
 // Told whenever a step's progress may have moved; called from the pipeline threads.
@@ -51,3 +53,5 @@ class StepProgress {
 
 // Whole seconds of the wall clock, for installStart.
 uint32_t NowSeconds();
+
+}  // namespace engine

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace engine {
+
 struct RunContext;
 struct StepPlan;
 class StepProgress;
@@ -24,3 +26,5 @@ class InstallerRunner {
   virtual ~InstallerRunner() = default;
   virtual int Run(const StepPlan& plan, StepProgress& progress, const RunContext& context) = 0;
 };
+
+}  // namespace engine

@@ -37,22 +37,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A clean report means the bootstrapper reads every key a step needs, and
   // an unknown key is one the bootstrapper drops.
-  const Configuration configuration = ParseConfigurationText(text);
+  const payload::Configuration configuration = payload::ParseConfigurationText(text);
   if (report.ExitStatus() == 0) {
-    for (int slot :
-         {DOTNETFRAMEWORK_PRIMARY_URL, DOTNETFRAMEWORK_MD5_KEY, TORVANEAGENTURL, TORVANEAGENTGUID,
-          DESKID, CONTENTID, DISPLAYID, FILEPATH_ON_SYSTEM_STARTUP, TORVANEIISLOGSERVER, WFGUID}) {
+    for (int slot : {payload::DOTNETFRAMEWORK_PRIMARY_URL, payload::DOTNETFRAMEWORK_MD5_KEY,
+                     payload::TORVANEAGENTURL, payload::TORVANEAGENTGUID, payload::DESKID,
+                     payload::CONTENTID, payload::DISPLAYID, payload::FILEPATH_ON_SYSTEM_STARTUP,
+                     payload::TORVANEIISLOGSERVER, payload::WFGUID}) {
       FUZZ_CHECK(configuration.settings.has(slot));
       FUZZ_CHECK(!configuration.settings.get(slot).empty());
     }
-    FUZZ_CHECK(configuration.settings.get(DOTNETFRAMEWORK_MD5_KEY).size() == 32);
+    FUZZ_CHECK(configuration.settings.get(payload::DOTNETFRAMEWORK_MD5_KEY).size() == 32);
   }
   size_t unknown_keys = 0;
   for (const bootpack::LintFinding& finding : report.findings) {
     if (finding.message.compare(0, 13, "unknown key \"") == 0) ++unknown_keys;
   }
   size_t unknown_lines = 0;
-  for (const ConfigLine& line : SplitConfigText(text)) {
+  for (const payload::ConfigLine& line : payload::SplitConfigText(text)) {
     if (line.taken && line.slot < 0) ++unknown_lines;
   }
   FUZZ_CHECK(unknown_keys <= unknown_lines);

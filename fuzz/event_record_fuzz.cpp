@@ -40,8 +40,9 @@ std::string TextOf(int64_t ms) {
   const std::time_t seconds = static_cast<std::time_t>((ms - remainder) / 1000);
   std::tm parts;
   FUZZ_CHECK(gmtime_r(&seconds, &parts));
-  return FormatTimestamp({parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                          parts.tm_min, parts.tm_sec, static_cast<int>(remainder)});
+  return diagnostics::FormatTimestamp({parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                                       parts.tm_hour, parts.tm_min, parts.tm_sec,
+                                       static_cast<int>(remainder)});
 }
 
 // Two texts of one record, alike but for the digits of the id.
@@ -64,25 +65,25 @@ bool SameButTheId(const std::string& a, const std::string& b) {
 // A record as a sender makes one, from the input.
 void CheckMadeRecord(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  EventRecord made;
+  diagnostics::EventRecord made;
   made.token = input.ConsumeRandomLengthString(80);
   const int leading = input.ConsumeIntegralInRange(0, 2);
   if (leading == 1) made.agent = input.ConsumeRandomLengthString(64);
   if (leading == 2) made.watermark = input.ConsumeRandomLengthString(64);
-  made.event_id = input.ConsumeIntegral<EventId>();
+  made.event_id = input.ConsumeIntegral<diagnostics::EventId>();
   const int64_t ms = input.ConsumeIntegralInRange(kFirstMs, kLastMs);
   made.timestamp = TextOf(ms);
   made.description = input.ConsumeRemainingBytesAsString();
-  FUZZ_CHECK(TimestampMs(made.timestamp) == ms);
+  FUZZ_CHECK(diagnostics::TimestampMs(made.timestamp) == ms);
 
-  EventRecord expected = made;
+  diagnostics::EventRecord expected = made;
   if (made.agent) expected.agent = UpToNul(*made.agent);
   if (made.watermark) expected.watermark = UpToNul(*made.watermark);
   expected.description = UpToNul(made.description);
   if (Apostrophe(expected.agent) || Apostrophe(expected.watermark)) return;
 
   const std::string line = FormatEventRecord(made);
-  std::optional<EventRecord> read = ParseEventRecord(line);
+  std::optional<diagnostics::EventRecord> read = diagnostics::ParseEventRecord(line);
   FUZZ_CHECK(read);
   read->token = expected.token;
   FUZZ_CHECK(*read == expected);
@@ -92,30 +93,31 @@ void CheckMadeRecord(const uint8_t* data, size_t size) {
   for (unsigned char c : token) {
     if (c <= 0x20 || c >= 0x7F) return;
   }
-  read = ParseReportTarget("/" + FormatReportTarget(token, line));
+  read = diagnostics::ParseReportTarget("/" + diagnostics::FormatReportTarget(token, line));
   FUZZ_CHECK(read && *read == expected);
 }
 
 // The input as a line and as a report's target, as the reader takes them.
 void CheckReadRecord(const std::string& text) {
-  if (std::optional<EventRecord> read = ParseEventRecord(text)) {
+  if (std::optional<diagnostics::EventRecord> read = diagnostics::ParseEventRecord(text)) {
     const std::string line = FormatEventRecord(*read);
     FUZZ_CHECK(line == text || (line.size() < text.size() && SameButTheId(line, text)));
-    std::optional<EventRecord> again = ParseEventRecord(line);
+    std::optional<diagnostics::EventRecord> again = diagnostics::ParseEventRecord(line);
     FUZZ_CHECK(again && *again == *read);
-    const std::optional<int64_t> ms = TimestampMs(read->timestamp);
+    const std::optional<int64_t> ms = diagnostics::TimestampMs(read->timestamp);
     FUZZ_CHECK(ms);
     if (read->timestamp[0] != '0') FUZZ_CHECK(TextOf(*ms) == read->timestamp);
   }
-  if (std::optional<EventRecord> read = ParseReportTarget(text)) {
+  if (std::optional<diagnostics::EventRecord> read = diagnostics::ParseReportTarget(text)) {
     // The sender's encoding is one of many that decode alike.
-    std::string sent = DecodeRequestTarget(text);
+    std::string sent = diagnostics::DecodeRequestTarget(text);
     if (sent[0] == '/') sent.erase(0, 1);
-    const std::string target = FormatReportTarget(read->token, FormatEventRecord(*read));
-    const std::string formatted = DecodeRequestTarget(target);
+    const std::string target =
+        diagnostics::FormatReportTarget(read->token, FormatEventRecord(*read));
+    const std::string formatted = diagnostics::DecodeRequestTarget(target);
     FUZZ_CHECK(formatted == sent ||
                (formatted.size() < sent.size() && SameButTheId(formatted, sent)));
-    std::optional<EventRecord> again = ParseReportTarget(target);
+    std::optional<diagnostics::EventRecord> again = diagnostics::ParseReportTarget(target);
     FUZZ_CHECK(again && *again == *read);
   }
 }

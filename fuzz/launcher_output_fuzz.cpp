@@ -17,7 +17,7 @@ struct ErrorLine {
   bool operator==(const ErrorLine& other) const { return msg == other.msg && code == other.code; }
 };
 
-bool SameOutput(const LauncherOutput& a, const LauncherOutput& b) {
+bool SameOutput(const components::LauncherOutput& a, const components::LauncherOutput& b) {
   return a.webServicesPercent == b.webServicesPercent && a.adEnginePercent == b.adEnginePercent &&
          a.deskPercent == b.deskPercent && a.trackedPercent == b.trackedPercent &&
          a.readOffset == b.readOffset;
@@ -25,8 +25,8 @@ bool SameOutput(const LauncherOutput& a, const LauncherOutput& b) {
 
 bool IsPercent(int32_t value) { return value >= 0 && value <= 100; }
 
-const char* const kTrackedNames[] = {"Content", "", kDeskApplication, kAdEngineApplication,
-                                     "Parlor_Game"};
+const char* const kTrackedNames[] = {"Content", "", components::kDeskApplication,
+                                     components::kAdEngineApplication, "Parlor_Game"};
 
 }  // namespace
 
@@ -46,10 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(file);
 
   std::vector<ErrorLine> split_errors;
-  LauncherErrorHandler on_split_error = [&](const std::string& msg, int32_t code) {
+  components::LauncherErrorHandler on_split_error = [&](const std::string& msg, int32_t code) {
     split_errors.push_back({msg, code});
   };
-  LauncherOutput split;
+  components::LauncherOutput split;
   ParseLauncherOutput(&split, file, tracked, on_split_error);
   FUZZ_CHECK(split.readOffset == 0);
   fuzz::WriteScratchFile(path, reinterpret_cast<const uint8_t*>(text.data()), cut);
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(file);
 
   std::vector<ErrorLine> whole_errors;
-  LauncherOutput whole;
+  components::LauncherOutput whole;
   ApplyLauncherText(
       &whole, text, tracked,
       [&](const std::string& msg, int32_t code) {

@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(walked[i].size == scan.entries[i].size);
   }
 
-  PayloadReader reader(path);
+  payload::PayloadReader reader(path);
   // The reader keeps, of each upper-case name, the occurrence nearest the end.
   std::map<std::string, const payload::ScannedEntry*> kept;
   for (const payload::ScannedEntry& entry : scan.entries) {
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(reader.saveEntry("CONFIG.TXT", "SAVED.BIN", fuzz::ScratchFolder()));
   FUZZ_CHECK(platform::FileSize(saved) == (has_config ? reader.entrySize("CONFIG.TXT") : -1));
 
-  Configuration configuration = parseConfiguration(reader);
+  payload::Configuration configuration = parseConfiguration(reader);
   FUZZ_CHECK(!configuration.available || has_config);
   return 0;
 }

@@ -11,31 +11,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t piece = 1 + data[0] % 16;
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   // Small bounds, so that inputs reach them.
-  HeadLimits limits;
+  collector::HeadLimits limits;
   limits.max_bytes = 512;
   limits.max_line_bytes = 256;
   limits.max_lines = 8;
 
-  HeadReader whole(limits);
-  const HeadReader::State at_once = whole.Read(input);
-  HeadReader trickle(limits);
+  collector::HeadReader whole(limits);
+  const collector::HeadReader::State at_once = whole.Read(input);
+  collector::HeadReader trickle(limits);
   std::string buffer;
-  HeadReader::State state = HeadReader::State::kPartial;
-  for (size_t at = 0; at < input.size() && state == HeadReader::State::kPartial; at += piece) {
+  collector::HeadReader::State state = collector::HeadReader::State::kPartial;
+  for (size_t at = 0; at < input.size() && state == collector::HeadReader::State::kPartial;
+       at += piece) {
     buffer += input.substr(at, piece);
     state = trickle.Read(buffer);
-    if (state == HeadReader::State::kPartial) FUZZ_CHECK(buffer.size() <= limits.max_bytes);
+    if (state == collector::HeadReader::State::kPartial)
+      FUZZ_CHECK(buffer.size() <= limits.max_bytes);
   }
   FUZZ_CHECK(state == at_once);
-  if (state == HeadReader::State::kRefused) FUZZ_CHECK(trickle.refusal() == whole.refusal());
-  if (state == HeadReader::State::kComplete) {
-    const RequestHead& head = trickle.head();
+  if (state == collector::HeadReader::State::kRefused)
+    FUZZ_CHECK(trickle.refusal() == whole.refusal());
+  if (state == collector::HeadReader::State::kComplete) {
+    const collector::RequestHead& head = trickle.head();
     FUZZ_CHECK(trickle.head_bytes() == whole.head_bytes());
     FUZZ_CHECK(trickle.head_bytes() <= limits.max_bytes && trickle.head_bytes() <= buffer.size());
     FUZZ_CHECK(head.method == whole.head().method && head.target == whole.head().target &&
                head.keep_alive == whole.head().keep_alive);
     FUZZ_CHECK(head.target.find(' ') == std::string::npos && !head.target.empty());
-    FUZZ_CHECK(IsRequestLine(head.method + " " + head.target + " HTTP/1.1"));
+    FUZZ_CHECK(collector::IsRequestLine(head.method + " " + head.target + " HTTP/1.1"));
   }
   return 0;
 }

@@ -4,6 +4,8 @@
 #include "payload/settings.h"
 #include "platform/ascii.h"
 
+namespace payload {
+
 namespace {
 
 // Splits at runs of `separator`; empty fields never arise.
@@ -63,3 +65,5 @@ std::vector<ConfigLine> SplitConfigText(const std::string& full_text) {
   }
   return lines;
 }
+
+}  // namespace payload

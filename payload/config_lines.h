@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace payload {
+
 struct ConfigLine {
   int number = 0;           // 1-based, counting every LF
   std::string text;         // the line without its LF
@@ -25,3 +27,5 @@ std::vector<ConfigLine> SplitConfigText(const std::string& text);
 
 // The slot of an upper-case key, or -1 for a key the bootstrapper does not know.
 int FindConfigSlot(const std::string& upper_key);
+
+}  // namespace payload

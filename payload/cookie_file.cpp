@@ -2,6 +2,8 @@
 
 #include "platform/files.h"
 
+namespace payload {
+
 void writeCookieFile(std::string folder, std::string catalog_id, std::string contentId) {
   // An empty folder would put the file at the root of the current drive.
   if (platform::IsDriveOrShareRoot(folder)) return;
@@ -20,3 +22,5 @@ std::string unquote(std::string text) {
   }
   return text;
 }
+
+}  // namespace payload

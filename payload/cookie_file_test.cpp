@@ -7,6 +7,8 @@
 #include "tests/test_paths.h"
 #include "tests/text_cases.h"
 
+namespace payload {
+
 namespace {
 
 using test_paths::ReadWholeFile;
@@ -58,3 +60,5 @@ TEST(CookieFileTest, Unquote) {
 }
 
 }  // namespace
+
+}  // namespace payload

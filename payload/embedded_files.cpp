@@ -4,18 +4,22 @@
 #include "diagnostics/event_sink.h"
 #include "payload/payload_reader.h"
 
+namespace payload {
+
 namespace {
 
 struct EmbeddedPicture {
   const char* name;  // entry and file name
-  EventId failure;
+  diagnostics::EventId failure;
 };
 
 // In the order in which they are written.
 constexpr EmbeddedPicture kPictures[] = {
-    {"LOGOICON.ICO", kLogoIconNotSaved},          {"BACKGROUND.JPG", kBackgroundImageNotSaved},
-    {"SPLASHSCREEN.JPG", kSplashImageNotSaved},   {"LOGOIMAGE.JPG", kClientLogoImageNotSaved},
-    {"PROGRESSBAR_BIRD.JPG", kBirdImageNotSaved},
+    {"LOGOICON.ICO", diagnostics::kLogoIconNotSaved},
+    {"BACKGROUND.JPG", diagnostics::kBackgroundImageNotSaved},
+    {"SPLASHSCREEN.JPG", diagnostics::kSplashImageNotSaved},
+    {"LOGOIMAGE.JPG", diagnostics::kClientLogoImageNotSaved},
+    {"PROGRESSBAR_BIRD.JPG", diagnostics::kBirdImageNotSaved},
 };
 
 constexpr const char* kOptionalInstallers[] = {"dotnetfx.exe", "dotnetServicePack.exe"};
@@ -23,7 +27,7 @@ constexpr const char* kOptionalInstallers[] = {"dotnetfx.exe", "dotnetServicePac
 }  // namespace
 
 void extractEmbeddedFiles(const PayloadReader& reader, const std::string& working_directory,
-                          EventSink& events) {
+                          diagnostics::EventSink& events) {
   if (working_directory.empty()) return;
   for (const EmbeddedPicture& picture : kPictures) {
     if (!reader.saveEntry(picture.name, picture.name, working_directory)) {
@@ -39,3 +43,5 @@ void SaveOptionalInstallers(const PayloadReader& reader, const std::string& work
     if (reader.hasEntry(name)) reader.saveEntry(name, name, working_directory);
   }
 }
+
+}  // namespace payload

@@ -11,6 +11,8 @@
 #include "tests/scoped_drive.h"
 #include "tests/test_paths.h"
 
+namespace payload {
+
 namespace {
 
 using test_paths::ReadWholeFile;
@@ -66,15 +68,17 @@ TEST_F(EmbeddedFilesTest, EachFailedPictureReportsItsOwnEvent) {
 
   extractEmbeddedFiles(*reader, working_.path(), events);
 
-  EXPECT_THAT(events.Ids(), ElementsAre(kBackgroundImageNotSaved, kBirdImageNotSaved));
+  EXPECT_THAT(events.Ids(),
+              ElementsAre(diagnostics::kBackgroundImageNotSaved, diagnostics::kBirdImageNotSaved));
   EXPECT_EQ("picture", Content("LOGOIMAGE.JPG"));
 
   // Nowhere to write at all: every picture in its order.
   RecordedEvents missing_folder;
   extractEmbeddedFiles(*reader, working_.File("no-such-folder"), missing_folder);
   EXPECT_THAT(missing_folder.Ids(),
-              ElementsAre(kLogoIconNotSaved, kBackgroundImageNotSaved, kSplashImageNotSaved,
-                          kClientLogoImageNotSaved, kBirdImageNotSaved));
+              ElementsAre(diagnostics::kLogoIconNotSaved, diagnostics::kBackgroundImageNotSaved,
+                          diagnostics::kSplashImageNotSaved, diagnostics::kClientLogoImageNotSaved,
+                          diagnostics::kBirdImageNotSaved));
 }
 
 #ifndef _WIN32
@@ -114,3 +118,5 @@ TEST_F(EmbeddedFilesTest, OptionalInstallersOnlyWhenEmbedded) {
 }
 
 }  // namespace
+
+}  // namespace payload

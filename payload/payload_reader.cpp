@@ -4,6 +4,8 @@
 #include "platform/ascii.h"
 #include "platform/files.h"
 
+namespace payload {
+
 PayloadReader::PayloadReader() { Read(platform::ExecutablePath()); }
 
 PayloadReader::PayloadReader(const std::string& path) { Read(path); }
@@ -13,8 +15,8 @@ void PayloadReader::Read(const std::string& path) {
   platform::UniqueFile file = platform::OpenFile(path, "rb");
   if (!file) return;
 
-  payload::FileLayout layout = payload::ReadFileLayout(file.get());
-  payload::PayloadScan scan = payload::ScanPayload(file.get(), layout);
+  FileLayout layout = ReadFileLayout(file.get());
+  PayloadScan scan = ScanPayload(file.get(), layout);
   // From the end backwards, so that of two entries with one name the one
   // nearer the end is kept and the other is never read.
   for (auto it = scan.entries.rbegin(); it != scan.entries.rend(); ++it) {
@@ -25,8 +27,7 @@ void PayloadReader::Read(const std::string& path) {
     entry->name = it->name;
     entry->size = static_cast<int32_t>(it->size);
     entry->data.reset(new char[it->size + size_t{1}]);
-    if (it->size != 0 &&
-        !payload::ReadFileBytes(file.get(), it->data_offset, entry->data.get(), it->size)) {
+    if (it->size != 0 && !ReadFileBytes(file.get(), it->data_offset, entry->data.get(), it->size)) {
       break;
     }
     entry->data[it->size] = '\0';
@@ -67,3 +68,5 @@ bool PayloadReader::saveEntry(std::string entry_name, std::string fileName,
   if (std::fflush(file.get()) != 0) written = false;
   return written;
 }
+
+}  // namespace payload

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+namespace payload {
+
 struct PayloadEntry {
   std::string name;  // upper-cased
   int32_t size = 0;
@@ -46,3 +48,5 @@ class PayloadReader {
   // Keyed by the name as stored in the file. Written only by the constructor.
   std::map<std::string, std::unique_ptr<PayloadEntry>> entries_;
 };
+
+}  // namespace payload

@@ -10,6 +10,8 @@
 #include "tests/payload_builder.h"
 #include "tests/test_paths.h"
 
+namespace payload {
+
 namespace {
 
 using test_paths::ReadWholeFile;
@@ -154,24 +156,24 @@ std::string DosHeader(uint16_t last_page_bytes, uint16_t pages) {
   return header;
 }
 
-payload::FileLayout LayoutOf(const std::string& path) {
+FileLayout LayoutOf(const std::string& path) {
   platform::UniqueFile file = platform::OpenFile(path, "rb");
   EXPECT_TRUE(file);
-  return file ? payload::ReadFileLayout(file.get()) : payload::FileLayout();
+  return file ? ReadFileLayout(file.get()) : FileLayout();
 }
 
 TEST_F(PayloadReaderTest, MsDosHeaderSetsTheSearchStart) {
   // 3 pages with 0x90 bytes on the last one: the search starts at 1,168.
   const std::string header = DosHeader(0x90, 3);
   const std::string entry = Entry("A", "1");
-  const size_t marker_start = entry.size() - payload::kMarkerSize;
+  const size_t marker_start = entry.size() - kMarkerSize;
   const std::string after = std::string(16, '#');
 
   const size_t filler = 1168 - header.size() - marker_start;
 
   // The last marker begins exactly at the search start: found.
   std::string at_start = header + std::string(filler, '.') + entry;
-  ASSERT_EQ(1168u, at_start.size() - payload::kMarkerSize);
+  ASSERT_EQ(1168u, at_start.size() - kMarkerSize);
   auto reader = ReadBytes(at_start + after);
   EXPECT_EQ(1168, LayoutOf(scratch_.File("payload.exe")).search_start);
   EXPECT_TRUE(reader->hasEntry("A"));
@@ -217,11 +219,11 @@ TEST(PayloadFormatTest, EntryLayoutMatchesTheShippedExample) {
   // The first shipped entry: 1,324 data bytes, then 2C 05 00 00, the name,
   // 0A and the marker.
   std::string out;
-  payload::AppendEntry("CONFIG.TXT", std::string(1324, 'c'), &out);
+  AppendEntry("CONFIG.TXT", std::string(1324, 'c'), &out);
   ASSERT_EQ(1324u + 4 + 10 + 1 + 7, out.size());
   EXPECT_EQ(std::string("\x2C\x05\x00\x00", 4) + "CONFIG.TXT\x0A" + test_payload::MarkerBytes(),
             out.substr(1324));
-  EXPECT_EQ(test_payload::MarkerBytes(), payload::Marker());
+  EXPECT_EQ(test_payload::MarkerBytes(), Marker());
 }
 
 // Fixtures made by tests/fixtures/make_signed_fixture.sh: a stripped PE stub
@@ -259,7 +261,7 @@ class CertificateTableTest : public SignedPayloadTest {
     ASSERT_TRUE(ReadWholeFile(Fixture("payload_signed.exe"), &signed_));
     platform::UniqueFile file = platform::OpenFile(Fixture("payload_signed.exe"), "rb");
     ASSERT_TRUE(file);
-    table_ = payload::ReadFileLayout(file.get());
+    table_ = ReadFileLayout(file.get());
     ASSERT_TRUE(table_.has_certificate_table);
     ASSERT_EQ(static_cast<int64_t>(signed_.size()),
               table_.certificate_offset + table_.certificate_size);
@@ -278,7 +280,7 @@ class CertificateTableTest : public SignedPayloadTest {
 
   test_paths::ScratchFolder scratch_;
   std::string signed_;
-  payload::FileLayout table_;
+  FileLayout table_;
 };
 
 TEST_F(CertificateTableTest, TheBoundIsTakenOnlyFromARangeThatHoldsCertificates) {
@@ -320,13 +322,13 @@ TEST_F(CertificateTableTest, TheBoundIsTakenOnlyFromARangeThatHoldsCertificates)
     EXPECT_FALSE(reader.hasEntry("FORGED.TXT"));
     platform::UniqueFile file = platform::OpenFile(path, "rb");
     ASSERT_TRUE(file);
-    payload::FileLayout layout = payload::ReadFileLayout(file.get());
+    FileLayout layout = ReadFileLayout(file.get());
     EXPECT_EQ(c.bounded, layout.has_certificate_table);
     EXPECT_EQ(c.bounded ? table_.certificate_offset : layout.file_size, layout.search_end);
   }
   platform::UniqueFile file = platform::OpenFile(Path(two_entries), "rb");
   ASSERT_TRUE(file);
-  EXPECT_EQ(size + 16, payload::ReadFileLayout(file.get()).certificate_bytes);
+  EXPECT_EQ(size + 16, ReadFileLayout(file.get()).certificate_bytes);
 }
 
 TEST_F(SignedPayloadTest, LayoutNamesImageEndAndCertificateTable) {
@@ -335,7 +337,7 @@ TEST_F(SignedPayloadTest, LayoutNamesImageEndAndCertificateTable) {
 
   platform::UniqueFile file = platform::OpenFile(Fixture("payload_signed.exe"), "rb");
   ASSERT_TRUE(file);
-  payload::FileLayout layout = payload::ReadFileLayout(file.get());
+  FileLayout layout = ReadFileLayout(file.get());
   ASSERT_TRUE(layout.has_certificate_table);
   // The signer pads the file to 8 bytes before the table, which runs to the end.
   EXPECT_EQ((unsigned_size + 7) / 8 * 8, layout.certificate_offset);
@@ -344,7 +346,7 @@ TEST_F(SignedPayloadTest, LayoutNamesImageEndAndCertificateTable) {
 
   // The security directory entry holds the table's offset and size.
   unsigned char directory[8];
-  ASSERT_TRUE(payload::ReadFileBytes(file.get(), layout.security_directory_offset, directory, 8));
+  ASSERT_TRUE(ReadFileBytes(file.get(), layout.security_directory_offset, directory, 8));
   uint32_t offset, size;
   std::memcpy(&offset, directory, 4);  // little-endian hosts only
   std::memcpy(&size, directory + 4, 4);
@@ -352,17 +354,19 @@ TEST_F(SignedPayloadTest, LayoutNamesImageEndAndCertificateTable) {
   EXPECT_EQ(layout.certificate_size, size);
 
   // The payload begins where the image's last section ends.
-  payload::PayloadScan scan = payload::ScanPayload(file.get(), layout);
+  PayloadScan scan = ScanPayload(file.get(), layout);
   ASSERT_EQ(2u, scan.entries.size());
   EXPECT_EQ(layout.image_end, scan.start);
   EXPECT_EQ(unsigned_size, scan.end);
 
   platform::UniqueFile unsigned_file = platform::OpenFile(Fixture("payload_unsigned.exe"), "rb");
   ASSERT_TRUE(unsigned_file);
-  payload::FileLayout plain = payload::ReadFileLayout(unsigned_file.get());
+  FileLayout plain = ReadFileLayout(unsigned_file.get());
   EXPECT_FALSE(plain.has_certificate_table);
   EXPECT_EQ(plain.file_size, plain.search_end);
   EXPECT_EQ(layout.image_end, plain.image_end);
 }
 
 }  // namespace
+
+}  // namespace payload

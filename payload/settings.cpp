@@ -4,6 +4,8 @@
 #include "payload/payload_reader.h"
 #include "platform/ascii.h"
 
+namespace payload {
+
 const ConfigKey kConfigKeys[kSettingCount] = {
     {"DOTNETFRAMEWORK_PRIMARY_URL", DOTNETFRAMEWORK_PRIMARY_URL},
     {"DOTNETFRAMEWORK_SECONDARY_URL", DOTNETFRAMEWORK_SECONDARY_URL},
@@ -106,3 +108,5 @@ Configuration parseConfiguration(const PayloadReader& reader) {
   // The entry is NUL-terminated, so a NUL inside it ends the text there.
   return ParseConfigurationText(data ? std::string(data) : std::string());
 }
+
+}  // namespace payload

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace payload {
+
 class PayloadReader;
 
 enum SettingId {
@@ -81,3 +83,5 @@ Configuration parseConfiguration(const PayloadReader& reader);
 // The version codes stored for DOTNETFRAMEWORKVERSION and DOTNETSERVICEPACKVERSION.
 std::string DotNetVersionCode(const std::string& value);
 std::string ServicePackCode(const std::string& value);
+
+}  // namespace payload

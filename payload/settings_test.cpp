@@ -11,6 +11,8 @@
 #include "tests/test_paths.h"
 #include "tests/text_cases.h"
 
+namespace payload {
+
 namespace {
 
 using testing::ElementsAre;
@@ -172,3 +174,5 @@ TEST_F(SettingsTest, ProgressCaptionLineBreaks) {
 }
 
 }  // namespace
+
+}  // namespace payload

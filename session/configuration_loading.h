@@ -4,10 +4,20 @@
 
 #include "payload/settings.h"
 
+namespace diagnostics {
 class EventLogger;
+}  // namespace diagnostics
+
+namespace payload {
 class PayloadReader;
+}  // namespace payload
+
+namespace session {
 
 // Posts 3010, reads the payload's configuration, reports each watermark (3021)
 // and names the log server to the logger, then posts 3019, or 3020 when the
 // payload has no configuration.
-Configuration LoadConfiguration(const PayloadReader& reader, EventLogger& logger);
+payload::Configuration LoadConfiguration(const payload::PayloadReader& reader,
+                                         diagnostics::EventLogger& logger);
+
+}  // namespace session

@@ -9,16 +9,18 @@
 #include "tests/recorded_events.h"
 #include "tests/test_paths.h"
 
+namespace session {
+
 namespace {
 
 using testing::ElementsAre;
 
 class ConfigurationLoadingTest : public testing::Test {
  protected:
-  Configuration Load(const std::string& entries, RecordedEvents& events) {
+  payload::Configuration Load(const std::string& entries, RecordedEvents& events) {
     const std::string path = scratch_.File("bootstrapper.exe");
     EXPECT_TRUE(test_paths::WriteWholeFile(path, "image" + entries));
-    PayloadReader reader(path);
+    payload::PayloadReader reader(path);
     return LoadConfiguration(reader, events.logger());
   }
 
@@ -28,12 +30,13 @@ class ConfigurationLoadingTest : public testing::Test {
 TEST_F(ConfigurationLoadingTest, EventsAroundTheParse) {
   {
     RecordedEvents events;
-    Configuration config =
+    payload::Configuration config =
         Load(test_payload::Entry("CONFIG.TXT", "ClientID=a\r\nWFGUID=w1\r\nWFGUID=w2\r\n"), events);
     EXPECT_EQ("a", config.settings.clientId());
     // Every watermark line is reported, in its place before the parse's end.
-    EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kWatermarkReported,
-                                          kWatermarkReported, kConfigurationDetached));
+    EXPECT_THAT(events.Ids(),
+                ElementsAre(diagnostics::kDataDetachmentStarted, diagnostics::kWatermarkReported,
+                            diagnostics::kWatermarkReported, diagnostics::kConfigurationDetached));
   }
   {
     RecordedEvents events;
@@ -46,13 +49,17 @@ TEST_F(ConfigurationLoadingTest, EventsAroundTheParse) {
   {
     RecordedEvents events;
     Load(test_payload::Entry("EULA.TXT", "no configuration here"), events);
-    EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kConfigurationMissing));
+    EXPECT_THAT(events.Ids(), ElementsAre(diagnostics::kDataDetachmentStarted,
+                                          diagnostics::kConfigurationMissing));
   }
   {
     RecordedEvents events;
     Load(test_payload::Entry("CONFIG.TXT", ""), events);
-    EXPECT_THAT(events.Ids(), ElementsAre(kDataDetachmentStarted, kConfigurationMissing));
+    EXPECT_THAT(events.Ids(), ElementsAre(diagnostics::kDataDetachmentStarted,
+                                          diagnostics::kConfigurationMissing));
   }
 }
 
 }  // namespace
+
+}  // namespace session

@@ -24,33 +24,36 @@
 #include "ui/window_host.h"
 #include "ui/window_title.h"
 
+namespace session {
+
 namespace {
 
 constexpr char kProductTitle[] = "Kestrel Bootstrapper";
 
 // What the windows need from the run. Written on the main thread only.
-class SessionWindowHost : public WindowHost {
+class SessionWindowHost : public ui::WindowHost {
  public:
-  SessionWindowHost(const SessionOptions& options, InstallSession& session, std::string title)
+  SessionWindowHost(const SessionOptions& options, components::InstallSession& session,
+                    std::string title)
       : options_(options), session_(session), title_(std::move(title)) {}
 
-  EventSink& Events() override { return session_.context().events; }
+  diagnostics::EventSink& Events() override { return session_.context().events; }
 
   void* Instance() override { return options_.instance; }
   std::string WorkingDirectory() override { return session_.working_directory; }
   std::string WindowTitle() override { return title_; }
   void SetWindowTitle(const std::string& title) override { title_ = title; }
-  const Settings& ConfiguredSettings() override { return session_.configuration.settings; }
+  const payload::Settings& ConfiguredSettings() override { return session_.configuration.settings; }
   std::string EulaText() override { return session_.manager.EulaText(); }
-  void KillChildProcesses() override { ::KillChildProcesses(Events()); }
+  void KillChildProcesses() override { session::KillChildProcesses(Events()); }
   void SetCancelSurveyFlag() override { cancelSurveyFlag_ = 1; }
-  PipelineSignals& Signals() override { return *options_.signals; }
+  engine::PipelineSignals& Signals() override { return *options_.signals; }
 
   int cancelSurveyFlag() const { return cancelSurveyFlag_; }
 
  private:
   const SessionOptions& options_;
-  InstallSession& session_;
+  components::InstallSession& session_;
   std::string title_;
   int cancelSurveyFlag_ = 0;
 };
@@ -65,8 +68,8 @@ T* KeepUntilExit(T* object) {
   return object;
 }
 
-bool StartDetachedWorker(InstallSession* session, uint32_t* error) {
-  return platform::StartDetachedThread(&InstallWorker, session, error);
+bool StartDetachedWorker(components::InstallSession* session, uint32_t* error) {
+  return platform::StartDetachedThread(&components::InstallWorker, session, error);
 }
 
 std::string ExtractionFailureText(uint32_t code) {
@@ -75,10 +78,10 @@ std::string ExtractionFailureText(uint32_t code) {
          "downloading the EXE again.";
 }
 
-InstallSession* ExtractionFailed(platform::MessageBoxes& boxes, EventLogger& logger,
-                                 uint32_t code) {
+components::InstallSession* ExtractionFailed(platform::MessageBoxes& boxes,
+                                             diagnostics::EventLogger& logger, uint32_t code) {
   boxes.Show(ExtractionFailureText(code), kProductTitle, platform::kMessageOk);
-  logger.Post(kExitedOnException);
+  logger.Post(diagnostics::kExitedOnException);
   logger.Finish();
   return nullptr;
 }
@@ -86,43 +89,45 @@ InstallSession* ExtractionFailed(platform::MessageBoxes& boxes, EventLogger& log
 // Builds the InstallSession, reads the settings, computes the windows' title
 // and starts the worker; null when the run must end (the user has been told
 // and the logger finished).
-InstallSession* PrepareInstallation(const SessionOptions& options, EventLogger& logger,
-                                    std::string* title) {
+components::InstallSession* PrepareInstallation(const SessionOptions& options,
+                                                diagnostics::EventLogger& logger,
+                                                std::string* title) {
   platform::MessageBoxes& boxes = *options.boxes;
   try {
     std::string directory;
     uint32_t directory_error = 0;
     if (!GetWorkingDirectory(&directory, &directory_error)) directory.clear();
     // Lives until the process ends, with the context: the worker is never joined.
-    const RunContext& context = *KeepUntilExit(new RunContext{
-        logger, *options.signals, *options.threads, boxes, *options.registry, *options.installer,
-        *KeepUntilExit(new HttpDownloader), *KeepUntilExit(new ProcessInstallerRunner)});
-    InstallSession* session =
-        KeepUntilExit(options.executable_path.empty()
-                          ? new InstallSession(context, directory)
-                          : new InstallSession(context, options.executable_path, directory));
+    const engine::RunContext& context = *KeepUntilExit(
+        new engine::RunContext{logger, *options.signals, *options.threads, boxes, *options.registry,
+                               *options.installer, *KeepUntilExit(new engine::HttpDownloader),
+                               *KeepUntilExit(new engine::ProcessInstallerRunner)});
+    components::InstallSession* session = KeepUntilExit(
+        options.executable_path.empty()
+            ? new components::InstallSession(context, directory)
+            : new components::InstallSession(context, options.executable_path, directory));
     if (!session->working_directory.empty()) {
       extractEmbeddedFiles(session->reader, session->working_directory, logger);
     }
     if (session->working_directory.empty()) {
-      ShowSupportError(boxes, static_cast<int>(directory_error), "Installation Error");
-      logger.Post(kExitedOnDataDetachmentFailure);
+      diagnostics::ShowSupportError(boxes, static_cast<int>(directory_error), "Installation Error");
+      logger.Post(diagnostics::kExitedOnDataDetachmentFailure);
       logger.Finish();
       return nullptr;
     }
     session->configuration = LoadConfiguration(session->reader, logger);
     const std::string startup_folder =
-        session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP);
+        session->configuration.settings.get(payload::FILEPATH_ON_SYSTEM_STARTUP);
     if (!platform::IsDriveOrShareRoot(startup_folder) && !platform::PathExists(startup_folder)) {
       platform::CreateFolderTree(startup_folder);  // a failure is ignored
     }
-    *title = ComputeWindowTitle(session->configuration.settings);
+    *title = ui::ComputeWindowTitle(session->configuration.settings);
     uint32_t start_error = 0;
     const bool started = options.start_worker ? options.start_worker(session, &start_error)
                                              : StartDetachedWorker(session, &start_error);
-    if (!started) throw StartupError("the worker could not start", start_error);
+    if (!started) throw diagnostics::StartupError("the worker could not start", start_error);
     return session;
-  } catch (const StartupError& error) {
+  } catch (const diagnostics::StartupError& error) {
     return ExtractionFailed(boxes, logger, error.code());
   } catch (...) {
     // Memory ran out: the last error is as near to the failed call as it gets.
@@ -139,34 +144,34 @@ int RunSession(const SessionOptions& options) {
                platform::kMessageOk);
     return 0;
   }
-  EventLogger* made = nullptr;
+  diagnostics::EventLogger* made = nullptr;
   try {
     std::string directory;
     if (!GetWorkingDirectory(&directory)) {
-      throw StartupError("Error: Unable to create temporary directory");
+      throw diagnostics::StartupError("Error: Unable to create temporary directory");
     }
-    EventLoggerOptions logger_options;
+    diagnostics::EventLoggerOptions logger_options;
     logger_options.registry = options.registry;
     // Lives until the process ends, like the threads that post to it.
-    made = KeepUntilExit(new EventLogger(directory, logger_options));
-  } catch (const StartupError& error) {
+    made = KeepUntilExit(new diagnostics::EventLogger(directory, logger_options));
+  } catch (const diagnostics::StartupError& error) {
     boxes.Show(error.what(), kProductTitle, platform::kMessageOk | platform::kMessageIconStop);
     return 0;
   }
-  EventLogger& logger = *made;
+  diagnostics::EventLogger& logger = *made;
   if (options.run_id) *options.run_id = logger.RunId();
-  logger.Post(kLaunched);
+  logger.Post(diagnostics::kLaunched);
   if (!IsSupportedOs()) {
     boxes.Show(
         "We're sorry, this installation cannot continue because your operating system "
         "is not supported.",
         "Installation Error", platform::kMessageOk);
-    logger.Post(kOsUnsupported);
+    logger.Post(diagnostics::kOsUnsupported);
     logger.Finish();
     return 0;
   }
   std::string title;
-  InstallSession* session = PrepareInstallation(options, logger, &title);
+  components::InstallSession* session = PrepareInstallation(options, logger, &title);
   if (!session) return 0;
 
   SessionWindowHost host(options, *session, title);
@@ -174,14 +179,16 @@ int RunSession(const SessionOptions& options) {
   try {
     if (options.run_windows) quit_code = options.run_windows(host);
   } catch (...) {
-    logger.Post(kExitedOnException);
+    logger.Post(diagnostics::kExitedOnException);
   }
 
-  KillChildProcesses(logger);
-  CleanStartupFolder(session->configuration.settings.get(FILEPATH_ON_SYSTEM_STARTUP));
+  session::KillChildProcesses(logger);
+  CleanStartupFolder(session->configuration.settings.get(payload::FILEPATH_ON_SYSTEM_STARTUP));
   if (host.cancelSurveyFlag()) OfferSurvey(boxes, logger.RunId());
   if (options.release_pictures) options.release_pictures();
-  logger.Post(kBootstrapperExited);
+  logger.Post(diagnostics::kBootstrapperExited);
   logger.Finish();
   return quit_code;
 }
+
+}  // namespace session

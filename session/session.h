@@ -12,8 +12,15 @@
 #include "platform/msi.h"
 #include "platform/registry.h"
 
-class WindowHost;
+namespace components {
 struct InstallSession;
+}  // namespace components
+
+namespace ui {
+class WindowHost;
+}  // namespace ui
+
+namespace session {
 
 struct SessionOptions {
   void* instance = nullptr;  // the program's module
@@ -21,17 +28,17 @@ struct SessionOptions {
   unsigned long instance_mutex_status = 0;
   // Shows the splash and the windows after it, then runs the message loop;
   // returns the loop's quit code. Null: no windows (tests).
-  std::function<int(WindowHost& host)> run_windows;
+  std::function<int(ui::WindowHost& host)> run_windows;
   // Frees what the windows shared.
   std::function<void()> release_pictures;
   // Starts the InstallWorker; false, with the system's error code, when it
   // could not start. Empty: a detached thread.
-  std::function<bool(InstallSession* session, uint32_t* error)> start_worker;
+  std::function<bool(components::InstallSession* session, uint32_t* error)> start_worker;
   // What the run hands down: the system's own from the entry, a test's fakes.
   // All must outlive the run's threads.
   platform::MessageBoxes* boxes = nullptr;
-  PipelineSignals* signals = nullptr;
-  PipelineThreads* threads = nullptr;
+  engine::PipelineSignals* signals = nullptr;
+  engine::PipelineThreads* threads = nullptr;
   platform::Registry* registry = nullptr;
   platform::WindowsInstaller* installer = nullptr;
   std::string executable_path;    // empty: the running executable's payload
@@ -40,3 +47,5 @@ struct SessionOptions {
 
 // Returns the process exit code: 0 on every early exit, else the quit code.
 int RunSession(const SessionOptions& options);
+
+}  // namespace session

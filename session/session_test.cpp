@@ -28,6 +28,8 @@
 #include <windows.h>
 #endif
 
+namespace session {
+
 namespace {
 
 // Points the temporary folder at a scratch folder while the object lives.
@@ -72,7 +74,7 @@ struct WindowScript {
   bool cancel = false;
   int quit_code = 0;
 
-  int Run(WindowHost& host) {
+  int Run(ui::WindowHost& host) {
     title = host.WindowTitle();
     eula = host.EulaText();
     if (cancel) host.SetCancelSurveyFlag();
@@ -80,9 +82,9 @@ struct WindowScript {
   }
 };
 
-bool NoWorker(InstallSession*, uint32_t*) { return true; }
+bool NoWorker(components::InstallSession*, uint32_t*) { return true; }
 // CreateThread's "not enough memory", with later calls leaving another last error.
-bool FailingWorker(InstallSession*, uint32_t* error) {
+bool FailingWorker(components::InstallSession*, uint32_t* error) {
   *error = 8;
   errno = 0;
 #ifdef _WIN32
@@ -108,7 +110,7 @@ class SessionTest : public testing::Test {
     options_.threads = &threads_;
     options_.registry = &registry_;
     options_.installer = &installer_;
-    options_.run_windows = [this](WindowHost& host) { return script_.Run(host); };
+    options_.run_windows = [this](ui::WindowHost& host) { return script_.Run(host); };
     options_.start_worker = &NoWorker;
     options_.run_id = &run_id_;
   }
@@ -119,7 +121,7 @@ class SessionTest : public testing::Test {
     std::vector<std::string> lines, ids;
     testing_logs::ReadLogLines(LogPath(), &lines);
     for (const std::string& line : lines) {
-      const auto record = ParseEventRecord(line);
+      const auto record = diagnostics::ParseEventRecord(line);
       if (record) ids.push_back(std::to_string(record->event_id));
     }
     return ids;
@@ -130,8 +132,8 @@ class SessionTest : public testing::Test {
   ScopedTempFolder scoped_temp_{temp_.path()};
   std::string startup_folder_;
   FakeMessageBoxes boxes_;
-  PipelineSignals signals_;
-  PipelineThreads threads_;
+  engine::PipelineSignals signals_;
+  engine::PipelineThreads threads_;
   FakeRegistry registry_;
   FakeWindowsInstaller installer_;
   WindowScript script_;
@@ -290,14 +292,14 @@ TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
   EXPECT_EQ(Requests(),
             "C:\\WINDOWS\\system32\\taskkill.exe| /t /f /im *AgentLauncher.exe /im "
             "miniserver.exe|hidden\n");
-  EXPECT_EQ(events.Ids(), (std::vector<int>{kChildProcessesTerminated}));
+  EXPECT_EQ(events.Ids(), (std::vector<int>{diagnostics::kChildProcessesTerminated}));
 
   // A command that cannot be started.
   RecordedEvents failed;
   setenv("KESTREL_SHELL_LOG",
          platform::NativePath(scratch_.File("no-such-folder\\shell.log")).c_str(), 1);
   EXPECT_TRUE(KillChildProcesses(failed));
-  EXPECT_EQ(failed.Ids(), (std::vector<int>{kChildProcessesNotTerminated}));
+  EXPECT_EQ(failed.Ids(), (std::vector<int>{diagnostics::kChildProcessesNotTerminated}));
 
   // An unknown system folder must not make it \taskkill.exe.
   setenv("KESTREL_SHELL_LOG", log_.c_str(), 1);
@@ -306,7 +308,7 @@ TEST_F(ShellLogTest, TheTaskKillCommandEndsTheLaunchersHidden) {
   RecordedEvents unknown;
   EXPECT_TRUE(KillChildProcesses(unknown));
   unsetenv("KESTREL_SYSTEM_FOLDER");
-  EXPECT_EQ(unknown.Ids(), (std::vector<int>{kChildProcessesNotTerminated}));
+  EXPECT_EQ(unknown.Ids(), (std::vector<int>{diagnostics::kChildProcessesNotTerminated}));
   EXPECT_EQ(Requests(), before);
 }
 
@@ -343,3 +345,5 @@ TEST(ShutdownTest, CleaningLeavesAFolderThatHoldsASubFolder) {
 }
 
 }  // namespace
+
+}  // namespace session

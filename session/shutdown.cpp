@@ -10,12 +10,14 @@
 #include "platform/shell.h"
 #include "platform/system.h"
 
+namespace session {
+
 bool IsSupportedOs() {
   const platform::OsVersion version = platform::ReadOsVersion();
   return version.platform_id == 2 && version.major < 6;
 }
 
-bool KillChildProcesses(EventSink& events) {
+bool KillChildProcesses(diagnostics::EventSink& events) {
   // By its full path: a bare name is searched in the executable's own folder
   // first, which is usually Downloads; and an unknown system folder would
   // make it \taskkill.exe, a program anyone could put at the drive's root.
@@ -24,7 +26,8 @@ bool KillChildProcesses(EventSink& events) {
       !system.empty() &&
       platform::ShellOpen(platform::JoinPath(system, "taskkill.exe"),
                           " /t /f /im *AgentLauncher.exe /im miniserver.exe", true);
-  events.Post(started ? kChildProcessesTerminated : kChildProcessesNotTerminated);
+  events.Post(started ? diagnostics::kChildProcessesTerminated
+                      : diagnostics::kChildProcessesNotTerminated);
   return true;
 }
 
@@ -58,3 +61,5 @@ void OfferSurvey(platform::MessageBoxes& boxes, const std::string& run_id) {
       "Abort Installation", platform::kMessageYesNo | platform::kMessageIconQuestion);
   if (answer == platform::kAnswerYes) platform::ShellOpen(SurveyAddress(run_id), "", false);
 }
+
+}  // namespace session

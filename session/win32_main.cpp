@@ -15,15 +15,15 @@ platform::NamedMutex single_instance("Global\\{54FBF465-AC9B-4630-B2B8-1C94ABF7B
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  SessionOptions options;
+  session::SessionOptions options;
   options.instance = instance;
   options.instance_mutex_status = single_instance.creation_status();
-  options.run_windows = &RunWindows;
-  options.release_pictures = &ReleasePictures;
+  options.run_windows = &ui::RunWindows;
+  options.release_pictures = &ui::ReleasePictures;
   // The process-wide ones: never destroyed, as the worker is never joined.
   options.boxes = &platform::SystemMessageBoxes();
-  options.signals = &GlobalPipelineSignals();
-  options.threads = &SystemPipelineThreads();
+  options.signals = &engine::GlobalPipelineSignals();
+  options.threads = &engine::SystemPipelineThreads();
   options.registry = &platform::SystemRegistry();
   options.installer = &platform::SystemWindowsInstaller();
   return RunSession(options);

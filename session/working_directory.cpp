@@ -3,6 +3,8 @@
 #include "platform/files.h"
 #include "platform/system.h"
 
+namespace session {
+
 namespace {
 
 // The error code is read at once: later calls may change it.
@@ -21,3 +23,5 @@ bool GetWorkingDirectory(std::string* path, uint32_t* error) {
   *path = temp + "TorvaneInstaller";
   return platform::PathExists(*path) || platform::CreateFolder(*path) || Failed(error);
 }
+
+}  // namespace session

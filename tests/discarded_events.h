@@ -3,7 +3,7 @@
 
 #include "diagnostics/event_sink.h"
 
-class DiscardedEvents : public EventSink {
+class DiscardedEvents : public diagnostics::EventSink {
  public:
-  void Post(EventId) override {}
+  void Post(diagnostics::EventId) override {}
 };

@@ -11,26 +11,26 @@
 #include "payload/settings.h"
 #include "ui/window_host.h"
 
-class FakeWindowHost : public WindowHost {
+class FakeWindowHost : public ui::WindowHost {
  public:
-  explicit FakeWindowHost(EventSink& events) : events_(events) {}
+  explicit FakeWindowHost(diagnostics::EventSink& events) : events_(events) {}
 
   void* Instance() override { return nullptr; }
   std::string WorkingDirectory() override { return "C:\\Temp\\TorvaneInstaller"; }
   std::string WindowTitle() override { return title; }
   void SetWindowTitle(const std::string& text) override { title = text; }
-  const Settings& ConfiguredSettings() override { return settings; }
+  const payload::Settings& ConfiguredSettings() override { return settings; }
   std::string EulaText() override {
     ++eulaTextReads;
     return eulaText;
   }
   void KillChildProcesses() override { ++kills; }
   void SetCancelSurveyFlag() override { survey_flag = 1; }
-  PipelineSignals& Signals() override { return signals; }
-  EventSink& Events() override { return events_; }
+  engine::PipelineSignals& Signals() override { return signals; }
+  diagnostics::EventSink& Events() override { return events_; }
 
-  PipelineSignals signals;
-  Settings settings;
+  engine::PipelineSignals signals;
+  payload::Settings settings;
   std::string title;
   std::string eulaText;
   std::atomic<int> eulaTextReads{0};
@@ -38,5 +38,5 @@ class FakeWindowHost : public WindowHost {
   int survey_flag = 0;
 
  private:
-  EventSink& events_;
+  diagnostics::EventSink& events_;
 };

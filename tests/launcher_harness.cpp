@@ -22,7 +22,7 @@
 #include "platform/posix/native_path.h"
 #endif
 
-FractionLog::FractionLog(InstallStep& step)
+FractionLog::FractionLog(engine::InstallStep& step)
     : step_(step), previous_(step.progress().ReplaceListener([this] { Record(); })) {}
 
 FractionLog::~FractionLog() { step_.progress().ReplaceListener(std::move(previous_)); }
@@ -77,13 +77,13 @@ bool ConsoleHostUnderInterpreter() {
 
 }  // namespace
 
-StepWatchdog::StepWatchdog(PipelineSignals& signals, int limit_ms) {
+StepWatchdog::StepWatchdog(engine::PipelineSignals& signals, int limit_ms) {
   thread_ = std::thread([this, &signals, limit_ms] {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     while (!done_.load()) {
       if (std::chrono::steady_clock::now() >= deadline) {
         fired_ = true;
-        AbortInstallation(signals);
+        engine::AbortInstallation(signals);
         return;
       }
       if (!sawConsoleHost_.load() && ConsoleHostUnderInterpreter()) sawConsoleHost_ = true;

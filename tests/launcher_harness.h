@@ -11,14 +11,11 @@
 #include "engine/install_step.h"
 #include "tests/drive_root.h"
 
-class InstallManager;
-struct PipelineSignals;
-
 // Records the step's installFraction at each NotifyProgress while it lives.
 // The step must be queued already (AddStep); the listener it had is set aside meanwhile.
 class FractionLog {
  public:
-  explicit FractionLog(InstallStep& step);
+  explicit FractionLog(engine::InstallStep& step);
   ~FractionLog();
   FractionLog(const FractionLog&) = delete;
   FractionLog& operator=(const FractionLog&) = delete;
@@ -28,8 +25,8 @@ class FractionLog {
  private:
   void Record();
 
-  InstallStep& step_;
-  ProgressListener previous_;
+  engine::InstallStep& step_;
+  engine::ProgressListener previous_;
   mutable std::mutex mutex_;
   std::vector<double> values_;
 };
@@ -54,7 +51,7 @@ class ScopedCurrentFolder {
 // also notes whether a console host ran under a command interpreter meanwhile.
 class StepWatchdog {
  public:
-  StepWatchdog(PipelineSignals& signals, int limit_ms);
+  StepWatchdog(engine::PipelineSignals& signals, int limit_ms);
   ~StepWatchdog();  // stops watching
   StepWatchdog(const StepWatchdog&) = delete;
   StepWatchdog& operator=(const StepWatchdog&) = delete;
@@ -124,3 +121,8 @@ class FakeInterpreterDrive {
   std::string oldFolder_;
 };
 #endif
+
+namespace engine {
+class InstallManager;
+struct PipelineSignals;
+}  // namespace engine

@@ -9,8 +9,8 @@
 
 namespace {
 
-EventLoggerOptions WithRegistry(platform::Registry* registry) {
-  EventLoggerOptions options;
+diagnostics::EventLoggerOptions WithRegistry(platform::Registry* registry) {
+  diagnostics::EventLoggerOptions options;
   options.registry = registry ? registry : &platform::SystemRegistry();
   return options;
 }
@@ -18,9 +18,9 @@ EventLoggerOptions WithRegistry(platform::Registry* registry) {
 }  // namespace
 
 RecordedEvents::RecordedEvents(platform::Registry* registry)
-    : logger_(new EventLogger(folder_.path(), WithRegistry(registry))) {}
+    : logger_(new diagnostics::EventLogger(folder_.path(), WithRegistry(registry))) {}
 
-void RecordedEvents::Post(EventId id) {
+void RecordedEvents::Post(diagnostics::EventId id) {
   if (!finished_) logger_->Post(id);
 }
 
@@ -48,7 +48,7 @@ std::vector<int> RecordedEvents::Ids() {
   testing_logs::ReadLogLines(logger_->log_path(), &lines);
   std::vector<int> ids;
   for (const std::string& line : lines) {
-    const std::optional<EventRecord> record = ParseEventRecord(line);
+    const std::optional<diagnostics::EventRecord> record = diagnostics::ParseEventRecord(line);
     ids.push_back(record ? record->event_id : kUnreadableRecord);
   }
   return ids;

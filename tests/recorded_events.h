@@ -9,12 +9,15 @@
 #include "diagnostics/event_sink.h"
 #include "tests/test_paths.h"
 
+namespace diagnostics {
 class EventLogger;
+}  // namespace diagnostics
+
 namespace platform {
 class Registry;
 }
 
-class RecordedEvents : public EventSink {
+class RecordedEvents : public diagnostics::EventSink {
  public:
   // `registry` answers the AGENT field of event 7003 (null: the system's).
   explicit RecordedEvents(platform::Registry* registry = nullptr);
@@ -23,8 +26,8 @@ class RecordedEvents : public EventSink {
   RecordedEvents& operator=(const RecordedEvents&) = delete;
 
   // Posted after Ids or LogText: not recorded.
-  void Post(EventId id) override;
-  EventLogger& logger() { return *logger_; }
+  void Post(diagnostics::EventId id) override;
+  diagnostics::EventLogger& logger() { return *logger_; }
 
   // Ends the logger (no further events are recorded) and returns the ids of
   // the logged records in order; kUnreadableRecord for a line that is none.
@@ -37,6 +40,6 @@ class RecordedEvents : public EventSink {
   void Finish();
 
   test_paths::ScratchFolder folder_;
-  std::unique_ptr<EventLogger> logger_;
+  std::unique_ptr<diagnostics::EventLogger> logger_;
   bool finished_ = false;
 };

@@ -7,7 +7,7 @@
 
 #include "engine/pipeline_signals.h"
 
-class RecordingProgressView : public ProgressView {
+class RecordingProgressView : public engine::ProgressView {
  public:
   void SetStatusLine(const std::string& text) override {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -17,10 +17,10 @@
 class TestRunContext {
  public:
   // `events` null: the events are discarded.
-  TestRunContext(EventSink* events, PipelineSignals& signals, platform::MessageBoxes& boxes,
-                 platform::Registry* registry = nullptr,
+  TestRunContext(diagnostics::EventSink* events, engine::PipelineSignals& signals,
+                 platform::MessageBoxes& boxes, platform::Registry* registry = nullptr,
                  platform::WindowsInstaller* installer = nullptr,
-                 PipelineThreads* threads = nullptr)
+                 engine::PipelineThreads* threads = nullptr)
       : context_{events ? *events : discarded_,
                  signals,
                  threads ? *threads : threads_,
@@ -32,23 +32,23 @@ class TestRunContext {
   TestRunContext(const TestRunContext&) = delete;
   TestRunContext& operator=(const TestRunContext&) = delete;
 
-  const RunContext& context() const { return context_; }
+  const engine::RunContext& context() const { return context_; }
 
  private:
   DiscardedEvents discarded_;
-  PipelineThreads threads_;
+  engine::PipelineThreads threads_;
   FakeRegistry registry_;
   FakeWindowsInstaller installer_;
-  HttpDownloader downloader_;
-  ProcessInstallerRunner installers_;
-  RunContext context_;  // last: it names the others
+  engine::HttpDownloader downloader_;
+  engine::ProcessInstallerRunner installers_;
+  engine::RunContext context_;  // last: it names the others
 };
 
 // Queues a plain step with `plan` (one that reports itself not installed) and
 // returns it.
-inline InstallStep& Queued(InstallManager& manager, const StepPlan& plan) {
-  auto step = std::make_unique<InstallStep>(plan);
-  InstallStep& queued = *step;
+inline engine::InstallStep& Queued(engine::InstallManager& manager, const engine::StepPlan& plan) {
+  auto step = std::make_unique<engine::InstallStep>(plan);
+  engine::InstallStep& queued = *step;
   manager.AddStep(std::move(step));
   return queued;
 }

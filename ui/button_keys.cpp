@@ -2,6 +2,8 @@
 
 #include "ui/resource_ids.h"
 
+namespace ui {
+
 namespace {
 
 constexpr KeyVerdict kPass{KeyVerdict::kPass, 0};
@@ -41,3 +43,5 @@ KeyVerdict ProgressCancelKey(KeyMessage message, int virtual_key, bool f4_down) 
   }
   return kPass;
 }
+
+}  // namespace ui

@@ -2,6 +2,8 @@
 // messages become commands, which are swallowed and which reach the button.
 #pragma once
 
+namespace ui {
+
 enum class KeyMessage { kKeyDown, kKeyUp, kSysKeyDown, kOther };
 
 struct KeyVerdict {
@@ -23,3 +25,5 @@ KeyVerdict LicenceCancelKey(KeyMessage message, int virtual_key, bool f4_down);
 // keyboard (Enter and Space are swallowed); Alt while F4 is down asks to
 // cancel like a click.
 KeyVerdict ProgressCancelKey(KeyMessage message, int virtual_key, bool f4_down);
+
+}  // namespace ui

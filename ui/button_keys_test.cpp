@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace ui {
+
 namespace {
 
 constexpr int kKeyF4 = 115;
@@ -47,3 +49,5 @@ TEST(ProgressButtonKeysTest, AltWithF4DownAsksToCancel) {
 }
 
 }  // namespace
+
+}  // namespace ui

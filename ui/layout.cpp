@@ -1,5 +1,7 @@
 #include "ui/layout.h"
 
+namespace ui {
+
 Placement CenterInWorkArea(int width, int height, const ScreenRect& work_area) {
   Placement placement;
   placement.x = (work_area.right - work_area.left) / 2 + work_area.left - width / 2;
@@ -36,3 +38,5 @@ ButtonPicture ChooseButtonPicture(bool pressed, bool focused, bool disabled) {
   if (disabled) return kButtonDisabled;
   return kButtonNormal;
 }
+
+}  // namespace ui

@@ -4,6 +4,8 @@
 
 #include "ui/resource_ids.h"
 
+namespace ui {
+
 struct ScreenRect {
   int left, top, right, bottom;
 };
@@ -40,3 +42,5 @@ constexpr int kOkButtonBitmaps[kButtonPictureCount] = {IDB_OK_NORMAL, IDB_OK_DIS
                                                        IDB_OK_FOCUSED, IDB_OK_PRESSED};
 constexpr int kCancelButtonBitmaps[kButtonPictureCount] = {IDB_CANCEL_NORMAL, IDB_CANCEL_DISABLED,
                                                            IDB_CANCEL_FOCUSED, IDB_CANCEL_PRESSED};
+
+}  // namespace ui

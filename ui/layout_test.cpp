@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace ui {
+
 namespace {
 
 TEST(CenterInWorkAreaTest, CentresInTheWorkAreaNotTheScreen) {
@@ -65,3 +67,5 @@ TEST(ButtonPictureTest, BitmapIdsPerState) {
 }
 
 }  // namespace
+
+}  // namespace ui

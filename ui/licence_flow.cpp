@@ -4,6 +4,8 @@
 #include "diagnostics/event_sink.h"
 #include "ui/resource_ids.h"
 
+namespace ui {
+
 namespace {
 
 constexpr int kCloseCommand = 2;  // IDCANCEL: the close box, Alt+F4 and Esc
@@ -23,17 +25,17 @@ void LicenceFlow::OnCommand(int command) {
       // OK is disabled while decline is chosen; a command that still arrives
       // (a key on the button) must not accept.
       if (!window_.AcceptChecked()) break;
-      events_.Post(kEulaAccepted);
+      events_.Post(diagnostics::kEulaAccepted);
       window_.End();
       window_.ShowProgressWindow();
       break;
     case IDC_LICENCE_CANCEL:
-      events_.Post(kEulaCancelled);
+      events_.Post(diagnostics::kEulaCancelled);
       window_.PostQuit();
       window_.End();
       break;
     case kCloseCommand:
-      events_.Post(kEulaClosed);
+      events_.Post(diagnostics::kEulaClosed);
       window_.PostQuit();
       window_.End();
       break;
@@ -63,3 +65,5 @@ std::string LicencePaneText(const std::string& text) {
   }
   return shown;
 }
+
+}  // namespace ui

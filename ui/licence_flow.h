@@ -6,7 +6,11 @@
 #include <cstdint>
 #include <string>
 
+namespace diagnostics {
 class EventSink;
+}  // namespace diagnostics
+
+namespace ui {
 
 // What the flow asks of the window on screen.
 class LicenceWindow {
@@ -30,7 +34,8 @@ constexpr uint32_t kVisitedLinkColour = 0x800080;  // RGB(128, 0, 128)
 
 class LicenceFlow {
  public:
-  LicenceFlow(LicenceWindow& window, EventSink& events) : window_(window), events_(events) {}
+  LicenceFlow(LicenceWindow& window, diagnostics::EventSink& events)
+      : window_(window), events_(events) {}
 
   // One command of the window (control id, or IDCANCEL for the close box and Esc).
   void OnCommand(int command);
@@ -39,10 +44,12 @@ class LicenceFlow {
 
  private:
   LicenceWindow& window_;
-  EventSink& events_;
+  diagnostics::EventSink& events_;
   bool link_visited_ = false;
 };
 
 // The licence text as the pane shows it: an edit control breaks lines only at
 // CR LF, so a lone LF or CR becomes CR LF.
 std::string LicencePaneText(const std::string& text);
+
+}  // namespace ui

@@ -9,6 +9,8 @@
 #include "tests/recorded_events.h"
 #include "tests/text_cases.h"
 
+namespace ui {
+
 namespace {
 
 // Records every request as one word, and keeps the two radio buttons the way
@@ -50,7 +52,7 @@ TEST_F(LicenceFlowTest, DeclineDisablesOkAndAcceptBringsItBack) {
 TEST_F(LicenceFlowTest, OkAcceptsThenOpensTheProgressWindowAfterEnding) {
   flow_.OnCommand(1008);
   EXPECT_EQ(Calls({"end", "progress"}), window_.calls);
-  EXPECT_EQ(std::vector<int>({kEulaAccepted}), events_.Ids());
+  EXPECT_EQ(std::vector<int>({diagnostics::kEulaAccepted}), events_.Ids());
 }
 
 TEST_F(LicenceFlowTest, OkWhileDeclineIsChosenDoesNothing) {
@@ -64,7 +66,8 @@ TEST_F(LicenceFlowTest, CancelAndCloseEndTheSequence) {
   flow_.OnCommand(1009);
   flow_.OnCommand(2);
   EXPECT_EQ(Calls({"quit", "end", "quit", "end"}), window_.calls);
-  EXPECT_EQ(std::vector<int>({kEulaCancelled, kEulaClosed}), events_.Ids());
+  EXPECT_EQ(std::vector<int>({diagnostics::kEulaCancelled, diagnostics::kEulaClosed}),
+            events_.Ids());
 }
 
 TEST_F(LicenceFlowTest, LinkOpensEveryTimeAndStaysVisited) {
@@ -94,3 +97,5 @@ TEST(LicencePaneTextTest, EveryLineBreakBecomesCrLf) {
 }
 
 }  // namespace
+
+}  // namespace ui

@@ -6,10 +6,12 @@
 #include "ui/resource_ids.h"
 #include "ui/window_host.h"
 
+namespace ui {
+
 void ProgressFlow::OnCancelRequest(int command) {
-  host_.Events().Post(command == IDC_PROGRESS_CANCEL ? kProgressCancelClicked
-                                                     : kProgressCloseBoxClicked);
-  PipelineSignals& signals = host_.Signals();
+  host_.Events().Post(command == IDC_PROGRESS_CANCEL ? diagnostics::kProgressCancelClicked
+                                                     : diagnostics::kProgressCloseBoxClicked);
+  engine::PipelineSignals& signals = host_.Signals();
   if (signals.abortFlag.load()) {
     // The installation is already being abandoned: nothing left to confirm.
     controls_.Close();
@@ -42,3 +44,5 @@ void ProgressFlow::ShowPercent(int percent) {
 }
 
 std::string PercentText(int percent) { return std::to_string(percent) + "% Complete"; }
+
+}  // namespace ui

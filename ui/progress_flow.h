@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace ui {
+
 class WindowHost;
 
 // What the flow asks of the window on screen.
@@ -48,3 +50,5 @@ class ProgressFlow {
 
 // The words under the bar for a percentage: "37% Complete".
 std::string PercentText(int percent);
+
+}  // namespace ui

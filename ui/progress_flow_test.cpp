@@ -10,6 +10,8 @@
 #include "tests/fake_window_host.h"
 #include "tests/recorded_events.h"
 
+namespace ui {
+
 namespace {
 
 class FakeProgressControls : public ProgressControls {
@@ -61,7 +63,7 @@ TEST_F(ProgressFlowTest, AnswerNoLeavesEverythingRunning) {
   EXPECT_EQ(0, host_.survey_flag);
   EXPECT_EQ(0, host_.kills);
   EXPECT_EQ(0, controls_.closes);
-  EXPECT_EQ(std::vector<int>({kProgressCancelClicked}), events_.Ids());
+  EXPECT_EQ(std::vector<int>({diagnostics::kProgressCancelClicked}), events_.Ids());
 }
 
 TEST_F(ProgressFlowTest, AnswerYesAbandonsTheInstallation) {
@@ -85,7 +87,9 @@ TEST_F(ProgressFlowTest, CloseBoxAfterYesClosesAtOnce) {
   flow_.OnCancelRequest(2);
   EXPECT_EQ(1, controls_.questions);
   EXPECT_EQ(1, controls_.closes);
-  EXPECT_EQ(std::vector<int>({kProgressCancelClicked, kProgressCloseBoxClicked}), events_.Ids());
+  EXPECT_EQ(std::vector<int>(
+                {diagnostics::kProgressCancelClicked, diagnostics::kProgressCloseBoxClicked}),
+            events_.Ids());
 }
 
 TEST_F(ProgressFlowTest, SecondRequestWhileAskingDoesNothing) {
@@ -98,7 +102,8 @@ TEST_F(ProgressFlowTest, SecondRequestWhileAskingDoesNothing) {
   EXPECT_EQ(1, controls_.questions);
   EXPECT_EQ(0, controls_.closes);
   EXPECT_EQ(
-      std::vector<int>({kProgressCancelClicked, kProgressCancelClicked, kProgressCloseBoxClicked}),
+      std::vector<int>({diagnostics::kProgressCancelClicked, diagnostics::kProgressCancelClicked,
+                        diagnostics::kProgressCloseBoxClicked}),
       events_.Ids());
 }
 
@@ -141,3 +146,5 @@ TEST(PercentTextTest, NumberThenComplete) {
 }
 
 }  // namespace
+
+}  // namespace ui

@@ -3,6 +3,8 @@
 #include "engine/pipeline_signals.h"
 #include "ui/window_host.h"
 
+namespace ui {
+
 void RunSplashTimer(SplashControls& splash, WindowHost& host) {
   splash.StopTimer();
   host.Signals().stepsReady.Wait();
@@ -15,3 +17,5 @@ void RunSplashTimer(SplashControls& splash, WindowHost& host) {
     splash.ShowProgressWindow();
   }
 }
+
+}  // namespace ui

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace ui {
+
 class WindowHost;
 
 // What the flow asks of the splash window on screen.
@@ -23,3 +25,5 @@ class SplashControls {
 
 // Blocks (without repainting) until the worker releases stepsReady.
 void RunSplashTimer(SplashControls& splash, WindowHost& host);
+
+}  // namespace ui

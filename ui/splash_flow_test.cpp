@@ -11,6 +11,8 @@
 #include "tests/discarded_events.h"
 #include "tests/fake_window_host.h"
 
+namespace ui {
+
 namespace {
 
 class FakeSplash : public SplashControls {
@@ -53,3 +55,5 @@ TEST(SplashFlowTest, NoLicenceTextGoesStraightToProgress) {
 }
 
 }  // namespace
+
+}  // namespace ui

@@ -4,9 +4,19 @@
 
 #include <string>
 
+namespace diagnostics {
 class EventSink;
-class Settings;
+}  // namespace diagnostics
+
+namespace engine {
 struct PipelineSignals;
+}  // namespace engine
+
+namespace payload {
+class Settings;
+}  // namespace payload
+
+namespace ui {
 
 class WindowHost {
  public:
@@ -20,14 +30,16 @@ class WindowHost {
   virtual std::string WindowTitle() = 0;
   virtual void SetWindowTitle(const std::string& title) = 0;
   // What CONFIG.TXT set: the title's parts, the caption and the game's name.
-  virtual const Settings& ConfiguredSettings() = 0;
+  virtual const payload::Settings& ConfiguredSettings() = 0;
   // The queued steps' licence text; asked only after stepsReady.
   virtual std::string EulaText() = 0;
   // Ends the agent launcher and MiniServer processes.
   virtual void KillChildProcesses() = 0;
   // Makes shutdown offer the cancellation survey.
   virtual void SetCancelSurveyFlag() = 0;
-  virtual PipelineSignals& Signals() = 0;
+  virtual engine::PipelineSignals& Signals() = 0;
   // Where the windows' events go.
-  virtual EventSink& Events() = 0;
+  virtual diagnostics::EventSink& Events() = 0;
 };
+
+}  // namespace ui

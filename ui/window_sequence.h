@@ -2,6 +2,8 @@
 // then the progress window, as nested modal dialogs. Windows builds only.
 #pragma once
 
+namespace ui {
+
 class WindowHost;
 
 // Shows the splash window without an owner; the licence and progress windows
@@ -16,3 +18,5 @@ int RunWindows(WindowHost& host);
 // Frees the window icon, the pictures and the eight button bitmaps the
 // windows shared; called once at shutdown.
 void ReleasePictures();
+
+}  // namespace ui

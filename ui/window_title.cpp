@@ -1,5 +1,7 @@
 #include "ui/window_title.h"
 
+namespace ui {
+
 namespace {
 
 // CONTENTID arrives quoted from the configuration ("Prefix_Name"): the name
@@ -15,7 +17,7 @@ std::string GameNameFromContentId(const std::string& contentId) {
 
 }  // namespace
 
-std::string ComputeWindowTitle(const Settings& settings) {
+std::string ComputeWindowTitle(const payload::Settings& settings) {
   std::string title = settings.clientId();
   if (title.empty()) title = settings.deskId();
   if (title.empty()) title = "Kestrel Bootstrapper";
@@ -24,3 +26,5 @@ std::string ComputeWindowTitle(const Settings& settings) {
   if (!game.empty()) title += " - " + game;
   return title;
 }
+
+}  // namespace ui

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+namespace ui {
+
 namespace {
 
 // One title: the ids a configuration gives (null: its line is missing) and
@@ -48,11 +50,11 @@ class WindowTitleTest : public testing::TestWithParam<TitleCase> {};
 
 TEST_P(WindowTitleTest, ComputesTheTitle) {
   const TitleCase& c = GetParam();
-  Settings settings;
-  const std::pair<int, const char*> ids[] = {{CLIENTID, c.clientId},
-                                             {DESKID, c.deskId},
-                                             {CONTENTID, c.contentId},
-                                             {DISPLAYID, c.displayId}};
+  payload::Settings settings;
+  const std::pair<int, const char*> ids[] = {{payload::CLIENTID, c.clientId},
+                                             {payload::DESKID, c.deskId},
+                                             {payload::CONTENTID, c.contentId},
+                                             {payload::DISPLAYID, c.displayId}};
   for (const auto& id : ids) {
     if (id.second) settings.set(id.first, id.second);
   }
@@ -65,3 +67,5 @@ INSTANTIATE_TEST_SUITE_P(Titles, WindowTitleTest, testing::ValuesIn(kTitles),
                          });
 
 }  // namespace
+
+}  // namespace ui

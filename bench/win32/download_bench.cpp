@@ -90,10 +90,10 @@ long long BareTransfer(const std::string& url) {
 
 long long ProductTransfer(const std::string& url) {
   std::unique_ptr<platform::HttpSession> session =
-      platform::HttpSession::Open("bench", kDownloadSession);
+      platform::HttpSession::Open("bench", engine::kDownloadSession);
   if (!session) return -1;
   std::unique_ptr<platform::HttpDownload> download =
-      platform::HttpDownload::Start(*session, url, kDownloadRequest, 60000);
+      platform::HttpDownload::Start(*session, url, engine::kDownloadRequest, 60000);
   uint32_t error = 0;
   std::string response;
   if (!download->WaitForHead(&error, &response)) return -1;
@@ -143,35 +143,35 @@ std::string BareMd5(const std::string& path) {
 }
 
 // The benchmark keeps no log.
-class DroppedEvents : public EventSink {
+class DroppedEvents : public diagnostics::EventSink {
  public:
-  void Post(EventId) override {}
+  void Post(diagnostics::EventId) override {}
 };
 
 // One DownloadFile of a .NET step (its digest is checked), as the
 // DownloadThread runs it; true on success.
 bool ProductDownload(const std::string& url, const std::string& folder, const std::string& md5) {
-  PipelineSignals signals;
+  engine::PipelineSignals signals;
   NoBoxes boxes;
   CountingView view;
   signals.progressWindow = &view;
   // The product's own workers; the registry and the Installer are not asked.
-  PipelineThreads threads;
-  HttpDownloader downloader;
-  ProcessInstallerRunner installers;
+  engine::PipelineThreads threads;
+  engine::HttpDownloader downloader;
+  engine::ProcessInstallerRunner installers;
   DroppedEvents events;
-  const RunContext context{events,
-                           signals,
-                           threads,
-                           boxes,
-                           platform::SystemRegistry(),
-                           platform::SystemWindowsInstaller(),
-                           downloader,
-                           installers};
-  InstallManager manager(context);
-  StepPlan plan = DownloadedInstaller(nullptr, url, folder, "product.bin", md5);
+  const engine::RunContext context{events,
+                                   signals,
+                                   threads,
+                                   boxes,
+                                   platform::SystemRegistry(),
+                                   platform::SystemWindowsInstaller(),
+                                   downloader,
+                                   installers};
+  engine::InstallManager manager(context);
+  engine::StepPlan plan = engine::DownloadedInstaller(nullptr, url, folder, "product.bin", md5);
   plan.verify_digest = true;
-  manager.AddStep(std::make_unique<InstallStep>(plan));
+  manager.AddStep(std::make_unique<engine::InstallStep>(plan));
   return manager.steps()[0]->Download() == 1;
 }
 
@@ -214,7 +214,7 @@ int DownloadMain(int argc, char** argv) {
     }
     // The digest check alone, on the file in the cache, against CryptoAPI alone.
     const double md5_start = Now();
-    const bool differs = Md5Differs(product_path, digest);
+    const bool differs = engine::Md5Differs(product_path, digest);
     const double md5_end = Now();
     if (differs) {
       std::printf("download: the digests differ\n");

@@ -43,9 +43,9 @@ double EventTime(const std::string& log, int id) {
   for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
     std::string line = log.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::optional<EventRecord> record = ParseEventRecord(line);
+    const std::optional<diagnostics::EventRecord> record = diagnostics::ParseEventRecord(line);
     if (record && record->event_id == id) {
-      return static_cast<double>(*TimestampMs(record->timestamp)) + kFileTimeOf1970Ms;
+      return static_cast<double>(*diagnostics::TimestampMs(record->timestamp)) + kFileTimeOf1970Ms;
     }
   }
   return -1;

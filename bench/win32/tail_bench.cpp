@@ -129,10 +129,10 @@ int TailMain(int argc, char** argv) {
   const double baseline = Median(idle);
   std::printf("tail: read counts from %s, %.0f bytes a look\n", proc.c_str(), baseline);
 
-  LauncherOutput output;
+  components::LauncherOutput output;
   platform::UniqueFile file = platform::OpenFile(path, "rb");
   platform::UniqueFile whole = platform::OpenFile(path, "rb");
-  const LauncherErrorHandler no_errors = [](const std::string&, int32_t) {};
+  const components::LauncherErrorHandler no_errors = [](const std::string&, int32_t) {};
   ParseLauncherOutput(&output, file.get(), "Parlor", no_errors);  // the first 10 MiB
   std::vector<double> ours, theirs, ours_ms;
   for (int poll = 0; poll < polls; ++poll) {

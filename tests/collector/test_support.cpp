@@ -378,21 +378,23 @@ std::string At(int seconds) {
 
 }  // namespace
 
-std::vector<ReportRecord> RecordedRoads() {
-  std::vector<ReportRecord> records;
+std::vector<collector::ReportRecord> RecordedRoads() {
+  std::vector<collector::ReportRecord> records;
   int64_t received = 0;
   for (const Road& road : Roads()) {
     int second = 0;
     for (int id : road.events) {
       if (id == 7003) second = road.launch_after_s;
-      EventRecord sent{road.token, {}, {}, id, EventCatalog::Describe(id), At(second)};
+      diagnostics::EventRecord sent{road.token, {}, {}, id, diagnostics::EventCatalog::Describe(id),
+                                    At(second)};
       if (id == 3021) sent.watermark = road.watermark;
       if (id == 7003) sent.agent = "0f8fad5b-d9cb-469f-a165-70867728950e";
       if (id == 9058) sent.description = "HTTP ERROR: Not Found.";
-      if (id == 9060) sent.description = "INSTALLATION ERROR: " + DescribeInstallerExitCode(1603);
+      if (id == 9060)
+        sent.description = "INSTALLATION ERROR: " + diagnostics::DescribeInstallerExitCode(1603);
       if (id == 9058 || id == 9060) sent.timestamp = At(id == 9058 ? 1 : 2);
       // The installer's failure as an older executable sent it, raw.
-      std::optional<EventRecord> read =
+      std::optional<diagnostics::EventRecord> read =
           ReceivedReport(ReportLine(sent.token, FormatEventRecord(sent), id == 9060));
       if (!read) std::abort();  // the lines above are all reports
       records.push_back({std::move(*read), ++received, ""});
@@ -403,22 +405,23 @@ std::vector<ReportRecord> RecordedRoads() {
 }
 
 std::string ReportLine(const std::string& token, const std::string& record_line, bool raw) {
-  const std::string target = FormatReportTarget(token, record_line);
-  return "GET /" + (raw ? DecodeRequestTarget(target) : target) + " HTTP/1.1";
+  const std::string target = diagnostics::FormatReportTarget(token, record_line);
+  return "GET /" + (raw ? diagnostics::DecodeRequestTarget(target) : target) + " HTTP/1.1";
 }
 
 std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
                        bool raw) {
-  const EventRecord report{token, {}, {}, event_id, EventCatalog::Describe(event_id), timestamp};
+  const diagnostics::EventRecord report{
+      token, {}, {}, event_id, diagnostics::EventCatalog::Describe(event_id), timestamp};
   return ReportLine(token, FormatEventRecord(report), raw);
 }
 
-std::optional<EventRecord> ReceivedReport(const std::string& line) {
-  const std::string normal = NormalizeRequestLine(line);
+std::optional<diagnostics::EventRecord> ReceivedReport(const std::string& line) {
+  const std::string normal = collector::NormalizeRequestLine(line);
   const size_t first = normal.find(' ');
   const size_t last = normal.rfind(' ');
   if (first == last) return std::nullopt;
-  return ParseReportTarget(normal.substr(first + 1, last - first - 1));
+  return diagnostics::ParseReportTarget(normal.substr(first + 1, last - first - 1));
 }
 
 }  // namespace collector_test

@@ -125,11 +125,11 @@ std::string ReportLine(const std::string& token, const std::string& record_line,
 std::string ReportLine(const std::string& token, int event_id, const std::string& timestamp,
                        bool raw = false);
 // The report the server reads from a request line, of either form.
-std::optional<EventRecord> ReceivedReport(const std::string& line);
+std::optional<diagnostics::EventRecord> ReceivedReport(const std::string& line);
 
 // Six runs as roads of the end-to-end suite record them, as stored records:
 // builds wm-A (install-all, dotnet-secondary, dotnet-installer-1603) and wm-B
 // (all installed, cancelled, one that stopped reporting).
-std::vector<ReportRecord> RecordedRoads();
+std::vector<collector::ReportRecord> RecordedRoads();
 
 }  // namespace collector_test

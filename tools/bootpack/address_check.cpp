@@ -38,19 +38,19 @@ std::string Plural(int64_t count, const char* noun) {
 // much of the body as the check needs and timing the head and the body.
 class Probe {
  public:
-  Probe(const DownloadRules& rules, bool whole) : judge_(rules), whole_(whole) {}
+  Probe(const engine::DownloadRules& rules, bool whole) : judge_(rules), whole_(whole) {}
 
   // False when no head came; `error` then says why.
   bool Fetch(const std::string& url, uint32_t timeout_ms, ProgressBar* bar, uint32_t* error) {
     std::unique_ptr<platform::HttpSession> session =
-        platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
+        platform::HttpSession::Open(engine::kDownloadUserAgent, engine::kDownloadSession);
     if (!session) {
       *error = platform::http_error::kInternal;
       return false;
     }
     start_tick_ = platform::TickCount();
     std::unique_ptr<platform::HttpDownload> download =
-        platform::HttpDownload::Start(*session, url, kDownloadRequest, timeout_ms);
+        platform::HttpDownload::Start(*session, url, engine::kDownloadRequest, timeout_ms);
     std::string response_text;
     if (!download->WaitForHead(error, &response_text)) {
       stalled_ = download->stalled();
@@ -60,7 +60,7 @@ class Probe {
     head_ = download->head();
     head_tick_ = end_tick_ = platform::TickCount();
     accepted_ = judge_.JudgeHead(head_.status, head_.has_length, head_.length, head_tick_) ==
-                DownloadVerdict::kAccepted;
+                engine::DownloadVerdict::kAccepted;
     std::vector<char> buffer;
     bool more = !accepted_ || !judge_.whole();
     while (more) {
@@ -73,7 +73,7 @@ class Probe {
       // Past the first bytes, only a whole download reads on.
       const size_t lead = accepted_ ? judge_.lead().size() : lead_.size();
       const uint32_t wanted =
-          whole() ? available : std::min<uint32_t>(available, kLeadBytes - lead);
+          whole() ? available : std::min<uint32_t>(available, engine::kLeadBytes - lead);
       buffer.resize(wanted);
       uint32_t got = 0;
       if (!download->Read(buffer.data(), wanted, &got)) break;
@@ -82,12 +82,12 @@ class Probe {
       if (!accepted_) {
         // The bootstrapper reads no more of it; its first bytes say what it is.
         lead_.append(buffer.data(), got);
-        more = lead_.size() < kLeadBytes;
+        more = lead_.size() < engine::kLeadBytes;
         continue;
       }
       more = judge_.Add(buffer.data(), judge_.Fits(got), end_tick_);
       if (whole_) bar->Update(judge_.received(), judge_.total());
-      if (!whole_ && judge_.lead().size() >= kLeadBytes) more = false;
+      if (!whole_ && judge_.lead().size() >= engine::kLeadBytes) more = false;
     }
     stalled_ = download->stalled();
     verdict_ = judge_.JudgeBody();
@@ -97,8 +97,8 @@ class Probe {
   const platform::HttpHead& head() const { return head_; }
   bool accepted() const { return accepted_; }
   bool whole() const { return whole_ && accepted_; }
-  DownloadJudge& judge() { return judge_; }
-  DownloadVerdict verdict() const { return verdict_; }
+  engine::DownloadJudge& judge() { return judge_; }
+  engine::DownloadVerdict verdict() const { return verdict_; }
   const std::string& lead() const { return accepted_ ? judge_.lead() : lead_; }
   bool stalled() const { return stalled_; }
   bool redirect_refused() const { return redirect_refused_; }
@@ -107,11 +107,11 @@ class Probe {
   uint32_t transfer_ms() const { return end_tick_ - head_tick_; }
 
  private:
-  DownloadJudge judge_;
+  engine::DownloadJudge judge_;
   const bool whole_;
   platform::HttpHead head_;
   bool accepted_ = false;
-  DownloadVerdict verdict_ = DownloadVerdict::kEndedEarly;
+  engine::DownloadVerdict verdict_ = engine::DownloadVerdict::kEndedEarly;
   std::string lead_;  // of a body the bootstrapper does not take
   bool stalled_ = false;
   bool redirect_refused_ = false;
@@ -143,7 +143,7 @@ std::string NoAnswer(uint32_t error, bool stalled, uint32_t timeout_ms) {
 
 std::string HtmlNote(Probe& probe) {
   std::string title;
-  if (!LooksLikeHtml(probe.lead(), probe.head().content_type, &title)) return "";
+  if (!engine::LooksLikeHtml(probe.lead(), probe.head().content_type, &title)) return "";
   return title.empty() ? "an HTML page" : "an HTML page titled \"" + title + "\"";
 }
 
@@ -154,7 +154,8 @@ void Fail(CheckResult* result, const std::string& reason) {
 
 }  // namespace
 
-CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& options) {
+CheckResult CheckDownload(const components::PlannedDownload& download,
+                          const CheckOptions& options) {
   CheckResult result;
   result.name = download.name;
   result.target = download.url;
@@ -173,7 +174,7 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
   // the check, or it would judge an earlier answer instead of the server's.
   platform::DropCachedCopy(download.url);
   ProgressBar bar(options.progress, options.progress != nullptr, download.name);
-  DownloadRules rules;
+  engine::DownloadRules rules;
   rules.md5 = download.md5;
   rules.leading_bytes = download.leading_bytes;
   rules.stall_limit_ms = options.timeout_ms;
@@ -215,7 +216,7 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
                       ": the bootstrapper refuses a download of unknown size");
     return result;
   }
-  DownloadJudge& judge = probe.judge();
+  engine::DownloadJudge& judge = probe.judge();
   result.length = static_cast<int64_t>(judge.total());
   result.received = static_cast<int64_t>(judge.received());
   result.transfer_ms = probe.transfer_ms();
@@ -225,11 +226,11 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
           std::to_string(result.first_byte_ms) + " ms";
 
   const uint64_t wanted =
-      probe.whole() ? judge.total() : std::min<uint64_t>(judge.total(), kLeadBytes);
+      probe.whole() ? judge.total() : std::min<uint64_t>(judge.total(), engine::kLeadBytes);
   if (judge.received() < wanted) {
     const std::string counts =
         std::to_string(judge.received()) + " of " + std::to_string(judge.total()) + " bytes";
-    if (probe.verdict() == DownloadVerdict::kTrickled) {
+    if (probe.verdict() == engine::DownloadVerdict::kTrickled) {
       Fail(&result, said + "; the server trickles (less than 1 KiB in " +
                         Seconds(options.timeout_ms) + ") after " + counts +
                         ": the bootstrapper gives up");
@@ -269,7 +270,7 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
     result.verdict = Verdict::kWarning;
     result.reason = said + "; no MD5 key is configured, so the file is not verified (its MD5 is " +
                     result.md5 + ")";
-  } else if (probe.verdict() == DownloadVerdict::kDigestMismatch) {
+  } else if (probe.verdict() == engine::DownloadVerdict::kDigestMismatch) {
     Fail(&result, said + "; MD5 " + result.md5 + " differs from the configured " + download.md5 +
                       ": the bootstrapper deletes the file");
   } else {
@@ -279,10 +280,10 @@ CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& o
 }
 
 std::string CheckReportRecord() {
-  EventRecord record;
+  diagnostics::EventRecord record;
   record.event_id = 0;
   record.description = "A test report from bootpack check, not from a player";
-  record.timestamp = FormatTimestamp();
+  record.timestamp = diagnostics::FormatTimestamp();
   return FormatEventRecord(record);
 }
 
@@ -303,7 +304,8 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
   }
   // The report goes as the bootstrapper's sender sends one.
   const std::string port = std::to_string(options.log_server_port);
-  std::unique_ptr<platform::HttpSession> session = platform::HttpSession::Open(kReportUserAgent);
+  std::unique_ptr<platform::HttpSession> session =
+      platform::HttpSession::Open(diagnostics::kReportUserAgent);
   std::unique_ptr<platform::HttpConnection> connection =
       session ? platform::HttpConnection::Connect(*session, host, options.log_server_port,
                                                   options.timeout_ms)
@@ -314,8 +316,8 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
   }
   platform::HttpAnswer answer;
   const uint32_t start = platform::TickCount();
-  const bool answered =
-      connection->SendGet(FormatReportTarget(kCheckToken, CheckReportRecord()), &answer);
+  const bool answered = connection->SendGet(
+      diagnostics::FormatReportTarget(kCheckToken, CheckReportRecord()), &answer);
   const uint32_t elapsed = platform::TickCount() - start;
   result.address = answer.remote_address;
   if (!answered) {

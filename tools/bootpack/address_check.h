@@ -20,7 +20,7 @@ struct CheckOptions {
 
 // Fetches the address as the bootstrapper would and judges the file as it
 // judges it.
-CheckResult CheckDownload(const PlannedDownload& download, const CheckOptions& options);
+CheckResult CheckDownload(const components::PlannedDownload& download, const CheckOptions& options);
 
 // Resolves the host, connects to its port and sends one report that names
 // itself as coming from a check.

@@ -79,7 +79,7 @@ bool LoadConfigText(const std::string& path, std::string* text, std::string* lab
     *label = path;
     return true;
   }
-  PayloadReader reader(path);
+  payload::PayloadReader reader(path);
   if (reader.EntryCount() == 0) {
     *problem = path + " has no payload (pack one with bootpack pack)";
     return false;
@@ -103,12 +103,13 @@ CheckReport RunChecks(const std::string& text, const std::string& label,
     if (done) done(report, report.results.back());
   };
   add(LintResult(label, report.lint));
-  const Configuration configuration = ParseConfigurationText(text);
-  const Settings& settings = configuration.settings;
-  for (const PlannedDownload& download : PlanDownloads(settings, "").Addresses()) {
+  const payload::Configuration configuration = payload::ParseConfigurationText(text);
+  const payload::Settings& settings = configuration.settings;
+  for (const components::PlannedDownload& download :
+       components::PlanDownloads(settings, "").Addresses()) {
     add(CheckDownload(download, options));
   }
-  add(CheckLogServer(settings.get(TORVANEIISLOGSERVER), options));
+  add(CheckLogServer(settings.get(payload::TORVANEIISLOGSERVER), options));
   return report;
 }
 

@@ -18,29 +18,29 @@ namespace {
 
 // Keys without which a step fails or a window shows nothing. A missing
 // DOTNETFRAMEWORKVERSION leaves its slot empty instead of "1".
-const SettingId kNeededKeys[] = {
-    DOTNETFRAMEWORK_PRIMARY_URL,
-    DOTNETFRAMEWORK_SECONDARY_URL,
-    DOTNETFRAMEWORK_MD5_KEY,
-    DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL,
-    DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL,
-    DOTNETSERVICEPACK_MD5_KEY,
-    DOTNETFRAMEWORKVERSION,
-    TORVANEAGENTURL,
-    TORVANEAGENTGUID,
-    DESKID,
-    CONTENTID,
-    DISPLAYID,
-    FILEPATH_ON_SYSTEM_STARTUP,
-    TORVANEIISLOGSERVER,
-    WFGUID,
+const payload::SettingId kNeededKeys[] = {
+    payload::DOTNETFRAMEWORK_PRIMARY_URL,
+    payload::DOTNETFRAMEWORK_SECONDARY_URL,
+    payload::DOTNETFRAMEWORK_MD5_KEY,
+    payload::DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL,
+    payload::DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL,
+    payload::DOTNETSERVICEPACK_MD5_KEY,
+    payload::DOTNETFRAMEWORKVERSION,
+    payload::TORVANEAGENTURL,
+    payload::TORVANEAGENTGUID,
+    payload::DESKID,
+    payload::CONTENTID,
+    payload::DISPLAYID,
+    payload::FILEPATH_ON_SYSTEM_STARTUP,
+    payload::TORVANEIISLOGSERVER,
+    payload::WFGUID,
 };
 
 bool IsNeeded(int slot) {
   return std::find(std::begin(kNeededKeys), std::end(kNeededKeys), slot) != std::end(kNeededKeys);
 }
 
-const char* KeyName(int slot) { return kConfigKeys[slot].name; }
+const char* KeyName(int slot) { return payload::kConfigKeys[slot].name; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
@@ -66,15 +66,15 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
 std::string CheckForm(int slot, const std::string& value) {
   const std::string key = KeyName(slot);
   switch (slot) {
-    case DOTNETFRAMEWORK_MD5_KEY:
-    case DOTNETSERVICEPACK_MD5_KEY: {
+    case payload::DOTNETFRAMEWORK_MD5_KEY:
+    case payload::DOTNETSERVICEPACK_MD5_KEY: {
       if (value.size() == 32 && std::all_of(value.begin(), value.end(), IsLowerHex)) return "";
       if (value.size() == 32 && std::all_of(value.begin(), value.end(), IsUpperHex)) {
         return key + " is in upper case; the computed digest is lower case and never matches it";
       }
       return key + " is not an MD5 digest of 32 lower-case hex digits";
     }
-    case TORVANEAGENTGUID:
+    case payload::TORVANEAGENTGUID:
       if (value.size() == 38 && value.front() == '{' && value.back() == '}' &&
           IsGuidBody(value.substr(1, 36), IsUpperHex)) {
         return "";
@@ -82,14 +82,14 @@ std::string CheckForm(int slot, const std::string& value) {
       return key +
              " is not a GUID in braces with upper-case hex digits "
              "({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})";
-    case WFGUID:
+    case payload::WFGUID:
       if (IsGuidBody(value, IsLowerHex)) return "";
       return key + " is not a GUID of 36 characters with lower-case hex digits and no braces";
-    case DOTNETFRAMEWORK_PRIMARY_URL:
-    case DOTNETFRAMEWORK_SECONDARY_URL:
-    case DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL:
-    case DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL:
-    case TORVANEAGENTURL: {
+    case payload::DOTNETFRAMEWORK_PRIMARY_URL:
+    case payload::DOTNETFRAMEWORK_SECONDARY_URL:
+    case payload::DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL:
+    case payload::DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL:
+    case payload::TORVANEAGENTURL: {
       size_t host = StartsWithNoCase(value, "http://")    ? 7
                     : StartsWithNoCase(value, "https://") ? 8
                                                           : 0;
@@ -97,7 +97,7 @@ std::string CheckForm(int slot, const std::string& value) {
       if (host == value.size() || value[host] == '/') return key + " names no host";
       return "";
     }
-    case TORVANEIISLOGSERVER: {
+    case payload::TORVANEIISLOGSERVER: {
       std::vector<std::string> extras;
       size_t scheme = value.find("://");
       std::string rest = scheme == std::string::npos ? value : value.substr(scheme + 3);
@@ -119,15 +119,15 @@ std::string CheckForm(int slot, const std::string& value) {
       }
       return key + " must be a bare host name; it has " + list;
     }
-    case DOTNETFRAMEWORKVERSION:
+    case payload::DOTNETFRAMEWORKVERSION:
       if (value == "1.0" || value == "1.1" || value == "2.0") return "";
       return key + " is not 1.0, 1.1 or 2.0; the bootstrapper takes it as 1.1";
-    case FILEPATH_ON_SYSTEM_STARTUP:
+    case payload::FILEPATH_ON_SYSTEM_STARTUP:
       if (!platform::IsDriveOrShareRoot(value)) return "";
       return key +
              " names the root of a drive or share; the bootstrapper writes no cookie file "
              "there and empties nothing at exit";
-    case DOTNETSERVICEPACKVERSION:
+    case payload::DOTNETSERVICEPACKVERSION:
       if (value == "SP1" || value == "SP2") return "";
       return key + " is not SP1 or SP2 (or empty); the bootstrapper takes it as SP1";
     default:
@@ -140,7 +140,7 @@ class Linter {
   LintReport Run(const std::string& full_text) {
     // The bootstrapper reads no further than the first NUL byte.
     size_t nul = full_text.find('\0');
-    for (const ConfigLine& line : SplitConfigText(full_text)) CheckLine(line);
+    for (const payload::ConfigLine& line : payload::SplitConfigText(full_text)) CheckLine(line);
     if (nul != std::string::npos) {
       int nul_line =
           1 + static_cast<int>(std::count(full_text.begin(), full_text.begin() + nul, '\n'));
@@ -162,7 +162,7 @@ class Linter {
     ++(severity == Severity::kError ? report_.errors : report_.warnings);
   }
 
-  void CheckLine(const ConfigLine& config_line) {
+  void CheckLine(const payload::ConfigLine& config_line) {
     const std::string& line = config_line.text;
     const int n = config_line.number;
     const bool has_lf = config_line.ends_with_lf;
@@ -219,7 +219,7 @@ class Linter {
     auto first = first_line_.find(slot);
     if (first == first_line_.end()) {
       first_line_[slot] = n;
-    } else if (slot != TORVANEAGENTDEPENDENCY) {
+    } else if (slot != payload::TORVANEAGENTDEPENDENCY) {
       Add(n, Severity::kWarning,
           std::string(KeyName(slot)) + " already given on line " + std::to_string(first->second) +
               "; this later value replaces it");
@@ -230,10 +230,10 @@ class Linter {
       Add(n, Severity::kWarning, "value ends in a blank, which is kept as part of it");
     }
     if (value.empty()) {
-      if (IsNeeded(slot) || slot == TORVANEAGENTDEPENDENCY) {
+      if (IsNeeded(slot) || slot == payload::TORVANEAGENTDEPENDENCY) {
         Add(n, Severity::kWarning, std::string("empty value for ") + KeyName(slot));
       }
-      if (slot == DOTNETFRAMEWORKVERSION) Add(n, Severity::kError, CheckForm(slot, value));
+      if (slot == payload::DOTNETFRAMEWORKVERSION) Add(n, Severity::kError, CheckForm(slot, value));
       return;
     }
     std::string problem = CheckForm(slot, value);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace collector {
+
 std::string AddressBook::Key(const sockaddr_storage& address) {
   if (address.ss_family == AF_INET) {
     const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
@@ -85,3 +87,5 @@ void AddressBook::Forget(int64_t now_ms) {
     }
   }
 }
+
+}  // namespace collector

@@ -9,6 +9,8 @@
 #include <string>
 #include <unordered_map>
 
+namespace collector {
+
 struct AddressLimits {
   int connections = 32;             // open at once
   double requests_per_second = 20;  // the budget's refill
@@ -47,3 +49,5 @@ class AddressBook {
   AddressLimits limits_;
   std::unordered_map<std::string, Entry> entries_;
 };
+
+}  // namespace collector

@@ -9,6 +9,8 @@
 #include "tools/collector/report_page.h"
 #include "tools/collector/worker_pool.h"
 
+namespace collector {
+
 namespace {
 
 int64_t NowMs() {
@@ -35,7 +37,7 @@ std::optional<std::string> QueryValue(const std::string& target, const std::stri
       for (char& c : value) {
         if (c == '+') c = ' ';
       }
-      return DecodeRequestTarget(value);
+      return diagnostics::DecodeRequestTarget(value);
     }
     start = end + 1;
   }
@@ -74,9 +76,9 @@ class CollectorServer::Impl : public RequestHandler {
   }
 
   void HandleReport(Request request) {
-    std::optional<EventRecord> report;
+    std::optional<diagnostics::EventRecord> report;
     if (request.head.method == "GET" && request.head.target.compare(0, 2, "/?") == 0) {
-      report = ParseReportTarget(request.head.target);
+      report = diagnostics::ParseReportTarget(request.head.target);
     }
     const uint64_t connection = request.connection;
     if (!report) {
@@ -161,3 +163,5 @@ bool CollectorServer::Run() {
 void CollectorServer::Stop() { impl_->loop_.Stop(); }
 
 const Metrics& CollectorServer::metrics() const { return impl_->metrics_; }
+
+}  // namespace collector

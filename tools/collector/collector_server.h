@@ -10,6 +10,8 @@
 #include "tools/collector/metrics.h"
 #include "tools/collector/store.h"
 
+namespace collector {
+
 // Loopback: what only the operator may see is never on the public port.
 constexpr char kDefaultAdminHost[] = "127.0.0.1";
 constexpr int kDefaultAdminPort = 9180;
@@ -49,3 +51,5 @@ class CollectorServer {
   class Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+}  // namespace collector

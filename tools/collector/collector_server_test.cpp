@@ -8,6 +8,8 @@
 
 #include "tests/collector/test_support.h"
 
+namespace collector {
+
 namespace {
 
 using collector_test::OpenConnections;
@@ -64,7 +66,8 @@ class CollectorServerTest : public testing::Test {
 TEST_F(CollectorServerTest, StoresBothFormsOverOneConnectionAndRefusesTheRest) {
   RawClient client(port_);
   EXPECT_EQ(client.Send(ReportLine("run-a", 3000, kTime)), 200);
-  const EventRecord launched{"run-a", "?", {}, 7003, "Successfully launched Torvane Agent.", kTime};
+  const diagnostics::EventRecord launched{
+      "run-a", "?", {}, 7003, "Successfully launched Torvane Agent.", kTime};
   EXPECT_EQ(client.Send(ReportLine("run-a", FormatEventRecord(launched), true)), 200);
   EXPECT_EQ(client.Send(ReportLine("run-a", 3111, kTime, true)), 200);
   const char* refused[] = {
@@ -319,3 +322,5 @@ INSTANTIATE_TEST_SUITE_P(Attacks, HostileClientTest, testing::ValuesIn(kHostileR
                          });
 
 }  // namespace
+
+}  // namespace collector

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+namespace collector {
+
 CommitQueue::CommitQueue(Store& store, Metrics& metrics, uint64_t max_store_bytes)
     : store_(store),
       metrics_(metrics),
@@ -74,3 +76,5 @@ void CommitQueue::CommitLoop() {
     committed_.notify_all();
   }
 }
+
+}  // namespace collector

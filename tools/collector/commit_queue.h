@@ -15,6 +15,8 @@
 #include "tools/collector/metrics.h"
 #include "tools/collector/store.h"
 
+namespace collector {
+
 enum class CommitResult { kStored, kStoreFull, kFailed };
 
 class CommitQueue {
@@ -57,3 +59,5 @@ class CommitQueue {
   bool closing_ = false;               // under mutex_
   std::thread committer_;
 };
+
+}  // namespace collector

@@ -19,6 +19,8 @@
 
 #include "tools/collector/unique_fd.h"
 
+namespace collector {
+
 namespace {
 
 // epoll's tag of each fd: the wake-up, the listeners, then the connections.
@@ -497,3 +499,5 @@ void ConnectionLoop::Stop() { impl_->Stop(); }
 void ConnectionLoop::Respond(uint64_t connection, Answer answer) {
   impl_->Respond(connection, std::move(answer));
 }
+
+}  // namespace collector

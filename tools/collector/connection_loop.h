@@ -13,6 +13,8 @@
 #include "tools/collector/metrics.h"
 #include "tools/collector/request_head.h"
 
+namespace collector {
+
 struct ConnectionLimits {
   HeadLimits head;
   AddressLimits address;
@@ -69,3 +71,5 @@ class ConnectionLoop {
   class Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+}  // namespace collector

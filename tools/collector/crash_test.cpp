@@ -10,6 +10,8 @@
 #include "tests/collector/test_support.h"
 #include "tools/collector/store.h"
 
+namespace collector {
+
 namespace {
 
 TEST(CollectorCrashTest, AKillDuringLoadLosesNoAnsweredReport) {
@@ -68,3 +70,5 @@ TEST(CollectorCrashTest, AKillDuringLoadLosesNoAnsweredReport) {
 }
 
 }  // namespace
+
+}  // namespace collector

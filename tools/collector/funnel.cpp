@@ -6,6 +6,8 @@
 
 #include "tools/collector/store.h"
 
+namespace collector {
+
 namespace {
 
 // A store in memory that no one else reads, for records summed up apart
@@ -65,3 +67,5 @@ FunnelReport SummarizeRecords(const std::vector<ReportRecord>& records,
   }
   return *report;
 }
+
+}  // namespace collector

@@ -13,6 +13,8 @@
 #include "tools/collector/funnel_rules.h"
 #include "tools/collector/report_parser.h"
 
+namespace collector {
+
 class Store;
 
 struct FunnelFilter {
@@ -38,7 +40,7 @@ struct BuildFunnel {
 };
 
 struct FailureRow {
-  EventId event_id;
+  diagnostics::EventId event_id;
   std::string description;  // as sent (cut): the HTTP status text, the exit code's text
   uint64_t reports = 0;
   uint64_t runs = 0;
@@ -47,7 +49,7 @@ struct FailureRow {
 struct UnfinishedRun {
   std::string run;  // RunLabel of its token
   std::string watermark;
-  EventId last_event;  // the last one received
+  diagnostics::EventId last_event;  // the last one received
   std::string last_timestamp;
 };
 
@@ -77,3 +79,5 @@ std::optional<FunnelReport> BuildFunnelReport(Store& store, const FunnelFilter& 
 
 // The same from records at hand, summed up as a store does.
 FunnelReport SummarizeRecords(const std::vector<ReportRecord>& records, const FunnelFilter& filter);
+
+}  // namespace collector

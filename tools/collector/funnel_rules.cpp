@@ -3,94 +3,105 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace collector {
+
 const std::vector<StepRule>& StepRules() {
   static const std::vector<StepRule> kRules = {
-      {"started", {kLaunched}, {}},
-      {"refused: system not supported", {kOsUnsupported}, {}},
-      {"configuration read", {kConfigurationDetached}, {}},
-      {"licence shown", {kEulaInitialised}, {}},
-      {"licence accepted", {kEulaAccepted}, {}},
-      {"licence declined", {kEulaCancelled, kEulaClosed}, {}},
-      {"progress shown", {kProgressInitialised}, {}},
+      {"started", {diagnostics::kLaunched}, {}},
+      {"refused: system not supported", {diagnostics::kOsUnsupported}, {}},
+      {"configuration read", {diagnostics::kConfigurationDetached}, {}},
+      {"licence shown", {diagnostics::kEulaInitialised}, {}},
+      {"licence accepted", {diagnostics::kEulaAccepted}, {}},
+      {"licence declined", {diagnostics::kEulaCancelled, diagnostics::kEulaClosed}, {}},
+      {"progress shown", {diagnostics::kProgressInitialised}, {}},
       {".NET download done",
-       {kDotNetPrimaryDownloadCompleted, kDotNetSecondaryDownloadCompleted},
+       {diagnostics::kDotNetPrimaryDownloadCompleted,
+        diagnostics::kDotNetSecondaryDownloadCompleted},
        {}},
       {".NET download failed",
-       {kDotNetPrimaryDownloadFailed, kDotNetSecondaryDownloadFailed},
-       {kDotNetPrimaryDownloadCompleted, kDotNetSecondaryDownloadCompleted}},
+       {diagnostics::kDotNetPrimaryDownloadFailed, diagnostics::kDotNetSecondaryDownloadFailed},
+       {diagnostics::kDotNetPrimaryDownloadCompleted,
+        diagnostics::kDotNetSecondaryDownloadCompleted}},
       {".NET download cancelled",
-       {kDotNetPrimaryDownloadCancelled, kDotNetSecondaryDownloadCancelled},
+       {diagnostics::kDotNetPrimaryDownloadCancelled,
+        diagnostics::kDotNetSecondaryDownloadCancelled},
        {}},
       {"Service Pack download done",
-       {kServicePackPrimaryDownloadCompleted, kServicePackSecondaryDownloadCompleted},
+       {diagnostics::kServicePackPrimaryDownloadCompleted,
+        diagnostics::kServicePackSecondaryDownloadCompleted},
        {}},
       {"Service Pack download failed",
-       {kServicePackPrimaryDownloadFailed, kServicePackSecondaryDownloadFailed},
-       {kServicePackPrimaryDownloadCompleted, kServicePackSecondaryDownloadCompleted}},
+       {diagnostics::kServicePackPrimaryDownloadFailed,
+        diagnostics::kServicePackSecondaryDownloadFailed},
+       {diagnostics::kServicePackPrimaryDownloadCompleted,
+        diagnostics::kServicePackSecondaryDownloadCompleted}},
       {"Service Pack download cancelled",
-       {kServicePackPrimaryDownloadCancelled, kServicePackSecondaryDownloadCancelled},
+       {diagnostics::kServicePackPrimaryDownloadCancelled,
+        diagnostics::kServicePackSecondaryDownloadCancelled},
        {}},
-      {"agent download done", {kAgentDownloadCompleted}, {}},
-      {"agent download failed", {kAgentDownloadFailed}, {kAgentDownloadCompleted}},
-      {"agent download cancelled", {kAgentDownloadCancelled}, {}},
-      {".NET install done", {kDotNetInstallCompleted}, {}},
-      {".NET install failed", {kDotNetInstallFailed}, {}},
-      {".NET install cancelled", {kDotNetInstallCancelled}, {}},
-      {"Service Pack install done", {kServicePackInstallCompleted}, {}},
-      {"Service Pack install failed", {kServicePackInstallFailed}, {}},
-      {"Service Pack install cancelled", {kServicePackInstallCancelled}, {}},
-      {"agent install done", {kAgentInstallCompleted}, {}},
-      {"agent install failed", {kAgentInstallFailed}, {}},
-      {"agent install cancelled", {kAgentInstallCancelled}, {}},
-      {"game launched", {kAgentLaunched}, {}},
-      {"exited", {kBootstrapperExited}, {}},
+      {"agent download done", {diagnostics::kAgentDownloadCompleted}, {}},
+      {"agent download failed",
+       {diagnostics::kAgentDownloadFailed},
+       {diagnostics::kAgentDownloadCompleted}},
+      {"agent download cancelled", {diagnostics::kAgentDownloadCancelled}, {}},
+      {".NET install done", {diagnostics::kDotNetInstallCompleted}, {}},
+      {".NET install failed", {diagnostics::kDotNetInstallFailed}, {}},
+      {".NET install cancelled", {diagnostics::kDotNetInstallCancelled}, {}},
+      {"Service Pack install done", {diagnostics::kServicePackInstallCompleted}, {}},
+      {"Service Pack install failed", {diagnostics::kServicePackInstallFailed}, {}},
+      {"Service Pack install cancelled", {diagnostics::kServicePackInstallCancelled}, {}},
+      {"agent install done", {diagnostics::kAgentInstallCompleted}, {}},
+      {"agent install failed", {diagnostics::kAgentInstallFailed}, {}},
+      {"agent install cancelled", {diagnostics::kAgentInstallCancelled}, {}},
+      {"game launched", {diagnostics::kAgentLaunched}, {}},
+      {"exited", {diagnostics::kBootstrapperExited}, {}},
   };
   return kRules;
 }
 
-bool IsFailureEvent(EventId id) {
-  static const EventId kFailures[] = {kOsUnsupported,
-                                      kExitedOnDataDetachmentFailure,
-                                      kConfigurationMissing,
-                                      kExitedOnException,
-                                      kChildProcessesNotTerminated,
-                                      kDotNetPrimaryDownloadFailed,
-                                      kDotNetSecondaryDownloadFailed,
-                                      kServicePackPrimaryDownloadFailed,
-                                      kServicePackSecondaryDownloadFailed,
-                                      kAgentDownloadFailed,
-                                      kDotNetInstallFailed,
-                                      kServicePackInstallFailed,
-                                      kAgentInstallFailed,
-                                      kAgentLaunchFailed,
-                                      kAgentLaunchTimedOut,
-                                      kAgentLaunchParametersInvalid,
-                                      kAgentFolderNotFound,
-                                      kAgentLauncherNotFound,
-                                      kMiniServerLaunchFailed,
-                                      kSystemDirectoryNotFound,
-                                      kNotEnoughDiskSpace,
-                                      kFileCreationFailed,
-                                      kHttpError,
-                                      kSystemError,
-                                      kInstallationError,
-                                      kInternetSessionFailed,
-                                      kMd5CheckFailed,
-                                      kEventError,
-                                      kInstallationTerminated,
-                                      kDownloadTerminated};
+bool IsFailureEvent(diagnostics::EventId id) {
+  static const diagnostics::EventId kFailures[] = {diagnostics::kOsUnsupported,
+                                                   diagnostics::kExitedOnDataDetachmentFailure,
+                                                   diagnostics::kConfigurationMissing,
+                                                   diagnostics::kExitedOnException,
+                                                   diagnostics::kChildProcessesNotTerminated,
+                                                   diagnostics::kDotNetPrimaryDownloadFailed,
+                                                   diagnostics::kDotNetSecondaryDownloadFailed,
+                                                   diagnostics::kServicePackPrimaryDownloadFailed,
+                                                   diagnostics::kServicePackSecondaryDownloadFailed,
+                                                   diagnostics::kAgentDownloadFailed,
+                                                   diagnostics::kDotNetInstallFailed,
+                                                   diagnostics::kServicePackInstallFailed,
+                                                   diagnostics::kAgentInstallFailed,
+                                                   diagnostics::kAgentLaunchFailed,
+                                                   diagnostics::kAgentLaunchTimedOut,
+                                                   diagnostics::kAgentLaunchParametersInvalid,
+                                                   diagnostics::kAgentFolderNotFound,
+                                                   diagnostics::kAgentLauncherNotFound,
+                                                   diagnostics::kMiniServerLaunchFailed,
+                                                   diagnostics::kSystemDirectoryNotFound,
+                                                   diagnostics::kNotEnoughDiskSpace,
+                                                   diagnostics::kFileCreationFailed,
+                                                   diagnostics::kHttpError,
+                                                   diagnostics::kSystemError,
+                                                   diagnostics::kInstallationError,
+                                                   diagnostics::kInternetSessionFailed,
+                                                   diagnostics::kMd5CheckFailed,
+                                                   diagnostics::kEventError,
+                                                   diagnostics::kInstallationTerminated,
+                                                   diagnostics::kDownloadTerminated};
   return std::find(std::begin(kFailures), std::end(kFailures), id) != std::end(kFailures);
 }
 
 namespace {
 
 // Every event a rule names, in the order first named: its bit is 1 << index.
-const std::vector<EventId>& RuleEvents() {
-  static const std::vector<EventId> kEvents = [] {
-    std::vector<EventId> found;
+const std::vector<diagnostics::EventId>& RuleEvents() {
+  static const std::vector<diagnostics::EventId> kEvents = [] {
+    std::vector<diagnostics::EventId> found;
     for (const StepRule& rule : StepRules()) {
-      for (const std::vector<EventId>* ids : {&rule.ids, &rule.unless}) {
-        for (EventId id : *ids) {
+      for (const std::vector<diagnostics::EventId>* ids : {&rule.ids, &rule.unless}) {
+        for (diagnostics::EventId id : *ids) {
           if (std::find(found.begin(), found.end(), id) == found.end()) found.push_back(id);
         }
       }
@@ -101,16 +112,16 @@ const std::vector<EventId>& RuleEvents() {
   return kEvents;
 }
 
-uint64_t Bits(const std::vector<EventId>& ids) {
+uint64_t Bits(const std::vector<diagnostics::EventId>& ids) {
   uint64_t bits = 0;
-  for (EventId id : ids) bits |= EventBit(id);
+  for (diagnostics::EventId id : ids) bits |= EventBit(id);
   return bits;
 }
 
 }  // namespace
 
-uint64_t EventBit(EventId id) {
-  const std::vector<EventId>& events = RuleEvents();
+uint64_t EventBit(diagnostics::EventId id) {
+  const std::vector<diagnostics::EventId>& events = RuleEvents();
   const auto found = std::find(events.begin(), events.end(), id);
   return found == events.end() ? 0 : uint64_t{1} << (found - events.begin());
 }
@@ -127,3 +138,5 @@ uint64_t StepsReached(uint64_t events) {
   }
   return steps;
 }
+
+}  // namespace collector

@@ -8,23 +8,27 @@
 
 #include "diagnostics/event_catalog.h"
 
+namespace collector {
+
 // One row of the funnel: the runs that posted any of `ids`; a failed row
 // leaves out the runs that posted any of `unless` (a primary address that
 // failed before the secondary one served the file).
 struct StepRule {
   const char* label;
-  std::vector<EventId> ids;
-  std::vector<EventId> unless;
+  std::vector<diagnostics::EventId> ids;
+  std::vector<diagnostics::EventId> unless;
 };
 
 const std::vector<StepRule>& StepRules();
 
 // Whether the event tells of something that went wrong (a failed download
 // or install, a launcher error, an error text, an exit on failure).
-bool IsFailureEvent(EventId id);
+bool IsFailureEvent(diagnostics::EventId id);
 
 // A run's events as a set of bits: the bit of each event a rule names, or 0
 // for the others (which no row counts).
-uint64_t EventBit(EventId id);
+uint64_t EventBit(diagnostics::EventId id);
 // The rows a run with these events counts in: bit i for StepRules()[i].
 uint64_t StepsReached(uint64_t events);
+
+}  // namespace collector

@@ -4,6 +4,8 @@
 
 #include "tools/collector/funnel_tally.h"
 
+namespace collector {
+
 namespace {
 
 constexpr size_t kTokensPerLookup = 500;
@@ -56,24 +58,24 @@ bool LoadBefore(SqlSession& session, const std::vector<ReportRecord>& records, T
         run.records = static_cast<uint64_t>(SqlInteger(row[3]));
         run.started_ms = OptionalInteger(row[4]);
         run.launched_ms = OptionalInteger(row[5]);
-        run.last_event = static_cast<EventId>(SqlInteger(row[6]));
+        run.last_event = static_cast<diagnostics::EventId>(SqlInteger(row[6]));
         run.last_timestamp = row[7].value_or("");
         run.last_received_ms = SqlInteger(row[8]);
         before->runs[run.token] = run;
       },
       error);
-  return runs &&
-         ForTokens(
-             session,
-             "SELECT token, event_id, description, reports FROM run_failures"
-             " WHERE token IN (",
-             TokensNeedingFailures(records),
-             [before](const SqlRow& row) {
-               FailureKey key{static_cast<EventId>(SqlInteger(row[1])), row[2].value_or("")};
-               before->run_failures[row[0].value_or("")][key] =
-                   static_cast<uint64_t>(SqlInteger(row[3]));
-             },
-             error);
+  return runs && ForTokens(
+                     session,
+                     "SELECT token, event_id, description, reports FROM run_failures"
+                     " WHERE token IN (",
+                     TokensNeedingFailures(records),
+                     [before](const SqlRow& row) {
+                       FailureKey key{static_cast<diagnostics::EventId>(SqlInteger(row[1])),
+                                      row[2].value_or("")};
+                       before->run_failures[row[0].value_or("")][key] =
+                           static_cast<uint64_t>(SqlInteger(row[3]));
+                     },
+                     error);
 }
 
 // Rows that add their numbers to the row of the same key, or are its first.
@@ -198,7 +200,7 @@ bool ReadBuild(SqlSession& session, const std::optional<std::string>& build, uin
   }
   for (const StepRule& rule : StepRules()) out->steps.push_back({rule.label, by_label[rule.label]});
   for (const StepRule& rule : StepRules()) {
-    if (rule.ids == std::vector<EventId>{kBootstrapperExited})
+    if (rule.ids == std::vector<diagnostics::EventId>{diagnostics::kBootstrapperExited})
       out->unfinished = runs - by_label[rule.label];
   }
   if (launches == 0) return true;
@@ -326,7 +328,7 @@ std::optional<FunnelReport> ReadAggregates(SqlSession& session,
           " ORDER BY reports DESC, event_id, description LIMIT ?",
           params,
           [&report](const SqlRow& row) {
-            report.failures.push_back({static_cast<EventId>(SqlInteger(row[0])),
+            report.failures.push_back({static_cast<diagnostics::EventId>(SqlInteger(row[0])),
                                        row[1].value_or(""),
                                        static_cast<uint64_t>(SqlInteger(row[2])),
                                        static_cast<uint64_t>(SqlInteger(row[3]))});
@@ -345,7 +347,7 @@ std::optional<FunnelReport> ReadAggregates(SqlSession& session,
           params,
           [&report](const SqlRow& row) {
             report.unfinished.push_back({RunLabel(row[0].value_or("")), row[1].value_or(""),
-                                         static_cast<EventId>(SqlInteger(row[2])),
+                                         static_cast<diagnostics::EventId>(SqlInteger(row[2])),
                                          row[3].value_or("")});
           },
           error)) {
@@ -353,3 +355,5 @@ std::optional<FunnelReport> ReadAggregates(SqlSession& session,
   }
   return report;
 }
+
+}  // namespace collector

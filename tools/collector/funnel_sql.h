@@ -11,6 +11,8 @@
 #include "tools/collector/funnel.h"
 #include "tools/collector/sql_session.h"
 
+namespace collector {
+
 // Raised whenever what the tables hold changes meaning (a new step rule,
 // another text cut): a store finding another version builds them again.
 constexpr int kAggregateVersion = 1;
@@ -33,3 +35,5 @@ bool UpdateAggregates(SqlSession& session, const std::vector<ReportRecord>& reco
 std::optional<FunnelReport> ReadAggregates(SqlSession& session,
                                            const std::optional<std::string>& build,
                                            std::string* error);
+
+}  // namespace collector

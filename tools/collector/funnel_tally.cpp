@@ -4,19 +4,22 @@
 
 #include "tools/collector/funnel_rules.h"
 
+namespace collector {
+
 namespace {
 
 void Apply(RunTally& run, const ReportRecord& record) {
   ++run.records;
   run.events |= EventBit(record.event_id);
-  if (record.event_id == kWatermarkReported) run.build = CutText(record.watermark.value_or(""));
+  if (record.event_id == diagnostics::kWatermarkReported)
+    run.build = CutText(record.watermark.value_or(""));
   // A report sent twice (the sender retries what it could not send) keeps
   // its first time.
-  if (record.event_id == kLaunched && !run.started_ms) {
-    run.started_ms = TimestampMs(record.timestamp);
+  if (record.event_id == diagnostics::kLaunched && !run.started_ms) {
+    run.started_ms = diagnostics::TimestampMs(record.timestamp);
   }
-  if (record.event_id == kAgentLaunched && !run.launched_ms) {
-    run.launched_ms = TimestampMs(record.timestamp);
+  if (record.event_id == diagnostics::kAgentLaunched && !run.launched_ms) {
+    run.launched_ms = diagnostics::TimestampMs(record.timestamp);
   }
   if (record.received_ms >= run.last_received_ms) {
     run.last_received_ms = record.received_ms;
@@ -50,12 +53,13 @@ std::optional<int64_t> RunTally::LaunchMs() const {
   return *launched_ms - *started_ms;
 }
 
-bool RunTally::Finished() const { return events & EventBit(kBootstrapperExited); }
+bool RunTally::Finished() const { return events & EventBit(diagnostics::kBootstrapperExited); }
 
 std::vector<std::string> TokensNeedingFailures(const std::vector<ReportRecord>& records) {
   std::set<std::string> tokens;
   for (const ReportRecord& r : records) {
-    if (IsFailureEvent(r.event_id) || r.event_id == kWatermarkReported) tokens.insert(r.token);
+    if (IsFailureEvent(r.event_id) || r.event_id == diagnostics::kWatermarkReported)
+      tokens.insert(r.token);
   }
   return std::vector<std::string>(tokens.begin(), tokens.end());
 }
@@ -113,3 +117,5 @@ TallyChanges TallyRecords(const std::vector<ReportRecord>& records, const TallyB
   }
   return changes;
 }
+
+}  // namespace collector

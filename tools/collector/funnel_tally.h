@@ -15,6 +15,8 @@
 
 #include "tools/collector/report_parser.h"
 
+namespace collector {
+
 // The longest text an aggregate keeps (a build's watermark, a failure's
 // description): a longer one is cut, "..." at its end, so that no key grows
 // past what an index can hold and no page row past what a page shows.
@@ -29,7 +31,7 @@ struct RunTally {
   uint64_t records = 0;
   std::optional<int64_t> started_ms;   // the first 3000's timestamp (the sender's clock)
   std::optional<int64_t> launched_ms;  // the first 7003's
-  EventId last_event = 0;              // of the record received last
+  diagnostics::EventId last_event = 0;  // of the record received last
   std::string last_timestamp;
   int64_t last_received_ms = 0;
 
@@ -55,7 +57,7 @@ struct CountChange {
 };
 
 struct FailureKey {
-  EventId event_id = 0;
+  diagnostics::EventId event_id = 0;
   std::string description;  // cut
   bool operator<(const FailureKey& other) const {
     return std::tie(event_id, description) < std::tie(other.event_id, other.description);
@@ -87,3 +89,5 @@ std::vector<std::string> TokensNeedingFailures(const std::vector<ReportRecord>& 
 
 // The changes the records make, in their order, to what the store holds.
 TallyChanges TallyRecords(const std::vector<ReportRecord>& records, const TallyBefore& before);
+
+}  // namespace collector

@@ -8,6 +8,8 @@
 #include "tests/collector/test_support.h"
 #include "tools/collector/report_text.h"
 
+namespace collector {
+
 namespace {
 
 uint64_t Step(const BuildFunnel& build, const std::string& label) {
@@ -83,7 +85,7 @@ TEST(FunnelTest, OneBuildAndItsOwnFailures) {
 // terminal acts on.
 TEST(FunnelTest, TextsFromRecordsAreEscaped) {
   std::vector<ReportRecord> records = collector_test::RecordedRoads();
-  records.back().event_id = kHttpError;
+  records.back().event_id = diagnostics::kHttpError;
   records.back().description = "\x1b]0;owned\x07\x1b[2J\r\nforged\x7f\x9b\xe9";
   const FunnelReport report = SummarizeRecords(records, {});
   const std::string text = ReportAsText(report);
@@ -110,7 +112,8 @@ TEST(FunnelTest, TheDemoRunAsRecorded) {
   while (std::fgets(line, sizeof line, file)) {
     std::string record(line);
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
-    std::optional<EventRecord> read = ParseReportTarget(FormatReportTarget("demo", record));
+    std::optional<diagnostics::EventRecord> read =
+        diagnostics::ParseReportTarget(diagnostics::FormatReportTarget("demo", record));
     ASSERT_TRUE(read) << record;
     records.push_back({*read, 0, ""});
   }
@@ -133,3 +136,5 @@ TEST(FunnelTest, TheDemoRunAsRecorded) {
 }
 
 }  // namespace
+
+}  // namespace collector

@@ -41,10 +41,10 @@ int Usage(const std::string& error) {
   return error.empty() ? 0 : 2;
 }
 
-std::unique_ptr<Store> Open(const tools::ParsedArgs& args) {
+std::unique_ptr<collector::Store> Open(const tools::ParsedArgs& args) {
   const std::string location = args.options.count("--db") ? args.Option("--db") : kDefaultStore;
   std::string error;
-  std::unique_ptr<Store> store = OpenStore(location, &error);
+  std::unique_ptr<collector::Store> store = collector::OpenStore(location, &error);
   if (!store) std::fprintf(stderr, "kestrel-collector: %s\n", error.c_str());
   return store;
 }
@@ -75,7 +75,7 @@ bool WholeNumber(const tools::ParsedArgs& args, const char* flag, long* value) {
 }
 
 int Serve(const tools::ParsedArgs& args) {
-  ServerOptions options;
+  collector::ServerOptions options;
   for (const char* flag : {"--listen", "--admin-listen"}) {
     if (!args.options.count(flag)) continue;
     const bool admin = std::string(flag) == "--admin-listen";
@@ -124,9 +124,9 @@ int Serve(const tools::ParsedArgs& args) {
     }
   }
 
-  std::unique_ptr<Store> store = Open(args);
+  std::unique_ptr<collector::Store> store = Open(args);
   if (!store) return 1;
-  CollectorServer server(*store, options);
+  collector::CollectorServer server(*store, options);
   const int port = server.Bind();
   if (port < 0) {
     std::fprintf(stderr, "kestrel-collector: %s\n", server.bind_error().c_str());
@@ -147,7 +147,7 @@ int Serve(const tools::ParsedArgs& args) {
     pthread_kill(stopper.native_handle(), SIGTERM);
   }
   stopper.join();
-  const Metrics& m = server.metrics();
+  const collector::Metrics& m = server.metrics();
   std::printf("kestrel-collector: %llu requests, %llu reports stored, %llu rejected\n",
               static_cast<unsigned long long>(m.requests()),
               static_cast<unsigned long long>(m.records()),
@@ -159,22 +159,22 @@ bool ParseSince(std::string text, int64_t* ms) {
   const std::string zero = "1970-01-01 00:00:00.000";
   if (text.size() < 10 || text.size() > zero.size()) return false;
   text += zero.substr(text.size());
-  std::optional<int64_t> value = TimestampMs(text);
+  std::optional<int64_t> value = diagnostics::TimestampMs(text);
   if (!value) return false;
   *ms = *value;
   return true;
 }
 
 int Report(const tools::ParsedArgs& args) {
-  FunnelFilter filter;
+  collector::FunnelFilter filter;
   if (args.options.count("--watermark")) filter.watermark = args.Option("--watermark");
   if (args.options.count("--since") && !ParseSince(args.Option("--since"), &filter.since_ms)) {
     return Usage("--since takes \"YYYY-MM-DD[ hh:mm[:ss]]\"");
   }
-  std::unique_ptr<Store> store = Open(args);
+  std::unique_ptr<collector::Store> store = Open(args);
   if (!store) return 1;
   std::string error;
-  std::optional<FunnelReport> report = BuildFunnelReport(*store, filter, &error);
+  std::optional<collector::FunnelReport> report = BuildFunnelReport(*store, filter, &error);
   if (!report) {
     std::fprintf(stderr, "kestrel-collector: %s\n", error.c_str());
     return 1;
@@ -189,7 +189,7 @@ int Prune(const tools::ParsedArgs& args) {
   if (!args.options.count("--older-than") || !WholeNumber(args, "--older-than", &days)) {
     return Usage("prune takes --older-than DAYS, a positive number");
   }
-  std::unique_ptr<Store> store = Open(args);
+  std::unique_ptr<collector::Store> store = Open(args);
   if (!store) return 1;
   const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace collector {
+
 void Metrics::CountCommit(uint64_t records, double seconds, bool ok) {
   if (ok) {
     records_.fetch_add(records, std::memory_order_relaxed);
@@ -60,3 +62,5 @@ std::string Metrics::Text() const {
          "\n";
   return out;
 }
+
+}  // namespace collector

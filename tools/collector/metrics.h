@@ -8,6 +8,8 @@
 
 #include "tools/collector/refusal.h"
 
+namespace collector {
+
 class Metrics {
  public:
   // Upper bounds of the commit-latency buckets, in seconds.
@@ -46,3 +48,5 @@ class Metrics {
   std::atomic<uint64_t> refusals_[kRefusalCount] = {};
   std::atomic<uint64_t> open_connections_{0};
 };
+
+}  // namespace collector

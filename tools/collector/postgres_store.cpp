@@ -10,6 +10,8 @@
 
 #include "tools/collector/store.h"
 
+namespace collector {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -209,3 +211,5 @@ std::unique_ptr<SqlSession> ConnectPostgres(const std::string& url, const StoreD
   if (!session->Connect(error)) return nullptr;
   return session;
 }
+
+}  // namespace collector

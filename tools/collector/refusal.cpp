@@ -1,5 +1,7 @@
 #include "tools/collector/refusal.h"
 
+namespace collector {
+
 namespace {
 
 // In the order of the enumeration.
@@ -22,3 +24,5 @@ constexpr RefusalInfo kRefusals[kRefusalCount] = {
 }  // namespace
 
 const RefusalInfo& DescribeRefusal(Refusal refusal) { return kRefusals[static_cast<int>(refusal)]; }
+
+}  // namespace collector

@@ -4,6 +4,8 @@
 // again on its next pass (it takes any answer for a delivery).
 #pragma once
 
+namespace collector {
+
 enum class Refusal {
   kUnreadableHead,  // no request line, a header line without a colon, a bad length
   kRequestLineTooLong,
@@ -27,3 +29,5 @@ struct RefusalInfo {
 };
 
 const RefusalInfo& DescribeRefusal(Refusal refusal);
+
+}  // namespace collector

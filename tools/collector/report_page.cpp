@@ -4,6 +4,8 @@
 
 #include "tools/collector/report_text.h"
 
+namespace collector {
+
 namespace {
 
 std::string Html(const std::string& text) {
@@ -145,3 +147,5 @@ std::string RenderReportPage(const FunnelReport& report) {
   }
   return page + "</table>\n</body></html>\n";
 }
+
+}  // namespace collector

@@ -7,8 +7,12 @@
 
 #include "tools/collector/funnel.h"
 
+namespace collector {
+
 // The page's width and height in CSS pixels at which everything shows; the
 // screenshot check uses the same.
 constexpr int kPageWidth = 1000;
 
 std::string RenderReportPage(const FunnelReport& report);
+
+}  // namespace collector

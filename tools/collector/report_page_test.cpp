@@ -11,6 +11,8 @@
 #include "tests/collector/test_support.h"
 #include "tools/collector/funnel_tally.h"
 
+namespace collector {
+
 namespace {
 
 constexpr int kShotHeight = 1250;
@@ -23,7 +25,7 @@ std::vector<ReportRecord> RoadsAndAHostileText() {
   records.push_back(hostile);
   ReportRecord build = hostile;
   build.token = "run-odd-build";
-  build.event_id = kWatermarkReported;
+  build.event_id = diagnostics::kWatermarkReported;
   build.watermark = "a&b c+\"";
   records.push_back(build);
   return records;
@@ -51,7 +53,7 @@ TEST(ReportPageTest, BoundedWhateverTheStoreHolds) {
   for (int i = 0; i < 300; ++i) {
     ReportRecord r = collector_test::RecordedRoads().front();
     r.token = "0f8fad5b-d9cb-469f-a165-" + std::to_string(100000000000 + i);
-    r.event_id = i % 2 ? kWatermarkReported : kHttpError;
+    r.event_id = i % 2 ? diagnostics::kWatermarkReported : diagnostics::kHttpError;
     r.watermark = "build-" + std::to_string(i);
     r.description = std::string(2000, 'd') + std::to_string(i);
     records.push_back(r);
@@ -126,3 +128,5 @@ TEST(ReportPageTest, HeadlessChromiumDrawsIt) {
 }
 
 }  // namespace
+
+}  // namespace collector

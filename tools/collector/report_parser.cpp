@@ -2,6 +2,8 @@
 
 #include "diagnostics/request_encoding.h"
 
+namespace collector {
+
 bool IsRequestLine(const std::string& line) {
   const size_t first = line.find(' ');
   const size_t last = line.rfind(' ');
@@ -17,7 +19,7 @@ std::string NormalizeRequestLine(const std::string& line) {
   const size_t first = line.find(' ');
   const size_t last = line.rfind(' ');
   std::string target = line.substr(first + 1, last - first - 1);
-  if (target.find(' ') != std::string::npos) target = EncodeRequestTarget(target);
+  if (target.find(' ') != std::string::npos) target = diagnostics::EncodeRequestTarget(target);
   const size_t query = target.find('?');
   std::string out = line.substr(0, first + 1);
   out.reserve(line.size() + 8);
@@ -31,3 +33,5 @@ std::string NormalizeRequestLine(const std::string& line) {
   out += line.substr(last);
   return out;
 }
+
+}  // namespace collector

@@ -8,9 +8,11 @@
 
 #include "diagnostics/event_record.h"
 
+namespace collector {
+
 // One event report as it arrived: what the bootstrapper sent and what the
 // server saw of it.
-struct ReportRecord : EventRecord {
+struct ReportRecord : diagnostics::EventRecord {
   int64_t received_ms = 0;  // server clock, milliseconds since 1970
   std::string sender;       // the peer's address
 };
@@ -24,3 +26,5 @@ struct ReportRecord : EventRecord {
 std::string NormalizeRequestLine(const std::string& line);
 // Whether a normalized line has the shape "METHOD target HTTP/x".
 bool IsRequestLine(const std::string& line);
+
+}  // namespace collector

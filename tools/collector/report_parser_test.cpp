@@ -6,15 +6,18 @@
 #include "tests/collector/test_support.h"
 #include "tests/fake_registry.h"
 
+namespace collector {
+
 namespace {
 
 constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
 TEST(ReportParserTest, BothFormsOfTheSendersRecords) {
   FakeRegistry registry;
-  const std::string launched = BuildEventRecord(kLaunched, registry);
+  const std::string launched = diagnostics::BuildEventRecord(diagnostics::kLaunched, registry);
   const std::string watermark =
-      "WATERMARK='wm 7, \"beta\"'," + BuildEventRecord(kWatermarkReported, registry);
+      "WATERMARK='wm 7, \"beta\"'," +
+      diagnostics::BuildEventRecord(diagnostics::kWatermarkReported, registry);
   const std::string agent =
       "AGENT='?',EVENTID='7003',DESC='Successfully launched Torvane Agent.',"
       "TIMESTAMP='2026-12-07 22:56:28.094'";
@@ -23,20 +26,21 @@ TEST(ReportParserTest, BothFormsOfTheSendersRecords) {
       "TIMESTAMP='2024-02-29 23:59:59.999'";
   struct Case {
     std::string record;
-    EventId id;
+    diagnostics::EventId id;
     std::string description, agent, watermark;
   } cases[] = {
-      {launched, kLaunched, EventCatalog::Describe(kLaunched), "", ""},
-      {watermark, kWatermarkReported, EventCatalog::Describe(kWatermarkReported), "",
-       "wm 7, \"beta\""},
-      {agent, kAgentLaunched, "Successfully launched Torvane Agent.", "?", ""},
+      {launched, diagnostics::kLaunched,
+       diagnostics::EventCatalog::Describe(diagnostics::kLaunched), "", ""},
+      {watermark, diagnostics::kWatermarkReported,
+       diagnostics::EventCatalog::Describe(diagnostics::kWatermarkReported), "", "wm 7, \"beta\""},
+      {agent, diagnostics::kAgentLaunched, "Successfully launched Torvane Agent.", "?", ""},
       {odd_text, 9058, "HTTP ERROR: 50% of it, 'quoted',TIMESTAMP='x' & more?", "", ""},
   };
   for (const Case& c : cases) {
     // Today's sender, and the older one that encoded nothing.
     for (bool raw : {false, true}) {
       const std::string line = collector_test::ReportLine(kToken, c.record, raw);
-      std::optional<EventRecord> record = collector_test::ReceivedReport(line);
+      std::optional<diagnostics::EventRecord> record = collector_test::ReceivedReport(line);
       ASSERT_TRUE(record) << line;
       EXPECT_EQ(record->token, kToken);
       EXPECT_EQ(record->event_id, c.id);
@@ -57,3 +61,5 @@ TEST(ReportParserTest, LinesThatAreNotRequestsStayAsTheyAre) {
 }
 
 }  // namespace
+
+}  // namespace collector

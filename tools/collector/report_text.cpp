@@ -4,6 +4,8 @@
 
 #include "tools/common/json.h"
 
+namespace collector {
+
 namespace {
 
 using tools::JsonString;
@@ -128,3 +130,5 @@ std::string ReportAsJson(const FunnelReport& report) {
   }
   return out + "]}\n";
 }
+
+}  // namespace collector

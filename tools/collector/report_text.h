@@ -5,6 +5,8 @@
 
 #include "tools/collector/funnel.h"
 
+namespace collector {
+
 // Texts from the records are shown with the bytes a terminal acts on as \xHH.
 std::string ReportAsText(const FunnelReport& report);
 // One JSON object; texts are 8-bit, so bytes from 0x80 are written as the
@@ -12,3 +14,5 @@ std::string ReportAsText(const FunnelReport& report);
 std::string ReportAsJson(const FunnelReport& report);
 // "1.234 s", or "-" when there is no figure.
 std::string Seconds(const std::optional<int64_t>& ms);
+
+}  // namespace collector

@@ -2,6 +2,8 @@
 
 #include "tools/collector/report_parser.h"
 
+namespace collector {
+
 namespace {
 
 std::string Lower(std::string text) {
@@ -113,3 +115,5 @@ std::optional<HeadReader::State> HeadReader::TakeField(const std::string& line) 
   }
   return std::nullopt;
 }
+
+}  // namespace collector

@@ -10,6 +10,8 @@
 
 #include "tools/collector/refusal.h"
 
+namespace collector {
+
 struct HeadLimits {
   size_t max_bytes = 16 * 1024;      // the whole head, up to and with its empty line
   size_t max_line_bytes = 8 * 1024;  // the request line as received (before encoding)
@@ -56,3 +58,5 @@ class HeadReader {
   bool asked_close_ = false;
   Refusal refusal_ = Refusal::kUnreadableHead;
 };
+
+}  // namespace collector

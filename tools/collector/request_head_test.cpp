@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace collector {
+
 namespace {
 
 struct HeadCase {
@@ -87,3 +89,5 @@ TEST(HeadReaderTest, BoundsHoldWithoutWaitingForTheEnd) {
 }
 
 }  // namespace
+
+}  // namespace collector

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace collector {
+
 namespace {
 
 // Parameters per statement: SQLite takes 32,766, PostgreSQL 65,535.
@@ -33,3 +35,5 @@ bool SqlRowWriter::Flush(std::string* error) {
   values_.clear();
   return ok;
 }
+
+}  // namespace collector

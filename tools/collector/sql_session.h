@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace collector {
+
 enum class SqlDialect { kSqlite, kPostgres };
 
 struct SqlValue {
@@ -60,3 +62,5 @@ class SqlRowWriter {
   const std::string tail_;
   std::vector<SqlValue> values_;
 };
+
+}  // namespace collector

@@ -5,6 +5,8 @@
 
 #include "tools/collector/store.h"
 
+namespace collector {
+
 namespace {
 
 // Distinct statements kept prepared; a group of another size writes other
@@ -116,3 +118,5 @@ std::unique_ptr<SqlSession> ConnectSqlite(const std::string& path, std::string* 
   sqlite3_busy_timeout(raw, 10000);
   return std::make_unique<SqliteSession>(std::move(db));
 }
+
+}  // namespace collector

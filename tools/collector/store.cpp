@@ -6,6 +6,8 @@
 
 #include "tools/collector/funnel_sql.h"
 
+namespace collector {
+
 namespace {
 
 constexpr size_t kRecordsPerRead = 10000;
@@ -132,7 +134,7 @@ bool Store::ForEachOn(SqlSession& session, int64_t since_ms,
               after = SqlInteger(row[0]);
               ReportRecord r;
               r.token = row[1].value_or("");
-              r.event_id = static_cast<EventId>(SqlInteger(row[2]));
+              r.event_id = static_cast<diagnostics::EventId>(SqlInteger(row[2]));
               r.description = row[3].value_or("");
               r.timestamp = row[4].value_or("");
               r.agent = StoredField(row[5]);
@@ -241,3 +243,5 @@ std::unique_ptr<Store> OpenStore(const std::string& location, std::string* error
   if (!store->Prepare(error)) return nullptr;
   return store;
 }
+
+}  // namespace collector

@@ -13,6 +13,8 @@
 #include "tools/collector/report_parser.h"
 #include "tools/collector/sql_session.h"
 
+namespace collector {
+
 // How long a store waits for its database (PostgreSQL: a server that stops
 // answering would otherwise hold every request for ever); past them the
 // call fails and the connection is dropped, to be made again by the next.
@@ -75,3 +77,5 @@ std::unique_ptr<Store> OpenStore(const std::string& location, std::string* error
 std::unique_ptr<SqlSession> ConnectSqlite(const std::string& path, std::string* error);
 std::unique_ptr<SqlSession> ConnectPostgres(const std::string& url, const StoreDeadlines& deadlines,
                                             std::string* error);
+
+}  // namespace collector

@@ -6,6 +6,8 @@
 #include "tools/collector/funnel_tally.h"
 #include "tools/collector/report_text.h"
 
+namespace collector {
+
 namespace {
 
 // The same checks against both stores: a file of our own, and a real
@@ -51,7 +53,7 @@ class StoreTest : public testing::TestWithParam<const char*> {
 std::unique_ptr<collector_test::PostgresServer> StoreTest::postgres_;
 std::string StoreTest::why_not_;
 
-ReportRecord Record(const std::string& token, EventId id, std::string description,
+ReportRecord Record(const std::string& token, diagnostics::EventId id, std::string description,
                     int64_t received_ms) {
   ReportRecord r;
   r.token = token;
@@ -111,7 +113,9 @@ TEST_P(StoreTest, ALargeGroupInOneCommit) {
 // build), with texts past the aggregates' cut, then the roads' records.
 std::vector<ReportRecord> LateBuildAndRoads() {
   std::vector<ReportRecord> records;
-  for (EventId id : {kLaunched, kHttpError, kHttpError, kWatermarkReported, kHttpError}) {
+  for (diagnostics::EventId id :
+       {diagnostics::kLaunched, diagnostics::kHttpError, diagnostics::kHttpError,
+        diagnostics::kWatermarkReported, diagnostics::kHttpError}) {
     ReportRecord r = Record("run-late-build", id, "HTTP ERROR: " + std::string(300, 'x'), 0);
     r.watermark = "wm-" + std::string(300, 'C');
     records.push_back(r);
@@ -204,3 +208,5 @@ TEST(OpenStoreTest, AStoreThatCannotOpenSaysWhy) {
 }
 
 }  // namespace
+
+}  // namespace collector

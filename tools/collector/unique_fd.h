@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace collector {
+
 class UniqueFd {
  public:
   UniqueFd() = default;
@@ -32,3 +34,5 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+}  // namespace collector

@@ -1,5 +1,7 @@
 #include "tools/collector/worker_pool.h"
 
+namespace collector {
+
 WorkerPool::WorkerPool(int threads, size_t max_pending) : max_pending_(max_pending) {
   for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
 }
@@ -35,3 +37,5 @@ void WorkerPool::Work() {
     lock.lock();
   }
 }
+
+}  // namespace collector

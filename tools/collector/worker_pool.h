@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace collector {
+
 class WorkerPool {
  public:
   WorkerPool(int threads, size_t max_pending);
@@ -29,3 +31,5 @@ class WorkerPool {
   bool closing_ = false;                     // under mutex_
   std::vector<std::thread> threads_;
 };
+
+}  // namespace collector

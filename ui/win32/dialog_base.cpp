@@ -6,7 +6,7 @@
 
 namespace ui {
 
-void DialogBase::Run(HINSTANCE instance, int template_id, EventSink& events) {
+void DialogBase::Run(HINSTANCE instance, int template_id, diagnostics::EventSink& events) {
   RunModalDialog(instance, template_id, &DialogBase::Proc, this, events);
 }
 

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+namespace diagnostics {
 class EventSink;
+}  // namespace diagnostics
 
 namespace ui {
 
@@ -13,7 +15,7 @@ class DialogBase {
   ~DialogBase() = default;
 
   // Runs the template modally with this object bound to it (RunModalDialog).
-  void Run(HINSTANCE instance, int template_id, EventSink& events);
+  void Run(HINSTANCE instance, int template_id, diagnostics::EventSink& events);
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
 
   // Sets the window up on WM_INITDIALOG and gives its answer: TRUE lets the

@@ -4,7 +4,9 @@
 
 #include <string>
 
+namespace ui {
 class WindowHost;
+}  // namespace ui
 
 namespace ui {
 

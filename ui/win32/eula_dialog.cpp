@@ -107,7 +107,7 @@ INT_PTR EulaDialog::Open() {
 
   // Handled once the window is up: OK enabled, shown and focused.
   PostMessageA(dialog_, WM_COMMAND, IDC_ACCEPT, 0);
-  host_.Events().Post(kEulaInitialised);
+  host_.Events().Post(diagnostics::kEulaInitialised);
   // Not the default focus: the pane would select its text and scroll to its end.
   SetFocus(Item(IDC_LICENCE_OK));
   return FALSE;

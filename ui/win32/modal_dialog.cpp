@@ -11,7 +11,7 @@ namespace {
 struct Guard {
   DLGPROC procedure;
   void* self;
-  EventSink& events;
+  diagnostics::EventSink& events;
 };
 
 constexpr char kGuardProperty[] = "KestrelDialogGuard";
@@ -29,7 +29,7 @@ INT_PTR CALLBACK GuardedProcedure(HWND dialog, UINT message, WPARAM wparam, LPAR
   try {
     return guard->procedure(dialog, message, wparam, lparam);
   } catch (...) {
-    guard->events.Post(kExitedOnException);
+    guard->events.Post(diagnostics::kExitedOnException);
     EndWindowSequence(dialog);
     return TRUE;
   }
@@ -43,7 +43,7 @@ void EndWindowSequence(HWND dialog) {
 }
 
 bool RunModalDialog(HINSTANCE instance, int template_id, DLGPROC procedure, void* self,
-                    EventSink& events) {
+                    diagnostics::EventSink& events) {
   Guard guard{procedure, self, events};
   const INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(template_id), nullptr,
                                          &GuardedProcedure, reinterpret_cast<LPARAM>(&guard));

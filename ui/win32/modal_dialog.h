@@ -8,7 +8,9 @@
 
 #include <windows.h>
 
+namespace diagnostics {
 class EventSink;
+}  // namespace diagnostics
 
 namespace ui {
 
@@ -21,6 +23,6 @@ void EndWindowSequence(HWND dialog);
 // WM_INITDIALOG parameter. Returns once the dialog has ended; false, with the
 // sequence ended, when it could not be made.
 bool RunModalDialog(HINSTANCE instance, int template_id, DLGPROC procedure, void* self,
-                    EventSink& events);
+                    diagnostics::EventSink& events);
 
 }  // namespace ui

@@ -10,6 +10,8 @@
 #include "tests/recorded_events.h"
 #include "ui/resource_ids.h"
 
+namespace ui {
+
 namespace {
 
 // Whether the quit message that ends the main message loop is waiting, and
@@ -35,23 +37,25 @@ INT_PTR CALLBACK EndingOnOpen(HWND dialog, UINT message, WPARAM, LPARAM) {
 TEST(ModalDialogTest, AnExceptionInTheProcedureIsPostedAndEndsTheSequence) {
   RecordedEvents events;
   EXPECT_TRUE(
-      ui::RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH, &ThrowingOnOpen, nullptr, events));
+      RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH, &ThrowingOnOpen, nullptr, events));
   EXPECT_TRUE(QuitWaiting());
-  EXPECT_EQ(events.Ids(), (std::vector<int>{kExitedOnException}));
+  EXPECT_EQ(events.Ids(), (std::vector<int>{diagnostics::kExitedOnException}));
 }
 
 TEST(ModalDialogTest, ADialogThatCannotBeMadeEndsTheSequence) {
   DiscardedEvents events;
-  EXPECT_FALSE(ui::RunModalDialog(GetModuleHandleA(nullptr), 4242, &EndingOnOpen, nullptr, events));
+  EXPECT_FALSE(RunModalDialog(GetModuleHandleA(nullptr), 4242, &EndingOnOpen, nullptr, events));
   EXPECT_TRUE(QuitWaiting());
 }
 
 TEST(ModalDialogTest, AWindowThatEndsNormallyLeavesTheSequenceRunning) {
   RecordedEvents events;
   EXPECT_TRUE(
-      ui::RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH, &EndingOnOpen, nullptr, events));
+      RunModalDialog(GetModuleHandleA(nullptr), IDD_SPLASH, &EndingOnOpen, nullptr, events));
   EXPECT_FALSE(QuitWaiting());
   EXPECT_TRUE(events.Ids().empty());
 }
 
 }  // namespace
+
+}  // namespace ui

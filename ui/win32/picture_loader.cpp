@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+namespace ui {
+
 namespace {
 
 struct FileCloser {
@@ -66,3 +68,5 @@ HBITMAP LoadPicture(const std::string& path) {
   return static_cast<HBITMAP>(CopyImage(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle)),
                                         IMAGE_BITMAP, 0, 0, LR_COPYRETURNORG));
 }
+
+}  // namespace ui

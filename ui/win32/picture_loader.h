@@ -6,6 +6,10 @@
 
 #include <string>
 
+namespace ui {
+
 // A bitmap of the picture's own size that the caller owns, or null when the
 // file is missing, empty or not a picture. Reports nothing.
 HBITMAP LoadPicture(const std::string& path);
+
+}  // namespace ui

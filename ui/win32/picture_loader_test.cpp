@@ -4,6 +4,8 @@
 
 #include "tests/test_paths.h"
 
+namespace ui {
+
 namespace {
 
 struct PictureSize {
@@ -50,3 +52,5 @@ TEST(LoadPictureTest, MissingEmptyOrNonPictureFilesGiveNull) {
 }
 
 }  // namespace
+
+}  // namespace ui

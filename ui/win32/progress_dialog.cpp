@@ -37,7 +37,7 @@ constexpr char kAbortTitle[] = "Abort Installation";
 
 // The window as the engine sees it. It outlives the window (the engine may
 // still call after the window has gone), so its calls then do nothing.
-class ProgressLink : public ProgressView {
+class ProgressLink : public engine::ProgressView {
  public:
   void SetStatusLine(const std::string& text) override {
     Send(kStatusLineMessage, 0, reinterpret_cast<LPARAM>(&text));
@@ -124,11 +124,11 @@ INT_PTR ProgressDialog::Open() {
   display_font_.ApplyTo(Item(IDC_DISPLAY_NAME));
   status_font_.ApplyTo(Item(IDC_STATUS_LINE));
   percent_font_.ApplyTo(Item(IDC_PERCENT_TEXT));
-  const Settings& settings = host_.ConfiguredSettings();
+  const payload::Settings& settings = host_.ConfiguredSettings();
   SetWindowTextA(Item(IDC_CAPTION_TEXT), settings.progressCaption().c_str());
   SetWindowTextA(Item(IDC_DISPLAY_NAME), settings.displayId().c_str());
   ResizeToPicture(Item(IDC_PROGRESS_CANCEL), CancelButtonBitmaps()[kButtonNormal]);
-  host_.Events().Post(kProgressInitialised);
+  host_.Events().Post(diagnostics::kProgressInitialised);
   return FALSE;  // the focus is already on Cancel
 }
 
@@ -136,7 +136,7 @@ void ProgressDialog::GoAhead() {
   SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETSTEP, 100, 0);
   SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
   Link().window = dialog_;
-  PipelineSignals& signals = host_.Signals();
+  engine::PipelineSignals& signals = host_.Signals();
   signals.progressWindow = &Link();
   signals.installGoAhead.Release();
 }
@@ -189,7 +189,7 @@ INT_PTR ProgressDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }  // namespace
 
 void ShowProgressWindow(WindowHost& host) {
-  host.Events().Post(kStartReportingCommand);
+  host.Events().Post(diagnostics::kStartReportingCommand);
   ProgressDialog dialog(host);
   dialog.Run(static_cast<HINSTANCE>(host.Instance()));
 }

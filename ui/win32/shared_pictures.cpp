@@ -95,16 +95,16 @@ void SetWindowIcons(HWND window) {
   SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
 
-}  // namespace ui
-
 void ReleasePictures() {
-  ui::Pictures& p = ui::Slots();
+  Pictures& p = Slots();
   for (int i = 0; i < kButtonPictureCount; ++i) {
-    ui::DeleteBitmap(&p.ok_button[i]);
-    ui::DeleteBitmap(&p.cancel_button[i]);
+    DeleteBitmap(&p.ok_button[i]);
+    DeleteBitmap(&p.cancel_button[i]);
   }
-  ui::DeleteBitmap(&p.background);
-  ui::DeleteBitmap(&p.large_picture);
+  DeleteBitmap(&p.background);
+  DeleteBitmap(&p.large_picture);
   if (p.icon) DestroyIcon(p.icon);
   p.icon = nullptr;
 }
+
+}  // namespace ui

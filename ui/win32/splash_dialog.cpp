@@ -37,7 +37,7 @@ class SplashDialog : public SplashControls, public DialogBase {
 
   void StopTimer() override { KillTimer(dialog_, kSplashTimer); }
   void End() override { EndDialog(dialog_, 0); }
-  void EmptyBackground() override { ui::EmptyBackground(); }
+  void EmptyBackground() override { EmptyBackground(); }
   void ShowLicenceWindow(const std::string& licence_text) override {
     ui::ShowLicenceWindow(host_, licence_text);
   }
@@ -94,7 +94,7 @@ INT_PTR SplashDialog::Open() {
   SetWindowPos(Item(IDC_PICTURE_FRAME), nullptr, 0, 0, at.width, at.height,
                SWP_NOZORDER | SWP_NOACTIVATE);
   SetTimer(dialog_, kSplashTimer, kSplashMilliseconds, nullptr);
-  host_.Events().Post(kSplashInitialised);
+  host_.Events().Post(diagnostics::kSplashInitialised);
   return TRUE;
 }
 
@@ -128,14 +128,12 @@ INT_PTR SplashDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 
 }  // namespace
 
-}  // namespace ui
-
 int StartSplash(WindowHost& host) {
   HINSTANCE instance = static_cast<HINSTANCE>(host.Instance());
   InitCommonControls();  // the progress bar's class
-  ui::SetPicturePaths(host.WorkingDirectory());
-  ui::LoadButtonBitmaps(instance);
-  ui::SplashDialog splash(host);
+  SetPicturePaths(host.WorkingDirectory());
+  LoadButtonBitmaps(instance);
+  SplashDialog splash(host);
   splash.Run(instance);
   return 1;
 }
@@ -149,3 +147,5 @@ int RunWindows(WindowHost& host) {
   }
   return message.message == WM_QUIT ? static_cast<int>(message.wParam) : 0;
 }
+
+}  // namespace ui

@@ -32,9 +32,9 @@ std::string ReadText(const std::string& path) {
 }
 
 // Set by WinMain before any thread starts; read-only afterwards.
-Settings demo_settings;
+payload::Settings demo_settings;
 
-class DemoHost : public WindowHost {
+class DemoHost : public ui::WindowHost {
  public:
   DemoHost(HINSTANCE instance, const std::string& folder, bool licence)
       : instance_(instance), folder_(folder) {
@@ -52,20 +52,20 @@ class DemoHost : public WindowHost {
   std::string WorkingDirectory() override { return folder_; }
   std::string WindowTitle() override { return title_; }
   void SetWindowTitle(const std::string& title) override { title_ = title; }
-  const Settings& ConfiguredSettings() override { return demo_settings; }
+  const payload::Settings& ConfiguredSettings() override { return demo_settings; }
   std::string EulaText() override { return licence_; }
   void KillChildProcesses() override {}
   void SetCancelSurveyFlag() override { survey_flag = 1; }
-  PipelineSignals& Signals() override { return GlobalPipelineSignals(); }
+  engine::PipelineSignals& Signals() override { return engine::GlobalPipelineSignals(); }
   // The demo keeps no log.
-  EventSink& Events() override { return no_events_; }
+  diagnostics::EventSink& Events() override { return no_events_; }
 
   int survey_flag = 0;
 
  private:
-  class NoEvents : public EventSink {
+  class NoEvents : public diagnostics::EventSink {
    public:
-    void Post(EventId) override {}
+    void Post(diagnostics::EventId) override {}
   };
   NoEvents no_events_;
   HINSTANCE instance_;
@@ -77,11 +77,11 @@ class DemoHost : public WindowHost {
 int hold_at = 101;
 
 void DemoWorker(void*) {
-  PipelineSignals& signals = GlobalPipelineSignals();
+  engine::PipelineSignals& signals = engine::GlobalPipelineSignals();
   platform::SleepMs(1000);
   signals.stepsReady.Release();
   signals.installGoAhead.Wait();
-  ProgressView* window = signals.progressWindow.load();
+  engine::ProgressView* window = signals.progressWindow.load();
   window->SetStatusLine("Requesting " + demo_settings.displayId() + " files...");
   for (int percent = 1; percent <= 100 && !signals.abortFlag.load(); ++percent) {
     if (percent > hold_at) {
@@ -110,11 +110,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (std::strcmp(__argv[i], "--hold-at") == 0 && i + 1 < __argc) hold_at = std::atoi(__argv[++i]);
     if (std::strcmp(__argv[i], "--no-licence") == 0) licence = false;
   }
-  demo_settings = ParseConfigurationText(ReadText(folder + "\\CONFIG.TXT")).settings;
+  demo_settings = payload::ParseConfigurationText(ReadText(folder + "\\CONFIG.TXT")).settings;
   DemoHost host(instance, folder, licence);
-  host.SetWindowTitle(ComputeWindowTitle(demo_settings));
+  host.SetWindowTitle(ui::ComputeWindowTitle(demo_settings));
   platform::StartDetachedThread(&DemoWorker, nullptr);
   RunWindows(host);
-  ReleasePictures();
+  ui::ReleasePictures();
   return host.survey_flag ? 3 : 0;
 }
