@@ -37,7 +37,7 @@ class SplashDialog : public SplashControls, public DialogBase {
 
   void StopTimer() override { KillTimer(dialog_, kSplashTimer); }
   void End() override { EndDialog(dialog_, 0); }
-  void EmptyBackground() override { EmptyBackground(); }
+  void EmptyBackground() override { ui::EmptyBackground(); }
   void ShowLicenceWindow(const std::string& licence_text) override {
     ui::ShowLicenceWindow(host_, licence_text);
   }
