@@ -2,13 +2,16 @@
 """What each object linked into the stub adds to it, from a GNU ld map:
 
   cmake --preset win32 -B build/size-map \\
+    "-DCMAKE_CXX_FLAGS_MINSIZEREL=-Os -DNDEBUG -fno-rtti -ffunction-sections -fdata-sections \\
+     -include $PWD/cmake/string_members_inline.h" \\
     "-DCMAKE_EXE_LINKER_FLAGS_MINSIZEREL=-s -Wl,--gc-sections -Wl,--disable-reloc-section \\
      -Wl,-Map,$PWD/build/size-map/bootstrapper.map"
   cmake --build build/size-map -j2 --target bootstrapper
   bench/map_sizes.py build/size-map/bootstrapper.map [--objects N]
 
-Prints the bytes of the input sections kept in the image (padding between
-them and the PE headers are not in the map), by origin (the product's
+The link is made without the preset's link-time optimisation, whose map
+names no object files. Prints the bytes of the input sections kept in the
+image (padding between them and the PE headers are not in the map), by origin (the product's
 folders, its resources, the C++ runtime, the unwinder, the MinGW start-up
 code, the DLL import stubs), then the N largest objects."""
 
