@@ -20,7 +20,7 @@
 #include "bench/bench_fakes.h"
 #include "bench/bench_figure.h"
 #include "engine/downloader.h"
-#include "engine/file_md5.h"
+#include "engine/file_digest.h"
 #include "engine/install_manager.h"
 #include "engine/process_runner.h"
 #include "platform/clock.h"

@@ -25,10 +25,10 @@ std::string MsiexecCommandLine(const std::string& package_path) {
          package_path + "\" /qn REBOOT=ReallySuppress";
 }
 
-AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
-                                   const std::string& directory, const std::string& fileName,
+AgentPackageStep::AgentPackageStep(const char* eulaText, const AgentDownload& download,
                                    const std::string& productCode)
-    : InstallStep(engine::DownloadedInstaller(eulaText, url, directory, fileName)),
+    : InstallStep(engine::DownloadedInstaller(eulaText, download.url, download.directory,
+                                              download.fileName, "", download.sha256)),
       productCode(productCode) {
   plan_.availableLocally = false;  // the package is always fetched afresh
   plan_.displayName = "Brindle Agent";
@@ -36,7 +36,7 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const std::string& url,
   plan_.expectedInstallSeconds = 15;
   plan_.requiredMegabytes = 65;
   plan_.commandLine = MsiexecCommandLine(plan_.localPath);
-  // No digest guards the package: at least a web page must not pass for it.
+  // No MD5 guards the package: at least a web page must not pass for it.
   plan_.leading_bytes = MsiSignature();
 }
 

@@ -12,8 +12,8 @@ namespace components {
 
 class AgentPackageStep : public engine::InstallStep {
  public:
-  AgentPackageStep(const char* eulaText, const std::string& url, const std::string& directory,
-                   const std::string& fileName, const std::string& productCode);
+  AgentPackageStep(const char* eulaText, const AgentDownload& download,
+                   const std::string& productCode);
 
   int Download() override;
   int Install() override;

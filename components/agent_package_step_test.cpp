@@ -57,8 +57,8 @@ class AgentPackageTest : public testing::Test {
   // A step handed the test's run, as AddStep would hand it.
   std::unique_ptr<AgentPackageStep> Step(const std::string& url = "http://127.0.0.1:1/agent",
                                          const std::string& directory = kInstallFolder) {
-    auto step = std::make_unique<AgentPackageStep>("AGENT LICENCE", url, directory,
-                                                   "TorvaneAgent.msi", kProductCode);
+    auto step = std::make_unique<AgentPackageStep>(
+        "AGENT LICENCE", AgentDownload{url, directory, "TorvaneAgent.msi"}, kProductCode);
     step->Attach(run_.context(), nullptr);
     return step;
   }
@@ -221,7 +221,8 @@ class AgentPackageUnderWindows : public testing::Test {
  protected:
   std::unique_ptr<AgentPackageStep> Step(const std::string& package, const std::string& code) {
     const std::string fixtures = test_paths::FixturePath("");
-    auto step = std::make_unique<AgentPackageStep>(nullptr, "", fixtures, package, code);
+    auto step =
+        std::make_unique<AgentPackageStep>(nullptr, AgentDownload{"", fixtures, package}, code);
     step->Attach(run_.context(), nullptr);
     return step;
   }

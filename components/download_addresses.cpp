@@ -6,13 +6,14 @@ namespace components {
 
 std::vector<PlannedDownload> DownloadPlan::Addresses() const {
   return {
-      {"dotnet.primary", framework.primary_url, framework.md5, "", true},
-      {"dotnet.secondary", framework.secondaryUrl, framework.md5, "", false},
-      {"servicepack.primary", service_pack.primary_url, service_pack.md5, "", true},
-      {"servicepack.secondary", service_pack.secondaryUrl, service_pack.md5, "", false},
-      // The agent's key in the file is never compared; at least a web page
-      // must not pass for the package.
-      {"agent", agent.url, "", MsiSignature(), true},
+      {"dotnet.primary", framework.primary_url, framework.md5, framework.sha256, "", true},
+      {"dotnet.secondary", framework.secondaryUrl, framework.md5, framework.sha256, "", false},
+      {"servicepack.primary", service_pack.primary_url, service_pack.md5, service_pack.sha256, "",
+       true},
+      {"servicepack.secondary", service_pack.secondaryUrl, service_pack.md5, service_pack.sha256,
+       "", false},
+      // No MD5 guards the package; at least a web page must not pass for it.
+      {"agent", agent.url, "", agent.sha256, MsiSignature(), true},
   };
 }
 

@@ -18,13 +18,15 @@ struct DotNetDownload {
   std::string directory;
   std::string fileName;
   std::string version_code;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
+  std::string sha256 = std::string();  // lower case; empty: none configured
 };
 
-// The agent's package: always fetched afresh, never compared with a digest.
+// The agent's package: always fetched afresh, never compared with an MD5.
 struct AgentDownload {
   std::string url;
   std::string directory;
   std::string fileName;
+  std::string sha256 = std::string();  // lower case; empty: none configured
 };
 
 // One address to fetch, and what the bootstrapper requires of its file.
@@ -32,6 +34,7 @@ struct PlannedDownload {
   const char* name;  // "dotnet.primary", "dotnet.secondary", ..., "agent"
   std::string url;
   std::string md5;           // the digest the file must have; empty: none compared
+  std::string sha256;        // the same for a SHA-256 digest, in lower case
   std::string leading_bytes;  // what the file must begin with; empty: anything
   bool primary;              // false: a fall-back after the primary failed
 };

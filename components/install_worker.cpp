@@ -40,9 +40,9 @@ void RunInstallWorker(InstallSession& session) {
                                                         plan.framework));
   manager.AddStep(std::make_unique<DotNetServicePackStep>(
       reader.entryData("DOTNETFRAMEWORKSERVICEPACKEULA.TXT"), plan.service_pack));
-  manager.AddStep(std::make_unique<AgentPackageStep>(
-      reader.entryData("TORVANEAGENTEULA.TXT"), plan.agent.url, plan.agent.directory,
-      plan.agent.fileName, settings.get(payload::TORVANEAGENTGUID)));
+  manager.AddStep(std::make_unique<AgentPackageStep>(reader.entryData("TORVANEAGENTEULA.TXT"),
+                                                     plan.agent,
+                                                     settings.get(payload::TORVANEAGENTGUID)));
   if (IsMiniServerPresent(session.context().events)) {
     manager.SetStatusText("Installing...");
     manager.AddStep(std::make_unique<MiniServerStep>(reader.entryData("EULA.TXT"), directory));

@@ -172,3 +172,4 @@ KESTREL_EVENT(kInstallationTerminated, 9064, "Terminated installation.")
 KESTREL_EVENT(kDownloadTerminated, 9065, "Terminated download.")
 KESTREL_EVENT(kLocalInstallerFound, 9066,
               "Found a valid installer file in local Temp folder or CD source.")
+KESTREL_EVENT(kSha256CheckFailed, 9067, "SHA-256 hash check failed. File is corrupt.")

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/md5.h"
+#include "platform/digest.h"
 
 namespace engine {
 
@@ -15,10 +15,17 @@ constexpr size_t kLongestLength = 9;
 }  // namespace
 
 DownloadJudge::DownloadJudge(const DownloadRules& rules) : rules_(rules) {
-  if (!rules_.md5.empty() || rules_.digest_wanted) md5_.reset(new platform::Md5);
+  if (!rules_.md5.empty() || rules_.digest_wanted) {
+    md5_.reset(new platform::Digest(platform::DigestAlgorithm::kMd5));
+  }
+  if (!rules_.sha256.empty()) {
+    sha256_.reset(new platform::Digest(platform::DigestAlgorithm::kSha256));
+  }
 }
 
 DownloadJudge::~DownloadJudge() = default;
+
+bool DownloadJudge::can_verify() const { return !sha256_ || sha256_->ok(); }
 
 DownloadVerdict DownloadJudge::JudgeHead(int status, bool has_length, const std::string& length,
                                          uint32_t now) {
@@ -39,6 +46,7 @@ bool DownloadJudge::Add(const char* data, size_t size, uint32_t now) {
     lead_.append(data, size < kLeadBytes - lead_.size() ? size : kLeadBytes - lead_.size());
   }
   if (md5_) md5_->Update(data, size);
+  if (sha256_) sha256_->Update(data, size);
   received_ += size;
   if (whole()) return false;
   if (now - window_start_ >= rules_.stall_limit_ms) {  // unsigned: a wrap does no harm
@@ -56,8 +64,10 @@ DownloadVerdict DownloadJudge::JudgeBody() {
   if (trickled_) return DownloadVerdict::kTrickled;
   if (!whole()) return DownloadVerdict::kEndedEarly;
   if (md5_ && md5_hex_.empty()) md5_hex_ = md5_->HexDigest();
+  if (sha256_ && sha256_hex_.empty()) sha256_hex_ = sha256_->HexDigest();
   // A provider that cannot hash gives no digest, which matches nothing.
   if (!rules_.md5.empty() && md5_hex_ != rules_.md5) return DownloadVerdict::kDigestMismatch;
+  if (sha256_ && sha256_hex_ != rules_.sha256) return DownloadVerdict::kSha256Mismatch;
   if (lead_.compare(0, rules_.leading_bytes.size(), rules_.leading_bytes) != 0) {
     return DownloadVerdict::kNotTheInstaller;
   }

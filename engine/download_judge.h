@@ -9,7 +9,7 @@
 #include <string>
 
 namespace platform {
-class Md5;
+class Digest;
 }  // namespace platform
 
 namespace engine {
@@ -24,6 +24,7 @@ constexpr size_t kLeadBytes = 4096;
 
 struct DownloadRules {
   std::string md5;           // the digest the file must have; empty: not compared
+  std::string sha256;        // the same in lower case, for a SHA-256 digest
   std::string leading_bytes;  // what the file must begin with; empty: anything
   uint32_t stall_limit_ms = 60000;
   bool digest_wanted = false;  // compute the MD5 even without one to compare
@@ -36,6 +37,7 @@ enum class DownloadVerdict {
   kEndedEarly,       // the body: fewer bytes than announced
   kTrickled,         // the body: a stall limit brought less than 1 KiB
   kDigestMismatch,   // the body: its MD5 is not the configured one
+  kSha256Mismatch,   // the body: its SHA-256 is not the configured one
   kNotTheInstaller,  // the body: it does not begin as the installer must
 };
 
@@ -45,6 +47,10 @@ class DownloadJudge {
   ~DownloadJudge();
   DownloadJudge(const DownloadJudge&) = delete;
   DownloadJudge& operator=(const DownloadJudge&) = delete;
+
+  // False when a configured digest cannot be computed here: the download
+  // would fail whatever arrives, so it is not asked for.
+  bool can_verify() const;
 
   // The final answer's head, which came at `now` (a platform::TickCount): its
   // status (0 when it had none) and its Content-Length as sent. kAccepted
@@ -67,8 +73,9 @@ class DownloadJudge {
   bool whole() const { return received_ >= total_; }
   // The body's first bytes (up to kLeadBytes).
   const std::string& lead() const { return lead_; }
-  // The MD5 of the bytes taken, once JudgeBody has run; empty when not computed.
+  // The digests of the bytes taken, once JudgeBody has run; empty when not computed.
   const std::string& md5() const { return md5_hex_; }
+  const std::string& sha256() const { return sha256_hex_; }
 
  private:
   const DownloadRules rules_;
@@ -78,8 +85,10 @@ class DownloadJudge {
   uint64_t window_from_ = 0;  // received_ when the window began
   bool trickled_ = false;
   std::string lead_;
-  std::unique_ptr<platform::Md5> md5_;  // when a digest is compared or wanted
+  std::unique_ptr<platform::Digest> md5_;     // when a digest is compared or wanted
+  std::unique_ptr<platform::Digest> sha256_;  // when one is configured
   std::string md5_hex_;
+  std::string sha256_hex_;
 };
 
 }  // namespace engine

@@ -33,8 +33,9 @@ TEST(DownloadJudgeTest, TheHeadTakesOnly200WithALengthOfAtMostNineCharacters) {
   }
 }
 
-// RFC 1321's digest of "abc".
+// RFC 1321's and FIPS 180-2's digests of "abc".
 const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
+const char kAbcSha256[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 TEST(DownloadJudgeTest, TheBodyIsJudgedAsAFileTheInstallerWillRun) {
   struct Row {
@@ -44,7 +45,8 @@ TEST(DownloadJudgeTest, TheBodyIsJudgedAsAFileTheInstallerWillRun) {
     const char* md5;      // the configured digest
     const char* leading;  // what the file must begin with
     DownloadVerdict verdict;
-    const char* kept;  // the file's bytes
+    const char* kept;         // the file's bytes
+    const char* sha256 = "";  // the configured SHA-256
   };
   const Row rows[] = {
       {"whole, digest matches", "abc", "3", kAbcMd5, "", DownloadVerdict::kAccepted, "abc"},
@@ -56,18 +58,30 @@ TEST(DownloadJudgeTest, TheBodyIsJudgedAsAFileTheInstallerWillRun) {
       {"begins otherwise", "<htm", "4", "", "MSI", DownloadVerdict::kNotTheInstaller, "<htm"},
       {"shorter than what it must begin with", "MS", "2", "", "MSI",
        DownloadVerdict::kNotTheInstaller, "MS"},
+      {"SHA-256 matches", "abc", "3", "", "", DownloadVerdict::kAccepted, "abc", kAbcSha256},
+      {"both match", "abc", "3", kAbcMd5, "", DownloadVerdict::kAccepted, "abc", kAbcSha256},
+      {"SHA-256 differs", "abd", "3", "", "", DownloadVerdict::kSha256Mismatch, "abd", kAbcSha256},
+      {"MD5 matches, SHA-256 differs", "abc", "3", kAbcMd5, "", DownloadVerdict::kSha256Mismatch,
+       "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae"},
+      {"SHA-256 matches, MD5 differs", "abc", "3", "900150983cd24fb0d6963f7d28e17f73", "",
+       DownloadVerdict::kDigestMismatch, "abc", kAbcSha256},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     DownloadRules rules;
     rules.md5 = row.md5;
+    rules.sha256 = row.sha256;
     rules.leading_bytes = row.leading;
     DownloadJudge judge(rules);
+    EXPECT_TRUE(judge.can_verify());
     ASSERT_EQ(DownloadVerdict::kAccepted, judge.JudgeHead(200, true, row.length, 0));
     const size_t kept = judge.Fits(row.sent.size());
     EXPECT_EQ(row.verdict == DownloadVerdict::kEndedEarly, judge.Add(row.sent.data(), kept, 1));
     EXPECT_EQ(row.verdict, judge.JudgeBody());
     EXPECT_EQ(row.kept, judge.lead());
+    if (*row.sha256) {
+      EXPECT_EQ(64u, judge.sha256().size());
+    }
   }
 }
 

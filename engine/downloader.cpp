@@ -42,6 +42,10 @@ std::string ShortBodyText(double received, double total) {
 
 constexpr char kNotTheInstallerText[] = "The server sent something other than the installer.";
 
+constexpr char kNoSha256Text[] =
+    "This computer cannot compute SHA-256 digests (Windows XP can from its third service pack "
+    "on), so the download cannot be verified.";
+
 constexpr char kNoAnswerText[] = "The server stopped sending before its answer began.";
 constexpr char kRefusedRedirectText[] =
     "The server redirected the download to an address that is not a plain http or https "
@@ -155,11 +159,14 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
       platform::RemoveFile(a.plan.localPath);
       return FailWithText(a.events, ShortBodyText(a.progress.bytesReceived.load(), total));
     case DownloadVerdict::kDigestMismatch:
+    case DownloadVerdict::kSha256Mismatch:
       platform::RemoveFile(a.plan.localPath);
       // The system's cache keeps the answer under the address it came from too.
       platform::DropCachedCopy(a.url);
       if (*final_url != a.url) platform::DropCachedCopy(*final_url);
-      return Fail(a.events, diagnostics::kMd5CheckFailed);
+      return Fail(a.events, verdict == DownloadVerdict::kDigestMismatch
+                                ? diagnostics::kMd5CheckFailed
+                                : diagnostics::kSha256CheckFailed);
     case DownloadVerdict::kNotTheInstaller:
       platform::RemoveFile(a.plan.localPath);
       return FailWithText(a.events, kNotTheInstallerText);
@@ -178,9 +185,14 @@ int Transfer(const Attempt& a) {
   if (!session) return Fail(a.events, diagnostics::kInternetSessionFailed);
   DownloadRules rules;
   if (a.plan.verify_digest) rules.md5 = a.plan.md5;
+  rules.sha256 = a.plan.sha256;
   rules.leading_bytes = a.plan.leading_bytes;
   rules.stall_limit_ms = a.plan.download_timing.stall_limit_ms;
   DownloadJudge judge(rules);
+  if (!judge.can_verify()) {
+    PostErrorEvent(a.events, diagnostics::kSystemError, kNoSha256Text);
+    return diagnostics::kSystemError;
+  }
   std::string final_url = a.url;
   std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
       *session, a.url, kDownloadRequest, a.plan.download_timing.stall_limit_ms);

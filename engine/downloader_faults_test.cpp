@@ -17,7 +17,7 @@
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_record.h"
 #include "engine/downloader.h"
-#include "engine/file_md5.h"
+#include "engine/file_digest.h"
 #include "engine/install_manager.h"
 #include "platform/files.h"
 #include "tests/event_log_reader.h"

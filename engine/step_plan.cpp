@@ -1,9 +1,19 @@
 #include "engine/step_plan.h"
 
-#include "engine/file_md5.h"
+#include "engine/file_digest.h"
 #include "platform/files.h"
 
 namespace engine {
+
+namespace {
+
+// Whether a file found at `path` may stand in for the download.
+bool IsUsableCopy(const std::string& path, const std::string& md5, const std::string& sha256) {
+  return platform::PathExists(path) && !Md5Differs(path, md5) &&
+         !DigestDiffers(path, platform::DigestAlgorithm::kSha256, sha256);
+}
+
+}  // namespace
 
 StepPlan StepWithLicence(const char* eulaText) {
   StepPlan plan;
@@ -13,20 +23,21 @@ StepPlan StepWithLicence(const char* eulaText) {
 
 StepPlan DownloadedInstaller(const char* eulaText, const std::string& url,
                              const std::string& directory, const std::string& fileName,
-                             const std::string& md5) {
+                             const std::string& md5, const std::string& sha256) {
   StepPlan plan;
   plan.eulaText = eulaText;
   plan.url = url;
   plan.fileName = fileName;
   plan.md5 = md5;
+  plan.sha256 = sha256;
   const std::string prereq = "prereq\\" + fileName;
-  if (platform::PathExists(prereq) && !Md5Differs(prereq, md5)) {
+  if (IsUsableCopy(prereq, md5, sha256)) {
     plan.localPath = prereq;
     plan.availableLocally = true;
     return plan;
   }
   plan.localPath = platform::JoinPath(directory, fileName);
-  plan.availableLocally = platform::PathExists(plan.localPath) && !Md5Differs(plan.localPath, md5);
+  plan.availableLocally = IsUsableCopy(plan.localPath, md5, sha256);
   return plan;
 }
 

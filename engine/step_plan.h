@@ -23,6 +23,9 @@ struct StepPlan {
   std::string fileName;
   std::string localPath;  // where the installer is kept, or found at hand
   std::string md5;
+  // A SHA-256 the file must have as well (lower case), whichever the step;
+  // empty: none configured.
+  std::string sha256;
   // Set by the steps whose configured digest the downloaded file must match;
   // the agent package has a key in the file but is never compared with it.
   bool verify_digest = false;
@@ -45,10 +48,11 @@ StepPlan StepWithLicence(const char* eulaText);
 
 // The plan of a downloaded installer: `fileName` in `directory`, or in
 // ".\prereq\" when a copy there (or in `directory`) is at hand already. The
-// digest is known before the search, so a partial or stale file is never
+// digests are known before the search, so a partial or stale file is never
 // taken for a local copy when one is configured.
 StepPlan DownloadedInstaller(const char* eulaText, const std::string& url,
                              const std::string& directory, const std::string& fileName,
-                             const std::string& md5 = std::string());
+                             const std::string& md5 = std::string(),
+                             const std::string& sha256 = std::string());
 
 }  // namespace engine

@@ -31,14 +31,18 @@ enum SettingId {
   WFGUID = 18,
   TORVANEIISLOGSERVER = 19,
   FILEPATH_ON_SYSTEM_STARTUP = 20,
+  // Optional: the SHA-256 each download must have as well, 64 hex digits.
+  DOTNETFRAMEWORK_SHA256_KEY = 21,
+  DOTNETSERVICEPACK_SHA256_KEY = 22,
+  TORVANEAGENT_SHA256_KEY = 23,
 };
-constexpr int kSettingCount = 21;
+constexpr int kSettingCount = 24;
 
 struct ConfigKey {
   const char* name;  // upper case, as matched
   SettingId slot;
 };
-// The 21 known keys in slot order.
+// The known keys in slot order.
 extern const ConfigKey kConfigKeys[kSettingCount];
 
 class Settings {

@@ -1,7 +1,6 @@
 // File helpers that are the same on every platform.
 #include "platform/ascii.h"
 #include "platform/files.h"
-#include "platform/md5.h"
 
 namespace platform {
 namespace {
@@ -91,13 +90,6 @@ bool CreateFolderTree(const std::string& path) {
   }
   CreateFolder(path);
   return IsFolder(path);
-}
-
-std::string Md5Hex(const void* data, size_t size) {
-  Md5 md5;
-  if (!md5.ok()) return std::string();
-  md5.Update(data, size);
-  return md5.HexDigest();
 }
 
 }  // namespace platform

@@ -18,7 +18,7 @@
 #include "bench/win32/bench_common.h"
 #include "diagnostics/event_sink.h"
 #include "engine/downloader.h"
-#include "engine/file_md5.h"
+#include "engine/file_digest.h"
 #include "engine/install_manager.h"
 #include "engine/install_step.h"
 #include "engine/process_runner.h"

@@ -132,6 +132,7 @@ TEXTS = {
     9064: "Terminated installation.",
     9065: "Terminated download.",
     9066: "Found a valid installer file in local Temp folder or CD source.",
+    9067: "SHA-256 hash check failed. File is corrupt.",
 }
 
 UNDEFINED = "Event Not defined."

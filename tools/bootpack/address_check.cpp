@@ -176,6 +176,7 @@ CheckResult CheckDownload(const components::PlannedDownload& download,
   ProgressBar bar(options.progress, options.progress != nullptr, download.name);
   engine::DownloadRules rules;
   rules.md5 = download.md5;
+  if (options.download) rules.sha256 = download.sha256;
   rules.leading_bytes = download.leading_bytes;
   rules.stall_limit_ms = options.timeout_ms;
   rules.digest_wanted = options.download;
@@ -256,26 +257,46 @@ CheckResult CheckDownload(const components::PlannedDownload& download,
                 ? ", the body in " + std::to_string(result.transfer_ms) + " ms"
                 : ", " + FormatBytes(result.bytes_per_second) + "/s";
   }
-  if (!download.leading_bytes.empty()) {
+  const bool agent = !download.leading_bytes.empty();  // no MD5 guards the package
+  const bool sha256 = !download.sha256.empty();
+  if (agent) {
     if (judge.lead().compare(0, download.leading_bytes.size(), download.leading_bytes) != 0) {
       Fail(&result, said + "; not a Windows Installer package (no compound-file signature)");
       return result;
     }
-    result.reason = said + ", a Windows Installer package";
-    return result;
+    said += ", a Windows Installer package";
+    if (!sha256) {
+      result.reason = said;
+      return result;
+    }
   }
   if (!probe.whole()) {
-    result.reason = said + "; body not downloaded, MD5 not compared";
-  } else if (download.md5.empty()) {
+    result.reason = said + "; body not downloaded, " +
+                    (agent    ? "SHA-256"
+                     : sha256 ? "MD5 and SHA-256"
+                              : "MD5") +
+                    " not compared";
+    return result;
+  }
+  if (!agent && download.md5.empty() && !sha256) {
     result.verdict = Verdict::kWarning;
     result.reason = said + "; no MD5 key is configured, so the file is not verified (its MD5 is " +
                     result.md5 + ")";
-  } else if (probe.verdict() == engine::DownloadVerdict::kDigestMismatch) {
+    return result;
+  }
+  if (probe.verdict() == engine::DownloadVerdict::kDigestMismatch) {
     Fail(&result, said + "; MD5 " + result.md5 + " differs from the configured " + download.md5 +
                       ": the bootstrapper deletes the file");
-  } else {
-    result.reason = said + ", MD5 matches";
+    return result;
   }
+  if (!download.md5.empty()) said += ", MD5 matches";
+  if (probe.verdict() == engine::DownloadVerdict::kSha256Mismatch) {
+    Fail(&result, said + "; SHA-256 " + judge.sha256() + " differs from the configured " +
+                      download.sha256 + ": the bootstrapper deletes the file");
+    return result;
+  }
+  if (sha256) said += ", SHA-256 matches";
+  result.reason = said;
   return result;
 }
 

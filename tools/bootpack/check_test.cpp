@@ -8,12 +8,13 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ascii.h"
 #include "platform/clock.h"
-#include "platform/md5.h"
+#include "platform/digest.h"
+#include "tests/bootpack/test_support.h"
 #include "tests/payload_builder.h"
 #include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
-#include "tests/bootpack/test_support.h"
 
 namespace bootpack {
 namespace {
@@ -105,7 +106,12 @@ constexpr size_t kBodySize = 300000;
 
 std::string DotNetBody() { return "MZ" + GeneratedBody(0, kBodySize); }
 std::string AgentBody() { return kMsiSignature + GeneratedBody(7, kBodySize); }
-std::string Md5Of(const std::string& data) { return platform::Md5Hex(data.data(), data.size()); }
+std::string Md5Of(const std::string& data) {
+  return platform::DigestHex(platform::DigestAlgorithm::kMd5, data.data(), data.size());
+}
+std::string Sha256Of(const std::string& data) {
+  return platform::DigestHex(platform::DigestAlgorithm::kSha256, data.data(), data.size());
+}
 
 const char kHtmlPage[] =
     "<!DOCTYPE html>\n<html><head><title>\n  Page not   found </title></head>"
@@ -150,7 +156,7 @@ class CheckTest : public ::testing::Test {
     text += "DeskID=Parlor\r\nContentID=\"Parlor_Solitaire\"\r\nDisplayID=Solitaire Parlor\r\n";
     text += "FILEPATH_ON_SYSTEM_STARTUP=C:\\Program Files\\Torvane\\WF\r\n";
     text += "WFGUID=0a1b2c3d-4e5f-6789-abcd-ef0123456789\r\n";
-    return text;
+    return text + extra_lines_;
   }
 
   const CheckResult& Result(const CheckReport& report, const std::string& name) {
@@ -180,11 +186,26 @@ class CheckTest : public ::testing::Test {
   ResponsePlan log_plan_ = ResponsePlan::Status(200);
   std::string log_server_ = "127.0.0.1";
   std::string dotnet_key_ = Md5Of(DotNetBody());
+  std::string extra_lines_;  // appended to the configuration
   CheckOptions options_;
   test_paths::ScratchFolder folder_;
   std::string out_;
   std::string err_;
 };
+
+TEST_F(CheckTest, EachConfiguredSha256IsComparedWhateverItsCase) {
+  extra_lines_ = "TorvaneAgent_SHA256_Key=" + platform::AsciiUpper(Sha256Of(AgentBody())) +
+                 "\r\nDotNetFramework_SHA256_Key=" + Sha256Of("another file") + "\r\n";
+  const CheckReport report = RunChecks(Config(), "CONFIG.TXT", options_);
+  const CheckResult& agent = Result(report, "agent");
+  EXPECT_EQ(Verdict::kOk, agent.verdict) << agent.reason;
+  EXPECT_NE(std::string::npos, agent.reason.find("package, SHA-256 matches")) << agent.reason;
+  const CheckResult& dotnet = Result(report, "dotnet.primary");
+  EXPECT_EQ(Verdict::kError, dotnet.verdict);
+  EXPECT_NE(std::string::npos, dotnet.reason.find("MD5 matches; SHA-256 " + Sha256Of(DotNetBody()) +
+                                                  " differs from the configured"))
+      << dotnet.reason;
+}
 
 TEST_F(CheckTest, ServersThatServeRightAreAllOkAndAskedAsTheBootstrapperAsks) {
   const CheckReport report = RunChecks(Config(), "CONFIG.TXT", options_);

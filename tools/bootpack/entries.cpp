@@ -4,8 +4,8 @@
 
 #include "payload/payload_format.h"
 #include "platform/ascii.h"
+#include "platform/digest.h"
 #include "platform/files.h"
-#include "platform/md5.h"
 #include "tools/common/cli_args.h"
 #include "tools/common/file_io.h"
 
@@ -117,9 +117,11 @@ int ListCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     } else if (platform::AsciiUpper(entry.name) != entry.name) {
       note = "  (never read: lower-case letters in the name)";
     }
-    std::fprintf(out, "%-*s %10lu  %s%s\n", static_cast<int>(width), entry.name.c_str(),
-                 static_cast<unsigned long>(entry.size),
-                 platform::Md5Hex(data.data(), data.size()).c_str(), note);
+    std::fprintf(
+        out, "%-*s %10lu  %s%s\n", static_cast<int>(width), entry.name.c_str(),
+        static_cast<unsigned long>(entry.size),
+        platform::DigestHex(platform::DigestAlgorithm::kMd5, data.data(), data.size()).c_str(),
+        note);
   }
   std::fprintf(out, "payload: start %lld, end %lld\n", static_cast<long long>(opened.scan.start),
                static_cast<long long>(opened.scan.end));

@@ -45,6 +45,7 @@ const char* KeyName(int slot) { return payload::kConfigKeys[slot].name; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool IsHex(char c) { return IsLowerHex(c) || IsUpperHex(c); }
 
 // True when `text` is hex groups of 8-4-4-4-12 digits accepted by `digit`.
 bool IsGuidBody(const std::string& text, bool (*digit)(char)) {
@@ -74,6 +75,11 @@ std::string CheckForm(int slot, const std::string& value) {
       }
       return key + " is not an MD5 digest of 32 lower-case hex digits";
     }
+    case payload::DOTNETFRAMEWORK_SHA256_KEY:
+    case payload::DOTNETSERVICEPACK_SHA256_KEY:
+    case payload::TORVANEAGENT_SHA256_KEY:
+      if (value.size() == 64 && std::all_of(value.begin(), value.end(), IsHex)) return "";
+      return key + " is not a SHA-256 digest of 64 hex digits";
     case payload::TORVANEAGENTGUID:
       if (value.size() == 38 && value.front() == '{' && value.back() == '}' &&
           IsGuidBody(value.substr(1, 36), IsUpperHex)) {

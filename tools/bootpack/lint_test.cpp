@@ -85,6 +85,11 @@ TEST(LintTest, DemoConfigurationIsClean) {
 TEST(LintTest, KeysMatchWithoutRegardToCase) {
   LintReport report = LintConfig(WithLine(18, "dEsKiD=Parlor\r\n"));
   EXPECT_TRUE(report.findings.empty()) << Dump(report);
+  // A SHA-256 key may be written in either case.
+  std::vector<std::string> lines = kLines;
+  lines.push_back("TorvaneAgent_SHA256_Key=" + std::string(32, 'a') + std::string(32, 'F'));
+  report = LintConfig(Join(lines));
+  EXPECT_TRUE(report.findings.empty()) << Dump(report);
 }
 
 struct Case {
@@ -121,6 +126,8 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
       {3, "DotNetFramework_MD5_Key=900150983CD24FB0D6963F7D28E17F72\r\n", "upper case"},
       {7, "DotNetServicePack_MD5_Key=d41d8cd98f00b204e9800998ecf8427\r\n", "MD5"},
       {7, "DotNetServicePack_MD5_Key=g41d8cd98f00b204e9800998ecf8427e\r\n", "MD5"},
+      {3, "DotNetFramework_SHA256_Key=" + std::string(63, 'a') + "\r\n", "SHA-256"},
+      {11, "TorvaneAgent_SHA256_Key=" + std::string(63, 'a') + "g\r\n", "SHA-256"},
       {10, "TorvaneAgentGUID={0a1b2c3d-4e5f-6789-abcd-ef0123456789}\r\n", "GUID"},
       {10, "TorvaneAgentGUID=0A1B2C3D-4E5F-6789-ABCD-EF0123456789\r\n", "GUID"},
       {10, "TorvaneAgentGUID={0A1B2C3D4-E5F-6789-ABCD-EF0123456789}\r\n", "GUID"},

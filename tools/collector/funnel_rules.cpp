@@ -87,6 +87,7 @@ bool IsFailureEvent(diagnostics::EventId id) {
                                                    diagnostics::kInstallationError,
                                                    diagnostics::kInternetSessionFailed,
                                                    diagnostics::kMd5CheckFailed,
+                                                   diagnostics::kSha256CheckFailed,
                                                    diagnostics::kEventError,
                                                    diagnostics::kInstallationTerminated,
                                                    diagnostics::kDownloadTerminated};

@@ -1,4 +1,4 @@
-#include "platform/md5.h"
+#include "platform/digest.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -8,6 +8,10 @@
 
 namespace platform {
 namespace {
+
+// The headers name it only for Windows XP's third service pack on; an older
+// system's providers refuse it, which is what ok() reports.
+constexpr ALG_ID kSha256Algorithm = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;  // ALG_SID_SHA_256
 
 struct CryptProviderTraits {
   using Handle = HCRYPTPROV;
@@ -27,29 +31,33 @@ using CryptHash = UniqueHandle<CryptHashTraits>;
 
 }  // namespace
 
-struct Md5::Native {
+struct Digest::Native {
   CryptProvider provider;  // declared first, so the hash goes before it
   CryptHash hash;
   bool ok = false;
   bool finished = false;
 };
 
-Md5::Md5() : native_(new Native) {
+Digest::Digest(DigestAlgorithm algorithm) : native_(new Native) {
+  // MD5 from the full RSA provider, as always; SHA-256 only the AES provider
+  // has (from Windows XP's third service pack on).
+  const bool sha256 = algorithm == DigestAlgorithm::kSha256;
   // A failed call may leave its output unset; it is cleared so nothing is released.
-  if (!CryptAcquireContextA(native_->provider.out(), nullptr, nullptr, PROV_RSA_FULL,
-                            CRYPT_VERIFYCONTEXT)) {
+  if (!CryptAcquireContextA(native_->provider.out(), nullptr, nullptr,
+                            sha256 ? PROV_RSA_AES : PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
     *native_->provider.out() = 0;
     return;
   }
-  native_->ok = CryptCreateHash(native_->provider.get(), CALG_MD5, 0, 0, native_->hash.out()) != 0;
+  native_->ok = CryptCreateHash(native_->provider.get(), sha256 ? kSha256Algorithm : CALG_MD5, 0, 0,
+                                native_->hash.out()) != 0;
   if (!native_->ok) *native_->hash.out() = 0;
 }
 
-Md5::~Md5() = default;
+Digest::~Digest() = default;
 
-bool Md5::ok() const { return native_->ok; }
+bool Digest::ok() const { return native_->ok; }
 
-void Md5::Update(const void* data, size_t size) {
+void Digest::Update(const void* data, size_t size) {
   if (!native_->ok || native_->finished) return;
   const BYTE* bytes = static_cast<const BYTE*>(data);
   // CryptHashData takes a DWORD length.
@@ -64,19 +72,13 @@ void Md5::Update(const void* data, size_t size) {
   }
 }
 
-std::string Md5::HexDigest() {
+std::string Digest::HexDigest() {
   if (!native_->ok || native_->finished) return std::string();
   native_->finished = true;
-  BYTE digest[16];
+  BYTE digest[32];
   DWORD length = sizeof(digest);
   if (!CryptGetHashParam(native_->hash.get(), HP_HASHVAL, digest, &length, 0)) return std::string();
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (DWORD i = 0; i < length; ++i) {
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 0x0F];
-  }
-  return text;
+  return LowerHex(digest, length);
 }
 
 }  // namespace platform
