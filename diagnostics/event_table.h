@@ -95,6 +95,7 @@ KESTREL_EVENT(kDirectXDownloadCompleted, 5017, "DirectX setup download completed
 KESTREL_EVENT(kFlashDownloadStarted, 5018, "Flash setup download started.")
 KESTREL_EVENT(kFlashDownloadFailed, 5019, "Flash setup download FAILED.")
 KESTREL_EVENT(kFlashDownloadCompleted, 5020, "Flash setup download completed.")
+KESTREL_EVENT(kDownloadResumed, 5021, "Download resumed where the connection broke.")
 KESTREL_EVENT(kDotNetPrimaryDownloadCancelled, 5100,
               ".NET Framework setup download from primary URL cancelled by user.")
 KESTREL_EVENT(kDotNetSecondaryDownloadCancelled, 5101,

@@ -12,9 +12,30 @@ namespace {
 // asks for it in a buffer of 10 bytes).
 constexpr size_t kLongestLength = 9;
 
+// "bytes FIRST-LAST/SIZE", digits only.
+bool ParseContentRange(const std::string& text, uint64_t* first, uint64_t* last, uint64_t* size) {
+  const char* p = text.c_str();
+  if (text.compare(0, 6, "bytes ") != 0) return false;
+  p += 6;
+  uint64_t* fields[] = {first, last, size};
+  const char kAfter[] = {'-', '/', '\0'};
+  for (int i = 0; i < 3; ++i) {
+    const char* start = p;
+    *fields[i] = 0;
+    while (*p >= '0' && *p <= '9' && p - start < 18) *fields[i] = *fields[i] * 10 + (*p++ - '0');
+    if (p == start || *p != kAfter[i]) return false;
+    if (i < 2) ++p;
+  }
+  return true;
+}
+
 }  // namespace
 
-DownloadJudge::DownloadJudge(const DownloadRules& rules) : rules_(rules) {
+DownloadJudge::DownloadJudge(const DownloadRules& rules) : rules_(rules) { StartDigests(); }
+
+void DownloadJudge::StartDigests() {
+  md5_.reset();
+  sha256_.reset();
   if (!rules_.md5.empty() || rules_.digest_wanted) {
     md5_.reset(new platform::Digest(platform::DigestAlgorithm::kMd5));
   }
@@ -33,6 +54,29 @@ DownloadVerdict DownloadJudge::JudgeHead(int status, bool has_length, const std:
   if (status != 200) return DownloadVerdict::kNotOk;
   if (!has_length || length.size() > kLongestLength) return DownloadVerdict::kNoLength;
   total_ = std::strtoul(length.c_str(), nullptr, 10);
+  return DownloadVerdict::kAccepted;
+}
+
+DownloadVerdict DownloadJudge::JudgeResumedHead(int status, const std::string& content_range,
+                                                bool has_length, const std::string& length,
+                                                uint32_t now) {
+  if (status == 200) {
+    received_ = 0;
+    window_from_ = 0;
+    lead_.clear();
+    StartDigests();
+    const DownloadVerdict verdict = JudgeHead(status, has_length, length, now);
+    return verdict == DownloadVerdict::kAccepted ? DownloadVerdict::kRestarted : verdict;
+  }
+  window_start_ = now;
+  window_from_ = received_;
+  if (status != 206) return DownloadVerdict::kNotOk;
+  uint64_t first = 0, last = 0, size = 0;
+  if (!ParseContentRange(content_range, &first, &last, &size) || first != received_ ||
+      size != total_ || last + 1 != total_ ||
+      (has_length && std::strtoull(length.c_str(), nullptr, 10) != total_ - received_)) {
+    return DownloadVerdict::kWrongRange;
+  }
   return DownloadVerdict::kAccepted;
 }
 

@@ -39,7 +39,14 @@ enum class DownloadVerdict {
   kDigestMismatch,   // the body: its MD5 is not the configured one
   kSha256Mismatch,   // the body: its SHA-256 is not the configured one
   kNotTheInstaller,  // the body: it does not begin as the installer must
+  kRestarted,        // a resumed head: a 200, the whole file again (the judge starts over)
+  kWrongRange,       // a resumed head: a 206 of another part than the one asked for
 };
+
+// At least this much of a body must have arrived before a broken transfer is
+// resumed rather than started again, and at most this many resumes per address.
+constexpr uint64_t kLeastResumedBytes = 64 * 1024;
+constexpr int kMostResumes = 3;
 
 class DownloadJudge {
  public:
@@ -57,6 +64,14 @@ class DownloadJudge {
   // when the body is to be read.
   DownloadVerdict JudgeHead(int status, bool has_length, const std::string& length, uint32_t now);
 
+  // The head of a request for the rest of the file, from received() on: a
+  // 206 whose Content-Range goes on from there to the announced end continues
+  // the file (kAccepted, and the digests go on); a 200 starts it over
+  // (kRestarted, judged as a first head); another 206 is kWrongRange, any
+  // other status kNotOk.
+  DownloadVerdict JudgeResumedHead(int status, const std::string& content_range, bool has_length,
+                                   const std::string& length, uint32_t now);
+
   // How many of `size` more bytes belong to the file: none past the announced
   // length (Wine's WinINet may hand them on when the server sends more).
   size_t Fits(size_t size) const;
@@ -71,6 +86,9 @@ class DownloadJudge {
   uint64_t total() const { return total_; }
   uint64_t received() const { return received_; }
   bool whole() const { return received_ >= total_; }
+  // The body ended before the announced length without trickling: a reset,
+  // a short body or a stall, worth asking for the rest of.
+  bool broke_off() const { return !whole() && !trickled_; }
   // The body's first bytes (up to kLeadBytes).
   const std::string& lead() const { return lead_; }
   // The digests of the bytes taken, once JudgeBody has run; empty when not computed.
@@ -78,6 +96,8 @@ class DownloadJudge {
   const std::string& sha256() const { return sha256_hex_; }
 
  private:
+  void StartDigests();
+
   const DownloadRules rules_;
   uint64_t total_ = 0;
   uint64_t received_ = 0;

@@ -85,10 +85,22 @@ class TransferRegistration {
   PipelineSignals& signals_;
 };
 
-// The transfer once the request is out: its head, then the body into the
-// file, as the judge decides. `final_url` is where the answer came from.
-int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& judge,
-            std::string* final_url) {
+constexpr char kWrongRangeText[] =
+    "The server resumed the download elsewhere than where it had broken.";
+
+// What one request of an attempt brought: the whole file, or its rest from
+// where an earlier request's body broke.
+struct Received {
+  int failure = 0;            // the event posted; 0 when the body was read
+  bool write_failed = false;  // the file could not take the bytes
+};
+
+// The head of one request, judged as the first or as a resumed one; on a
+// first head (or a 200 that starts over) `file` is opened afresh and
+// `validator` taken from it. 0, or the event posted.
+int ReceiveHead(const Attempt& a, platform::HttpDownload& download, DownloadJudge& judge,
+                bool resumed, platform::UniqueFile* file, std::string* validator,
+                std::string* final_url) {
   uint32_t error = 0;
   std::string response;
   if (!download.WaitForHead(&error, &response)) {
@@ -102,23 +114,39 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
   }
   const platform::HttpHead& head = download.head();
   *final_url = head.final_url;
-  switch (judge.JudgeHead(head.status, head.has_length, head.length, platform::TickCount())) {
+  const uint32_t now = platform::TickCount();
+  switch (resumed ? judge.JudgeResumedHead(head.status, head.content_range, head.has_length,
+                                           head.length, now)
+                  : judge.JudgeHead(head.status, head.has_length, head.length, now)) {
     case DownloadVerdict::kNotOk:
       return FailWithText(a.events, diagnostics::DescribeHttpStatus(head.status));
     case DownloadVerdict::kNoLength:
       return FailWithText(a.events,
                           "Failed to retrieve file size, possibly due to an invalid URL.");
-    default:
+    case DownloadVerdict::kWrongRange:
+      return FailWithText(a.events, kWrongRangeText);
+    case DownloadVerdict::kAccepted:
+      if (resumed) {
+        a.events.Post(diagnostics::kDownloadResumed);
+        return 0;
+      }
+      break;
+    default:  // kRestarted: the whole file again
       break;
   }
+  *validator = !head.etag.empty() ? head.etag : head.last_modified;
+  a.progress.bytesTotal.store(static_cast<double>(judge.total()));
+  file->reset();
+  *file = platform::OpenFile(a.plan.localPath, "wb");
+  if (!*file) return Fail(a.events, diagnostics::kFileCreationFailed);
+  return 0;
+}
+
+// The body of one request into the file, as the judge takes it.
+bool ReceiveBody(const Attempt& a, platform::HttpDownload& download, DownloadJudge& judge,
+                 std::FILE* file) {
   const double total = static_cast<double>(judge.total());
-  a.progress.bytesTotal.store(total);
-
-  platform::UniqueFile file = platform::OpenFile(a.plan.localPath, "wb");
-  if (!file) return Fail(a.events, diagnostics::kFileCreationFailed);
-
   std::vector<char> buffer;
-  bool write_failed = false;
   bool more = !judge.whole();
   while (more) {
     uint32_t available = 0;
@@ -130,18 +158,21 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
     if (!download.Read(buffer.data(), available, &got)) break;
     if (got == 0) continue;
     const size_t kept = judge.Fits(got);
-    if (std::fwrite(buffer.data(), 1, kept, file.get()) != kept) {
-      write_failed = true;
-      break;
-    }
+    if (std::fwrite(buffer.data(), 1, kept, file) != kept) return false;
     more = judge.Add(buffer.data(), kept, platform::TickCount());
     a.progress.bytesReceived.store(static_cast<double>(judge.received()));
     StepProgress::Raise(a.progress.downloadFraction, a.progress.bytesReceived.load() / total);
     a.progress.Notify();
   }
-  // A full disk may show only when the buffered tail is written.
-  if (std::fclose(file.release()) != 0) write_failed = true;
+  return true;
+}
 
+// Once the body has ended: the file kept (1) or the event posted.
+int JudgeTheFile(const Attempt& a, DownloadJudge& judge, bool stalled, bool write_failed,
+                 platform::UniqueFile file, const std::string& final_url) {
+  // A full disk may show only when the buffered tail is written.
+  if (file && std::fclose(file.release()) != 0) write_failed = true;
+  const double total = static_cast<double>(judge.total());
   if (a.signals.abortFlag.load())
     return Fail(a.events, diagnostics::kDownloadTerminated);  // the partial file stays
   if (write_failed) {
@@ -149,7 +180,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
     return Fail(a.events, diagnostics::kFileCreationFailed);
   }
   const DownloadVerdict verdict = judge.JudgeBody();
-  if (download.stalled() || verdict == DownloadVerdict::kTrickled) {
+  if (stalled || verdict == DownloadVerdict::kTrickled) {
     platform::RemoveFile(a.plan.localPath);
     return FailWithText(a.events, StalledText(a.progress.bytesReceived.load(), total));
   }
@@ -163,7 +194,7 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
       platform::RemoveFile(a.plan.localPath);
       // The system's cache keeps the answer under the address it came from too.
       platform::DropCachedCopy(a.url);
-      if (*final_url != a.url) platform::DropCachedCopy(*final_url);
+      if (final_url != a.url) platform::DropCachedCopy(final_url);
       return Fail(a.events, verdict == DownloadVerdict::kDigestMismatch
                                 ? diagnostics::kMd5CheckFailed
                                 : diagnostics::kSha256CheckFailed);
@@ -173,6 +204,14 @@ int Receive(const Attempt& a, platform::HttpDownload& download, DownloadJudge& j
     default:
       return 1;
   }
+}
+
+// A body that broke off (a reset, a short body, a stall, not a trickle) is
+// asked for again from where it broke, when enough of it came and the first
+// answer named its version, so a changed file cannot be pieced together.
+bool WorthResuming(const DownloadJudge& judge, const std::string& validator, int resumes) {
+  return resumes < kMostResumes && !validator.empty() && judge.received() >= kLeastResumedBytes &&
+         judge.broke_off();
 }
 
 int Transfer(const Attempt& a) {
@@ -194,12 +233,36 @@ int Transfer(const Attempt& a) {
     return diagnostics::kSystemError;
   }
   std::string final_url = a.url;
-  std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
-      *session, a.url, kDownloadRequest, a.plan.download_timing.stall_limit_ms);
-  TransferRegistration registration(a.signals, *download);
-  const int result = Receive(a, *download, judge, &final_url);
-  if (result == 1) a.progress.downloadDone.Release();
-  return result;
+  std::string validator;
+  platform::UniqueFile file;
+  platform::HttpRange range;  // the whole file first
+  for (int resumes = 0;; ++resumes) {
+    std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
+        *session, a.url, kDownloadRequest, a.plan.download_timing.stall_limit_ms, range);
+    TransferRegistration registration(a.signals, *download);
+    const int failure =
+        ReceiveHead(a, *download, judge, range.from != 0, &file, &validator, &final_url);
+    if (failure != 0) {
+      // A resumed request that fails leaves nothing worth keeping either
+      // (a cancel leaves the partial file, as it always does).
+      if (file) {
+        file.reset();
+        if (!a.signals.abortFlag.load()) platform::RemoveFile(a.plan.localPath);
+      }
+      return failure;
+    }
+    const bool written = ReceiveBody(a, *download, judge, file.get());
+    const bool stalled = download->stalled();
+    if (written && !a.signals.abortFlag.load() && WorthResuming(judge, validator, resumes)) {
+      if (std::fflush(file.get()) == 0) {
+        range = {judge.received(), validator};
+        continue;
+      }
+    }
+    const int result = JudgeTheFile(a, judge, stalled, !written, std::move(file), final_url);
+    if (result == 1) a.progress.downloadDone.Release();
+    return result;
+  }
 }
 
 }  // namespace

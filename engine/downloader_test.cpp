@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "diagnostics/event_catalog.h"
 #include "engine/install_manager.h"
+#include "platform/digest.h"
 #include "platform/files.h"
 #include "tests/fake_message_boxes.h"
 #include "tests/recorded_events.h"
@@ -127,6 +129,112 @@ TEST_F(DownloaderTest, FollowsARedirect) {
   EXPECT_EQ("the installer", FileBytes());
   ASSERT_EQ(2u, server_.RequestCount());
   EXPECT_EQ("/new", server_.Requests()[1].target);
+}
+
+constexpr size_t kHalf = 150000;  // where the first answer of a resumed download breaks
+
+// A body that breaks off is asked for again from where it broke, when the
+// first answer named its version and enough had come.
+TEST_F(DownloaderTest, ABrokenBodyIsResumedWhereItBroke) {
+  const std::string body = GeneratedBody(0, 300000);
+  const std::string changed = GeneratedBody(9, 300000);
+  using Serve = std::function<ResponsePlan(const RecordedRequest&)>;
+  // The first answer: half the body, then the connection closes.
+  auto broken = [&](const char* validator, const char* value, size_t sent = kHalf) {
+    ResponsePlan plan = ResponsePlan::ShortBody(body.substr(0, sent), body.size());
+    if (*validator) plan.headers.emplace_back(validator, value);
+    return plan;
+  };
+  auto rest = [&](const std::string& range, size_t from = kHalf) {
+    ResponsePlan plan = ResponsePlan::Status(206, body.substr(from));
+    plan.headers.emplace_back("Content-Range", range);
+    return plan;
+  };
+  const std::string good_range = "bytes 150000-299999/300000";
+  const struct {
+    const char* name;
+    Serve serve;
+    int result;
+    const char* file;  // "body", "changed" or "" (none)
+    size_t requests;
+    const char* if_range;  // what the second request's If-Range says
+    int resumes;
+  } rows[] = {
+      {"206 from where it broke",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? broken("ETag", "\"v1\"") : rest(good_range);
+       },
+       1, "body", 2, "\"v1\"", 1},
+      {"Last-Modified when there is no ETag",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? broken("Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT")
+                             : rest(good_range);
+       },
+       1, "body", 2, "Tue, 01 Dec 2026 10:00:00 GMT", 1},
+      {"the file changed: a 200 starts over",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? broken("ETag", "\"v1\"") : ResponsePlan::Status(200, changed);
+       },
+       1, "changed", 2, "\"v1\"", 0},
+      {"206 of another part",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? broken("ETag", "\"v1\"")
+                             : rest("bytes 149999-299999/300000", kHalf - 1);
+       },
+       diagnostics::kHttpError, "", 2, "\"v1\"", 0},
+      {"no validator: never resumed", [&](const RecordedRequest&) { return broken("", ""); },
+       diagnostics::kHttpError, "", 1, nullptr, 0},
+      {"less than 64 KiB: never resumed",
+       [&](const RecordedRequest&) { return broken("ETag", "\"v1\"", 60000); },
+       diagnostics::kHttpError, "", 1, nullptr, 0},
+      {"breaks every time: three resumes, then the attempt fails",
+       [&](const RecordedRequest& r) {
+         if (r.index == 0) return broken("ETag", "\"v1\"");
+         ResponsePlan plan = ResponsePlan::ShortBody(body.substr(kHalf, 1000), kHalf);
+         plan.status = 206;
+         const size_t from = kHalf + 1000 * (r.index - 1);
+         plan.headers.emplace_back("Content-Range",
+                                   "bytes " + std::to_string(from) + "-299999/300000");
+         plan.declared_length = body.size() - from;
+         return plan;
+       },
+       diagnostics::kHttpError, "", 4, "\"v1\"", 3},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoopbackHttpServer server;
+    ASSERT_EQ(LoopbackHttpServer::StartResult::kOk, server.Start(0));
+    server.SetResponder(row.serve);
+    RecordedEvents events;
+    TestRunContext run{&events, signals_, boxes_};
+    InstallManager manager{run.context()};
+    const std::string expected = std::string(row.file) == "changed" ? changed : body;
+    // The digest covers the whole file, however many requests brought it.
+    StepPlan plan = DownloadedInstaller(
+        nullptr, LoopbackUrl(server.port(), "/x"), folder_.path(), "setup.exe",
+        platform::DigestHex(platform::DigestAlgorithm::kMd5, expected.data(), expected.size()));
+    plan.verify_digest = true;
+    InstallStep& step = Queued(manager, plan);
+    EXPECT_EQ(row.result, step.Download());
+    if (*row.file) {
+      EXPECT_EQ(expected, FileBytes());
+    } else {
+      EXPECT_FALSE(platform::PathExists(Target()));
+    }
+    const std::vector<RecordedRequest> requests = server.Requests();
+    ASSERT_EQ(row.requests, requests.size());
+    if (row.if_range) {
+      EXPECT_EQ("bytes=150000-", requests[1].Header("Range"));
+      EXPECT_EQ(row.if_range, requests[1].Header("If-Range"));
+    }
+    EXPECT_FALSE(requests[0].HasHeader("Range"));
+    const std::vector<int> ids = events.Ids();
+    EXPECT_EQ(row.resumes, std::count(ids.begin(), ids.end(), diagnostics::kDownloadResumed));
+    if (row.result == 1) {
+      EXPECT_EQ(1.0, step.progress().downloadFraction.load());
+    }
+    platform::RemoveFile(Target());
+  }
 }
 
 TEST_F(DownloaderTest, BlankAddressFailsWithoutTouchingAFile) {

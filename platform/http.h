@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -106,10 +107,26 @@ struct HttpHead {
   bool has_length = false;
   std::string length;          // the Content-Length as sent
   std::string content_type;    // empty when there is none
+  std::string etag;            // what tells this version of the file; empty: none
+  std::string last_modified;   // the same as a date
+  std::string content_range;   // a partial answer's "bytes N-E/T"
   int redirects = 0;           // followed on the way
   std::string final_url;       // the address it came from
   std::string remote_address;  // the server's IP address; empty where the client does not tell
 };
+
+// The part of a file a download asks for: all of it, or from `from` on
+// ("Range: bytes=N-") provided it is still the version `validator` names
+// (If-Range with the first answer's ETag or Last-Modified), which a server
+// answers with the whole file (200) when it has changed.
+struct HttpRange {
+  uint64_t from = 0;  // 0: the whole file
+  std::string validator;
+};
+
+// The request's header lines (no line ends) that ask for `range`; none for
+// the whole file, and no If-Range with a validator that is no plain header value.
+std::vector<std::string> RangeHeaderLines(const HttpRange& range);
 
 // One download of a whole address (InternetOpenUrlA). The transfer runs on a
 // thread of its own and the owner's calls wait on what it delivers, never in
@@ -127,7 +144,8 @@ class HttpDownload {
   // the next bytes of its body may keep the owner waiting. Never null.
   static std::unique_ptr<HttpDownload> Start(HttpSession& session, const std::string& url,
                                              const HttpRequestOptions& options,
-                                             uint32_t stall_limit_ms);
+                                             uint32_t stall_limit_ms,
+                                             const HttpRange& range = HttpRange());
   // Leaves a transfer still running to end on its own.
   ~HttpDownload();
   HttpDownload(const HttpDownload&) = delete;

@@ -21,4 +21,18 @@ bool IsFollowableLocation(const std::string& location) {
   return scheme == "http" || scheme == "https";
 }
 
+std::vector<std::string> RangeHeaderLines(const HttpRange& range) {
+  std::vector<std::string> lines;
+  if (range.from == 0) return lines;
+  lines.push_back("Range: bytes=" + std::to_string(range.from) + "-");
+  // A validator is the server's own text: one with a line end would add a header.
+  bool plain = !range.validator.empty();
+  for (char c : range.validator) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) plain = false;
+  }
+  if (plain) lines.push_back("If-Range: " + range.validator);
+  return lines;
+}
+
 }  // namespace platform

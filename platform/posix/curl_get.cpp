@@ -56,6 +56,12 @@ bool TakeHeaderLine(const char* line, size_t size, ResponseHead* head) {
     head->length = TrimmedValue(line, size, 15);
   } else if (StartsWith(line, size, "Content-Type:")) {
     head->content_type = TrimmedValue(line, size, 13);
+  } else if (StartsWith(line, size, "ETag:")) {
+    head->etag = TrimmedValue(line, size, 5);
+  } else if (StartsWith(line, size, "Last-Modified:")) {
+    head->last_modified = TrimmedValue(line, size, 14);
+  } else if (StartsWith(line, size, "Content-Range:")) {
+    head->content_range = TrimmedValue(line, size, 14);
   } else if (StartsWith(line, size, "Location:")) {
     head->location = TrimmedValue(line, size, 9);
     head->has_location = !head->location.empty();

@@ -24,6 +24,9 @@ struct ResponseHead {
   bool has_length = false;
   std::string length;  // the Content-Length as sent, trimmed
   std::string content_type;
+  std::string etag;
+  std::string last_modified;
+  std::string content_range;
   bool has_location = false;
   std::string location;   // trimmed
   bool complete = false;  // its blank line has come

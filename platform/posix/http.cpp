@@ -166,6 +166,7 @@ struct HttpDownload::Native {
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
   std::thread transfer;
+  curl_slist* headers = nullptr;  // a range's lines, kept while the transfer runs
   std::string url;
   std::string user_agent;
   std::chrono::milliseconds stall_limit{0};  // set before the transfer starts
@@ -197,6 +198,7 @@ struct HttpDownload::Native {
     if (multi && easy) curl_multi_remove_handle(multi, easy);
     if (easy) curl_easy_cleanup(easy);
     if (multi) curl_multi_cleanup(multi);
+    curl_slist_free_all(headers);
   }
 
   void PublishHead() {
@@ -210,6 +212,9 @@ struct HttpDownload::Native {
     head.has_length = reading.has_length;
     head.length = reading.length;
     head.content_type = reading.content_type;
+    head.etag = reading.etag;
+    head.last_modified = reading.last_modified;
+    head.content_range = reading.content_range;
     head.redirects = redirects;
     head.final_url = effective ? effective : url;
     head.remote_address = address ? address : "";
@@ -310,7 +315,7 @@ struct HttpDownload::Native {
 
 std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const std::string& url,
                                                   const HttpRequestOptions&,
-                                                  uint32_t stall_limit_ms) {
+                                                  uint32_t stall_limit_ms, const HttpRange& range) {
   InitCurlOnce();
   std::unique_ptr<Native> native(new Native);
   native->url = url;
@@ -328,6 +333,10 @@ std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const st
     return std::unique_ptr<HttpDownload>(new HttpDownload(native.release()));
   }
   SetGetOptions(easy, native->url, native->user_agent, stall_limit_ms);
+  for (const std::string& line : RangeHeaderLines(range)) {
+    native->headers = curl_slist_append(native->headers, line.c_str());
+  }
+  if (native->headers) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, native->headers);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Native::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, native.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Native::OnBody);

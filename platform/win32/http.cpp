@@ -373,6 +373,7 @@ struct HttpDownload::Native {
   // Set before the transfer thread starts, read-only afterwards.
   HttpSession::Native* const session;  // one reference held
   const std::string url;
+  std::string headers;  // a range's lines, each with its CR LF
   const DWORD flags;
   const DWORD stall_limit_ms;
   // The bytes in [ring_start, ring_start + ring_count) belong to the owner,
@@ -412,8 +413,9 @@ DWORD HttpDownload::Native::Transfer() {
   std::string address = url;
   int redirects = 0;
   for (;; ++redirects) {
-    request.reset(InternetOpenUrlA(session->internet.get(), address.c_str(), nullptr, 0,
-                                   flags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
+    request.reset(InternetOpenUrlA(
+        session->internet.get(), address.c_str(), headers.empty() ? nullptr : headers.c_str(),
+        static_cast<DWORD>(headers.size()), flags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
     if (!request.get()) {
       const DWORD failure = GetLastError();
       const std::string text = LastResponseText();
@@ -442,6 +444,9 @@ DWORD HttpDownload::Native::Transfer() {
   answer.status = status_known ? std::atoi(status_text.c_str()) : 0;
   answer.has_length = QueryHeader<64>(request.get(), HTTP_QUERY_CONTENT_LENGTH, &answer.length);
   QueryHeader<256>(request.get(), HTTP_QUERY_CONTENT_TYPE, &answer.content_type);
+  QueryHeader<256>(request.get(), HTTP_QUERY_ETAG, &answer.etag);
+  QueryHeader<64>(request.get(), HTTP_QUERY_LAST_MODIFIED, &answer.last_modified);
+  QueryHeader<64>(request.get(), HTTP_QUERY_CONTENT_RANGE, &answer.content_range);
   answer.redirects = redirects;
   answer.final_url = address;
   {
@@ -470,7 +475,7 @@ DWORD HttpDownload::Native::Transfer() {
 
 std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const std::string& url,
                                                   const HttpRequestOptions& options,
-                                                  uint32_t stall_limit_ms) {
+                                                  uint32_t stall_limit_ms, const HttpRange& range) {
   // WinINet's own limit (Windows applies the session's to its requests; Wine
   // ignores it) ends a transfer thread that was left behind, and keeps
   // Windows's shorter default from cutting a slow server off first.
@@ -478,6 +483,7 @@ std::unique_ptr<HttpDownload> HttpDownload::Start(HttpSession& session, const st
   InternetSetOptionA(session.native()->internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &limit,
                      sizeof limit);
   Native* native = new Native(session.native(), url, RequestFlags(options), stall_limit_ms);
+  for (const std::string& line : RangeHeaderLines(range)) native->headers += line + "\r\n";
   if (!StartDetachedThread(&Native::Run, native)) {
     native->error = ERROR_INTERNET_INTERNAL_ERROR;
     native->ended = true;

@@ -69,6 +69,7 @@ TEXTS = {
     5018: "Flash setup download started.",
     5019: "Flash setup download FAILED.",
     5020: "Flash setup download completed.",
+    5021: "Download resumed where the connection broke.",
     5100: ".NET Framework setup download from primary URL cancelled by user.",
     5101: ".NET Framework setup download from secondary URL cancelled by user.",
     5102: ".NET Framework Service Pack download from primary URL cancelled by user.",
