@@ -31,6 +31,12 @@ bool ParseContentRange(const std::string& text, uint64_t* first, uint64_t* last,
 
 }  // namespace
 
+bool ContinuesFrom(const std::string& content_range, uint64_t from, uint64_t total) {
+  uint64_t first = 0, last = 0, size = 0;
+  return ParseContentRange(content_range, &first, &last, &size) && first == from && size == total &&
+         last + 1 == total;
+}
+
 DownloadJudge::DownloadJudge(const DownloadRules& rules) : rules_(rules) { StartDigests(); }
 
 void DownloadJudge::StartDigests() {
@@ -71,9 +77,7 @@ DownloadVerdict DownloadJudge::JudgeResumedHead(int status, const std::string& c
   window_start_ = now;
   window_from_ = received_;
   if (status != 206) return DownloadVerdict::kNotOk;
-  uint64_t first = 0, last = 0, size = 0;
-  if (!ParseContentRange(content_range, &first, &last, &size) || first != received_ ||
-      size != total_ || last + 1 != total_ ||
+  if (!ContinuesFrom(content_range, received_, total_) ||
       (has_length && std::strtoull(length.c_str(), nullptr, 10) != total_ - received_)) {
     return DownloadVerdict::kWrongRange;
   }

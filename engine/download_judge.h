@@ -48,6 +48,10 @@ enum class DownloadVerdict {
 constexpr uint64_t kLeastResumedBytes = 64 * 1024;
 constexpr int kMostResumes = 3;
 
+// Whether a partial answer's Content-Range ("bytes FIRST-LAST/SIZE") holds
+// the rest of a file of `total` bytes from `from` on, as a resume needs.
+bool ContinuesFrom(const std::string& content_range, uint64_t from, uint64_t total);
+
 class DownloadJudge {
  public:
   explicit DownloadJudge(const DownloadRules& rules);

@@ -8,8 +8,9 @@ import time
 import servers
 from payload import DOTNET_PRIMARY, DOTNET_SECONDARY
 from road import NDP11, TITLE, Failed, scenario
-from scenarios_roads import (ALL_INSTALLED, FIXTURE_DOTNET, START, WINDOWS, answer,
-                             both_dotnet_addresses_fail, common, downloads, expect_hits, start)
+from scenarios_roads import (ALL_INSTALLED, FIXTURE_DOTNET, START, WINDOWS, accepted_run,
+                             answer, both_dotnet_addresses_fail, common, downloads, expect_hits,
+                             start)
 
 # The sender's limits as the product has them: the drain at exit and the
 # report time-outs (connect, send, receive), one attempt against a server
@@ -117,6 +118,23 @@ def dotnet_short_twice(r):
     expect_hits(r, DOTNET_PRIMARY=1, DOTNET_SECONDARY=1)
     r.expect_workdir(lacks=("dotnetfx.exe",))
     r.expect_registry("HKLM", NDP11, "Install", None)
+
+
+@scenario("dotnet-resumed", installed=("servicepack", "agent"),
+          downloads=downloads(**{DOTNET_PRIMARY: servers.resumable(FIXTURE_DOTNET)}))
+def dotnet_resumed(r):
+    """The .NET server's connection closes halfway through a file it names by
+    an ETag: the rest is asked for from there (Range, If-Range), comes as a
+    206, 5021 is logged, the whole file matches its MD5 and is installed; no
+    secondary address is tried."""
+    accepted_run(r, timeout=90)
+    r.expect_events((4002, 5000, 5021, 5004, 6001, 6003, 7001, 7003, 3115, 3111))
+    r.expect_absent(5002, 5001, 9058, 9062)
+    half = os.path.getsize(r.ctx.fixture(FIXTURE_DOTNET)) // 2
+    kinds = [kind for _, path, kind in r.downloads.requests if path == DOTNET_PRIMARY]
+    expected = ["resumable", f"resumed: bytes={half}- If-Range {servers.RESUMABLE_ETAG}"]
+    r.check(kinds == expected, f"the .NET requests were {kinds}, expected {expected}")
+    r.expect_registry("HKLM", NDP11, "Install", 1)
 
 
 @scenario("download-stall-limit", installed=("servicepack", "agent"),

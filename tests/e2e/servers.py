@@ -115,6 +115,16 @@ def reset(source, fraction=0.5):
     return Fault("reset", source, fraction=fraction)
 
 
+def resumable(source, fraction=0.5):
+    """200 with an ETag whose connection closes after `fraction` of the file;
+    a request for the rest (Range from there, If-Range with that ETag) gets
+    it as a 206. Recorded as kind "resumed: <Range>" for the second."""
+    return Fault("resumable", source, fraction=fraction)
+
+
+RESUMABLE_ETAG = '"kestrel-e2e-1"'
+
+
 def no_length(source):
     """200 with the file's bytes and no Content-Length: the closing
     connection ends the body."""
@@ -174,13 +184,31 @@ class DownloadServer:
             def do_GET(self):
                 path = self.path.split("?", 1)[0]
                 fault = owner.routes.get(path) or not_found()
-                owner.requests.append((time.time(), path, fault.kind))
+                kind = fault.kind
+                if kind == "resumable" and self.headers.get("Range"):
+                    kind = f"resumed: {self.headers.get('Range')} If-Range {self.headers.get('If-Range')}"
+                owner.requests.append((time.time(), path, kind))
                 try:
                     self._answer(fault)
                 except (BrokenPipeError, ConnectionResetError):
                     pass  # a cancelled download closes its end
 
+            def _answer_rest(self, fault):
+                start = int(self.headers.get("Range", "").split("=", 1)[1].rstrip("-"))
+                body = fault.body
+                self.send_response(206)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("ETag", RESUMABLE_ETAG)
+                self.send_header("Content-Range", f"bytes {start}-{len(body) - 1}/{len(body)}")
+                self.send_header("Content-Length", str(len(body) - start))
+                self.end_headers()
+                self.wfile.write(body[start:])
+
             def _answer(self, fault):
+                if (fault.kind == "resumable" and self.headers.get("Range")
+                        and self.headers.get("If-Range") == RESUMABLE_ETAG):
+                    self._answer_rest(fault)
+                    return
                 if fault.kind == "404":
                     self.send_response(404)
                     self.send_header("Content-Type", "text/html")
@@ -190,13 +218,15 @@ class DownloadServer:
                     return
                 self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
+                if fault.kind == "resumable":
+                    self.send_header("ETag", RESUMABLE_ETAG)
                 if fault.kind != "no_length":
                     self.send_header("Content-Length", str(len(fault.body)))
                 self.end_headers()
                 body = fault.body
                 if fault.kind in ("ok", "no_length"):
                     self.wfile.write(body)
-                elif fault.kind == "short":
+                elif fault.kind in ("short", "resumable"):
                     self.wfile.write(body[: int(len(body) * fault.fraction)])
                     self.wfile.flush()
                     self.close_connection = True

@@ -10,6 +10,7 @@
 #include "engine/download_judge.h"
 #include "engine/downloader.h"
 #include "engine/html_page.h"
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/http.h"
 #include "tools/common/progress_bar.h"
@@ -152,10 +153,10 @@ void Fail(CheckResult* result, const std::string& reason) {
   result->reason = reason;
 }
 
-}  // namespace
-
-CheckResult CheckDownload(const components::PlannedDownload& download,
-                          const CheckOptions& options) {
+// The download judged as the bootstrapper judges it; `validator` is what the
+// answer names its version by (its ETag, else its Last-Modified).
+CheckResult FetchAndJudge(const components::PlannedDownload& download, const CheckOptions& options,
+                          std::string* validator) {
   CheckResult result;
   result.name = download.name;
   result.target = download.url;
@@ -194,6 +195,7 @@ CheckResult CheckDownload(const components::PlannedDownload& download,
     return result;
   }
   const platform::HttpHead& head = probe.head();
+  *validator = !head.etag.empty() ? head.etag : head.last_modified;
   result.address = head.remote_address;
   result.status = head.status;
   result.first_byte_ms = probe.first_byte_ms();
@@ -297,6 +299,56 @@ CheckResult CheckDownload(const components::PlannedDownload& download,
   }
   if (sha256) said += ", SHA-256 matches";
   result.reason = said;
+  return result;
+}
+
+// Whether a transfer that broke halfway would go on from there: the second
+// half asked for as the bootstrapper asks for the rest of a file.
+std::string ResumeNote(const std::string& url, uint64_t length, const std::string& validator,
+                       const CheckOptions& options, int* resumes) {
+  *resumes = 0;
+  const char kStartsOver[] = "; a broken transfer starts over (";
+  if (validator.empty())
+    return kStartsOver + std::string("the answer names no ETag or Last-Modified)");
+  std::unique_ptr<platform::HttpSession> session =
+      platform::HttpSession::Open(engine::kDownloadUserAgent, engine::kDownloadSession);
+  if (!session) return kStartsOver + std::string("no session for a ranged request)");
+  const uint64_t from = length / 2;
+  platform::DropCachedCopy(url);
+  std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
+      *session, url, engine::kDownloadRequest, options.timeout_ms, {from, validator});
+  uint32_t error = 0;
+  std::string response_text;
+  std::string note;
+  if (!download->WaitForHead(&error, &response_text)) {
+    note = kStartsOver + std::string("a ranged request got no answer)");
+  } else if (download->head().status != 206) {
+    note = kStartsOver +
+           ("a ranged request got status " + std::to_string(download->head().status) + ")");
+  } else if (!engine::ContinuesFrom(download->head().content_range, from, length)) {
+    note = kStartsOver +
+           ("a ranged request got another part: \"" + download->head().content_range + "\")");
+  } else {
+    *resumes = 1;
+    note = "; a broken transfer resumes (a ranged request got 206)";
+  }
+  download.reset();
+  platform::DropCachedCopy(url);
+  return note;
+}
+
+}  // namespace
+
+CheckResult CheckDownload(const components::PlannedDownload& download,
+                          const CheckOptions& options) {
+  std::string validator;
+  CheckResult result = FetchAndJudge(download, options, &validator);
+  if (result.verdict == Verdict::kError || result.length < 2) return result;
+  const std::string& address = result.final_url.empty() ? download.url : result.final_url;
+  result.https = platform::AsciiLower(address.substr(0, 8)) == "https://";
+  result.reason += result.https ? ", over https" : ", over plain http";
+  result.reason += ResumeNote(download.url, static_cast<uint64_t>(result.length), validator,
+                              options, &result.resumes);
   return result;
 }
 

@@ -92,6 +92,10 @@ void PrintCheckJson(const CheckReport& report, std::FILE* out) {
     if (!result.final_url.empty()) fields.Text("final_url", result.final_url);
     if (!result.address.empty()) fields.Text("address", result.address);
     if (!result.md5.empty()) fields.Text("md5", result.md5);
+    if (result.resumes >= 0) {
+      fields.Raw("resumes", result.resumes ? "true" : "false");
+      fields.Raw("https", result.https ? "true" : "false");
+    }
     checks += std::string(checks.empty() ? "" : ",") + "\n    " + fields.Object();
   }
   JsonFields summary;

@@ -30,6 +30,8 @@ struct CheckResult {
   std::string final_url;
   std::string address;  // the server's IP address
   std::string md5;
+  int resumes = -1;  // 1: a broken transfer would be resumed (a ranged request got 206); 0: not
+  bool https = false;
 };
 
 struct CheckReport {

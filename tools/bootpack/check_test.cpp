@@ -193,6 +193,39 @@ class CheckTest : public ::testing::Test {
   std::string err_;
 };
 
+TEST_F(CheckTest, SaysWhetherABrokenTransferWouldResume) {
+  const std::string body = DotNetBody();
+  const size_t half = body.size() / 2;
+  server_.SetResponder([&](const RecordedRequest& request) {
+    if (request.target != "/dotnet1") {
+      std::lock_guard<std::mutex> lock(plans_mutex_);
+      if (request.target.compare(0, 2, "/?") == 0) return log_plan_;
+      auto it = plans_.find(request.target);
+      return it == plans_.end() ? ResponsePlan::Status(404) : it->second;
+    }
+    if (!request.HasHeader("Range")) {
+      ResponsePlan plan = ResponsePlan::Status(200, body);
+      plan.headers.emplace_back("ETag", "\"v1\"");
+      return plan;
+    }
+    ResponsePlan plan = ResponsePlan::Status(206, body.substr(half));
+    plan.headers.emplace_back("Content-Range", "bytes " + std::to_string(half) + "-" +
+                                                   std::to_string(body.size() - 1) + "/" +
+                                                   std::to_string(body.size()));
+    return plan;
+  });
+  const CheckReport report = RunChecks(Config(), "CONFIG.TXT", options_);
+  const CheckResult& resuming = Result(report, "dotnet.primary");
+  EXPECT_EQ(1, resuming.resumes);
+  EXPECT_NE(std::string::npos,
+            resuming.reason.find("over plain http; a broken transfer resumes (a ranged request"))
+      << resuming.reason;
+  const CheckResult& starting_over = Result(report, "dotnet.secondary");
+  EXPECT_EQ(0, starting_over.resumes);
+  EXPECT_NE(std::string::npos, starting_over.reason.find("starts over (the answer names no ETag"))
+      << starting_over.reason;
+}
+
 TEST_F(CheckTest, EachConfiguredSha256IsComparedWhateverItsCase) {
   extra_lines_ = "TorvaneAgent_SHA256_Key=" + platform::AsciiUpper(Sha256Of(AgentBody())) +
                  "\r\nDotNetFramework_SHA256_Key=" + Sha256Of("another file") + "\r\n";
