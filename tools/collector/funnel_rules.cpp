@@ -55,6 +55,9 @@ const std::vector<StepRule>& StepRules() {
       {"agent install cancelled", {diagnostics::kAgentInstallCancelled}, {}},
       {"game launched", {diagnostics::kAgentLaunched}, {}},
       {"exited", {diagnostics::kBootstrapperExited}, {}},
+      // Last, though a resume comes mid-download: a stored run's events are a
+      // mask whose bits follow this order, so a new event only ever comes last.
+      {"a download resumed", {diagnostics::kDownloadResumed}, {}},
   };
   return kRules;
 }

@@ -39,6 +39,7 @@ TEST(FunnelTest, TheRecordedRoadsAddUp) {
       {"agent install done", 2},
       {"game launched", 3},
       {"exited", 5},
+      {"a download resumed", 1},
   };
   for (const auto& [label, runs] : expected) EXPECT_EQ(Step(all, label), runs) << label;
   EXPECT_EQ(all.unfinished, 1u);
@@ -125,7 +126,8 @@ TEST(FunnelTest, TheDemoRunAsRecorded) {
     const std::string label = step.label;
     const bool happy =
         label.find("failed") == std::string::npos && label.find("cancelled") == std::string::npos &&
-        label.find("declined") == std::string::npos && label.find("refused") == std::string::npos;
+        label.find("declined") == std::string::npos && label.find("refused") == std::string::npos &&
+        label.find("resumed") == std::string::npos;
     EXPECT_EQ(step.runs, happy ? 1u : 0u) << label;
   }
   ASSERT_EQ(report.builds.size(), 1u);
