@@ -2,13 +2,16 @@
 //   1. DownloadFile of a large body from a loopback server, against curl;
 //   2. FileMd5 of the downloaded file, against md5sum;
 //   3. the time between an installer's exit and RunInstaller's return,
-//      against a poll that sleeps a whole second between looks.
+//      against a poll that sleeps a whole second between looks;
+//   4. the bytes a download fetches when its connection breaks at 25, 50
+//      and 75 %, resumed, against starting over.
 // Prints figures only; docs/performance.md says what they should be.
 //   engine_bench [--size-mib N] [--runs N]
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -281,6 +284,62 @@ void BenchExitDelay() {
               peer_text, peer_worst > 0 ? worst / peer_worst : 0, "max <= 50 ms", worst <= 0.050);
 }
 
+// The bytes one download of a `size`-byte file fetches when the first
+// answer's connection closes after `fraction` of it; the server names the
+// file by an ETag (resumable) or not (the attempt fails and the file is
+// fetched again whole, as from the secondary address).
+uint64_t FetchedWithBreak(const std::string& folder, const std::string& file, double fraction,
+                          bool resumable, bool* ok) {
+  LoopbackHttpServer server;
+  if (server.Start(0) != LoopbackHttpServer::StartResult::kOk) return 0;
+  const size_t broken_at = static_cast<size_t>(file.size() * fraction);
+  std::atomic<uint64_t> served{0};
+  server.SetResponder([&](const testing_servers::RecordedRequest& request) {
+    ResponsePlan plan;
+    if (request.index == 0) {
+      plan = ResponsePlan::ShortBody(file.substr(0, broken_at), file.size());
+      if (resumable) plan.headers.emplace_back("ETag", "\"bench\"");
+    } else if (request.HasHeader("Range")) {
+      const size_t from = std::strtoull(request.Header("Range").c_str() + 6, nullptr, 10);
+      plan = ResponsePlan::Status(206, file.substr(from));
+      plan.headers.emplace_back("Content-Range", "bytes " + std::to_string(from) + "-" +
+                                                     std::to_string(file.size() - 1) + "/" +
+                                                     std::to_string(file.size()));
+    } else {
+      plan = ResponsePlan::Status(200, file);
+    }
+    served += plan.body.size();  // a short body sends all of its bytes, then closes
+    return plan;
+  });
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/body.bin";
+  platform::RemoveFile(folder + "/kestrel.bin");  // a file at hand would be taken as it is
+  KestrelDownload(url, folder, ok);
+  if (!resumable) KestrelDownload(url, folder, ok);  // the attempt failed: the file again
+  platform::RemoveFile(folder + "/kestrel.bin");
+  return served;
+}
+
+void BenchResume(const std::string& folder, uint64_t size) {
+  std::printf("== 4. bytes fetched for %llu MiB when the connection breaks\n",
+              static_cast<unsigned long long>(size >> 20));
+  const std::string file = testing_servers::GeneratedBody(0, size);
+  for (double fraction : {0.25, 0.5, 0.75}) {
+    bool resumed_ok = false, again_ok = false;
+    const double resumed =
+        FetchedWithBreak(folder, file, fraction, true, &resumed_ok) / double(size);
+    const double again = FetchedWithBreak(folder, file, fraction, false, &again_ok) / double(size);
+    std::printf("broken at %2.0f %%: resumed %.3fx (%s), started over %.3fx (%s)\n", fraction * 100,
+                resumed, resumed_ok ? "ok" : "FAILED", again, again_ok ? "ok" : "FAILED");
+    char ours[48], theirs[48];
+    std::snprintf(ours, sizeof ours, "%.3fx the file", resumed);
+    std::snprintf(theirs, sizeof theirs, "%.3fx the file", again);
+    PrintFigure("Host: bytes fetched, " + std::to_string(size >> 20) + " MiB broken at " +
+                    std::to_string(static_cast<int>(fraction * 100)) + " %",
+                ours, "started over", theirs, resumed / again, "resumed <= 1.05x",
+                resumed_ok && resumed <= 1.05);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -303,6 +362,7 @@ int main(int argc, char** argv) {
   BenchDownload(folder, size_mib << 20, runs);
   BenchMd5(folder, runs);
   BenchExitDelay();
+  BenchResume(folder, 64 << 20);
   platform::RemoveFile(folder + "/kestrel.bin");
   platform::RemoveFile(folder + "/curl.bin");
   platform::RemoveFolder(folder);
