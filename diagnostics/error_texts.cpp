@@ -307,10 +307,28 @@ void PostSystemError(EventSink& events, const char* what, uint32_t code) {
                  std::string(what) + " failed with error " + std::to_string(code));
 }
 
+namespace {
+
+// An https address whose certificate does not verify: nothing of it is taken.
+constexpr CodeText kCertificateTexts[] = {
+    {platform::http_error::kCertificateExpired,
+     "The server's certificate has expired or is not yet valid."},
+    {platform::http_error::kCertificateWrongName,
+     "The server's certificate is for another host name."},
+    {platform::http_error::kCertificateUntrusted,
+     "The server's certificate is not from a trusted authority."},
+    {platform::http_error::kCertificateErrors, "The server's certificate does not verify."},
+    {platform::http_error::kCertificateRevocationFailed,
+     "The server's certificate is not from a trusted authority."},
+};
+
+}  // namespace
+
 std::string DescribeHttpStatus(int code) {
   // The network library's "name not resolved": the caller's previous error
   // text is all there is to say.
   if (code == static_cast<int>(platform::http_error::kNameNotResolved)) return LastErrorText();
+  if (const CodeText* row = FindCode(kCertificateTexts, code)) return row->text;
   return HttpStatusText(code);
 }
 

@@ -24,6 +24,11 @@ constexpr uint32_t kConnectionAborted = 12030;
 constexpr uint32_t kConnectionReset = 12031;
 constexpr uint32_t kInvalidServerResponse = 12152;
 constexpr uint32_t kRedirectFailed = 12156;
+constexpr uint32_t kCertificateExpired = 12037;           // or not yet valid
+constexpr uint32_t kCertificateWrongName = 12038;         // it names another host
+constexpr uint32_t kCertificateUntrusted = 12045;         // its authority is in no trusted store
+constexpr uint32_t kCertificateErrors = 12055;            // more than one of these
+constexpr uint32_t kCertificateRevocationFailed = 12057;  // Wine's word for a chain cut short
 constexpr uint32_t kSocketTimeout = 10060;  // WSAETIMEDOUT, which Wine gives for a time-out
 constexpr uint32_t kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER: an empty address
 }  // namespace http_error

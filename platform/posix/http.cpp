@@ -50,6 +50,23 @@ uint32_t WinInetErrorFor(CURLcode result) {
   }
 }
 
+// WinINet's number for a certificate libcurl refused, from OpenSSL's verdict
+// (libcurl checks the host's name itself: a wrong name leaves the verdict at
+// 0 or "unspecified").
+uint32_t CertificateError(long openssl_check) {
+  switch (openssl_check) {
+    case 9:   // X509_V_ERR_CERT_NOT_YET_VALID
+    case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
+      return http_error::kCertificateExpired;
+    case 0:
+    case 1:   // X509_V_ERR_UNSPECIFIED
+    case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
+      return http_error::kCertificateWrongName;
+    default:
+      return http_error::kCertificateUntrusted;
+  }
+}
+
 // The answer of a report: its head is taken, its body is not read (the first
 // byte of it ends the transfer, as WinINet hands back the head alone).
 struct ReportAnswer {
@@ -190,6 +207,7 @@ struct HttpDownload::Native {
   bool redirect_refused = false;
   bool ended = false;
   CURLcode result = CURLE_OK;
+  long certificate_check = 0;  // OpenSSL's verdict on a certificate libcurl refused
   std::vector<char> ring;  // kBufferBytes, allocated once the head is in
   size_t ring_start = 0;
   size_t ring_count = 0;
@@ -291,9 +309,14 @@ struct HttpDownload::Native {
     }
     // A redirect that was not followed after all is the final response.
     if (outcome == CURLE_OK && reading.complete) PublishHead();
+    long check = 0;
+    if (outcome == CURLE_PEER_FAILED_VERIFICATION) {
+      curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &check);
+    }
     std::lock_guard<std::mutex> lock(mutex);
     ended = true;
     result = outcome;
+    certificate_check = check;
     changed.notify_all();
   }
 
@@ -381,7 +404,10 @@ bool HttpDownload::WaitForHead(uint32_t* error, std::string* response_text) {
   }
   if (native->head_in) return true;
   native->stalled = native->result == CURLE_OPERATION_TIMEDOUT;
-  *error = native->redirect_refused ? http_error::kRedirectFailed : WinInetErrorFor(native->result);
+  *error = native->redirect_refused ? http_error::kRedirectFailed
+           : native->result == CURLE_PEER_FAILED_VERIFICATION
+               ? CertificateError(native->certificate_check)
+               : WinInetErrorFor(native->result);
   return false;
 }
 

@@ -41,6 +41,9 @@ def scenario(name, **setup):
                 file name or bytes (e.g. "launcher/miniserver.exe")
     workdir_files  the same in the working directory (side files of fixtures)
     env         environment of the bootstrapper and what it starts
+    https       True: every download over https from localhost, whose test
+                authority the prefix trusts; "untrusted": the same authority,
+                not trusted
     launcher_ms run time of the fake launcher and MiniServer (default 3000)
     timeout     seconds the whole road may take (default 240)
     in_suite    False: run only when named (a seeded series)"""

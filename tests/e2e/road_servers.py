@@ -51,7 +51,13 @@ class RoadSetUp:
         routes = primary_downloads() if routes is None else routes
         for fault in routes.values():
             fault.load(self.ctx.fixtures)
-        self.downloads = servers.DownloadServer(routes)
+        tls = None
+        if s.get("https"):
+            root, chain, key = servers.make_test_authority(self.dir)
+            if s.get("https") != "untrusted":
+                self.prefix.wine([self.ctx.fixture("trust_root.exe"), rig.windows_path(root)])
+            tls = (chain, key)
+        self.downloads = servers.DownloadServer(routes, tls)
         if s.get("log_server", True) == "collector":
             program = getattr(self.ctx, "collector", None) or os.path.join(
                 rig.ROOT, "build", "host", "tools", "collector", "kestrel-collector")
@@ -70,7 +76,7 @@ class RoadSetUp:
 
         values = {
             "host": servers.HOST,
-            "base": f"http://{servers.HOST}:{self.downloads.port}",
+            "base": self.downloads.url(""),
             "dotnet_md5": payload.md5_of(self.ctx.fixture("fake_dotnetfx.exe")),
             "sp_md5": payload.md5_of(self.ctx.fixture("fake_dotnet_sp.exe")),
         }

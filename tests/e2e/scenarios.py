@@ -48,6 +48,16 @@ def fresh_machine(r):
     r.expect_reports()
 
 
+@scenario("https-downloads", https=True)
+def https_downloads(r):
+    """The fresh machine with every address on https (localhost, a test
+    authority the prefix trusts): the same run, each file fetched over TLS."""
+    fresh_machine_run(r)
+    r.expect_reports()
+    kinds = [path for _, path, _ in r.downloads.requests]
+    r.check(len(kinds) == 3, f"the https server had {kinds}, expected the three downloads")
+
+
 def fresh_machine_run(r):
     """The fresh-machine road and all it checks but the log server's record."""
     r.start()

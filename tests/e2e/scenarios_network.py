@@ -120,6 +120,17 @@ def dotnet_short_twice(r):
     r.expect_registry("HKLM", NDP11, "Install", None)
 
 
+@scenario("https-untrusted", https="untrusted")
+def https_untrusted(r):
+    """Every address on https, from an authority the prefix does not trust:
+    both .NET addresses fail with a 9058 that says so, nothing of their
+    bodies is taken, the Download Error box tells the person."""
+    both_dotnet_addresses_fail(r, 9058)
+    expected = ["HTTP ERROR: The server's certificate is not from a trusted authority."] * 2
+    r.check(descs(r, 9058) == expected, f"9058 reads {descs(r, 9058)}, expected {expected}")
+    r.expect_workdir(lacks=("dotnetfx.exe",))
+
+
 @scenario("dotnet-resumed", installed=("servicepack", "agent"),
           downloads=downloads(**{DOTNET_PRIMARY: servers.resumable(FIXTURE_DOTNET)}))
 def dotnet_resumed(r):

@@ -6,6 +6,7 @@ import errno
 import http.server
 import os
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -163,11 +164,39 @@ class _Server(http.server.ThreadingHTTPServer):
     request_queue_size = 64
 
 
+def make_test_authority(folder):
+    """A test root and a certificate for "localhost" that it issued, made
+    with openssl in `folder`: returns (the root in DER, the server's chain in
+    PEM, its key in PEM). Wine matches no IP address in a certificate."""
+
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
+
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+            "ca.pem", "-days", "30", "-subj", "/CN=Kestrel Test Authority",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "localhost.key", "-out",
+            "localhost.csr", "-subj", "/CN=localhost")
+    with open(os.path.join(folder, "localhost.ext"), "w") as f:
+        f.write("subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n")
+    openssl("x509", "-req", "-in", "localhost.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "30", "-extfile", "localhost.ext", "-out", "localhost.pem")
+    openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
+    chain = os.path.join(folder, "chain.pem")
+    with open(chain, "wb") as out:
+        for name in ("localhost.pem", "ca.pem"):
+            with open(os.path.join(folder, name), "rb") as f:
+                out.write(f.read())
+    return (os.path.join(folder, "ca.der"), chain, os.path.join(folder, "localhost.key"))
+
+
 class DownloadServer:
     """Serves `routes` (path -> Fault) on HOST at a free port; any other
-    path is a 404. Records (time, path, kind) per request in `requests`."""
+    path is a 404. Records (time, path, kind) per request in `requests`.
+    With `tls` (chain, key) it serves https on localhost instead."""
 
-    def __init__(self, routes=None):
+    def __init__(self, routes=None, tls=None):
         self.routes = dict(routes or {})
         self.requests = []
         owner = self
@@ -256,13 +285,19 @@ class DownloadServer:
                         self.wfile.flush()
                         time.sleep(fault.seconds / fault.pieces)
 
-        self._server = _Server((HOST, 0), Handler)
+        self.host = "localhost" if tls else HOST
+        self._server = _Server(("127.0.0.1" if tls else HOST, 0), Handler)
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*tls)
+            self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
+        self.scheme = "https" if tls else "http"
         self.port = self._server.server_address[1]
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
 
     def url(self, path):
-        return f"http://{HOST}:{self.port}{path}"
+        return f"{self.scheme}://{self.host}:{self.port}{path}"
 
     def hits(self, path):
         return sum(1 for _, p, _ in self.requests if p == path)
