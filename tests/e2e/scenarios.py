@@ -1,7 +1,10 @@
 """The roads. Each is a set-up (the decorator's keywords, see road.scenario)
 and a body: the person's input, then what must hold afterwards."""
 
+import hashlib
+import json
 import os
+import re
 import time
 
 import rig
@@ -56,6 +59,60 @@ def https_downloads(r):
     r.expect_reports()
     kinds = [path for _, path, _ in r.downloads.requests]
     r.check(len(kinds) == 3, f"the https server had {kinds}, expected the three downloads")
+
+
+# What a fresh machine's run sends and leaves, recorded with the build from
+# before the keys that a configuration may add: KESTREL_E2E_RECORD=1 writes it.
+RECORDED_FRESH_RUN = os.path.join(rig.ROOT, "tests", "e2e", "recorded", "fresh-machine.json")
+
+
+def run_fingerprint(r):
+    """The run without what differs between any two runs (times, the token,
+    the port, the order in which two threads' records interleave)."""
+    volatile = re.compile(r"TIMESTAMP='[^']*'|TOKEN='[^']*'")
+
+    def md5(path):
+        with open(path, "rb") as f:
+            return hashlib.md5(f.read()).hexdigest()
+
+    # The fixtures are built afresh on each machine (a PE carries its link
+    # time): a downloaded file is named by what it is a copy of.
+    served = {md5(r.ctx.fixture(fault.source)): f"a copy of {fault.source}"
+              for fault in primary_downloads().values()}
+    files = {}
+    for name in sorted(os.listdir(r.prefix.workdir)):
+        if name != "TorvaneLogFile.txt":  # its records are compared below
+            digest = md5(os.path.join(r.prefix.workdir, name))
+            files[name] = served.get(digest, digest)
+    return {
+        "download requests": sorted([command, path, headers]
+                                    for command, path, headers in r.downloads.heads),
+        "log records": sorted(volatile.sub("", line) for line in
+                              (r.log_text() or "").splitlines() if line.strip()),
+        "reports": sorted(volatile.sub("", target) for _, target, _ in r.reports()),
+        "working folder": files,
+    }
+
+
+@scenario("fresh-machine-as-recorded")
+def fresh_machine_as_recorded(r):
+    """A configuration without any of the keys that may be added: the run's
+    requests (every header), records, reports and files are those of the run
+    recorded before those keys came."""
+    fresh_machine_run(r)
+    seen = run_fingerprint(r)
+    if os.environ.get("KESTREL_E2E_RECORD"):
+        os.makedirs(os.path.dirname(RECORDED_FRESH_RUN), exist_ok=True)
+        with open(RECORDED_FRESH_RUN, "w") as f:
+            json.dump(seen, f, indent=1, sort_keys=True)
+            f.write("\n")
+        r.note(f"recorded in {RECORDED_FRESH_RUN}")
+        return
+    with open(RECORDED_FRESH_RUN) as f:
+        recorded = json.load(f)
+    for part, value in recorded.items():
+        r.check(seen.get(part) == value, f"{part} differ from the recorded run: "
+                f"{json.dumps(seen.get(part))[:400]} against {json.dumps(value)[:400]}")
 
 
 def fresh_machine_run(r):

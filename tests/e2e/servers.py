@@ -199,6 +199,7 @@ class DownloadServer:
     def __init__(self, routes=None, tls=None):
         self.routes = dict(routes or {})
         self.requests = []
+        self.heads = []  # (path, its header lines but Host, which names the port)
         owner = self
 
         class Handler(_QuietHandler):
@@ -217,6 +218,9 @@ class DownloadServer:
                 if kind == "resumable" and self.headers.get("Range"):
                     kind = f"resumed: {self.headers.get('Range')} If-Range {self.headers.get('If-Range')}"
                 owner.requests.append((time.time(), path, kind))
+                owner.heads.append((self.command, self.path, [
+                    f"{name}: {value}" for name, value in self.headers.items()
+                    if name.lower() != "host"]))
                 try:
                     self._answer(fault)
                 except (BrokenPipeError, ConnectionResetError):
