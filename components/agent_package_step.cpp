@@ -28,7 +28,8 @@ std::string MsiexecCommandLine(const std::string& package_path) {
 AgentPackageStep::AgentPackageStep(const char* eulaText, const AgentDownload& download,
                                    const std::string& productCode)
     : InstallStep(engine::DownloadedInstaller(eulaText, download.url, download.directory,
-                                              download.fileName, "", download.sha256)),
+                                              download.fileName, "", download.sha256,
+                                              download.signer)),
       productCode(productCode) {
   plan_.availableLocally = false;  // the package is always fetched afresh
   plan_.displayName = "Brindle Agent";

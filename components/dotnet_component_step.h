@@ -21,7 +21,8 @@ class DotNetComponentStep : public engine::InstallStep {
 
   DotNetComponentStep(const char* eulaText, const DotNetDownload& download, const Events& events)
       : InstallStep(engine::DownloadedInstaller(eulaText, download.primary_url, download.directory,
-                                                download.fileName, download.md5, download.sha256)),
+                                                download.fileName, download.md5, download.sha256,
+                                                download.signer)),
         secondaryUrl(download.secondaryUrl),
         frameworkVersionCode(download.version_code),
         events_(events) {

@@ -6,14 +6,16 @@ namespace components {
 
 std::vector<PlannedDownload> DownloadPlan::Addresses() const {
   return {
-      {"dotnet.primary", framework.primary_url, framework.md5, framework.sha256, "", true},
-      {"dotnet.secondary", framework.secondaryUrl, framework.md5, framework.sha256, "", false},
-      {"servicepack.primary", service_pack.primary_url, service_pack.md5, service_pack.sha256, "",
-       true},
+      {"dotnet.primary", framework.primary_url, framework.md5, framework.sha256, framework.signer,
+       "", true},
+      {"dotnet.secondary", framework.secondaryUrl, framework.md5, framework.sha256,
+       framework.signer, "", false},
+      {"servicepack.primary", service_pack.primary_url, service_pack.md5, service_pack.sha256,
+       service_pack.signer, "", true},
       {"servicepack.secondary", service_pack.secondaryUrl, service_pack.md5, service_pack.sha256,
-       "", false},
+       service_pack.signer, "", false},
       // No MD5 guards the package; at least a web page must not pass for it.
-      {"agent", agent.url, "", agent.sha256, MsiSignature(), true},
+      {"agent", agent.url, "", agent.sha256, agent.signer, MsiSignature(), true},
   };
 }
 

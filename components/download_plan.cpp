@@ -24,16 +24,19 @@ DownloadPlan PlanDownloads(const payload::Settings& settings, const std::string&
                     directory,
                     "dotnetfx.exe",
                     version_code,
-                    Sha256Key(settings, payload::DOTNETFRAMEWORK_SHA256_KEY)};
+                    Sha256Key(settings, payload::DOTNETFRAMEWORK_SHA256_KEY),
+                    settings.get(payload::DOTNETFRAMEWORK_SIGNER)};
   plan.service_pack = {settings.get(payload::DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
                        settings.get(payload::DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
                        settings.get(payload::DOTNETSERVICEPACK_MD5_KEY),
                        directory,
                        "dotnetServicePack.exe",
                        version_code,
-                       Sha256Key(settings, payload::DOTNETSERVICEPACK_SHA256_KEY)};
+                       Sha256Key(settings, payload::DOTNETSERVICEPACK_SHA256_KEY),
+                       settings.get(payload::DOTNETSERVICEPACK_SIGNER)};
   plan.agent = {settings.get(payload::TORVANEAGENTURL), directory, "TorvaneAgent.msi",
-                Sha256Key(settings, payload::TORVANEAGENT_SHA256_KEY)};
+                Sha256Key(settings, payload::TORVANEAGENT_SHA256_KEY),
+                settings.get(payload::TORVANEAGENT_SIGNER)};
   return plan;
 }
 

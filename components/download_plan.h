@@ -19,6 +19,7 @@ struct DotNetDownload {
   std::string fileName;
   std::string version_code;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
   std::string sha256 = std::string();  // lower case; empty: none configured
+  std::string signer = std::string();  // whose signature it must carry; empty: none
 };
 
 // The agent's package: always fetched afresh, never compared with an MD5.
@@ -27,6 +28,7 @@ struct AgentDownload {
   std::string directory;
   std::string fileName;
   std::string sha256 = std::string();  // lower case; empty: none configured
+  std::string signer = std::string();  // whose signature it must carry; empty: none
 };
 
 // One address to fetch, and what the bootstrapper requires of its file.
@@ -35,6 +37,7 @@ struct PlannedDownload {
   std::string url;
   std::string md5;           // the digest the file must have; empty: none compared
   std::string sha256;        // the same for a SHA-256 digest, in lower case
+  std::string signer;        // whose signature it must carry; empty: none
   std::string leading_bytes;  // what the file must begin with; empty: anything
   bool primary;              // false: a fall-back after the primary failed
 };

@@ -174,3 +174,13 @@ KESTREL_EVENT(kDownloadTerminated, 9065, "Terminated download.")
 KESTREL_EVENT(kLocalInstallerFound, 9066,
               "Found a valid installer file in local Temp folder or CD source.")
 KESTREL_EVENT(kSha256CheckFailed, 9067, "SHA-256 hash check failed. File is corrupt.")
+KESTREL_EVENT(kSignatureMissing, 9068, "Signature check failed. The file is not signed.")
+KESTREL_EVENT(kSignatureBroken, 9069,
+              "Signature check failed. The file was changed after it was signed.")
+KESTREL_EVENT(kSignatureUntrusted, 9070,
+              "Signature check failed. The signer is not trusted for code signing.")
+KESTREL_EVENT(kSignatureOtherSigner, 9071,
+              "Signature check failed. The file is signed by another publisher.")
+KESTREL_EVENT(kSignatureTimedOut, 9072, "Signature check failed. The check did not end in time.")
+KESTREL_EVENT(kSignatureUnavailable, 9073,
+              "Signature check failed. This computer cannot check signatures.")

@@ -19,7 +19,8 @@ constexpr platform::HttpRequestOptions kDownloadRequest = {true, true, true};
 class HttpDownloader : public Downloader {
  public:
   // 1 on success (or a copy at hand, 9066), otherwise the event posted:
-  // 9058, 9059 (no SHA-256 here), 9061, 9052, 9062, 9065 or 9067.
+  // 9058, 9059 (no SHA-256 here), 9061, 9052, 9062, 9065, 9067 or a signature's
+  // 9068 to 9073.
   int Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
                const RunContext& context) override;
 };

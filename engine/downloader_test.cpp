@@ -445,8 +445,14 @@ TEST_F(DownloaderTest, AStepThatVerifiesItsDigestKeepsOnlyAMatchingFile) {
   EXPECT_EQ((std::vector<int>{diagnostics::kMd5CheckFailed}), events_.Ids());
 }
 
-// A SHA-256 binds every step, the agent's too, and a local copy as well.
-TEST_F(DownloaderTest, AConfiguredSha256KeepsOnlyAMatchingFile) {
+// A SHA-256 binds every step, the agent's too, and a local copy as well; a
+// signer is checked on a file that passed its digests.
+TEST_F(DownloaderTest, AConfiguredSha256OrSignerKeepsOnlyAMatchingFile) {
+#ifdef _WIN32
+  const int unsigned_file = diagnostics::kSignatureMissing;
+#else
+  const int unsigned_file = diagnostics::kSignatureUnavailable;  // the stand-in cannot tell
+#endif
   const std::string abc_sha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
   server_.SetDefaultResponse(ResponsePlan::Status(200, "abc"));
   const struct {
@@ -454,24 +460,28 @@ TEST_F(DownloaderTest, AConfiguredSha256KeepsOnlyAMatchingFile) {
     std::string md5;
     std::string sha256;
     int result;
+    const char* signer = "";
   } rows[] = {
       {"SHA-256 alone matches", "", abc_sha256, 1},
       {"both match", kAbcMd5, abc_sha256, 1},
       {"SHA-256 differs", "", std::string(64, '0'), diagnostics::kSha256CheckFailed},
       {"MD5 matches, SHA-256 differs", kAbcMd5, std::string(64, '0'),
        diagnostics::kSha256CheckFailed},
+      {"a signer, and an unsigned file", "", abc_sha256, unsigned_file, "Kestrel Test Publisher"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     InstallStep& step = AddStep(Url("/agent.msi"), row.md5, "", [&](StepPlan& plan) {
       plan.sha256 = row.sha256;
+      plan.signer = row.signer;
       plan.verify_digest = !row.md5.empty();
     });
     EXPECT_EQ(row.result, step.Download());
     EXPECT_EQ(row.result == 1, platform::PathExists(Target()));
     platform::RemoveFile(Target());
   }
-  EXPECT_EQ((std::vector<int>{diagnostics::kSha256CheckFailed, diagnostics::kSha256CheckFailed}),
+  EXPECT_EQ((std::vector<int>{diagnostics::kSha256CheckFailed, diagnostics::kSha256CheckFailed,
+                              unsigned_file}),
             events_.Ids());
   // A file at hand is no local copy unless it has the configured SHA-256.
   ASSERT_TRUE(test_paths::WriteWholeFile(Target(), "abd"));
@@ -480,6 +490,10 @@ TEST_F(DownloaderTest, AConfiguredSha256KeepsOnlyAMatchingFile) {
   ASSERT_TRUE(test_paths::WriteWholeFile(Target(), "abc"));
   EXPECT_TRUE(DownloadedInstaller(nullptr, "", folder_.path(), "setup.exe", "", abc_sha256)
                   .availableLocally);
+  // Nor, with a signer, any file at hand: what arrives is checked.
+  EXPECT_FALSE(DownloadedInstaller(nullptr, "", folder_.path(), "setup.exe", "", abc_sha256,
+                                   "Kestrel Test Publisher")
+                   .availableLocally);
 }
 
 TEST_F(DownloaderTest, AStepThatDoesNotVerifyIgnoresItsDigest) {

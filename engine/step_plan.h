@@ -26,6 +26,9 @@ struct StepPlan {
   // A SHA-256 the file must have as well (lower case), whichever the step;
   // empty: none configured.
   std::string sha256;
+  // Whose Authenticode signature the file must carry before it is run;
+  // empty: none. A file at hand is never taken for it.
+  std::string signer;
   // Set by the steps whose configured digest the downloaded file must match;
   // the agent package has a key in the file but is never compared with it.
   bool verify_digest = false;
@@ -53,6 +56,7 @@ StepPlan StepWithLicence(const char* eulaText);
 StepPlan DownloadedInstaller(const char* eulaText, const std::string& url,
                              const std::string& directory, const std::string& fileName,
                              const std::string& md5 = std::string(),
-                             const std::string& sha256 = std::string());
+                             const std::string& sha256 = std::string(),
+                             const std::string& signer = std::string());
 
 }  // namespace engine

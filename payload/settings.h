@@ -35,8 +35,12 @@ enum SettingId {
   DOTNETFRAMEWORK_SHA256_KEY = 21,
   DOTNETSERVICEPACK_SHA256_KEY = 22,
   TORVANEAGENT_SHA256_KEY = 23,
+  // Optional: whose Authenticode signature each download must carry.
+  DOTNETFRAMEWORK_SIGNER = 24,
+  DOTNETSERVICEPACK_SIGNER = 25,
+  TORVANEAGENT_SIGNER = 26,
 };
-constexpr int kSettingCount = 24;
+constexpr int kSettingCount = 27;
 
 struct ConfigKey {
   const char* name;  // upper case, as matched

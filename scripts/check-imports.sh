@@ -13,7 +13,7 @@ fi
 objdump=i686-w64-mingw32-objdump
 
 # DLLs every Windows of the NT family ships (compared case-insensitively).
-allowed_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|wininet|rpcrt4|comctl32|msvcrt|shlwapi|ws2_32|version|comdlg32)\.dll$'
+allowed_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|wininet|rpcrt4|comctl32|msvcrt|shlwapi|ws2_32|version|comdlg32|wintrust|crypt32)\.dll$'
 
 # Functions of the allowed DLLs that appeared after XP. The -posix runtime
 # (winpthreads) brings GetTickCount64 and the condition variables; the rest

@@ -134,6 +134,12 @@ TEXTS = {
     9065: "Terminated download.",
     9066: "Found a valid installer file in local Temp folder or CD source.",
     9067: "SHA-256 hash check failed. File is corrupt.",
+    9068: "Signature check failed. The file is not signed.",
+    9069: "Signature check failed. The file was changed after it was signed.",
+    9070: "Signature check failed. The signer is not trusted for code signing.",
+    9071: "Signature check failed. The file is signed by another publisher.",
+    9072: "Signature check failed. The check did not end in time.",
+    9073: "Signature check failed. This computer cannot check signatures.",
 }
 
 UNDEFINED = "Event Not defined."

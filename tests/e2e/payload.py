@@ -65,9 +65,17 @@ def md5_of(path):
         return hashlib.md5(f.read()).hexdigest()
 
 
+def sha256_of(path):
+    """The file's SHA-256; empty when the fixture was not built."""
+    if not os.path.exists(path):
+        return ""
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
 def config_text(values, overrides=None):
     """CONFIG.TXT with CR LF line ends. `values` fills the $-names (base,
-    dotnet_md5, sp_md5). `overrides` maps a key (any case) to a new value, or
+    dotnet_md5, sp_md5, signed_msi_sha256). `overrides` maps a key (any case) to a new value, or
     to None to leave the key out; keys not in the template are appended."""
     overrides = {k.upper(): v for k, v in (overrides or {}).items()}
     lines = []
@@ -91,6 +99,8 @@ def config_text(values, overrides=None):
         if upper not in seen and value is not None and not any(
             k.upper() == upper for k, _ in CONFIG_TEMPLATE
         ):
+            for name, filled in values.items():
+                value = value.replace("$" + name, filled)
             lines.append(f"{upper}={value}")
     return "".join(line + "\r\n" for line in lines).encode("ascii")
 

@@ -41,6 +41,7 @@ def scenario(name, **setup):
                 file name or bytes (e.g. "launcher/miniserver.exe")
     workdir_files  the same in the working directory (side files of fixtures)
     env         environment of the bootstrapper and what it starts
+    trusted_roots  fixture certificates (DER) the prefix's root store trusts
     https       True: every download over https from localhost, whose test
                 authority the prefix trusts; "untrusted": the same authority,
                 not trusted

@@ -51,6 +51,9 @@ class RoadSetUp:
         routes = primary_downloads() if routes is None else routes
         for fault in routes.values():
             fault.load(self.ctx.fixtures)
+        for root in s.get("trusted_roots", ()):
+            self.prefix.wine([self.ctx.fixture("trust_root.exe"),
+                              rig.windows_path(self.ctx.fixture(root))])
         tls = None
         if s.get("https"):
             root, chain, key = servers.make_test_authority(self.dir)
@@ -79,6 +82,7 @@ class RoadSetUp:
             "base": self.downloads.url(""),
             "dotnet_md5": payload.md5_of(self.ctx.fixture("fake_dotnetfx.exe")),
             "sp_md5": payload.md5_of(self.ctx.fixture("fake_dotnet_sp.exe")),
+            "signed_msi_sha256": payload.sha256_of(self.ctx.fixture("signed.msi")),
         }
         entries = {"CONFIG.TXT": payload.config_text(values, s.get("config"))}
         for name in payload.PICTURES + payload.LICENCES:

@@ -42,6 +42,11 @@ bool IsNeeded(int slot) {
 
 const char* KeyName(int slot) { return payload::kConfigKeys[slot].name; }
 
+bool IsSignerKey(int slot) {
+  return slot == payload::DOTNETFRAMEWORK_SIGNER || slot == payload::DOTNETSERVICEPACK_SIGNER ||
+         slot == payload::TORVANEAGENT_SIGNER;
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
@@ -80,6 +85,10 @@ std::string CheckForm(int slot, const std::string& value) {
     case payload::TORVANEAGENT_SHA256_KEY:
       if (value.size() == 64 && std::all_of(value.begin(), value.end(), IsHex)) return "";
       return key + " is not a SHA-256 digest of 64 hex digits";
+    case payload::DOTNETFRAMEWORK_SIGNER:
+    case payload::DOTNETSERVICEPACK_SIGNER:
+    case payload::TORVANEAGENT_SIGNER:
+      return "";  // an empty one is caught with the empty values
     case payload::TORVANEAGENTGUID:
       if (value.size() == 38 && value.front() == '{' && value.back() == '}' &&
           IsGuidBody(value.substr(1, 36), IsUpperHex)) {
@@ -158,6 +167,14 @@ class Linter {
       if (!first_line_.count(slot)) {
         Add(0, Severity::kWarning, std::string("no ") + KeyName(slot) + " line");
       }
+    }
+    // Windows does not hash an installer package's content for its
+    // signature check everywhere (Wine does not): only a digest guards it.
+    if (first_line_.count(payload::TORVANEAGENT_SIGNER) &&
+        !first_line_.count(payload::TORVANEAGENT_SHA256_KEY)) {
+      Add(first_line_[payload::TORVANEAGENT_SIGNER], Severity::kWarning,
+          "TORVANEAGENT_SIGNER without TORVANEAGENT_SHA256_KEY: a signature check need not "
+          "cover a package's content, so a changed package could pass it");
     }
     return report_;
   }
@@ -238,6 +255,10 @@ class Linter {
     if (value.empty()) {
       if (IsNeeded(slot) || slot == payload::TORVANEAGENTDEPENDENCY) {
         Add(n, Severity::kWarning, std::string("empty value for ") + KeyName(slot));
+      }
+      if (IsSignerKey(slot)) {
+        Add(n, Severity::kError,
+            std::string("empty value for ") + KeyName(slot) + ": no signer would ever match");
       }
       if (slot == payload::DOTNETFRAMEWORKVERSION) Add(n, Severity::kError, CheckForm(slot, value));
       return;

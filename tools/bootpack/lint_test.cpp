@@ -128,6 +128,7 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
       {7, "DotNetServicePack_MD5_Key=g41d8cd98f00b204e9800998ecf8427e\r\n", "MD5"},
       {3, "DotNetFramework_SHA256_Key=" + std::string(63, 'a') + "\r\n", "SHA-256"},
       {11, "TorvaneAgent_SHA256_Key=" + std::string(63, 'a') + "g\r\n", "SHA-256"},
+      {11, "TorvaneAgent_Signer=\r\n", "no signer would ever match"},
       {10, "TorvaneAgentGUID={0a1b2c3d-4e5f-6789-abcd-ef0123456789}\r\n", "GUID"},
       {10, "TorvaneAgentGUID=0A1B2C3D-4E5F-6789-ABCD-EF0123456789\r\n", "GUID"},
       {10, "TorvaneAgentGUID={0A1B2C3D4-E5F-6789-ABCD-EF0123456789}\r\n", "GUID"},
@@ -154,6 +155,7 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
 // Harmless to the parser, but likely not what the author meant.
 TEST(LintTest, DoubtfulLinesAreWarningsOnly) {
   const Case cases[] = {
+      {11, "TorvaneAgent_Signer=Kestrel Test Publisher\r\n", "without TORVANEAGENT_SHA256_KEY"},
       {18, "DeskID=\r\n", "empty value for DESKID"},
       {13, "TorvaneAgentDependency=\r\n", "empty value"},
       {20, "DisplayID=Solitaire Parlor \r\n", "ends in a blank"},

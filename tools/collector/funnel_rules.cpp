@@ -91,6 +91,12 @@ bool IsFailureEvent(diagnostics::EventId id) {
                                                    diagnostics::kInternetSessionFailed,
                                                    diagnostics::kMd5CheckFailed,
                                                    diagnostics::kSha256CheckFailed,
+                                                   diagnostics::kSignatureMissing,
+                                                   diagnostics::kSignatureBroken,
+                                                   diagnostics::kSignatureUntrusted,
+                                                   diagnostics::kSignatureOtherSigner,
+                                                   diagnostics::kSignatureTimedOut,
+                                                   diagnostics::kSignatureUnavailable,
                                                    diagnostics::kEventError,
                                                    diagnostics::kInstallationTerminated,
                                                    diagnostics::kDownloadTerminated};

@@ -1,0 +1,149 @@
+#include "platform/signature.h"
+
+#include <windows.h>
+// After windows.h, which they need.
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <vector>
+
+#include "platform/sync.h"
+
+namespace platform {
+
+namespace {
+
+constexpr LONG kNoSignature = static_cast<LONG>(0x800B0100);      // TRUST_E_NOSIGNATURE
+constexpr LONG kProviderUnknown = static_cast<LONG>(0x800B0001);  // TRUST_E_PROVIDER_UNKNOWN
+constexpr LONG kSubjectUnknown = static_cast<LONG>(0x800B0003);   // TRUST_E_SUBJECT_FORM_UNKNOWN
+constexpr LONG kBadDigest = static_cast<LONG>(0x80096010);        // TRUST_E_BAD_DIGEST
+constexpr LONG kBadSignature = static_cast<LONG>(0x80096004);     // TRUST_E_CERT_SIGNATURE
+
+// What WinVerifyTrust said, before the product's own look at the chain.
+SignatureVerdict FromTrustStatus(LONG status) {
+  switch (status) {
+    case kNoSignature:
+    case kProviderUnknown:
+    case kSubjectUnknown:
+    case ERROR_INVALID_PARAMETER:  // Wine's answer for a file of no signable form
+      return SignatureVerdict::kUnsigned;
+    case kBadDigest:
+    case kBadSignature:
+      return SignatureVerdict::kChanged;
+    default:
+      return SignatureVerdict::kUntrusted;
+  }
+}
+
+// Wine's WinVerifyTrust takes an untrusted root and a certificate without
+// the code-signing usage: the chain is built again, from the signature's own
+// store, for code signing, and must have no error and pass the Authenticode
+// policy.
+bool ChainIsTrustedForCodeSigning(PCCERT_CONTEXT certificate) {
+  char usage[] = szOID_PKIX_KP_CODE_SIGNING;
+  LPSTR usages[] = {usage};
+  CERT_CHAIN_PARA parameters = {};
+  parameters.cbSize = sizeof parameters;
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters,
+                               CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
+    return false;
+  }
+  CERT_CHAIN_POLICY_PARA policy = {};
+  policy.cbSize = sizeof policy;
+  CERT_CHAIN_POLICY_STATUS status = {};
+  status.cbSize = sizeof status;
+  const bool trusted =
+      chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR &&
+      CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain, &policy, &status) &&
+      status.dwError == 0;
+  CertFreeCertificateChain(chain);
+  return trusted;
+}
+
+SignatureVerdict Verify(const std::string& path, const std::string& signer) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  std::vector<wchar_t> wide(length > 0 ? length : 1);
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof file;
+  file.pcwszFilePath = wide.data();
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  SignatureVerdict verdict = FromTrustStatus(status);
+  if (status == 0) {
+    verdict = SignatureVerdict::kUntrusted;
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signature =
+        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    if (signature && signature->csCertChain > 0 && signature->pasCertChain[0].pCert) {
+      PCCERT_CONTEXT certificate = signature->pasCertChain[0].pCert;
+      char name[256] = {};
+      CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
+      if (ChainIsTrustedForCodeSigning(certificate)) {
+        verdict = signer == name ? SignatureVerdict::kSignedBy : SignatureVerdict::kOtherSigner;
+      }
+    }
+  }
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  return verdict;
+}
+
+// What the owner and the checking thread share; whichever lets go last frees it.
+struct Check {
+  Check(const std::string& path, const std::string& signer) : path(path), signer(signer) {}
+  void Release() {
+    if (InterlockedDecrement(&references) == 0) delete this;
+  }
+  static void Run(void* self) {
+    Check* check = static_cast<Check*>(self);
+    const SignatureVerdict verdict = Verify(check->path, check->signer);
+    {
+      LockGuard guard(check->lock);
+      check->verdict = verdict;
+    }
+    check->done.Set();
+    check->Release();
+  }
+
+  const std::string path;
+  const std::string signer;
+  volatile LONG references = 2;  // the owner and the thread
+  Lock lock;                     // guards verdict
+  SignatureVerdict verdict = SignatureVerdict::kTimedOut;
+  Event done{true, false};
+};
+
+}  // namespace
+
+SignatureVerdict CheckSignature(const std::string& path, const std::string& signer,
+                                uint32_t deadline_ms) {
+  Check* check = new Check(path, signer);
+  if (!StartDetachedThread(&Check::Run, check)) {
+    delete check;
+    return SignatureVerdict::kUnavailable;
+  }
+  check->done.Wait(deadline_ms);
+  SignatureVerdict verdict;
+  {
+    LockGuard guard(check->lock);
+    verdict = check->verdict;
+  }
+  check->Release();
+  return verdict;
+}
+
+}  // namespace platform
