@@ -44,7 +44,7 @@ def scenario(name, **setup):
     trusted_roots  fixture certificates (DER) the prefix's root store trusts
     https       True: every download over https from localhost, whose test
                 authority the prefix trusts; "untrusted": the same authority,
-                not trusted
+                not trusted; "wrong-name", "expired": such a certificate
     launcher_ms run time of the fake launcher and MiniServer (default 3000)
     timeout     seconds the whole road may take (default 240)
     in_suite    False: run only when named (a seeded series)"""

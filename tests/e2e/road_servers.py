@@ -56,8 +56,11 @@ class RoadSetUp:
                               rig.windows_path(self.ctx.fixture(root))])
         tls = None
         if s.get("https"):
-            root, chain, key = servers.make_test_authority(self.dir)
-            if s.get("https") != "untrusted":
+            kind = s["https"]
+            root, chain, key = servers.make_test_authority(
+                self.dir, "elsewhere.example" if kind == "wrong-name" else "localhost",
+                -1 if kind == "expired" else 30)
+            if kind != "untrusted":
                 self.prefix.wine([self.ctx.fixture("trust_root.exe"), rig.windows_path(root)])
             tls = (chain, key)
         self.downloads = servers.DownloadServer(routes, tls)

@@ -120,15 +120,22 @@ def dotnet_short_twice(r):
     r.expect_registry("HKLM", NDP11, "Install", None)
 
 
-@scenario("https-untrusted", https="untrusted")
-def https_untrusted(r):
-    """Every address on https, from an authority the prefix does not trust:
-    both .NET addresses fail with a 9058 that says so, nothing of their
-    bodies is taken, the Download Error box tells the person."""
-    both_dotnet_addresses_fail(r, 9058)
-    expected = ["HTTP ERROR: The server's certificate is not from a trusted authority."] * 2
-    r.check(descs(r, 9058) == expected, f"9058 reads {descs(r, 9058)}, expected {expected}")
-    r.expect_workdir(lacks=("dotnetfx.exe",))
+def https_refused(text):
+    def road(r):
+        """Every address on https with a certificate that does not verify:
+        both .NET addresses fail with a 9058 that says why, nothing of their
+        bodies is taken, the Download Error box tells the person."""
+        both_dotnet_addresses_fail(r, 9058)
+        expected = [f"HTTP ERROR: The server's certificate {text}"] * 2
+        r.check(descs(r, 9058) == expected, f"9058 reads {descs(r, 9058)}, expected {expected}")
+        r.expect_workdir(lacks=("dotnetfx.exe",))
+    return road
+
+
+for kind, text in (("untrusted", "is not from a trusted authority."),
+                   ("wrong-name", "is for another host name."),
+                   ("expired", "has expired or is not yet valid.")):
+    scenario(f"https-{kind}", https=kind)(https_refused(text))
 
 
 @scenario("dotnet-resumed", installed=("servicepack", "agent"),

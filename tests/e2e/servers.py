@@ -164,10 +164,11 @@ class _Server(http.server.ThreadingHTTPServer):
     request_queue_size = 64
 
 
-def make_test_authority(folder):
-    """A test root and a certificate for "localhost" that it issued, made
-    with openssl in `folder`: returns (the root in DER, the server's chain in
-    PEM, its key in PEM). Wine matches no IP address in a certificate."""
+def make_test_authority(folder, name="localhost", days=30):
+    """A test root and a certificate for `name` that it issued, valid for
+    `days` (-1: expired), made with openssl in `folder`: returns (the root in
+    DER, the server's chain in PEM, its key in PEM). Wine matches no IP
+    address in a certificate."""
 
     def openssl(*args):
         subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
@@ -177,11 +178,12 @@ def make_test_authority(folder):
             "-addext", "basicConstraints=critical,CA:TRUE",
             "-addext", "keyUsage=critical,keyCertSign,cRLSign")
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "localhost.key", "-out",
-            "localhost.csr", "-subj", "/CN=localhost")
+            "localhost.csr", "-subj", f"/CN={name}")
     with open(os.path.join(folder, "localhost.ext"), "w") as f:
-        f.write("subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n")
+        f.write(f"subjectAltName=DNS:{name}\nextendedKeyUsage=serverAuth\n")
     openssl("x509", "-req", "-in", "localhost.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-            "-CAcreateserial", "-days", "30", "-extfile", "localhost.ext", "-out", "localhost.pem")
+            "-CAcreateserial", "-days", str(days), "-extfile", "localhost.ext", "-out",
+            "localhost.pem")
     openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
     chain = os.path.join(folder, "chain.pem")
     with open(chain, "wb") as out:
