@@ -211,7 +211,9 @@ int JudgeTheFile(const Attempt& a, DownloadJudge& judge, bool stalled, bool writ
 // about half a second for 64 MiB under Wine.
 constexpr uint32_t kSignatureDeadlineMs = 30000;
 
-diagnostics::EventId SignatureFailure(platform::SignatureVerdict verdict) {
+}  // namespace
+
+diagnostics::EventId SignatureFailureEvent(platform::SignatureVerdict verdict) {
   switch (verdict) {
     case platform::SignatureVerdict::kUnsigned:
       return diagnostics::kSignatureMissing;
@@ -228,6 +230,8 @@ diagnostics::EventId SignatureFailure(platform::SignatureVerdict verdict) {
   }
 }
 
+namespace {
+
 // A file that passed its digests, before anything runs it: it must carry the
 // configured signer's signature, or it goes as a digest mismatch does.
 int CheckSigner(const Attempt& a, const std::string& final_url) {
@@ -238,7 +242,7 @@ int CheckSigner(const Attempt& a, const std::string& final_url) {
   platform::RemoveFile(a.plan.localPath);
   platform::DropCachedCopy(a.url);
   if (final_url != a.url) platform::DropCachedCopy(final_url);
-  return Fail(a.events, SignatureFailure(verdict));
+  return Fail(a.events, SignatureFailureEvent(verdict));
 }
 
 // A body that broke off (a reset, a short body, a stall, not a trickle) is

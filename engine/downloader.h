@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "diagnostics/event_catalog.h"
 #include "engine/step_services.h"
 #include "platform/http.h"
+#include "platform/signature.h"
 
 namespace engine {
 
@@ -15,6 +17,9 @@ namespace engine {
 constexpr char kDownloadUserAgent[] = "Brindle Bootstrapper";
 constexpr platform::HttpSessionOptions kDownloadSession = {true, true};
 constexpr platform::HttpRequestOptions kDownloadRequest = {true, true, true};
+
+// The event of a file that failed its signature check (9068 to 9073).
+diagnostics::EventId SignatureFailureEvent(platform::SignatureVerdict verdict);
 
 class HttpDownloader : public Downloader {
  public:

@@ -12,7 +12,9 @@
 #include "engine/html_page.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/http.h"
+#include "platform/signature.h"
 #include "tools/common/progress_bar.h"
 
 namespace bootpack {
@@ -39,7 +41,9 @@ std::string Plural(int64_t count, const char* noun) {
 // much of the body as the check needs and timing the head and the body.
 class Probe {
  public:
-  Probe(const engine::DownloadRules& rules, bool whole) : judge_(rules), whole_(whole) {}
+  // `keep`, when given, takes the file's bytes as the judge takes them.
+  Probe(const engine::DownloadRules& rules, bool whole, std::FILE* keep = nullptr)
+      : judge_(rules), whole_(whole), keep_(keep) {}
 
   // False when no head came; `error` then says why.
   bool Fetch(const std::string& url, uint32_t timeout_ms, ProgressBar* bar, uint32_t* error) {
@@ -86,7 +90,9 @@ class Probe {
         more = lead_.size() < engine::kLeadBytes;
         continue;
       }
-      more = judge_.Add(buffer.data(), judge_.Fits(got), end_tick_);
+      const size_t kept = judge_.Fits(got);
+      if (keep_) std::fwrite(buffer.data(), 1, kept, keep_);
+      more = judge_.Add(buffer.data(), kept, end_tick_);
       if (whole_) bar->Update(judge_.received(), judge_.total());
       if (!whole_ && judge_.lead().size() >= engine::kLeadBytes) more = false;
     }
@@ -110,6 +116,7 @@ class Probe {
  private:
   engine::DownloadJudge judge_;
   const bool whole_;
+  std::FILE* const keep_;
   platform::HttpHead head_;
   bool accepted_ = false;
   engine::DownloadVerdict verdict_ = engine::DownloadVerdict::kEndedEarly;
@@ -148,6 +155,14 @@ std::string HtmlNote(Probe& probe) {
   return title.empty() ? "an HTML page" : "an HTML page titled \"" + title + "\"";
 }
 
+// Removes a file the check kept, whichever way the check ends.
+struct RemovedAtEnd {
+  std::string path;  // empty: none
+  ~RemovedAtEnd() {
+    if (!path.empty()) platform::RemoveFile(path);
+  }
+};
+
 void Fail(CheckResult* result, const std::string& reason) {
   result->verdict = Verdict::kError;
   result->reason = reason;
@@ -181,7 +196,12 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
   rules.leading_bytes = download.leading_bytes;
   rules.stall_limit_ms = options.timeout_ms;
   rules.digest_wanted = options.download;
-  Probe probe(rules, options.download);
+  // A signer is checked on the file itself, kept where the bootstrapper keeps its own.
+  const bool keep = options.download && !download.signer.empty();
+  const std::string kept_path = platform::TempFolder() + "bootpack-check-" + download.name;
+  platform::UniqueFile kept = keep ? platform::OpenFile(kept_path, "wb") : platform::UniqueFile();
+  const RemovedAtEnd kept_goes{kept ? kept_path : std::string()};
+  Probe probe(rules, options.download, kept.get());
   uint32_t error = 0;
   const bool answered = probe.Fetch(download.url, options.timeout_ms, &bar, &error);
   bar.Finish();
@@ -267,7 +287,7 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
       return result;
     }
     said += ", a Windows Installer package";
-    if (!sha256) {
+    if (!sha256 && !kept) {
       result.reason = said;
       return result;
     }
@@ -280,7 +300,7 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
                     " not compared";
     return result;
   }
-  if (!agent && download.md5.empty() && !sha256) {
+  if (!agent && download.md5.empty() && !sha256 && download.signer.empty()) {
     result.verdict = Verdict::kWarning;
     result.reason = said + "; no MD5 key is configured, so the file is not verified (its MD5 is " +
                     result.md5 + ")";
@@ -298,6 +318,23 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
     return result;
   }
   if (sha256) said += ", SHA-256 matches";
+  if (kept) {
+    kept.reset();
+    const platform::SignatureVerdict verdict =
+        platform::CheckSignature(kept_path, download.signer, options.timeout_ms);
+    if (verdict == platform::SignatureVerdict::kUnavailable) {
+      result.verdict = Verdict::kWarning;
+      said += "; the signer is not checked here (bootpack.exe on Windows checks it)";
+    } else if (verdict != platform::SignatureVerdict::kSignedBy) {
+      Fail(&result,
+           said + "; " +
+               diagnostics::EventCatalog::Describe(engine::SignatureFailureEvent(verdict)) +
+               " The bootstrapper deletes the file");
+      return result;
+    } else {
+      said += ", signed by " + download.signer;
+    }
+  }
   result.reason = said;
   return result;
 }

@@ -228,7 +228,8 @@ TEST_F(CheckTest, SaysWhetherABrokenTransferWouldResume) {
 
 TEST_F(CheckTest, EachConfiguredSha256IsComparedWhateverItsCase) {
   extra_lines_ = "TorvaneAgent_SHA256_Key=" + platform::AsciiUpper(Sha256Of(AgentBody())) +
-                 "\r\nDotNetFramework_SHA256_Key=" + Sha256Of("another file") + "\r\n";
+                 "\r\nDotNetFramework_SHA256_Key=" + Sha256Of("another file") +
+                 "\r\nDotNetServicePack_Signer=Kestrel Test Publisher\r\n";
   const CheckReport report = RunChecks(Config(), "CONFIG.TXT", options_);
   const CheckResult& agent = Result(report, "agent");
   EXPECT_EQ(Verdict::kOk, agent.verdict) << agent.reason;
@@ -238,6 +239,15 @@ TEST_F(CheckTest, EachConfiguredSha256IsComparedWhateverItsCase) {
   EXPECT_NE(std::string::npos, dotnet.reason.find("MD5 matches; SHA-256 " + Sha256Of(DotNetBody()) +
                                                   " differs from the configured"))
       << dotnet.reason;
+  // A signer is checked on the file itself, which goes afterwards.
+  const CheckResult& signed_one = Result(report, "servicepack.primary");
+#ifdef _WIN32
+  const char* signer_note = "MD5 matches; Signature check failed. The file is not signed.";
+#else
+  const char* signer_note = "MD5 matches; the signer is not checked here";
+#endif
+  EXPECT_NE(std::string::npos, signed_one.reason.find(signer_note)) << signed_one.reason;
+  EXPECT_FALSE(platform::PathExists(platform::TempFolder() + "bootpack-check-servicepack.primary"));
 }
 
 TEST_F(CheckTest, ServersThatServeRightAreAllOkAndAskedAsTheBootstrapperAsks) {
