@@ -103,6 +103,28 @@ if ((do_wine)); then
   wait "$server_pid" || true
   server_pid=
 
+  # A signed installer of 64 MiB (the fixture with data appended, then signed
+  # as the test fixtures are), against the download of as many bytes.
+  signed=$work/signed
+  mkdir -p "$signed"
+  cp "$tests/tests/fixtures/fake_dotnetfx.exe" "$signed/big.exe"
+  head -c $((payload_mib << 20)) /dev/urandom >>"$signed/big.exe"
+  "$root/tests/fixtures/make_signed_installers.sh" "$signed" "$signed/big.exe" \
+    "$tests/tests/fixtures/TestAgent.msi"
+  mkfifo "$work/verify.in"
+  "$host/bench/bench_server" $(stat -c %s "$signed/signed.exe") <"$work/verify.in" \
+    >"$work/verify.port" &
+  server_pid=$!
+  exec {verify_in}>"$work/verify.in"
+  for _ in $(seq 50); do [[ -s "$work/verify.port" ]] && break; sleep 0.1; done
+  measure "Wine: SHA-256 + signature check" "$root/scripts/wine-run.sh" "$bench_exe" verify \
+    "http://127.0.0.1:$(cat "$work/verify.port")/body.bin" "$runs" "$signed/signed.exe" \
+    "$signed/authority.der" "Kestrel Test Publisher"
+  exec {verify_in}>&-
+  wait "$server_pid" || true
+  server_pid=
+  rm -rf "$signed"
+
   measure "Wine: launcher-output tail" "$root/scripts/wine-run.sh" "$bench_exe" tail 100
 
   # A payload with an embedded dotnetfx.exe, packed as a distributor would.

@@ -61,5 +61,6 @@ int DownloadMain(int argc, char** argv);
 int TailMain(int argc, char** argv);
 int WatchMain(int argc, char** argv);
 int ReadMain(int argc, char** argv);
+int VerifyMain(int argc, char** argv);
 
 }  // namespace wine_bench

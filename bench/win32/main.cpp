@@ -11,6 +11,10 @@
 //                                      working set, against reading EXE once
 //                                      (and CONTROL, the stub without it)
 //   wine_bench read FILE               reads FILE once (the peer of start-up)
+//   wine_bench verify URL RUNS FILE DER SIGNER
+//                                      SHA-256 + the signature check of a signed
+//                                      FILE (from the root DER) against the
+//                                      download of as many bytes from URL
 // Figures go to standard output as FIGURE lines among the readable ones.
 #include <cstdio>
 #include <cstring>
@@ -24,10 +28,11 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "tail") == 0) return wine_bench::TailMain(argc - 2, argv + 2);
     if (std::strcmp(command, "watch") == 0) return wine_bench::WatchMain(argc - 2, argv + 2);
     if (std::strcmp(command, "read") == 0) return wine_bench::ReadMain(argc - 2, argv + 2);
+    if (std::strcmp(command, "verify") == 0) return wine_bench::VerifyMain(argc - 2, argv + 2);
   }
   std::fprintf(
       stderr,
       "usage: wine_bench download URL RUNS [S] | tail POLLS | watch RUNS EXE BYTES [CONTROL] | "
-      "read FILE\n");
+      "read FILE | verify URL RUNS FILE DER SIGNER\n");
   return 2;
 }
