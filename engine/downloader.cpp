@@ -168,6 +168,14 @@ bool ReceiveBody(const Attempt& a, platform::HttpDownload& download, DownloadJud
   return true;
 }
 
+// A file that must not be run goes, and with it what the system's cache keeps
+// of the answer, under the address asked and the one it came from.
+void DropFileAndCachedCopies(const Attempt& a, const std::string& final_url) {
+  platform::RemoveFile(a.plan.localPath);
+  platform::DropCachedCopy(a.url);
+  if (final_url != a.url) platform::DropCachedCopy(final_url);
+}
+
 // Once the body has ended: the file kept (1) or the event posted.
 int JudgeTheFile(const Attempt& a, DownloadJudge& judge, bool stalled, bool write_failed,
                  platform::UniqueFile file, const std::string& final_url) {
@@ -192,10 +200,7 @@ int JudgeTheFile(const Attempt& a, DownloadJudge& judge, bool stalled, bool writ
       return FailWithText(a.events, ShortBodyText(a.progress.bytesReceived.load(), total));
     case DownloadVerdict::kDigestMismatch:
     case DownloadVerdict::kSha256Mismatch:
-      platform::RemoveFile(a.plan.localPath);
-      // The system's cache keeps the answer under the address it came from too.
-      platform::DropCachedCopy(a.url);
-      if (final_url != a.url) platform::DropCachedCopy(final_url);
+      DropFileAndCachedCopies(a, final_url);
       return Fail(a.events, verdict == DownloadVerdict::kDigestMismatch
                                 ? diagnostics::kMd5CheckFailed
                                 : diagnostics::kSha256CheckFailed);
@@ -211,27 +216,6 @@ int JudgeTheFile(const Attempt& a, DownloadJudge& judge, bool stalled, bool writ
 // about half a second for 64 MiB under Wine.
 constexpr uint32_t kSignatureDeadlineMs = 30000;
 
-}  // namespace
-
-diagnostics::EventId SignatureFailureEvent(platform::SignatureVerdict verdict) {
-  switch (verdict) {
-    case platform::SignatureVerdict::kUnsigned:
-      return diagnostics::kSignatureMissing;
-    case platform::SignatureVerdict::kChanged:
-      return diagnostics::kSignatureBroken;
-    case platform::SignatureVerdict::kOtherSigner:
-      return diagnostics::kSignatureOtherSigner;
-    case platform::SignatureVerdict::kTimedOut:
-      return diagnostics::kSignatureTimedOut;
-    case platform::SignatureVerdict::kUnavailable:
-      return diagnostics::kSignatureUnavailable;
-    default:
-      return diagnostics::kSignatureUntrusted;
-  }
-}
-
-namespace {
-
 // A file that passed its digests, before anything runs it: it must carry the
 // configured signer's signature, or it goes as a digest mismatch does.
 int CheckSigner(const Attempt& a, const std::string& final_url) {
@@ -239,9 +223,7 @@ int CheckSigner(const Attempt& a, const std::string& final_url) {
   const platform::SignatureVerdict verdict =
       platform::CheckSignature(a.plan.localPath, a.plan.signer, kSignatureDeadlineMs);
   if (verdict == platform::SignatureVerdict::kSignedBy) return 1;
-  platform::RemoveFile(a.plan.localPath);
-  platform::DropCachedCopy(a.url);
-  if (final_url != a.url) platform::DropCachedCopy(final_url);
+  DropFileAndCachedCopies(a, final_url);
   return Fail(a.events, SignatureFailureEvent(verdict));
 }
 
@@ -306,6 +288,23 @@ int Transfer(const Attempt& a) {
 }
 
 }  // namespace
+
+diagnostics::EventId SignatureFailureEvent(platform::SignatureVerdict verdict) {
+  switch (verdict) {
+    case platform::SignatureVerdict::kUnsigned:
+      return diagnostics::kSignatureMissing;
+    case platform::SignatureVerdict::kChanged:
+      return diagnostics::kSignatureBroken;
+    case platform::SignatureVerdict::kOtherSigner:
+      return diagnostics::kSignatureOtherSigner;
+    case platform::SignatureVerdict::kTimedOut:
+      return diagnostics::kSignatureTimedOut;
+    case platform::SignatureVerdict::kUnavailable:
+      return diagnostics::kSignatureUnavailable;
+    default:
+      return diagnostics::kSignatureUntrusted;
+  }
+}
 
 int HttpDownloader::Download(const StepPlan& plan, const std::string& url, StepProgress& progress,
                              const RunContext& context) {
