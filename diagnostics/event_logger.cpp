@@ -60,7 +60,6 @@ EventLogger::EventLogger(const std::string& directory, const EventLoggerOptions&
     : no_values_(options.registry ? nullptr : new NoValues),
       registry_(options.registry ? options.registry : no_values_.get()),
       log_path_(platform::JoinPath(directory, "TorvaneLogFile.txt")),
-      command_count_(0, options.queue_count_limit),
       log_server_(kPlaceholderLogServer) {
   // Text mode: line breaks become CR LF on Windows. Earlier runs are not kept.
   platform::UniqueFile log_file = platform::OpenFile(log_path_, "w");
@@ -84,28 +83,31 @@ void EventLogger::SenderThread(void* logger) {
 }
 
 void EventLogger::Push(LoggerCommand command) {
-  platform::LockGuard guard(lock_);
-  commands_.push_back(std::move(command));
-  command_count_.Release();
-}
-
-std::optional<LoggerCommand> EventLogger::PopCommand() {
-  platform::LockGuard guard(lock_);
-  if (commands_.empty()) return std::nullopt;
-  std::optional<LoggerCommand> command = std::move(commands_.front());
-  commands_.pop_front();
-  return command;
-}
-
-std::optional<LoggerCommand> EventLogger::TakeCommand(uint32_t wait_ms) {
-  // A queued command is taken before any wait, with its count when it has
-  // one: a command queued beyond the count's limit is handled all the same.
-  std::optional<LoggerCommand> command = PopCommand();
-  if (command) {
-    command_count_.Wait(0);
-    return command;
+  bool first;
+  {
+    platform::LockGuard guard(lock_);
+    first = commands_.empty();
+    commands_.push_back(std::move(command));
   }
-  return command_count_.Wait(wait_ms) ? PopCommand() : std::nullopt;
+  // The sender waits only for an empty queue, and takes all of it at once:
+  // the command that makes it non-empty is the one worth a wake.
+  if (first) command_queued_.Set();
+}
+
+std::deque<LoggerCommand> EventLogger::TakeCommands(uint32_t wait_ms) {
+  const uint32_t start = platform::TickCount();
+  std::deque<LoggerCommand> batch;
+  for (;;) {
+    {
+      platform::LockGuard guard(lock_);
+      batch.swap(commands_);
+    }
+    if (!batch.empty()) return batch;
+    // A wake for commands an earlier take already had finds none: wait on
+    // for what is left of the time.
+    const uint32_t elapsed = platform::TickCount() - start;  // unsigned: a wrap does no harm
+    if (elapsed >= wait_ms || !command_queued_.Wait(wait_ms - elapsed)) return batch;
+  }
 }
 
 bool EventLogger::CommandWaiting() {

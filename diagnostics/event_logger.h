@@ -22,9 +22,6 @@ namespace diagnostics {
 struct EventLoggerOptions : ReportSenderOptions {
   // Where the AGENT field is read; the run's registry. Null: one that holds nothing.
   platform::Registry* registry = nullptr;
-  // The most wake-ups the queue counts at once; commands beyond it are still
-  // handled, in order, only not counted.
-  long queue_count_limit = 0x100000;
 };
 
 // Feeds its sender (diagnostics/report_sender) from a command queue that any
@@ -59,9 +56,8 @@ class EventLogger final : public EventSink, public SenderFeed {
  private:
   static void SenderThread(void* logger);
   void Push(LoggerCommand command);
-  std::optional<LoggerCommand> PopCommand();
   // What the sender asks, on its thread.
-  std::optional<LoggerCommand> TakeCommand(uint32_t wait_ms) override;
+  std::deque<LoggerCommand> TakeCommands(uint32_t wait_ms) override;
   bool CommandWaiting() override;
   std::string LogServer() override;
   std::optional<uint32_t> FinishTick() override;
@@ -72,7 +68,7 @@ class EventLogger final : public EventSink, public SenderFeed {
   std::string run_id_;                             // written before the sender starts
   std::deque<LoggerCommand> commands_;             // under lock_
   platform::Lock lock_;                            // commands_, log_server_ and finish_tick_
-  platform::Semaphore command_count_;              // a release per queued command, to the limit
+  platform::Event command_queued_{false, false};   // set by a push into an empty queue
   std::string log_server_;                         // under lock_
   // When Finish queued its command: the drain counts from there, however
   // long a pass in progress keeps the sender from seeing it.

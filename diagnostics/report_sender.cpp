@@ -26,31 +26,45 @@ void ReportSender::Run() {
           elapsed < options_.drain_limit_ms ? options_.drain_limit_ms - elapsed : 0;
       if (left < wait) wait = left;
     }
-    const std::optional<LoggerCommand> command = feed_.TakeCommand(wait);
+    std::deque<LoggerCommand> batch = feed_.TakeCommands(wait);
     if (DrainOver()) done = true;  // this cycle is still handled in full
-    // A silent server may keep a pass for the report time-outs: commands
-    // already waiting are handled first, so their records reach the file
-    // without waiting for the network, and one pass sends them all.
-    if (Handle(command)) done = true;
+    // A silent server may keep a pass for the report time-outs: every command
+    // waiting is taken at once, so their records reach the file without
+    // waiting for the network, and one pass sends them all.
+    if (Handle(batch)) done = true;
     // A pass that ran past the drain limit was the last try: another would
     // hold the exit for one more attempt.
     if (DrainOver()) done = true;
   }
 }
 
-bool ReportSender::Handle(const std::optional<LoggerCommand>& command) {
+bool ReportSender::Handle(std::deque<LoggerCommand>& batch) {
   // An idle wake-up retries what is waiting, once reporting is on.
-  if (!command) return reporting_ && Retry();
-  switch (command->kind) {
-    case LoggerCommand::Kind::kMessage:
-      WriteRecord(command->record);
-      if (reporting_ && !feed_.CommandWaiting()) SendPendingReports();
-      return false;
-    case LoggerCommand::Kind::kStartReporting:
+  if (batch.empty()) return reporting_ && Retry(feed_.CommandWaiting());
+  // Records go to the file together, ahead of any command after them and of
+  // any report attempt.
+  std::string lines;
+  for (size_t i = 0; i < batch.size(); ++i) {
+    LoggerCommand& command = batch[i];
+    if (command.kind == LoggerCommand::Kind::kMessage) {
+      lines += command.record;
+      lines += '\n';
+      reports_.push_back(std::move(command.record));
+      continue;
+    }
+    WriteLines(&lines);
+    bool done;
+    if (command.kind == LoggerCommand::Kind::kFinish) {
+      done = HandleFinish();
+    } else {
       reporting_ = true;
-      return Retry();
-    case LoggerCommand::Kind::kFinish:
-      return HandleFinish();
+      done = Retry(i + 1 < batch.size() || feed_.CommandWaiting());
+    }
+    if (done) return true;
+  }
+  WriteLines(&lines);
+  if (reporting_ && batch.back().kind == LoggerCommand::Kind::kMessage && !feed_.CommandWaiting()) {
+    SendPendingReports();
   }
   return false;
 }
@@ -68,8 +82,8 @@ bool ReportSender::HandleFinish() {
   return reports_.empty();
 }
 
-bool ReportSender::Retry() {
-  if (!feed_.CommandWaiting()) SendPendingReports();
+bool ReportSender::Retry(bool commands_wait) {
+  if (!commands_wait) SendPendingReports();
   return draining_ && reports_.empty();
 }
 
@@ -77,13 +91,13 @@ bool ReportSender::DrainOver() const {
   return draining_ && platform::TickCount() - drain_start_ >= options_.drain_limit_ms;
 }
 
-void ReportSender::WriteRecord(const std::string& record) {
-  // A failed write is not worth losing the report for: it still goes out.
+void ReportSender::WriteLines(std::string* lines) {
+  if (lines->empty()) return;
+  // A failed write is not worth losing the reports for: they still go out.
   std::FILE* file = log_file_.get();
-  std::fputs(record.c_str(), file);
-  std::fputc('\n', file);
+  std::fwrite(lines->data(), 1, lines->size(), file);
   std::fflush(file);
-  reports_.push_back(record);
+  lines->clear();
 }
 
 void ReportSender::SendPendingReports() {

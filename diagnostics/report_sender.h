@@ -27,9 +27,9 @@ struct LoggerCommand {
 // thread; the logger guards what its other threads write.
 class SenderFeed {
  public:
-  // The first queued command, waiting up to `wait_ms` for one; nothing when
-  // none came.
-  virtual std::optional<LoggerCommand> TakeCommand(uint32_t wait_ms) = 0;
+  // Every queued command, in order, waiting up to `wait_ms` for the first;
+  // none when none came.
+  virtual std::deque<LoggerCommand> TakeCommands(uint32_t wait_ms) = 0;
   virtual bool CommandWaiting() = 0;
   virtual std::string LogServer() = 0;
   // The tick at which Finish was called; nothing before.
@@ -62,14 +62,15 @@ class ReportSender {
   void Run();
 
  private:
-  // Handles one wake-up: a command, or none when the wait ran out. True when
-  // the sender is done.
-  bool Handle(const std::optional<LoggerCommand>& command);
+  // Handles one wake-up: the commands taken, or none when the wait ran out.
+  // True when the sender is done.
+  bool Handle(std::deque<LoggerCommand>& batch);
   bool HandleFinish();
   // A pass unless commands wait (theirs comes after them); true when it
   // emptied the queue of a drain.
-  bool Retry();
-  void WriteRecord(const std::string& record);
+  bool Retry(bool commands_wait);
+  // The records gathered in `lines` into the file, one write and one flush.
+  void WriteLines(std::string* lines);
   bool DrainOver() const;
   // One delivery pass over one connection: sends the report queue front to
   // back and stops at the first failure, which goes to the back of the queue.
