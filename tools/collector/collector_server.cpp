@@ -85,7 +85,8 @@ class CollectorServer::Impl : public RequestHandler {
       loop_.Respond(connection, Text(400, "not an event report\n"));
       return;
     }
-    ReportRecord record{std::move(*report), NowMs(), std::move(request.peer)};
+    ReportRecord record{std::move(*report), NowMs(),
+                        StoredAddress(request.peer, options_.store_address)};
     const bool posted = reports_.Post([this, connection, record = std::move(record)]() mutable {
       const CommitResult result = commits_.Submit(std::move(record));
       if (result == CommitResult::kStored) {

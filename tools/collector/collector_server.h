@@ -9,6 +9,7 @@
 #include "tools/collector/connection_loop.h"
 #include "tools/collector/metrics.h"
 #include "tools/collector/store.h"
+#include "tools/collector/stored_address.h"
 
 namespace collector {
 
@@ -27,6 +28,7 @@ struct ServerOptions {
   ConnectionLimits limits;
   uint64_t max_store_bytes = 0;  // past it new reports get 503; 0: no bound
   size_t waiting_pages = 8;      // report pages queued behind the one being built
+  AddressStorage store_address = AddressStorage::kTruncated;  // what is kept of a sender
 };
 
 class CollectorServer {

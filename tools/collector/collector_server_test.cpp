@@ -89,7 +89,7 @@ TEST_F(CollectorServerTest, StoresBothFormsOverOneConnectionAndRefusesTheRest) {
   EXPECT_EQ(stored[0].description, "Launched Bootstrapper on user's machine.");
   EXPECT_EQ(stored[1].agent, "?");
   EXPECT_EQ(stored[2].description, "Bootstrapper exited.");
-  EXPECT_EQ(stored[2].sender, "127.0.0.1");
+  EXPECT_EQ(stored[2].sender, "127.0.0.0");  // stored without its last octet
   EXPECT_EQ(stored[2].timestamp, kTime);
   EXPECT_GT(stored[2].received_ms, 1700000000000);
 

@@ -2,6 +2,7 @@
 //   kestrel-collector serve [--listen ADDR:PORT] [--admin-listen ADDR:PORT]
 //                           [--db FILE | --db postgresql://...] [--threads N]
 //                           [--address-connections N] [--address-rate N] [--max-db-mb N]
+//                           [--store-address full|truncated|none]
 //   kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]
 //   kestrel-collector prune [--db ...] --older-than DAYS
 #include <signal.h>
@@ -13,10 +14,11 @@
 #include <set>
 #include <thread>
 
-#include "tools/common/cli_args.h"
 #include "tools/collector/collector_server.h"
 #include "tools/collector/funnel.h"
 #include "tools/collector/report_text.h"
+#include "tools/collector/stored_address.h"
+#include "tools/common/cli_args.h"
 
 namespace {
 
@@ -24,14 +26,15 @@ constexpr char kUsage[] =
     "usage: kestrel-collector serve [--listen ADDR:PORT] [--admin-listen ADDR:PORT]\n"
     "                               [--db FILE | --db postgresql://...] [--threads N]\n"
     "                               [--address-connections N] [--address-rate N]\n"
-    "                               [--max-db-mb N]\n"
+    "                               [--max-db-mb N] [--store-address full|truncated|none]\n"
     "       kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]\n"
     "       kestrel-collector prune [--db ...] --older-than DAYS\n"
     "The default store is the SQLite file kestrel-collector.db; the default address\n"
     "0.0.0.0:80, the operator's pages (/report, /metrics) on 127.0.0.1:9180. A client\n"
     "address may hold 32 connections and send 20 requests a second (200 at once).\n"
     "Past --max-db-mb, new reports are refused (503) and counted; prune removes the\n"
-    "reports received more than DAYS ago.\n"
+    "reports received more than DAYS ago. A sender's address is stored without its\n"
+    "last octet (IPv4) or last 80 bits (IPv6) unless --store-address says otherwise.\n"
     "T is a UTC time \"YYYY-MM-DD[ hh:mm[:ss]]\" the reports were received from.\n";
 constexpr char kDefaultStore[] = "kestrel-collector.db";
 
@@ -92,6 +95,12 @@ int Serve(const tools::ParsedArgs& args) {
                              {"--max-db-mb", &megabytes}}) {
     if (!WholeNumber(args, flag, value))
       return Usage(std::string(flag) + " takes a positive number");
+  }
+  if (args.options.count("--store-address")) {
+    const std::optional<collector::AddressStorage> storage =
+        collector::ParseAddressStorage(args.Option("--store-address"));
+    if (!storage) return Usage("--store-address takes full, truncated or none");
+    options.store_address = *storage;
   }
   options.threads = static_cast<int>(threads);
   options.max_store_bytes = static_cast<uint64_t>(megabytes) << 20;
@@ -217,7 +226,7 @@ int main(int argc, char** argv) {
   const Command commands[] = {
       {"serve",
        {"--listen", "--admin-listen", "--db", "--threads", "--address-connections",
-        "--address-rate", "--max-db-mb"},
+        "--address-rate", "--max-db-mb", "--store-address"},
        {},
        Serve},
       {"report", {"--db", "--watermark", "--since"}, {"--json"}, Report},

@@ -58,7 +58,9 @@ TEST(HeadReaderTest, HeadsAsTheyArrive) {
                                            ? bytes.find("\n\n") + 2
                                            : bytes.find("\r\n\r\n") + 4);
       }
-      if (state == State::kRefused) EXPECT_EQ(reader.refusal(), c.refusal);
+      if (state == State::kRefused) {
+        EXPECT_EQ(reader.refusal(), c.refusal);
+      }
     }
   }
 }
