@@ -106,8 +106,12 @@ class CollectorServer::Impl : public RequestHandler {
     const std::string& target = request.head.target;
     const std::string path = target.substr(0, target.find('?'));
     const uint64_t connection = request.connection;
-    if (request.head.method != "GET" || (path != "/metrics" && path != "/report")) {
+    if (request.head.method != "GET" ||
+        (path != "/metrics" && path != "/report" && path != "/healthz")) {
       loop_.Respond(connection, Text(404, "not found\n"));
+    } else if (path == "/healthz") {
+      // Served at all: the store is open and the loop answers.
+      loop_.Respond(connection, Text(200, "ok\n"));
     } else if (path == "/metrics") {
       loop_.Respond(connection, {200, "text/plain; version=0.0.4", metrics_.Text(), false});
     } else if (!pages_.Post([this, connection, watermark = QueryValue(target, "watermark")] {

@@ -302,12 +302,16 @@ const HostileRow kHostileRows[] = {
        RawClient attacker(t.port(), "127.0.0.3");
        EXPECT_EQ(attacker.Send("GET /report HTTP/1.1"), 400);
        EXPECT_EQ(attacker.Send("GET /metrics HTTP/1.1"), 400);
+       EXPECT_EQ(attacker.Send("GET /healthz HTTP/1.1"), 400);
        t.RealReport();
        RawClient admin(t.admin_port());
        std::string metrics;
        EXPECT_EQ(admin.Send("GET /metrics HTTP/1.1", &metrics), 200);
        EXPECT_NE(metrics.find("kestrel_collector_records_total 1\n"), std::string::npos);
        EXPECT_EQ(admin.Send("GET / HTTP/1.1"), 404);
+       std::string health;
+       EXPECT_EQ(admin.Send("GET /healthz HTTP/1.1", &health), 200);
+       EXPECT_NE(health.find("ok\n"), std::string::npos) << health;
      }},
 };
 

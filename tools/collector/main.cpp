@@ -17,6 +17,7 @@
 #include "tools/collector/collector_server.h"
 #include "tools/collector/funnel.h"
 #include "tools/collector/report_text.h"
+#include "tools/collector/service.h"
 #include "tools/collector/stored_address.h"
 #include "tools/common/cli_args.h"
 
@@ -30,8 +31,9 @@ constexpr char kUsage[] =
     "       kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]\n"
     "       kestrel-collector prune [--db ...] --older-than DAYS\n"
     "The default store is the SQLite file kestrel-collector.db; the default address\n"
-    "0.0.0.0:80, the operator's pages (/report, /metrics) on 127.0.0.1:9180. A client\n"
-    "address may hold 32 connections and send 20 requests a second (200 at once).\n"
+    "0.0.0.0:80, the operator's pages (/report, /metrics, /healthz) on 127.0.0.1:9180.\n"
+    "Under systemd it tells its readiness ($NOTIFY_SOCKET) and logs its counts a minute.\n"
+    "A client address may hold 32 connections and send 20 requests a second (200 at once).\n"
     "Past --max-db-mb, new reports are refused (503) and counted; prune removes the\n"
     "reports received more than DAYS ago. A sender's address is stored without its\n"
     "last octet (IPv4) or last 80 bits (IPv6) unless --store-address says otherwise.\n"
@@ -145,9 +147,13 @@ int Serve(const tools::ParsedArgs& args) {
   std::printf("kestrel-collector: operator pages on %s:%d\n", options.admin_host.c_str(),
               server.admin_port());
   std::fflush(stdout);
+  // The store is open and both ports are bound: a service manager may send traffic.
+  collector::NotifyServiceManager("READY=1");
+  collector::MinuteLog minute_log(server.metrics());
   std::thread stopper([&server, stop_signals] {
     int signal = 0;
     sigwait(&stop_signals, &signal);
+    collector::NotifyServiceManager("STOPPING=1");
     server.Stop();
   });
   const bool ok = server.Run();
