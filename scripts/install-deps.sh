@@ -10,8 +10,8 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   # Running and driving Windows programs
   wine wine32:i386 xvfb openbox xdotool x11-utils
-  # MSI packages, signatures and pictures for the test fixtures
-  wixl msitools osslsigncode imagemagick
+  # MSI packages, signatures, test authorities and pictures for the test fixtures
+  wixl msitools osslsigncode openssl imagemagick
   # Host build and tests
   cmake make g++ pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcurl4-openssl-dev libssl-dev
