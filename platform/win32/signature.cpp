@@ -14,6 +14,46 @@ namespace platform {
 
 namespace {
 
+// The two libraries are loaded when a signature is first checked, not with
+// the stub: a run without a signer never pays for them at start-up. Never
+// freed, since a check past its deadline may still run.
+struct TrustFunctions {
+  decltype(&::WinVerifyTrust) verify = nullptr;
+  decltype(&::WTHelperProvDataFromStateData) provider_data = nullptr;
+  decltype(&::WTHelperGetProvSignerFromChain) signer = nullptr;
+  decltype(&::CertGetCertificateChain) get_chain = nullptr;
+  decltype(&::CertVerifyCertificateChainPolicy) verify_policy = nullptr;
+  decltype(&::CertFreeCertificateChain) free_chain = nullptr;
+  decltype(&::CertGetNameStringA) name = nullptr;
+  bool ok = false;
+};
+
+template <typename Function>
+void Find(HMODULE module, const char* name, Function* function) {
+  *function =
+      module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+             : nullptr;
+}
+
+const TrustFunctions& Trust() {
+  static const TrustFunctions functions = [] {
+    TrustFunctions f;
+    const HMODULE wintrust = LoadLibraryA("wintrust.dll");
+    const HMODULE crypt32 = LoadLibraryA("crypt32.dll");
+    Find(wintrust, "WinVerifyTrust", &f.verify);
+    Find(wintrust, "WTHelperProvDataFromStateData", &f.provider_data);
+    Find(wintrust, "WTHelperGetProvSignerFromChain", &f.signer);
+    Find(crypt32, "CertGetCertificateChain", &f.get_chain);
+    Find(crypt32, "CertVerifyCertificateChainPolicy", &f.verify_policy);
+    Find(crypt32, "CertFreeCertificateChain", &f.free_chain);
+    Find(crypt32, "CertGetNameStringA", &f.name);
+    f.ok = f.verify && f.provider_data && f.signer && f.get_chain && f.verify_policy &&
+           f.free_chain && f.name;
+    return f;
+  }();
+  return functions;
+}
+
 constexpr LONG kNoSignature = static_cast<LONG>(0x800B0100);      // TRUST_E_NOSIGNATURE
 constexpr LONG kProviderUnknown = static_cast<LONG>(0x800B0001);  // TRUST_E_PROVIDER_UNKNOWN
 constexpr LONG kSubjectUnknown = static_cast<LONG>(0x800B0003);   // TRUST_E_SUBJECT_FORM_UNKNOWN
@@ -40,7 +80,7 @@ SignatureVerdict FromTrustStatus(LONG status) {
 // the code-signing usage: the chain is built again, from the signature's own
 // store, for code signing, and must have no error and pass the Authenticode
 // policy.
-bool ChainIsTrustedForCodeSigning(PCCERT_CONTEXT certificate) {
+bool ChainIsTrustedForCodeSigning(const TrustFunctions& trust, PCCERT_CONTEXT certificate) {
   char usage[] = szOID_PKIX_KP_CODE_SIGNING;
   LPSTR usages[] = {usage};
   CERT_CHAIN_PARA parameters = {};
@@ -49,8 +89,8 @@ bool ChainIsTrustedForCodeSigning(PCCERT_CONTEXT certificate) {
   parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters,
-                               CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
+  if (!trust.get_chain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters,
+                       CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
     return false;
   }
   CERT_CHAIN_POLICY_PARA policy = {};
@@ -59,13 +99,15 @@ bool ChainIsTrustedForCodeSigning(PCCERT_CONTEXT certificate) {
   status.cbSize = sizeof status;
   const bool trusted =
       chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR &&
-      CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain, &policy, &status) &&
+      trust.verify_policy(CERT_CHAIN_POLICY_AUTHENTICODE, chain, &policy, &status) &&
       status.dwError == 0;
-  CertFreeCertificateChain(chain);
+  trust.free_chain(chain);
   return trusted;
 }
 
 SignatureVerdict Verify(const std::string& path, const std::string& signer) {
+  const TrustFunctions& trust = Trust();
+  if (!trust.ok) return SignatureVerdict::kUnavailable;
   const int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
   std::vector<wchar_t> wide(length > 0 ? length : 1);
   MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
@@ -81,24 +123,23 @@ SignatureVerdict Verify(const std::string& path, const std::string& signer) {
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  const LONG status = trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   SignatureVerdict verdict = FromTrustStatus(status);
   if (status == 0) {
     verdict = SignatureVerdict::kUntrusted;
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signature =
-        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = trust.provider_data(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signature = provider ? trust.signer(provider, 0, FALSE, 0) : nullptr;
     if (signature && signature->csCertChain > 0 && signature->pasCertChain[0].pCert) {
       PCCERT_CONTEXT certificate = signature->pasCertChain[0].pCert;
       char name[256] = {};
-      CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
-      if (ChainIsTrustedForCodeSigning(certificate)) {
+      trust.name(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
+      if (ChainIsTrustedForCodeSigning(trust, certificate)) {
         verdict = signer == name ? SignatureVerdict::kSignedBy : SignatureVerdict::kOtherSigner;
       }
     }
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
-  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return verdict;
 }
 
