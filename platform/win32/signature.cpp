@@ -36,7 +36,7 @@ void Find(HMODULE module, const char* name, Function* function) {
 }
 
 const TrustFunctions& Trust() {
-  static const TrustFunctions functions = [] {
+  static const TrustFunctions kFunctions = [] {
     TrustFunctions f;
     const HMODULE wintrust = LoadLibraryA("wintrust.dll");
     const HMODULE crypt32 = LoadLibraryA("crypt32.dll");
@@ -51,7 +51,7 @@ const TrustFunctions& Trust() {
            f.free_chain && f.name;
     return f;
   }();
-  return functions;
+  return kFunctions;
 }
 
 constexpr LONG kNoSignature = static_cast<LONG>(0x800B0100);      // TRUST_E_NOSIGNATURE
