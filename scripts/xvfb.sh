@@ -12,13 +12,27 @@
 _kestrel_xvfb_pid=
 _kestrel_wm_pid=
 _kestrel_xvfb_dir=
+_kestrel_xvfb_lock=
 
 kestrel_xvfb_start() {
+  # One start at a time on this machine: two Xvfb that pick a display number
+  # at the same moment can take the same one, and the loser's window manager
+  # then finds no display.
+  local rc
+  exec {_kestrel_xvfb_lock}>"${TMPDIR:-/tmp}/kestrel-xvfb.lock"
+  flock -w 60 "$_kestrel_xvfb_lock"
+  _kestrel_xvfb_start_locked
+  rc=$?
+  exec {_kestrel_xvfb_lock}>&-
+  return $rc
+}
+
+_kestrel_xvfb_start_locked() {
   _kestrel_xvfb_dir=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-xvfb.XXXXXX") || return 1
   # -displayfd makes Xvfb pick a free display number itself and write it
   # once it accepts connections, which avoids racing other test runs.
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-    3>"$_kestrel_xvfb_dir/display" >"$_kestrel_xvfb_dir/xvfb.log" 2>&1 &
+    3>"$_kestrel_xvfb_dir/display" >"$_kestrel_xvfb_dir/xvfb.log" 2>&1 {_kestrel_xvfb_lock}>&- &
   _kestrel_xvfb_pid=$!
   local i display=
   for ((i = 0; i < 100; i++)); do
@@ -34,7 +48,7 @@ kestrel_xvfb_start() {
     return 1
   fi
   export DISPLAY=:$display
-  openbox --sm-disable >"$_kestrel_xvfb_dir/openbox.log" 2>&1 &
+  openbox --sm-disable >"$_kestrel_xvfb_dir/openbox.log" 2>&1 {_kestrel_xvfb_lock}>&- &
   _kestrel_wm_pid=$!
   # The window manager is up once it has claimed the root window.
   for ((i = 0; i < 100; i++)); do

@@ -47,6 +47,8 @@ def scenario(name, **setup):
                 not trusted; "wrong-name", "expired": such a certificate
     launcher_ms run time of the fake launcher and MiniServer (default 3000)
     timeout     seconds the whole road may take (default 240)
+    slow        True: the road spends about a minute waiting (the drain, a
+                stall limit); queued first when roads run side by side
     in_suite    False: run only when named (a seeded series)"""
 
     def register(road):

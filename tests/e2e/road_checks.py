@@ -5,6 +5,7 @@ check records a failure and goes on."""
 import datetime
 import os
 import re
+import signal
 import urllib.parse
 
 import catalog
@@ -80,6 +81,12 @@ class RoadChecks:
         return condition
 
     def expect_exit(self, code=0):
+        if self.exit_code is not None and self.exit_code < 0:
+            # Not an exit of Setup.exe: an access violation in it ends with
+            # 5 (0xC0000005 cut to 8 bits), a stack overflow with 1.
+            name = signal.Signals(-self.exit_code).name if -self.exit_code in signal.valid_signals() else "?"
+            self.fail(f"Wine's process was killed by signal {-self.exit_code} ({name}), expected exit {code}")
+            return
         self.check(self.exit_code == code, f"exit code {self.exit_code}, expected {code}")
 
     def expect_events(self, *chains, complete=False):

@@ -7,6 +7,8 @@ X display, acts as the user would, and checks what the run left behind.
   tests/e2e/run_e2e.py --list         list the scenarios
   tests/e2e/run_e2e.py cancel-any-moment --repeat 50 --seed S
                                       the seeded cancel, 50 runs from seed S
+  tests/e2e/run_e2e.py --jobs 1       one road at a time (default: two side
+                                      by side, or $KESTREL_E2E_JOBS)
 
 Needs the win32 build (bootstrapper.exe, bootpack.exe) and the win32-tests
 build (the fixtures). Prints one line per scenario and ends with
@@ -23,6 +25,7 @@ import importlib
 import payload
 import rig
 import road
+import road_pool
 
 # Every scenarios*.py here registers its roads when imported; a new file of
 # roads needs no change here.
@@ -71,6 +74,40 @@ class Context:
         self.display.stop()
 
 
+def result_of(name, context, seed):
+    """Runs one road; what the report needs of it, as plain data."""
+    context.seed = seed
+    ok, seconds, run = road.execute(name, context)
+    return {"name": name, "ok": ok, "seconds": seconds, "skipped": run.skipped,
+            "failures": run.failures, "notes": run.notes, "leftovers": run.leftovers, "dir": run.dir}
+
+
+class Tally:
+    """The lines of the roads as they end, and the counts."""
+
+    def __init__(self):
+        self.passed = self.failed = self.skipped = 0
+
+    def __call__(self, result):
+        name, ok, seconds = result["name"], result["ok"], result["seconds"]
+        if result.get("skipped") and ok:
+            print(f"{name:<28} SKIP {seconds:6.1f} s: {result['skipped']}", flush=True)
+            self.skipped += 1
+            return
+        print(f"{name:<28} {'PASS' if ok else 'FAIL'} {seconds:6.1f} s")
+        for failure in result.get("failures", []):
+            print(f"    - {failure}")
+        for note in result.get("notes", []):
+            print(f"    note: {note}")
+        if result.get("leftovers"):
+            print(f"    left running at exit (ended by the harness): {', '.join(result['leftovers'])}")
+        if not ok and result.get("dir"):
+            print(f"    files: {result['dir']}")
+        sys.stdout.flush()
+        self.passed += ok
+        self.failed += not ok
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
     parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
@@ -87,7 +124,17 @@ def main():
     parser.add_argument("--repeat", type=int, default=1, help="run the selection this many times")
     parser.add_argument("--seed", type=int, help="first seed of the seeded roads (cancel-any-moment; "
                         "default: from the clock), one more for each repeat")
+    parser.add_argument("--jobs", type=int, default=road_pool.default_jobs(),
+                        help="roads run side by side (default 2, or $KESTREL_E2E_JOBS)")
+    parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
+
+    if args.worker:
+        context = Context(args)
+        try:
+            return road_pool.worker_loop(lambda job: result_of(job["name"], context, job["seed"]))
+        finally:
+            context.close()
 
     if args.list:
         for name in road.SCENARIOS:
@@ -101,33 +148,29 @@ def main():
         print(f"e2e: unknown scenarios {unknown}; --list shows them", file=sys.stderr)
         return 2
 
-    context = Context(args)
-    passed = failed = skipped = 0
+    first_seed = args.seed if args.seed is not None else int(time.time() * 1000) % 1000000
+    jobs = [{"name": name, "seed": first_seed + repeat}
+            for repeat in range(args.repeat) for name in names]
+    tally = Tally()
     began = time.time()
-    try:
-        for _ in range(args.repeat):
-            for name in names:
-                ok, seconds, run = road.execute(name, context)
-                if run.skipped and ok:
-                    print(f"{name:<28} SKIP {seconds:6.1f} s: {run.skipped}", flush=True)
-                    skipped += 1
-                    continue
-                print(f"{name:<28} {'PASS' if ok else 'FAIL'} {seconds:6.1f} s", flush=True)
-                for failure in run.failures:
-                    print(f"    - {failure}")
-                for note in run.notes:
-                    print(f"    note: {note}")
-                if run.leftovers:
-                    print(f"    left running at exit (ended by the harness): {', '.join(run.leftovers)}")
-                if not ok:
-                    print(f"    files: {run.dir}")
-                passed += ok
-                failed += not ok
-    finally:
-        context.close()
-    print(f"e2e: {time.time() - began:.0f} s in all")
-    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
-    return 1 if failed else 0
+    side_by_side = args.jobs > 1 and len(jobs) > 1
+    if side_by_side:
+        rig.Probe(os.path.join(os.path.abspath(args.work), "tools"))  # built once, before the workers
+        slow = {n for n, (_, setup) in road.SCENARIOS.items() if setup.get("slow")}
+        road_pool.run_jobs(jobs, slow, args.jobs,
+                           road_pool.worker_command(os.path.abspath(__file__), args), tally)
+    else:
+        context = Context(args)
+        try:
+            for job in jobs:
+                tally(result_of(job["name"], context, job["seed"]))
+        finally:
+            context.close()
+    print(f"e2e: {time.time() - began:.0f} s in all"
+          + (f", {args.jobs} busy roads at a time beside the waiting ones" if side_by_side else ""))
+    print(f"{tally.passed} passed, {tally.failed} failed"
+          + (f", {tally.skipped} skipped" if tally.skipped else ""))
+    return 1 if tally.failed else 0
 
 
 if __name__ == "__main__":

@@ -231,24 +231,10 @@ def cancel_at(r, seed):
     r.note(f"ended {r.ended - r.started:.1f} s after the start")
 
 
-_series = {"next": None}
-
-
-def next_seed(r):
-    """The --seed of the runner, one more for each repeat; else the clock."""
-    seed = _series["next"]
-    if seed is None:
-        seed = getattr(r.ctx, "seed", None)
-        if seed is None:
-            seed = int(time.time() * 1000) % 1000000
-    _series["next"] = seed + 1
-    return seed
-
-
 @scenario("cancel-any-moment", in_suite=False, **_SETUP)
 def cancel_any_moment(r):
     """Cancel at the moment the seed picks; see the module's text."""
-    cancel_at(r, next_seed(r))
+    cancel_at(r, r.ctx.seed)  # the runner's --seed, one more for each repeat
 
 
 @scenario("cancel-at-seed-7", **_SETUP)

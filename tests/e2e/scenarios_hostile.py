@@ -155,7 +155,7 @@ def log_server_road(r, expect_drain):
                 "the last window, with nothing left to deliver")
 
 
-@scenario("hostile-log-server-refused", installed=("dotnet", "servicepack", "agent"),
+@scenario("hostile-log-server-refused", slow=True, installed=("dotnet", "servicepack", "agent"),
           log_server=False, entries={"EULA.TXT": None}, timeout=200)
 def hostile_log_server_refused(r):
     """Nothing listens on the log server's port: every pass fails at once, the
@@ -163,7 +163,7 @@ def hostile_log_server_refused(r):
     log_server_road(r, expect_drain=True)
 
 
-@scenario("hostile-log-server-slow", installed=("dotnet", "servicepack", "agent"),
+@scenario("hostile-log-server-slow", slow=True, installed=("dotnet", "servicepack", "agent"),
           log_server=False, entries={"EULA.TXT": None}, timeout=200)
 def hostile_log_server_slow(r):
     """The log server answers each report after 5 s, as long as the sender

@@ -42,7 +42,7 @@ def cancel(r):
     return time.time()
 
 
-@scenario("log-server-silent", installed=ALL_INSTALLED, log_server=False,
+@scenario("log-server-silent", slow=True, installed=ALL_INSTALLED, log_server=False,
           entries={"EULA.TXT": None}, timeout=200)
 def log_server_silent(r):
     """The log server accepts and never answers: each report gives up after its
@@ -155,7 +155,7 @@ def dotnet_resumed(r):
     r.expect_registry("HKLM", NDP11, "Install", 1)
 
 
-@scenario("download-stall-limit", installed=("servicepack", "agent"),
+@scenario("download-stall-limit", slow=True, installed=("servicepack", "agent"),
           downloads=downloads(**{DOTNET_PRIMARY: servers.stalled(FIXTURE_DOTNET),
                                  DOTNET_SECONDARY: servers.serve(FIXTURE_DOTNET)}),
           timeout=300)

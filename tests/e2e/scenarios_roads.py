@@ -330,7 +330,7 @@ def launcher_error(r):
         r.note(f"launcher left running under Wine: {', '.join(r.leftovers)}")
 
 
-@scenario("log-server-down", installed=ALL_INSTALLED, log_server=False,
+@scenario("log-server-down", slow=True, installed=ALL_INSTALLED, log_server=False,
           entries={"EULA.TXT": None}, timeout=200)
 def log_server_down(r):
     """Nobody listens on port 80: the windows run their course, then the
