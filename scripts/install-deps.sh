@@ -16,8 +16,9 @@ packages=(
   cmake make g++ pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcurl4-openssl-dev libssl-dev
   # kestrel-collector: its HTTP server, its stores, the PostgreSQL server its
-  # tests start, and the browser that draws its report page in a test
-  libsqlite3-dev libpq-dev postgresql chromium
+  # tests start, and the browser that draws its report page in a test (zlib
+  # reads the picture back)
+  libsqlite3-dev libpq-dev postgresql chromium zlib1g-dev
   # Fuzz targets (preset fuzz): clang and its libFuzzer and sanitizer runtimes;
   # the naming check (scripts/check-names.sh)
   clang libclang-rt-14-dev clang-tidy

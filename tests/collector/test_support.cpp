@@ -405,6 +405,34 @@ std::vector<collector::ReportRecord> RecordedRoads() {
   return records;
 }
 
+std::vector<collector::ReportRecord> ComparedBuilds() {
+  const std::vector<int> kFresh = {3000, 3021, 3019, 4002, 4004, 4006, 4061, 9003, 4062,
+                                   5004, 5010, 5014, 6003, 6006, 6009, 7003, 3111};
+  std::vector<collector::ReportRecord> records;
+  auto cohort = [&](const char* build, int64_t day_ms, int agent_lost, int dotnet_failed) {
+    for (int run = 0; run < 200; ++run) {
+      for (int id : kFresh) {
+        const bool lost = run < agent_lost;
+        const bool failed = !lost && run < agent_lost + dotnet_failed;
+        if (lost && (id == 5014 || id == 6009 || id == 7003)) continue;
+        if (failed && (id == 6006 || id == 6009 || id == 7003)) continue;
+        if (failed && id == 6003) id = 6002;
+        collector::ReportRecord r;
+        r.token = std::string(build) + "-run-" + std::to_string(run);
+        r.event_id = id;
+        r.description = diagnostics::EventCatalog::Describe(id);
+        r.timestamp = "2026-12-07 10:00:00.000";
+        if (id == 3021) r.watermark = build;
+        r.received_ms = day_ms + static_cast<int64_t>(records.size());
+        records.push_back(std::move(r));
+      }
+    }
+  };
+  cohort("build-1", 1796083200000, 10, 0);  // 2026-12-01 00:00 UTC
+  cohort("build-2", 1796169600000, 12, 60);
+  return records;
+}
+
 std::string ReportLine(const std::string& token, const std::string& record_line, bool raw) {
   const std::string target = diagnostics::FormatReportTarget(token, record_line);
   return "GET /" + (raw ? diagnostics::DecodeRequestTarget(target) : target) + " HTTP/1.1";

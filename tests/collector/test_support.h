@@ -132,4 +132,10 @@ std::optional<diagnostics::EventRecord> ReceivedReport(const std::string& line);
 // (all installed, cancelled, one that stopped reporting).
 std::vector<collector::ReportRecord> RecordedRoads();
 
+// Two builds of fresh-machine runs whose answer is known: "build-1", 200 runs
+// received on 2026-12-01 of which 10 lose the agent download; "build-2", 200
+// runs received on 2026-12-02 of which 12 lose the agent download (noise)
+// and 60 fail the .NET install (a clear drop, and every step after it).
+std::vector<collector::ReportRecord> ComparedBuilds();
+
 }  // namespace collector_test

@@ -11,14 +11,18 @@ with --headless) it runs on a private display, accepts the licence with
 xdotool, photographs each window into the output folder (splash, licence,
 progress, the cancel question, answered No) and prints the event log.
 The event reports go to kestrel-collector, whose funnel of the run is
-printed at the end."""
+printed at the end, and then compared with a second build: the same run's
+reports sent to the collector once more, as a run of the build "demo-replay"."""
 
 import argparse
+import http.client
 import os
 import shutil
+import sqlite3
 import subprocess
 import sys
 import time
+import uuid
 
 import payload
 import rig
@@ -107,6 +111,46 @@ def _around(*windows):
                      max(r[2] for r in rects), max(r[3] for r in rects)]}
 
 
+# Bytes a report target may not hold as they are (the sender's own
+# EncodeRequestTarget): controls, space, these, DEL and everything from 0x80.
+UNSAFE = b' "#%<>\\^`{|}'
+REPLAY_BUILD = "demo-replay"
+
+
+def encode_target(text):
+    return "".join(chr(b) if 0x20 < b < 0x7F and b not in UNSAFE else f"%{b:02X}"
+                   for b in text)
+
+
+def replay_as_second_build(log_server):
+    """Sends the run's stored reports to the collector's public port again,
+    as the senders do, under a new run id and the WATERMARK REPLAY_BUILD:
+    a second build with the same funnel, so that `report --compare` has two
+    builds to set side by side. Returns the run's own watermark."""
+    with sqlite3.connect(log_server.db) as db:
+        db.text_factory = bytes  # a record's texts are 8-bit, as sent
+        rows = db.execute("SELECT agent, watermark, event_id, description, timestamp"
+                          " FROM reports ORDER BY id").fetchall()
+    original = next((w for _, w, event, _, _ in rows if event == 3021 and w), b"")
+    token = str(uuid.uuid4()).upper().encode()
+    connection = http.client.HTTPConnection(servers.HOST, log_server.PORT, timeout=10)
+    for agent, watermark, event, description, timestamp in rows:
+        record = b"TOKEN='" + token + b"',"
+        if agent:
+            record += b"AGENT='" + agent + b"',"
+        if watermark:
+            record += b"WATERMARK='" + REPLAY_BUILD.encode() + b"',"
+        record += b"EVENTID='%d',DESC='%s',TIMESTAMP='%s'" % (event, description, timestamp)
+        connection.putrequest("GET", "/?" + encode_target(record), skip_accept_encoding=True)
+        connection.endheaders()
+        answer = connection.getresponse()
+        answer.read()
+        if answer.status != 200:
+            raise SystemExit(f"demo: the collector answered {answer.status} to a replayed report")
+    connection.close()
+    return original.decode("latin-1")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
     parser.add_argument("--win32", default=os.path.join(rig.ROOT, "build", "win32"))
@@ -165,6 +209,32 @@ def run_demo(r, interactive):
             print(f"demo: the reports are in {r.log_server.db}")
         r.keep_artefacts()
         shutil.rmtree(r.prefix.path, ignore_errors=True)
+        if r.log_server and r.reports():
+            print_compared_builds(r)
+
+
+def print_compared_builds(r):
+    """The run's build against a second one: a copy of the store, to which a
+    collector of its own receives the run's reports once more as REPLAY_BUILD."""
+    db = os.path.join(r.dir, "compared.db")
+    for leftover in (db, db + "-wal", db + "-shm"):
+        if os.path.exists(leftover):
+            os.remove(leftover)
+    for suffix in ("", "-wal"):
+        if os.path.exists(r.log_server.db + suffix):
+            shutil.copyfile(r.log_server.db + suffix, db + suffix)
+    second = servers.CollectorLogServer(r.log_server.program, db)
+    try:
+        compared = replay_as_second_build(second)
+    finally:
+        second.stop()
+    print(f"\n======== kestrel-collector report --compare (the run's build) {REPLAY_BUILD} ========")
+    print(subprocess.run([r.log_server.program, "report", "--db", db, "--compare", compared,
+                          REPLAY_BUILD], capture_output=True,
+                         text=True).stdout.split("\n\nBuild ")[0].rstrip("\n"))
+    print("demo: one run a build is too few to test (p \"-\"); with enough runs a step whose"
+          " conversion fell is marked ! and the command exits 1")
+    print(f"demo: both builds are in {db}")
 
 
 if __name__ == "__main__":

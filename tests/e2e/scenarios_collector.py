@@ -10,7 +10,8 @@ from road import scenario
 
 # The funnel rows a fresh-machine run reaches; every other row stays at 0.
 FRESH_MACHINE_STEPS = {
-    "started", "configuration read", "licence shown", "licence accepted", "progress shown",
+    "started", "configuration read", ".NET needed", "Service Pack needed", "agent needed",
+    "licence shown", "licence accepted", "progress shown",
     ".NET download done", "Service Pack download done", "agent download done",
     ".NET install done", "Service Pack install done", "agent install done", "game launched",
     "exited",

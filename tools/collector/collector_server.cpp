@@ -6,6 +6,7 @@
 #include "diagnostics/request_encoding.h"
 #include "tools/collector/commit_queue.h"
 #include "tools/collector/funnel.h"
+#include "tools/collector/funnel_compare.h"
 #include "tools/collector/report_page.h"
 #include "tools/collector/worker_pool.h"
 
@@ -114,25 +115,57 @@ class CollectorServer::Impl : public RequestHandler {
       loop_.Respond(connection, Text(200, "ok\n"));
     } else if (path == "/metrics") {
       loop_.Respond(connection, {200, "text/plain; version=0.0.4", metrics_.Text(), false});
-    } else if (!pages_.Post([this, connection, watermark = QueryValue(target, "watermark")] {
-                 ServePage(connection, watermark);
-               })) {
+    } else if (!pages_.Post([this, connection, target] { ServePage(connection, target); })) {
       metrics_.CountRefusal(Refusal::kAdminBusy);
       loop_.Respond(connection, Text(503, "report pages busy\n"));
     }
   }
 
-  void ServePage(uint64_t connection, const std::optional<std::string>& watermark) {
+  // ?watermark=W one build; ?compare=OLD&with=NEW two side by side;
+  // ?since=T&until=T the records received in that time (as `report`'s).
+  void ServePage(uint64_t connection, const std::string& target) {
     FunnelFilter filter;
-    filter.watermark = watermark;
+    PageQuery query;
+    filter.watermark = QueryValue(target, "watermark");
+    query.watermark = filter.watermark;
+    for (auto [name, text] :
+         {std::pair<const char*, std::string*>{"since", &query.since}, {"until", &query.until}}) {
+      *text = QueryValue(target, name).value_or("");
+      if (text->empty()) continue;
+      const std::optional<int64_t> ms = ParseReceivedTime(*text);
+      if (!ms) {
+        loop_.Respond(connection,
+                      Text(400, std::string(name) + " takes YYYY-MM-DD[ hh:mm[:ss]]\n"));
+        return;
+      }
+      if (name == std::string("since")) {
+        filter.since_ms = *ms;
+      } else {
+        filter.until_ms = *ms;
+      }
+    }
+    const std::optional<std::string> compare = QueryValue(target, "compare");
+    const std::optional<std::string> with = QueryValue(target, "with");
+    query.compare = compare.value_or("");
+    query.with = with.value_or("");
+    if (query.compare.empty() != query.with.empty()) {
+      loop_.Respond(connection, Text(400, "compare= and with= name two builds\n"));
+      return;
+    }
     std::string error;
+    std::optional<FunnelComparison> comparison;
+    if (!query.compare.empty() &&
+        !(comparison = BuildFunnelComparison(store_, filter, query.compare, query.with, &error))) {
+      loop_.Respond(connection, Text(500, error + "\n"));
+      return;
+    }
     std::optional<FunnelReport> report = BuildFunnelReport(store_, filter, &error);
     if (!report) {
       loop_.Respond(connection, Text(500, error + "\n"));
       return;
     }
-    loop_.Respond(connection,
-                  {200, "text/html; charset=iso-8859-1", RenderReportPage(*report), false});
+    loop_.Respond(connection, {200, "text/html; charset=iso-8859-1",
+                               RenderReportPage(*report, query, comparison), false});
   }
 
   Store& store_;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "tests/collector/test_support.h"
 
@@ -104,6 +105,20 @@ TEST_F(CollectorServerTest, StoresBothFormsOverOneConnectionAndRefusesTheRest) {
   ASSERT_EQ(admin.Send("GET /report HTTP/1.1", &page), 200);
   EXPECT_NE(page.find("<svg"), std::string::npos);
   EXPECT_NE(page.find("3 reports from 1 runs"), std::string::npos);
+  // The page's other views: what each query shows, or why it is refused.
+  const std::tuple<const char*, int, const char*> views[] = {
+      {"/report?compare=a&with=%3Cb%3E", 200,
+       "<h2 id=\"compare\">Build a against build &lt;b&gt;</h2>"},
+      {"/report?until=2000-01-01", 200, "0 reports from 0 runs, received before 2000-01-01."},
+      {"/report?since=2000-01-01+10:00&compare=a&with=b", 200,
+       "3 reports from 1 runs, received from 2000-01-01 10:00"},
+      {"/report?compare=a", 400, "compare= and with= name two builds"},
+      {"/report?since=2026-13-01", 400, "since takes YYYY-MM-DD[ hh:mm[:ss]]"},
+  };
+  for (const auto& [target, status, shown] : views) {
+    EXPECT_EQ(admin.Send("GET " + std::string(target) + " HTTP/1.1", &page), status) << target;
+    EXPECT_NE(page.find(shown), std::string::npos) << target << "\n" << page;
+  }
 }
 
 // Concurrent senders (machines of their own) share commits, and every one

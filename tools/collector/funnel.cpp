@@ -1,6 +1,7 @@
 #include "tools/collector/funnel.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,34 +23,62 @@ std::unique_ptr<Store> SideStore() {
   return store;
 }
 
+// The records `store` received within the range, appended to `side`.
+bool SumUpRange(Store& store, const FunnelFilter& range, Store& side, std::string* error) {
+  std::vector<ReportRecord> chunk;
+  bool appended = true;
+  auto flush = [&] {
+    appended = appended && side.Append(chunk, error);
+    chunk.clear();
+  };
+  if (!store.ForEach(
+          range.since_ms,
+          [&](const ReportRecord& r) {
+            chunk.push_back(r);
+            if (chunk.size() == 10000) flush();
+          },
+          error, range.until_ms.value_or(INT64_MAX))) {
+    return false;
+  }
+  flush();
+  return appended;
+}
+
 }  // namespace
 
 std::string RunLabel(const std::string& token) {
   return token.substr(0, std::min<size_t>(8, token.size() / 2)) + "...";
 }
 
+std::optional<int64_t> ParseReceivedTime(const std::string& text) {
+  const std::string zero = "1970-01-01 00:00:00.000";
+  if (text.size() < 10 || text.size() > zero.size()) return std::nullopt;
+  return diagnostics::TimestampMs(text + zero.substr(text.size()));
+}
+
+std::optional<std::vector<FunnelReport>> BuildFunnelReports(
+    Store& store, const FunnelFilter& range, const std::vector<std::optional<std::string>>& builds,
+    std::string* error) {
+  std::vector<FunnelReport> reports;
+  std::unique_ptr<Store> side;
+  if (range.since_ms > 0 || range.until_ms) {
+    side = SideStore();
+    if (!SumUpRange(store, range, *side, error)) return std::nullopt;
+  }
+  for (const std::optional<std::string>& build : builds) {
+    std::optional<FunnelReport> report = (side ? *side : store).Funnel(build, error);
+    if (!report) return std::nullopt;
+    reports.push_back(std::move(*report));
+  }
+  return reports;
+}
+
 std::optional<FunnelReport> BuildFunnelReport(Store& store, const FunnelFilter& filter,
                                               std::string* error) {
-  if (filter.since_ms <= 0) return store.Funnel(filter.watermark, error);
-  std::unique_ptr<Store> side = SideStore();
-  std::vector<ReportRecord> chunk;
-  bool appended = true;
-  auto flush = [&] {
-    appended = appended && side->Append(chunk, error);
-    chunk.clear();
-  };
-  if (!store.ForEach(
-          filter.since_ms,
-          [&](const ReportRecord& r) {
-            chunk.push_back(r);
-            if (chunk.size() == 10000) flush();
-          },
-          error)) {
-    return std::nullopt;
-  }
-  flush();
-  if (!appended) return std::nullopt;
-  return side->Funnel(filter.watermark, error);
+  std::optional<std::vector<FunnelReport>> reports =
+      BuildFunnelReports(store, filter, {filter.watermark}, error);
+  if (!reports) return std::nullopt;
+  return std::move(reports->front());
 }
 
 FunnelReport SummarizeRecords(const std::vector<ReportRecord>& records,
@@ -57,7 +86,8 @@ FunnelReport SummarizeRecords(const std::vector<ReportRecord>& records,
   std::unique_ptr<Store> side = SideStore();
   std::vector<ReportRecord> taken;
   for (const ReportRecord& r : records) {
-    if (r.received_ms >= filter.since_ms) taken.push_back(r);
+    if (r.received_ms >= filter.since_ms && r.received_ms < filter.until_ms.value_or(INT64_MAX))
+      taken.push_back(r);
   }
   std::string error;
   std::optional<FunnelReport> report;

@@ -20,11 +20,23 @@ class Store;
 struct FunnelFilter {
   std::optional<std::string> watermark;  // only the runs of this build
   int64_t since_ms = 0;                  // only records received from then on
+  std::optional<int64_t> until_ms;       // only records received before then
 };
+
+// A time the records were received, UTC, as "YYYY-MM-DD[ hh:mm[:ss]]" (the
+// grammar of --since, --until and the page's since= and until=).
+std::optional<int64_t> ParseReceivedTime(const std::string& text);
 
 struct FunnelStep {
   const char* label;
   uint64_t runs;
+};
+
+// The runs whose first record was received on one UTC day.
+struct DayCount {
+  int64_t day = 0;  // days since 1970-01-01
+  uint64_t runs = 0;
+  uint64_t failed_runs = 0;  // of them, those that reported a failure
 };
 
 // One build's funnel. A run belongs to the build its WATERMARK record names;
@@ -37,6 +49,7 @@ struct BuildFunnel {
   std::optional<int64_t> launch_median_ms;  // 3000 to 7003, on the sender's clock
   std::optional<int64_t> launch_p90_ms;
   uint64_t launches_timed = 0;
+  std::vector<DayCount> days;  // the latest kListedDays with runs, oldest first
 };
 
 struct FailureRow {
@@ -54,6 +67,7 @@ struct UnfinishedRun {
 };
 
 constexpr size_t kListedBuilds = 20;
+constexpr size_t kListedDays = 31;
 constexpr size_t kTopFailures = 20;
 constexpr size_t kListedUnfinished = 20;
 
@@ -72,10 +86,15 @@ struct FunnelReport {
 // reports in its name.
 std::string RunLabel(const std::string& token);
 
-// The store's funnel from its aggregates; with `since_ms`, from the records
-// received since then (read once, summed up on the side).
+// The store's funnel from its aggregates; with a time range, from the
+// records received within it (read once, summed up on the side).
 std::optional<FunnelReport> BuildFunnelReport(Store& store, const FunnelFilter& filter,
                                               std::string* error);
+// The funnels of several builds (none: every build) over one reading of the
+// store: a time range (the filter's watermark is not used) is summed up once.
+std::optional<std::vector<FunnelReport>> BuildFunnelReports(
+    Store& store, const FunnelFilter& range, const std::vector<std::optional<std::string>>& builds,
+    std::string* error);
 
 // The same from records at hand, summed up as a store does.
 FunnelReport SummarizeRecords(const std::vector<ReportRecord>& records, const FunnelFilter& filter);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 namespace collector {
 
@@ -9,15 +10,23 @@ const std::vector<StepRule>& StepRules() {
   static const std::vector<StepRule> kRules = {
       {"started", {diagnostics::kLaunched}, {}},
       {"refused: system not supported", {diagnostics::kOsUnsupported}, {}},
-      {"configuration read", {diagnostics::kConfigurationDetached}, {}},
-      {"licence shown", {diagnostics::kEulaInitialised}, {}},
-      {"licence accepted", {diagnostics::kEulaAccepted}, {}},
+      {"configuration read", {diagnostics::kConfigurationDetached}, {}, "started"},
+      // What the checks found missing: each download of a component is
+      // measured from the runs that needed it, not from runs that had it.
+      {".NET needed", {diagnostics::kDotNetMissing}, {}},
+      {"Service Pack needed", {diagnostics::kServicePackMissing}, {}},
+      {"agent needed", {diagnostics::kAgentMissing}, {}},
+      {"licence shown", {diagnostics::kEulaInitialised}, {}, "configuration read"},
+      {"licence accepted", {diagnostics::kEulaAccepted}, {}, "licence shown"},
       {"licence declined", {diagnostics::kEulaCancelled, diagnostics::kEulaClosed}, {}},
-      {"progress shown", {diagnostics::kProgressInitialised}, {}},
+      // Without licence text to show, the progress window comes straight
+      // after the splash.
+      {"progress shown", {diagnostics::kProgressInitialised}, {}, "configuration read"},
       {".NET download done",
        {diagnostics::kDotNetPrimaryDownloadCompleted,
         diagnostics::kDotNetSecondaryDownloadCompleted},
-       {}},
+       {},
+       ".NET needed"},
       {".NET download failed",
        {diagnostics::kDotNetPrimaryDownloadFailed, diagnostics::kDotNetSecondaryDownloadFailed},
        {diagnostics::kDotNetPrimaryDownloadCompleted,
@@ -29,7 +38,8 @@ const std::vector<StepRule>& StepRules() {
       {"Service Pack download done",
        {diagnostics::kServicePackPrimaryDownloadCompleted,
         diagnostics::kServicePackSecondaryDownloadCompleted},
-       {}},
+       {},
+       "Service Pack needed"},
       {"Service Pack download failed",
        {diagnostics::kServicePackPrimaryDownloadFailed,
         diagnostics::kServicePackSecondaryDownloadFailed},
@@ -39,24 +49,28 @@ const std::vector<StepRule>& StepRules() {
        {diagnostics::kServicePackPrimaryDownloadCancelled,
         diagnostics::kServicePackSecondaryDownloadCancelled},
        {}},
-      {"agent download done", {diagnostics::kAgentDownloadCompleted}, {}},
+      {"agent download done", {diagnostics::kAgentDownloadCompleted}, {}, "agent needed"},
       {"agent download failed",
        {diagnostics::kAgentDownloadFailed},
        {diagnostics::kAgentDownloadCompleted}},
       {"agent download cancelled", {diagnostics::kAgentDownloadCancelled}, {}},
-      {".NET install done", {diagnostics::kDotNetInstallCompleted}, {}},
+      {".NET install done", {diagnostics::kDotNetInstallCompleted}, {}, ".NET download done"},
       {".NET install failed", {diagnostics::kDotNetInstallFailed}, {}},
       {".NET install cancelled", {diagnostics::kDotNetInstallCancelled}, {}},
-      {"Service Pack install done", {diagnostics::kServicePackInstallCompleted}, {}},
+      {"Service Pack install done",
+       {diagnostics::kServicePackInstallCompleted},
+       {},
+       "Service Pack download done"},
       {"Service Pack install failed", {diagnostics::kServicePackInstallFailed}, {}},
       {"Service Pack install cancelled", {diagnostics::kServicePackInstallCancelled}, {}},
-      {"agent install done", {diagnostics::kAgentInstallCompleted}, {}},
+      {"agent install done", {diagnostics::kAgentInstallCompleted}, {}, "agent download done"},
       {"agent install failed", {diagnostics::kAgentInstallFailed}, {}},
       {"agent install cancelled", {diagnostics::kAgentInstallCancelled}, {}},
-      {"game launched", {diagnostics::kAgentLaunched}, {}},
+      {"game launched", {diagnostics::kAgentLaunched}, {}, "progress shown"},
       {"exited", {diagnostics::kBootstrapperExited}, {}},
       // Last, though a resume comes mid-download: a stored run's events are a
-      // mask whose bits follow this order, so a new event only ever comes last.
+      // mask whose bits follow this order, so a new event comes last unless
+      // kAggregateVersion is raised (which builds every mask again).
       {"a download resumed", {diagnostics::kDownloadResumed}, {}},
   };
   return kRules;
@@ -134,6 +148,21 @@ uint64_t EventBit(diagnostics::EventId id) {
   const std::vector<diagnostics::EventId>& events = RuleEvents();
   const auto found = std::find(events.begin(), events.end(), id);
   return found == events.end() ? 0 : uint64_t{1} << (found - events.begin());
+}
+
+std::optional<size_t> StepBefore(size_t step) {
+  static const std::vector<std::optional<size_t>> kBefore = [] {
+    std::vector<std::optional<size_t>> out;
+    for (const StepRule& rule : StepRules()) {
+      out.emplace_back();
+      for (size_t i = 0; rule.after && i < StepRules().size(); ++i) {
+        if (std::string(StepRules()[i].label) == rule.after) out.back() = i;
+      }
+      if (rule.after && !out.back()) std::abort();  // a rule names a row that is not there
+    }
+    return out;
+  }();
+  return step < kBefore.size() ? kBefore[step] : std::nullopt;
 }
 
 uint64_t StepsReached(uint64_t events) {

@@ -1,5 +1,6 @@
 #include "tools/collector/funnel_sql.h"
 
+#include <algorithm>
 #include <map>
 
 #include "tools/collector/funnel_tally.h"
@@ -48,7 +49,7 @@ bool LoadBefore(SqlSession& session, const std::vector<ReportRecord>& records, T
   const bool runs = ForTokens(
       session,
       "SELECT token, build, events, records, started_ms, launched_ms, last_event,"
-      " last_timestamp, last_received_ms FROM funnel_runs WHERE token IN (",
+      " last_timestamp, last_received_ms, day, failed FROM funnel_runs WHERE token IN (",
       tokens,
       [before](const SqlRow& row) {
         RunTally run;
@@ -61,6 +62,8 @@ bool LoadBefore(SqlSession& session, const std::vector<ReportRecord>& records, T
         run.last_event = static_cast<diagnostics::EventId>(SqlInteger(row[6]));
         run.last_timestamp = row[7].value_or("");
         run.last_received_ms = SqlInteger(row[8]);
+        run.day = SqlInteger(row[9]);
+        run.failed = SqlInteger(row[10]) != 0;
         before->runs[run.token] = run;
       },
       error);
@@ -99,21 +102,22 @@ bool WriteChanges(SqlSession& session, const TallyChanges& changes, std::string*
   SqlRowWriter runs(session,
                     "INSERT INTO funnel_runs (token, build, events, records, started_ms,"
                     " launched_ms, launch_ms, finished, last_event, last_timestamp,"
-                    " last_received_ms)",
-                    11,
+                    " last_received_ms, day, failed)",
+                    13,
                     "ON CONFLICT (token) DO UPDATE SET build = excluded.build,"
                     " events = excluded.events, records = excluded.records,"
                     " started_ms = excluded.started_ms, launched_ms = excluded.launched_ms,"
                     " launch_ms = excluded.launch_ms, finished = excluded.finished,"
                     " last_event = excluded.last_event, last_timestamp = excluded.last_timestamp,"
-                    " last_received_ms = excluded.last_received_ms");
+                    " last_received_ms = excluded.last_received_ms, failed = excluded.failed");
   for (const auto& [token, run] : changes.runs) {
     if (!runs.Add({SqlValue::Text(token), SqlValue::Text(run.build),
                    SqlValue::Integer(static_cast<int64_t>(run.events)),
                    SqlValue::Integer(static_cast<int64_t>(run.records)), Optional(run.started_ms),
                    Optional(run.launched_ms), Optional(run.LaunchMs()),
                    SqlValue::Integer(run.Finished() ? 1 : 0), SqlValue::Integer(run.last_event),
-                   SqlValue::Text(run.last_timestamp), SqlValue::Integer(run.last_received_ms)},
+                   SqlValue::Text(run.last_timestamp), SqlValue::Integer(run.last_received_ms),
+                   SqlValue::Integer(run.day), SqlValue::Integer(run.failed ? 1 : 0)},
                   error)) {
       return false;
     }
@@ -160,8 +164,19 @@ bool WriteChanges(SqlSession& session, const TallyChanges& changes, std::string*
       return false;
     }
   }
+  SqlRowWriter days =
+      Adding(session, "funnel_days", {"all_builds", "build", "day"}, {"runs", "failed_runs"});
+  for (const auto& [where, change] : changes.days) {
+    const auto& [scope, day] = where;
+    if ((change.runs || change.failed_runs) &&
+        !days.Add({AllBuilds(scope), SqlValue::Text(scope.build), SqlValue::Integer(day),
+                   SqlValue::Integer(change.runs), SqlValue::Integer(change.failed_runs)},
+                  error)) {
+      return false;
+    }
+  }
   return runs.Flush(error) && counts.Flush(error) && steps.Flush(error) && failures.Flush(error) &&
-         run_failures.Flush(error);
+         run_failures.Flush(error) && days.Flush(error);
 }
 
 std::vector<SqlValue> ScopeParams(const std::optional<std::string>& build) {
@@ -203,6 +218,20 @@ bool ReadBuild(SqlSession& session, const std::optional<std::string>& build, uin
     if (rule.ids == std::vector<diagnostics::EventId>{diagnostics::kBootstrapperExited})
       out->unfinished = runs - by_label[rule.label];
   }
+  std::vector<SqlValue> day_params = ScopeParams(build);
+  day_params.push_back(SqlValue::Integer(static_cast<int64_t>(kListedDays)));
+  if (!session.Run(
+          "SELECT day, runs, failed_runs FROM funnel_days WHERE all_builds = ? AND build = ?"
+          " AND runs > 0 ORDER BY day DESC LIMIT ?",
+          day_params,
+          [out](const SqlRow& row) {
+            out->days.push_back({SqlInteger(row[0]), static_cast<uint64_t>(SqlInteger(row[1])),
+                                 static_cast<uint64_t>(SqlInteger(row[2]))});
+          },
+          error)) {
+    return false;
+  }
+  std::reverse(out->days.begin(), out->days.end());
   if (launches == 0) return true;
   return LaunchPercentile(session, build, launches, 50, &out->launch_median_ms, error) &&
          LaunchPercentile(session, build, launches, 90, &out->launch_p90_ms, error);
@@ -219,7 +248,7 @@ std::vector<std::string> AggregateSchema(SqlDialect dialect) {
           " NOT NULL, events BIGINT NOT NULL, records BIGINT NOT NULL, started_ms BIGINT,"
           " launched_ms BIGINT, launch_ms BIGINT, finished INTEGER NOT NULL,"
           " last_event INTEGER NOT NULL, last_timestamp TEXT NOT NULL,"
-          " last_received_ms BIGINT NOT NULL)",
+          " last_received_ms BIGINT NOT NULL, day BIGINT NOT NULL, failed INTEGER NOT NULL)",
       "CREATE INDEX IF NOT EXISTS funnel_runs_launch ON funnel_runs (launch_ms)",
       "CREATE INDEX IF NOT EXISTS funnel_runs_build_launch ON funnel_runs (build, launch_ms)",
       "CREATE INDEX IF NOT EXISTS funnel_runs_unfinished ON funnel_runs"
@@ -240,6 +269,9 @@ std::vector<std::string> AggregateSchema(SqlDialect dialect) {
           " PRIMARY KEY (all_builds, build, event_id, description))",
       "CREATE INDEX IF NOT EXISTS funnel_failures_top ON funnel_failures"
       " (all_builds, build, reports DESC, event_id, description)",
+      "CREATE TABLE IF NOT EXISTS funnel_days (all_builds INTEGER NOT NULL, build " + text +
+          " NOT NULL, day BIGINT NOT NULL, runs BIGINT NOT NULL, failed_runs BIGINT NOT NULL,"
+          " PRIMARY KEY (all_builds, build, day))",
       "CREATE TABLE IF NOT EXISTS run_failures (token " + text +
           " NOT NULL,"
           " event_id INTEGER NOT NULL, description " +
@@ -261,9 +293,20 @@ std::optional<int> AggregateVersion(SqlSession& session, std::string* error) {
 }
 
 bool ResetAggregates(SqlSession& session, std::string* error) {
+  const std::optional<int> version = AggregateVersion(session, error);
+  if (!version) return false;
+  // Another version's tables may have other columns: they are dropped and
+  // made anew. This version's are only emptied, so that a collector reading
+  // them meanwhile (a prune while others serve) finds them still there.
+  const bool same = *version == kAggregateVersion;
   for (const char* table : {"funnel_meta", "funnel_runs", "funnel_counts", "funnel_steps",
-                            "funnel_failures", "run_failures"}) {
-    if (!session.Run(std::string("DELETE FROM ") + table, {}, nullptr, error)) return false;
+                            "funnel_failures", "funnel_days", "run_failures"}) {
+    if (!session.Run((same ? "DELETE FROM " : "DROP TABLE IF EXISTS ") + std::string(table), {},
+                     nullptr, error))
+      return false;
+  }
+  for (size_t i = 0; !same && i < AggregateSchema(session.dialect()).size(); ++i) {
+    if (!session.Run(AggregateSchema(session.dialect())[i], {}, nullptr, error)) return false;
   }
   return session.Run("INSERT INTO funnel_meta (name, value) VALUES ('version', ?)",
                      {SqlValue::Integer(kAggregateVersion)}, nullptr, error);

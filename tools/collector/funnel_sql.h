@@ -15,14 +15,17 @@ namespace collector {
 
 // Raised whenever what the tables hold changes meaning (a new step rule,
 // another text cut): a store finding another version builds them again.
-constexpr int kAggregateVersion = 1;
+// 2: the rows of what the checks found missing (4002, 4004, 4006); each
+// run's day and failure, and the runs of each day (funnel_days).
+constexpr int kAggregateVersion = 2;
 
 // CREATE statements, one a string; each can run again on tables already there.
 std::vector<std::string> AggregateSchema(SqlDialect dialect);
+// Empties the tables (built anew for another version) and marks them as
+// built for kAggregateVersion.
 // The version the tables were built for, or 0 (none yet, or built by an
 // older collector that kept no aggregates).
 std::optional<int> AggregateVersion(SqlSession& session, std::string* error);
-// Empties the tables and marks them as built for kAggregateVersion.
 bool ResetAggregates(SqlSession& session, std::string* error);
 
 // Inside the transaction that stores the records.

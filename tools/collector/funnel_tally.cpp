@@ -8,7 +8,15 @@ namespace collector {
 
 namespace {
 
+int64_t FloorDiv(int64_t value, int64_t by) {
+  return value / by - (value % by != 0 && value < 0 ? 1 : 0);
+}
+
 void Apply(RunTally& run, const ReportRecord& record) {
+  // Days count by the collector's clock, as the time ranges do: a player's
+  // clock may be anywhere.
+  if (run.records == 0) run.day = FloorDiv(record.received_ms, kDayMs);
+  if (IsFailureEvent(record.event_id)) run.failed = true;
   ++run.records;
   run.events |= EventBit(record.event_id);
   if (record.event_id == diagnostics::kWatermarkReported)
@@ -40,6 +48,15 @@ void Count(CountChange& change, const RunTally& run, int sign) {
 }
 
 Scope BuildScope(const std::string& build) { return Scope{false, build}; }
+
+// Adds (sign 1) or takes away (sign -1) what a run counts for in its day.
+void CountDay(TallyChanges& changes, const RunTally& run, int sign) {
+  for (const Scope& scope : {Scope{}, BuildScope(run.build)}) {
+    DayChange& change = changes.days[{scope, run.day}];
+    change.runs += sign;
+    if (run.failed) change.failed_runs += sign;
+  }
+}
 
 }  // namespace
 
@@ -89,6 +106,7 @@ TallyChanges TallyRecords(const std::vector<ReportRecord>& records, const TallyB
     if (was != before.runs.end()) {
       Count(changes.counts[Scope{}], was->second, -1);
       Count(changes.counts[BuildScope(was->second.build)], was->second, -1);
+      CountDay(changes, was->second, -1);
       // A run that moved to another build takes its failures along.
       if (was->second.build != now.build) {
         for (const auto& [key, reports] : had) {
@@ -103,6 +121,7 @@ TallyChanges TallyRecords(const std::vector<ReportRecord>& records, const TallyB
     }
     Count(changes.counts[Scope{}], now, 1);
     Count(changes.counts[BuildScope(now.build)], now, 1);
+    CountDay(changes, now, 1);
   }
   for (const auto& [run_and_key, reports] : added) {
     const auto& [token, key] = run_and_key;

@@ -1,9 +1,10 @@
 // What a group of records changes in the aggregates a store keeps beside
 // them, so that the funnel is read from counts instead of from every record:
 // each run's state, and per scope (every build together, or one build) the
-// runs, records and launches, the runs of each step and each failure's
-// reports and runs. The store loads what the group touches, hands it here,
-// and writes the changes back in the commit that holds the records.
+// runs, records and launches, the runs of each step, each failure's reports
+// and runs, and the runs of each day with how many of them failed. The store
+// loads what the group touches, hands it here, and writes the changes back in
+// the commit that holds the records.
 #pragma once
 
 #include <cstdint>
@@ -29,11 +30,13 @@ struct RunTally {
   std::string build;    // the WATERMARK of its last 3021 (cut); empty until one comes
   uint64_t events = 0;  // EventBit of every event seen
   uint64_t records = 0;
-  std::optional<int64_t> started_ms;   // the first 3000's timestamp (the sender's clock)
-  std::optional<int64_t> launched_ms;  // the first 7003's
+  std::optional<int64_t> started_ms;    // the first 3000's timestamp (the sender's clock)
+  std::optional<int64_t> launched_ms;   // the first 7003's
   diagnostics::EventId last_event = 0;  // of the record received last
   std::string last_timestamp;
   int64_t last_received_ms = 0;
+  int64_t day = 0;      // the UTC day its first record was received, days since 1970
+  bool failed = false;  // it reported a failure (IsFailureEvent)
 
   std::optional<int64_t> LaunchMs() const;  // start to launch, when both are known
   bool Finished() const;                    // it reported its exit (3111)
@@ -69,6 +72,13 @@ struct FailureChange {
   int64_t runs = 0;
 };
 
+struct DayChange {
+  int64_t runs = 0;
+  int64_t failed_runs = 0;
+};
+
+constexpr int64_t kDayMs = 86400000;
+
 // What the store holds of the runs a group names, before the group.
 struct TallyBefore {
   std::map<std::string, RunTally> runs;  // by token; a run not found is new
@@ -82,6 +92,7 @@ struct TallyChanges {
   std::map<Scope, CountChange> counts;
   std::map<std::pair<Scope, FailureKey>, FailureChange> failures;
   std::map<std::pair<std::string, FailureKey>, int64_t> run_failures;  // reports added
+  std::map<std::pair<Scope, int64_t>, DayChange> days;                 // by scope and day
 };
 
 // The tokens whose failures TallyBefore must hold for these records.

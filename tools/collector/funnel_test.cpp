@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <optional>
+#include <tuple>
 
 #include "tests/collector/test_support.h"
+#include "tools/collector/funnel_compare.h"
 #include "tools/collector/report_text.h"
 
 namespace collector {
@@ -24,24 +26,38 @@ TEST(FunnelTest, TheRecordedRoadsAddUp) {
   const FunnelReport report = SummarizeRecords(collector_test::RecordedRoads(), {});
   EXPECT_EQ(report.runs, 6u);
   const BuildFunnel& all = report.all;
-  const std::pair<const char*, uint64_t> expected[] = {
-      {"started", 6},
-      {"configuration read", 6},
-      {"licence shown", 5},
-      {"licence accepted", 5},
-      {"licence declined", 0},
-      {"progress shown", 6},
-      {".NET download done", 3},
-      {".NET download failed", 0},
-      {".NET download cancelled", 1},
-      {".NET install done", 2},
-      {".NET install failed", 1},
-      {"agent install done", 2},
-      {"game launched", 3},
-      {"exited", 5},
-      {"a download resumed", 1},
+  // Each row's runs and, on a run's road, the runs of the row before it.
+  const std::tuple<const char*, uint64_t, std::optional<uint64_t>> expected[] = {
+      {"started", 6, std::nullopt},
+      {"configuration read", 6, 6},
+      {".NET needed", 5, std::nullopt},
+      {"agent needed", 5, std::nullopt},
+      {"licence shown", 5, 6},
+      {"licence accepted", 5, 5},
+      {"licence declined", 0, std::nullopt},
+      {"progress shown", 6, 6},
+      {".NET download done", 3, 5},  // the cancelled run and the one gone mid-way: lost
+      {".NET download failed", 0, std::nullopt},
+      {".NET download cancelled", 1, std::nullopt},
+      {".NET install done", 2, 3},
+      {".NET install failed", 1, std::nullopt},
+      {"agent install done", 2, 3},
+      {"game launched", 3, 6},
+      {"exited", 5, std::nullopt},
+      {"a download resumed", 1, std::nullopt},
   };
-  for (const auto& [label, runs] : expected) EXPECT_EQ(Step(all, label), runs) << label;
+  const std::vector<StepConversion> conversions = Conversions(all);
+  for (const auto& [label, runs, before_runs] : expected) {
+    EXPECT_EQ(Step(all, label), runs) << label;
+    for (const StepConversion& step : conversions) {
+      if (label != std::string(step.label)) continue;
+      EXPECT_EQ(step.of_started, runs / 6.0) << label;
+      EXPECT_EQ(step.before.has_value(), before_runs.has_value()) << label;
+      if (!before_runs) continue;
+      EXPECT_EQ(step.conversion, static_cast<double>(runs) / *before_runs) << label;
+      EXPECT_EQ(step.lost, *before_runs - runs) << label;
+    }
+  }
   EXPECT_EQ(all.unfinished, 1u);
   // Launch times 10, 40 and 60 s: nearest-rank median 40 s, 90th percentile 60 s.
   EXPECT_EQ(all.launches_timed, 3u);
@@ -77,7 +93,10 @@ TEST(FunnelTest, OneBuildAndItsOwnFailures) {
 
   // The JSON holds the same figures.
   const std::string json = ReportAsJson(report);
-  EXPECT_NE(json.find("{\"step\":\"game launched\",\"runs\":1}"), std::string::npos) << json;
+  EXPECT_NE(json.find("{\"step\":\"game launched\",\"runs\":1,\"of_started\":0.333333,"
+                      "\"after\":\"progress shown\",\"conversion\":0.333333,\"lost\":2}"),
+            std::string::npos)
+      << json;
   EXPECT_NE(json.find("\"start_to_launch_ms\":{\"median\":10000,\"p90\":10000,\"runs\":1}"),
             std::string::npos);
 }

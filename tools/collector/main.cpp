@@ -3,7 +3,8 @@
 //                           [--db FILE | --db postgresql://...] [--threads N]
 //                           [--address-connections N] [--address-rate N] [--max-db-mb N]
 //                           [--store-address full|truncated|none]
-//   kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]
+//   kestrel-collector report [--db ...] [--watermark W | --compare OLD NEW]
+//                            [--since T] [--until T] [--json]
 //   kestrel-collector prune [--db ...] --older-than DAYS
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,6 +17,7 @@
 
 #include "tools/collector/collector_server.h"
 #include "tools/collector/funnel.h"
+#include "tools/collector/funnel_compare.h"
 #include "tools/collector/report_text.h"
 #include "tools/collector/service.h"
 #include "tools/collector/stored_address.h"
@@ -28,7 +30,8 @@ constexpr char kUsage[] =
     "                               [--db FILE | --db postgresql://...] [--threads N]\n"
     "                               [--address-connections N] [--address-rate N]\n"
     "                               [--max-db-mb N] [--store-address full|truncated|none]\n"
-    "       kestrel-collector report [--db ...] [--watermark W] [--since T] [--json]\n"
+    "       kestrel-collector report [--db ...] [--watermark W | --compare OLD NEW]\n"
+    "                                [--since T] [--until T] [--json]\n"
     "       kestrel-collector prune [--db ...] --older-than DAYS\n"
     "The default store is the SQLite file kestrel-collector.db; the default address\n"
     "0.0.0.0:80, the operator's pages (/report, /metrics, /healthz) on 127.0.0.1:9180.\n"
@@ -37,7 +40,11 @@ constexpr char kUsage[] =
     "Past --max-db-mb, new reports are refused (503) and counted; prune removes the\n"
     "reports received more than DAYS ago. A sender's address is stored without its\n"
     "last octet (IPv4) or last 80 bits (IPv6) unless --store-address says otherwise.\n"
-    "T is a UTC time \"YYYY-MM-DD[ hh:mm[:ss]]\" the reports were received from.\n";
+    "--compare sets two builds' funnels side by side and exits 1 when a step's\n"
+    "conversion is significantly worse in NEW (one-sided two-proportion z-test, p < 0.01),\n"
+    "0 when none is, 3 when the store cannot be read.\n"
+    "T is a UTC time \"YYYY-MM-DD[ hh:mm[:ss]]\": --since counts the reports received\n"
+    "from then on, --until those received before then.\n";
 constexpr char kDefaultStore[] = "kestrel-collector.db";
 
 int Usage(const std::string& error) {
@@ -170,25 +177,43 @@ int Serve(const tools::ParsedArgs& args) {
   return 0;
 }
 
-bool ParseSince(std::string text, int64_t* ms) {
-  const std::string zero = "1970-01-01 00:00:00.000";
-  if (text.size() < 10 || text.size() > zero.size()) return false;
-  text += zero.substr(text.size());
-  std::optional<int64_t> value = diagnostics::TimestampMs(text);
-  if (!value) return false;
-  *ms = *value;
-  return true;
-}
-
 int Report(const tools::ParsedArgs& args) {
   collector::FunnelFilter filter;
   if (args.options.count("--watermark")) filter.watermark = args.Option("--watermark");
-  if (args.options.count("--since") && !ParseSince(args.Option("--since"), &filter.since_ms)) {
-    return Usage("--since takes \"YYYY-MM-DD[ hh:mm[:ss]]\"");
+  for (const char* flag : {"--since", "--until"}) {
+    if (!args.options.count(flag)) continue;
+    const std::optional<int64_t> ms = collector::ParseReceivedTime(args.Option(flag));
+    if (!ms) return Usage(std::string(flag) + " takes \"YYYY-MM-DD[ hh:mm[:ss]]\"");
+    if (flag == std::string("--since")) {
+      filter.since_ms = *ms;
+    } else {
+      filter.until_ms = *ms;
+    }
   }
+  const bool compare = args.options.count("--compare") != 0;
+  if (compare != (args.positional.size() == 1) || args.positional.size() > 1) {
+    return Usage(compare ? "--compare takes two watermarks, OLD NEW"
+                         : "unexpected " + args.positional[0]);
+  }
+  if (compare && filter.watermark) return Usage("--compare and --watermark do not go together");
+  // A comparison's 1 means a worse build: a store it cannot read is told apart.
+  const int store_failed = compare ? 3 : 1;
   std::unique_ptr<collector::Store> store = Open(args);
-  if (!store) return 1;
+  if (!store) return store_failed;
   std::string error;
+  if (compare) {
+    std::optional<collector::FunnelComparison> comparison = collector::BuildFunnelComparison(
+        *store, filter, args.Option("--compare"), args.positional[0], &error);
+    if (!comparison) {
+      std::fprintf(stderr, "kestrel-collector: %s\n", error.c_str());
+      return store_failed;
+    }
+    const std::string text =
+        args.Has("--json") ? ComparisonAsJson(*comparison) : ComparisonAsText(*comparison);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    // A scheduled job tells a worse build by the status alone.
+    return comparison->worse_steps > 0 ? 1 : 0;
+  }
   std::optional<collector::FunnelReport> report = BuildFunnelReport(*store, filter, &error);
   if (!report) {
     std::fprintf(stderr, "kestrel-collector: %s\n", error.c_str());
@@ -228,6 +253,7 @@ int main(int argc, char** argv) {
     std::set<std::string> options;
     std::set<std::string> switches;
     int (*run)(const tools::ParsedArgs&);
+    bool checks_positional = false;  // `run` judges the positional arguments itself
   };
   const Command commands[] = {
       {"serve",
@@ -235,7 +261,11 @@ int main(int argc, char** argv) {
         "--address-rate", "--max-db-mb", "--store-address"},
        {},
        Serve},
-      {"report", {"--db", "--watermark", "--since"}, {"--json"}, Report},
+      {"report",
+       {"--db", "--watermark", "--since", "--until", "--compare"},
+       {"--json"},
+       Report,
+       true},
       {"prune", {"--db", "--older-than"}, {}, Prune},
   };
   std::vector<std::string> rest(argv + 1, argv + argc);
@@ -247,7 +277,7 @@ int main(int argc, char** argv) {
     if (name != command.name) continue;
     tools::ParsedArgs args = tools::ParseArgs(rest, command.options, command.switches);
     if (args.help) return Usage("");
-    if (!args.error.empty() || !args.positional.empty()) {
+    if (!args.error.empty() || (!args.positional.empty() && !command.checks_positional)) {
       return Usage(args.error.empty() ? "unexpected " + args.positional[0] : args.error);
     }
     return command.run(args);

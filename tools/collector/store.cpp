@@ -118,7 +118,7 @@ bool Store::Append(const std::vector<ReportRecord>& records, std::string* error)
   return writer_->Commit(error);
 }
 
-bool Store::ForEachOn(SqlSession& session, int64_t since_ms,
+bool Store::ForEachOn(SqlSession& session, int64_t since_ms, int64_t until_ms,
                       const std::function<bool(std::vector<ReportRecord>&)>& chunk,
                       std::string* error) {
   int64_t after = LLONG_MIN;
@@ -127,8 +127,8 @@ bool Store::ForEachOn(SqlSession& session, int64_t since_ms,
     if (!session.Run(
             "SELECT id, token, event_id, description, timestamp, agent, watermark,"
             " received_ms, sender FROM reports WHERE id > ? AND received_ms >= ?"
-            " ORDER BY id LIMIT ?",
-            {SqlValue::Integer(after), SqlValue::Integer(since_ms),
+            " AND received_ms < ? ORDER BY id LIMIT ?",
+            {SqlValue::Integer(after), SqlValue::Integer(since_ms), SqlValue::Integer(until_ms),
              SqlValue::Integer(kRecordsPerRead)},
             [&records, &after](const SqlRow& row) {
               after = SqlInteger(row[0]);
@@ -153,11 +153,11 @@ bool Store::ForEachOn(SqlSession& session, int64_t since_ms,
 }
 
 bool Store::ForEach(int64_t since_ms, const std::function<void(const ReportRecord&)>& visit,
-                    std::string* error) {
+                    std::string* error, int64_t until_ms) {
   std::unique_ptr<SqlSession> own = shared_ ? connect_(error) : nullptr;
   if (shared_ && !own) return false;
   return ForEachOn(
-      own ? *own : *writer_, since_ms,
+      own ? *own : *writer_, since_ms, until_ms,
       [&visit](std::vector<ReportRecord>& records) {
         for (const ReportRecord& r : records) visit(r);
         return true;
@@ -199,7 +199,7 @@ std::optional<uint64_t> Store::UsedBytes(std::string* error) {
 bool Store::RebuildAggregates(std::string* error) {
   return ResetAggregates(*writer_, error) &&
          ForEachOn(
-             *writer_, 0,
+             *writer_, 0, LLONG_MAX,
              [this, error](std::vector<ReportRecord>& records) {
                return UpdateAggregates(*writer_, records, error);
              },

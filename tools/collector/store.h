@@ -3,6 +3,7 @@
 // funnel's aggregates (funnel_sql.h), updated in the commit that adds them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,11 +42,11 @@ class Store {
   // once it is committed, so that a record is answered only when a crash can
   // no longer lose it. Called from one thread at a time (the writer's).
   bool Append(const std::vector<ReportRecord>& records, std::string* error);
-  // Every record received at or after `since_ms`, in the order stored, read
-  // a bounded number at a time. Safe while another thread appends (it reads
-  // over a connection of its own).
+  // Every record received at or after `since_ms` and before `until_ms`, in
+  // the order stored, read a bounded number at a time. Safe while another
+  // thread appends (it reads over a connection of its own).
   bool ForEach(int64_t since_ms, const std::function<void(const ReportRecord&)>& visit,
-               std::string* error);
+               std::string* error, int64_t until_ms = INT64_MAX);
   // The funnel from the aggregates, over a connection of its own.
   std::optional<FunnelReport> Funnel(const std::optional<std::string>& build, std::string* error);
   // The bytes the database takes (SQLite: its pages in use; PostgreSQL: the
@@ -58,7 +59,7 @@ class Store {
  private:
   bool InsertRecords(const std::vector<ReportRecord>& records, std::string* error);
   bool RebuildAggregates(std::string* error);
-  bool ForEachOn(SqlSession& session, int64_t since_ms,
+  bool ForEachOn(SqlSession& session, int64_t since_ms, int64_t until_ms,
                  const std::function<bool(std::vector<ReportRecord>&)>& chunk, std::string* error);
 
   SqlConnector connect_;

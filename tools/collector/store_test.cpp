@@ -110,7 +110,8 @@ TEST_P(StoreTest, ALargeGroupInOneCommit) {
 }
 
 // A run whose failures come before its watermark (so that it moves to its
-// build), with texts past the aggregates' cut, then the roads' records.
+// build), with texts past the aggregates' cut, then the roads' records,
+// received three hours apart (so that runs fall on several days).
 std::vector<ReportRecord> LateBuildAndRoads() {
   std::vector<ReportRecord> records;
   for (diagnostics::EventId id :
@@ -121,7 +122,8 @@ std::vector<ReportRecord> LateBuildAndRoads() {
     records.push_back(r);
   }
   for (const ReportRecord& r : collector_test::RecordedRoads()) records.push_back(r);
-  for (size_t i = 0; i < records.size(); ++i) records[i].received_ms = static_cast<int64_t>(i + 1);
+  for (size_t i = 0; i < records.size(); ++i)
+    records[i].received_ms = static_cast<int64_t>(i + 1) * 3 * 3600000;
   return records;
 }
 
