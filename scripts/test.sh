@@ -21,11 +21,12 @@ step_deps() {
   fi
 }
 
-# configure, build and ctest one host preset
+# configure, build and ctest one host preset; four tests at a time, as most
+# of them wait on clocks, sockets and child processes rather than the CPU
 host_preset() {
   cmake --preset "$1" &&
     cmake --build --preset "$1" -j"$jobs" &&
-    ctest --preset "$1"
+    ctest --preset "$1" -j4
 }
 step_host() { host_preset host; }
 step_host-tsan() { host_preset host-tsan; }
@@ -46,8 +47,8 @@ step_wine-prefix() { scripts/wine-prefix.sh >/dev/null && scripts/wine-prefix.sh
 step_win32-tests() {
   cmake --preset win32-tests &&
     cmake --build --preset win32-tests -j"$jobs" --target unit_tests &&
-    ctest --preset win32-tests || return 1
-  # ctest counts one Wine process; tell how many tests ran inside it.
+    ctest --preset win32-tests -j2 || return 1
+  # ctest counts the Wine processes; tell how many tests ran inside them.
   grep -h -E '^\[==========\] [0-9]+ tests? from|^\[  PASSED  \]' \
     build/win32-tests/Testing/Temporary/LastTest.log | sed 's/^/test: under Wine: /'
   return 0
