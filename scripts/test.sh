@@ -3,12 +3,16 @@
 # preset in turn and stops at the first failure.
 #   scripts/test.sh            all steps
 #   scripts/test.sh STEP...    only these, in the order given
-# Steps: deps host host-tsan fuzz win32 wine-prefix win32-tests e2e sources
+# Steps: deps host win32 wine-prefix win32-tests e2e host-tsan fuzz sources
+# The end-to-end roads mostly wait (on the product's own clocks, on Wine):
+# when steps follow them, they run beside those steps, their lines kept in
+# build/test-logs/e2e.log and printed when they end.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 jobs=2
-all_steps=(deps host host-tsan fuzz win32 wine-prefix win32-tests e2e sources)
+all_steps=(deps host win32 wine-prefix win32-tests e2e host-tsan fuzz sources)
+beside_steps=(e2e)
 steps=("$@")
 ((${#steps[@]})) || steps=("${all_steps[@]}")
 
@@ -79,14 +83,56 @@ summary() {
     printf '  %-12s %-6s %5d s\n' "${names[$i]}" "${results[$i]}" "${times[$i]}"
     total=$((total + times[i]))
   done
-  printf '  %-12s %-6s %5d s\n' total "" "$total"
+  printf '  %-12s %-6s %5d s\n' "sum" "" "$total"
+  printf '  %-12s %-6s %5d s\n' "wall time" "" "$SECONDS"
   [[ -n "$stub_size" ]] && echo "  stub size: $stub_size bytes"
 }
 
+# A step run beside the later ones: its pid, name, start and log.
+beside_pid=
+beside_name=
+beside_start=
+beside_log=
+
+# Waits for the step running beside the others and records it; returns its
+# exit code.
+finish_beside() {
+  [[ -n "$beside_pid" ]] || return 0
+  wait "$beside_pid"
+  local rc=$?
+  echo
+  echo "==================== $beside_name (ran beside the steps above) ===================="
+  cat "$beside_log"
+  names+=("$beside_name")
+  times+=($((SECONDS - beside_start)))
+  if ((rc != 0)); then results+=(FAILED); else results+=(ok); fi
+  beside_pid=
+  return $rc
+}
+
+failed() {  # step, exit code
+  summary
+  echo
+  echo "test: FAILED at step '$1' (exit code $2); later steps were not run"
+  exit 1
+}
+
+last_step=${steps[${#steps[@]}-1]}
 for step in "${steps[@]}"; do
   if ! declare -F "step_$step" >/dev/null; then
     echo "test: unknown step '$step' (steps: ${all_steps[*]})" >&2
     exit 2
+  fi
+  if [[ " ${beside_steps[*]} " == *" $step "* && "$step" != "$last_step" && -z "$beside_pid" ]]; then
+    mkdir -p build/test-logs
+    beside_name=$step
+    beside_log=build/test-logs/$step.log
+    beside_start=$SECONDS
+    echo
+    echo "==================== $step (beside the next steps; lines in $beside_log) ===================="
+    "step_$step" >"$beside_log" 2>&1 &
+    beside_pid=$!
+    continue
   fi
   echo
   echo "==================== $step ===================="
@@ -97,14 +143,13 @@ for step in "${steps[@]}"; do
   times+=($((SECONDS - start)))
   if ((rc != 0)); then
     results+=(FAILED)
-    summary
-    echo
-    echo "test: FAILED at step '$step' (exit code $rc); later steps were not run"
-    exit 1
+    finish_beside
+    failed "$step" "$rc"
   fi
   results+=(ok)
 done
 
+finish_beside || failed "$beside_name" $?
 summary
 echo
 echo "test: all ${#names[@]} steps passed"
