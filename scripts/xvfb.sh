@@ -14,18 +14,21 @@ _kestrel_wm_pid=
 _kestrel_xvfb_dir=
 _kestrel_xvfb_lock=
 
-kestrel_xvfb_start() {
-  # One start at a time on this machine: two Xvfb that pick a display number
-  # at the same moment can take the same one, and the loser's window manager
-  # then finds no display.
+# Starts and stops take turns on this machine: an Xvfb that picks its number
+# while another is starting, or still letting its number go, can end up with
+# a display its window manager cannot open.
+_kestrel_xvfb_locked() {
   local rc
   exec {_kestrel_xvfb_lock}>"${TMPDIR:-/tmp}/kestrel-xvfb.lock"
   flock -w 60 "$_kestrel_xvfb_lock"
-  _kestrel_xvfb_start_locked
+  "$@"
   rc=$?
   exec {_kestrel_xvfb_lock}>&-
   return $rc
 }
+
+kestrel_xvfb_start() { _kestrel_xvfb_locked _kestrel_xvfb_start_locked; }
+kestrel_xvfb_stop() { _kestrel_xvfb_locked _kestrel_xvfb_stop_locked; }
 
 _kestrel_xvfb_start_locked() {
   _kestrel_xvfb_dir=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-xvfb.XXXXXX") || return 1
@@ -44,7 +47,7 @@ _kestrel_xvfb_start_locked() {
   if [[ -z "$display" ]]; then
     echo "xvfb: Xvfb did not start:" >&2
     cat "$_kestrel_xvfb_dir/xvfb.log" >&2
-    kestrel_xvfb_stop
+    _kestrel_xvfb_stop_locked
     return 1
   fi
   export DISPLAY=:$display
@@ -56,14 +59,14 @@ _kestrel_xvfb_start_locked() {
     sleep 0.1
   done
   if ((i == 100)); then
-    echo "xvfb: openbox did not start:" >&2
-    cat "$_kestrel_xvfb_dir/openbox.log" >&2
-    kestrel_xvfb_stop
+    echo "xvfb: openbox did not start on $DISPLAY:" >&2
+    cat "$_kestrel_xvfb_dir/openbox.log" "$_kestrel_xvfb_dir/xvfb.log" >&2
+    _kestrel_xvfb_stop_locked
     return 1
   fi
 }
 
-kestrel_xvfb_stop() {
+_kestrel_xvfb_stop_locked() {
   local pid
   for pid in $_kestrel_wm_pid $_kestrel_xvfb_pid; do
     kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
