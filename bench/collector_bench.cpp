@@ -2,7 +2,9 @@
 // sending reports one after another over keep-alive as a report pass does,
 // against a real server over SQLite (and PostgreSQL when one can be started).
 // Prints reports/s and the p50/p99 answer time; the peer is the same store
-// committing each record alone, which is what grouping saves.
+// committing each record alone, which is what grouping saves. On PostgreSQL
+// also two collectors on one database, the clients spread over both, against
+// one collector measured in the same run.
 //   collector_bench [--connections N] [--seconds S] [--soak N]
 // --soak N sends N reports in all and checks that every answered one is
 // stored exactly once (run by hand; a million takes a few minutes).
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -40,8 +43,11 @@ double Percentile(std::vector<double>& values, double fraction) {
   return values[rank];
 }
 
-// `connections` clients until `seconds` pass or `total` reports are sent.
-Load Drive(int port, int connections, double seconds, uint64_t total, bool keep_tokens) {
+// `connections` clients, spread over `ports`, until `seconds` pass or `total`
+// reports are sent; the tokens begin with `prefix` (a store keeps a record
+// sent twice once).
+Load Drive(const std::vector<int>& ports, int connections, double seconds, uint64_t total,
+           bool keep_tokens, const std::string& prefix = "bench-") {
   Load load;
   std::mutex lock;
   std::atomic<uint64_t> next{0};
@@ -51,14 +57,14 @@ Load Drive(int port, int connections, double seconds, uint64_t total, bool keep_
   std::vector<std::thread> clients;
   for (int c = 0; c < connections; ++c) {
     clients.emplace_back([&, c] {
-      collector_test::RawClient client(port);
+      collector_test::RawClient client(ports[static_cast<size_t>(c) % ports.size()]);
       std::vector<double> latencies;
       std::vector<std::string> tokens;
       uint64_t answered = 0, failed = 0;
       for (;;) {
         const uint64_t n = next.fetch_add(1);
         if ((total && n >= total) || (!total && Clock::now() >= end)) break;
-        const std::string token = "bench-" + std::to_string(n);
+        const std::string token = prefix + std::to_string(n);
         // Every other report in the raw form of older executables.
         const std::string line = collector_test::ReportLine(token, 3000, kTime, n % 2 == 1);
         const Clock::time_point sent = Clock::now();
@@ -71,7 +77,6 @@ Load Drive(int port, int connections, double seconds, uint64_t total, bool keep_
           ++failed;
         }
       }
-      (void)c;
       std::lock_guard<std::mutex> guard(lock);
       load.answered += answered;
       load.failed += failed;
@@ -102,14 +107,7 @@ double SingleCommitsPerSecond(collector::Store& store, double seconds) {
   return done / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool Bench(const std::string& name, const std::string& location, int connections, double seconds,
-           uint64_t soak) {
-  std::string error;
-  std::unique_ptr<collector::Store> store = collector::OpenStore(location, &error);
-  if (!store) {
-    std::printf("%s: cannot open the store: %s\n", name.c_str(), error.c_str());
-    return false;
-  }
+collector::ServerOptions BenchOptions(int connections) {
   collector::ServerOptions options;
   options.host = "127.0.0.1";
   options.port = 0;
@@ -120,6 +118,66 @@ bool Bench(const std::string& name, const std::string& location, int connections
   options.limits.address.connections = connections + 4;
   options.limits.address.requests_per_second = 1e9;
   options.limits.address.request_burst = 1e9;
+  return options;
+}
+
+// Reports/s of `count` collectors in this process, each with its own store
+// on `location` (one PostgreSQL database), the clients spread over them.
+std::optional<double> SharedRate(const std::string& location, int count, int connections,
+                                 double seconds, const std::string& prefix) {
+  std::vector<std::unique_ptr<collector::Store>> stores;
+  std::vector<std::unique_ptr<collector::CollectorServer>> servers;
+  std::vector<std::thread> serving;
+  std::vector<int> ports;
+  std::string error;
+  for (int i = 0; i < count; ++i) {
+    stores.push_back(collector::OpenStore(location, &error));
+    if (!stores.back()) return std::nullopt;
+    servers.push_back(
+        std::make_unique<collector::CollectorServer>(*stores.back(), BenchOptions(connections)));
+    ports.push_back(servers.back()->Bind());
+    if (ports.back() <= 0) return std::nullopt;
+  }
+  for (auto& server : servers) serving.emplace_back([&server] { server->Run(); });
+  const Load load = Drive(ports, connections, seconds, 0, false, prefix);
+  for (auto& server : servers) server->Stop();
+  for (std::thread& t : serving) t.join();
+  std::printf(
+      "PostgreSQL, %d collector(s) on one database, %d connections: %llu answered (%llu "
+      "not) in %.2f s: %.0f reports/s\n",
+      count, connections, static_cast<unsigned long long>(load.answered),
+      static_cast<unsigned long long>(load.failed), load.seconds, load.answered / load.seconds);
+  return load.answered / load.seconds;
+}
+
+// One collector and two on fresh databases of one server, in the same run.
+bool BenchScaleOut(collector_test::PostgresServer& postgres, int connections, double seconds) {
+  const std::optional<double> one =
+      SharedRate(postgres.CreateDatabase("bench_one"), 1, connections, seconds, "one-");
+  const std::optional<double> two =
+      SharedRate(postgres.CreateDatabase("bench_two"), 2, connections, seconds, "two-");
+  if (!one || !two) {
+    std::printf("PostgreSQL scale-out: a store or a listener did not open\n");
+    return false;
+  }
+  char ours[48], theirs[48];
+  std::snprintf(ours, sizeof ours, "%.0f reports/s", *two);
+  std::snprintf(theirs, sizeof theirs, "%.0f reports/s", *one);
+  PrintFigure("Host: collector, PostgreSQL, two collectors on one database, " +
+                  std::to_string(connections) + " connections",
+              ours, "one collector", theirs, *two / *one, "-", "-");
+  return true;
+}
+
+bool Bench(const std::string& name, const std::string& location, int connections, double seconds,
+           uint64_t soak) {
+  std::string error;
+  std::unique_ptr<collector::Store> store = collector::OpenStore(location, &error);
+  if (!store) {
+    std::printf("%s: cannot open the store: %s\n", name.c_str(), error.c_str());
+    return false;
+  }
+  const collector::ServerOptions options = BenchOptions(connections);
   Load load;
   uint64_t commits = 0;
   {
@@ -127,7 +185,7 @@ bool Bench(const std::string& name, const std::string& location, int connections
     const int port = server.Bind();
     if (port <= 0) return false;
     std::thread serving([&server] { server.Run(); });
-    load = Drive(port, connections, seconds, soak, soak != 0);
+    load = Drive({port}, connections, seconds, soak, soak != 0);
     server.Stop();
     serving.join();
     commits = server.metrics().commits();
@@ -196,6 +254,7 @@ int main(int argc, char** argv) {
       collector_test::PostgresServer::Start(&why_not, true);
   if (postgres) {
     ok = Bench("PostgreSQL", postgres->CreateDatabase("bench"), connections, seconds, 0) && ok;
+    ok = BenchScaleOut(*postgres, connections, seconds) && ok;
   } else {
     std::printf("PostgreSQL: not measured: %s\n", why_not.c_str());
   }

@@ -337,8 +337,8 @@ const std::vector<Road>& Roads() {
        {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5000, 5021, 5004, 5006, 5010,
         5012, 5014, 9003, 4062, 6001, 6003, 6004, 6006, 6007, 6009, 7001, 7003, 3115, 3111},
        40},
-      // dotnet-secondary: the primary answers 404 (9058 and 5002 are sent
-      // twice: a pass whose send failed after the server had it).
+      // dotnet-secondary: the primary answers 404 (9058 is sent twice: a
+      // pass whose send failed after the server had it; stored once).
       {"run-dotnet-secondary",
        "wm-A",
        {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5000, 9058,

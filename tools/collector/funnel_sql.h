@@ -16,8 +16,9 @@ namespace collector {
 // Raised whenever what the tables hold changes meaning (a new step rule,
 // another text cut): a store finding another version builds them again.
 // 2: the rows of what the checks found missing (4002, 4004, 4006); each
-// run's day and failure, and the runs of each day (funnel_days).
-constexpr int kAggregateVersion = 2;
+// run's day and failure, and the runs of each day (funnel_days). 3: the
+// records counted once each (a resend's copy was counted again).
+constexpr int kAggregateVersion = 3;
 
 // CREATE statements, one a string; each can run again on tables already there.
 std::vector<std::string> AggregateSchema(SqlDialect dialect);

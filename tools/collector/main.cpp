@@ -6,6 +6,7 @@
 //   kestrel-collector report [--db ...] [--watermark W | --compare OLD NEW]
 //                            [--since T] [--until T] [--json]
 //   kestrel-collector prune [--db ...] --older-than DAYS
+//   kestrel-collector migrate [--db ...]
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -33,13 +34,18 @@ constexpr char kUsage[] =
     "       kestrel-collector report [--db ...] [--watermark W | --compare OLD NEW]\n"
     "                                [--since T] [--until T] [--json]\n"
     "       kestrel-collector prune [--db ...] --older-than DAYS\n"
+    "       kestrel-collector migrate [--db ...]\n"
     "The default store is the SQLite file kestrel-collector.db; the default address\n"
     "0.0.0.0:80, the operator's pages (/report, /metrics, /healthz) on 127.0.0.1:9180.\n"
     "Under systemd it tells its readiness ($NOTIFY_SOCKET) and logs its counts a minute.\n"
     "A client address may hold 32 connections and send 20 requests a second (200 at once).\n"
     "Past --max-db-mb, new reports are refused (503) and counted; prune removes the\n"
-    "reports received more than DAYS ago. A sender's address is stored without its\n"
-    "last octet (IPv4) or last 80 bits (IPv6) unless --store-address says otherwise.\n"
+    "reports received more than DAYS ago and keeps counting them in the funnel (until\n"
+    "a collector whose aggregates have another version builds them from what is left).\n"
+    "migrate brings the store's schema up to date, as every command does first; any\n"
+    "number of serve processes may share one postgresql:// database.\n"
+    "A sender's address is stored without its last octet (IPv4) or last 80 bits (IPv6)\n"
+    "unless --store-address says otherwise. A report sent again is stored once.\n"
     "--compare sets two builds' funnels side by side and exits 1 when a step's\n"
     "conversion is significantly worse in NEW (one-sided two-proportion z-test, p < 0.01),\n"
     "0 when none is, 3 when the store cannot be read.\n"
@@ -245,6 +251,24 @@ int Prune(const tools::ParsedArgs& args) {
   return 0;
 }
 
+int Migrate(const tools::ParsedArgs& args) {
+  std::unique_ptr<collector::Store> store = Open(args);
+  if (!store) return 1;
+  const collector::SchemaChange& change = store->schema_change();
+  for (const collector::SchemaStep* step : change.applied) {
+    std::printf("kestrel-collector: applied step %d: %s\n", step->version, step->what);
+  }
+  if (change.aggregates_rebuilt)
+    std::printf("kestrel-collector: aggregates built from the records\n");
+  if (change.applied.empty()) {
+    std::printf("kestrel-collector: the schema is at version %d: nothing to do\n", change.to);
+  } else {
+    std::printf("kestrel-collector: the schema went from version %d to %d\n", change.from,
+                change.to);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -267,9 +291,10 @@ int main(int argc, char** argv) {
        Report,
        true},
       {"prune", {"--db", "--older-than"}, {}, Prune},
+      {"migrate", {"--db"}, {}, Migrate},
   };
   std::vector<std::string> rest(argv + 1, argv + argc);
-  if (rest.empty()) return Usage("a command is needed: serve, report or prune");
+  if (rest.empty()) return Usage("a command is needed: serve, report, prune or migrate");
   const std::string name = rest.front();
   rest.erase(rest.begin());
   if (name == "-h" || name == "--help") return Usage("");

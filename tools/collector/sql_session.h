@@ -46,10 +46,12 @@ class SqlSession {
 int64_t SqlInteger(const std::optional<std::string>& value);
 
 // Writes many rows with as few statements as the parameter bounds allow:
-// `head` VALUES (?, ...), (?, ...) `tail`.
+// `head` VALUES (?, ...), (?, ...) `tail`; the rows a statement returns
+// (a `tail` with RETURNING) go to `visit`.
 class SqlRowWriter {
  public:
-  SqlRowWriter(SqlSession& session, std::string head, size_t columns, std::string tail = "");
+  SqlRowWriter(SqlSession& session, std::string head, size_t columns, std::string tail = "",
+               SqlRowVisitor visit = nullptr);
   // Runs a statement whenever the rows gathered reach the bound.
   bool Add(std::vector<SqlValue> row, std::string* error);
   // Runs the statement for the rows still gathered.
@@ -60,6 +62,7 @@ class SqlRowWriter {
   const std::string head_;
   const size_t columns_;
   const std::string tail_;
+  const SqlRowVisitor visit_;
   std::vector<SqlValue> values_;
 };
 

@@ -1,8 +1,8 @@
 #include "tools/collector/store.h"
 
-#include <chrono>
+#include <algorithm>
 #include <climits>
-#include <thread>
+#include <set>
 
 #include "tools/collector/funnel_sql.h"
 
@@ -11,22 +11,13 @@ namespace collector {
 namespace {
 
 constexpr size_t kRecordsPerRead = 10000;
-// Several collectors may start at once against one PostgreSQL database: one
-// prepares it while the others wait (a first start over many records builds
-// the aggregates, which takes a while).
-constexpr int64_t kPrepareLock = 7003;
-constexpr int kPrepareLockWaitMs = 600000;
-
-std::vector<std::string> RecordSchema(SqlDialect dialect) {
-  const bool postgres = dialect == SqlDialect::kPostgres;
-  return {std::string("CREATE TABLE IF NOT EXISTS reports (") +
-              (postgres ? " id BIGSERIAL PRIMARY KEY," : " id INTEGER PRIMARY KEY,") +
-              " token TEXT NOT NULL, event_id INTEGER NOT NULL, description TEXT NOT NULL,"
-              " timestamp TEXT NOT NULL, agent TEXT NOT NULL, watermark TEXT NOT NULL,"
-              " received_ms " +
-              (postgres ? "BIGINT" : "INTEGER") + " NOT NULL, sender TEXT NOT NULL)",
-          "CREATE INDEX IF NOT EXISTS reports_received ON reports (received_ms)"};
-}
+constexpr size_t kRecordsPerPrune = 10000;
+// What a step of the schema or a first build of the aggregates may take on
+// PostgreSQL (an index over every record is one statement).
+constexpr int kPreparingMs = 600000;
+// The key space of the runs' advisory locks (two keys: apart from the
+// schema's lock, which takes one).
+constexpr int kRunLocks = 7004;
 
 // The store keeps an absent AGENT or WATERMARK as an empty text, as it
 // always has: what it reads back cannot tell the two apart.
@@ -35,23 +26,41 @@ std::optional<std::string> StoredField(const std::optional<std::string>& cell) {
   return cell;
 }
 
-bool TakePrepareLock(SqlSession& session, std::string* error) {
-  const auto give_up =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kPrepareLockWaitMs);
-  for (;;) {
-    bool taken = false;
-    if (!session.Run(
-            "SELECT pg_try_advisory_lock(?)", {SqlValue::Integer(kPrepareLock)},
-            [&taken](const SqlRow& row) { taken = row[0] == std::string("t"); }, error)) {
-      return false;
-    }
-    if (taken) return true;
-    if (std::chrono::steady_clock::now() > give_up) {
-      *error = "another collector has been preparing the database for too long";
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+// A record's identity as the schema's unique key has it: the token and the
+// sender's fields, each after its length.
+std::string Identity(const std::string& token, const std::string& event_id,
+                     const std::string& timestamp, const std::string& agent,
+                     const std::string& watermark, const std::string& description) {
+  std::string key;
+  for (const std::string* field : {&token, &event_id, &timestamp, &agent, &watermark}) {
+    key += std::to_string(field->size()) + ' ' + *field;
   }
+  return key + description;
+}
+
+std::string Identity(const ReportRecord& r) {
+  return Identity(r.token, std::to_string(r.event_id), r.timestamp, r.agent.value_or(""),
+                  r.watermark.value_or(""), r.description);
+}
+
+// Collectors sharing a PostgreSQL database may commit records of one run at
+// once (a resend reaching another collector while the first still commits):
+// each run's aggregates are read and written by one transaction at a time.
+// Taken in one order, so no two transactions wait for each other.
+bool LockRuns(SqlSession& session, const std::vector<ReportRecord>& records, std::string* error) {
+  std::vector<int32_t> keys;
+  for (const ReportRecord& r : records) {
+    uint32_t hash = 2166136261u;  // FNV-1a: runs that share a key share a lock, no more
+    for (unsigned char c : r.token) hash = (hash ^ c) * 16777619u;
+    keys.push_back(static_cast<int32_t>(hash));
+  }
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::string array = "{";
+  for (int32_t key : keys) array += (array.size() > 1 ? "," : "") + std::to_string(key);
+  return session.Run("SELECT COUNT(pg_advisory_xact_lock(" + std::to_string(kRunLocks) +
+                         ", k)) FROM unnest(?::integer[]) AS k",
+                     {SqlValue::Text(array + "}")}, nullptr, error);
 }
 
 }  // namespace
@@ -59,42 +68,53 @@ bool TakePrepareLock(SqlSession& session, std::string* error) {
 Store::Store(SqlConnector connect, std::unique_ptr<SqlSession> writer, bool shared)
     : connect_(std::move(connect)), writer_(std::move(writer)), shared_(shared) {}
 
-bool Store::Prepare(std::string* error) {
-  SqlSession& session = *writer_;
-  const bool postgres = session.dialect() == SqlDialect::kPostgres;
-  if (postgres) {
-    if (!TakePrepareLock(session, error)) return false;
-  } else if (!session.Run("PRAGMA journal_mode=WAL", {}, nullptr, error) ||
-             // WAL: readers (the report page) never hold up the writer. FULL: a
-             // commit is on disk before the report it holds is answered.
-             !session.Run("PRAGMA synchronous=FULL", {}, nullptr, error)) {
+bool Store::Prepare(std::string* error, SqlSession* on) {
+  SqlSession& session = on ? *on : *writer_;
+  if (session.dialect() == SqlDialect::kSqlite &&
+      // WAL: readers (the report page) never hold up the writer. FULL: a
+      // commit is on disk before the report it holds is answered.
+      (!session.Run("PRAGMA journal_mode=WAL", {}, nullptr, error) ||
+       !session.Run("PRAGMA synchronous=FULL", {}, nullptr, error))) {
     return false;
   }
-  std::vector<std::string> schema = RecordSchema(session.dialect());
-  for (std::string& statement : AggregateSchema(session.dialect())) schema.push_back(statement);
-  bool ok = session.Begin(true, error);
-  for (size_t i = 0; ok && i < schema.size(); ++i) ok = session.Run(schema[i], {}, nullptr, error);
+  std::optional<SchemaChange> change = MigrateSchema(session, error);
+  if (!change) return false;
+  schema_change_ = std::move(*change);
+  // The aggregates are the records counted, not records of their own: a new
+  // meaning is a new kAggregateVersion and a rebuild, never a schema step.
+  // Under the schema's lock, so that one collector of those starting at once
+  // builds them.
+  if (!BeginSchemaChange(session, error)) return false;
+  bool ok = true;
+  for (const std::string& statement : AggregateSchema(session.dialect())) {
+    if (ok) ok = session.Run(statement, {}, nullptr, error);
+  }
   std::optional<int> version;
   if (ok) ok = (version = AggregateVersion(session, error)).has_value();
-  if (ok && *version != kAggregateVersion) ok = RebuildAggregates(error);
-  if (ok) {
-    ok = session.Commit(error);
-  } else {
+  if (ok && *version != kAggregateVersion) {
+    ok = RebuildAggregates(session, error);
+    schema_change_.aggregates_rebuilt = ok;
+  }
+  if (!ok) {
     session.Rollback();
+    return false;
   }
-  std::string ignored;
-  if (postgres) {
-    session.Run("SELECT pg_advisory_unlock(?)", {SqlValue::Integer(kPrepareLock)}, nullptr,
-                &ignored);
-  }
-  return ok;
+  return session.Commit(error);
 }
 
-bool Store::InsertRecords(const std::vector<ReportRecord>& records, std::string* error) {
-  SqlRowWriter insert(*writer_,
-                      "INSERT INTO reports (token, event_id, description, timestamp, agent,"
-                      " watermark, received_ms, sender)",
-                      8);
+bool Store::InsertRecords(const std::vector<ReportRecord>& records,
+                          std::vector<ReportRecord>* fresh, std::string* error) {
+  std::multiset<std::string> stored;
+  SqlRowWriter insert(
+      *writer_,
+      "INSERT INTO reports (token, event_id, description, timestamp, agent, watermark,"
+      " received_ms, sender)",
+      8,
+      "ON CONFLICT DO NOTHING RETURNING token, event_id, timestamp, agent, watermark, description",
+      [&stored](const SqlRow& row) {
+        stored.insert(Identity(row[0].value_or(""), row[1].value_or(""), row[2].value_or(""),
+                               row[3].value_or(""), row[4].value_or(""), row[5].value_or("")));
+      });
   for (const ReportRecord& r : records) {
     if (!insert.Add({SqlValue::Text(r.token), SqlValue::Integer(r.event_id),
                      SqlValue::Text(r.description), SqlValue::Text(r.timestamp),
@@ -104,12 +124,25 @@ bool Store::InsertRecords(const std::vector<ReportRecord>& records, std::string*
       return false;
     }
   }
-  return insert.Flush(error);
+  if (!insert.Flush(error)) return false;
+  if (stored.size() == records.size()) {
+    *fresh = records;
+    return true;
+  }
+  for (const ReportRecord& r : records) {
+    auto found = stored.find(Identity(r));
+    if (found == stored.end()) continue;
+    fresh->push_back(r);
+    stored.erase(found);
+  }
+  return true;
 }
 
 bool Store::Append(const std::vector<ReportRecord>& records, std::string* error) {
   if (!writer_->Begin(true, error)) return false;
-  if (!InsertRecords(records, error) || !UpdateAggregates(*writer_, records, error)) {
+  std::vector<ReportRecord> fresh;
+  if ((writer_->dialect() == SqlDialect::kPostgres && !LockRuns(*writer_, records, error)) ||
+      !InsertRecords(records, &fresh, error) || !UpdateAggregates(*writer_, fresh, error)) {
     writer_->Rollback();
     return false;
   }
@@ -196,33 +229,34 @@ std::optional<uint64_t> Store::UsedBytes(std::string* error) {
   return bytes.value_or(0);
 }
 
-bool Store::RebuildAggregates(std::string* error) {
-  return ResetAggregates(*writer_, error) &&
+bool Store::RebuildAggregates(SqlSession& session, std::string* error) {
+  return ResetAggregates(session, error) &&
          ForEachOn(
-             *writer_, 0, LLONG_MAX,
-             [this, error](std::vector<ReportRecord>& records) {
-               return UpdateAggregates(*writer_, records, error);
+             session, 0, LLONG_MAX,
+             [&session, error](std::vector<ReportRecord>& records) {
+               return UpdateAggregates(session, records, error);
              },
              error);
 }
 
 std::optional<uint64_t> Store::Prune(int64_t before_ms, std::string* error) {
   uint64_t removed = 0;
-  const std::vector<SqlValue> before = {SqlValue::Integer(before_ms)};
-  if (!writer_->Begin(true, error)) return std::nullopt;
-  const bool ok =
-      writer_->Run(
-          "SELECT COUNT(*) FROM reports WHERE received_ms < ?", before,
-          [&removed](const SqlRow& row) { removed = static_cast<uint64_t>(SqlInteger(row[0])); },
-          error) &&
-      writer_->Run("DELETE FROM reports WHERE received_ms < ?", before, nullptr, error) &&
-      RebuildAggregates(error);
-  if (!ok) {
-    writer_->Rollback();
-    return std::nullopt;
+  for (;;) {
+    // Short transactions: the collectors serving meanwhile wait for none long.
+    uint64_t chunk = 0;
+    if (!writer_->Begin(true, error)) return std::nullopt;
+    if (!writer_->Run(
+            "DELETE FROM reports WHERE id IN (SELECT id FROM reports"
+            " WHERE received_ms < ? LIMIT ?) RETURNING id",
+            {SqlValue::Integer(before_ms), SqlValue::Integer(kRecordsPerPrune)},
+            [&chunk](const SqlRow&) { ++chunk; }, error)) {
+      writer_->Rollback();
+      return std::nullopt;
+    }
+    if (!writer_->Commit(error)) return std::nullopt;
+    removed += chunk;
+    if (chunk < kRecordsPerPrune) return removed;
   }
-  if (!writer_->Commit(error)) return std::nullopt;
-  return removed;
 }
 
 std::unique_ptr<Store> OpenStore(const std::string& location, std::string* error,
@@ -239,8 +273,14 @@ std::unique_ptr<Store> OpenStore(const std::string& location, std::string* error
   }
   std::unique_ptr<SqlSession> writer = connect(error);
   if (!writer) return nullptr;
+  std::unique_ptr<SqlSession> preparer;
+  if (writer->dialect() == SqlDialect::kPostgres &&
+      !(preparer =
+            ConnectPostgres(location, {deadlines.connect_ms, kPreparingMs, kPreparingMs}, error))) {
+    return nullptr;
+  }
   auto store = std::make_unique<Store>(std::move(connect), std::move(writer), shared);
-  if (!store->Prepare(error)) return nullptr;
+  if (!store->Prepare(error, preparer.get())) return nullptr;
   return store;
 }
 

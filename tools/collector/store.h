@@ -12,6 +12,7 @@
 
 #include "tools/collector/funnel.h"
 #include "tools/collector/report_parser.h"
+#include "tools/collector/schema_migrations.h"
 #include "tools/collector/sql_session.h"
 
 namespace collector {
@@ -34,13 +35,19 @@ class Store {
   // memory, whose readers then use the writer's connection).
   Store(SqlConnector connect, std::unique_ptr<SqlSession> writer, bool shared);
 
-  // Creates what is missing; builds the aggregates from the records when
-  // they are missing or were built for another version (once, at start).
-  bool Prepare(std::string* error);
+  // Applies the schema's steps the store lacks; builds the aggregates from
+  // the records when they are missing or were built for another version
+  // (once, at start). Over `session` when given (one with the long
+  // deadlines a step over many records needs), else the writer's.
+  bool Prepare(std::string* error, SqlSession* session = nullptr);
+  // What Prepare did.
+  const SchemaChange& schema_change() const { return schema_change_; }
 
   // Writes the records and their aggregates in one transaction; true only
   // once it is committed, so that a record is answered only when a crash can
-  // no longer lose it. Called from one thread at a time (the writer's).
+  // no longer lose it. A record the store holds already (sent again because
+  // its answer was lost) is neither stored nor counted again, and is done.
+  // Called from one thread at a time (the writer's).
   bool Append(const std::vector<ReportRecord>& records, std::string* error);
   // Every record received at or after `since_ms` and before `until_ms`, in
   // the order stored, read a bounded number at a time. Safe while another
@@ -52,19 +59,25 @@ class Store {
   // The bytes the database takes (SQLite: its pages in use; PostgreSQL: the
   // database's size). The writer's thread.
   std::optional<uint64_t> UsedBytes(std::string* error);
-  // Removes the records received before `before_ms` and builds the
-  // aggregates again from the rest; how many were removed. The writer's thread.
+  // Removes the records received before `before_ms`, a bounded number a
+  // transaction, and leaves the aggregates counting them; how many were
+  // removed. A later rebuild of the aggregates (by a collector whose
+  // aggregates have another version) has only the records left to count,
+  // and forgets the removed ones. The writer's thread.
   std::optional<uint64_t> Prune(int64_t before_ms, std::string* error);
 
  private:
-  bool InsertRecords(const std::vector<ReportRecord>& records, std::string* error);
-  bool RebuildAggregates(std::string* error);
+  // Stores what is new of `records`, which it gives `fresh` (in order).
+  bool InsertRecords(const std::vector<ReportRecord>& records, std::vector<ReportRecord>* fresh,
+                     std::string* error);
+  bool RebuildAggregates(SqlSession& session, std::string* error);
   bool ForEachOn(SqlSession& session, int64_t since_ms, int64_t until_ms,
                  const std::function<bool(std::vector<ReportRecord>&)>& chunk, std::string* error);
 
   SqlConnector connect_;
   std::unique_ptr<SqlSession> writer_;  // the writer's thread only
   bool shared_;
+  SchemaChange schema_change_;
 };
 
 // "postgresql://..." (or "postgres://...") opens PostgreSQL through libpq;

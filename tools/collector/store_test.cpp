@@ -119,6 +119,7 @@ std::vector<ReportRecord> LateBuildAndRoads() {
         diagnostics::kWatermarkReported, diagnostics::kHttpError}) {
     ReportRecord r = Record("run-late-build", id, "HTTP ERROR: " + std::string(300, 'x'), 0);
     r.watermark = "wm-" + std::string(300, 'C');
+    r.timestamp += std::to_string(records.size());  // three failures, not one sent thrice
     records.push_back(r);
   }
   for (const ReportRecord& r : collector_test::RecordedRoads()) records.push_back(r);
@@ -154,21 +155,52 @@ TEST_P(StoreTest, TheFunnelFromItsAggregatesAsRecordsCome) {
   EXPECT_EQ(all.builds.size(), 3u);
   EXPECT_EQ(all.failures[0].description.size(), kAggregateTextBytes);
 
-  // A store an older collector wrote (no aggregates) gets them at its start.
+  // A store an older collector wrote (no schema steps, no aggregates, a
+  // resend stored twice) gets them at its start, and loses only the copy.
   std::unique_ptr<SqlSession> raw = std::string(GetParam()) == "sqlite"
                                         ? ConnectSqlite(location_, &error)
                                         : ConnectPostgres(location_, {}, &error);
-  ASSERT_TRUE(raw && raw->Run("DELETE FROM funnel_meta", {}, nullptr, &error)) << error;
+  ASSERT_TRUE(raw);
+  for (const char* older :
+       {"DELETE FROM funnel_meta", "DROP TABLE schema_steps", "DROP INDEX reports_once",
+        "INSERT INTO reports (token, event_id, description, timestamp, agent, watermark,"
+        " received_ms, sender) SELECT token, event_id, description, timestamp, agent, watermark,"
+        " received_ms, sender FROM reports WHERE id = (SELECT MAX(id) FROM reports)"}) {
+    ASSERT_TRUE(raw->Run(older, {}, nullptr, &error)) << error;
+  }
   store_ = OpenStore(location_, &error);
   ASSERT_TRUE(store_) << error;
+  EXPECT_EQ(store_->schema_change().from, 0);
+  EXPECT_EQ(store_->schema_change().to, SchemaSteps().back().version);
+  EXPECT_TRUE(store_->schema_change().aggregates_rebuilt);
+  EXPECT_EQ(ReadAll().size(), records.size() - 1);  // the roads' 9058 came twice
   expect_funnels(records);
 
-  // Pruning keeps what is younger, and the funnel of just that.
-  const int64_t cut = records[records.size() / 2].received_ms;
-  std::optional<uint64_t> removed = store_->Prune(cut, &error);
+  // Records sent again (their answers lost) are done, and neither stored
+  // nor counted twice, in a group of their own or beside new ones.
+  const size_t half = records.size() / 2;
+  ASSERT_TRUE(store_->Append({records[half], records[half]}, &error)) << error;
+  ASSERT_TRUE(store_->Append({records.begin(), records.begin() + 9}, &error)) << error;
+  EXPECT_EQ(ReadAll().size(), records.size() - 1);
+  expect_funnels(records);
+
+  // Pruning removes the older records and keeps the funnel of them all, and
+  // a run whose records are gone goes on from where it was.
+  std::optional<uint64_t> removed = store_->Prune(records[half].received_ms, &error);
   ASSERT_TRUE(removed) << error;
-  EXPECT_EQ(*removed, records.size() / 2);
-  expect_funnels({records.begin() + records.size() / 2, records.end()});
+  EXPECT_EQ(*removed, half - 1);
+  EXPECT_EQ(ReadAll().size(), records.size() - half);
+  std::vector<ReportRecord> more = records;
+  more.push_back(records[1]);
+  more.back().timestamp = "2026-12-07 23:00:00.000";
+  more.back().received_ms = records.back().received_ms + 1;
+  ASSERT_TRUE(store_->Append({more.back()}, &error)) << error;
+  expect_funnels(more);
+  // A rebuild of the aggregates has only the younger records to count.
+  ASSERT_TRUE(raw->Run("DELETE FROM funnel_meta", {}, nullptr, &error)) << error;
+  store_ = OpenStore(location_, &error);
+  ASSERT_TRUE(store_) << error;
+  expect_funnels({more.begin() + static_cast<std::ptrdiff_t>(half), more.end()});
   EXPECT_GT(store_->UsedBytes(&error).value_or(0), 0u) << error;
 }
 
