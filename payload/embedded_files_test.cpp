@@ -22,8 +22,9 @@ using testing::ElementsAre;
 
 class EmbeddedFilesTest : public testing::Test {
  protected:
+  // Each in a file of its own: a reader keeps its file mapped.
   std::unique_ptr<PayloadReader> Payload(const std::string& entries) {
-    std::string path = exe_folder_.File("bootstrapper.exe");
+    std::string path = exe_folder_.File("bootstrapper" + std::to_string(++files_) + ".exe");
     EXPECT_TRUE(WriteWholeFile(path, "image" + entries));
     return std::make_unique<PayloadReader>(path);
   }
@@ -35,6 +36,7 @@ class EmbeddedFilesTest : public testing::Test {
 
   test_paths::ScratchFolder exe_folder_;
   test_paths::ScratchFolder working_;
+  int files_ = 0;
 };
 
 TEST_F(EmbeddedFilesTest, WritesPicturesAndRemovesStaleOnes) {

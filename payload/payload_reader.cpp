@@ -1,24 +1,40 @@
 #include "payload/payload_reader.h"
 
+#include <algorithm>
+#include <cstring>
+#include <new>
+
 #include "payload/payload_format.h"
 #include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace payload {
 
-PayloadReader::PayloadReader() { Read(platform::ExecutablePath()); }
+namespace {
 
-PayloadReader::PayloadReader(const std::string& path) { Read(path); }
+// The most of an entry that saveEntry maps at once. Each piece is unmapped
+// before the next is mapped, so writing out an entry of any size adds at most
+// this much to the process's working set.
+constexpr size_t kPieceBytes = 1024 * 1024;
+
+}  // namespace
+
+PayloadReader::PayloadReader() : PayloadReader(platform::ExecutablePath()) {}
+
+PayloadReader::PayloadReader(const std::string& path) : mapping_(path) { Read(path); }
 
 void PayloadReader::Read(const std::string& path) {
-  if (path.empty()) return;
+  if (!mapping_.opened()) return;
   platform::UniqueFile file = platform::OpenFile(path, "rb");
   if (!file) return;
 
   FileLayout layout = ReadFileLayout(file.get());
+  // The entries are read through the mapping, when used: a file whose size
+  // changed since it was mapped is not the one scanned here.
+  if (layout.file_size != mapping_.size()) return;
   PayloadScan scan = ScanPayload(file.get(), layout);
   // From the end backwards, so that of two entries with one name the one
-  // nearer the end is kept and the other is never read.
+  // nearer the end is kept.
   for (auto it = scan.entries.rbegin(); it != scan.entries.rend(); ++it) {
     if (hasEntry(it->name)) continue;
     // A name with a lower-case letter can never be asked for.
@@ -26,11 +42,7 @@ void PayloadReader::Read(const std::string& path) {
     auto entry = std::make_unique<PayloadEntry>();
     entry->name = it->name;
     entry->size = static_cast<int32_t>(it->size);
-    entry->data.reset(new char[it->size + size_t{1}]);
-    if (it->size != 0 && !ReadFileBytes(file.get(), it->data_offset, entry->data.get(), it->size)) {
-      break;
-    }
-    entry->data[it->size] = '\0';
+    entry->offset = it->data_offset;
     entries_[it->name] = std::move(entry);
   }
 }
@@ -44,7 +56,23 @@ bool PayloadReader::hasEntry(std::string name) const { return Find(name) != null
 
 const char* PayloadReader::entryData(std::string name) const {
   const PayloadEntry* entry = Find(name);
-  return entry ? entry->data.get() : nullptr;
+  if (!entry) return nullptr;
+  platform::LockGuard guard(text_lock_);
+  if (!entry->text) {
+    const size_t size = static_cast<size_t>(entry->size);
+    std::unique_ptr<char[]> text(new (std::nothrow) char[size + 1]);
+    if (!text) return nullptr;
+    if (size != 0) {
+      // The copy needs the entry's size in memory anyway; a view of it costs
+      // no more.
+      const platform::FileView view = mapping_.Map(entry->offset, size);
+      if (!view.mapped()) return nullptr;
+      std::memcpy(text.get(), view.data(), size);
+    }
+    text[size] = '\0';
+    entry->text = std::move(text);
+  }
+  return entry->text.get();
 }
 
 int32_t PayloadReader::entrySize(std::string name) const {
@@ -62,8 +90,13 @@ bool PayloadReader::saveEntry(std::string entry_name, std::string fileName,
   }
   platform::UniqueFile file = platform::OpenFile(path, "wb");
   if (!file) return false;
-  size_t size = static_cast<size_t>(entry->size);
-  bool written = std::fwrite(entry->data.get(), 1, size, file.get()) == size;
+  bool written = true;
+  const size_t size = static_cast<size_t>(entry->size);
+  for (size_t done = 0; written && done < size; done += kPieceBytes) {
+    const size_t piece = std::min(kPieceBytes, size - done);
+    const platform::FileView view = mapping_.Map(entry->offset + static_cast<int64_t>(done), piece);
+    written = view.mapped() && std::fwrite(view.data(), 1, piece, file.get()) == piece;
+  }
   // A full disk may only show when the buffer is flushed.
   if (std::fflush(file.get()) != 0) written = false;
   return written;

@@ -1,5 +1,7 @@
-// The entries of the payload appended to the program's own executable, read
-// once at start-up and kept for the life of the process.
+// The entries of the payload appended to the program's own executable, found
+// once at start-up and kept for the life of the process. The file stays
+// mapped meanwhile and an entry's bytes are read from it only when the entry
+// is used: a large installer costs nothing until it is written out.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +9,19 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_mapping.h"
+#include "platform/sync.h"
+
 namespace payload {
 
 struct PayloadEntry {
   std::string name;  // upper-cased
   int32_t size = 0;
-  // size + 1 bytes, the last one 0, so that text entries are C strings.
-  std::unique_ptr<char[]> data;
+  int64_t offset = 0;  // of the data, in the file
+  // size + 1 bytes, the last one 0, so that text entries are C strings: the
+  // copy entryData hands out, made when it is first asked for (under the
+  // reader's lock) and kept from then on.
+  mutable std::unique_ptr<char[]> text;
 };
 
 class PayloadReader {
@@ -30,7 +38,9 @@ class PayloadReader {
   // Lookups upper-case the requested name (ASCII only) and compare it with the
   // stored names byte for byte.
   bool hasEntry(std::string name) const;
-  // The entry's NUL-terminated data, owned by the reader; null when absent.
+  // The entry's NUL-terminated data, owned by the reader and valid while it
+  // lives; null when absent, or when its bytes cannot be had (no memory or
+  // address space for them). Any thread may ask.
   const char* entryData(std::string name) const;
   // The entry's size; 0 when absent.
   int32_t entrySize(std::string name) const;
@@ -45,8 +55,10 @@ class PayloadReader {
   void Read(const std::string& path);
   const PayloadEntry* Find(const std::string& name) const;
 
+  platform::FileMapping mapping_;
   // Keyed by the name as stored in the file. Written only by the constructor.
   std::map<std::string, std::unique_ptr<PayloadEntry>> entries_;
+  mutable platform::Lock text_lock_;  // guards each entry's `text`
 };
 
 }  // namespace payload

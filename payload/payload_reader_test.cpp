@@ -25,10 +25,12 @@ const std::string kImage = "image bytes without any header";
 
 class PayloadReaderTest : public testing::Test {
  protected:
+  // Each in a file of its own: a reader keeps its file mapped, and Windows
+  // does not truncate a mapped file.
   std::unique_ptr<PayloadReader> ReadBytes(const std::string& bytes) {
-    std::string path = scratch_.File("payload.exe");
-    EXPECT_TRUE(WriteWholeFile(path, bytes));
-    return std::make_unique<PayloadReader>(path);
+    last_path_ = scratch_.File("payload" + std::to_string(++files_) + ".exe");
+    EXPECT_TRUE(WriteWholeFile(last_path_, bytes));
+    return std::make_unique<PayloadReader>(last_path_);
   }
 
   std::string Data(const PayloadReader& reader, const std::string& name) {
@@ -37,6 +39,8 @@ class PayloadReaderTest : public testing::Test {
   }
 
   test_paths::ScratchFolder scratch_;
+  std::string last_path_;
+  int files_ = 0;
 };
 
 TEST_F(PayloadReaderTest, FindsEntriesByUpperCasedName) {
@@ -175,7 +179,7 @@ TEST_F(PayloadReaderTest, MsDosHeaderSetsTheSearchStart) {
   std::string at_start = header + std::string(filler, '.') + entry;
   ASSERT_EQ(1168u, at_start.size() - kMarkerSize);
   auto reader = ReadBytes(at_start + after);
-  EXPECT_EQ(1168, LayoutOf(scratch_.File("payload.exe")).search_start);
+  EXPECT_EQ(1168, LayoutOf(last_path_).search_start);
   EXPECT_TRUE(reader->hasEntry("A"));
 
   // One byte earlier it lies before the search start, and garbage follows it.
@@ -187,7 +191,7 @@ TEST_F(PayloadReaderTest, MsDosHeaderSetsTheSearchStart) {
 
   // A full last page: pages x 512.
   ReadBytes(DosHeader(0, 2) + std::string(2000, '.'));
-  EXPECT_EQ(1024, LayoutOf(scratch_.File("payload.exe")).search_start);
+  EXPECT_EQ(1024, LayoutOf(last_path_).search_start);
 }
 
 TEST_F(PayloadReaderTest, SaveEntryWritesExactBytesOrRemovesStaleFile) {
@@ -202,6 +206,20 @@ TEST_F(PayloadReaderTest, SaveEntryWritesExactBytesOrRemovesStaleFile) {
   EXPECT_TRUE(reader->saveEntry("EMPTY.TXT", "EMPTY.TXT", scratch_.path()));
   ASSERT_TRUE(ReadWholeFile(scratch_.File("EMPTY.TXT"), &bytes));
   EXPECT_EQ("", bytes);
+
+  // Larger than the pieces it is read in, and starting at no page boundary.
+  std::string large(2 * 1024 * 1024 + 12345, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i % 251);
+  auto large_reader = ReadBytes(kImage + Entry("DOTNETFX.EXE", large) + Entry("EULA.TXT", "e"));
+  EXPECT_TRUE(large_reader->saveEntry("DOTNETFX.EXE", "dotnetfx.exe", scratch_.path()));
+  ASSERT_TRUE(ReadWholeFile(scratch_.File("dotnetfx.exe"), &bytes));
+  EXPECT_TRUE(bytes == large);
+  const char* data = large_reader->entryData("DOTNETFX.EXE");
+  ASSERT_NE(nullptr, data);
+  EXPECT_TRUE(std::string(data, large.size()) == large);
+  EXPECT_EQ('\0', data[large.size()]);
+  // The copy is made once and kept.
+  EXPECT_EQ(data, large_reader->entryData("dotnetfx.exe"));
 
   // An absent entry removes a copy left by an earlier run and still succeeds.
   ASSERT_TRUE(WriteWholeFile(scratch_.File("LOGOIMAGE.JPG"), "stale"));

@@ -1,8 +1,9 @@
 // Start-up under Wine with a large payload: the packed bootstrapper from its
-// process start to event 3019 (the configuration read: the payload has been
-// taken in by then) and its peak working set, against a process that only
-// reads the same file once. Both are started, timed and watched alike by
-// this program: the time runs from just before CreateProcess, the peak is
+// process start to event 3019 (the configuration read; the large entry is
+// written out only later, by the worker) and its peak working set, against
+// the same stub without the entry and against a process that only reads the
+// same file once. All are started, timed and watched alike by this program:
+// the time runs from just before CreateProcess, the peak is
 // GetProcessMemoryInfo's PeakWorkingSetSize (under Wine the VmHWM of the
 // child's Linux process).
 #include <windows.h>
@@ -173,7 +174,20 @@ int WatchMain(int argc, char** argv) {
   const std::string control = argc == 4 ? argv[3] : std::string();
   std::vector<double> ours, ours_3000, ours_peak, ours_peak_after, theirs, theirs_peak;
   std::vector<double> control_ms, control_3000, control_peak;
+  // The control goes first in every other run: whichever follows a process
+  // just ended starts a little slower under Wine.
+  auto watch_control = [&](int run) {
+    if (control.empty()) return;
+    const Watched small = Watch(Quoted(control), log, 0);
+    if (!small.ok) return;
+    control_ms.push_back(small.ms);
+    control_3000.push_back(small.ms_to_3000);
+    control_peak.push_back(small.peak / 1048576);
+    std::printf("run %d: without the entry: 3000 at %.0f ms, 3019 at %.0f ms, peak %.1f MiB\n",
+                run + 1, small.ms_to_3000, small.ms, control_peak.back());
+  };
   for (int run = 0; run < runs; ++run) {
+    if (run % 2 == 1) watch_control(run);
     const Watched product = Watch(Quoted(exe), log, 1500);
     const Watched peer = Watch(reader, std::string(), 0);
     if (!product.ok || !peer.ok) {
@@ -187,16 +201,7 @@ int WatchMain(int argc, char** argv) {
     ours_peak_after.push_back(product.peak_after / 1048576);
     theirs.push_back(peer.ms);
     theirs_peak.push_back(peer.peak / 1048576);
-    if (!control.empty()) {
-      const Watched small = Watch(Quoted(control), log, 0);
-      if (small.ok) {
-        control_ms.push_back(small.ms);
-        control_3000.push_back(small.ms_to_3000);
-        control_peak.push_back(small.peak / 1048576);
-        std::printf("run %d: without the entry: 3000 at %.0f ms, 3019 at %.0f ms, peak %.1f MiB\n",
-                    run + 1, small.ms_to_3000, small.ms, control_peak.back());
-      }
-    }
+    if (run % 2 == 0) watch_control(run);
     std::printf(
         "run %d: bootstrapper 3000 at %.0f ms, 3019 at %.0f ms, peak %.1f MiB then, %.1f MiB "
         "1.5 s later   reader exits at %.0f ms, peak %.1f MiB\n",
@@ -214,7 +219,7 @@ int WatchMain(int argc, char** argv) {
     std::printf("startup: without the entry, medians: 3000 at %.0f ms, 3019 at %.0f ms\n",
                 Median(control_3000), Median(control_ms));
     PrintFigure("Wine: start-up, process start to event 3019", Median(ours), "ms",
-                "the same stub and CONFIG.TXT without dotnetfx.exe", Median(control_ms), 0);
+                "the same stub and CONFIG.TXT without dotnetfx.exe", Median(control_ms), 1.2);
   }
   PrintFigure("Wine: start-up, peak working set up to event 3019", Median(ours_peak), "MiB",
               "the payload's size", mib, 1.2);
@@ -223,6 +228,9 @@ int WatchMain(int argc, char** argv) {
   if (!control_peak.empty()) {
     PrintFigure("Wine: start-up, peak working set up to 3019 above the stub's without the entry",
                 Median(ours_peak) - Median(control_peak), "MiB", "the payload's size", mib, 1.2);
+    // An entry is read only when used: whatever its size, it may add at most 8 MiB.
+    PrintFigure("Wine: start-up, peak working set up to event 3019", Median(ours_peak), "MiB",
+                "the stub's without the entry, plus 8 MiB", Median(control_peak) + 8, 1.0);
     PrintFigure("Wine: start-up, peak working set of the stub without the entry",
                 Median(control_peak), "MiB", "the payload's size", mib, 0);
   }
