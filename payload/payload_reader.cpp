@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "payload/payload_format.h"
 #include "platform/ascii.h"
@@ -60,8 +59,8 @@ const char* PayloadReader::entryData(std::string name) const {
   platform::LockGuard guard(text_lock_);
   if (!entry->text) {
     const size_t size = static_cast<size_t>(entry->size);
-    std::unique_ptr<char[]> text(new (std::nothrow) char[size + 1]);
-    if (!text) return nullptr;
+    // Memory running out here reaches the start-up's guard, as any other.
+    std::unique_ptr<char[]> text(new char[size + 1]);
     if (size != 0) {
       // The copy needs the entry's size in memory anyway; a view of it costs
       // no more.
