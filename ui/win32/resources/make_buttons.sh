@@ -2,7 +2,8 @@
 # Draws the eight button bitmaps of the licence and progress windows with
 # ImageMagick: "OK" and "Cancel" on a yellow rounded button, 65 x 25 pixels,
 # drawn in 24 bits and stored with an 8-bit palette of exactly the colours
-# each uses (BMP3, which every Windows reads; a quarter of the bytes, the same
+# each uses, its rows run-length encoded (BMP3 with BI_RLE8, which every
+# Windows decodes as it loads the bitmap; a sixth of the bytes, the same
 # pixels). One picture per state:
 #   normal    yellow
 #   disabled  grey
