@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "tools/collector/store.h"
 
@@ -23,12 +24,24 @@ std::unique_ptr<Store> SideStore() {
   return store;
 }
 
-// The records `store` received within the range, appended to `side`.
+// The records `store` received within the range, counted into `side`'s
+// aggregates. `side` keeps the aggregates only, its copies of the records go
+// after each chunk: what a range costs in memory is its runs, not its
+// records; and a range of more than kMostRangeRecords is refused.
 bool SumUpRange(Store& store, const FunnelFilter& range, Store& side, std::string* error) {
+  const int64_t until_ms = range.until_ms.value_or(INT64_MAX);
+  const std::optional<uint64_t> count = store.CountReceived(range.since_ms, until_ms, error);
+  if (!count) return false;
+  if (*count > kMostRangeRecords) {
+    *error = "the range holds " + std::to_string(*count) + " records, more than the " +
+             std::to_string(kMostRangeRecords) +
+             " a range may; a shorter one, or none (the whole store's funnel is kept as it goes)";
+    return false;
+  }
   std::vector<ReportRecord> chunk;
   bool appended = true;
   auto flush = [&] {
-    appended = appended && side.Append(chunk, error);
+    appended = appended && side.Append(chunk, error) && side.Prune(INT64_MAX, error).has_value();
     chunk.clear();
   };
   if (!store.ForEach(
@@ -37,7 +50,7 @@ bool SumUpRange(Store& store, const FunnelFilter& range, Store& side, std::strin
             chunk.push_back(r);
             if (chunk.size() == 10000) flush();
           },
-          error, range.until_ms.value_or(INT64_MAX))) {
+          error, until_ms)) {
     return false;
   }
   flush();

@@ -67,6 +67,10 @@ struct UnfinishedRun {
 };
 
 constexpr size_t kListedBuilds = 20;
+// The most records a date range may hold: a range is summed up from its
+// records (the kept aggregates count everything), into aggregates of its own
+// that take about 70 MiB a million records.
+constexpr uint64_t kMostRangeRecords = 2000000;
 constexpr size_t kListedDays = 31;
 constexpr size_t kTopFailures = 20;
 constexpr size_t kListedUnfinished = 20;

@@ -155,14 +155,34 @@ bool Store::ForEachOn(SqlSession& session, int64_t since_ms, int64_t until_ms,
                       const std::function<bool(std::vector<ReportRecord>&)>& chunk,
                       std::string* error) {
   int64_t after = LLONG_MIN;
+  int64_t last = LLONG_MAX;
+  if (since_ms > 0 || until_ms < INT64_MAX) {
+    // The ids of the range first, from the index of the times received: read
+    // by id with the times only as a filter, SQLite would walk every record
+    // from the first on.
+    bool any = false;
+    if (!session.Run(
+            "SELECT MIN(id), MAX(id) FROM reports WHERE received_ms >= ? AND received_ms < ?",
+            {SqlValue::Integer(since_ms), SqlValue::Integer(until_ms)},
+            [&](const SqlRow& row) {
+              if (!row[0]) return;
+              any = true;
+              after = SqlInteger(row[0]) - 1;
+              last = SqlInteger(row[1]);
+            },
+            error)) {
+      return false;
+    }
+    if (!any) return true;
+  }
   for (;;) {
     std::vector<ReportRecord> records;
     if (!session.Run(
             "SELECT id, token, event_id, description, timestamp, agent, watermark,"
-            " received_ms, sender FROM reports WHERE id > ? AND received_ms >= ?"
+            " received_ms, sender FROM reports WHERE id > ? AND id <= ? AND received_ms >= ?"
             " AND received_ms < ? ORDER BY id LIMIT ?",
-            {SqlValue::Integer(after), SqlValue::Integer(since_ms), SqlValue::Integer(until_ms),
-             SqlValue::Integer(kRecordsPerRead)},
+            {SqlValue::Integer(after), SqlValue::Integer(last), SqlValue::Integer(since_ms),
+             SqlValue::Integer(until_ms), SqlValue::Integer(kRecordsPerRead)},
             [&records, &after](const SqlRow& row) {
               after = SqlInteger(row[0]);
               ReportRecord r;
@@ -183,6 +203,21 @@ bool Store::ForEachOn(SqlSession& session, int64_t since_ms, int64_t until_ms,
     if (!chunk(records)) return false;
     if (records.size() < kRecordsPerRead) return true;
   }
+}
+
+std::optional<uint64_t> Store::CountReceived(int64_t since_ms, int64_t until_ms,
+                                             std::string* error) {
+  std::unique_ptr<SqlSession> own = shared_ ? connect_(error) : nullptr;
+  if (shared_ && !own) return std::nullopt;
+  uint64_t count = 0;
+  if (!(own ? *own : *writer_)
+           .Run("SELECT COUNT(*) FROM reports WHERE received_ms >= ? AND received_ms < ?",
+                {SqlValue::Integer(since_ms), SqlValue::Integer(until_ms)},
+                [&count](const SqlRow& row) { count = static_cast<uint64_t>(SqlInteger(row[0])); },
+                error)) {
+    return std::nullopt;
+  }
+  return count;
 }
 
 bool Store::ForEach(int64_t since_ms, const std::function<void(const ReportRecord&)>& visit,

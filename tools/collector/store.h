@@ -54,6 +54,9 @@ class Store {
   // thread appends (it reads over a connection of its own).
   bool ForEach(int64_t since_ms, const std::function<void(const ReportRecord&)>& visit,
                std::string* error, int64_t until_ms = INT64_MAX);
+  // How many records were received at or after `since_ms` and before
+  // `until_ms`, over a connection of its own.
+  std::optional<uint64_t> CountReceived(int64_t since_ms, int64_t until_ms, std::string* error);
   // The funnel from the aggregates, over a connection of its own.
   std::optional<FunnelReport> Funnel(const std::optional<std::string>& build, std::string* error);
   // The bytes the database takes (SQLite: its pages in use; PostgreSQL: the
