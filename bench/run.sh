@@ -32,8 +32,10 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-bench-run.XXXXXX")
 server_pid=
+file_server_pid=
 cleanup() {
   [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null
+  [[ -n "$file_server_pid" ]] && kill "$file_server_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -106,26 +108,33 @@ if ((do_wine)); then
   wait "$server_pid" || true
   server_pid=
 
-  # A signed installer of 64 MiB (the fixture with data appended, then signed
-  # as the test fixtures are), against the download of as many bytes.
+  # A signed installer of --size-mib (the fixture with data appended, then
+  # signed as the test fixtures are): its checks against the download of as
+  # many bytes, and its whole download with MD5, SHA-256 and signer (served
+  # as it is by a second server) against the bare loop with the same checks.
   signed=$work/signed
   mkdir -p "$signed"
   cp "$tests/tests/fixtures/fake_dotnetfx.exe" "$signed/big.exe"
-  head -c $((payload_mib << 20)) /dev/urandom >>"$signed/big.exe"
+  head -c $((size_mib << 20)) /dev/urandom >>"$signed/big.exe"
   "$root/tests/fixtures/make_signed_installers.sh" "$signed" "$signed/big.exe" \
     "$tests/tests/fixtures/TestAgent.msi"
-  mkfifo "$work/verify.in"
+  mkfifo "$work/verify.in" "$work/signed.in"
   "$host/bench/bench_server" $(stat -c %s "$signed/signed.exe") <"$work/verify.in" \
     >"$work/verify.port" &
   server_pid=$!
-  exec {verify_in}>"$work/verify.in"
-  for _ in $(seq 50); do [[ -s "$work/verify.port" ]] && break; sleep 0.1; done
+  "$host/bench/bench_server" --file "$signed/signed.exe" <"$work/signed.in" \
+    >"$work/signed.port" &
+  file_server_pid=$!
+  exec {verify_in}>"$work/verify.in" {signed_in}>"$work/signed.in"
+  for _ in $(seq 100); do [[ -s "$work/verify.port" && -s "$work/signed.port" ]] && break; sleep 0.1; done
   measure "Wine: SHA-256 + signature check" "$root/scripts/wine-run.sh" "$bench_exe" verify \
     "http://127.0.0.1:$(cat "$work/verify.port")/body.bin" "$runs" "$signed/signed.exe" \
-    "$signed/authority.der" "Kestrel Test Publisher"
-  exec {verify_in}>&-
-  wait "$server_pid" || true
+    "$signed/authority.der" "Kestrel Test Publisher" \
+    "http://127.0.0.1:$(cat "$work/signed.port")/signed.exe"
+  exec {verify_in}>&- {signed_in}>&-
+  wait "$server_pid" "$file_server_pid" || true
   server_pid=
+  file_server_pid=
   rm -rf "$signed"
 
   measure "Wine: launcher-output tail" "$root/scripts/wine-run.sh" "$bench_exe" tail 100
