@@ -175,6 +175,7 @@ class HostileClientTest : public CollectorServerTest,
     options.limits.address.connections = 8;
     options.limits.address.request_burst = 40;
     options.limits.address.requests_per_second = 0.01;
+    options.limits.max_connections = 520;
     Start(options);
   }
 
@@ -301,6 +302,19 @@ const HostileRow kHostileRows[] = {
        EXPECT_TRUE(one_more.AwaitServerClose(5000));
        EXPECT_EQ(t.Refused(Refusal::kConnectionsPerAddress), 1u);
        EXPECT_EQ(held.back()->Send(ReportLine("held", 3000, kTime)), 200);
+       t.RealReport();
+     }},
+    {"TheReportPortFullLeavesTheOperatorIn",
+     [](HostileClientTest& t) {
+       auto flood = OpenConnections(t.port(), 4, 521, 8);  // one past the bound
+       EXPECT_TRUE(flood.back()->AwaitServerClose(5000));
+       EXPECT_EQ(t.Refused(Refusal::kConnections), 1u);
+       RawClient admin(t.admin_port());
+       EXPECT_EQ(admin.Send("GET /healthz HTTP/1.1"), 200);
+       flood.clear();
+       for (int i = 0; i < 500 && t.server_metrics().open_connections() > 1; ++i) {
+         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+       }
        t.RealReport();
      }},
     {"OneAddressSpendsItsBudget",

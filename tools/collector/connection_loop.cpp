@@ -145,6 +145,8 @@ class ConnectionLoop::Impl {
   // The loop's thread alone, once Run has begun (Listen comes before it).
   std::vector<Listener> listeners_;
   std::unordered_map<uint64_t, Connection> connections_;
+  size_t open_reports_ = 0;    // of connections_, on the report port
+  size_t open_operators_ = 0;  // and on the operator's
   AddressBook book_;
   uint64_t next_id_ = kFirstConnection;
   int64_t last_sweep_ms_ = 0;
@@ -246,7 +248,9 @@ void ConnectionLoop::Impl::Accept(int index, int64_t now) {
       return;
     }
     // Refused connections are closed unanswered: the sender keeps its record.
-    if (connections_.size() >= static_cast<size_t>(limits_.max_connections)) {
+    size_t& open = listener.reports ? open_reports_ : open_operators_;
+    if (open >= static_cast<size_t>(listener.reports ? limits_.max_connections
+                                                      : limits_.max_operator_connections)) {
       metrics_.CountRefusal(Refusal::kConnections);
       continue;
     }
@@ -259,6 +263,7 @@ void ConnectionLoop::Impl::Accept(int index, int64_t now) {
     setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const uint64_t id = next_id_++;
     Connection& c = connections_.emplace(id, Connection(limits_.head)).first->second;
+    ++open;
     c.key = std::move(key);
     c.peer = AddressBook::Text(address);
     c.listener = index;
@@ -478,6 +483,7 @@ void ConnectionLoop::Impl::Close(uint64_t id) {
   auto found = connections_.find(id);
   if (found == connections_.end()) return;
   book_.Release(found->second.key);
+  --(found->second.reports ? open_reports_ : open_operators_);
   connections_.erase(found);  // its fd leaves the epoll set as it closes
 }
 

@@ -22,7 +22,10 @@ struct ConnectionLimits {
   int keep_alive_ms = 5000;         // silence before a request's first byte
   int answer_timeout_ms = 10000;    // the peer taking one whole answer
   int keep_alive_requests = 10000;  // on one connection: a report pass sends all it holds on one
-  int max_connections = 4096;       // on all listeners together
+  int max_connections = 4096;       // on the report port
+  // On the operator's, counted apart: a flood of reports never locks the
+  // operator out of the page and the metrics.
+  int max_operator_connections = 16;
   size_t max_answer_bytes = 4 << 20;
 };
 

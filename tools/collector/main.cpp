@@ -135,14 +135,15 @@ int Serve(const tools::ParsedArgs& args) {
   // process's limit, raised as far as the system lets it.
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
-    const rlim_t wanted = static_cast<rlim_t>(options.limits.max_connections) + 64;
+    const int others = options.limits.max_operator_connections + 64;
+    const rlim_t wanted = static_cast<rlim_t>(options.limits.max_connections + others);
     if (files.rlim_cur < wanted) {
       files.rlim_cur = std::min(wanted, files.rlim_max);
       setrlimit(RLIMIT_NOFILE, &files);
       getrlimit(RLIMIT_NOFILE, &files);
     }
     if (files.rlim_cur < wanted) {
-      options.limits.max_connections = static_cast<int>(files.rlim_cur) - 64;
+      options.limits.max_connections = static_cast<int>(files.rlim_cur) - others;
       std::fprintf(stderr, "kestrel-collector: at most %d connections (open-file limit %llu)\n",
                    options.limits.max_connections, static_cast<unsigned long long>(files.rlim_cur));
     }
