@@ -115,7 +115,7 @@ int AgentLauncherStep::Install() {
     if (MoveBar(slow) && slow.quiet_polls >= timing.idle_timeout_polls) {
       return TimeOut(std::move(file), *interpreter);
     }
-    platform::SleepMs(timing.poll_ms);
+    context().clock.SleepMs(timing.poll_ms);
   }
   // What the launcher wrote after the last poll, an Error line just before it
   // ended or a last line without its line end among it, counts as well.

@@ -59,7 +59,7 @@ std::unique_ptr<platform::Process> LauncherWatchStep::StartInterpreter(
 void LauncherWatchStep::WaitForProgramToAppear(const platform::Process& interpreter) {
   if (IsChildRunning(interpreter)) return;
   for (int i = 0; i < timing.start_checks; ++i) {
-    platform::SleepMs(timing.poll_ms);
+    context().clock.SleepMs(timing.poll_ms);
     if (IsChildRunning(interpreter) || signals().abortFlag.load()) return;
   }
 }

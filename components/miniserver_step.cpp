@@ -59,14 +59,14 @@ int MiniServerStep::Install() {
       break;
     }
     MoveBar(slow);
-    platform::SleepMs(timing.poll_ms);
+    context().clock.SleepMs(timing.poll_ms);
   }
   // Its very last lines. Only once it has ended is a last line without its
   // line end complete; while it runs it may be half written.
   ParseLauncherOutput(file.get(), kTrackedName, /*last_read=*/ended);
   file.reset();
   if (signals().abortFlag.load()) return Abandoned();  // the interpreter keeps running
-  platform::SleepMs(timing.final_pause_ms);
+  context().clock.SleepMs(timing.final_pause_ms);
   interpreter->Terminate(0);
   interpreter.reset();
   engine::StepProgress::Raise(progress_.installFraction, 1.0);

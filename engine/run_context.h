@@ -1,5 +1,6 @@
 // What one run hands down from the session to everything below it: the
-// signals of its threads, the system's services and the engine's workers.
+// signals of its threads, the system's services (the clock among them) and the
+// engine's workers.
 // RunSession builds it once (tests build their own); it and all it names
 // outlive every thread of the run.
 #pragma once
@@ -11,6 +12,7 @@ class EventSink;
 }  // namespace diagnostics
 
 namespace platform {
+class Clock;
 class MessageBoxes;
 class Registry;
 class WindowsInstaller;
@@ -28,6 +30,7 @@ struct RunContext {
   platform::MessageBoxes& boxes;
   platform::Registry& registry;
   platform::WindowsInstaller& installer;
+  platform::Clock& clock;  // what the steps' waits read and sleep on
   Downloader& downloader;
   InstallerRunner& installers;
 };

@@ -100,7 +100,8 @@ components::InstallSession* PrepareInstallation(const SessionOptions& options,
     // Lives until the process ends, with the context: the worker is never joined.
     const engine::RunContext& context = *KeepUntilExit(
         new engine::RunContext{logger, *options.signals, *options.threads, boxes, *options.registry,
-                               *options.installer, *KeepUntilExit(new engine::HttpDownloader),
+                               *options.installer, *options.clock,
+                               *KeepUntilExit(new engine::HttpDownloader),
                                *KeepUntilExit(new engine::ProcessInstallerRunner)});
     components::InstallSession* session = KeepUntilExit(
         options.executable_path.empty()

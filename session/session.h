@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/pipeline_signals.h"
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/msi.h"
 #include "platform/registry.h"
@@ -41,6 +42,7 @@ struct SessionOptions {
   engine::PipelineThreads* threads = nullptr;
   platform::Registry* registry = nullptr;
   platform::WindowsInstaller* installer = nullptr;
+  platform::Clock* clock = nullptr;
   std::string executable_path;    // empty: the running executable's payload
   std::string* run_id = nullptr;  // tests: given the run's id once the logger is made
 };

@@ -110,6 +110,7 @@ class SessionTest : public testing::Test {
     options_.threads = &threads_;
     options_.registry = &registry_;
     options_.installer = &installer_;
+    options_.clock = &platform::SystemClock();
     options_.run_windows = [this](ui::WindowHost& host) { return script_.Run(host); };
     options_.start_worker = &NoWorker;
     options_.run_id = &run_id_;

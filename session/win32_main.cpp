@@ -26,5 +26,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   options.threads = &engine::SystemPipelineThreads();
   options.registry = &platform::SystemRegistry();
   options.installer = &platform::SystemWindowsInstaller();
+  options.clock = &platform::SystemClock();
   return RunSession(options);
 }

@@ -1,6 +1,7 @@
 // A run's context for a test: the product's downloader, installer runner and
 // pipeline threads beside the test's own signals and message boxes, and the
-// registry and Windows Installer the test hands in (empty fakes otherwise).
+// registry and Windows Installer the test hands in (empty fakes otherwise),
+// and the system's clock.
 #pragma once
 
 #include <memory>
@@ -10,6 +11,7 @@
 #include "engine/pipeline_signals.h"
 #include "engine/process_runner.h"
 #include "engine/run_context.h"
+#include "platform/clock.h"
 #include "tests/discarded_events.h"
 #include "tests/fake_registry.h"
 #include "tests/fake_windows_installer.h"
@@ -27,6 +29,7 @@ class TestRunContext {
                  boxes,
                  registry ? *registry : registry_,
                  installer ? *installer : installer_,
+                 platform::SystemClock(),
                  downloader_,
                  installers_} {}
   TestRunContext(const TestRunContext&) = delete;

@@ -23,6 +23,7 @@
 #include "engine/install_step.h"
 #include "engine/process_runner.h"
 #include "engine/run_context.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/message_box.h"
@@ -174,6 +175,7 @@ bool ProductDownload(const std::string& url, const std::string& folder, const st
                                    boxes,
                                    platform::SystemRegistry(),
                                    platform::SystemWindowsInstaller(),
+                                   platform::SystemClock(),
                                    downloader,
                                    installers};
   engine::InstallManager manager(context);
