@@ -8,10 +8,6 @@ namespace engine {
 
 namespace {
 
-// A Content-Length of more than 9 characters is not read (the Windows client
-// asks for it in a buffer of 10 bytes).
-constexpr size_t kLongestLength = 9;
-
 // "bytes FIRST-LAST/SIZE", digits only.
 bool ParseContentRange(const std::string& text, uint64_t* first, uint64_t* last, uint64_t* size) {
   const char* p = text.c_str();
@@ -35,6 +31,24 @@ bool ContinuesFrom(const std::string& content_range, uint64_t from, uint64_t tot
   uint64_t first = 0, last = 0, size = 0;
   return ParseContentRange(content_range, &first, &last, &size) && first == from && size == total &&
          last + 1 == total;
+}
+
+DownloadRules RulesFor(const std::string& md5, const std::string& sha256,
+                       const std::string& leading_bytes, uint32_t stall_limit_ms) {
+  DownloadRules rules;
+  rules.md5 = md5;
+  rules.sha256 = sha256;
+  rules.leading_bytes = leading_bytes;
+  rules.stall_limit_ms = stall_limit_ms;
+  return rules;
+}
+
+std::string ResumeValidator(const std::string& etag, const std::string& last_modified) {
+  // A client may send a date only when it has no entity tag (RFC 9110, If-Range).
+  if (!etag.empty()) {
+    return etag.compare(0, 2, "W/") != 0 && platform::IsPlainHeaderValue(etag) ? etag : "";
+  }
+  return platform::IsPlainHeaderValue(last_modified) ? last_modified : "";
 }
 
 DownloadJudge::DownloadJudge(const DownloadRules& rules) : rules_(rules) { StartDigests(); }
@@ -63,22 +77,31 @@ DownloadVerdict DownloadJudge::JudgeHead(int status, bool has_length, const std:
   return DownloadVerdict::kAccepted;
 }
 
-DownloadVerdict DownloadJudge::JudgeResumedHead(int status, const std::string& content_range,
-                                                bool has_length, const std::string& length,
-                                                uint32_t now) {
-  if (status == 200) {
+DownloadVerdict DownloadJudge::JudgeHead(const platform::HttpHead& head, uint32_t now) {
+  etag_ = head.etag;
+  last_modified_ = head.last_modified;
+  validator_ = ResumeValidator(etag_, last_modified_);
+  return JudgeHead(head.status, head.has_length, head.length, now);
+}
+
+DownloadVerdict DownloadJudge::JudgeResumedHead(const platform::HttpHead& head, uint32_t now) {
+  if (head.status == 200) {
     received_ = 0;
     window_from_ = 0;
     lead_.clear();
     StartDigests();
-    const DownloadVerdict verdict = JudgeHead(status, has_length, length, now);
+    const DownloadVerdict verdict = JudgeHead(head, now);
     return verdict == DownloadVerdict::kAccepted ? DownloadVerdict::kRestarted : verdict;
   }
   window_start_ = now;
   window_from_ = received_;
-  if (status != 206) return DownloadVerdict::kNotOk;
-  if (!ContinuesFrom(content_range, received_, total_) ||
-      (has_length && std::strtoull(length.c_str(), nullptr, 10) != total_ - received_)) {
+  if (head.status != 206) return DownloadVerdict::kNotOk;
+  // A server that ignores If-Range but honours Range sends the rest of
+  // another version; a 206 that names no version went by the If-Range.
+  const bool other_version = (!head.etag.empty() && head.etag != etag_) ||
+                             (!head.last_modified.empty() && head.last_modified != last_modified_);
+  if (other_version || !ContinuesFrom(head.content_range, received_, total_) ||
+      (head.has_length && std::strtoull(head.length.c_str(), nullptr, 10) != total_ - received_)) {
     return DownloadVerdict::kWrongRange;
   }
   return DownloadVerdict::kAccepted;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/http.h"
+
 namespace platform {
 class Digest;
 }  // namespace platform
@@ -22,6 +24,10 @@ constexpr uint64_t kLeastBytesPerStallLimit = 1024;
 // The first bytes of a body that are kept to look at.
 constexpr size_t kLeadBytes = 4096;
 
+// A Content-Length of more characters is not read (the Windows client asks
+// for it in a buffer of 10 bytes).
+constexpr size_t kLongestLength = 9;
+
 struct DownloadRules {
   std::string md5;           // the digest the file must have; empty: not compared
   std::string sha256;        // the same in lower case, for a SHA-256 digest
@@ -29,6 +35,12 @@ struct DownloadRules {
   uint32_t stall_limit_ms = 60000;
   bool digest_wanted = false;  // compute the MD5 even without one to compare
 };
+
+// The rules of a file that must have `md5` and `sha256` (empty: not compared)
+// and begin with `leading_bytes`, its server waited for at most
+// `stall_limit_ms`: the downloader and bootpack check both build them here.
+DownloadRules RulesFor(const std::string& md5, const std::string& sha256,
+                       const std::string& leading_bytes, uint32_t stall_limit_ms);
 
 enum class DownloadVerdict {
   kAccepted,         // the head: read the body; the body: the file is the installer
@@ -40,7 +52,7 @@ enum class DownloadVerdict {
   kSha256Mismatch,   // the body: its SHA-256 is not the configured one
   kNotTheInstaller,  // the body: it does not begin as the installer must
   kRestarted,        // a resumed head: a 200, the whole file again (the judge starts over)
-  kWrongRange,       // a resumed head: a 206 of another part than the one asked for
+  kWrongRange,       // a resumed head: a 206 of another part, or of another version
 };
 
 // At least this much of a body must have arrived before a broken transfer is
@@ -51,6 +63,11 @@ constexpr int kMostResumes = 3;
 // Whether a partial answer's Content-Range ("bytes FIRST-LAST/SIZE") holds
 // the rest of a file of `total` bytes from `from` on, as a resume needs.
 bool ContinuesFrom(const std::string& content_range, uint64_t from, uint64_t total);
+
+// What an If-Range may carry to name the version an answer holds: its strong
+// ETag, else (when it has no ETag) its Last-Modified. Empty when neither can
+// go in a header, or the ETag is weak: a range then could splice two versions.
+std::string ResumeValidator(const std::string& etag, const std::string& last_modified);
 
 class DownloadJudge {
  public:
@@ -67,14 +84,16 @@ class DownloadJudge {
   // status (0 when it had none) and its Content-Length as sent. kAccepted
   // when the body is to be read.
   DownloadVerdict JudgeHead(int status, bool has_length, const std::string& length, uint32_t now);
+  // The same, and the version the head names is kept for a resume (validator()).
+  DownloadVerdict JudgeHead(const platform::HttpHead& head, uint32_t now);
 
   // The head of a request for the rest of the file, from received() on: a
-  // 206 whose Content-Range goes on from there to the announced end continues
-  // the file (kAccepted, and the digests go on); a 200 starts it over
-  // (kRestarted, judged as a first head); another 206 is kWrongRange, any
-  // other status kNotOk.
-  DownloadVerdict JudgeResumedHead(int status, const std::string& content_range, bool has_length,
-                                   const std::string& length, uint32_t now);
+  // 206 whose Content-Range goes on from there to the announced end, and
+  // that names no other version (ETag, Last-Modified) than the first head,
+  // continues the file (kAccepted, and the digests go on); a 200 starts it
+  // over (kRestarted, judged as a first head); another 206 is kWrongRange,
+  // any other status kNotOk.
+  DownloadVerdict JudgeResumedHead(const platform::HttpHead& head, uint32_t now);
 
   // How many of `size` more bytes belong to the file: none past the announced
   // length (Wine's WinINet may hand them on when the server sends more).
@@ -98,6 +117,9 @@ class DownloadJudge {
   // The digests of the bytes taken, once JudgeBody has run; empty when not computed.
   const std::string& md5() const { return md5_hex_; }
   const std::string& sha256() const { return sha256_hex_; }
+  // What a request for the rest asks for in its If-Range (ResumeValidator of
+  // the head the file began with); empty: the file cannot be resumed.
+  const std::string& validator() const { return validator_; }
 
  private:
   void StartDigests();
@@ -113,6 +135,10 @@ class DownloadJudge {
   std::unique_ptr<platform::Digest> sha256_;  // when one is configured
   std::string md5_hex_;
   std::string sha256_hex_;
+  // The version the file's first head named (its 200's, of a start over too).
+  std::string etag_;
+  std::string last_modified_;
+  std::string validator_;
 };
 
 }  // namespace engine

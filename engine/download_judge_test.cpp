@@ -98,6 +98,27 @@ TEST(DownloadJudgeTest, EachStallLimitMustBringAKibibyte) {
   EXPECT_EQ(DownloadVerdict::kTrickled, judge.JudgeBody());
 }
 
+// The rest of a 300-byte file from byte 100 on, and nothing else.
+TEST(DownloadJudgeTest, AResumedPartMustGoOnFromWhereTheFileBrokeToItsEnd) {
+  const struct {
+    const char* content_range;
+    bool continues;
+  } rows[] = {
+      {"bytes 100-299/300", true},
+      {"bytes 101-299/300", false},  // another start
+      {"bytes 100-299/*", false},    // no total
+      {"bytes */300", false},
+      {"bytes 100-299/301", false},  // another total
+      {"bytes 100-298/300", false},  // ends before the file does
+      {"bytes 0000000000000000100-299/300", false},  // more digits than are read
+      {"100-299/300", false},
+      {"bytes 100-299/300 x", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.continues, ContinuesFrom(row.content_range, 100, 300)) << row.content_range;
+  }
+}
+
 }  // namespace
 
 }  // namespace engine

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "diagnostics/error_texts.h"
 #include "diagnostics/event_catalog.h"
 #include "diagnostics/event_sink.h"
+#include "engine/body_reader.h"
 #include "engine/download_judge.h"
 #include "engine/pipeline_signals.h"
 #include "engine/run_context.h"
@@ -63,6 +63,7 @@ struct Attempt {
   StepProgress& progress;
   PipelineSignals& signals;
   diagnostics::EventSink& events;
+  platform::Clock& clock;
 };
 
 // Lets AbortInstallation reach the download while it waits for the server.
@@ -89,19 +90,11 @@ class TransferRegistration {
 constexpr char kWrongRangeText[] =
     "The server resumed the download elsewhere than where it had broken.";
 
-// What one request of an attempt brought: the whole file, or its rest from
-// where an earlier request's body broke.
-struct Received {
-  int failure = 0;            // the event posted; 0 when the body was read
-  bool write_failed = false;  // the file could not take the bytes
-};
-
 // The head of one request, judged as the first or as a resumed one; on a
-// first head (or a 200 that starts over) `file` is opened afresh and
-// `validator` taken from it. 0, or the event posted.
+// first head (or a 200 that starts over) `file` is opened afresh. 0, or the
+// event posted.
 int ReceiveHead(const Attempt& a, platform::HttpDownload& download, DownloadJudge& judge,
-                bool resumed, platform::UniqueFile* file, std::string* validator,
-                std::string* final_url) {
+                bool resumed, platform::UniqueFile* file, std::string* final_url) {
   uint32_t error = 0;
   std::string response;
   if (!download.WaitForHead(&error, &response)) {
@@ -115,10 +108,8 @@ int ReceiveHead(const Attempt& a, platform::HttpDownload& download, DownloadJudg
   }
   const platform::HttpHead& head = download.head();
   *final_url = head.final_url;
-  const uint32_t now = platform::TickCount();
-  switch (resumed ? judge.JudgeResumedHead(head.status, head.content_range, head.has_length,
-                                           head.length, now)
-                  : judge.JudgeHead(head.status, head.has_length, head.length, now)) {
+  const uint32_t now = a.clock.TickCount();
+  switch (resumed ? judge.JudgeResumedHead(head, now) : judge.JudgeHead(head, now)) {
     case DownloadVerdict::kNotOk:
       return FailWithText(a.events, diagnostics::DescribeHttpStatus(head.status));
     case DownloadVerdict::kNoLength:
@@ -135,7 +126,6 @@ int ReceiveHead(const Attempt& a, platform::HttpDownload& download, DownloadJudg
     default:  // kRestarted: the whole file again
       break;
   }
-  *validator = !head.etag.empty() ? head.etag : head.last_modified;
   a.progress.bytesTotal.store(static_cast<double>(judge.total()));
   file->reset();
   *file = platform::OpenFile(a.plan.localPath, "wb");
@@ -147,25 +137,16 @@ int ReceiveHead(const Attempt& a, platform::HttpDownload& download, DownloadJudg
 bool ReceiveBody(const Attempt& a, platform::HttpDownload& download, DownloadJudge& judge,
                  std::FILE* file) {
   const double total = static_cast<double>(judge.total());
-  std::vector<char> buffer;
-  bool more = !judge.whole();
-  while (more) {
-    uint32_t available = 0;
-    if (!download.QueryAvailable(&available) || a.signals.abortFlag.load() || available == 0) {
-      break;
-    }
-    buffer.resize(available);
-    uint32_t got = 0;
-    if (!download.Read(buffer.data(), available, &got)) break;
-    if (got == 0) continue;
-    const size_t kept = judge.Fits(got);
-    if (std::fwrite(buffer.data(), 1, kept, file) != kept) return false;
-    more = judge.Add(buffer.data(), kept, platform::TickCount());
+  bool written = true;
+  ReadBody(download, judge, a.clock, judge.total(), [&](const char* data, size_t size) {
+    written = std::fwrite(data, 1, size, file) == size;
+    if (!written) return false;
     a.progress.bytesReceived.store(static_cast<double>(judge.received()));
     StepProgress::Raise(a.progress.downloadFraction, a.progress.bytesReceived.load() / total);
     a.progress.Notify();
-  }
-  return true;
+    return !a.signals.abortFlag.load();
+  });
+  return written;
 }
 
 // A file that must not be run goes, and with it what the system's cache keeps
@@ -229,10 +210,11 @@ int CheckSigner(const Attempt& a, const std::string& final_url) {
 
 // A body that broke off (a reset, a short body, a stall, not a trickle) is
 // asked for again from where it broke, when enough of it came and the first
-// answer named its version, so a changed file cannot be pieced together.
-bool WorthResuming(const DownloadJudge& judge, const std::string& validator, int resumes) {
-  return resumes < kMostResumes && !validator.empty() && judge.received() >= kLeastResumedBytes &&
-         judge.broke_off();
+// answer named its version as an If-Range can carry it, so a changed file
+// cannot be pieced together.
+bool WorthResuming(const DownloadJudge& judge, int resumes) {
+  return resumes < kMostResumes && !judge.validator().empty() &&
+         judge.received() >= kLeastResumedBytes && judge.broke_off();
 }
 
 int Transfer(const Attempt& a) {
@@ -243,18 +225,13 @@ int Transfer(const Attempt& a) {
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(kDownloadUserAgent, kDownloadSession);
   if (!session) return Fail(a.events, diagnostics::kInternetSessionFailed);
-  DownloadRules rules;
-  if (a.plan.verify_digest) rules.md5 = a.plan.md5;
-  rules.sha256 = a.plan.sha256;
-  rules.leading_bytes = a.plan.leading_bytes;
-  rules.stall_limit_ms = a.plan.download_timing.stall_limit_ms;
-  DownloadJudge judge(rules);
+  DownloadJudge judge(RulesFor(a.plan.verify_digest ? a.plan.md5 : std::string(), a.plan.sha256,
+                               a.plan.leading_bytes, a.plan.download_timing.stall_limit_ms));
   if (!judge.can_verify()) {
     PostErrorEvent(a.events, diagnostics::kSystemError, kNoSha256Text);
     return diagnostics::kSystemError;
   }
   std::string final_url = a.url;
-  std::string validator;
   platform::UniqueFile file;
   platform::HttpRange range;  // the whole file first
   for (int resumes = 0;; ++resumes) {
@@ -262,7 +239,7 @@ int Transfer(const Attempt& a) {
         *session, a.url, kDownloadRequest, a.plan.download_timing.stall_limit_ms, range);
     TransferRegistration registration(a.signals, *download);
     const int failure =
-        ReceiveHead(a, *download, judge, range.from != 0, &file, &validator, &final_url);
+        ReceiveHead(a, *download, judge, range.from != 0, &file, &final_url);
     if (failure != 0) {
       // A resumed request that fails leaves nothing worth keeping either
       // (a cancel leaves the partial file, as it always does).
@@ -274,9 +251,9 @@ int Transfer(const Attempt& a) {
     }
     const bool written = ReceiveBody(a, *download, judge, file.get());
     const bool stalled = download->stalled();
-    if (written && !a.signals.abortFlag.load() && WorthResuming(judge, validator, resumes)) {
+    if (written && !a.signals.abortFlag.load() && WorthResuming(judge, resumes)) {
       if (std::fflush(file.get()) == 0) {
-        range = {judge.received(), validator};
+        range = {judge.received(), judge.validator()};
         continue;
       }
     }
@@ -317,7 +294,7 @@ int HttpDownloader::Download(const StepPlan& plan, const std::string& url, StepP
     return 1;
   }
   try {
-    return Transfer({plan, url, progress, context.signals, context.events});
+    return Transfer({plan, url, progress, context.signals, context.events, context.clock});
   } catch (...) {
     return FailWithText(context.events, diagnostics::DescribeHttpStatus(
                                             static_cast<int>(platform::LastErrorCode())));

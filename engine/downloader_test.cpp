@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -150,6 +151,12 @@ TEST_F(DownloaderTest, ABrokenBodyIsResumedWhereItBroke) {
     plan.headers.emplace_back("Content-Range", range);
     return plan;
   };
+  auto named = [](ResponsePlan plan, const char* etag = "\"v1\"") {
+    plan.headers.emplace_back("ETag", etag);
+    return plan;
+  };
+  ResponsePlan reset = named(ResponsePlan::ResetMidBody(body.substr(0, kHalf), body.size()));
+  reset.pause_before_reset_ms = 200;  // the reset comes after all of the half has been read
   const std::string good_range = "bytes 150000-299999/300000";
   const struct {
     const char* name;
@@ -182,6 +189,32 @@ TEST_F(DownloaderTest, ABrokenBodyIsResumedWhereItBroke) {
                              : rest("bytes 149999-299999/300000", kHalf - 1);
        },
        diagnostics::kHttpError, "", 2, "\"v1\"", 0},
+      {"206 with a changed ETag",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? broken("ETag", "\"v1\"") : named(rest(good_range), "\"v2\"");
+       },
+       diagnostics::kHttpError, "", 2, "\"v1\"", 0},
+      {"reset at half, the rest in a 206",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? reset : rest(good_range);
+       },
+       1, "body", 2, "\"v1\"", 1},
+      {"reset at half, the range answered with the whole file",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? reset : ResponsePlan::Status(200, body);
+       },
+       1, "body", 2, "\"v1\"", 0},
+      {"stalls at half, the rest in a 206",
+       [&](const RecordedRequest& r) {
+         return r.index == 0 ? named(ResponsePlan::Stalling(kHalf, body.size())) : rest(good_range);
+       },
+       1, "body", 2, "\"v1\"", 1},
+      // An If-Range may carry neither: a weak ETag, nor a header line of the server's.
+      {"weak ETag: never resumed", [&](const RecordedRequest&) { return broken("ETag", "W/\"v1\""); },
+       diagnostics::kHttpError, "", 1, nullptr, 0},
+      {"ETag with a control byte: never resumed",
+       [&](const RecordedRequest&) { return broken("ETag", "\"v1\x01\""); },
+       diagnostics::kHttpError, "", 1, nullptr, 0},
       {"no validator: never resumed", [&](const RecordedRequest&) { return broken("", ""); },
        diagnostics::kHttpError, "", 1, nullptr, 0},
       {"less than 64 KiB: never resumed",
@@ -214,6 +247,7 @@ TEST_F(DownloaderTest, ABrokenBodyIsResumedWhereItBroke) {
         nullptr, LoopbackUrl(server.port(), "/x"), folder_.path(), "setup.exe",
         platform::DigestHex(platform::DigestAlgorithm::kMd5, expected.data(), expected.size()));
     plan.verify_digest = true;
+    plan.download_timing.stall_limit_ms = 500;  // the stalling row's wait
     InstallStep& step = Queued(manager, plan);
     EXPECT_EQ(row.result, step.Download());
     if (*row.file) {
@@ -494,6 +528,24 @@ TEST_F(DownloaderTest, AConfiguredSha256OrSignerKeepsOnlyAMatchingFile) {
   EXPECT_FALSE(DownloadedInstaller(nullptr, "", folder_.path(), "setup.exe", "", abc_sha256,
                                    "Kestrel Test Publisher")
                    .availableLocally);
+}
+
+// A corrupt file's cached copy goes under the redirect's target too, or the
+// next attempt at the same address would get it from the cache again.
+TEST_F(DownloaderTest, ADigestFailureDropsTheCachedCopyOfTheRedirectsTarget) {
+  std::atomic<int> served{0};
+  server_.SetResponder([&](const RecordedRequest& r) {
+    if (r.target == "/old") return ResponsePlan::Redirect(302, Url("/new"));
+    if (r.HasHeader("If-Modified-Since")) return ResponsePlan::Status(304);  // "unchanged"
+    ResponsePlan plan = ResponsePlan::Status(200, served++ == 0 ? "abd" : "abc");
+    plan.headers = {{"Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT"},
+                    {"Cache-Control", "max-age=3600"}};
+    return plan;
+  });
+  EXPECT_EQ(diagnostics::kMd5CheckFailed,
+            AddStep(Url("/old"), kAbcMd5, "", VerifyingDigest).Download());
+  EXPECT_EQ(1, AddStep(Url("/old"), kAbcMd5, "", VerifyingDigest).Download());
+  EXPECT_EQ("abc", FileBytes());
 }
 
 TEST_F(DownloaderTest, AStepThatDoesNotVerifyIgnoresItsDigest) {

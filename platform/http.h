@@ -129,8 +129,13 @@ struct HttpRange {
   std::string validator;
 };
 
-// The request's header lines (no line ends) that ask for `range`; none for
-// the whole file, and no If-Range with a validator that is no plain header value.
+// False for an empty value or one with a control byte: a server's own text
+// with a line end, sent back in a request, would add a header line.
+bool IsPlainHeaderValue(const std::string& value);
+
+// The request's header lines (no line ends) that ask for `range`: Range and
+// If-Range, or none for the whole file and for a validator that is no plain
+// header value (the whole file is asked for then).
 std::vector<std::string> RangeHeaderLines(const HttpRange& range);
 
 // One download of a whole address (InternetOpenUrlA). The transfer runs on a

@@ -21,17 +21,20 @@ bool IsFollowableLocation(const std::string& location) {
   return scheme == "http" || scheme == "https";
 }
 
+bool IsPlainHeaderValue(const std::string& value) {
+  for (char c : value) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return false;
+  }
+  return !value.empty();
+}
+
 std::vector<std::string> RangeHeaderLines(const HttpRange& range) {
   std::vector<std::string> lines;
-  if (range.from == 0) return lines;
+  // A Range without its If-Range could piece two versions of the file together.
+  if (range.from == 0 || !IsPlainHeaderValue(range.validator)) return lines;
   lines.push_back("Range: bytes=" + std::to_string(range.from) + "-");
-  // A validator is the server's own text: one with a line end would add a header.
-  bool plain = !range.validator.empty();
-  for (char c : range.validator) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) plain = false;
-  }
-  if (plain) lines.push_back("If-Range: " + range.validator);
+  lines.push_back("If-Range: " + range.validator);
   return lines;
 }
 

@@ -585,7 +585,7 @@ bool LoopbackHttpServer::Answer(Connection* connection, const ResponsePlan& plan
     }
     if (!SendAll(socket, data, size, stopping_)) return false;
   }
-  return true;
+  return !plan.reset_after || !plan.pause_before_reset_ms || pause(plan.pause_before_reset_ms);
 }
 
 ServerWatchdog::ServerWatchdog(LoopbackHttpServer& server, uint32_t limit_ms) {

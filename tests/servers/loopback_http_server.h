@@ -62,6 +62,9 @@ struct ResponsePlan {
   uint32_t head_line_delay_ms = 0;  // pause before each line of the head after the first
   bool close_after = false;         // close once answered (always so with Length::kAbsent)
   bool reset_after = false;         // reset (RST) once answered, whatever the length says
+  // With reset_after: a pause first, so the client has read all that was sent
+  // (a reset drops what it has not read yet).
+  uint32_t pause_before_reset_ms = 0;
 
   static ResponsePlan Status(int status, std::string body = std::string());
   static ResponsePlan Redirect(int status, const std::string& location);

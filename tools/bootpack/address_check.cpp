@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <vector>
 
+#include "diagnostics/error_texts.h"
 #include "diagnostics/event_record.h"
 #include "diagnostics/report_sender.h"
+#include "engine/body_reader.h"
 #include "engine/download_judge.h"
 #include "engine/downloader.h"
 #include "engine/html_page.h"
@@ -43,7 +44,7 @@ class Probe {
  public:
   // `keep`, when given, takes the file's bytes as the judge takes them.
   Probe(const engine::DownloadRules& rules, bool whole, std::FILE* keep = nullptr)
-      : judge_(rules), whole_(whole), keep_(keep) {}
+      : judge_(rules), other_(rules), whole_(whole), keep_(keep) {}
 
   // False when no head came; `error` then says why.
   bool Fetch(const std::string& url, uint32_t timeout_ms, ProgressBar* bar, uint32_t* error) {
@@ -64,38 +65,21 @@ class Probe {
     }
     head_ = download->head();
     head_tick_ = end_tick_ = platform::TickCount();
-    accepted_ = judge_.JudgeHead(head_.status, head_.has_length, head_.length, head_tick_) ==
-                engine::DownloadVerdict::kAccepted;
-    std::vector<char> buffer;
-    bool more = !accepted_ || !judge_.whole();
-    while (more) {
-      uint32_t available = 0;
-      if (!download->QueryAvailable(&available)) break;
-      if (available == 0) {
-        ended_ = true;  // the body ended, or the connection closed early
-        break;
-      }
-      // Past the first bytes, only a whole download reads on.
-      const size_t lead = accepted_ ? judge_.lead().size() : lead_.size();
-      const uint32_t wanted =
-          whole() ? available : std::min<uint32_t>(available, engine::kLeadBytes - lead);
-      buffer.resize(wanted);
-      uint32_t got = 0;
-      if (!download->Read(buffer.data(), wanted, &got)) break;
-      if (got == 0) continue;
-      end_tick_ = platform::TickCount();
-      if (!accepted_) {
-        // The bootstrapper reads no more of it; its first bytes say what it is.
-        lead_.append(buffer.data(), got);
-        more = lead_.size() < engine::kLeadBytes;
-        continue;
-      }
-      const size_t kept = judge_.Fits(got);
-      if (keep_) std::fwrite(buffer.data(), 1, kept, keep_);
-      more = judge_.Add(buffer.data(), kept, end_tick_);
-      if (whole_) bar->Update(judge_.received(), judge_.total());
-      if (!whole_ && judge_.lead().size() >= engine::kLeadBytes) more = false;
-    }
+    accepted_ = judge_.JudgeHead(head_, head_tick_) == engine::DownloadVerdict::kAccepted;
+    // The bootstrapper reads no more of a body it refuses; its first bytes,
+    // taken as a body of their own, say what it is.
+    if (!accepted_) other_.JudgeHead(200, true, std::to_string(engine::kLeadBytes), head_tick_);
+    engine::DownloadJudge& judge = accepted_ ? judge_ : other_;
+    // Past the first bytes, only a whole download reads on.
+    const engine::BodyEnd end = engine::ReadBody(
+        *download, judge, platform::SystemClock(), whole() ? judge.total() : engine::kLeadBytes,
+        [&](const char* data, size_t size) {
+          end_tick_ = platform::TickCount();
+          if (keep_ && accepted_) std::fwrite(data, 1, size, keep_);
+          if (whole()) bar->Update(judge_.received(), judge_.total());
+          return true;
+        });
+    ended_ = end == engine::BodyEnd::kEnded;
     stalled_ = download->stalled();
     verdict_ = judge_.JudgeBody();
     return true;
@@ -106,7 +90,7 @@ class Probe {
   bool whole() const { return whole_ && accepted_; }
   engine::DownloadJudge& judge() { return judge_; }
   engine::DownloadVerdict verdict() const { return verdict_; }
-  const std::string& lead() const { return accepted_ ? judge_.lead() : lead_; }
+  const std::string& lead() const { return accepted_ ? judge_.lead() : other_.lead(); }
   bool stalled() const { return stalled_; }
   bool redirect_refused() const { return redirect_refused_; }
   bool ended() const { return ended_; }
@@ -115,12 +99,12 @@ class Probe {
 
  private:
   engine::DownloadJudge judge_;
+  engine::DownloadJudge other_;  // the first bytes of a body the bootstrapper does not take
   const bool whole_;
   std::FILE* const keep_;
   platform::HttpHead head_;
   bool accepted_ = false;
   engine::DownloadVerdict verdict_ = engine::DownloadVerdict::kEndedEarly;
-  std::string lead_;  // of a body the bootstrapper does not take
   bool stalled_ = false;
   bool redirect_refused_ = false;
   bool ended_ = false;
@@ -128,26 +112,6 @@ class Probe {
   uint32_t head_tick_ = 0;
   uint32_t end_tick_ = 0;
 };
-
-// Why no answer came, from the error number of the transfer.
-std::string NoAnswer(uint32_t error, bool stalled, uint32_t timeout_ms) {
-  namespace http_error = platform::http_error;
-  if (stalled || error == http_error::kTimeout || error == http_error::kSocketTimeout) {
-    return "no answer within " + Seconds(timeout_ms);
-  }
-  switch (error) {
-    case http_error::kNameNotResolved:
-      return "the host name does not resolve";
-    case http_error::kCannotConnect:
-      return "the server accepts no connection";
-    case http_error::kConnectionAborted:
-    case http_error::kConnectionReset:
-    case http_error::kInvalidServerResponse:
-      return "the connection ended without an answer";
-    default:
-      return "the request failed (error " + std::to_string(error) + ")";
-  }
-}
 
 std::string HtmlNote(Probe& probe) {
   std::string title;
@@ -190,11 +154,9 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
   // the check, or it would judge an earlier answer instead of the server's.
   platform::DropCachedCopy(download.url);
   ProgressBar bar(options.progress, options.progress != nullptr, download.name);
-  engine::DownloadRules rules;
-  rules.md5 = download.md5;
-  if (options.download) rules.sha256 = download.sha256;
-  rules.leading_bytes = download.leading_bytes;
-  rules.stall_limit_ms = options.timeout_ms;
+  engine::DownloadRules rules =
+      engine::RulesFor(download.md5, options.download ? download.sha256 : std::string(),
+                       download.leading_bytes, options.timeout_ms);
   rules.digest_wanted = options.download;
   // A signer is checked on the file itself, kept where the bootstrapper keeps its own.
   const bool keep = options.download && !download.signer.empty();
@@ -211,11 +173,11 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
     Fail(&result, probe.redirect_refused()
                       ? "a redirect to an address that is not a plain http or https address: "
                         "the bootstrapper does not follow it"
-                      : NoAnswer(error, probe.stalled(), options.timeout_ms));
+                      : NoAnswerReason(error, probe.stalled(), options.timeout_ms));
     return result;
   }
   const platform::HttpHead& head = probe.head();
-  *validator = !head.etag.empty() ? head.etag : head.last_modified;
+  *validator = probe.judge().validator();
   result.address = head.remote_address;
   result.status = head.status;
   result.first_byte_ms = probe.first_byte_ms();
@@ -234,7 +196,8 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
   if (!probe.accepted()) {
     Fail(&result, said +
                       (head.has_length ? "a Content-Length it cannot read (\"" + head.length +
-                                             "\", at most 9 digits)"
+                                             "\", at most " +
+                                             std::to_string(engine::kLongestLength) + " digits)"
                                        : "no Content-Length") +
                       ": the bootstrapper refuses a download of unknown size");
     return result;
@@ -346,7 +309,8 @@ std::string ResumeNote(const std::string& url, uint64_t length, const std::strin
   *resumes = 0;
   const char kStartsOver[] = "; a broken transfer starts over (";
   if (validator.empty())
-    return kStartsOver + std::string("the answer names no ETag or Last-Modified)");
+    return kStartsOver +
+           std::string("the answer names no ETag or Last-Modified that a ranged request can carry)");
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(engine::kDownloadUserAgent, engine::kDownloadSession);
   if (!session) return kStartsOver + std::string("no session for a ranged request)");
@@ -375,6 +339,31 @@ std::string ResumeNote(const std::string& url, uint64_t length, const std::strin
 }
 
 }  // namespace
+
+std::string NoAnswerReason(uint32_t error, bool stalled, uint32_t timeout_ms) {
+  namespace http_error = platform::http_error;
+  if (stalled || error == http_error::kTimeout || error == http_error::kSocketTimeout) {
+    return "no answer within " + Seconds(timeout_ms);
+  }
+  switch (error) {
+    case http_error::kNameNotResolved:
+      return "the host name does not resolve";
+    case http_error::kCannotConnect:
+      return "the server accepts no connection";
+    case http_error::kConnectionAborted:
+    case http_error::kConnectionReset:
+    case http_error::kInvalidServerResponse:
+      return "the connection ended without an answer";
+    case http_error::kCertificateExpired:
+    case http_error::kCertificateWrongName:
+    case http_error::kCertificateUntrusted:
+    case http_error::kCertificateErrors:
+    case http_error::kCertificateRevocationFailed:
+      return diagnostics::DescribeHttpStatus(static_cast<int>(error));
+    default:
+      return "the request failed (error " + std::to_string(error) + ")";
+  }
+}
 
 CheckResult CheckDownload(const components::PlannedDownload& download,
                           const CheckOptions& options) {
@@ -440,7 +429,7 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
                           (answer.remote_address.empty() ? "" : " at " + answer.remote_address));
         break;
       default:
-        Fail(&result, "a test report got " + NoAnswer(answer.error, false, options.timeout_ms));
+        Fail(&result, "a test report got " + NoAnswerReason(answer.error, false, options.timeout_ms));
     }
     return result;
   }

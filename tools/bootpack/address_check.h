@@ -22,6 +22,10 @@ struct CheckOptions {
 // judges it.
 CheckResult CheckDownload(const components::PlannedDownload& download, const CheckOptions& options);
 
+// Why a transfer got no answer, from its error number (an http_error);
+// `stalled`: it waited out `timeout_ms`.
+std::string NoAnswerReason(uint32_t error, bool stalled, uint32_t timeout_ms);
+
 // Resolves the host, connects to its port and sends one report that names
 // itself as coming from a check.
 CheckResult CheckLogServer(const std::string& host, const CheckOptions& options);

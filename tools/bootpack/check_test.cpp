@@ -11,6 +11,7 @@
 #include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/digest.h"
+#include "platform/http.h"
 #include "tests/bootpack/test_support.h"
 #include "tests/payload_builder.h"
 #include "tests/servers/loopback_http_server.h"
@@ -318,6 +319,16 @@ TEST_F(CheckTest, EachFaultIsNamedOnItsOwnLine) {
     // Every other check is unaffected.
     EXPECT_EQ(1, report.Count(Verdict::kError) + report.Count(Verdict::kWarning));
     EXPECT_EQ(2, report.ExitStatus());
+  }
+}
+
+// A certificate that does not verify is named as the bootstrapper's log names it.
+TEST(NoAnswerReasonTest, ACertificateFailureSaysWhy) {
+  namespace http_error = platform::http_error;
+  for (uint32_t error : {http_error::kCertificateExpired, http_error::kCertificateWrongName,
+                         http_error::kCertificateUntrusted, http_error::kCertificateErrors,
+                         http_error::kCertificateRevocationFailed}) {
+    EXPECT_NE(std::string::npos, NoAnswerReason(error, false, 1000).find("certificate")) << error;
   }
 }
 
