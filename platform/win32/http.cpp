@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/sync.h"
@@ -35,6 +36,18 @@ struct InternetHandleTraits {
   static void Close(Handle handle) { InternetCloseHandle(handle); }
 };
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
+
+// Called in a catch block at the top of a request's thread: the system error
+// the owner is told instead of the process ending, unlogged, with the thread.
+DWORD ThrownError() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  } catch (...) {
+    return ERROR_INTERNET_INTERNAL_ERROR;
+  }
+}
 
 }  // namespace
 
@@ -126,7 +139,11 @@ struct ReportRequest {
 
   static void Run(void* self) {
     ReportRequest* request = static_cast<ReportRequest*>(self);
-    request->Exchange();
+    try {
+      request->Exchange();
+    } catch (...) {
+      request->Record(false, 0, ThrownError());
+    }
     request->Release();
   }
   void Exchange() {
@@ -151,6 +168,10 @@ struct ReportRequest {
       HttpQueryInfoA(handle.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size,
                      nullptr);
     }
+    Record(ok, code, failure);
+    // The body is not read; closing may wait for the connection.
+  }
+  void Record(bool ok, DWORD code, DWORD failure) {
     {
       LockGuard guard(lock);
       sent = ok;
@@ -160,7 +181,6 @@ struct ReportRequest {
       if (abandoned) InterlockedDecrement(&abandoned_requests);
     }
     done.Set();
-    // The body is not read; closing may wait for the connection.
   }
 
   // Set before the thread starts, read-only afterwards.
@@ -320,7 +340,12 @@ struct HttpDownload::Native {
 
   static void Run(void* self) {
     Native* native = static_cast<Native*>(self);
-    const DWORD failure = native->Transfer();
+    DWORD failure;
+    try {
+      failure = native->Transfer();
+    } catch (...) {
+      failure = ThrownError();
+    }
     {
       LockGuard guard(native->lock);
       native->error = failure;

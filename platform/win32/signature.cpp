@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstring>
 #include <vector>
 
 #include "platform/sync.h"
@@ -79,8 +80,9 @@ SignatureVerdict FromTrustStatus(LONG status) {
 // Wine's WinVerifyTrust takes an untrusted root and a certificate without
 // the code-signing usage: the chain is built again, from the signature's own
 // store, for code signing, and must have no error and pass the Authenticode
-// policy.
-bool ChainIsTrustedForCodeSigning(const TrustFunctions& trust, PCCERT_CONTEXT certificate) {
+// policy. `as_of` null: now.
+bool ChainIsTrustedForCodeSigning(const TrustFunctions& trust, PCCERT_CONTEXT certificate,
+                                  FILETIME* as_of) {
   char usage[] = szOID_PKIX_KP_CODE_SIGNING;
   LPSTR usages[] = {usage};
   CERT_CHAIN_PARA parameters = {};
@@ -89,7 +91,7 @@ bool ChainIsTrustedForCodeSigning(const TrustFunctions& trust, PCCERT_CONTEXT ce
   parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!trust.get_chain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters,
+  if (!trust.get_chain(nullptr, certificate, as_of, certificate->hCertStore, &parameters,
                        CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
     return false;
   }
@@ -103,6 +105,31 @@ bool ChainIsTrustedForCodeSigning(const TrustFunctions& trust, PCCERT_CONTEXT ce
       status.dwError == 0;
   trust.free_chain(chain);
   return trusted;
+}
+
+// A stamp that WinVerifyTrust found wanting is none. Wine records no
+// countersigners (nor checks one), so the attribute is what tells there.
+bool HasTimeStamp(const CRYPT_PROVIDER_SGNR& signature) {
+  for (DWORD i = 0; i < signature.csCounterSigners; ++i) {
+    if (signature.pasCounterSigners[i].dwError != 0) return false;
+  }
+  const CRYPT_ATTRIBUTES& attributes = signature.psSigner->UnauthAttrs;
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    const char* type = attributes.rgAttr[i].pszObjId;
+    if (std::strcmp(type, szOID_RSA_counterSign) == 0 ||
+        std::strcmp(type, szOID_RFC3161_counterSign) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A certificate that has expired since a time-stamped signature is still
+// good for it: its chain is judged at the time WinVerifyTrust took from the
+// stamp. Without a stamp, now: Wine's sftVerifyAsOf is then the file's
+// creation time, which anyone who writes the file chooses.
+FILETIME* SignatureTime(CRYPT_PROVIDER_SGNR* signature) {
+  return signature->psSigner && HasTimeStamp(*signature) ? &signature->sftVerifyAsOf : nullptr;
 }
 
 SignatureVerdict Verify(const std::string& path, const std::string& signer) {
@@ -133,7 +160,7 @@ SignatureVerdict Verify(const std::string& path, const std::string& signer) {
       PCCERT_CONTEXT certificate = signature->pasCertChain[0].pCert;
       char name[256] = {};
       trust.name(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
-      if (ChainIsTrustedForCodeSigning(trust, certificate)) {
+      if (ChainIsTrustedForCodeSigning(trust, certificate, SignatureTime(signature))) {
         verdict = signer == name ? SignatureVerdict::kSignedBy : SignatureVerdict::kOtherSigner;
       }
     }
@@ -151,7 +178,12 @@ struct Check {
   }
   static void Run(void* self) {
     Check* check = static_cast<Check*>(self);
-    const SignatureVerdict verdict = Verify(check->path, check->signer);
+    SignatureVerdict verdict;
+    try {
+      verdict = Verify(check->path, check->signer);
+    } catch (...) {  // out of memory: a check that could not be made, not the process's end
+      verdict = SignatureVerdict::kUnavailable;
+    }
     {
       LockGuard guard(check->lock);
       check->verdict = verdict;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/fixture_paths.h"
+#include "tests/servers/loopback_http_server.h"
 #include "tests/test_paths.h"
 
 namespace platform {
@@ -29,11 +30,16 @@ void TrustTheTestAuthority() {
 
 TEST(SignatureTest, OnlyTheTrustedPublishersOwnSignatureOnAnUnchangedFilePasses) {
   TrustTheTestAuthority();
+  // Where signed_issuer_away.exe's missing issuer is to be fetched from.
+  testing_servers::LoopbackHttpServer issuer_address;
+  ASSERT_EQ(testing_servers::LoopbackHttpServer::StartResult::kOk, issuer_address.Start(38917));
+  issuer_address.SetDefaultResponse(testing_servers::ResponsePlan::Silent());
   const std::string publisher = "Kestrel Test Publisher";
   const struct {
     const char* file;
     const char* signer;
     SignatureVerdict verdict;
+    uint32_t deadline_ms = 30000;
   } rows[] = {
       {"signed.exe", publisher.c_str(), SignatureVerdict::kSignedBy},
       {"signed.msi", publisher.c_str(), SignatureVerdict::kSignedBy},
@@ -43,11 +49,20 @@ TEST(SignatureTest, OnlyTheTrustedPublishersOwnSignatureOnAnUnchangedFilePasses)
       {"signed_untrusted.exe", publisher.c_str(), SignatureVerdict::kUntrusted},
       {"signed_no_usage.exe", publisher.c_str(), SignatureVerdict::kUntrusted},
       {"fake_dotnetfx.exe", publisher.c_str(), SignatureVerdict::kUnsigned},
+      // Expired since: good with a stamp from its time, not without.
+      {"signed_expired_stamped.exe", publisher.c_str(), SignatureVerdict::kSignedBy},
+      {"signed_expired.exe", publisher.c_str(), SignatureVerdict::kUntrusted},
+      // Last: the fetch of the issuer hangs until the server stops.
+      {"signed_issuer_away.exe", publisher.c_str(), SignatureVerdict::kTimedOut, 1500},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(row.verdict, CheckSignature(test_paths::FixturePath(row.file), row.signer, 30000))
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(row.verdict,
+              CheckSignature(test_paths::FixturePath(row.file), row.signer, row.deadline_ms))
         << row.file << " for " << row.signer;
+    EXPECT_LT(GetTickCount() - start, row.deadline_ms + 3000) << row.file;
   }
+  EXPECT_TRUE(issuer_address.WaitForRequests(1, 0)) << "the missing issuer was not fetched";
 }
 
 }  // namespace
