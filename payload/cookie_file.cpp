@@ -5,8 +5,9 @@
 namespace payload {
 
 void writeCookieFile(std::string folder, std::string catalog_id, std::string contentId) {
-  // An empty folder would put the file at the root of the current drive.
-  if (platform::IsDriveOrShareRoot(folder)) return;
+  // An empty folder would put the file at the root of the current drive, and
+  // "." into the player's own folder, which may be a root too.
+  if (platform::IsRootOrCurrentFolder(folder)) return;
   std::string path = platform::JoinPath(folder, "cookie.txt");
   platform::RemoveFile(path);
   // Binary mode with an explicit CR LF gives the same bytes on every build.

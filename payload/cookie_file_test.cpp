@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "tests/launcher_harness.h"
 #include "tests/scoped_drive.h"
 #include "tests/test_paths.h"
 #include "tests/text_cases.h"
@@ -39,8 +40,11 @@ TEST(CookieFileTest, FailuresAreSilentAndADriveRootGetsNothing) {
   ScopedDrive drive;  // C:\ in a scratch folder, so that a write there shows
   ASSERT_TRUE(drive.MakeDrive());
 #endif
-  // The empty folder means the root of the current drive.
-  for (const char* root : {"", "C:\\", "C:", "\\", "C:/"}) {
+  // The empty folder means the root of the current drive; relative ones are
+  // the current folder's place, here that root.
+  ScopedCurrentFolder at_root("C:\\");
+  ASSERT_TRUE(at_root.ok());
+  for (const char* root : {"", "C:\\", "C:", "\\", "C:/", ".", "WF\\..", "..\\.."}) {
     writeCookieFile(root, "c", "x");
     EXPECT_FALSE(platform::PathExists("C:\\cookie.txt")) << root;
   }

@@ -65,10 +65,32 @@ int64_t FileSize(const std::string& path);
 // folder ends in one (leading backslashes of the name are dropped).
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// The absolute path that `path` names, resolved against the current folder
+// (GetFullPathNameA on Windows, which also folds "." and ".."; the posix
+// build joins the current folder and leaves the folding to the reader).
+// Empty for the empty path and when it cannot be resolved.
+std::string FullPath(const std::string& path);
+
 // True when `path` names the root of a drive or a share however it is spelt
-// ("C:\", "C:", "C:/", "\", "\\server\share", "\\?\C:\", "C:\dir\.."),
-// and for the empty path, which joined with a name gives the current drive's
-// root. No folder there may be emptied, removed or written into by a run.
+// ("C:\", "C:", "C:/", "\", "\\server\share", "\\?\C:\", "C:\dir\..",
+// "\\?\Volume{GUID}\"), and for the empty path, which joined with a name gives
+// the current drive's root. A relative path is resolved against the current
+// folder first ("." run from C:\ is C:\); one that cannot be resolved counts
+// as a root. No folder there may be emptied, removed or written into by a run.
 bool IsDriveOrShareRoot(const std::string& path);
+
+// The same judged on the spelling alone, as a reader who cannot know the
+// current folder sees it: a relative path is no root.
+bool SpellsDriveOrShareRoot(const std::string& path);
+
+// True for a relative path that ends at the top of its climb ("." "WF\.."
+// "..\.."): from the current folder or one above it, it names that folder
+// itself, and so a root whenever the run starts at or near one.
+bool EndsAtOrAboveCurrentFolder(const std::string& path);
+
+// A folder a run may never make, write into, empty or remove: a root, or the
+// folder the run started in or one above it (the player's own, such as
+// Downloads), which a relative value like "." names wherever the run starts.
+bool IsRootOrCurrentFolder(const std::string& path);
 
 }  // namespace platform

@@ -32,32 +32,18 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return result;
 }
 
-bool IsDriveOrShareRoot(const std::string& path) {
-  std::string rest = path;
-  for (char& c : rest) {
-    if (c == '/') c = '\\';
-  }
-  // The Win32 namespaces name the same places: \\?\C:\, \\.\C:, \\?\UNC\server\share.
-  if (StartsWithNoCase(rest, "\\\\?\\") || StartsWithNoCase(rest, "\\\\.\\")) {
-    rest.erase(0, 4);
-    if (StartsWithNoCase(rest, "UNC\\")) rest.replace(0, 3, "\\");
-  }
-  size_t root_levels = 0;  // the levels that make the root itself
-  if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
-    root_levels = 2;  // server and share
-  } else if (rest.size() >= 2 && rest[1] == ':') {
-    rest.erase(0, 2);
-  } else if (!rest.empty() && rest[0] != '\\') {
-    return false;  // relative to the current folder
-  }
-  // The levels as Windows resolves them: trailing dots and blanks dropped, so
-  // "." and "..." are nothing, and ".." goes back a level but not past the root.
+namespace {
+
+// A path's levels as Windows resolves them: separators either way, trailing
+// dots and blanks dropped (so "." and "..." are nothing), and ".." back a
+// level but never past the `root_levels` that make the root itself.
+std::vector<std::string> FoldLevels(const std::string& path, size_t root_levels) {
   std::vector<std::string> levels;
   size_t at = 0;
-  while (at <= rest.size()) {
-    size_t end = rest.find('\\', at);
-    if (end == std::string::npos) end = rest.size();
-    std::string level = rest.substr(at, end - at);
+  while (at <= path.size()) {
+    size_t end = path.find_first_of("\\/", at);
+    if (end == std::string::npos) end = path.size();
+    std::string level = path.substr(at, end - at);
     const bool up = level == "..";
     while (!level.empty() && (level.back() == '.' || level.back() == ' ')) level.pop_back();
     if (up) {
@@ -67,7 +53,51 @@ bool IsDriveOrShareRoot(const std::string& path) {
     }
     at = end + 1;
   }
-  return levels.size() <= root_levels;
+  return levels;
+}
+
+bool IsRelative(const std::string& path) {
+  return !path.empty() && !IsSeparator(path[0]) && !(path.size() >= 2 && path[1] == ':');
+}
+
+}  // namespace
+
+bool SpellsDriveOrShareRoot(const std::string& path) {
+  std::string rest = path;
+  for (char& c : rest) {
+    if (c == '/') c = '\\';
+  }
+  size_t root_levels = 0;  // the levels that make the root itself
+  // The Win32 namespaces: a device's name first (C:, Volume{GUID},
+  // HarddiskVolume1), or UNC with a server and a share.
+  if (StartsWithNoCase(rest, "\\\\?\\") || StartsWithNoCase(rest, "\\\\.\\")) {
+    rest.erase(0, 4);
+    // The object namespace reaches every device's root by names no
+    // spelling rule can tell from a folder's.
+    if (StartsWithNoCase(rest, "GLOBALROOT")) return true;
+    root_levels = StartsWithNoCase(rest, "UNC\\") ? 3 : 1;
+  } else if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
+    root_levels = 2;  // server and share
+  } else if (rest.size() >= 2 && rest[1] == ':') {
+    rest.erase(0, 2);  // "C:name" is taken as if from the drive's root, to be safe
+  } else if (IsRelative(rest)) {
+    return false;
+  }
+  return FoldLevels(rest, root_levels).size() <= root_levels;
+}
+
+bool EndsAtOrAboveCurrentFolder(const std::string& path) {
+  return IsRelative(path) && FoldLevels(path, 0).empty();
+}
+
+bool IsDriveOrShareRoot(const std::string& path) {
+  // Both readings: "C:" and "C:dir\.." stay roots even where the drive's
+  // current folder is deeper.
+  return SpellsDriveOrShareRoot(path) || SpellsDriveOrShareRoot(FullPath(path));
+}
+
+bool IsRootOrCurrentFolder(const std::string& path) {
+  return IsDriveOrShareRoot(path) || EndsAtOrAboveCurrentFolder(path);
 }
 
 // Built level by level with CreateFolder rather than with the shell's helper,

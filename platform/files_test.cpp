@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/uuid.h"
+#include "tests/launcher_harness.h"
+#include "tests/scoped_drive.h"
 
 namespace platform {
 namespace {
@@ -35,7 +37,9 @@ TEST(PathRootTest, EverySpellingOfADriveOrShareRootIsOne) {
                           "\\\\srv",
                           "\\\\?\\C:\\",
                           "\\\\.\\C:",
-                          "\\\\?\\UNC\\srv\\share\\a\\.."};
+                          "\\\\?\\UNC\\srv\\share\\a\\..",
+                          "\\\\?\\Volume{0a1b2c3d-4e5f-6789-abcd-ef0123456789}\\",
+                          "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\"};
   for (const char* root : kRoots) EXPECT_TRUE(IsDriveOrShareRoot(root)) << root;
   const char* const kFolders[] = {"C:\\Program Files\\Torvane\\WF",
                             "C:\\WF\\",
@@ -45,8 +49,19 @@ TEST(PathRootTest, EverySpellingOfADriveOrShareRootIsOne) {
                             "C:WF",
                             "\\\\srv\\share\\WF",
                             "\\\\?\\C:\\WF",
-                            "C:\\a\\..\\b"};
+                            "C:\\a\\..\\b",
+                            "\\\\?\\Volume{0a1b2c3d-4e5f-6789-abcd-ef0123456789}\\WF"};
   for (const char* folder : kFolders) EXPECT_FALSE(IsDriveOrShareRoot(folder)) << folder;
+
+  // Relative values as the run resolves them, from a current folder at a root.
+#ifndef _WIN32
+  ScopedDrive drive;
+  ASSERT_TRUE(drive.MakeDrive());
+#endif
+  ScopedCurrentFolder at_root("C:\\");
+  ASSERT_TRUE(at_root.ok());
+  for (const char* root : {".", "..\\..", "WF\\.."}) EXPECT_TRUE(IsDriveOrShareRoot(root)) << root;
+  for (const char* folder : {"WF", "..\\WF"}) EXPECT_FALSE(IsDriveOrShareRoot(folder)) << folder;
 }
 
 TEST(FoldersTest, WellKnownFolders) {

@@ -119,7 +119,7 @@ components::InstallSession* PrepareInstallation(const SessionOptions& options,
     session->configuration = LoadConfiguration(session->reader, logger);
     const std::string startup_folder =
         session->configuration.settings.get(payload::FILEPATH_ON_SYSTEM_STARTUP);
-    if (!platform::IsDriveOrShareRoot(startup_folder) && !platform::PathExists(startup_folder)) {
+    if (!platform::IsRootOrCurrentFolder(startup_folder) && !platform::PathExists(startup_folder)) {
       platform::CreateFolderTree(startup_folder);  // a failure is ignored
     }
     *title = ui::ComputeWindowTitle(session->configuration.settings);

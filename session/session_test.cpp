@@ -18,6 +18,7 @@
 #include "tests/fake_message_boxes.h"
 #include "tests/fake_registry.h"
 #include "tests/fake_windows_installer.h"
+#include "tests/launcher_harness.h"
 #include "tests/payload_builder.h"
 #include "tests/recorded_events.h"
 #include "tests/scoped_drive.h"
@@ -264,11 +265,26 @@ TEST(ShutdownTest, ADriveRootIsNeverCleaned) {
   ASSERT_TRUE(drive.MakeDrive());
   ASSERT_TRUE(test_paths::WriteWholeFile("C:\\kept.txt", "x"));
   ASSERT_TRUE(platform::PathExists("\\kept.txt"));  // the root of the current drive
-  for (const char* root : {"", "C:\\", "C:", "\\", "C:/", "C:\\WF\\.."}) {
+  ScopedCurrentFolder at_root("C:\\");              // where relative values resolve
+  ASSERT_TRUE(at_root.ok());
+  for (const char* root :
+       {"", "C:\\", "C:", "\\", "C:/", "C:\\WF\\..", ".", "..\\..\\..", "WF\\.."}) {
     CleanStartupFolder(root);
     EXPECT_TRUE(platform::PathExists("C:\\kept.txt")) << root;
   }
   platform::RemoveFile("C:\\kept.txt");
+  // Nor the player's own folder, which "." names wherever the run starts.
+  ASSERT_TRUE(platform::CreateFolderTree("C:\\Downloads"));
+  ASSERT_TRUE(test_paths::WriteWholeFile("C:\\Downloads\\Setup.exe", "x"));
+  {
+    ScopedCurrentFolder in_downloads("C:\\Downloads");
+    for (const char* own : {".", "WF\\.."}) {
+      CleanStartupFolder(own);
+      EXPECT_TRUE(platform::PathExists("C:\\Downloads\\Setup.exe")) << own;
+    }
+  }
+  platform::RemoveFile("C:\\Downloads\\Setup.exe");
+  platform::RemoveFolder("C:\\Downloads");
 }
 
 // Nothing is started on posix: the shell's requests are written to a file.

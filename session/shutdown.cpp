@@ -32,8 +32,9 @@ bool KillChildProcesses(diagnostics::EventSink& events) {
 }
 
 void CleanStartupFolder(const std::string& folder) {
-  // An empty setting names the drive's root; a root is never emptied.
-  if (platform::IsDriveOrShareRoot(folder)) return;
+  // An empty setting names the drive's root, and a relative one such as "."
+  // the current folder (a root when run from C:\ or a CD): neither is emptied.
+  if (platform::IsRootOrCurrentFolder(folder)) return;
   std::vector<platform::FolderEntry> entries;
   int failures = 0;
   if (platform::ListFolder(folder, &entries)) {
@@ -46,7 +47,7 @@ void CleanStartupFolder(const std::string& folder) {
 }
 
 std::string SurveyAddress(const std::string& run_id) {
-  std::string address = deployment::kSurveyAddress;
+  std::string address = diagnostics::kSurveyAddress;
   for (size_t at = address.find("%t"); at != std::string::npos;
        at = address.find("%t", at + run_id.size())) {
     address.replace(at, 2, run_id);

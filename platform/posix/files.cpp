@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,8 @@
 
 namespace platform {
 namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool StatPath(const std::string& path, struct stat* info) {
   return stat(NativePath(path).c_str(), info) == 0;
@@ -38,6 +41,30 @@ std::string TempFolder() {
 std::string SystemFolder() {
   const char* folder = std::getenv("KESTREL_SYSTEM_FOLDER");
   return folder ? folder : "C:\\WINDOWS\\system32";
+}
+
+// As GetFullPathNameA reads it, with the process's folder for the current
+// one: "\rest" is on the current drive, "X:rest" in the current folder when
+// that is on X and at X's root otherwise. Off every drive (a build folder),
+// the current folder stays a native path, whose own root is "/".
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return std::string();
+  const bool has_drive = path.size() >= 2 && path[1] == ':';
+  if ((path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) ||
+      (has_drive && path.size() >= 3 && IsSeparator(path[2]))) {
+    return path;
+  }
+  char buffer[4096];
+  if (!getcwd(buffer, sizeof buffer)) return std::string();
+  const std::string current = LogicPath(buffer);
+  const bool on_drive = current.size() >= 2 && current[1] == ':';
+  if (has_drive) {
+    const bool same = on_drive && std::toupper(static_cast<unsigned char>(current[0])) ==
+                                      std::toupper(static_cast<unsigned char>(path[0]));
+    return JoinPath(same ? current : path.substr(0, 2), path.substr(2));
+  }
+  if (IsSeparator(path[0])) return (on_drive ? current.substr(0, 2) : "C:") + path;
+  return JoinPath(current, path);
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

@@ -1,5 +1,7 @@
 #include "platform/posix/native_path.h"
 
+#include <limits.h>
+
 #include <cctype>
 #include <cstdlib>
 
@@ -40,6 +42,27 @@ std::string NativePath(const std::string& logic_path) {
     }
   }
   return result;
+}
+
+std::string LogicPath(const std::string& native_path) {
+  std::string roots[2] = {DriveRoot(), ""};
+  char resolved[PATH_MAX];
+  if (realpath(roots[0].c_str(), resolved)) roots[1] = resolved;
+  for (const std::string& root : roots) {
+    const size_t letter = root.size() + 1;
+    if (root.empty() || native_path.compare(0, root.size(), root) != 0 ||
+        native_path.size() <= letter || native_path[root.size()] != '/' ||
+        !std::isalpha(static_cast<unsigned char>(native_path[letter])) ||
+        (native_path.size() > letter + 1 && native_path[letter + 1] != '/')) {
+      continue;
+    }
+    std::string logic = AsciiUpper(native_path.substr(letter, 1)) + ":\\";
+    for (size_t at = letter + 2; at < native_path.size(); ++at) {
+      logic += native_path[at] == '/' ? '\\' : native_path[at];
+    }
+    return logic;
+  }
+  return native_path;
 }
 
 }  // namespace platform

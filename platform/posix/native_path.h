@@ -12,4 +12,9 @@ namespace platform {
 // drive itself is not created by the file functions: "$root/x" must exist.
 std::string NativePath(const std::string& logic_path);
 
+// The other way, for an absolute native path: "$KESTREL_DRIVE_ROOT/x/rest"
+// gives "X:\rest" (the root compared as it is and as realpath gives it);
+// any other path is returned as it is, a place on no drive.
+std::string LogicPath(const std::string& native_path);
+
 }  // namespace platform

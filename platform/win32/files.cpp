@@ -30,6 +30,18 @@ std::string SystemFolder() {
   return std::string(buffer, length);
 }
 
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return std::string();
+  // The size asked for first: a current folder may be longer than MAX_PATH.
+  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return std::string();
+  std::string full(size, '\0');
+  const DWORD length = GetFullPathNameA(path.c_str(), size, &full[0], nullptr);
+  if (length == 0 || length >= size) return std::string();  // the folder changed meanwhile
+  full.resize(length);
+  return full;
+}
+
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 UniqueFile OpenFile(const std::string& path, const char* mode) {

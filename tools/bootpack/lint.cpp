@@ -138,7 +138,17 @@ std::string CheckForm(int slot, const std::string& value) {
       if (value == "1.0" || value == "1.1" || value == "2.0") return "";
       return key + " is not 1.0, 1.1 or 2.0; the bootstrapper takes it as 1.1";
     case payload::FILEPATH_ON_SYSTEM_STARTUP:
-      if (!platform::IsDriveOrShareRoot(value)) return "";
+      // The player's current folder is unknown here. A relative value that
+      // folds to it or above is an error all the same: run from a root it is
+      // that root, and from anywhere else it is the player's own folder,
+      // whose files would be deleted at exit; it is never a folder of ours.
+      if (platform::EndsAtOrAboveCurrentFolder(value)) {
+        return key +
+               " names the current folder or one above it: the root of a drive when the "
+               "bootstrapper runs from one (no cookie file, nothing emptied), else a folder of "
+               "the player's, whose files it would delete at exit";
+      }
+      if (!platform::SpellsDriveOrShareRoot(value)) return "";
       return key +
              " names the root of a drive or share; the bootstrapper writes no cookie file "
              "there and empties nothing at exit";
@@ -258,7 +268,8 @@ class Linter {
       }
       if (IsSignerKey(slot)) {
         Add(n, Severity::kError,
-            std::string("empty value for ") + KeyName(slot) + ": no signer would ever match");
+            std::string("empty value for ") + KeyName(slot) +
+                ": it turns the signature check off, and the file is taken without one");
       }
       if (slot == payload::DOTNETFRAMEWORKVERSION) Add(n, Severity::kError, CheckForm(slot, value));
       return;

@@ -73,6 +73,11 @@ TEST(LintTest, CompleteConfigurationIsClean) {
   LintReport report = LintConfig(Join(kLines));
   EXPECT_TRUE(report.findings.empty()) << Dump(report);
   EXPECT_EQ(0, report.ExitStatus());
+  // Relative start-up folders that stay below the current folder.
+  for (const char* folder : {"WF", "..\\WF", "Torvane\\WF\\x\\.."}) {
+    report = LintConfig(WithLine(15, std::string("FILEPATH_ON_SYSTEM_STARTUP=") + folder + "\r\n"));
+    EXPECT_TRUE(report.findings.empty()) << folder << "\n" << Dump(report);
+  }
 }
 
 TEST(LintTest, DemoConfigurationIsClean) {
@@ -128,7 +133,7 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
       {7, "DotNetServicePack_MD5_Key=g41d8cd98f00b204e9800998ecf8427e\r\n", "MD5"},
       {3, "DotNetFramework_SHA256_Key=" + std::string(63, 'a') + "\r\n", "SHA-256"},
       {11, "TorvaneAgent_SHA256_Key=" + std::string(63, 'a') + "g\r\n", "SHA-256"},
-      {11, "TorvaneAgent_Signer=\r\n", "no signer would ever match"},
+      {11, "TorvaneAgent_Signer=\r\n", "turns the signature check off"},
       {10, "TorvaneAgentGUID={0a1b2c3d-4e5f-6789-abcd-ef0123456789}\r\n", "GUID"},
       {10, "TorvaneAgentGUID=0A1B2C3D-4E5F-6789-ABCD-EF0123456789\r\n", "GUID"},
       {10, "TorvaneAgentGUID={0A1B2C3D4-E5F-6789-ABCD-EF0123456789}\r\n", "GUID"},
@@ -147,6 +152,11 @@ TEST(LintTest, EachMisreadIsAnErrorOnItsLine) {
       {6, "DotNetServicePackVersion=sp2\r\n", "SP1 or SP2"},
       {15, "FILEPATH_ON_SYSTEM_STARTUP=C:\\\r\n", "root of a drive or share"},
       {15, "FILEPATH_ON_SYSTEM_STARTUP=\\\\files\\games\r\n", "root of a drive or share"},
+      {15, "FILEPATH_ON_SYSTEM_STARTUP=C:\\WF\\..\r\n", "root of a drive or share"},
+      {15, "FILEPATH_ON_SYSTEM_STARTUP=\\\\?\\Volume{0a1b2c3d-4e5f-6789-abcd-ef0123456789}\\\r\n",
+       "root of a drive or share"},
+      {15, "FILEPATH_ON_SYSTEM_STARTUP=.\r\n", "current folder or one above"},
+      {15, "FILEPATH_ON_SYSTEM_STARTUP=WF\\..\\..\r\n", "current folder or one above"},
       {5, std::string("DotNetFramework_Secondary_URL=http://a") + '\0' + "b\r\n", "NUL"},
   };
   ExpectEachFinding(cases, Severity::kError, 2);
