@@ -345,6 +345,12 @@ const std::vector<Road>& Roads() {
         9058, 5002, 5001, 5005, 5006, 5010, 5012, 5014, 9003, 4062, 6001,
         6003, 6004, 6006, 6007, 6009, 7001, 7003, 3115, 3111},
        60},
+      // signature-refused: the .NET primary's file fails its SHA-256, the secondary's signature.
+      {"run-signature-refused",
+       "wm-A",
+       {3000, 3010, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5000, 9067, 5002, 5001, 9069, 5003,
+        9003, 4062, 3115, 3111},
+       0},
       // dotnet-installer-1603
       {"run-installer-1603",
        "wm-A",

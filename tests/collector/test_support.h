@@ -127,8 +127,9 @@ std::string ReportLine(const std::string& token, int event_id, const std::string
 // The report the server reads from a request line, of either form.
 std::optional<diagnostics::EventRecord> ReceivedReport(const std::string& line);
 
-// Six runs as roads of the end-to-end suite record them, as stored records:
-// builds wm-A (install-all, dotnet-secondary, dotnet-installer-1603) and wm-B
+// Seven runs as roads of the end-to-end suite record them, as stored records:
+// builds wm-A (install-all, dotnet-secondary, signature-refused,
+// dotnet-installer-1603) and wm-B
 // (all installed, cancelled, one that stopped reporting).
 std::vector<collector::ReportRecord> RecordedRoads();
 

@@ -24,26 +24,26 @@ uint64_t Step(const BuildFunnel& build, const std::string& label) {
 
 TEST(FunnelTest, TheRecordedRoadsAddUp) {
   const FunnelReport report = SummarizeRecords(collector_test::RecordedRoads(), {});
-  EXPECT_EQ(report.runs, 6u);
+  EXPECT_EQ(report.runs, 7u);
   const BuildFunnel& all = report.all;
   // Each row's runs and, on a run's road, the runs of the row before it.
   const std::tuple<const char*, uint64_t, std::optional<uint64_t>> expected[] = {
-      {"started", 6, std::nullopt},
-      {"configuration read", 6, 6},
-      {".NET needed", 5, std::nullopt},
-      {"agent needed", 5, std::nullopt},
-      {"licence shown", 5, 6},
-      {"licence accepted", 5, 5},
+      {"started", 7, std::nullopt},
+      {"configuration read", 7, 7},
+      {".NET needed", 6, std::nullopt},
+      {"agent needed", 6, std::nullopt},
+      {"licence shown", 6, 7},
+      {"licence accepted", 6, 6},
       {"licence declined", 0, std::nullopt},
-      {"progress shown", 6, 6},
-      {".NET download done", 3, 5},  // the cancelled run and the one gone mid-way: lost
-      {".NET download failed", 0, std::nullopt},
+      {"progress shown", 7, 7},
+      {".NET download done", 3, 6},  // the cancelled, refused and gone mid-way runs: lost
+      {".NET download failed", 1, std::nullopt},
       {".NET download cancelled", 1, std::nullopt},
       {".NET install done", 2, 3},
       {".NET install failed", 1, std::nullopt},
       {"agent install done", 2, 3},
-      {"game launched", 3, 6},
-      {"exited", 5, std::nullopt},
+      {"game launched", 3, 7},
+      {"exited", 6, std::nullopt},
       {"a download resumed", 1, std::nullopt},
   };
   const std::vector<StepConversion> conversions = Conversions(all);
@@ -51,7 +51,7 @@ TEST(FunnelTest, TheRecordedRoadsAddUp) {
     EXPECT_EQ(Step(all, label), runs) << label;
     for (const StepConversion& step : conversions) {
       if (label != std::string(step.label)) continue;
-      EXPECT_EQ(step.of_started, runs / 6.0) << label;
+      EXPECT_EQ(step.of_started, runs / 7.0) << label;
       EXPECT_EQ(step.before.has_value(), before_runs.has_value()) << label;
       if (!before_runs) continue;
       EXPECT_EQ(step.conversion, static_cast<double>(runs) / *before_runs) << label;
@@ -66,17 +66,17 @@ TEST(FunnelTest, TheRecordedRoadsAddUp) {
 
   ASSERT_EQ(report.builds.size(), 2u);
   EXPECT_EQ(report.builds[0].watermark, "wm-A");
-  EXPECT_EQ(report.builds[0].runs, 3u);
+  EXPECT_EQ(report.builds[0].runs, 4u);
   EXPECT_EQ(report.builds[0].launch_median_ms, 40000);
   EXPECT_EQ(report.builds[0].launch_p90_ms, 60000);
   EXPECT_EQ(report.builds[1].unfinished, 1u);
 
   // Every failure once; the 9058 sent again after its answer was lost among them.
-  ASSERT_EQ(report.failures.size(), 5u);
-  EXPECT_EQ(report.failures[2].event_id, 9058);
-  EXPECT_EQ(report.failures[2].description, "HTTP ERROR: Not Found.");
-  EXPECT_EQ(report.failures[2].reports, 1u);
-  EXPECT_EQ(report.failures[2].runs, 1u);
+  ASSERT_EQ(report.failures.size(), 8u);
+  EXPECT_EQ(report.failures[3].event_id, 9058);
+  EXPECT_EQ(report.failures[3].description, "HTTP ERROR: Not Found.");
+  EXPECT_EQ(report.failures[3].reports, 1u);
+  EXPECT_EQ(report.failures[3].runs, 1u);
   ASSERT_EQ(report.unfinished.size(), 1u);
   EXPECT_EQ(report.unfinished[0].run, "run-...");  // never the whole token
   EXPECT_EQ(report.unfinished[0].last_event, 6001);
@@ -91,6 +91,16 @@ TEST(FunnelTest, OneBuildAndItsOwnFailures) {
   ASSERT_EQ(report.failures.size(), 1u);
   EXPECT_EQ(report.failures[0].event_id, 9065);
   EXPECT_EQ(report.all.launch_median_ms, 10000);
+  // The refused digest and signature are wm-A's, each with the catalog's text.
+  filter.watermark = "wm-A";
+  const std::vector<FailureRow> wm_a =
+      SummarizeRecords(collector_test::RecordedRoads(), filter).failures;
+  ASSERT_EQ(wm_a.size(), 7u);
+  for (size_t i : {5, 6}) {
+    EXPECT_EQ(wm_a[i].event_id, i == 5 ? 9067 : 9069);
+    EXPECT_EQ(wm_a[i].description, diagnostics::EventCatalog::Describe(wm_a[i].event_id));
+    EXPECT_EQ(wm_a[i].runs, 1u);
+  }
 
   // The JSON holds the same figures.
   const std::string json = ReportAsJson(report);
