@@ -1,7 +1,7 @@
 // Addresses that belong to the deployment, not to one payload: kept in one place.
 #pragma once
 
-namespace deployment {
+namespace diagnostics {
 
 // The maker's support page, named in every support message.
 constexpr const char kSupportAddress[] = "http://www.torvane.com/support";
@@ -11,6 +11,4 @@ constexpr const char kSurveyAddress[] =
 // The privacy policy linked from the licence window.
 constexpr const char kPrivacyAddress[] = "http://www.torvane.com/PrivacyPolicy.aspx";
 
-}  // namespace deployment
-
-namespace diagnostics {}  // namespace diagnostics
+}  // namespace diagnostics

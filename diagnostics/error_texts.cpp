@@ -342,7 +342,7 @@ std::string SupportMessage(int error_code) {
   std::string text = "We\x92re sorry, an error has occurred preventing installation.";
   text += "\n\n";
   text += "Please contact support at ";
-  text += deployment::kSupportAddress;
+  text += kSupportAddress;
   text += ".";
   text += " <Error Code: " + std::to_string(error_code) + ">";
   return text;

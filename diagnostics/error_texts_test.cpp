@@ -73,11 +73,11 @@ TEST(SupportMessageTest, WholeText) {
   std::string expected = std::string("We") + static_cast<char>(0x92) +
                          "re sorry, an error has occurred preventing installation.\n\n"
                          "Please contact support at " +
-                         deployment::kSupportAddress + ". <Error Code: 1603>";
+                         diagnostics::kSupportAddress + ". <Error Code: 1603>";
   EXPECT_EQ(SupportMessage(1603), expected);
   EXPECT_EQ(static_cast<unsigned char>(SupportMessage(1603)[2]), 0x92);
-  EXPECT_EQ(std::string(deployment::kSupportAddress).rfind("/support"),
-            std::string(deployment::kSupportAddress).size() - 8);
+  EXPECT_EQ(std::string(diagnostics::kSupportAddress).rfind("/support"),
+            std::string(diagnostics::kSupportAddress).size() - 8);
 }
 
 TEST(SupportMessageTest, CodesPrintInDecimalWithSign) {

@@ -42,7 +42,7 @@ class EulaDialog : public LicenceWindow, public DialogBase {
   void End() override { EndDialog(dialog_, 0); }
   void PostQuit() override { PostQuitMessage(0); }
   void OpenPrivacyPolicy() override {
-    ShellExecuteA(nullptr, "open", deployment::kPrivacyAddress, nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, "open", diagnostics::kPrivacyAddress, nullptr, nullptr, SW_SHOWNORMAL);
   }
   void RepaintLink() override { InvalidateRect(Item(IDC_PRIVACY_LINK), nullptr, TRUE); }
   void ShowProgressWindow() override { ui::ShowProgressWindow(host_); }
