@@ -37,8 +37,7 @@ AgentPackageStep::AgentPackageStep(const char* eulaText, const AgentDownload& do
   plan_.expectedInstallSeconds = 15;
   plan_.requiredMegabytes = 65;
   plan_.commandLine = MsiexecCommandLine(plan_.localPath);
-  // No MD5 guards the package: at least a web page must not pass for it.
-  plan_.leading_bytes = MsiSignature();
+  plan_.leading_bytes = download.leading_bytes;
 }
 
 int AgentPackageStep::Download() {

@@ -14,8 +14,7 @@ std::vector<PlannedDownload> DownloadPlan::Addresses() const {
        service_pack.signer, "", true},
       {"servicepack.secondary", service_pack.secondaryUrl, service_pack.md5, service_pack.sha256,
        service_pack.signer, "", false},
-      // No MD5 guards the package; at least a web page must not pass for it.
-      {"agent", agent.url, "", agent.sha256, agent.signer, MsiSignature(), true},
+      {"agent", agent.url, "", agent.sha256, agent.signer, agent.leading_bytes, true},
   };
 }
 

@@ -13,27 +13,42 @@ std::string Sha256Key(const payload::Settings& settings, payload::SettingId slot
   return platform::AsciiLower(settings.get(slot));
 }
 
+// The settings one .NET component reads, and the file it is kept in.
+struct DotNetKeys {
+  payload::SettingId primary, secondary, md5, sha256, signer;
+  const char* file_name;
+};
+
+constexpr DotNetKeys kFrameworkKeys = {
+    payload::DOTNETFRAMEWORK_PRIMARY_URL, payload::DOTNETFRAMEWORK_SECONDARY_URL,
+    payload::DOTNETFRAMEWORK_MD5_KEY,     payload::DOTNETFRAMEWORK_SHA256_KEY,
+    payload::DOTNETFRAMEWORK_SIGNER,      "dotnetfx.exe"};
+constexpr DotNetKeys kServicePackKeys = {
+    payload::DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL,
+    payload::DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL,
+    payload::DOTNETSERVICEPACK_MD5_KEY,
+    payload::DOTNETSERVICEPACK_SHA256_KEY,
+    payload::DOTNETSERVICEPACK_SIGNER,
+    "dotnetServicePack.exe"};
+
+DotNetDownload PlanDotNet(const payload::Settings& settings, const DotNetKeys& keys,
+                          const std::string& directory) {
+  return {settings.get(keys.primary),
+          settings.get(keys.secondary),
+          settings.get(keys.md5),
+          directory,
+          keys.file_name,
+          settings.get(payload::DOTNETFRAMEWORKVERSION),
+          Sha256Key(settings, keys.sha256),
+          settings.get(keys.signer)};
+}
+
 }  // namespace
 
 DownloadPlan PlanDownloads(const payload::Settings& settings, const std::string& directory) {
-  const std::string version_code = settings.get(payload::DOTNETFRAMEWORKVERSION);
   DownloadPlan plan;
-  plan.framework = {settings.get(payload::DOTNETFRAMEWORK_PRIMARY_URL),
-                    settings.get(payload::DOTNETFRAMEWORK_SECONDARY_URL),
-                    settings.get(payload::DOTNETFRAMEWORK_MD5_KEY),
-                    directory,
-                    "dotnetfx.exe",
-                    version_code,
-                    Sha256Key(settings, payload::DOTNETFRAMEWORK_SHA256_KEY),
-                    settings.get(payload::DOTNETFRAMEWORK_SIGNER)};
-  plan.service_pack = {settings.get(payload::DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL),
-                       settings.get(payload::DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL),
-                       settings.get(payload::DOTNETSERVICEPACK_MD5_KEY),
-                       directory,
-                       "dotnetServicePack.exe",
-                       version_code,
-                       Sha256Key(settings, payload::DOTNETSERVICEPACK_SHA256_KEY),
-                       settings.get(payload::DOTNETSERVICEPACK_SIGNER)};
+  plan.framework = PlanDotNet(settings, kFrameworkKeys, directory);
+  plan.service_pack = PlanDotNet(settings, kServicePackKeys, directory);
   plan.agent = {settings.get(payload::TORVANEAGENTURL), directory, "TorvaneAgent.msi",
                 Sha256Key(settings, payload::TORVANEAGENT_SHA256_KEY),
                 settings.get(payload::TORVANEAGENT_SIGNER)};

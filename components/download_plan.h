@@ -10,6 +10,9 @@
 
 namespace components {
 
+// The first 8 bytes of every Windows Installer package (a compound file).
+std::string MsiSignature();
+
 // Where a .NET component comes from and where it is kept, as configured.
 struct DotNetDownload {
   std::string primary_url;
@@ -29,6 +32,8 @@ struct AgentDownload {
   std::string fileName;
   std::string sha256 = std::string();  // lower case; empty: none configured
   std::string signer = std::string();  // whose signature it must carry; empty: none
+  // No MD5 guards the package: at least a web page must not pass for it.
+  std::string leading_bytes = MsiSignature();
 };
 
 // One address to fetch, and what the bootstrapper requires of its file.
@@ -53,8 +58,5 @@ struct DownloadPlan {
 
 // The plan the settings make, the files kept in `directory`.
 DownloadPlan PlanDownloads(const payload::Settings& settings, const std::string& directory);
-
-// The first 8 bytes of every Windows Installer package (a compound file).
-std::string MsiSignature();
 
 }  // namespace components
