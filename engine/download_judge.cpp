@@ -77,6 +77,14 @@ DownloadVerdict DownloadJudge::JudgeHead(int status, bool has_length, const std:
   return DownloadVerdict::kAccepted;
 }
 
+bool ContinuesVersion(const platform::HttpHead& part, const std::string& etag,
+                      const std::string& last_modified, uint64_t from, uint64_t total) {
+  const bool other_version = (!part.etag.empty() && part.etag != etag) ||
+                             (!part.last_modified.empty() && part.last_modified != last_modified);
+  return !other_version && ContinuesFrom(part.content_range, from, total) &&
+         (!part.has_length || std::strtoull(part.length.c_str(), nullptr, 10) == total - from);
+}
+
 DownloadVerdict DownloadJudge::JudgeHead(const platform::HttpHead& head, uint32_t now) {
   etag_ = head.etag;
   last_modified_ = head.last_modified;
@@ -96,15 +104,8 @@ DownloadVerdict DownloadJudge::JudgeResumedHead(const platform::HttpHead& head, 
   window_start_ = now;
   window_from_ = received_;
   if (head.status != 206) return DownloadVerdict::kNotOk;
-  // A server that ignores If-Range but honours Range sends the rest of
-  // another version; a 206 that names no version went by the If-Range.
-  const bool other_version = (!head.etag.empty() && head.etag != etag_) ||
-                             (!head.last_modified.empty() && head.last_modified != last_modified_);
-  if (other_version || !ContinuesFrom(head.content_range, received_, total_) ||
-      (head.has_length && std::strtoull(head.length.c_str(), nullptr, 10) != total_ - received_)) {
-    return DownloadVerdict::kWrongRange;
-  }
-  return DownloadVerdict::kAccepted;
+  return ContinuesVersion(head, etag_, last_modified_, received_, total_) ? DownloadVerdict::kAccepted
+                                                           : DownloadVerdict::kWrongRange;
 }
 
 size_t DownloadJudge::Fits(size_t size) const {

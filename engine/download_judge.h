@@ -69,6 +69,14 @@ bool ContinuesFrom(const std::string& content_range, uint64_t from, uint64_t tot
 // go in a header, or the ETag is weak: a range then could splice two versions.
 std::string ResumeValidator(const std::string& etag, const std::string& last_modified);
 
+// Whether a 206 holds the rest of the version the first answer named (its
+// `etag`, its `last_modified`), from `from` on of `total` bytes: the same
+// ETag or Last-Modified where it names one (a server that ignores If-Range
+// but honours Range sends another version's; one that names none went by
+// the If-Range), that Content-Range and that Content-Length where it gives one.
+bool ContinuesVersion(const platform::HttpHead& part, const std::string& etag,
+                      const std::string& last_modified, uint64_t from, uint64_t total);
+
 class DownloadJudge {
  public:
   explicit DownloadJudge(const DownloadRules& rules);

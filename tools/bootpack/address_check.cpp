@@ -44,7 +44,10 @@ class Probe {
  public:
   // `keep`, when given, takes the file's bytes as the judge takes them.
   Probe(const engine::DownloadRules& rules, bool whole, std::FILE* keep = nullptr)
-      : judge_(rules), other_(rules), whole_(whole), keep_(keep) {}
+      : judge_(rules),
+        other_(engine::RulesFor("", "", "", rules.stall_limit_ms)),  // only its first bytes
+        whole_(whole),
+        keep_(keep) {}
 
   // False when no head came; `error` then says why.
   bool Fetch(const std::string& url, uint32_t timeout_ms, ProgressBar* bar, uint32_t* error) {
@@ -132,10 +135,9 @@ void Fail(CheckResult* result, const std::string& reason) {
   result->reason = reason;
 }
 
-// The download judged as the bootstrapper judges it; `validator` is what the
-// answer names its version by (its ETag, else its Last-Modified).
+// The download judged as the bootstrapper judges it; `first` gets its answer's head.
 CheckResult FetchAndJudge(const components::PlannedDownload& download, const CheckOptions& options,
-                          std::string* validator) {
+                          platform::HttpHead* first) {
   CheckResult result;
   result.name = download.name;
   result.target = download.url;
@@ -177,7 +179,7 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
     return result;
   }
   const platform::HttpHead& head = probe.head();
-  *validator = probe.judge().validator();
+  *first = head;
   result.address = head.remote_address;
   result.status = head.status;
   result.first_byte_ms = probe.first_byte_ms();
@@ -304,9 +306,10 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
 
 // Whether a transfer that broke halfway would go on from there: the second
 // half asked for as the bootstrapper asks for the rest of a file.
-std::string ResumeNote(const std::string& url, uint64_t length, const std::string& validator,
+std::string ResumeNote(const std::string& url, uint64_t length, const platform::HttpHead& first,
                        const CheckOptions& options, int* resumes) {
   *resumes = 0;
+  const std::string validator = engine::ResumeValidator(first.etag, first.last_modified);
   const char kStartsOver[] = "; a broken transfer starts over (";
   if (validator.empty())
     return kStartsOver +
@@ -329,6 +332,9 @@ std::string ResumeNote(const std::string& url, uint64_t length, const std::strin
   } else if (!engine::ContinuesFrom(download->head().content_range, from, length)) {
     note = kStartsOver +
            ("a ranged request got another part: \"" + download->head().content_range + "\")");
+  } else if (!engine::ContinuesVersion(download->head(), first.etag, first.last_modified, from,
+                                       length)) {
+    note = kStartsOver + std::string("a ranged request got the rest of another version)");
   } else {
     *resumes = 1;
     note = "; a broken transfer resumes (a ranged request got 206)";
@@ -367,14 +373,14 @@ std::string NoAnswerReason(uint32_t error, bool stalled, uint32_t timeout_ms) {
 
 CheckResult CheckDownload(const components::PlannedDownload& download,
                           const CheckOptions& options) {
-  std::string validator;
-  CheckResult result = FetchAndJudge(download, options, &validator);
+  platform::HttpHead first;
+  CheckResult result = FetchAndJudge(download, options, &first);
   if (result.verdict == Verdict::kError || result.length < 2) return result;
   const std::string& address = result.final_url.empty() ? download.url : result.final_url;
   result.https = platform::AsciiLower(address.substr(0, 8)) == "https://";
   result.reason += result.https ? ", over https" : ", over plain http";
-  result.reason += ResumeNote(download.url, static_cast<uint64_t>(result.length), validator,
-                              options, &result.resumes);
+  result.reason += ResumeNote(download.url, static_cast<uint64_t>(result.length), first, options,
+                              &result.resumes);
   return result;
 }
 

@@ -198,7 +198,8 @@ TEST_F(CheckTest, SaysWhetherABrokenTransferWouldResume) {
   const std::string body = DotNetBody();
   const size_t half = body.size() / 2;
   server_.SetResponder([&](const RecordedRequest& request) {
-    if (request.target != "/dotnet1") {
+    // /sp1 ignores If-Range: its 206 holds another version's rest.
+    if (request.target != "/dotnet1" && request.target != "/sp1") {
       std::lock_guard<std::mutex> lock(plans_mutex_);
       if (request.target.compare(0, 2, "/?") == 0) return log_plan_;
       auto it = plans_.find(request.target);
@@ -213,6 +214,7 @@ TEST_F(CheckTest, SaysWhetherABrokenTransferWouldResume) {
     plan.headers.emplace_back("Content-Range", "bytes " + std::to_string(half) + "-" +
                                                    std::to_string(body.size() - 1) + "/" +
                                                    std::to_string(body.size()));
+    plan.headers.emplace_back("ETag", request.target == "/sp1" ? "\"v2\"" : "\"v1\"");
     return plan;
   });
   const CheckReport report = RunChecks(Config(), "CONFIG.TXT", options_);
@@ -225,6 +227,10 @@ TEST_F(CheckTest, SaysWhetherABrokenTransferWouldResume) {
   EXPECT_EQ(0, starting_over.resumes);
   EXPECT_NE(std::string::npos, starting_over.reason.find("starts over (the answer names no ETag"))
       << starting_over.reason;
+  const CheckResult& spliced = Result(report, "servicepack.primary");
+  EXPECT_EQ(0, spliced.resumes);
+  EXPECT_NE(std::string::npos, spliced.reason.find("starts over (a ranged request got the rest of"))
+      << spliced.reason;
 }
 
 TEST_F(CheckTest, EachConfiguredSha256IsComparedWhateverItsCase) {
