@@ -90,7 +90,7 @@ bool EndsAtOrAboveCurrentFolder(const std::string& path);
 
 // A folder a run may never make, write into, empty or remove: a root, or the
 // folder the run started in or one above it (the player's own, such as
-// Downloads), which a relative value like "." names wherever the run starts.
+// Downloads), however it is spelt: "." names it wherever the run starts.
 bool IsRootOrCurrentFolder(const std::string& path);
 
 }  // namespace platform

@@ -96,8 +96,25 @@ bool IsDriveOrShareRoot(const std::string& path) {
   return SpellsDriveOrShareRoot(path) || SpellsDriveOrShareRoot(FullPath(path));
 }
 
+namespace {
+
+// Whether `path`, resolved, is the current folder or a folder above it,
+// however it is spelt ("..\Downloads" run from Downloads is Downloads).
+bool ResolvesAtOrAboveCurrentFolder(const std::string& path) {
+  const std::vector<std::string> target = FoldLevels(FullPath(path), 1);
+  const std::vector<std::string> here = FoldLevels(FullPath("."), 1);
+  if (target.empty() || target.size() > here.size()) return false;
+  for (size_t i = 0; i < target.size(); ++i) {
+    if (!EqualsIgnoringCase(target[i], here[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool IsRootOrCurrentFolder(const std::string& path) {
-  return IsDriveOrShareRoot(path) || EndsAtOrAboveCurrentFolder(path);
+  return IsDriveOrShareRoot(path) || EndsAtOrAboveCurrentFolder(path) ||
+         ResolvesAtOrAboveCurrentFolder(path);
 }
 
 // Built level by level with CreateFolder rather than with the shell's helper,

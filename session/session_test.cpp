@@ -278,7 +278,7 @@ TEST(ShutdownTest, ADriveRootIsNeverCleaned) {
   ASSERT_TRUE(test_paths::WriteWholeFile("C:\\Downloads\\Setup.exe", "x"));
   {
     ScopedCurrentFolder in_downloads("C:\\Downloads");
-    for (const char* own : {".", "WF\\.."}) {
+    for (const char* own : {".", "WF\\..", "..\\Downloads", "C:\\Downloads", "C:\\"}) {
       CleanStartupFolder(own);
       EXPECT_TRUE(platform::PathExists("C:\\Downloads\\Setup.exe")) << own;
     }
