@@ -128,21 +128,14 @@ class CollectorServer::Impl : public RequestHandler {
     PageQuery query;
     filter.watermark = QueryValue(target, "watermark");
     query.watermark = filter.watermark;
-    for (auto [name, text] :
-         {std::pair<const char*, std::string*>{"since", &query.since}, {"until", &query.until}}) {
-      *text = QueryValue(target, name).value_or("");
-      if (text->empty()) continue;
-      const std::optional<int64_t> ms = ParseReceivedTime(*text);
-      if (!ms) {
-        loop_.Respond(connection,
-                      Text(400, std::string(name) + " takes YYYY-MM-DD[ hh:mm[:ss]]\n"));
-        return;
-      }
-      if (name == std::string("since")) {
-        filter.since_ms = *ms;
-      } else {
-        filter.until_ms = *ms;
-      }
+    query.since = QueryValue(target, "since").value_or("");
+    query.until = QueryValue(target, "until").value_or("");
+    const auto given = [](const std::string& text) {
+      return text.empty() ? std::nullopt : std::optional<std::string>(text);
+    };
+    if (const char* bad = SetTimeRange(given(query.since), given(query.until), &filter)) {
+      loop_.Respond(connection, Text(400, std::string(bad) + " takes YYYY-MM-DD[ hh:mm[:ss]]\n"));
+      return;
     }
     const std::optional<std::string> compare = QueryValue(target, "compare");
     const std::optional<std::string> with = QueryValue(target, "with");
@@ -152,15 +145,17 @@ class CollectorServer::Impl : public RequestHandler {
       loop_.Respond(connection, Text(400, "compare= and with= name two builds\n"));
       return;
     }
+    // One reading of the store (of a time range: summed up once) for both.
     std::string error;
     std::optional<FunnelComparison> comparison;
-    if (!query.compare.empty() &&
-        !(comparison = BuildFunnelComparison(store_, filter, query.compare, query.with, &error))) {
-      loop_.Respond(connection, Text(500, error + "\n"));
-      return;
+    std::optional<FunnelReport> report;
+    if (!query.compare.empty()) {
+      report.emplace();
+      comparison = BuildFunnelComparison(store_, filter, query.compare, query.with, &error, &*report);
+    } else {
+      report = BuildFunnelReport(store_, filter, &error);
     }
-    std::optional<FunnelReport> report = BuildFunnelReport(store_, filter, &error);
-    if (!report) {
+    if (!report || (!query.compare.empty() && !comparison)) {
       loop_.Respond(connection, Text(500, error + "\n"));
       return;
     }

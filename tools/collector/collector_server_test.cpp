@@ -114,6 +114,7 @@ TEST_F(CollectorServerTest, StoresBothFormsOverOneConnectionAndRefusesTheRest) {
        "3 reports from 1 runs, received from 2000-01-01 10:00"},
       {"/report?compare=a", 400, "compare= and with= name two builds"},
       {"/report?since=2026-13-01", 400, "since takes YYYY-MM-DD[ hh:mm[:ss]]"},
+      {"/report?until=2026-12-01+1", 400, "until takes YYYY-MM-DD[ hh:mm[:ss]]"},  // half an hour
   };
   for (const auto& [target, status, shown] : views) {
     EXPECT_EQ(admin.Send("GET " + std::string(target) + " HTTP/1.1", &page), status) << target;

@@ -65,8 +65,24 @@ std::string RunLabel(const std::string& token) {
 
 std::optional<int64_t> ParseReceivedTime(const std::string& text) {
   const std::string zero = "1970-01-01 00:00:00.000";
-  if (text.size() < 10 || text.size() > zero.size()) return std::nullopt;
+  // A day, a minute, a second or a millisecond: never half a field.
+  if (text.size() != 10 && text.size() != 16 && text.size() != 19 && text.size() != 23)
+    return std::nullopt;
   return diagnostics::TimestampMs(text + zero.substr(text.size()));
+}
+
+const char* SetTimeRange(const std::optional<std::string>& since,
+                         const std::optional<std::string>& until, FunnelFilter* filter) {
+  std::optional<int64_t> ms;
+  if (since) {
+    if (!(ms = ParseReceivedTime(*since))) return "since";
+    filter->since_ms = *ms;
+  }
+  if (until) {
+    if (!(ms = ParseReceivedTime(*until))) return "until";
+    filter->until_ms = *ms;
+  }
+  return nullptr;
 }
 
 std::optional<std::vector<FunnelReport>> BuildFunnelReports(

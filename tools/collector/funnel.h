@@ -26,6 +26,10 @@ struct FunnelFilter {
 // A time the records were received, UTC, as "YYYY-MM-DD[ hh:mm[:ss]]" (the
 // grammar of --since, --until and the page's since= and until=).
 std::optional<int64_t> ParseReceivedTime(const std::string& text);
+// The filter's range from the times given (null: not given): null when both
+// are times, else the name of the one that is not ("since" or "until").
+const char* SetTimeRange(const std::optional<std::string>& since,
+                         const std::optional<std::string>& until, FunnelFilter* filter);
 
 struct FunnelStep {
   const char* label;

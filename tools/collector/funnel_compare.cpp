@@ -48,12 +48,13 @@ FunnelComparison CompareFunnels(const BuildFunnel& old_build, const BuildFunnel&
 std::optional<FunnelComparison> BuildFunnelComparison(Store& store, const FunnelFilter& filter,
                                                       const std::string& old_build,
                                                       const std::string& new_build,
-                                                      std::string* error) {
+                                                      std::string* error, FunnelReport* page) {
   const std::string names[2] = {CutText(old_build), CutText(new_build)};
   std::optional<std::vector<FunnelReport>> reports =
-      BuildFunnelReports(store, filter, {names[0], names[1]}, error);
+      BuildFunnelReports(store, filter, {names[0], names[1], filter.watermark}, error);
   if (!reports) return std::nullopt;
   for (int i = 0; i < 2; ++i) (*reports)[i].all.watermark = names[i];
+  if (page) *page = std::move((*reports)[2]);
   return CompareFunnels((*reports)[0].all, (*reports)[1].all);
 }
 

@@ -45,11 +45,13 @@ struct FunnelComparison {
 FunnelComparison CompareFunnels(const BuildFunnel& old_build, const BuildFunnel& new_build);
 
 // The two builds' funnels read from the store, within the filter's time
-// range (its watermark is not used), and compared. The names are cut as the
-// aggregates cut a watermark, so that a long one still finds its build.
+// range, and compared. The names are cut as the aggregates cut a watermark,
+// so that a long one still finds its build. `page`, when given, gets the
+// funnel of the filter's own watermark from the same reading of the range.
 std::optional<FunnelComparison> BuildFunnelComparison(Store& store, const FunnelFilter& filter,
                                                       const std::string& old_build,
                                                       const std::string& new_build,
-                                                      std::string* error);
+                                                      std::string* error,
+                                                      FunnelReport* page = nullptr);
 
 }  // namespace collector

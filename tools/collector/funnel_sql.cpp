@@ -293,20 +293,14 @@ std::optional<int> AggregateVersion(SqlSession& session, std::string* error) {
 }
 
 bool ResetAggregates(SqlSession& session, std::string* error) {
-  const std::optional<int> version = AggregateVersion(session, error);
-  if (!version) return false;
-  // Another version's tables may have other columns: they are dropped and
-  // made anew. This version's are only emptied, so that a collector reading
-  // them meanwhile (a prune while others serve) finds them still there.
-  const bool same = *version == kAggregateVersion;
+  // Another version's tables may have other columns: dropped and made anew.
   for (const char* table : {"funnel_meta", "funnel_runs", "funnel_counts", "funnel_steps",
                             "funnel_failures", "funnel_days", "run_failures"}) {
-    if (!session.Run((same ? "DELETE FROM " : "DROP TABLE IF EXISTS ") + std::string(table), {},
-                     nullptr, error))
+    if (!session.Run("DROP TABLE IF EXISTS " + std::string(table), {}, nullptr, error))
       return false;
   }
-  for (size_t i = 0; !same && i < AggregateSchema(session.dialect()).size(); ++i) {
-    if (!session.Run(AggregateSchema(session.dialect())[i], {}, nullptr, error)) return false;
+  for (const std::string& statement : AggregateSchema(session.dialect())) {
+    if (!session.Run(statement, {}, nullptr, error)) return false;
   }
   return session.Run("INSERT INTO funnel_meta (name, value) VALUES ('version', ?)",
                      {SqlValue::Integer(kAggregateVersion)}, nullptr, error);

@@ -22,11 +22,11 @@ constexpr int kAggregateVersion = 3;
 
 // CREATE statements, one a string; each can run again on tables already there.
 std::vector<std::string> AggregateSchema(SqlDialect dialect);
-// Empties the tables (built anew for another version) and marks them as
-// built for kAggregateVersion.
 // The version the tables were built for, or 0 (none yet, or built by an
 // older collector that kept no aggregates).
 std::optional<int> AggregateVersion(SqlSession& session, std::string* error);
+// Makes the tables anew, empty, marked as built for kAggregateVersion (the
+// caller found them built for another).
 bool ResetAggregates(SqlSession& session, std::string* error);
 
 // Inside the transaction that stores the records.

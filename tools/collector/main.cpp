@@ -187,16 +187,11 @@ int Serve(const tools::ParsedArgs& args) {
 int Report(const tools::ParsedArgs& args) {
   collector::FunnelFilter filter;
   if (args.options.count("--watermark")) filter.watermark = args.Option("--watermark");
-  for (const char* flag : {"--since", "--until"}) {
-    if (!args.options.count(flag)) continue;
-    const std::optional<int64_t> ms = collector::ParseReceivedTime(args.Option(flag));
-    if (!ms) return Usage(std::string(flag) + " takes \"YYYY-MM-DD[ hh:mm[:ss]]\"");
-    if (flag == std::string("--since")) {
-      filter.since_ms = *ms;
-    } else {
-      filter.until_ms = *ms;
-    }
-  }
+  const auto given = [&args](const char* flag) {
+    return args.options.count(flag) ? std::optional<std::string>(args.Option(flag)) : std::nullopt;
+  };
+  if (const char* bad = collector::SetTimeRange(given("--since"), given("--until"), &filter))
+    return Usage("--" + std::string(bad) + " takes \"YYYY-MM-DD[ hh:mm[:ss]]\"");
   const bool compare = args.options.count("--compare") != 0;
   if (compare != (args.positional.size() == 1) || args.positional.size() > 1) {
     return Usage(compare ? "--compare takes two watermarks, OLD NEW"
