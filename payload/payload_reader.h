@@ -39,8 +39,9 @@ class PayloadReader {
   // stored names byte for byte.
   bool hasEntry(std::string name) const;
   // The entry's NUL-terminated data, owned by the reader and valid while it
-  // lives; null when absent, or when its bytes cannot be had (no memory or
-  // address space for them). Any thread may ask.
+  // lives; null when absent, or when no address space is left for a view of
+  // its bytes (memory running out for the copy throws, as any allocation
+  // does, to the start-up's guard). Any thread may ask.
   const char* entryData(std::string name) const;
   // The entry's size; 0 when absent.
   int32_t entrySize(std::string name) const;
