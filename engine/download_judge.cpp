@@ -104,8 +104,9 @@ DownloadVerdict DownloadJudge::JudgeResumedHead(const platform::HttpHead& head, 
   window_start_ = now;
   window_from_ = received_;
   if (head.status != 206) return DownloadVerdict::kNotOk;
-  return ContinuesVersion(head, etag_, last_modified_, received_, total_) ? DownloadVerdict::kAccepted
-                                                           : DownloadVerdict::kWrongRange;
+  return ContinuesVersion(head, etag_, last_modified_, received_, total_)
+             ? DownloadVerdict::kAccepted
+             : DownloadVerdict::kWrongRange;
 }
 
 size_t DownloadJudge::Fits(size_t size) const {

@@ -113,8 +113,8 @@ bool ResolvesAtOrAboveCurrentFolder(const std::string& path) {
 }  // namespace
 
 bool IsRootOrCurrentFolder(const std::string& path) {
-  return IsDriveOrShareRoot(path) || EndsAtOrAboveCurrentFolder(path) ||
-         ResolvesAtOrAboveCurrentFolder(path);
+  // "." and "WF\.." resolve there too, wherever the run starts.
+  return IsDriveOrShareRoot(path) || ResolvesAtOrAboveCurrentFolder(path);
 }
 
 // Built level by level with CreateFolder rather than with the shell's helper,
