@@ -20,8 +20,8 @@
 #include <unordered_map>
 
 #include "bench/bench_figure.h"
-#include "tools/collector/collector_server.h"
 #include "tests/collector/test_support.h"
+#include "tools/collector/collector_server.h"
 
 namespace {
 

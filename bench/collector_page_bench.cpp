@@ -81,8 +81,8 @@ const std::vector<Road>& Roads() {
       // Everything there: no licence, straight to the launcher.
       {{3000, 3021, 3019, 4060, 4001, 4003, 4005, 4062, 7001, 7003, 3115, 3111}, 10},
       // The .NET primary address answers 404; the secondary serves it.
-      {{3000, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 9058, 5002, 5005, 5010, 5014, 9003, 4062,
-        6003, 6006, 6009, 7003, 3111},
+      {{3000, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 9058, 5002,
+        5005, 5010, 5014, 9003, 4062, 6003, 6006, 6009, 7003, 3111},
        5},
       // The agent's download fails.
       {{3000, 3021, 3019, 4060, 4061, 4002, 4004, 4006, 5004, 5010, 9058, 5013, 9003, 4062, 6003,
@@ -107,9 +107,8 @@ std::string Timestamp(int64_t ms) {
   const time_t seconds = static_cast<time_t>(ms / 1000);
   tm utc{};
   gmtime_r(&seconds, &utc);
-  return diagnostics::FormatTimestamp({utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                                       utc.tm_hour, utc.tm_min, utc.tm_sec,
-                                       static_cast<int>(ms % 1000)});
+  return diagnostics::FormatTimestamp({utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                                       utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000)});
 }
 
 // The records of many runs over three weeks, in the order a collector
@@ -121,7 +120,8 @@ class RunMaker {
 
   ReportRecord Next() {
     const int64_t received =
-        kFirstDayMs + static_cast<int64_t>(made_ * static_cast<uint64_t>(kDays * kDayMs) / records_);
+        kFirstDayMs +
+        static_cast<int64_t>(made_ * static_cast<uint64_t>(kDays * kDayMs) / records_);
     ++made_;
     while (live_.size() < kLiveRuns) live_.push_back(NewRun(received));
     Run& run = live_[random_() % live_.size()];
@@ -233,8 +233,8 @@ struct Served {
 
 // `target` asked `reps` times of a server started for it alone on the store,
 // so that its peak memory is this page's.
-Served ServePage(const std::string& program, const std::string& location,
-                 const std::string& target, int reps) {
+Served ServePage(const std::string& program, const std::string& location, const std::string& target,
+                 int reps) {
   Served served;
   std::unique_ptr<CollectorProcess> server = CollectorProcess::Start(
       program, {"--listen", "127.0.0.1:0", "--admin-listen", "127.0.0.1:0", "--db", location});
@@ -355,8 +355,7 @@ std::optional<Measured> Measure(const std::string& program, const std::string& s
     }
     // The records the day's page reads, counted as it reads them.
     store->ForEach(
-        kPageDayMs, [&m](const ReportRecord&) { ++m.day_records; }, &error,
-        kPageDayMs + kDayMs);
+        kPageDayMs, [&m](const ReportRecord&) { ++m.day_records; }, &error, kPageDayMs + kDayMs);
   }
   m.page = ServePage(program, location, "/report", reps);
   m.compare = ServePage(program, location, kComparePage, reps);
@@ -442,8 +441,8 @@ void PrintFigures(const std::string& store_name, const Measured& m, const Measur
                 m.settled_compare->Slowest() < 1000);
   }
   PrintFigure("Host: collector page of one day (" + Count(m.day_records) + " records), " + over,
-              Times(m.day), "the same day over " + Count(peer.records) + " records", Times(peer.day),
-              m.day.Median() / peer.day.Median(), "-", "-");
+              Times(m.day), "the same day over " + Count(peer.records) + " records",
+              Times(peer.day), m.day.Median() / peer.day.Median(), "-", "-");
   std::snprintf(ours, sizeof ours, "p50 %.1f ms, peak %.1f MiB", m.report.Median(),
                 m.report.peak_kib / 1024.0);
   std::snprintf(theirs, sizeof theirs, "p50 %.1f ms, peak %.1f MiB", peer.report.Median(),
@@ -454,8 +453,8 @@ void PrintFigures(const std::string& store_name, const Measured& m, const Measur
 
 // Each size over one kind of store, after the peer over the same kind.
 bool Bench(const std::string& program, const std::string& store_name,
-           const std::function<std::string(uint64_t)>& location,
-           const std::vector<uint64_t>& sizes, int reps, const std::string& scratch) {
+           const std::function<std::string(uint64_t)>& location, const std::vector<uint64_t>& sizes,
+           int reps, const std::string& scratch) {
   const std::optional<Measured> peer =
       Measure(program, store_name, location(kPeerRecords), kPeerRecords, reps, scratch);
   if (!peer) return false;
@@ -504,7 +503,9 @@ int main(int argc, char** argv) {
   const std::string folder = keep.empty() ? scratch.path() : keep;
   bool ok = Bench(
       program, "SQLite",
-      [&folder](uint64_t records) { return folder + "/records-" + std::to_string(records) + ".db"; },
+      [&folder](uint64_t records) {
+        return folder + "/records-" + std::to_string(records) + ".db";
+      },
       sizes, reps, scratch.path());
   if (!postgres) return ok ? 0 : 1;
   std::string why_not;

@@ -23,13 +23,12 @@ constexpr DotNetKeys kFrameworkKeys = {
     payload::DOTNETFRAMEWORK_PRIMARY_URL, payload::DOTNETFRAMEWORK_SECONDARY_URL,
     payload::DOTNETFRAMEWORK_MD5_KEY,     payload::DOTNETFRAMEWORK_SHA256_KEY,
     payload::DOTNETFRAMEWORK_SIGNER,      "dotnetfx.exe"};
-constexpr DotNetKeys kServicePackKeys = {
-    payload::DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL,
-    payload::DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL,
-    payload::DOTNETSERVICEPACK_MD5_KEY,
-    payload::DOTNETSERVICEPACK_SHA256_KEY,
-    payload::DOTNETSERVICEPACK_SIGNER,
-    "dotnetServicePack.exe"};
+constexpr DotNetKeys kServicePackKeys = {payload::DOTNETFRAMEWORK_SERVICEPACK_PRIMARY_URL,
+                                         payload::DOTNETFRAMEWORK_SERVICEPACK_SECONDARY_URL,
+                                         payload::DOTNETSERVICEPACK_MD5_KEY,
+                                         payload::DOTNETSERVICEPACK_SHA256_KEY,
+                                         payload::DOTNETSERVICEPACK_SIGNER,
+                                         "dotnetServicePack.exe"};
 
 DotNetDownload PlanDotNet(const payload::Settings& settings, const DotNetKeys& keys,
                           const std::string& directory) {

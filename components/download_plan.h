@@ -20,7 +20,7 @@ struct DotNetDownload {
   std::string md5;
   std::string directory;
   std::string fileName;
-  std::string version_code;  // DOTNETFRAMEWORKVERSION: which Framework is targeted
+  std::string version_code;            // DOTNETFRAMEWORKVERSION: which Framework is targeted
   std::string sha256 = std::string();  // lower case; empty: none configured
   std::string signer = std::string();  // whose signature it must carry; empty: none
 };
@@ -40,11 +40,11 @@ struct AgentDownload {
 struct PlannedDownload {
   const char* name;  // "dotnet.primary", "dotnet.secondary", ..., "agent"
   std::string url;
-  std::string md5;           // the digest the file must have; empty: none compared
-  std::string sha256;        // the same for a SHA-256 digest, in lower case
-  std::string signer;        // whose signature it must carry; empty: none
+  std::string md5;            // the digest the file must have; empty: none compared
+  std::string sha256;         // the same for a SHA-256 digest, in lower case
+  std::string signer;         // whose signature it must carry; empty: none
   std::string leading_bytes;  // what the file must begin with; empty: anything
-  bool primary;              // false: a fall-back after the primary failed
+  bool primary;               // false: a fall-back after the primary failed
 };
 
 struct DownloadPlan {

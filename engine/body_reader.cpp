@@ -9,8 +9,7 @@
 namespace engine {
 
 BodyEnd ReadBody(platform::HttpDownload& download, DownloadJudge& judge, platform::Clock& clock,
-                 uint64_t limit,
-                 const std::function<bool(const char* data, size_t size)>& keep) {
+                 uint64_t limit, const std::function<bool(const char* data, size_t size)>& keep) {
   std::vector<char> buffer;
   while (!judge.whole() && judge.received() < limit) {
     uint32_t available = 0;

@@ -26,7 +26,6 @@ enum class BodyEnd {
 // takes goes on to `keep`, which returns false to stop. `clock` times the
 // pieces for the judge's stall limit.
 BodyEnd ReadBody(platform::HttpDownload& download, DownloadJudge& judge, platform::Clock& clock,
-                 uint64_t limit,
-                 const std::function<bool(const char* data, size_t size)>& keep);
+                 uint64_t limit, const std::function<bool(const char* data, size_t size)>& keep);
 
 }  // namespace engine

@@ -29,8 +29,8 @@ constexpr size_t kLeadBytes = 4096;
 constexpr size_t kLongestLength = 9;
 
 struct DownloadRules {
-  std::string md5;           // the digest the file must have; empty: not compared
-  std::string sha256;        // the same in lower case, for a SHA-256 digest
+  std::string md5;            // the digest the file must have; empty: not compared
+  std::string sha256;         // the same in lower case, for a SHA-256 digest
   std::string leading_bytes;  // what the file must begin with; empty: anything
   uint32_t stall_limit_ms = 60000;
   bool digest_wanted = false;  // compute the MD5 even without one to compare

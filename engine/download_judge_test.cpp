@@ -108,8 +108,8 @@ TEST(DownloadJudgeTest, AResumedPartMustGoOnFromWhereTheFileBrokeToItsEnd) {
       {"bytes 101-299/300", false},  // another start
       {"bytes 100-299/*", false},    // no total
       {"bytes */300", false},
-      {"bytes 100-299/301", false},  // another total
-      {"bytes 100-298/300", false},  // ends before the file does
+      {"bytes 100-299/301", false},                  // another total
+      {"bytes 100-298/300", false},                  // ends before the file does
       {"bytes 0000000000000000100-299/300", false},  // more digits than are read
       {"100-299/300", false},
       {"bytes 100-299/300 x", false},

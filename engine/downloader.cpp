@@ -238,8 +238,7 @@ int Transfer(const Attempt& a) {
     std::unique_ptr<platform::HttpDownload> download = platform::HttpDownload::Start(
         *session, a.url, kDownloadRequest, a.plan.download_timing.stall_limit_ms, range);
     TransferRegistration registration(a.signals, *download);
-    const int failure =
-        ReceiveHead(a, *download, judge, range.from != 0, &file, &final_url);
+    const int failure = ReceiveHead(a, *download, judge, range.from != 0, &file, &final_url);
     if (failure != 0) {
       // A resumed request that fails leaves nothing worth keeping either
       // (a cancel leaves the partial file, as it always does).

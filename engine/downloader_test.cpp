@@ -195,10 +195,8 @@ TEST_F(DownloaderTest, ABrokenBodyIsResumedWhereItBroke) {
        },
        diagnostics::kHttpError, "", 2, "\"v1\"", 0},
       {"reset at half, the rest in a 206",
-       [&](const RecordedRequest& r) {
-         return r.index == 0 ? reset : rest(good_range);
-       },
-       1, "body", 2, "\"v1\"", 1},
+       [&](const RecordedRequest& r) { return r.index == 0 ? reset : rest(good_range); }, 1, "body",
+       2, "\"v1\"", 1},
       {"reset at half, the range answered with the whole file",
        [&](const RecordedRequest& r) {
          return r.index == 0 ? reset : ResponsePlan::Status(200, body);
@@ -210,8 +208,9 @@ TEST_F(DownloaderTest, ABrokenBodyIsResumedWhereItBroke) {
        },
        1, "body", 2, "\"v1\"", 1},
       // An If-Range may carry neither: a weak ETag, nor a header line of the server's.
-      {"weak ETag: never resumed", [&](const RecordedRequest&) { return broken("ETag", "W/\"v1\""); },
-       diagnostics::kHttpError, "", 1, nullptr, 0},
+      {"weak ETag: never resumed",
+       [&](const RecordedRequest&) { return broken("ETag", "W/\"v1\""); }, diagnostics::kHttpError,
+       "", 1, nullptr, 0},
       {"ETag with a control byte: never resumed",
        [&](const RecordedRequest&) { return broken("ETag", "\"v1\x01\""); },
        diagnostics::kHttpError, "", 1, nullptr, 0},

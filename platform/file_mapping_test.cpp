@@ -24,8 +24,9 @@ TEST(FileMappingTest, ViewsShowTheBytesOfAnyRangeInsideTheFile) {
     size_t size;
   };
   // At the start, off any boundary, across 64 KiB boundaries, up to the end.
-  for (const Range& r : {Range{0, 1}, Range{1, 4096}, Range{65535, 2}, Range{70001, 150000},
-                         Range{0, bytes.size()}, Range{static_cast<int64_t>(bytes.size()) - 1, 1}}) {
+  for (const Range& r :
+       {Range{0, 1}, Range{1, 4096}, Range{65535, 2}, Range{70001, 150000}, Range{0, bytes.size()},
+        Range{static_cast<int64_t>(bytes.size()) - 1, 1}}) {
     SCOPED_TRACE(r.offset);
     FileView view = mapping.Map(r.offset, r.size);
     ASSERT_TRUE(view.mapped());

@@ -22,38 +22,38 @@ TEST(JoinPathTest, PutsExactlyOneBackslashBetween) {
 
 TEST(PathRootTest, EverySpellingOfADriveOrShareRootIsOne) {
   const char* const kRoots[] = {"",
-                          "C:\\",
-                          "C:",
-                          "c:/",
-                          "\\",
-                          "/",
-                          "C:\\\\",
-                          "C:\\.",
-                          "C:\\ .",
-                          "C:\\dir\\..",
-                          "C:\\..\\..",
-                          "\\\\srv\\share",
-                          "//srv/share/",
-                          "\\\\srv",
-                          "\\\\?\\C:\\",
-                          "\\\\.\\C:",
-                          "\\\\?\\UNC\\srv\\share\\a\\..",
-                          "\\\\?\\Volume{0a1b2c3d-4e5f-6789-abcd-ef0123456789}\\",
-                          "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\"};
+                                "C:\\",
+                                "C:",
+                                "c:/",
+                                "\\",
+                                "/",
+                                "C:\\\\",
+                                "C:\\.",
+                                "C:\\ .",
+                                "C:\\dir\\..",
+                                "C:\\..\\..",
+                                "\\\\srv\\share",
+                                "//srv/share/",
+                                "\\\\srv",
+                                "\\\\?\\C:\\",
+                                "\\\\.\\C:",
+                                "\\\\?\\UNC\\srv\\share\\a\\..",
+                                "\\\\?\\Volume{0a1b2c3d-4e5f-6789-abcd-ef0123456789}\\",
+                                "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\"};
   for (const char* root : kRoots) EXPECT_TRUE(IsDriveOrShareRoot(root)) << root;
   const char* const kFolders[] = {"C:\\Program Files\\Torvane\\WF",
-                            "C:\\WF\\",
-                            "\\WF",
-                            "WF",
-                            ".",
-                            "C:WF",
-                            "\\\\srv\\share\\WF",
-                            "\\\\?\\C:\\WF",
-                            "C:\\a\\..\\b",
-                            "\\\\?\\Volume{0a1b2c3d-4e5f-6789-abcd-ef0123456789}\\WF"};
+                                  "C:\\WF\\",
+                                  "\\WF",
+                                  "WF",
+                                  ".",
+                                  "C:WF",
+                                  "\\\\srv\\share\\WF",
+                                  "\\\\?\\C:\\WF",
+                                  "C:\\a\\..\\b",
+                                  "\\\\?\\Volume{0a1b2c3d-4e5f-6789-abcd-ef0123456789}\\WF"};
   for (const char* folder : kFolders) EXPECT_FALSE(IsDriveOrShareRoot(folder)) << folder;
 
-  // Relative values as the run resolves them, from a current folder at a root.
+    // Relative values as the run resolves them, from a current folder at a root.
 #ifndef _WIN32
   ScopedDrive drive;
   ASSERT_TRUE(drive.MakeDrive());

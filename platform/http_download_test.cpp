@@ -349,7 +349,8 @@ TEST_F(HttpDownloadTest, StreamsALargeBodyExactly) {
       }
       received += got;
     }
-    if (c.pause_ms == 0) RecordProperty("large_body_ms", static_cast<int>(MillisecondsSince(start)));
+    if (c.pause_ms == 0)
+      RecordProperty("large_body_ms", static_cast<int>(MillisecondsSince(start)));
     EXPECT_EQ(c.size, received);
     EXPECT_EQ(c.size, first_difference) << "the bytes differ from this offset's round on";
   }

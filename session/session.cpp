@@ -98,11 +98,10 @@ components::InstallSession* PrepareInstallation(const SessionOptions& options,
     uint32_t directory_error = 0;
     if (!GetWorkingDirectory(&directory, &directory_error)) directory.clear();
     // Lives until the process ends, with the context: the worker is never joined.
-    const engine::RunContext& context = *KeepUntilExit(
-        new engine::RunContext{logger, *options.signals, *options.threads, boxes, *options.registry,
-                               *options.installer, *options.clock,
-                               *KeepUntilExit(new engine::HttpDownloader),
-                               *KeepUntilExit(new engine::ProcessInstallerRunner)});
+    const engine::RunContext& context = *KeepUntilExit(new engine::RunContext{
+        logger, *options.signals, *options.threads, boxes, *options.registry, *options.installer,
+        *options.clock, *KeepUntilExit(new engine::HttpDownloader),
+        *KeepUntilExit(new engine::ProcessInstallerRunner)});
     components::InstallSession* session = KeepUntilExit(
         options.executable_path.empty()
             ? new components::InstallSession(context, directory)
@@ -125,7 +124,7 @@ components::InstallSession* PrepareInstallation(const SessionOptions& options,
     *title = ui::ComputeWindowTitle(session->configuration.settings);
     uint32_t start_error = 0;
     const bool started = options.start_worker ? options.start_worker(session, &start_error)
-                                             : StartDetachedWorker(session, &start_error);
+                                              : StartDetachedWorker(session, &start_error);
     if (!started) throw diagnostics::StartupError("the worker could not start", start_error);
     return session;
   } catch (const diagnostics::StartupError& error) {

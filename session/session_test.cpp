@@ -202,7 +202,7 @@ TEST_F(SessionTest, AnOrdinaryRunLogsStartUpAndShutdownInOrder) {
   EXPECT_EQ(RunSession(options_), 0);
   EXPECT_EQ(LoggedIds(), (std::vector<std::string>{"3000", "3010", "3019", "3115", "3111"}));
   EXPECT_EQ(script_.title, "Kestrel - Solitaire");
-  EXPECT_TRUE(boxes_.shown().empty());                 // no survey without a cancel
+  EXPECT_TRUE(boxes_.shown().empty());                  // no survey without a cancel
   EXPECT_FALSE(platform::PathExists(startup_folder_));  // made at start, removed at the end
 }
 

@@ -295,11 +295,10 @@ int TrustedDownloads(const std::string& url, int runs, const std::string& file,
   for (int run = 0; run < runs; ++run) {
     DeleteFileA(bare_path.c_str());
     const double bare_start = Now();
-    const bool bare_ok = BareDownload(url, bare_path) == platform::FileSize(file) &&
-                         BareDigest(bare_path) == md5 &&
-                         BareDigest(bare_path, kSha256) == sha256 &&
-                         platform::CheckSignature(bare_path, signer, 60000) ==
-                             platform::SignatureVerdict::kSignedBy;
+    const bool bare_ok =
+        BareDownload(url, bare_path) == platform::FileSize(file) && BareDigest(bare_path) == md5 &&
+        BareDigest(bare_path, kSha256) == sha256 &&
+        platform::CheckSignature(bare_path, signer, 60000) == platform::SignatureVerdict::kSignedBy;
     const double bare_end = Now();
     DeleteFileA(product_path.c_str());
     const double product_start = Now();
@@ -312,9 +311,10 @@ int TrustedDownloads(const std::string& url, int runs, const std::string& file,
     }
     bare.push_back(bare_end - bare_start);
     product.push_back(product_end - product_start);
-    std::printf("run %d: DownloadFile with MD5, SHA-256 and signer %.2f s   bare loop with the "
-                "same checks %.2f s\n",
-                run + 1, product.back(), bare.back());
+    std::printf(
+        "run %d: DownloadFile with MD5, SHA-256 and signer %.2f s   bare loop with the "
+        "same checks %.2f s\n",
+        run + 1, product.back(), bare.back());
   }
   PrintFigure("Wine: download + MD5 + SHA-256 + signature of " +
                   std::to_string(platform::FileSize(file) >> 20) + " MiB (DownloadFile)",

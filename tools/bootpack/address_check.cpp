@@ -74,14 +74,16 @@ class Probe {
     if (!accepted_) other_.JudgeHead(200, true, std::to_string(engine::kLeadBytes), head_tick_);
     engine::DownloadJudge& judge = accepted_ ? judge_ : other_;
     // Past the first bytes, only a whole download reads on.
-    const engine::BodyEnd end = engine::ReadBody(
-        *download, judge, platform::SystemClock(), whole() ? judge.total() : engine::kLeadBytes,
-        [&](const char* data, size_t size) {
-          end_tick_ = platform::TickCount();
-          if (keep_ && accepted_) std::fwrite(data, 1, size, keep_);
-          if (whole()) bar->Update(judge_.received(), judge_.total());
-          return true;
-        });
+    const engine::BodyEnd end = engine::ReadBody(*download, judge, platform::SystemClock(),
+                                                 whole() ? judge.total() : engine::kLeadBytes,
+                                                 [&](const char* data, size_t size) {
+                                                   end_tick_ = platform::TickCount();
+                                                   if (keep_ && accepted_)
+                                                     std::fwrite(data, 1, size, keep_);
+                                                   if (whole())
+                                                     bar->Update(judge_.received(), judge_.total());
+                                                   return true;
+                                                 });
     ended_ = end == engine::BodyEnd::kEnded;
     stalled_ = download->stalled();
     verdict_ = judge_.JudgeBody();
@@ -197,10 +199,10 @@ CheckResult FetchAndJudge(const components::PlannedDownload& download, const Che
   }
   if (!probe.accepted()) {
     Fail(&result, said +
-                      (head.has_length ? "a Content-Length it cannot read (\"" + head.length +
-                                             "\", at most " +
-                                             std::to_string(engine::kLongestLength) + " digits)"
-                                       : "no Content-Length") +
+                      (head.has_length
+                           ? "a Content-Length it cannot read (\"" + head.length + "\", at most " +
+                                 std::to_string(engine::kLongestLength) + " digits)"
+                           : "no Content-Length") +
                       ": the bootstrapper refuses a download of unknown size");
     return result;
   }
@@ -313,7 +315,8 @@ std::string ResumeNote(const std::string& url, uint64_t length, const platform::
   const char kStartsOver[] = "; a broken transfer starts over (";
   if (validator.empty())
     return kStartsOver +
-           std::string("the answer names no ETag or Last-Modified that a ranged request can carry)");
+           std::string(
+               "the answer names no ETag or Last-Modified that a ranged request can carry)");
   std::unique_ptr<platform::HttpSession> session =
       platform::HttpSession::Open(engine::kDownloadUserAgent, engine::kDownloadSession);
   if (!session) return kStartsOver + std::string("no session for a ranged request)");
@@ -435,7 +438,8 @@ CheckResult CheckLogServer(const std::string& host, const CheckOptions& options)
                           (answer.remote_address.empty() ? "" : " at " + answer.remote_address));
         break;
       default:
-        Fail(&result, "a test report got " + NoAnswerReason(answer.error, false, options.timeout_ms));
+        Fail(&result,
+             "a test report got " + NoAnswerReason(answer.error, false, options.timeout_ms));
     }
     return result;
   }

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/test_paths.h"
 #include "tests/bootpack/test_support.h"
+#include "tests/test_paths.h"
 
 namespace bootpack {
 namespace {

@@ -151,7 +151,8 @@ class CollectorServer::Impl : public RequestHandler {
     std::optional<FunnelReport> report;
     if (!query.compare.empty()) {
       report.emplace();
-      comparison = BuildFunnelComparison(store_, filter, query.compare, query.with, &error, &*report);
+      comparison =
+          BuildFunnelComparison(store_, filter, query.compare, query.with, &error, &*report);
     } else {
       report = BuildFunnelReport(store_, filter, &error);
     }

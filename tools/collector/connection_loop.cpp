@@ -250,7 +250,7 @@ void ConnectionLoop::Impl::Accept(int index, int64_t now) {
     // Refused connections are closed unanswered: the sender keeps its record.
     size_t& open = listener.reports ? open_reports_ : open_operators_;
     if (open >= static_cast<size_t>(listener.reports ? limits_.max_connections
-                                                      : limits_.max_operator_connections)) {
+                                                     : limits_.max_operator_connections)) {
       metrics_.CountRefusal(Refusal::kConnections);
       continue;
     }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
-
 #include <zlib.h>
 
 #include <cstdio>
@@ -10,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "tools/collector/collector_server.h"
 #include "tests/collector/test_support.h"
+#include "tools/collector/collector_server.h"
 #include "tools/collector/funnel_tally.h"
 
 namespace collector {

@@ -211,10 +211,11 @@ std::optional<uint64_t> Store::CountReceived(int64_t since_ms, int64_t until_ms,
   if (shared_ && !own) return std::nullopt;
   uint64_t count = 0;
   if (!(own ? *own : *writer_)
-           .Run("SELECT COUNT(*) FROM reports WHERE received_ms >= ? AND received_ms < ?",
-                {SqlValue::Integer(since_ms), SqlValue::Integer(until_ms)},
-                [&count](const SqlRow& row) { count = static_cast<uint64_t>(SqlInteger(row[0])); },
-                error)) {
+           .Run(
+               "SELECT COUNT(*) FROM reports WHERE received_ms >= ? AND received_ms < ?",
+               {SqlValue::Integer(since_ms), SqlValue::Integer(until_ms)},
+               [&count](const SqlRow& row) { count = static_cast<uint64_t>(SqlInteger(row[0])); },
+               error)) {
     return std::nullopt;
   }
   return count;
